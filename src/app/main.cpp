@@ -1,0 +1,152 @@
+#include "app/applog.h"
+#include "guiprompter.h"
+#include "prefs/userprefs.h"
+#include "session/sessionmanager.h"
+#include "tarvix.h"
+#include "threads/mythreads.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QScreen>
+#include <QUrl>
+
+namespace {
+
+ScreenInfo screenInfo()
+{
+    ScreenInfo s;
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect a = screen->availableGeometry();
+        const QRect f = screen->geometry();
+        s.availableWidth = a.right() - a.left() + 1;
+        s.availableHeight = a.bottom() - a.top() + 1;
+        s.fullWidth = f.right() - f.left() + 1;
+        s.fullHeight = f.bottom() - f.top() + 1;
+    }
+    return s;
+}
+
+void openMissing(const QString &path, const char *code)
+{
+    qWarning("error no: %s - %s. File does not exist!", code, qUtf8Printable(path));
+    Prompter::instance()->message(Prompter::Warning, QStringLiteral("WARNING!"),
+                                  path + QStringLiteral(". File does not exist!"), Prompter::Ok,
+                                  Prompter::Ok);
+}
+
+// Walks the command line: paths open windows, "solve" right after an opened
+// path solves it, anything else is logged. True when a window was opened.
+bool openFromArguments(const QStringList &args)
+{
+    bool opened = false;
+    tarvix *lastOpened = nullptr;
+    for (const QString &arg : args) {
+        if (lastOpened && arg.toLower() == QLatin1String("solve")) {
+            lastOpened->on_solveb_clicked();
+            lastOpened = nullptr;
+            continue;
+        }
+        lastOpened = nullptr;
+        const bool text = arg.contains(QLatin1String(".trx"));
+        const bool binary = !text && arg.contains(QLatin1String(".btrx"));
+        if (text || binary) {
+            if (QFile::exists(arg)) {
+                auto *w = new tarvix(arg);
+                w->show();
+                lastOpened = w;
+                opened = true;
+            } else {
+                openMissing(arg, text ? "MAIN1" : "MAIN3");
+            }
+        } else {
+            qWarning("error no: MAIN2 - %s. Unkown Argument!", qUtf8Printable(arg));
+        }
+    }
+    return opened;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    AppLog::install();
+
+    auto *app = new QApplication(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarvix"));
+    QApplication::setApplicationVersion(QStringLiteral("1.20.1"));
+    QApplication::setOrganizationDomain(QStringLiteral("tarvix.app"));
+    QApplication::setOrganizationName(QStringLiteral("Tarvix"));
+    GuiPrompter prompter;
+    Prompter::setInstance(&prompter);
+    AppLog::setFolderOpener([](const QString &folder) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    });
+
+    auto earlyExit = [app]() {
+        Prompter::setInstance(nullptr);
+        MyThreads::destroyPool();
+        AppLog::uninstall();
+        delete app;
+        return -1;
+    };
+
+    const QStringList environment = UserPrefs::platformEnvironment();
+    auto *prefs = new UserPrefs(AppLog::debugSwitchHolder());
+    UserPrefs::setInstance(prefs);
+    UserPrefs::setVersion(QApplication::applicationVersion());
+    if (!prefs->initialise(environment, screenInfo())) {
+        UserPrefs::setInstance(nullptr);
+        delete prefs;
+        return earlyExit();
+    }
+
+    const QString appData = UserPrefs::getAppDataFolder();
+    AppLog::emptyLogFolder(appData);
+    QString logPath = appData + QStringLiteral("/Tarvix/logs/session.log");
+    if (!AppLog::openLog(logPath)) {
+        UserPrefs::setInstance(nullptr);
+        delete prefs;
+        return earlyExit();
+    }
+    AppLog::setSessionSaver([]() { SessionManager::saveCurrentSession(); });
+
+    const QStringList args = QApplication::arguments().mid(1);
+    SessionManager *sessions = nullptr;
+    if (args.size() == 2 && args.at(0) == QLatin1String("-Session") && !args.at(1).isEmpty()) {
+        UserPrefs::setUndoEnabled(true);
+        sessions = new SessionManager(args.at(1));
+        // Resuming the windows of a saved session comes with the history.
+        auto *w = new tarvix();
+        w->show();
+    } else {
+        sessions = new SessionManager();
+        if (!openFromArguments(args)) {
+            auto *w = new tarvix();
+            w->show();
+        }
+    }
+
+    const int code = QApplication::exec();
+
+    AppLog::setDebugEnabled(true);
+    qDebug("%s", qUtf8Printable(QStringLiteral("\nApplication Exited with Error Code  %1 .\n ").arg(code)));
+    if (AppLog::internalError())
+        AppLog::internalErrorReport(SessionManager::currentSessionName());
+    AppLog::setSessionSaver(nullptr);
+    delete sessions;
+    // Normally the last window has saved the preferences and torn down the
+    // shared objects; this covers a loop that ended without windows.
+    if (UserPrefs *left = UserPrefs::instance()) {
+        UserPrefs::savePrefs();
+        UserPrefs::setInstance(nullptr);
+        delete left;
+        MyThreads::destroyPool();
+    }
+    AppLog::closeLog();
+    Prompter::setInstance(nullptr);
+    AppLog::uninstall();
+    delete app;
+    return code;
+}

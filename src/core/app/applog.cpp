@@ -1,0 +1,359 @@
+#include "applog.h"
+
+#include "prefs/userprefs.h"
+#include "prompt/prompter.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QMetaObject>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTextStream>
+#include <QThread>
+
+#include <atomic>
+#include <cstdlib>
+
+#ifdef Q_OS_UNIX
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+namespace {
+QMutex *g_mutex = nullptr;
+bool *g_switch = nullptr;            // the debug-logging switch; null: no output
+QFile *g_file = nullptr;
+QTextStream *g_stream = nullptr;
+std::atomic<bool> g_internalError{false};
+QtMessageHandler g_previous = nullptr;
+std::function<void()> g_saver;
+std::function<void(const QString &)> g_opener;
+std::function<void()> g_fatalExit;
+QString g_lastReport;
+std::atomic<bool> g_savePending{false};
+bool g_inSaver = false;              // GUI thread only
+thread_local bool t_inHandler = false;
+
+bool onGuiThread()
+{
+    return QCoreApplication::instance()
+           && QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+// Another running instance keeps its log locked; such a file counts as one
+// that cannot be deleted, even on systems that would let us unlink it.
+bool heldByOther(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const int fd = f.handle();
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return true;
+    ::flock(fd, LOCK_UN);
+#else
+    Q_UNUSED(path)
+#endif
+    return false;
+}
+
+bool removeUnlessHeld(const QString &path)
+{
+    if (heldByOther(path))
+        return false;
+    return QFile::remove(path);
+}
+
+void lockOwnLog()
+{
+#ifdef Q_OS_UNIX
+    if (g_file && g_file->handle() >= 0)
+        ::flock(g_file->handle(), LOCK_EX | LOCK_NB);
+#endif
+}
+
+void runSaver()
+{
+    g_savePending = false;
+    if (!g_saver || g_inSaver)
+        return;
+    g_inSaver = true;
+    g_saver();
+    g_inSaver = false;
+}
+
+// Every block asks for a session save on the GUI thread. Requests that pile
+// up while one is pending are served by that one.
+void requestSessionSave()
+{
+    if (!g_saver)
+        return;
+    if (onGuiThread()) {
+        if (!g_inSaver)
+            runSaver();
+        return;
+    }
+    if (QCoreApplication::instance() && !g_savePending.exchange(true))
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &runSaver, Qt::QueuedConnection);
+}
+
+QString blockName(QtMsgType type)
+{
+    switch (type) {
+    case QtWarningMsg: return QStringLiteral("Warning");
+    case QtCriticalMsg: return QStringLiteral("Critical");
+    default: return QStringLiteral("Fatal");
+    }
+}
+} // namespace
+
+void AppLog::install()
+{
+    if (!g_mutex)
+        g_mutex = new QMutex();
+    if (!g_switch)
+        g_switch = new bool(true);
+    g_previous = qInstallMessageHandler(&AppLog::messageHandler);
+}
+
+void AppLog::uninstall()
+{
+    qInstallMessageHandler(g_previous);
+    g_previous = nullptr;
+    closeLog();
+    delete g_switch;
+    g_switch = nullptr;
+}
+
+bool **AppLog::debugSwitchHolder()
+{
+    return &g_switch;
+}
+
+void AppLog::setDebugEnabled(bool on)
+{
+    if (g_switch)
+        *g_switch = on;
+}
+
+bool AppLog::openLog(QString &path)
+{
+    QString stem = path.left(path.size() - 4);
+    QString numbered = stem;
+    int number = 1;
+    while (QFile::exists(numbered + QStringLiteral(".log"))
+           && !removeUnlessHeld(numbered + QStringLiteral(".log"))) {
+        ++number;
+        numbered = stem + QString::number(number);
+    }
+    path = numbered + QStringLiteral(".log");
+    if (QFile::exists(path))
+        QFile::remove(path);
+
+    QMutexLocker lock(g_mutex);
+    delete g_stream;
+    delete g_file;
+    g_file = new QFile(path);
+    g_stream = new QTextStream();
+    g_stream->setRealNumberNotation(QTextStream::SmartNotation);
+    g_stream->setRealNumberPrecision(15);
+    if (g_file->open(QIODevice::WriteOnly | QIODevice::Text)) {
+        g_stream->setDevice(g_file);
+        lockOwnLog();
+        return true;
+    }
+    const QString appData = UserPrefs::getAppDataFolder();
+    QDir data(appData);
+    if (!appData.isEmpty() && appData != QLatin1String("0") && data.exists()) {
+        data.mkpath(QStringLiteral("Tarvix/logs"));
+        delete g_file;
+        g_file = new QFile(appData + QStringLiteral("/Tarvix/logs/session.log"));
+        if (g_file->open(QIODevice::WriteOnly | QIODevice::Text)) {
+            g_stream->setDevice(g_file);
+            path = g_file->fileName();
+            lockOwnLog();
+            return true;
+        }
+    }
+    delete g_stream;
+    delete g_file;
+    g_stream = nullptr;
+    g_file = nullptr;
+    lock.unlock();
+    Prompter::instance()->message(Prompter::Critical, QStringLiteral("FATAL ERROR!"),
+                                  QStringLiteral("Could not create the log file: ") + path
+                                      + QStringLiteral(".\nApplication Abort!"),
+                                  Prompter::Ok, Prompter::Ok);
+    return false;
+}
+
+void AppLog::closeLog()
+{
+    if (!g_mutex)
+        return;
+    QMutexLocker lock(g_mutex);
+    if (g_stream)
+        g_stream->flush();
+    if (g_file)
+        g_file->close();
+    delete g_stream;
+    delete g_file;
+    g_stream = nullptr;
+    g_file = nullptr;
+}
+
+QString AppLog::logPath()
+{
+    if (!g_mutex)
+        return QString();
+    QMutexLocker lock(g_mutex);
+    return g_file ? g_file->fileName() : QString();
+}
+
+void AppLog::emptyLogFolder(const QString &appDataFolder)
+{
+    QDir logs(appDataFolder + QStringLiteral("/Tarvix/logs"));
+    const QStringList files = logs.entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
+                                             QDir::Unsorted);
+    for (const QString &f : files) {
+        const QString p = logs.filePath(f);
+        if (QFile::exists(p))
+            removeUnlessHeld(p);
+    }
+}
+
+bool AppLog::internalError()
+{
+    return g_internalError;
+}
+
+void AppLog::setInternalError(bool on)
+{
+    g_internalError = on;
+}
+
+QString AppLog::lastReportFolder()
+{
+    return g_lastReport;
+}
+
+void AppLog::setSessionSaver(std::function<void()> saver)
+{
+    g_saver = std::move(saver);
+}
+
+void AppLog::setFolderOpener(std::function<void(const QString &)> opener)
+{
+    g_opener = std::move(opener);
+}
+
+void AppLog::setFatalExit(std::function<void()> handler)
+{
+    g_fatalExit = std::move(handler);
+}
+
+void AppLog::internalErrorReport(const QString &sessionName)
+{
+    Q_UNUSED(sessionName)
+    g_lastReport.clear();
+    if (onGuiThread()) {
+        Prompter::instance()->message(
+            Prompter::Warning, QStringLiteral("Internal Error Detected!"),
+            QStringLiteral("An Internal Error has ocurred during this Session.\nPlease e-mail the log files as well as your preferences file, so that a permanent Solution to this problem can be found."),
+            Prompter::Ok, Prompter::Ok);
+    }
+    const QString appData = UserPrefs::getAppDataFolder();
+    const QString reports = appData + QStringLiteral("/Tarvix/Error Reports");
+    QDir().mkpath(reports);
+    const QString base = reports + QLatin1Char('/')
+                         + QLocale::c().toString(QDate::currentDate(), QStringLiteral("dd MMM yyyy"));
+    QString folder;
+    for (int n = 1; n <= 1000; ++n) {
+        const QString candidate = base + QLatin1Char('_') + QString::number(n);
+        if (!QFileInfo::exists(candidate)) {
+            folder = candidate;
+            break;
+        }
+    }
+    if (folder.isEmpty())
+        return;
+    QDir().mkpath(folder);
+    g_lastReport = folder;
+    const QString log = logPath();
+    if (!log.isEmpty()) {
+        if (g_mutex) {
+            QMutexLocker lock(g_mutex);
+            if (g_stream)
+                g_stream->flush();
+        }
+        const QString target = folder + QLatin1Char('/') + QFileInfo(log).fileName();
+        QFile::remove(target);
+        QFile::copy(log, target);
+    }
+    const QString prefs = appData + QStringLiteral("/Tarvix/Preferences/Tarvix.pref");
+    if (QFile::exists(prefs))
+        QFile::copy(prefs, folder + QStringLiteral("/Tarvix.pref"));
+    if (g_opener)
+        g_opener(folder);
+}
+
+void AppLog::messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
+{
+    // A message raised while this thread is already writing one (a file
+    // warning inside the handler) is dropped instead of waiting on itself.
+    if (t_inHandler || !g_mutex)
+        return;
+    t_inHandler = true;
+    bool wroteBlock = false;
+    {
+        QMutexLocker lock(g_mutex);
+        if (g_file && g_stream && g_switch) {
+            QTextStream &out = *g_stream;
+            if (type == QtDebugMsg || type == QtInfoMsg) {
+                if (*g_switch) {
+                    out << msg;
+                    out.flush();
+                }
+            } else if (!(type == QtWarningMsg && context.function
+                         && QByteArray(context.function).contains("setGeometry"))) {
+                const QString name = blockName(type);
+                out << "\n*** " << name << " ***\n";
+                out << msg << '\n';
+                out.flush();
+                out << "Category: " << (context.category ? context.category : "") << '\n';
+                out.flush();
+                out << "File: " << (context.file ? context.file : "") << '\n';
+                out.flush();
+                out << "Function: " << (context.function ? context.function : "") << '\n';
+                out.flush();
+                out << "Line: " << context.line << '\n';
+                out.flush();
+                out << "Version: " << context.version;
+                out << "\n*** " << name << " Complete ***\n";
+                out.flush();
+                wroteBlock = true;
+                g_internalError = type != QtFatalMsg;
+            }
+        }
+    }
+    t_inHandler = false;
+    if (wroteBlock)
+        requestSessionSave();
+    if (type == QtFatalMsg) {
+        // Every fatal record ends the process with a failure code, after the
+        // report; the session save above already ran on the GUI thread.
+        if (wroteBlock)
+            internalErrorReport(QString());
+        if (g_fatalExit) {
+            g_fatalExit();
+        } else {
+            closeLog();
+            std::_Exit(1);
+        }
+    }
+}

@@ -1,0 +1,148 @@
+#include "mythreads.h"
+
+#include "prefs/userprefs.h"
+
+#include <QList>
+#include <QMutex>
+#include <QMutexLocker>
+
+namespace {
+QMutex g_poolMutex;
+QList<QThread *> *g_pool = nullptr;
+MyThreads *g_registry = nullptr;
+
+QList<QThread *> &pool()
+{
+    if (!g_pool)
+        g_pool = new QList<QThread *>();
+    return *g_pool;
+}
+
+const char *const kKnownTags[] = {"ANALYSEWORKER", "FILESTRING", "REDUCE", "SOLVE",
+                                  "UNDOREDO", "USERPREFS", "VALIDATE"};
+}
+
+QThread *MyThreads::thrOpt(const QString &name)
+{
+    return thrOpt(nullptr, name);
+}
+
+QThread *MyThreads::thrOpt(QThread *thread, const QString &)
+{
+    if (thread) {
+        giveBack(thread);
+        return nullptr;
+    }
+    QThread *t = nullptr;
+    {
+        QMutexLocker lock(&g_poolMutex);
+        if (pool().isEmpty()) {
+            const int grow = qMax(1, UserPrefs::getProcessorCount());
+            for (int i = 0; i < grow; ++i)
+                pool().append(new QThread());
+        }
+        t = pool().takeFirst();
+    }
+    // The thread was told to exit when it came back; make sure its last run
+    // is over before the new user starts it.
+    t->wait();
+    return t;
+}
+
+void MyThreads::giveBack(QThread *thread)
+{
+    QMutexLocker lock(&g_poolMutex);
+    for (int i = pool().size() - 1; i >= 0; --i) {
+        if (pool().at(i) == thread) {
+            qCritical("error no: MT1");
+            return;
+        }
+    }
+    pool().append(thread);
+    thread->exit(0);
+}
+
+void MyThreads::threadFinished(QThread *thread, const QString &name, QObject *worker,
+                               const QString &tag)
+{
+    {
+        QMutexLocker lock(&g_poolMutex);
+        if (!worker) {
+            qCritical("error no: MT5");
+        } else {
+            bool known = false;
+            for (const char *k : kKnownTags)
+                known = known || tag == QLatin1String(k);
+            if (known) {
+                QObject::disconnect(thread, nullptr, worker, nullptr);
+                QObject::disconnect(worker, nullptr, thread, nullptr);
+                auto *w = qobject_cast<TrxWorker *>(worker);
+                QThread *home = w ? w->creatorThread() : nullptr;
+                if (home && worker->thread() == QThread::currentThread())
+                    worker->moveToThread(home);
+            } else {
+                qCritical("error no: MT4");
+            }
+        }
+    }
+    thrOpt(thread, name);
+}
+
+void MyThreads::growPool(int count)
+{
+    QMutexLocker lock(&g_poolMutex);
+    for (int i = 0; i < count; ++i)
+        pool().append(new QThread());
+}
+
+void MyThreads::destroyPool()
+{
+    QList<QThread *> *p = nullptr;
+    {
+        QMutexLocker lock(&g_poolMutex);
+        p = g_pool;
+        g_pool = nullptr;
+    }
+    if (p) {
+        for (QThread *t : *p) {
+            t->wait();
+            delete t;
+        }
+        delete p;
+    }
+    delete g_registry;
+    g_registry = nullptr;
+}
+
+int MyThreads::poolSize()
+{
+    QMutexLocker lock(&g_poolMutex);
+    return g_pool ? g_pool->size() : 0;
+}
+
+bool MyThreads::inPool(QThread *thread)
+{
+    QMutexLocker lock(&g_poolMutex);
+    return g_pool && g_pool->contains(thread);
+}
+
+MyThreads *MyThreads::instance()
+{
+    return g_registry;
+}
+
+void MyThreads::setInstance(MyThreads *registry)
+{
+    if (g_registry != registry)
+        delete g_registry;
+    g_registry = registry;
+}
+
+QThread *MyThreads::start(QObject *worker, const char *slot, const QString &name)
+{
+    QThread *t = thrOpt(name);
+    QObject::connect(t, SIGNAL(started()), worker, slot);
+    worker->moveToThread(t);
+    t->start(QThread::InheritPriority);
+    return t;
+}

@@ -1,0 +1,62 @@
+#ifndef MYTHREADS_H
+#define MYTHREADS_H
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+// Base of every worker object: remembers the thread that constructed it, so
+// that the registry can hand the worker back there when its slot ends.
+class TrxWorker : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TrxWorker(QObject *parent = nullptr)
+        : QObject(parent), m_creatorThread(QThread::currentThread()) {}
+    QThread *creatorThread() const { return m_creatorThread; }
+
+private:
+    QThread *m_creatorThread;
+};
+
+// Process-wide registry of idle worker threads. Threads are handed out from
+// the front of the pool and returned at its back; a thread that is handed
+// out has always finished its previous run.
+class MyThreads : public QObject
+{
+    Q_OBJECT
+public:
+    // Take an idle thread; grows the pool by processorCount when empty.
+    static QThread *thrOpt(const QString &name);
+    // Null thread: take one. Otherwise give that thread back (returns null).
+    static QThread *thrOpt(QThread *thread, const QString &name);
+    // Called by a worker at the end of its slot, on the worker's thread.
+    static void threadFinished(QThread *thread, const QString &name, QObject *worker,
+                               const QString &tag);
+    static void growPool(int count);
+    // Waits for every pooled thread and deletes it, then the pool itself.
+    static void destroyPool();
+    // Number of idle threads (tests and diagnostics).
+    static int poolSize();
+    static bool inPool(QThread *thread);
+
+    static MyThreads *instance();
+    static void setInstance(MyThreads *registry);
+
+    // Runs a worker slot on a pooled thread the usual way: connect the
+    // thread's started() to slot, move the worker, start with the caller's
+    // priority. Returns the thread.
+    static QThread *start(QObject *worker, const char *slot, const QString &name);
+
+private:
+    static void giveBack(QThread *thread);
+};
+
+// Millisecond sleep of the calling thread, used by every polling wait.
+class ThreadSleep : public QThread
+{
+public:
+    static void msleep(unsigned long ms) { QThread::msleep(ms); }
+};
+
+#endif

@@ -1,0 +1,26 @@
+#ifndef GUIPROMPTER_H
+#define GUIPROMPTER_H
+
+#include "prompt/prompter.h"
+
+// Shows the real Qt dialogs: message boxes without a parent, input dialogs
+// and file dialogs.
+class GuiPrompter : public Prompter
+{
+public:
+    int message(Icon icon, const QString &title, const QString &text, Buttons buttons,
+                Button defaultButton) override;
+    QString item(const QString &title, const QString &label, const QStringList &items, int current,
+                 bool editable, bool *ok) override;
+    QString text(const QString &title, const QString &label, const QString &initial,
+                 bool *ok) override;
+    int integer(const QString &title, const QString &label, int value, int min, int max, int step,
+                bool *ok) override;
+    QString directory(const QString &caption, const QString &dir) override;
+    QString openFile(const QString &caption, const QString &dir, const QString &filter,
+                     QString *selectedFilter) override;
+    QString saveFile(const QString &caption, const QString &dir, const QString &filter,
+                     QString *selectedFilter) override;
+};
+
+#endif

@@ -1,0 +1,164 @@
+#include "scriptedprompter.h"
+
+#include <QMutexLocker>
+
+ScriptedPrompter::ScriptedPrompter() : m_previous(Prompter::instance())
+{
+    Prompter::setInstance(this);
+}
+
+ScriptedPrompter::~ScriptedPrompter()
+{
+    if (Prompter::instance() == this)
+        Prompter::setInstance(nullptr);
+}
+
+void ScriptedPrompter::answer(const QVariant &a)
+{
+    QMutexLocker lock(&m_mutex);
+    m_answers.append(a);
+}
+
+QList<ScriptedPrompter::Record> ScriptedPrompter::records() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_records;
+}
+
+int ScriptedPrompter::count() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_records.size();
+}
+
+ScriptedPrompter::Record ScriptedPrompter::last() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_records.isEmpty() ? Record() : m_records.last();
+}
+
+int ScriptedPrompter::pendingAnswers() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_answers.size();
+}
+
+void ScriptedPrompter::clear()
+{
+    QMutexLocker lock(&m_mutex);
+    m_records.clear();
+    m_answers.clear();
+}
+
+bool ScriptedPrompter::takeAnswer(QVariant *a)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_answers.isEmpty())
+        return false;
+    *a = m_answers.takeFirst();
+    return true;
+}
+
+void ScriptedPrompter::record(const Record &r)
+{
+    QMutexLocker lock(&m_mutex);
+    m_records.append(r);
+}
+
+int ScriptedPrompter::message(Icon icon, const QString &title, const QString &text,
+                              Buttons buttons, Button defaultButton)
+{
+    Record r;
+    r.kind = QStringLiteral("message");
+    r.title = title;
+    r.text = text;
+    r.icon = icon;
+    r.buttons = buttons;
+    record(r);
+    QVariant a;
+    if (takeAnswer(&a) && a.isValid())
+        return a.toInt();
+    SilentPrompter s;
+    return s.message(icon, title, text, buttons, defaultButton);
+}
+
+QString ScriptedPrompter::item(const QString &title, const QString &label,
+                               const QStringList &items, int current, bool, bool *ok)
+{
+    Record r;
+    r.kind = QStringLiteral("item");
+    r.title = title;
+    r.text = label;
+    r.items = items;
+    record(r);
+    QVariant a;
+    const bool have = takeAnswer(&a);
+    if (have && !a.isNull()) {
+        if (ok)
+            *ok = true;
+        return a.toString();
+    }
+    if (ok)
+        *ok = false;
+    return current >= 0 && current < items.size() ? items.at(current) : QString();
+}
+
+QString ScriptedPrompter::text(const QString &title, const QString &label, const QString &,
+                               bool *ok)
+{
+    Record r;
+    r.kind = QStringLiteral("text");
+    r.title = title;
+    r.text = label;
+    record(r);
+    QVariant a;
+    const bool have = takeAnswer(&a);
+    if (ok)
+        *ok = have && !a.isNull();
+    return have && !a.isNull() ? a.toString() : QString();
+}
+
+int ScriptedPrompter::integer(const QString &title, const QString &label, int value, int, int,
+                              int, bool *ok)
+{
+    Record r;
+    r.kind = QStringLiteral("integer");
+    r.title = title;
+    r.text = label;
+    record(r);
+    QVariant a;
+    const bool have = takeAnswer(&a);
+    if (ok)
+        *ok = have && !a.isNull();
+    return have && !a.isNull() ? a.toInt() : value;
+}
+
+QString ScriptedPrompter::fileAnswer(const QString &kind, const QString &caption,
+                                     const QString &dir, const QString &filter)
+{
+    Record r;
+    r.kind = kind;
+    r.title = caption;
+    r.dir = dir;
+    r.items = QStringList{filter};
+    record(r);
+    QVariant a;
+    return takeAnswer(&a) && !a.isNull() ? a.toString() : QString();
+}
+
+QString ScriptedPrompter::directory(const QString &caption, const QString &dir)
+{
+    return fileAnswer(QStringLiteral("directory"), caption, dir, QString());
+}
+
+QString ScriptedPrompter::openFile(const QString &caption, const QString &dir,
+                                   const QString &filter, QString *)
+{
+    return fileAnswer(QStringLiteral("open"), caption, dir, filter);
+}
+
+QString ScriptedPrompter::saveFile(const QString &caption, const QString &dir,
+                                   const QString &filter, QString *)
+{
+    return fileAnswer(QStringLiteral("save"), caption, dir, filter);
+}

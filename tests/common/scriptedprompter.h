@@ -1,0 +1,71 @@
+#ifndef SCRIPTEDPROMPTER_H
+#define SCRIPTEDPROMPTER_H
+
+#include "prompt/prompter.h"
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+// A prompter for tests: records every prompt (kind, title, text, icon,
+// buttons) and answers from a queue of scripted answers. With the queue
+// empty it answers like the silent prompter. Installs itself on
+// construction and uninstalls on destruction.
+class ScriptedPrompter : public Prompter
+{
+public:
+    struct Record
+    {
+        QString kind;     // "message", "item", "text", "integer", "directory", "open", "save"
+        QString title;
+        QString text;     // message text or label
+        int icon = 0;
+        int buttons = 0;
+        QStringList items; // items of a list dialog; filter of a file dialog in items[0]
+        QString dir;       // start folder of a file dialog
+    };
+
+    ScriptedPrompter();
+    ~ScriptedPrompter() override;
+
+    // Queue answers: a button for message(), a string for item/text/file
+    // dialogs (a null QString means "cancelled"), an int for integer().
+    void answer(const QVariant &a);
+    void answerButton(int button) { answer(QVariant(button)); }
+    void answerText(const QString &s) { answer(QVariant(s)); }
+    void answerCancel() { answer(QVariant()); }
+
+    QList<Record> records() const;
+    int count() const;
+    Record last() const;
+    int pendingAnswers() const;
+    void clear();
+
+    int message(Icon icon, const QString &title, const QString &text, Buttons buttons,
+                Button defaultButton) override;
+    QString item(const QString &title, const QString &label, const QStringList &items, int current,
+                 bool editable, bool *ok) override;
+    QString text(const QString &title, const QString &label, const QString &initial,
+                 bool *ok) override;
+    int integer(const QString &title, const QString &label, int value, int min, int max, int step,
+                bool *ok) override;
+    QString directory(const QString &caption, const QString &dir) override;
+    QString openFile(const QString &caption, const QString &dir, const QString &filter,
+                     QString *selectedFilter) override;
+    QString saveFile(const QString &caption, const QString &dir, const QString &filter,
+                     QString *selectedFilter) override;
+
+private:
+    bool takeAnswer(QVariant *a);
+    void record(const Record &r);
+    QString fileAnswer(const QString &kind, const QString &caption, const QString &dir,
+                       const QString &filter);
+    mutable QMutex m_mutex;
+    QList<Record> m_records;
+    QList<QVariant> m_answers;
+    Prompter *m_previous;
+};
+
+#endif
