@@ -1,4 +1,5 @@
 #include "app/applog.h"
+#include "commandline.h"
 #include "guiprompter.h"
 #include "prefs/userprefs.h"
 #include "session/sessionmanager.h"
@@ -8,7 +9,6 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFile>
 #include <QScreen>
 #include <QUrl>
 
@@ -26,45 +26,6 @@ ScreenInfo screenInfo()
         s.fullHeight = f.bottom() - f.top() + 1;
     }
     return s;
-}
-
-void openMissing(const QString &path, const char *code)
-{
-    qWarning("error no: %s - %s. File does not exist!", code, qUtf8Printable(path));
-    Prompter::instance()->message(Prompter::Warning, QStringLiteral("WARNING!"),
-                                  path + QStringLiteral(". File does not exist!"), Prompter::Ok,
-                                  Prompter::Ok);
-}
-
-// Walks the command line: paths open windows, "solve" right after an opened
-// path solves it, anything else is logged. True when a window was opened.
-bool openFromArguments(const QStringList &args)
-{
-    bool opened = false;
-    tarvix *lastOpened = nullptr;
-    for (const QString &arg : args) {
-        if (lastOpened && arg.toLower() == QLatin1String("solve")) {
-            lastOpened->on_solveb_clicked();
-            lastOpened = nullptr;
-            continue;
-        }
-        lastOpened = nullptr;
-        const bool text = arg.contains(QLatin1String(".trx"));
-        const bool binary = !text && arg.contains(QLatin1String(".btrx"));
-        if (text || binary) {
-            if (QFile::exists(arg)) {
-                auto *w = new tarvix(arg);
-                w->show();
-                lastOpened = w;
-                opened = true;
-            } else {
-                openMissing(arg, text ? "MAIN1" : "MAIN3");
-            }
-        } else {
-            qWarning("error no: MAIN2 - %s. Unkown Argument!", qUtf8Printable(arg));
-        }
-    }
-    return opened;
 }
 
 } // namespace
@@ -114,7 +75,7 @@ int main(int argc, char *argv[])
 
     const QStringList args = QApplication::arguments().mid(1);
     SessionManager *sessions = nullptr;
-    if (args.size() == 2 && args.at(0) == QLatin1String("-Session") && !args.at(1).isEmpty()) {
+    if (CommandLine::isSessionResume(args)) {
         UserPrefs::setUndoEnabled(true);
         sessions = new SessionManager(args.at(1));
         // Resuming the windows of a saved session comes with the history.
@@ -122,7 +83,7 @@ int main(int argc, char *argv[])
         w->show();
     } else {
         sessions = new SessionManager();
-        if (!openFromArguments(args)) {
+        if (CommandLine::openFromArguments(args).isEmpty()) {
             auto *w = new tarvix();
             w->show();
         }
