@@ -1,0 +1,37 @@
+#ifndef RATIOSTORE_H
+#define RATIOSTORE_H
+
+#include <QList>
+#include <QMap>
+
+// What one solve learns and the refinement needs afterwards: the elimination
+// multipliers, the diagonal-reduction ratios, the column and row exchanges of
+// the ordering and the pivot-repair swaps. It belongs to exactly one solve;
+// the solve hands it on to the refinement (see Solve::takeRatios).
+class RatioStore
+{
+public:
+    // Sized for n: n-1 rows each for ur and dr (row k holds n-1-k values);
+    // nothing for n < 2. Every value starts at 0.
+    explicit RatioStore(int n);
+    ~RatioStore();
+    RatioStore(const RatioStore &) = delete;
+    RatioStore &operator=(const RatioStore &) = delete;
+
+    int size() const { return m_n; }
+
+    // ur[k][i-k-1]: multiplier with which row i was reduced against pivot row k.
+    double **ur = nullptr;
+    // dr[i][j-i-1]: ratio of upper entry (i, j) to the diagonal entry (j, j).
+    double **dr = nullptr;
+    // Position p -> position exchanged with it by the column / row ordering.
+    QMap<int, int> columnExchanges;
+    QMap<int, int> rowExchanges;
+    // Read in pairs (k, r): rows k and r were exchanged before step k.
+    QList<int> swaps;
+
+private:
+    int m_n;
+};
+
+#endif

@@ -1,0 +1,228 @@
+#include "reduce.h"
+
+#include "prefs/userprefs.h"
+#include "store/equationstore.h"
+
+#include <QThread>
+
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+// dst[j] -= src[j] * ratio over len entries. Unrolled by four with no
+// branches in the body, so the compiler turns it into vector instructions.
+inline void rowUpdate(double *__restrict dst, const double *__restrict src, double ratio, int len)
+{
+    int j = 0;
+    for (; j + 4 <= len; j += 4) {
+        const double a0 = dst[j] - src[j] * ratio;
+        const double a1 = dst[j + 1] - src[j + 1] * ratio;
+        const double a2 = dst[j + 2] - src[j + 2] * ratio;
+        const double a3 = dst[j + 3] - src[j + 3] * ratio;
+        dst[j] = a0;
+        dst[j + 1] = a1;
+        dst[j + 2] = a2;
+        dst[j + 3] = a3;
+    }
+    for (; j < len; ++j)
+        dst[j] = dst[j] - src[j] * ratio;
+}
+
+// One row of the diagonal reduction: ratio = row[j] / d[j],
+// row[j] -= d[j] * ratio, out[j] = ratio.
+inline void diagonalRow(double *__restrict row, const double *__restrict d, double *__restrict out,
+                        int len)
+{
+    int j = 0;
+    for (; j + 4 <= len; j += 4) {
+        const double r0 = row[j] / d[j];
+        const double r1 = row[j + 1] / d[j + 1];
+        const double r2 = row[j + 2] / d[j + 2];
+        const double r3 = row[j + 3] / d[j + 3];
+        row[j] = row[j] - d[j] * r0;
+        row[j + 1] = row[j + 1] - d[j + 1] * r1;
+        row[j + 2] = row[j + 2] - d[j + 2] * r2;
+        row[j + 3] = row[j + 3] - d[j + 3] * r3;
+        out[j] = r0;
+        out[j + 1] = r1;
+        out[j + 2] = r2;
+        out[j + 3] = r3;
+    }
+    for (; j < len; ++j) {
+        const double r = row[j] / d[j];
+        row[j] = row[j] - d[j] * r;
+        out[j] = r;
+    }
+}
+
+} // namespace
+
+ThreadSettings ThreadSettings::fromPrefs()
+{
+    ThreadSettings s;
+    s.limits = UserPrefs::getThreadLimits();
+    s.processors = UserPrefs::getProcessorCount();
+    return s;
+}
+
+Reduce::Reduce() = default;
+
+void Reduce::setRange(double **coef, double *rhs, double **ur, double **dr, int k, int n,
+                      int first, int last)
+{
+    m_coef = coef;
+    m_rhs = rhs;
+    m_ur = ur;
+    m_dr = dr;
+    m_k = k;
+    m_n = n;
+    m_first = first;
+    m_last = last;
+}
+
+int Reduce::workerCount(int m, const QList<int> &limits, int processors)
+{
+    const int t = processors > 0 ? processors : 1;
+    if (limits.isEmpty() || m > limits.last())
+        return t;
+    if (limits.first() >= m)
+        return 1;
+    for (int c = 1; c < limits.size(); ++c) {
+        if (limits.at(c) >= m)
+            return c + 1 < t ? c + 1 : t;
+    }
+    return t;
+}
+
+QVector<RowRange> Reduce::eliminationSplit(int n, int k, int count)
+{
+    if (count < 1)
+        count = 1;
+    QVector<RowRange> out(count);
+    const int rows = n - k - 1;
+    if (rows <= 0 || k < 0)
+        return out;
+    const int per = rows / count;
+    long long f = k + 1;
+    for (int w = 0; w < count; ++w) {
+        const long long end = (w < count - 1) ? f + per : n - 1;
+        // Ranges past the last row are cut off; a worker starting beyond it
+        // gets nothing.
+        const long long last = end < n - 1 ? end : n - 1;
+        if (f <= last) {
+            out[w].first = int(f);
+            out[w].last = int(last);
+            out[w].empty = false;
+        }
+        f += per + 1;
+    }
+    return out;
+}
+
+QVector<RowRange> Reduce::diagonalSplit(int n, int count)
+{
+    if (count < 1)
+        count = 1;
+    QVector<RowRange> out(count);
+    const double s = std::sqrt(2.0 * count);
+    int from = n - 2;
+    auto assign = [&out, n](int w, int hi, int lo) {
+        if (hi > n - 2)
+            hi = n - 2;
+        if (lo < 0)
+            lo = 0;
+        if (hi >= lo) {
+            out[w].first = hi;
+            out[w].last = lo;
+            out[w].empty = false;
+        }
+    };
+    for (int w = 0; w < count - 1; ++w) {
+        const int v = int(std::sqrt(2.0 * w + 2.0) * n / s);
+        int lower = n - std::abs(v);
+        if (lower >= from)
+            lower = from - 1;
+        assign(w, from, lower);
+        from = lower - 1;
+    }
+    assign(count - 1, from, 0);
+    return out;
+}
+
+void Reduce::applyURatios(double *v, int n, double **ur)
+{
+    for (int k = 0; k < n - 1; ++k) {
+        const double *urk = ur[k];
+        const double vk = v[k];
+        for (int i = k + 1; i < n; ++i)
+            v[i] = v[i] - urk[i - k - 1] * vk;
+    }
+}
+
+void Reduce::applyDRatios(double *v, int n, double **dr)
+{
+    for (int i = n - 2; i >= 0; --i) {
+        const double *dri = dr[i];
+        const double *vj = v + i + 1;
+        const int len = n - i - 1;
+        double sum = 0.0;
+        for (int j = 0; j < len; ++j)
+            sum += dri[j] * vj[j];
+        v[i] = v[i] - sum;
+    }
+}
+
+void Reduce::eliminateRows(double **coef, double *rhs, double *urk, int k, int n, int first,
+                           int last)
+{
+    const double *pivotRow = coef[k];
+    const double p = pivotRow[k];
+    if (EquationStore::isZero(p)) {
+        for (int i = first; i <= last; ++i)
+            urk[i - k - 1] = 0.0;
+        return;
+    }
+    const double rk = rhs[k];
+    const int len = n - k;
+    for (int i = first; i <= last; ++i) {
+        double *row = coef[i];
+        const double ratio = row[k] / p;
+        rhs[i] = rhs[i] - rk * ratio;
+        urk[i - k - 1] = ratio;
+        // Sparse systems: a row that needs no change is not touched.
+        if (!EquationStore::isZero(ratio))
+            rowUpdate(row + k, pivotRow + k, ratio, len);
+    }
+}
+
+void Reduce::diagonalRows(double **coef, double **dr, int n, int first, int last)
+{
+    if (first < last || last < 0)
+        return;
+    // The diagonal entries this range needs, read once: rows last+1..n-1.
+    const int base = last + 1;
+    const int count = n - base;
+    double *d = new double[count > 0 ? count : 1];
+    for (int j = base; j < n; ++j)
+        d[j - base] = coef[j][j];
+    for (int i = first; i >= last; --i) {
+        const int start = i + 1;
+        diagonalRow(coef[i] + start, d + (start - base), dr[i], n - start);
+    }
+    delete[] d;
+}
+
+void Reduce::reduction()
+{
+    eliminateRows(m_coef, m_rhs, m_ur[m_k], m_k, m_n, m_first, m_last);
+    MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("Reduce::reduction"), this,
+                              QStringLiteral("REDUCE"));
+}
+
+void Reduce::diagonalReduce()
+{
+    diagonalRows(m_coef, m_dr, m_n, m_first, m_last);
+    MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("Reduce::diagonalReduce"),
+                              this, QStringLiteral("REDUCE"));
+}

@@ -1,0 +1,78 @@
+#ifndef REDUCE_H
+#define REDUCE_H
+
+#include "threads/mythreads.h"
+
+#include <QList>
+#include <QVector>
+
+// Worker thread settings of one solve: the threshold list (entry c is the
+// largest number of rows that c+1 workers handle) and the processor count.
+struct ThreadSettings
+{
+    QList<int> limits;
+    int processors = 1;
+    // threadLimits and processorCount of the preference store.
+    static ThreadSettings fromPrefs();
+};
+
+// Rows of one worker. Elimination ranges run upward (first <= last), those of
+// the diagonal reduction downward (first >= last). An empty range has no rows.
+struct RowRange
+{
+    int first = 0;
+    int last = -1;
+    bool empty = true;
+    int rows() const { return empty ? 0 : (first <= last ? last - first + 1 : first - last + 1); }
+};
+
+// One worker of a row-wise phase of the solver: either the elimination step
+// for one column over a range of rows, or the diagonal reduction over a range.
+// Workers of one phase write disjoint rows and read only rows nobody writes,
+// so they need no locks.
+class Reduce : public TrxWorker
+{
+    Q_OBJECT
+public:
+    Reduce();
+
+    void setRange(double **coef, double *rhs, double **ur, double **dr, int k, int n, int first,
+                  int last);
+
+    // Number of workers for a phase of m rows.
+    static int workerCount(int m, const QList<int> &limits, int processors);
+    // Ranges of the elimination step for column k: count entries, each inside
+    // rows k+1..n-1; together they cover those rows exactly once.
+    static QVector<RowRange> eliminationSplit(int n, int k, int count);
+    // Ranges of the diagonal reduction (square-root rule): count entries, each
+    // inside rows n-2..0; together they cover those rows exactly once.
+    static QVector<RowRange> diagonalSplit(int n, int count);
+
+    // v[i] -= ur[k][i-k-1] * v[k], for k = 0..n-2 and i > k.
+    static void applyURatios(double *v, int n, double **ur);
+    // v[i] -= sum over j > i of dr[i][j-i-1] * v[j], for i = n-2 down to 0.
+    static void applyDRatios(double *v, int n, double **dr);
+
+    // The row kernels behind the two slots.
+    // Elimination step for column k over rows first..last; urk is ur[k].
+    static void eliminateRows(double **coef, double *rhs, double *urk, int k, int n, int first,
+                              int last);
+    // Diagonal reduction over rows first down to last.
+    static void diagonalRows(double **coef, double **dr, int n, int first, int last);
+
+public slots:
+    void reduction();
+    void diagonalReduce();
+
+private:
+    double **m_coef = nullptr;
+    double *m_rhs = nullptr;
+    double **m_ur = nullptr;
+    double **m_dr = nullptr;
+    int m_k = 0;
+    int m_n = 0;
+    int m_first = 0;
+    int m_last = -1;
+};
+
+#endif

@@ -1,0 +1,376 @@
+#include "solve.h"
+
+#include "prefs/userprefs.h"
+#include "store/equationstore.h"
+
+#include <QByteArray>
+#include <QMessageLogger>
+#include <QThread>
+
+#include <cmath>
+#include <utility>
+
+namespace {
+
+const char *const kCheckDiagonal = "void Solve::checkDiagonal(int)";
+const char *const kPrint = "void Solve::print(double**, double*)";
+
+bool allFinite(const double *v, int n)
+{
+    // x - x is 0 for every finite x and NaN for inf and NaN, so a single
+    // pass without branches tells whether all are finite.
+    double acc = 0.0;
+    for (int i = 0; i < n; ++i)
+        acc += v[i] - v[i];
+    return acc == 0.0;
+}
+
+} // namespace
+
+Solve::Solve(double **c, double *r, double *sol, int *columnZeros, int *status, int n)
+    : m_n(n), m_status(status), m_c(c), m_r(r), m_sol(sol),
+      m_leadZeros(new int[n > 0 ? n : 1]()), m_columnZeros(columnZeros),
+      m_ratios(new RatioStore(n)), m_settings(ThreadSettings::fromPrefs())
+{
+}
+
+Solve::Solve(double **c, double *r, double *sol, int n, std::unique_ptr<RatioStore> ratios)
+    : m_n(n), m_status(nullptr), m_c(c), m_r(r), m_sol(sol), m_columnZeros(nullptr),
+      m_ratios(std::move(ratios))
+{
+}
+
+Solve::~Solve()
+{
+    delete[] m_leadZeros;
+}
+
+void Solve::enableGPU(QThread *t)
+{
+    m_gpu = true;
+    emit initialiseGPU(m_c, m_r, m_ratios->ur, m_ratios->dr, m_n, &m_ratios->swaps, t);
+}
+
+void Solve::calc()
+{
+    const int n = m_n;
+    if (n > 0 && m_ratios && m_ratios->size() == n) {
+        // Inf or NaN in the input cannot give a trustworthy answer, even
+        // when the arithmetic happens to end finite.
+        bool badInput = !allFinite(m_r, n);
+        for (int i = 0; i < n && !badInput; ++i)
+            badInput = !allFinite(m_c[i], n);
+
+        m_repairFailed = false;
+        orderColumns();
+        countLeadZeros();
+        orderRows();
+
+        bool ok = true;
+        if (m_gpu)
+            emit calcURatios(&ok);
+        else
+            ok = solveEq();
+
+        if (!ok) {
+            emitError(QStringLiteral("ERROR: Could not solve the equations!"),
+                      QStringLiteral("Co-efficient matrix could not be reduced to lower triangular "
+                                     "matrix.\nHence cannot proceed solving the equations."));
+            if (m_status)
+                *m_status = 2;
+        } else {
+            reduceDiagonal();
+            Reduce::applyDRatios(m_r, n, m_ratios->dr);
+            double *diag = new double[n];
+            for (int i = 0; i < n; ++i)
+                diag[i] = m_c[i][i];
+            for (int i = 0; i < n; ++i)
+                m_sol[i] = m_r[i] / diag[i];
+            delete[] diag;
+            const QMap<int, int> &cols = m_ratios->columnExchanges;
+            for (auto it = cols.constEnd(); it != cols.constBegin();) {
+                --it;
+                std::swap(m_sol[it.key()], m_sol[it.value()]);
+            }
+            if (m_status && (m_repairFailed || badInput || !allFinite(m_sol, n)))
+                *m_status = 1;
+        }
+    }
+    delete[] m_leadZeros;
+    m_leadZeros = nullptr;
+    MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("Solve::calc"), this,
+                              QStringLiteral("SOLVE"));
+}
+
+void Solve::orderColumns()
+{
+    if (!m_columnZeros)
+        return;
+    // The caller's counts stay as they were; the ordering works on a copy.
+    std::vector<int> keys(m_columnZeros, m_columnZeros + m_n);
+    double **c = m_c;
+    const int n = m_n;
+    reorder(keys.data(), n, true, m_ratios->columnExchanges, [c, n](int p, int q) {
+        for (int i = 0; i < n; ++i)
+            std::swap(c[i][p], c[i][q]);
+    });
+}
+
+void Solve::countLeadZeros()
+{
+    for (int i = 0; i < m_n; ++i) {
+        const double *row = m_c[i];
+        int z = 0;
+        while (z < m_n && EquationStore::isZero(row[z]))
+            ++z;
+        m_leadZeros[i] = z;
+    }
+}
+
+void Solve::orderRows()
+{
+    double **c = m_c;
+    double *r = m_r;
+    reorder(m_leadZeros, m_n, false, m_ratios->rowExchanges, [c, r](int p, int q) {
+        std::swap(c[p], c[q]);
+        std::swap(r[p], r[q]);
+    });
+}
+
+bool Solve::solveEq()
+{
+    const int workers = m_settings.processors > 0 ? m_settings.processors : 1;
+    m_threads.assign(size_t(workers), nullptr);
+    m_workers.assign(size_t(workers), nullptr);
+    checkDiagonal(0);
+    for (int k = 0; k < m_n - 1; ++k) {
+        runElimination(k);
+        checkDiagonal(k + 1);
+    }
+    return true;
+}
+
+void Solve::runElimination(int k)
+{
+    const int count = Reduce::workerCount(m_n - k - 1, m_settings.limits, m_settings.processors);
+    const QVector<RowRange> ranges = Reduce::eliminationSplit(m_n, k, count);
+    if (m_threads.size() < size_t(count)) {
+        m_threads.resize(size_t(count), nullptr);
+        m_workers.resize(size_t(count), nullptr);
+    }
+    // Workers whose range is cut away entirely get no thread.
+    for (int w = 0; w < count; ++w) {
+        m_threads[size_t(w)] = nullptr;
+        m_workers[size_t(w)] = nullptr;
+        if (ranges.at(w).empty)
+            continue;
+        m_threads[size_t(w)] = MyThreads::thrOpt(QStringLiteral("Solve::solveEq ") + QString::number(w));
+        m_workers[size_t(w)] = new Reduce();
+    }
+    for (int w = 0; w < count; ++w) {
+        Reduce *r = m_workers[size_t(w)];
+        if (!r)
+            continue;
+        QThread *t = m_threads[size_t(w)];
+        r->setRange(m_c, m_r, m_ratios->ur, nullptr, k, m_n, ranges.at(w).first, ranges.at(w).last);
+        QObject::connect(t, SIGNAL(started()), r, SLOT(reduction()));
+        r->moveToThread(t);
+        t->start(QThread::InheritPriority);
+    }
+    for (int w = 0; w < count; ++w) {
+        if (m_threads[size_t(w)])
+            m_threads[size_t(w)]->wait();
+    }
+    for (int w = 0; w < count; ++w) {
+        delete m_workers[size_t(w)];
+        m_workers[size_t(w)] = nullptr;
+    }
+}
+
+void Solve::reduceDiagonal()
+{
+    const int count = Reduce::workerCount(m_n, m_settings.limits, m_settings.processors);
+    const QVector<RowRange> ranges = Reduce::diagonalSplit(m_n, count);
+    std::vector<QThread *> threads(size_t(count), nullptr);
+    std::vector<Reduce *> workers(size_t(count), nullptr);
+    for (int w = 0; w < count; ++w) {
+        if (ranges.at(w).empty)
+            continue;
+        threads[size_t(w)] =
+            MyThreads::thrOpt(QStringLiteral("Solve::reduceDiagonal ") + QString::number(w));
+        workers[size_t(w)] = new Reduce();
+    }
+    for (int w = 0; w < count; ++w) {
+        Reduce *r = workers[size_t(w)];
+        if (!r)
+            continue;
+        QThread *t = threads[size_t(w)];
+        r->setRange(m_c, m_r, nullptr, m_ratios->dr, 0, m_n, ranges.at(w).first,
+                    ranges.at(w).last);
+        QObject::connect(t, SIGNAL(started()), r, SLOT(diagonalReduce()));
+        r->moveToThread(t);
+        t->start(QThread::InheritPriority);
+    }
+    for (int w = 0; w < count; ++w) {
+        if (threads[size_t(w)])
+            threads[size_t(w)]->wait();
+    }
+    for (int w = 0; w < count; ++w)
+        delete workers[size_t(w)];
+}
+
+void Solve::checkDiagonal(int k)
+{
+    double **c = m_c;
+    const int n = m_n;
+    if (!EquationStore::isZero(c[k][k]))
+        return;
+    int col = -1;
+    for (int j = k + 1; j < n; ++j) {
+        if (!EquationStore::isZero(c[k][j])) {
+            col = j;
+            break;
+        }
+    }
+    if (col < 0) {
+        raiseError(3, k);
+        return;
+    }
+    // The row whose index equals that column is tried first.
+    if (!EquationStore::isZero(c[col][k])) {
+        swapRows(k, col);
+        return;
+    }
+    bool rowHasValue = false;
+    for (int j = k + 1; j < n && !rowHasValue; ++j)
+        rowHasValue = !EquationStore::isZero(c[col][j]);
+    if (!rowHasValue) {
+        raiseError(2, k);
+        return;
+    }
+    for (int r = col + 1; r < n; ++r) {
+        if (!EquationStore::isZero(c[r][k])) {
+            swapRows(k, r);
+            return;
+        }
+    }
+    for (int r = k + 1; r < n; ++r) {
+        if (!EquationStore::isZero(c[r][k])) {
+            swapRows(k, r);
+            return;
+        }
+    }
+    raiseError(1, k);
+}
+
+void Solve::swapRows(int k, int r)
+{
+    m_ratios->swaps.append(k);
+    m_ratios->swaps.append(r);
+    double *a = m_c[k];
+    double *b = m_c[r];
+    for (int j = 0; j < m_n; ++j)
+        std::swap(a[j], b[j]);
+    std::swap(m_r[k], m_r[r]);
+}
+
+void Solve::raiseError(int code, int k)
+{
+    m_repairFailed = true;
+    print(m_c, m_r, m_n);
+    const QString pos = QString::number(k + 1);
+    QString text;
+    switch (code) {
+    case 1:
+        QMessageLogger("solve", 310, kCheckDiagonal).critical("Error no: SOL1");
+        text = QStringLiteral("Could not find any equation with non-zero value for diagonal "
+                              "element of following equation after reduction: ") + pos;
+        break;
+    case 2:
+        QMessageLogger("solve", 333, kCheckDiagonal).critical("Error no: SOL2");
+        text = QStringLiteral("Could not find any equation with non-zero value for diagonal "
+                              "element of following equation after reduction: ") + pos;
+        break;
+    default:
+        QMessageLogger("solve", 359, kCheckDiagonal).critical("Error no: SOL3");
+        text = QStringLiteral("Following Equation is faulty! All its co-efficients become zero "
+                              "while Solving: ") + pos;
+        break;
+    }
+    emitError(QStringLiteral("ERROR: Could not solve the equations!"), text);
+}
+
+void Solve::emitError(const QString &title, const QString &text)
+{
+    // The receiver owns the strings; with nobody listening there is nobody
+    // to hand them to.
+    if (receivers(SIGNAL(throwErr(QString*,QString*,QString))) <= 0)
+        return;
+    emit throwErr(new QString(title), new QString(text), QStringLiteral("WARNING"));
+}
+
+void Solve::print(double **c, double *r, int n)
+{
+    if (!UserPrefs::getDebugEnabled())
+        return;
+    QMessageLogger("solve", 631, kPrint).debug("%s", "\nPrinting Matrices:\n");
+    for (int i = 0; i < n; ++i) {
+        QString line;
+        for (int j = 0; j < n; ++j) {
+            line += QString::number(c[i][j], 'g', 6);
+            line += QLatin1Char('\t');
+        }
+        line += QStringLiteral("=\t");
+        line += QString::number(r[i], 'g', 6);
+        // One row per line, so the dump reads as a matrix.
+        line += QLatin1Char('\n');
+        QMessageLogger("solve", 645, kPrint).debug("%s", line.toUtf8().constData());
+    }
+}
+
+void Solve::refine(double **a, double *residual, double *correction)
+{
+    const int n = m_n;
+    if (n < 1 || !m_ratios || m_ratios->size() != n)
+        return;
+    for (int i = 0; i < n; ++i) {
+        const double *row = a[i];
+        double sum = 0.0;
+        for (int j = 0; j < n; ++j)
+            sum += row[j] * m_sol[j];
+        residual[i] = sum - m_r[i];
+    }
+    // Put the residual through the same steps the right-hand side went
+    // through: row ordering, then each step's pivot-repair exchange followed
+    // by its multipliers, in the order the solve made them.
+    const QMap<int, int> &rows = m_ratios->rowExchanges;
+    for (auto it = rows.constBegin(); it != rows.constEnd(); ++it)
+        std::swap(residual[it.key()], residual[it.value()]);
+    const QList<int> &swaps = m_ratios->swaps;
+    int s = 0;
+    for (int k = 0; k < n; ++k) {
+        while (s + 1 < swaps.size() && swaps.at(s) <= k) {
+            const int p = swaps.at(s);
+            const int q = swaps.at(s + 1);
+            if (p >= 0 && p < n && q >= 0 && q < n)
+                std::swap(residual[p], residual[q]);
+            s += 2;
+        }
+        if (k < n - 1) {
+            const double *urk = m_ratios->ur[k];
+            const double rk = residual[k];
+            for (int i = k + 1; i < n; ++i)
+                residual[i] = residual[i] - urk[i - k - 1] * rk;
+        }
+    }
+    Reduce::applyDRatios(residual, n, m_ratios->dr);
+    for (int i = 0; i < n; ++i)
+        correction[i] = residual[i] / m_c[i][i];
+    const QMap<int, int> &cols = m_ratios->columnExchanges;
+    for (auto it = cols.constEnd(); it != cols.constBegin();) {
+        --it;
+        std::swap(correction[it.key()], correction[it.value()]);
+    }
+    for (int i = 0; i < n; ++i)
+        m_sol[i] = m_sol[i] - correction[i];
+}

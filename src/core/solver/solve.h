@@ -1,0 +1,129 @@
+#ifndef SOLVE_H
+#define SOLVE_H
+
+#include "solver/ratiostore.h"
+#include "solver/reduce.h"
+#include "threads/mythreads.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include <algorithm>
+
+#include <memory>
+#include <vector>
+
+class QThread;
+
+// Solves one system of n linear equations by Gauss-Jordan elimination:
+// column and row ordering by zero counts, forward elimination column by
+// column with pivot repair by row exchanges (row work spread over Reduce
+// workers), diagonal reduction, back substitution and division. Works in
+// place on the caller's copies of the coefficients and right-hand side.
+//
+// The ratios it learns stay in its RatioStore; the caller takes them with
+// takeRatios() and hands them to a refinement-form Solve.
+class Solve : public TrxWorker
+{
+    Q_OBJECT
+public:
+    // Solving form. columnZeros: per-column zero counts from validation
+    // (null: no column ordering). status: the caller's status word, written
+    // at the end of calc: 0 clean, 1 the result is not to be trusted (a pivot
+    // could not be repaired, the input or the result holds inf or NaN), 2 the
+    // forward elimination failed and no solution was computed.
+    Solve(double **c, double *r, double *sol, int *columnZeros, int *status, int n);
+    // Refinement form: c is the reduced matrix a solve left behind, r the
+    // unreduced right-hand side, sol the working solution, ratios the store
+    // of that solve.
+    Solve(double **c, double *r, double *sol, int n, std::unique_ptr<RatioStore> ratios);
+    ~Solve() override;
+
+    // Worker settings; the solving form starts with those of the preferences.
+    void setThreadSettings(const ThreadSettings &settings) { m_settings = settings; }
+    const ThreadSettings &threadSettings() const { return m_settings; }
+
+    // Hands the forward elimination to the device: sets the GPU flag and
+    // emits initialiseGPU at once.
+    void enableGPU(QThread *t);
+
+    RatioStore *ratios() const { return m_ratios.get(); }
+    // Gives the store away (for the refinement); the Solve keeps none.
+    std::unique_ptr<RatioStore> takeRatios() { return std::move(m_ratios); }
+
+    // One refinement step (refinement form): a are the unreduced coefficients,
+    // residual and correction scratch vectors of n values.
+    void refine(double **a, double *residual, double *correction);
+
+    // Debug dump of the matrices (only with debug logging on).
+    static void print(double **c, double *r, int n);
+
+    // Reorders keys and data with the shared rule: for each position p take
+    // the first q >= p whose key equals that of the sorted keys at p and
+    // exchange p and q. Exchanges are recorded p -> q; exchange(p, q) moves
+    // the data. descending: column order (more zeros first).
+    template<typename Exchange>
+    static void reorder(int *keys, int n, bool descending, QMap<int, int> &record,
+                        Exchange exchange);
+
+public slots:
+    void calc();
+
+signals:
+    void throwErr(QString *errTitle, QString *errTxt, QString errorType);
+    void initialiseGPU(double **c, double *r, double **ur, double **dr, int n, QList<int> *diag,
+                       QThread *t);
+    void calcURatios(bool *res);
+
+private:
+    void orderColumns();
+    void countLeadZeros();
+    void orderRows();
+    bool solveEq();
+    void checkDiagonal(int k);
+    void swapRows(int k, int r);
+    void raiseError(int code, int k);
+    void runElimination(int k);
+    void reduceDiagonal();
+    void emitError(const QString &title, const QString &text);
+
+    bool m_gpu = false;
+    int m_n;
+    int *m_status;
+    double **m_c;
+    double *m_r;
+    double *m_sol;
+    int *m_leadZeros = nullptr;
+    int *m_columnZeros;
+    std::unique_ptr<RatioStore> m_ratios;
+    ThreadSettings m_settings;
+    bool m_repairFailed = false;
+    // Pooled threads and workers of the running phase, sized once per solve.
+    std::vector<QThread *> m_threads;
+    std::vector<Reduce *> m_workers;
+};
+
+template<typename Exchange>
+void Solve::reorder(int *keys, int n, bool descending, QMap<int, int> &record, Exchange exchange)
+{
+    std::vector<int> sorted(keys, keys + n);
+    if (descending)
+        std::sort(sorted.begin(), sorted.end(), [](int a, int b) { return a > b; });
+    else
+        std::sort(sorted.begin(), sorted.end());
+    for (int p = 0; p < n; ++p) {
+        if (keys[p] == sorted[size_t(p)])
+            continue;
+        int q = p + 1;
+        while (q < n && keys[q] != sorted[size_t(p)])
+            ++q;
+        if (q >= n)
+            continue; // cannot happen: the sorted keys are a permutation
+        std::swap(keys[p], keys[q]);
+        record.insert(p, q);
+        exchange(p, q);
+    }
+}
+
+#endif
