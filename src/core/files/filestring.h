@@ -1,0 +1,126 @@
+#ifndef FILESTRING_H
+#define FILESTRING_H
+
+#include "threads/mythreads.h"
+
+#include <QString>
+
+#include <atomic>
+#include <string>
+
+class QDataStream;
+class QIODevice;
+
+// The worker that converts, writes and reads equation files: text (".trx")
+// through a pipeline of converter/parser workers around one writer/reader,
+// and binary (".btrx") in one worker. One object performs one slot once, on
+// a pooled thread; the slot ends by handing the object back to the thread
+// registry under the tag "FILESTRING".
+//
+// The text workers of one pipeline meet in an array of row slots and in a
+// few process-wide variables, so only one text pipeline runs at a time in a
+// process. A slot holds one row's line (heap string) or is empty; it is
+// filled only by its producer while empty and emptied only by its consumer.
+class FileString : public TrxWorker
+{
+    Q_OBJECT
+public:
+    using RowSlot = std::atomic<std::string *>;
+
+    // Result codes stored through the result pointer (0 stays on success).
+    enum Code {
+        ParseFieldCount = 101, ParseRowNumber = 102, ParseCoefficient = 103, ParseRhs = 104,
+        ReadBinOpen = 201, ReadBinStream = 202, ReadBinMarker = 203, ReadBinN = 204,
+        ReadBinHeader = 205, ReadBinNumberSize = 206,
+        ReadTextOpen = 301, ReadTextSolution = 302, ReadTextShort = 303, ReadTextStream = 304,
+        SaveBinOpen = 401, SaveBinStream = 402,
+        SaveTextOpen = 501, SaveTextStream = 502
+    };
+
+    // Text writer (SaveText) and reader (ReadText). step: the number of
+    // converters or parsers working with it. Resets lastReadRow and
+    // readerDone.
+    FileString(const QString &path, RowSlot *rowStrings, int n, double *solution, int step,
+               int *resultCode);
+    // Converter (DoubleToStr) and parser (StrToDouble) for the rows start,
+    // start+step, ...
+    FileString(RowSlot *rowStrings, double **coef, double *rhs, int n, int start, int step,
+               int *resultCode);
+    // Binary writer and reader (SaveBinary, ReadBinary).
+    FileString(const QString &path, double **coef, double *rhs, double *solution, int n,
+               int *resultCode);
+
+    // The caller's corrupt-or-failed flag; must be set before the workers of
+    // a pipeline start. Workers only ever set it to true.
+    static void setErrorFlag(bool *flag);
+    static bool errorRaised();
+    static int lastReadRow();
+    static bool readerDone();
+
+    // N after the slot (ReadBinary puts the N of the file here).
+    int n() const { return m_n; }
+
+    // The work of each slot without the hand-back to the registry, for
+    // callers that run it on their own thread.
+    void convertRows();
+    void writeText();
+    void readText();
+    void parseRows();
+    void writeBinary();
+    void readBinary();
+
+    // Encoding helpers of the binary format (QDataStream layout, big
+    // endian). A string is a 32-bit byte count and UTF-16 text, null as
+    // 0xFFFFFFFF; a number is one IEEE double.
+    static bool writeString(QIODevice *device, const QString &text);
+    // Status as QDataStream::Status: 0 ok, 1 read past end, 2 corrupt data.
+    // A count beyond what the device still holds reads as past the end.
+    static int readString(QIODevice *device, QString *text);
+    static bool writeDoubles(QIODevice *device, const double *values, qint64 count);
+    static int readDoubles(QIODevice *device, double *values, qint64 count);
+
+    // History companions. Header-only record: header string and N.
+    static void writeHeaderRecord(QDataStream &out, int n);
+    // True when the header contains "Tarvix" and N > 1 (N stored in *n).
+    static bool readHeaderRecord(QDataStream &in, int *n);
+    // Meta-data record: "Tarvix Meta-Data", file name, current and custom
+    // solution (n values each; N itself is not stored).
+    static void writeMetaData(QDataStream &out, const QString &fileName, const double *current,
+                              const double *custom, int n);
+    // False when the marker differs (nothing further is read) or the stream
+    // is not OK afterwards.
+    static bool readMetaData(QDataStream &in, int n, QString *fileName, double *current,
+                             double *custom);
+
+    // "Tarvix " and the application version.
+    static QString headerText();
+
+signals:
+    void errMsg(QString *errTitle, QString *errTxt, QString errorType);
+
+public slots:
+    void DoubleToStr();
+    void SaveText();
+    void SaveBinary();
+    void ReadText();
+    void StrToDouble();
+    void ReadBinary();
+
+private:
+    static void raiseError();
+    void finish(const char *name);
+    void openFailed(const QString &deviceError);
+    void parserFailurePath(int row);
+
+    double **m_coef = nullptr;
+    double *m_rhs = nullptr;
+    double *m_solution = nullptr;
+    int m_n = 0;
+    int m_start = -1;
+    int m_step = 1;
+    int *m_result = nullptr;
+    QString m_path;
+    RowSlot *m_rows = nullptr;
+};
+
+#endif
