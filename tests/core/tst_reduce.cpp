@@ -1,0 +1,296 @@
+// Worker counts, row splits and the two vector passes of the parallel row
+// reduction; and that the result of a solve does not depend on how its rows
+// were spread over workers.
+#include "solver/reduce.h"
+#include "solver/solve.h"
+#include "solver/solverun.h"
+#include "testenv.h"
+
+#include <QtTest>
+
+#include <random>
+#include <vector>
+
+Q_DECLARE_METATYPE(QList<int>)
+
+namespace {
+
+QList<int> defaultLimits(int t)
+{
+    QList<int> l;
+    for (int i = 1; i <= t; ++i)
+        l << 5 * i;
+    return l;
+}
+
+QString describe(const QVector<RowRange> &ranges)
+{
+    QStringList parts;
+    for (const RowRange &r : ranges)
+        parts << (r.empty ? QStringLiteral("-") : QStringLiteral("%1..%2").arg(r.first).arg(r.last));
+    return parts.join(QLatin1Char(' '));
+}
+
+struct Matrix
+{
+    explicit Matrix(int n) : n(n), store(size_t(n) * size_t(n)), rows(size_t(n))
+    {
+        for (int i = 0; i < n; ++i)
+            rows[size_t(i)] = store.data() + size_t(i) * size_t(n);
+    }
+    Matrix(const Matrix &o) : Matrix(o.n) { store = o.store; }
+    double **ptr() { return rows.data(); }
+    int n;
+    std::vector<double> store;
+    std::vector<double *> rows;
+};
+
+} // namespace
+
+class TestReduce : public QObject
+{
+    Q_OBJECT
+private slots:
+    void workerCount_data();
+    void workerCount();
+    void eliminationExamples_data();
+    void eliminationExamples();
+    void diagonalExamples_data();
+    void diagonalExamples();
+    void eliminationCoverage();
+    void diagonalCoverage();
+    void vectorPasses();
+    void diagonalRowsKeepDiagonal();
+    void resultIndependentOfWorkers_data();
+    void resultIndependentOfWorkers();
+};
+
+void TestReduce::workerCount_data()
+{
+    QTest::addColumn<int>("m");
+    QTest::addColumn<QList<int>>("limits");
+    QTest::addColumn<int>("processors");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("6 rows, T=4") << 6 << defaultLimits(4) << 4 << 2;
+    QTest::newRow("21 rows, T=4") << 21 << defaultLimits(4) << 4 << 4;
+    QTest::newRow("20 rows, T=4") << 20 << defaultLimits(4) << 4 << 4;
+    QTest::newRow("16 rows, T=4") << 16 << defaultLimits(4) << 4 << 4;
+    QTest::newRow("15 rows, T=4") << 15 << defaultLimits(4) << 4 << 3;
+    QTest::newRow("1 row") << 1 << defaultLimits(4) << 4 << 1;
+    QTest::newRow("5 rows") << 5 << defaultLimits(4) << 4 << 1;
+    QTest::newRow("T=1") << 1000 << defaultLimits(1) << 1 << 1;
+    QTest::newRow("40 rows, T=8") << 40 << defaultLimits(8) << 8 << 8;
+    QTest::newRow("no list") << 7 << QList<int>() << 3 << 3;
+    QTest::newRow("list longer than T") << 30 << defaultLimits(8) << 2 << 2;
+    QTest::newRow("processors 0") << 30 << QList<int>{5} << 0 << 1;
+}
+
+void TestReduce::workerCount()
+{
+    QFETCH(int, m);
+    QFETCH(QList<int>, limits);
+    QFETCH(int, processors);
+    QFETCH(int, expected);
+    QCOMPARE(Reduce::workerCount(m, limits, processors), expected);
+}
+
+void TestReduce::eliminationExamples_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::addColumn<int>("k");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("n=12 k=0 3 workers") << 12 << 0 << 3 << "1..4 5..8 9..11";
+    QTest::newRow("12 rows below k=2") << 15 << 2 << 3 << "3..7 8..12 13..14";
+    QTest::newRow("6 rows below k=3") << 10 << 3 << 2 << "4..7 8..9";
+    QTest::newRow("one row") << 5 << 3 << 1 << "4..4";
+    // 40 rows with 8 workers: per 5, the seventh range would end at row 42.
+    QTest::newRow("overrun cut") << 41 << 0 << 8 << "1..6 7..12 13..18 19..24 25..30 31..36 37..40 -";
+    QTest::newRow("more workers than rows") << 4 << 0 << 5 << "1..1 2..2 3..3 - -";
+}
+
+void TestReduce::eliminationExamples()
+{
+    QFETCH(int, n);
+    QFETCH(int, k);
+    QFETCH(int, count);
+    QFETCH(QString, expected);
+    QCOMPARE(describe(Reduce::eliminationSplit(n, k, count)), expected);
+}
+
+void TestReduce::diagonalExamples_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("n=100, 4 workers") << 100 << 4 << "98..50 49..30 29..14 13..0";
+    QTest::newRow("n=10, 2 workers") << 10 << 2 << "8..3 2..0";
+    QTest::newRow("n=1") << 1 << 1 << "-";
+    QTest::newRow("n=2") << 2 << 1 << "0..0";
+    // The second range would be rows -1 to -2.
+    QTest::newRow("n=3, 3 workers") << 3 << 3 << "1..0 - -";
+}
+
+void TestReduce::diagonalExamples()
+{
+    QFETCH(int, n);
+    QFETCH(int, count);
+    QFETCH(QString, expected);
+    QCOMPARE(describe(Reduce::diagonalSplit(n, count)), expected);
+}
+
+void TestReduce::eliminationCoverage()
+{
+    for (int n = 1; n <= 70; ++n) {
+        for (int count = 1; count <= 80; ++count) {
+            for (int k = 0; k < n; k += (n > 10 ? 7 : 1)) {
+                const QVector<RowRange> ranges = Reduce::eliminationSplit(n, k, count);
+                QCOMPARE(ranges.size(), count);
+                std::vector<int> seen(size_t(n), 0);
+                int previousLast = k;
+                for (const RowRange &r : ranges) {
+                    if (r.empty)
+                        continue;
+                    QVERIFY2(r.first >= k + 1 && r.last <= n - 1 && r.first <= r.last,
+                             qPrintable(QStringLiteral("n=%1 k=%2 count=%3: %4")
+                                            .arg(n).arg(k).arg(count).arg(describe(ranges))));
+                    QVERIFY(r.first > previousLast); // contiguous, in order
+                    previousLast = r.last;
+                    for (int i = r.first; i <= r.last; ++i)
+                        ++seen[size_t(i)];
+                }
+                for (int i = 0; i < n; ++i)
+                    QCOMPARE(seen[size_t(i)], i > k ? 1 : 0);
+            }
+        }
+    }
+}
+
+void TestReduce::diagonalCoverage()
+{
+    QList<int> sizes;
+    for (int n = 1; n <= 80; ++n)
+        sizes << n;
+    sizes << 100 << 257 << 1000 << 4001;
+    for (int n : sizes) {
+        for (int count = 1; count <= 70; ++count) {
+            const QVector<RowRange> ranges = Reduce::diagonalSplit(n, count);
+            QCOMPARE(ranges.size(), count);
+            std::vector<int> seen(size_t(n), 0);
+            int previousLast = n - 1;
+            for (const RowRange &r : ranges) {
+                if (r.empty)
+                    continue;
+                QVERIFY2(r.first <= n - 2 && r.last >= 0 && r.first >= r.last,
+                         qPrintable(QStringLiteral("n=%1 count=%2: %3")
+                                        .arg(n).arg(count).arg(describe(ranges))));
+                QVERIFY(r.first < previousLast);
+                previousLast = r.last;
+                for (int i = r.last; i <= r.first; ++i)
+                    ++seen[size_t(i)];
+            }
+            for (int i = 0; i < n; ++i)
+                QCOMPARE(seen[size_t(i)], i < n - 1 ? 1 : 0);
+        }
+    }
+}
+
+void TestReduce::vectorPasses()
+{
+    // ur and dr of a 3 x 3 system written out by hand.
+    double ur0[] = {2.0, -1.0};
+    double ur1[] = {0.5};
+    double *ur[] = {ur0, ur1};
+    double v[] = {1.0, 4.0, 3.0};
+    Reduce::applyURatios(v, 3, ur);
+    // v1 = 4 - 2*1 = 2; v2 = 3 + 1 = 4, then 4 - 0.5*2 = 3.
+    QCOMPARE(v[0], 1.0);
+    QCOMPARE(v[1], 2.0);
+    QCOMPARE(v[2], 3.0);
+
+    double dr0[] = {1.0, 2.0};
+    double dr1[] = {3.0};
+    double *dr[] = {dr0, dr1};
+    double w[] = {10.0, 7.0, 2.0};
+    Reduce::applyDRatios(w, 3, dr);
+    // w1 = 7 - 3*2 = 1; w0 = 10 - (1*1 + 2*2) = 5 with the updated w1.
+    QCOMPARE(w[2], 2.0);
+    QCOMPARE(w[1], 1.0);
+    QCOMPARE(w[0], 5.0);
+
+    double one[] = {42.0};
+    Reduce::applyURatios(one, 1, nullptr);
+    Reduce::applyDRatios(one, 1, nullptr);
+    QCOMPARE(one[0], 42.0);
+}
+
+void TestReduce::diagonalRowsKeepDiagonal()
+{
+    const int n = 7;
+    Matrix m(n);
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            m.rows[size_t(i)][j] = (i == j) ? 2.0 + i : (j > i ? 1.0 + i + 0.5 * j : 0.25 * j);
+    const Matrix before = m;
+    RatioStore ratios(n);
+    for (const RowRange &r : Reduce::diagonalSplit(n, 3)) {
+        if (!r.empty)
+            Reduce::diagonalRows(m.ptr(), ratios.dr, n, r.first, r.last);
+    }
+    for (int i = 0; i < n; ++i) {
+        QCOMPARE(m.rows[size_t(i)][i], before.rows[size_t(i)][i]);
+        for (int j = 0; j < i; ++j)
+            QCOMPARE(m.rows[size_t(i)][j], before.rows[size_t(i)][j]);
+        for (int j = i + 1; j < n; ++j) {
+            const double ratio = before.rows[size_t(i)][j] / before.rows[size_t(j)][j];
+            QCOMPARE(ratios.dr[i][j - i - 1], ratio);
+            QVERIFY(qAbs(m.rows[size_t(i)][j]) < 1e-12);
+        }
+    }
+}
+
+void TestReduce::resultIndependentOfWorkers_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::addColumn<int>("processors");
+    QTest::addColumn<QList<int>>("limits");
+    QTest::newRow("n=9 T=8 one row per worker") << 9 << 8 << QList<int>{1, 2, 3, 4, 5, 6, 7, 8};
+    QTest::newRow("n=41 T=8 default") << 41 << 8 << defaultLimits(8);
+    QTest::newRow("n=30 T=3") << 30 << 3 << defaultLimits(3);
+    QTest::newRow("n=3 T=5") << 3 << 5 << QList<int>{0, 0, 0, 0, 0};
+    QTest::newRow("n=64 T=16 all") << 64 << 16 << QList<int>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+}
+
+void TestReduce::resultIndependentOfWorkers()
+{
+    QFETCH(int, n);
+    QFETCH(int, processors);
+    QFETCH(QList<int>, limits);
+    TestEnv env(2);
+    std::mt19937 gen(uint(n * 31 + processors));
+    std::uniform_real_distribution<double> dist(-10.0, 10.0);
+    Matrix a(n);
+    std::vector<double> b(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j)
+            a.rows[size_t(i)][j] = dist(gen) + (i == j ? 40.0 : 0.0);
+        b[size_t(i)] = dist(gen);
+    }
+    std::vector<double> one(static_cast<size_t>(n), 0.0);
+    std::vector<double> many(static_cast<size_t>(n), 0.0);
+    ThreadSettings single;
+    single.limits = {5};
+    single.processors = 1;
+    QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, one.data(), nullptr, single), 0);
+    ThreadSettings spread;
+    spread.limits = limits;
+    spread.processors = processors;
+    QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, many.data(), nullptr, spread), 0);
+    // Every row handled exactly once: the arithmetic is the same whatever
+    // the split, so the results agree to the last bit.
+    for (int i = 0; i < n; ++i)
+        QCOMPARE(many[size_t(i)], one[size_t(i)]);
+}
+
+QTEST_GUILESS_MAIN(TestReduce)
+#include "tst_reduce.moc"
