@@ -1,15 +1,32 @@
 #include "tarvix.h"
+#include "ui_tarvix.h"
 
 #include "app/applog.h"
+#include "mydelegate.h"
+#include "mytablemodel.h"
 #include "prefs/userprefs.h"
 #include "prompt/prompter.h"
 #include "session/sessionmanager.h"
 #include "threads/mythreads.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
-#include <QMessageBox>
+#include <QHeaderView>
+#include <QIcon>
+#include <QItemSelectionModel>
 #include <QStatusBar>
+#include <QTableView>
+
+static void initTarvixResources()
+{
+    // The resources sit in a static library; register them once.
+    static bool done = false;
+    if (!done) {
+        Q_INIT_RESOURCE(tarvix);
+        done = true;
+    }
+}
 
 namespace {
 QList<tarvix *> *g_windows = nullptr;
@@ -22,9 +39,19 @@ const QList<tarvix *> &tarvix::windows()
     return g_windows ? *g_windows : none;
 }
 
+int tarvix::windowsEverMade()
+{
+    return g_windowsEverMade;
+}
+
 tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
     : QMainWindow(parent), m_hidden(hidden)
 {
+    initTarvixResources();
+    if (!hidden) {
+        if (SessionManager *sm = SessionManager::instance())
+            connect(sm, &SessionManager::SaveSession, this, &tarvix::saveWindowToFile);
+    }
     m_windowName = SessionManager::nextWindowName();
     AppLog::setDebugEnabled(UserPrefs::getDebugEnabled());
     if (hidden) {
@@ -37,27 +64,109 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
         ++g_windowsEverMade;
     }
     m_lastDirectory = QDir::current().absolutePath();
+    m_fileName.clear();
+
+    // The field grid of the fancy interface is not part of this program yet;
+    // until it is, every window edits its system in the table.
+    m_fancy = false;
+    m_quiet = false;
     m_store.N = 2;
     m_store.allocated = 0;
-    m_store.allocateMemory();
-    m_store.allocated = 2;
-    m_store.clear();
-    const auto g = UserPrefs::getGeometry(UserPrefs::MainWindow);
+
     if (!hidden) {
-        move(g[0], g[1]);
-        resize(g[2], g[3]);
+        buildForm();
+        buildTableView();
     }
-    Q_UNUSED(path)
-    updateTitle();
+
+    bool undoOn = false;
+    if (!hidden) {
+        undoOn = UserPrefs::getUndoEnabled();
+        emit setUndoState(false);
+        ui->undob->setEnabled(undoOn);
+        ui->redob->setEnabled(undoOn);
+        ui->actionUndo->setEnabled(undoOn);
+        ui->actionRedo->setEnabled(undoOn);
+        ui->panGroup->setVisible(false);
+        const auto g = UserPrefs::getGeometry(UserPrefs::MainWindow);
+        move(g[0], g[1]);
+        if (g[2] > 0 && g[3] > 0)
+            resize(g[2], g[3]);
+    }
+
+    resizeSystem(2);
+    on_newb_clicked();
+    m_store.allocated = 2;
+    if (!hidden) {
+        setAcceptDrops(true);
+        emit setUndoState(undoOn);
+    }
+
+    if (!hidden && !path.isEmpty()) {
+        show();
+        QApplication::processEvents();
+        openFile(path, false, nullptr);
+        updateTitle();
+    }
+}
+
+void tarvix::buildForm()
+{
+    ui = new Ui::tarvix;
+    ui->setupUi(this);
+    QIcon icon;
+    for (const char *size : {"16x16", "32x32", "64x64", "128x128", "256x256"})
+        icon.addFile(QStringLiteral(":/Icons/Trx_") + QLatin1String(size) + QStringLiteral(".png"));
+    setWindowIcon(icon);
+
+    // The actions share the buttons' slots; the rest connect by name.
+    connect(ui->actionNew, &QAction::triggered, this, &tarvix::on_newb_clicked);
+    connect(ui->actionOpen, &QAction::triggered, this, &tarvix::on_openb_clicked);
+    connect(ui->actionSave, &QAction::triggered, this, &tarvix::on_saveb_clicked);
+    connect(ui->actionSolve, &QAction::triggered, this, &tarvix::on_solveb_clicked);
+    connect(ui->actionAnalyse_Solution, &QAction::triggered, this, &tarvix::on_analyseb_clicked);
+    connect(ui->actionUndo, &QAction::triggered, this, &tarvix::on_undob_clicked);
+    connect(ui->actionRedo, &QAction::triggered, this, &tarvix::on_redob_clicked);
+    // The count commands answer the buttons' clicked() by name; the actions
+    // press the buttons, so a disabled "-1" button also stops its action.
+    connect(ui->actionIncrease_Variables, &QAction::triggered, ui->incvarb, &QPushButton::click);
+    connect(ui->actionDecrease_Variables, &QAction::triggered, ui->decvarb, &QPushButton::click);
+    connect(ui->actionClose, &QAction::triggered, this, &QWidget::close);
+}
+
+void tarvix::buildTableView()
+{
+    // The table takes the whole equation area: no spacer below it.
+    ui->areaLayout->removeItem(ui->verticalSpacer);
+    delete ui->verticalSpacer;
+    ui->verticalSpacer = nullptr;
+
+    m_model = new MyTableModel(this);
+    m_view = new QTableView(ui->scrollAreaWidgetContents);
+    m_view->setObjectName(QStringLiteral("tableView"));
+    m_view->setCornerButtonEnabled(false);
+    m_delegate = new MyDelegate(m_view);
+    m_view->setModel(m_model);
+    m_view->setItemDelegate(m_delegate);
+    m_view->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    ui->areaLayout->replaceWidget(ui->gridFrame, m_view);
+    ui->areaLayout->setStretchFactor(m_view, 1);
+    delete ui->gridFrame;
+    ui->gridFrame = nullptr;
+    ui->gridLayout = nullptr;
+    // Direct: the window reads the old value before the model stores the new one.
+    connect(m_model, &MyTableModel::cellChanged, this, &tarvix::cellChanged, Qt::DirectConnection);
 }
 
 tarvix::~tarvix()
 {
-    m_store.N = 0;
-    m_store.release();
-    m_store.allocated = 0;
+    emit terminateApp();
+    if (m_view)
+        m_view->setUpdatesEnabled(false);
+    resizeSystem(0);
+
     if (m_hidden)
         return;
+
     const bool last = g_windows && g_windows->size() == 1 && g_windows->first() == this;
     QThread *destructThread = nullptr;
     if (last) {
@@ -67,6 +176,15 @@ tarvix::~tarvix()
             destructThread = MyThreads::start(UserPrefs::instance(), SLOT(Destruct()),
                                               QStringLiteral("Tarvix::destruct"));
     }
+
+    delete m_view;   // takes the delegate with it
+    m_view = nullptr;
+    m_delegate = nullptr;
+    delete m_model;
+    m_model = nullptr;
+    delete ui;
+    ui = nullptr;
+
     if (!g_windows || !g_windows->removeOne(this))
         qCritical("error no: TRX12");
     if (g_windows && g_windows->isEmpty()) {
@@ -86,6 +204,21 @@ void tarvix::lastWindowTearDown()
     g_windows = nullptr;
 }
 
+bool tarvix::resizeSystem(int newN)
+{
+    m_store.N = newN;
+    if (m_model)
+        m_model->lock();
+    m_store.release();
+    m_store.allocated = 0;
+    if (!m_store.allocateMemory())
+        return false;
+    m_store.allocated = newN;
+    if (m_model)
+        m_model->resize(newN, m_store.coef, m_store.rhs);
+    return true;
+}
+
 void tarvix::updateTitle()
 {
     if (m_fileName.isEmpty()) {
@@ -97,9 +230,133 @@ void tarvix::updateTitle()
     }
 }
 
-void tarvix::on_solveb_clicked()
+// ------------------------------------------------------------ recorder frame
+
+bool tarvix::undoEnabledQuery()
+{
+    if (!m_undo)
+        return false;
+    bool b = false;
+    emit isUndoEnabled(&b);
+    return b;
+}
+
+bool tarvix::undoBusyQuery()
+{
+    if (!m_undo)
+        return false;
+    bool b = false;
+    emit checkUndoState(&b);
+    return b;
+}
+
+bool tarvix::beginCommand(bool *undoWas)
+{
+    *undoWas = false;
+    if (m_quiet)
+        return true;
+    if (m_undo) {
+        *undoWas = undoEnabledQuery();
+        if (*undoWas && undoBusyQuery())
+            return false;
+    }
+    emit setUndoState(false);
+    return true;
+}
+
+void tarvix::endCommand(bool undoWas)
+{
+    if (!m_quiet)
+        emit setUndoState(undoWas);
+}
+
+// ------------------------------------------------------------------ commands
+
+void tarvix::on_newb_clicked()
+{
+    bool undoWas = false;
+    if (!beginCommand(&undoWas))
+        return;
+    m_store.clear();
+    if (m_fancy)
+        arraysToFancy();
+    else if (m_model)
+        m_model->refreshAll();
+    if (ui)
+        ui->decvarb->setEnabled(m_store.N >= 3);
+    m_fileName.clear();
+    updateTitle();
+    m_saved = true;
+    endCommand(undoWas);
+    if (undoWas)
+        emit newbClicked();
+}
+
+void tarvix::on_actionNew_Window_triggered()
+{
+    auto *w = new tarvix();
+    w->show();
+}
+
+void tarvix::on_actionClose_All_Except_This_triggered()
+{
+    // Only the first two places can hold another window: this one is skipped
+    // and every other window that closes leaves the list. A window whose
+    // user cancels stays open and ends the command.
+    int pos = 0;
+    while (g_windows && g_windows->size() > 1 && pos < 2 && pos < g_windows->size()) {
+        tarvix *w = g_windows->at(pos);
+        if (w == this) {
+            ++pos;
+            continue;
+        }
+        if (!w->close())
+            return;
+        // close() only schedules the deletion; the window goes now.
+        if (g_windows && g_windows->contains(w))
+            delete w;
+    }
+}
+
+void tarvix::on_actionClose_All_triggered()
+{
+    on_actionClose_All_Except_This_triggered();
+    if (g_windows && g_windows->size() == 1 && g_windows->first() == this)
+        close();
+}
+
+void tarvix::on_undob_clicked()
+{
+    if (m_undo)
+        emit undobClicked();
+}
+
+void tarvix::on_redob_clicked()
+{
+    if (m_undo)
+        emit redobClicked();
+}
+
+void tarvix::on_analyseb_clicked()
+{
+    openAnalysis(false);
+}
+
+void tarvix::openAnalysis(bool)
+{
+    // The analysis dialog is not part of this program yet.
+}
+
+void tarvix::fancyToArrays()
+{
+    // Nothing to copy while no window uses the field grid.
+}
+
+void tarvix::arraysToFancy()
 {
 }
+
+// --------------------------------------------------------------------- slots
 
 void tarvix::errMsg(QString *errTitle, QString *errTxt, QString errorType)
 {
@@ -122,6 +379,49 @@ void tarvix::errMsg(QString *errTitle, QString *errTxt, QString errorType)
 
 void tarvix::StatusBarMsg(QString msg, int time)
 {
+    if (m_hidden)
+        return;
     statusBar()->showMessage(msg, time);
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void tarvix::scrollToCell(int row, int col)
+{
+    if (!m_view || !m_model)
+        return;
+    const QModelIndex index = m_model->index(row, col);
+    if (!index.isValid())
+        return;
+    m_view->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    m_view->clearSelection();
+    m_view->selectionModel()->select(index, QItemSelectionModel::Select);
+}
+
+void tarvix::cellChanged(int row, int col, QString currs)
+{
+    if (row < 0 || row >= m_store.N || col < 0 || col == m_store.N || col > m_store.N + 1)
+        return;
+    const double old = col == m_store.N + 1 ? m_store.rhs[row] : m_store.coef[row][col];
+    if (!m_quiet)
+        emit textChanged(row, col, currs, QString::number(old, 'g', 15));
+    m_saved = false;
+}
+
+void tarvix::undoFinished()
+{
+    m_quiet = false;
+    m_store.allocated = m_store.N;
+}
+
+void tarvix::saveWindowToFile()
+{
+    emit saveWindow();
+}
+
+void tarvix::closeEvent(QCloseEvent *event)
+{
+    if (checkSaved())
+        event->accept();
+    else
+        event->ignore();
 }

@@ -7,8 +7,22 @@
 #include <QMainWindow>
 #include <QString>
 
+class MyDelegate;
+class MyTableModel;
+class QTableView;
+class QThread;
+
+namespace Ui {
+class tarvix;
+}
+
 // The main window: one equation system, its view and its commands. Any
 // number of windows live in one process and share the window list.
+//
+// The commands live in one file per group: tarvix.cpp (construction,
+// destruction, New, the window list, close handling, the table view),
+// tarvix_solve.cpp (Solve, stealth solving), tarvix_file.cpp (Open, Save,
+// drag and drop).
 class tarvix : public QMainWindow
 {
     Q_OBJECT
@@ -19,29 +33,130 @@ public:
     explicit tarvix(const QString &path = QString(), bool hidden = false, QWidget *parent = nullptr);
     ~tarvix() override;
 
+    // Every visible window, in construction order.
     static const QList<tarvix *> &windows();
+    static int windowsEverMade();
 
     EquationStore &store() { return m_store; }
     QString windowName() const { return m_windowName; }
     QString currentFileName() const { return m_fileName; }
+    // The benchmark and the thread optimisation name their hidden windows
+    // "%optimise%" so that Solve asks nothing.
+    void setCurrentFileName(const QString &name) { m_fileName = name; }
+    QString lastDirectory() const { return m_lastDirectory; }
     bool isHiddenWindow() const { return m_hidden; }
+    bool isFancy() const { return m_fancy; }
+    bool isQuiet() const { return m_quiet; }
+    bool isSaved() const { return m_saved; }
+    // Milliseconds the last solve spent in the solver dialogs.
+    int dialogTime() const { return m_dialogTime; }
+    MyTableModel *tableModel() const { return m_model; }
+    QTableView *tableView() const { return m_view; }
     void updateTitle();
 
+    // Gives the system newN unknowns, all values lost: the model is locked,
+    // the arrays are released and allocated again and the view follows. The
+    // caller sets the allocated count afterwards (and runs New unless a
+    // file is being read). False: allocation failed.
+    bool resizeSystem(int newN);
+
+    // Recorder queries; without a recorder nothing is recorded.
+    bool undoEnabledQuery();
+    bool undoBusyQuery();
+    // The frame of every command that changes the system: false when the
+    // command has to be ignored (the recorder is busy). *undoWas receives
+    // whether recording was on; the recorder is switched off meanwhile.
+    bool beginCommand(bool *undoWas);
+    void endCommand(bool undoWas);
+
+    // Files (tarvix_file.cpp).
+    void openFile(const QString &path, bool freshAllocation, bool *failed);
+    void readTextFile(bool *corrupt, const QString &path);
+    void readBinaryFile(bool *corrupt, const QString &path);
+    void savetoFile(bool binary);
+    void saveTextFile(const QString &path);
+    void saveBinaryFile(const QString &path);
+    bool checkSaved();
+    // The name a file is kept under: absolute folder, "/", the name up to its
+    // first dot and ".btrx" or ".trx" by kind.
+    static QString currentNameFor(const QString &path);
+    static bool isBinaryName(const QString &path) { return path.contains(QLatin1String(".btrx")); }
+
+    // Solving (tarvix_solve.cpp).
+    void solveEq(double **c, double *r, int *columnZeros, int *status, int *elapsed);
+
 public slots:
+    void on_newb_clicked();
+    void on_actionNew_Window_triggered();
+    void on_actionClose_All_Except_This_triggered();
+    void on_actionClose_All_triggered();
+    void on_undob_clicked();
+    void on_redob_clicked();
+    void on_analyseb_clicked();
+
+    void on_openb_clicked();
+    void on_saveb_clicked();
+    void on_actionSave_As_triggered(bool saveb = false);
+
     void on_solveb_clicked();
+    void on_actionSolve_in_Stealth_mode_triggered();
+
     void errMsg(QString *errTitle, QString *errTxt, QString errorType);
     void StatusBarMsg(QString msg, int time);
+    void scrollToCell(int row, int col);
+    void cellChanged(int row, int col, QString currs);
+    void undoFinished();
+    void saveWindowToFile();
+
+signals:
+    void terminateApp();
+    void resumeWindow(QString path);
+    void saveWindow();
+    void isUndoEnabled(bool *b);
+    void setUndoState(bool b);
+    void checkUndoState(bool *b);
+    void newbClicked();
+    void openbClicked(QString path);
+    void undobClicked();
+    void redobClicked();
+    void incvarbClicked();
+    void decvarbClicked();
+    void nvarbClicked();
+    void textChanged(int row, int col, QString curr, QString old);
+    void editbClicked(QString type);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
+    void buildForm();
+    void buildTableView();
     void lastWindowTearDown();
+    // The analysis dialog of this window (modal for the stealth solve).
+    void openAnalysis(bool modal);
+    // Fields of the fancy grid into the arrays and back.
+    void fancyToArrays();
+    void arraysToFancy();
+    bool validateSystem();
+
+    Ui::tarvix *ui = nullptr;
+    MyTableModel *m_model = nullptr;
+    QTableView *m_view = nullptr;
+    MyDelegate *m_delegate = nullptr;
+    QObject *m_undo = nullptr;   // the window's UndoRedo; none yet
+    QThread *m_undoThread = nullptr;
 
     EquationStore m_store;
     QString m_windowName;
     QString m_fileName;
     QString m_lastDirectory;
     bool m_hidden;
+    bool m_fancy = false;
     bool m_quiet = false;
     bool m_saved = true;
+    int m_dialogTime = 0;
 };
 
 #endif

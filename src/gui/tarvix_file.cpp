@@ -1,0 +1,165 @@
+// Open, Save, Save As, the modified prompt and drag and drop.
+#include "tarvix.h"
+#include "ui_tarvix.h"
+
+#include "mytablemodel.h"
+#include "prefs/userprefs.h"
+#include "prompt/prompter.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QTableView>
+#include <QUrl>
+
+namespace {
+const char kFilter[] = "Tarvix Text (*.trx);;Tarvix Binary (*.btrx)";
+const char kTextFilter[] = "Tarvix Text (*.trx)";
+
+bool isEquationName(const QString &name)
+{
+    return name.contains(QLatin1String(".trx")) || name.contains(QLatin1String(".btrx"));
+}
+
+QStringList droppedEquationFiles(const QMimeData *mime)
+{
+    QStringList files;
+    if (!mime || !mime->hasUrls())
+        return files;
+    const QList<QUrl> urls = mime->urls();
+    for (const QUrl &url : urls) {
+        if (url.isLocalFile() && isEquationName(url.toLocalFile()))
+            files.append(url.toLocalFile());
+    }
+    return files;
+}
+}
+
+QString tarvix::currentNameFor(const QString &path)
+{
+    const QFileInfo info(path);
+    QString base = info.fileName();
+    const int dot = base.indexOf(QLatin1Char('.'));
+    if (dot >= 0)
+        base.truncate(dot);
+    return info.absolutePath() + QLatin1Char('/') + base
+           + (isBinaryName(path) ? QStringLiteral(".btrx") : QStringLiteral(".trx"));
+}
+
+bool tarvix::checkSaved()
+{
+    if (m_saved)
+        return true;
+    const int answer = Prompter::instance()->message(
+        Prompter::Warning, QStringLiteral("Session NOT Saved!"),
+        QStringLiteral("The Session has been modified.\nDo you want to save your changes?"),
+        Prompter::Save | Prompter::Discard | Prompter::Cancel, Prompter::Save);
+    if (answer == Prompter::Save) {
+        on_saveb_clicked();
+        return !m_fileName.isEmpty() && m_saved;
+    }
+    return answer == Prompter::Discard;
+}
+
+void tarvix::on_openb_clicked()
+{
+    bool undoWas = false;
+    if (!m_quiet && m_undo) {
+        undoWas = undoEnabledQuery();
+        if (undoWas && undoBusyQuery())
+            return;
+    }
+    if (!checkSaved())
+        return;
+    QString selected = QLatin1String(kTextFilter);
+    const QString name = Prompter::instance()->openFile(QStringLiteral("Open a File"), m_lastDirectory,
+                                                        QLatin1String(kFilter), &selected);
+    if (name.isEmpty() || !isEquationName(name))
+        return;
+    if (!m_quiet)
+        emit setUndoState(false);
+    openFile(name, false, nullptr);
+    updateTitle();
+    if (!m_quiet)
+        emit setUndoState(undoWas);
+    if (undoWas)
+        emit openbClicked(name);
+}
+
+void tarvix::on_saveb_clicked()
+{
+    if (m_fancy)
+        fancyToArrays();
+    if (!validateSystem()) {
+        const int answer = Prompter::instance()->message(
+            Prompter::Warning, QStringLiteral("File Saving FAILED!"),
+            QStringLiteral("ERROR: Please input valid co-efficients which can be solved, then save the file.\n"
+                           "Would you still like to Save the File with the illegal co-efficients?"),
+            Prompter::Yes | Prompter::No, Prompter::No);
+        if (answer != Prompter::Yes)
+            return;
+    }
+    if (m_fileName.isEmpty())
+        on_actionSave_As_triggered(true);
+    else
+        savetoFile(isBinaryName(m_fileName));
+}
+
+void tarvix::on_actionSave_As_triggered(bool saveb)
+{
+    if (!saveb) {
+        if (m_fancy)
+            fancyToArrays();
+        if (!validateSystem()) {
+            const int answer = Prompter::instance()->message(
+                Prompter::Warning, QStringLiteral("File Saving FAILED!"),
+                QStringLiteral("ERROR: Please input valid co-efficients which can be solved, then save the file.\n"
+                               "Would you still like to Save the File with the illegal co-efficients?"),
+                Prompter::Yes | Prompter::No, Prompter::No);
+            if (answer != Prompter::Yes) {
+                errMsg(new QString(QStringLiteral("ERROR: Could not save the file!")),
+                       new QString(QStringLiteral("Could NOT Save File to Disk!\n")
+                                   + QStringLiteral("Please input valid co-efficients which can be solved, then save the file.")),
+                       QStringLiteral("WARNING"));
+                return;
+            }
+        }
+    }
+    QString selected;
+    const QString name = Prompter::instance()->saveFile(QStringLiteral("Save File As"), m_lastDirectory,
+                                                        QLatin1String(kFilter), &selected);
+    if (name.isEmpty() || !isEquationName(name))
+        return;
+    m_lastDirectory = QFileInfo(name).absolutePath();
+    m_fileName = currentNameFor(name);
+    savetoFile(isBinaryName(m_fileName));
+}
+
+void tarvix::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppedEquationFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void tarvix::dropEvent(QDropEvent *event)
+{
+    const QStringList files = droppedEquationFiles(event->mimeData());
+    if (files.isEmpty())
+        return;
+    event->acceptProposedAction();
+    for (int i = 0; i < files.size(); ++i) {
+        if (i == 0) {
+            if (!checkSaved())
+                continue;
+            openFile(files.at(0), false, nullptr);
+            updateTitle();
+        } else {
+            auto *w = new tarvix(files.at(i));
+            w->show();
+        }
+    }
+}
