@@ -1,0 +1,404 @@
+// Number text, round trips, the binary layout and the history records.
+#include "files/equationfile.h"
+#include "files/filestring.h"
+#include "files/numtext.h"
+#include "store/equationstore.h"
+#include "testenv.h"
+
+#include <QBuffer>
+#include <QDataStream>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+QByteArray printfG(double v)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.15g", v);
+    return QByteArray(buf);
+}
+
+QByteArray ours(double v)
+{
+    char buf[NumText::kMaxDoubleChars];
+    return QByteArray(buf, int(NumText::formatDouble(buf, v) - buf));
+}
+
+bool sameBits(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// strtod over the whole token (the process runs in the C locale here).
+bool strtodWhole(const QByteArray &token, double *v)
+{
+    if (token.isEmpty() || NumText::isSpace(token.at(0)))
+        return false;
+    char *end = nullptr;
+    *v = std::strtod(token.constData(), &end);
+    return end == token.constData() + token.size();
+}
+
+void fill(EquationStore &s, int n, quint32 seed, bool specials)
+{
+    QRandomGenerator rng(seed);
+    s.N = n;
+    QVERIFY(s.reallocate());
+    auto value = [&](int k) {
+        if (specials) {
+            switch (k % 23) {
+            case 0: return 5e-324;
+            case 1: return -0.0;
+            case 2: return 1e16;
+            case 3: return 123456789012345.0;
+            case 4: return -2.5e-310;
+            }
+        }
+        const double m = rng.generateDouble() * 2.0 - 1.0;
+        return std::ldexp(m, int(rng.bounded(120)) - 60);
+    };
+    int k = 0;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j)
+            s.coef[i][j] = value(k++);
+        s.rhs[i] = value(k++);
+        s.customSol[i] = value(k++);
+        s.fileSol[i] = 0.0;
+    }
+}
+
+} // namespace
+
+class TestFileString : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { std::setlocale(LC_ALL, "C"); }
+
+    void formatMatchesPrintf()
+    {
+        const double fixed[] = {0.0, -0.0, 1.0, -1.0, 0.1, 1e-5, 1e-4, 0.0001234, 1e15, 1e16,
+                                999999999999999.0, 9999999999999998.0, 1e15 - 1, 1e15 + 1,
+                                123456789012345678.0, 2.5e20, 5e-324, 2.2250738585072009e-308,
+                                2.2250738585072014e-308, 1.7976931348623157e308, 0.5, 7.0,
+                                1.0 / 3.0, -2.0 / 3.0, 100.0, 1e100, 1e-100, 65536.0,
+                                std::numeric_limits<double>::infinity(),
+                                -std::numeric_limits<double>::infinity(),
+                                std::numeric_limits<double>::quiet_NaN(),
+                                -std::numeric_limits<double>::quiet_NaN()};
+        for (double v : fixed)
+            QCOMPARE(ours(v), printfG(v));
+        QRandomGenerator rng(7);
+        for (int i = 0; i < 200000; ++i) {
+            quint64 bits = rng.generate64();
+            double v;
+            std::memcpy(&v, &bits, sizeof v);
+            if (i % 3 == 1)
+                v = double(qint64(rng.generate64() >> (rng.bounded(60) + 4)));   // integers
+            else if (i % 3 == 2)
+                v = std::ldexp(rng.generateDouble(), int(rng.bounded(100)) - 50);
+            const QByteArray mine = ours(v);
+            if (mine != printfG(v))
+                QFAIL(qPrintable(QStringLiteral("%1 vs %2").arg(QString::fromLatin1(mine),
+                                                                QString::fromLatin1(printfG(v)))));
+        }
+    }
+
+    void parseFollowsStrtod_data()
+    {
+        QTest::addColumn<QByteArray>("token");
+        for (const char *t : {"1", "-1", "+1", "1.", ".5", "-.5", "+.5", "1e5", "1E+05", "1e-05",
+                              "1e", "1e+", "e5", ".", "+", "-", "+-1", "-+1", "--1", "++1", "1.2.3",
+                              "inf", "-inf", "+inf", "INF", "Infinity", "infinit", "nan", "NaN",
+                              "-nan", "nan(123)", "nanx", "0x10", "0X1p4", "-0x1.8p1", "0x", "0x-1",
+                              "0xg", "1e400", "-1e400", "1e-400", "4.9e-324", "2.5e-310", "00012",
+                              "1,5", "1_0", "abc", "1a", "0.1f", "1d", "  1", "1 ", "\t1", "",
+                              "123456789012345678901234567890", "-0", "0e0", "1e+308",
+                              "1.7976931348623159e308"}) {
+            QTest::newRow(*t ? t : "(empty)") << QByteArray(t);
+        }
+    }
+    void parseFollowsStrtod()
+    {
+        QFETCH(QByteArray, token);
+        double expected = 0.0;
+        const bool valid = strtodWhole(token, &expected);
+        double got = -12345.0;
+        const bool ok = NumText::parseDouble(token.constData(), token.constData() + token.size(), &got);
+        QCOMPARE(ok, valid);
+        if (ok) {
+            if (std::isnan(expected))
+                QVERIFY(std::isnan(got) && std::signbit(got) == std::signbit(expected));
+            else
+                QVERIFY2(sameBits(got, expected), token.constData());
+        } else {
+            QCOMPARE(got, -12345.0);
+        }
+    }
+
+    void formattedTextReadsBackLikeStrtod()
+    {
+        QRandomGenerator rng(11);
+        for (int i = 0; i < 100000; ++i) {
+            quint64 bits = rng.generate64();
+            double v;
+            std::memcpy(&v, &bits, sizeof v);
+            const QByteArray text = ours(v);
+            double a = 0.0;
+            double b = 0.0;
+            QVERIFY(NumText::parseDouble(text.constData(), text.constData() + text.size(), &a));
+            QVERIFY(strtodWhole(text, &b));
+            QVERIFY(sameBits(a, b) || (std::isnan(a) && std::isnan(b)));
+        }
+    }
+
+    void intTokens()
+    {
+        long long v = 0;
+        auto parse = [&v](const char *t) { return NumText::parseInt(t, t + std::strlen(t), &v); };
+        QVERIFY(parse("12") && v == 12);
+        QVERIFY(parse("+7") && v == 7);
+        QVERIFY(parse("007") && v == 7);
+        QVERIFY(parse("-3") && v == -3);
+        QVERIFY(!parse("1.0"));
+        QVERIFY(!parse("1e2"));
+        QVERIFY(!parse("+-1"));
+        QVERIFY(!parse(""));
+        QVERIFY(!parse("99999999999999999999999"));
+    }
+
+    // The file's bytes are exactly those printf would give, line by line.
+    void textFileBytes()
+    {
+        TestEnv env(2);
+        EquationStore s;
+        s.N = 3;
+        QVERIFY(s.reallocate());
+        const double vals[3][4] = {{2, 0.5, -1e-5, 7}, {1e16, 3.25, 0.1, -0.0}, {1, 2, 3, 2.5e20}};
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j)
+                s.coef[i][j] = vals[i][j];
+            s.rhs[i] = vals[i][3];
+        }
+        double sol[3] = {1.0 / 3.0, -4, 1e-300};
+        const QString path = env.temp() + QStringLiteral("/bytes.trx");
+        const EquationFile::Outcome out = EquationFile::save(path, s, sol);
+        QVERIFY(!out.failed);
+        QByteArray expected = "Tarvix 1.20.1\n3\n";
+        for (int i = 0; i < 3; ++i) {
+            expected += QByteArray::number(i + 1);
+            for (int j = 0; j < 4; ++j)
+                expected += '\t' + printfG(vals[i][j]);
+            expected += '\n';
+        }
+        expected += "\nSolution\n";
+        for (double v : sol)
+            expected += printfG(v) + '\t';
+        expected += "\nEOF";
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), expected);
+    }
+
+    void textRoundTrip_data()
+    {
+        QTest::addColumn<int>("n");
+        QTest::addColumn<int>("processors");
+        for (int n : {2, 49, 50, 237})
+            for (int p : {1, 2, 4})
+                QTest::addRow("n%d_p%d", n, p) << n << p;
+    }
+    void textRoundTrip()
+    {
+        QFETCH(int, n);
+        QFETCH(int, processors);
+        TestEnv env(processors);
+        EquationStore a;
+        fill(a, n, quint32(n * 31 + processors), true);
+        const QString path = env.temp() + QStringLiteral("/round.trx");
+        EquationFile::Options opt;
+        opt.processors = processors;
+        EquationFile::Outcome out = EquationFile::save(path, a, a.customSol, opt);
+        QVERIFY(!out.failed);
+        QCOMPARE(out.workerCodes.size(), EquationFile::converterCount(n, processors));
+        EquationStore b;
+        out = EquationFile::open(path, b, opt);
+        QVERIFY(!out.failed);
+        QCOMPARE(out.workerCodes.size(), EquationFile::parserCount(n, processors));
+        QCOMPARE(b.N, n);
+        auto back = [](double v) {
+            const QByteArray t = printfG(v);
+            return std::strtod(t.constData(), nullptr);
+        };
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j)
+                QVERIFY(sameBits(b.coef[i][j], back(a.coef[i][j])));
+            QVERIFY(sameBits(b.rhs[i], back(a.rhs[i])));
+            QVERIFY(sameBits(b.fileSol[i], back(a.customSol[i])));
+            QVERIFY(fuzzyEqual(b.coef[i][0], a.coef[i][0], 1e-14));
+        }
+    }
+
+    void binaryRoundTripBitForBit()
+    {
+        TestEnv env(2);
+        EquationStore a;
+        fill(a, 300, 5, true);
+        a.coef[1][2] = std::numeric_limits<double>::quiet_NaN();
+        a.coef[2][1] = -std::numeric_limits<double>::infinity();
+        const QString path = env.temp() + QStringLiteral("/round.btrx");
+        QVERIFY(!EquationFile::save(path, a, a.customSol).failed);
+        EquationStore b;
+        const EquationFile::Outcome out = EquationFile::open(path, b);
+        QVERIFY(!out.failed);
+        QCOMPARE(b.N, 300);
+        for (int i = 0; i < 300; ++i) {
+            QVERIFY(std::memcmp(a.coef[i], b.coef[i], 300 * sizeof(double)) == 0);
+            QVERIFY(sameBits(a.rhs[i], b.rhs[i]));
+            QVERIFY(sameBits(a.customSol[i], b.fileSol[i]));
+        }
+        QCOMPARE(QFileInfo(path).size(),
+                 EquationFile::minimumSize(300, true, 4 + 26 + 4 + 6 + 4 + 2));
+    }
+
+    // The file is exactly what QDataStream would write field by field.
+    void binaryLayoutIsQDataStream()
+    {
+        TestEnv env(2);
+        EquationStore a;
+        fill(a, 4, 9, true);
+        const QString path = env.temp() + QStringLiteral("/layout.btrx");
+        QVERIFY(!EquationFile::save(path, a, a.customSol).failed);
+        QByteArray expected;
+        {
+            QDataStream ds(&expected, QIODevice::WriteOnly);
+            ds << QStringLiteral("Tarvix 1.20.1") << QStringLiteral("4") << QStringLiteral("8");
+            for (int i = 0; i < 4; ++i) {
+                for (int j = 0; j < 4; ++j)
+                    ds << a.coef[i][j];
+                ds << a.rhs[i];
+            }
+            ds << QStringLiteral("Solution");
+            for (int i = 0; i < 4; ++i)
+                ds << a.customSol[i];
+        }
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), expected);
+
+        QByteArray nullString;
+        QBuffer buf(&nullString);
+        buf.open(QIODevice::ReadWrite);
+        QVERIFY(FileString::writeString(&buf, QString()));
+        QCOMPARE(nullString, QByteArray("\xff\xff\xff\xff"));
+        buf.seek(0);
+        QString back = QStringLiteral("x");
+        QCOMPARE(FileString::readString(&buf, &back), 0);
+        QVERIFY(back.isNull());
+    }
+
+    void stringReaderRefusesDamagedCounts()
+    {
+        QByteArray odd("\x00\x00\x00\x03" "abc", 7);
+        QBuffer b1(&odd);
+        b1.open(QIODevice::ReadOnly);
+        QString s;
+        QCOMPARE(FileString::readString(&b1, &s), 2);
+        QByteArray huge("\x7f\xff\xff\xfe\x00T", 6);   // claims 2 GB
+        QBuffer b2(&huge);
+        b2.open(QIODevice::ReadOnly);
+        QCOMPARE(FileString::readString(&b2, &s), 1);
+        QVERIFY(s.isEmpty());
+    }
+
+    void historyRecords()
+    {
+        TestEnv env(2);
+        QByteArray bytes;
+        {
+            QDataStream out(&bytes, QIODevice::WriteOnly);
+            FileString::writeHeaderRecord(out, 17);
+        }
+        {
+            QDataStream in(bytes);
+            QString h;
+            QString n;
+            in >> h >> n;
+            QCOMPARE(h, QStringLiteral("Tarvix 1.20.1"));
+            QCOMPARE(n, QStringLiteral("17"));
+        }
+        int n = 0;
+        QDataStream in(bytes);
+        QVERIFY(FileString::readHeaderRecord(in, &n));
+        QCOMPARE(n, 17);
+
+        QByteArray one;
+        {
+            QDataStream out(&one, QIODevice::WriteOnly);
+            out << QStringLiteral("  Tarvix  ") << QStringLiteral("1");
+        }
+        QDataStream in1(one);
+        QVERIFY(!FileString::readHeaderRecord(in1, &n));
+
+        const double cur[3] = {1, 2, 3};
+        const double cus[3] = {4, 5, std::numeric_limits<double>::quiet_NaN()};
+        QByteArray meta;
+        {
+            QDataStream out(&meta, QIODevice::WriteOnly);
+            FileString::writeMetaData(out, QStringLiteral("/x/y.trx"), cur, cus, 3);
+        }
+        double c1[3] = {0, 0, 0};
+        double c2[3] = {0, 0, 0};
+        QString name;
+        {
+            QDataStream m(meta);
+            QVERIFY(FileString::readMetaData(m, 3, &name, c1, c2));
+            QCOMPARE(name, QStringLiteral("/x/y.trx"));
+            QCOMPARE(c1[2], 3.0);
+            QCOMPARE(c2[1], 5.0);
+            QVERIFY(std::isnan(c2[2]));
+        }
+        // A record cut short fails and leaves the sets alone.
+        double d1[3] = {9, 9, 9};
+        double d2[3] = {9, 9, 9};
+        {
+            QDataStream m(meta.left(meta.size() - 4));
+            QVERIFY(!FileString::readMetaData(m, 3, &name, d1, d2));
+            QCOMPARE(d1[0], 9.0);
+            QCOMPARE(d2[0], 9.0);
+        }
+        // Another spelling of the marker is not read any further.
+        QByteArray wrong;
+        {
+            QDataStream out(&wrong, QIODevice::WriteOnly);
+            out << QStringLiteral("Tarvix meta-data") << QStringLiteral("f");
+            out << 1.0 << 2.0 << 3.0 << 4.0 << 5.0 << 6.0;
+        }
+        QDataStream w(wrong);
+        QVERIFY(!FileString::readMetaData(w, 3, &name, d1, d2));
+        QCOMPARE(w.device()->pos(), qint64(4 + 32));
+    }
+
+    void minimumSizes()
+    {
+        QCOMPARE(EquationFile::minimumSize(3, false), qint64(27));
+        QCOMPARE(EquationFile::minimumSize(3, true, 10), qint64(10 + 96 + 20 + 24));
+        const qint64 big = std::numeric_limits<int>::max();
+        QCOMPARE(EquationFile::minimumSize(big, true), std::numeric_limits<qint64>::max());
+        QVERIFY(EquationFile::minimumSize(big, false) > 0);
+        QVERIFY(!EquationFile::sizeCanHold(200, 1000000000, false));
+        QVERIFY(!EquationFile::sizeCanHold(200, 1000000000, true, 40));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileString)
+#include "tst_filestring.moc"
