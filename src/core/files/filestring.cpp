@@ -395,7 +395,9 @@ void FileString::readText()
             in.next(line);
             currentHasSolution = containsSolution(line);
         }
-        if (isBlank(line))
+        // Reaching "Solution" before N rows makes the file short, not a
+        // row with a wrong field count.
+        if (isBlank(line) || currentHasSolution)
             break;
         m_rows[i].store(new std::string(line), std::memory_order_release);
         stored = i + 1;
