@@ -325,6 +325,27 @@ bool UserPrefs::initialise(const QStringList &environment, const ScreenInfo &scr
     }
 }
 
+void UserPrefs::probeEnvironment(const QStringList &environment, const ScreenInfo &screen)
+{
+    runProbe(environment, screen);
+    setDefaultPrefs();
+}
+
+bool UserPrefs::readPrefsFile(const QString &path)
+{
+    setDefaultPrefs();
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    QTextStream in(&file);
+    const bool ok = readPrefs(in);
+    if (!ok)
+        setDefaultPrefs();
+    return ok;
+}
+
 int UserPrefs::openPrefsFile(QFile *file, bool truncate)
 {
     Prompter *p = Prompter::instance();

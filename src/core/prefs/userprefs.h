@@ -50,6 +50,12 @@ public:
     // Rewrites a path with "/" separators.
     static void toForwardSlashes(QString &path);
 
+    // Console use, nothing is created or written: the environment probe
+    // alone, then the preferences file at path read if it exists (defaults
+    // otherwise). False when the file exists but could not be read.
+    static void probeEnvironment(const QStringList &environment, const ScreenInfo &screen);
+    static bool readPrefsFile(const QString &path);
+
     // Writes the file back when dirty (no thread hand-over); true when the
     // file on disk is current afterwards.
     static bool savePrefs();

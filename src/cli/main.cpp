@@ -1,0 +1,392 @@
+// tarvix-cli: equation files and the solver without a window.
+//
+// Reads the preferences file when there is one and never writes anything
+// into the application-data folder.
+#include "files/equationfile.h"
+#include "files/filestring.h"
+#include "files/numtext.h"
+#include "prefs/userprefs.h"
+#include "solver/solverun.h"
+#include "solver/validate.h"
+#include "store/equationstore.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QObject>
+#include <QStringList>
+
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+enum ExitCode { Success = 0, Invalid = 1, BadFile = 2, Incorrect = 3, Usage = 64 };
+
+// Largest N generate accepts (N*N still fits an int).
+constexpr int kMaxGenerate = 46340;
+
+const char *const kHelp =
+    "Usage: tarvix-cli COMMAND ARGUMENTS [OPTIONS]\n"
+    "\n"
+    "Solve, check, convert and generate systems of linear equations stored in\n"
+    "Tarvix files: text (.trx) or binary (.btrx). A file name containing\n"
+    "\".btrx\" anywhere is binary; every other name is text.\n"
+    "\n"
+    "Commands:\n"
+    "  solve FILE [--output OUT]  Validate and solve the system in FILE on the CPU\n"
+    "                             (with the accuracy refinement). Prints the\n"
+    "                             solution, one value per line, or writes OUT: the\n"
+    "                             system with the solution in its \"Solution\" section.\n"
+    "  check FILE                 Validate the system in FILE only.\n"
+    "  convert IN OUT             Rewrite IN as OUT (text to binary or back), the\n"
+    "                             solution section included.\n"
+    "  generate N OUT [--seed S]  Write a random system of N equations (N >= 2) to\n"
+    "                             OUT. The same seed gives the same file everywhere;\n"
+    "                             without --seed the seconds of the clock are used.\n"
+    "  help, --help, -h           Show this text.\n"
+    "\n"
+    "Options:\n"
+    "  --threads N                Number of processors to use (default: the\n"
+    "                             machine's, or NUMBER_OF_PROCESSORS).\n"
+    "\n"
+    "Settings such as the thread limits come from the Tarvix preferences file\n"
+    "(APPDATA or XDG_DATA_HOME, then Tarvix/Preferences/Tarvix.pref) when it\n"
+    "exists; it is only read.\n"
+    "\n"
+    "Exit status: 0 success; 1 the system is not valid; 2 a file could not be\n"
+    "read or written, or is corrupt; 3 solved, but the solution is not correct;\n"
+    "64 wrong usage. Errors go to standard error, one line each.\n";
+
+void errorLine(const QString &text)
+{
+    QString line = text;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    std::fprintf(stderr, "tarvix-cli: %s\n", line.simplified().toLocal8Bit().constData());
+}
+
+int usage(const QString &text)
+{
+    errorLine(text);
+    std::fprintf(stderr, "Try 'tarvix-cli --help'.\n");
+    return Usage;
+}
+
+// Qt's own messages belong in the program's log, not on this console.
+void quietHandler(QtMsgType, const QMessageLogContext &, const QString &)
+{
+}
+
+// Receives the solver's error triples and prints them.
+class ErrorPrinter : public QObject
+{
+    Q_OBJECT
+public slots:
+    void errMsg(QString *title, QString *text, QString type)
+    {
+        QString body = *text;
+        body.remove(QRegExp(QStringLiteral("<[^>]*>")));
+        errorLine(type.toLower() + QStringLiteral(": ") + *title + QStringLiteral(" ") + body);
+        delete title;
+        delete text;
+    }
+};
+
+QString plainList(const QList<int> &indices)
+{
+    QStringList parts;
+    for (int i = 0; i < indices.size() && i < 10; ++i)
+        parts << QString::number(indices.at(i) + 1);
+    QString s = parts.join(QStringLiteral(", "));
+    if (indices.size() > 10)
+        s += QStringLiteral(" and more");
+    return s;
+}
+
+void printFindings(const ValidationReport &r)
+{
+    if (!r.rhsOk)
+        errorLine(QStringLiteral("invalid system: every right-hand-side value is zero"));
+    if (!r.rowsOk)
+        errorLine(QStringLiteral("invalid system: equations with only zero coefficients: ")
+                  + plainList(r.zeroRows));
+    if (!r.columnsOk)
+        errorLine(QStringLiteral("invalid system: variables with only zero coefficients: ")
+                  + plainList(r.zeroColumns));
+    if (!r.duplicatesOk) {
+        for (int g = 0; g < r.duplicateRows.size() && g < 10; ++g) {
+            const QList<int> others = g < r.duplicateGroups.size() ? r.duplicateGroups.at(g) : QList<int>();
+            errorLine(QStringLiteral("invalid system: equation %1 is a multiple of equation(s) %2")
+                          .arg(r.duplicateRows.at(g) + 1).arg(plainList(others)));
+        }
+        if (r.duplicateRows.size() > 10)
+            errorLine(QStringLiteral("invalid system: and more multiple equations"));
+    }
+}
+
+QString codeText(int code)
+{
+    switch (code) {
+    case FileString::ParseFieldCount: return QStringLiteral("a row has the wrong number of fields");
+    case FileString::ParseRowNumber: return QStringLiteral("a row does not start with its row number");
+    case FileString::ParseCoefficient: return QStringLiteral("a coefficient is not a number");
+    case FileString::ParseRhs: return QStringLiteral("a right-hand side is not a number");
+    case FileString::ReadBinStream: return QStringLiteral("the file ends too early");
+    case FileString::ReadBinMarker: return QStringLiteral("the solution marker is missing");
+    case FileString::ReadBinN: return QStringLiteral("the number of variables is not valid");
+    case FileString::ReadBinHeader: return QStringLiteral("the header is not a Tarvix header");
+    case FileString::ReadBinNumberSize: return QStringLiteral("the numbers are not 8 bytes long");
+    case FileString::ReadTextShort: return QStringLiteral("fewer rows than the number of variables");
+    case FileString::ReadTextStream: return QStringLiteral("a read error");
+    default: return QStringLiteral("code %1").arg(code);
+    }
+}
+
+// Opens path into store; prints why not and returns false on failure.
+bool openInto(const QString &path, EquationStore &store, const EquationFile::Options &opt)
+{
+    EquationFile::Header h;
+    const EquationFile::Outcome out = EquationFile::open(path, store, opt, &h);
+    for (const EquationFile::Message &m : out.messages)
+        errorLine(path + QStringLiteral(": ") + m.title + QStringLiteral(" ") + m.text);
+    if (!h.opened) {
+        errorLine(QStringLiteral("cannot open %1: %2").arg(path, h.errorString));
+        return false;
+    }
+    if (h.corrupt) {
+        QString why;
+        if (!h.text.contains(QLatin1String("Tarvix")))
+            why = QStringLiteral("no Tarvix header");
+        else if (h.n < 2)
+            why = QStringLiteral("the number of variables is missing or below 2");
+        else
+            why = QStringLiteral("the file is too small for %1 variables").arg(h.n);
+        errorLine(QStringLiteral("%1 is corrupt: %2").arg(path, why));
+        return false;
+    }
+    if (out.failed) {
+        int code = out.code;
+        for (int c : out.workerCodes)
+            if (code == 0 || code == FileString::ReadTextShort)
+                code = c != 0 ? c : code;
+        if (out.messages.isEmpty() || out.corrupt)
+            errorLine(QStringLiteral("%1 is corrupt: %2").arg(path, codeText(code)));
+        return false;
+    }
+    if (out.code == FileString::ReadTextSolution)
+        errorLine(QStringLiteral("%1: the solution section holds a value that is not a number; ignored")
+                      .arg(path));
+    return true;
+}
+
+bool saveFrom(const QString &path, EquationStore &store, double *solution,
+              const EquationFile::Options &opt)
+{
+    const EquationFile::Outcome out = EquationFile::save(path, store, solution, opt);
+    for (const EquationFile::Message &m : out.messages)
+        errorLine(path + QStringLiteral(": ") + m.title + QStringLiteral(" ") + m.text);
+    if (out.failed) {
+        if (out.messages.isEmpty())
+            errorLine(QStringLiteral("could not write %1").arg(path));
+        return false;
+    }
+    return true;
+}
+
+// The benchmark's random coefficient on a generator that is the same on
+// every platform (the classic linear congruential one, 0..32767).
+class RandomCoefficients
+{
+public:
+    explicit RandomCoefficients(quint32 seed) : m_state(seed) {}
+    int next15()
+    {
+        m_state = m_state * 214013u + 2531011u;
+        return int((m_state >> 16) & 0x7fffu);
+    }
+    double next()
+    {
+        double x = next15() * 1e8 / 32767.0;
+        if (x < 5e7)
+            x = -(x * (2.0 - x / 1e8));
+        if (EquationStore::isZero(x))
+            x = 123456.0;
+        return x;
+    }
+
+private:
+    quint32 m_state;
+};
+
+int runSolve(const QString &path, const QString &output, const EquationFile::Options &opt, bool solve)
+{
+    EquationStore store;
+    if (!openInto(path, store, opt))
+        return BadFile;
+    std::vector<int> columnZeros(size_t(store.N), 0);
+    const ValidationReport report = Validate::check(store.N, store.coef, store.rhs, columnZeros.data());
+    if (!report.valid()) {
+        printFindings(report);
+        return Invalid;
+    }
+    if (!solve) {
+        std::printf("valid: %d equations\n", store.N);
+        return Success;
+    }
+    ErrorPrinter printer;
+    const int status = solveStore(store, report.columnZeros.isEmpty() ? columnZeros.data()
+                                                                       : report.columnZeros.constData(),
+                                  &printer);
+    if (status < 0 || status == 2) {
+        errorLine(QStringLiteral("the system could not be solved"));
+        return Incorrect;
+    }
+    if (output.isEmpty()) {
+        std::vector<char> text;
+        text.reserve(size_t(store.N) * (NumText::kMaxDoubleChars + 1));
+        char number[NumText::kMaxDoubleChars];
+        for (int i = 0; i < store.N; ++i) {
+            text.insert(text.end(), number, NumText::formatDouble(number, store.currentSol[i]));
+            text.push_back('\n');
+        }
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+    } else if (!saveFrom(output, store, store.currentSol, opt)) {
+        return BadFile;
+    }
+    if (status == 1) {
+        errorLine(QStringLiteral("the solution is not correct: %1 of %2 equations are not satisfied")
+                      .arg(countUnsolved(store.N, store.coef, store.rhs, store.currentSol))
+                      .arg(store.N));
+        return Incorrect;
+    }
+    return Success;
+}
+
+int runConvert(const QString &in, const QString &out, const EquationFile::Options &opt)
+{
+    EquationStore store;
+    if (!openInto(in, store, opt))
+        return BadFile;
+    return saveFrom(out, store, store.fileSol, opt) ? Success : BadFile;
+}
+
+int runGenerate(int n, const QString &out, quint32 seed, const EquationFile::Options &opt)
+{
+    EquationStore store;
+    store.N = n;
+    if (!store.reallocate()) {
+        errorLine(QStringLiteral("not enough memory for %1 equations").arg(n));
+        return BadFile;
+    }
+    store.clear();
+    RandomCoefficients random(seed);
+    for (int i = 0; i < n; ++i) {
+        double *row = store.coef[i];
+        for (int j = 0; j < n; ++j)
+            row[j] = random.next();
+        store.rhs[i] = random.next();
+    }
+    return saveFrom(out, store, store.fileSol, opt) ? Success : BadFile;
+}
+
+bool toInt(const QString &text, long long min, long long max, long long *value)
+{
+    const QByteArray b = text.toLatin1();
+    long long v = 0;
+    if (!NumText::parseInt(b.constData(), b.constData() + b.size(), &v) || v < min || v > max)
+        return false;
+    *value = v;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qInstallMessageHandler(quietHandler);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Tarvix"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARVIX_VERSION));
+
+    QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.isEmpty())
+        return usage(QStringLiteral("no command given"));
+    const QString command = args.takeFirst();
+    if (command == QLatin1String("help") || command == QLatin1String("--help")
+        || command == QLatin1String("-h")) {
+        std::fputs(kHelp, stdout);
+        return Success;
+    }
+
+    QStringList positional;
+    QString output;
+    long long threads = 0;
+    long long seed = -1;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        auto value = [&](QString *v) {
+            if (i + 1 >= args.size())
+                return false;
+            *v = args.at(++i);
+            return true;
+        };
+        QString v;
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            std::fputs(kHelp, stdout);
+            return Success;
+        } else if (a == QLatin1String("--output") && command == QLatin1String("solve")) {
+            if (!value(&output) || output.isEmpty())
+                return usage(QStringLiteral("--output needs a file name"));
+        } else if (a == QLatin1String("--threads")) {
+            if (!value(&v) || !toInt(v, 1, 1024, &threads))
+                return usage(QStringLiteral("--threads needs a number from 1 to 1024"));
+        } else if (a == QLatin1String("--seed") && command == QLatin1String("generate")) {
+            if (!value(&v) || !toInt(v, 0, 4294967295LL, &seed))
+                return usage(QStringLiteral("--seed needs a number from 0 to 4294967295"));
+        } else if (a.startsWith(QLatin1String("--"))) {
+            return usage(QStringLiteral("unknown option %1 for %2").arg(a, command));
+        } else {
+            positional << a;
+        }
+    }
+
+    const QHash<QString, int> wanted{{QStringLiteral("solve"), 1}, {QStringLiteral("check"), 1},
+                                     {QStringLiteral("convert"), 2}, {QStringLiteral("generate"), 2}};
+    if (!wanted.contains(command))
+        return usage(QStringLiteral("unknown command %1").arg(command));
+    if (positional.size() != wanted.value(command))
+        return usage(QStringLiteral("%1 needs %2 argument(s)").arg(command).arg(wanted.value(command)));
+
+    // Preferences: read only, never created.
+    QStringList environment = UserPrefs::platformEnvironment();
+    if (threads > 0 && environment.size() > 6)
+        environment[6] = QString::number(threads);
+    UserPrefs::probeEnvironment(environment, ScreenInfo());
+    const QString prefs = UserPrefs::getAppDataFolder() + QStringLiteral("/Tarvix/Preferences/Tarvix.pref");
+    if (!UserPrefs::readPrefsFile(prefs))
+        errorLine(QStringLiteral("cannot read %1; using the default settings").arg(prefs));
+
+    EquationFile::Options opt;
+    opt.processors = UserPrefs::getProcessorCount();
+
+    int rc = Usage;
+    if (command == QLatin1String("solve") || command == QLatin1String("check")) {
+        rc = runSolve(positional.at(0), output, opt, command == QLatin1String("solve"));
+    } else if (command == QLatin1String("convert")) {
+        rc = runConvert(positional.at(0), positional.at(1), opt);
+    } else {
+        long long n = 0;
+        if (!toInt(positional.at(0), 2, kMaxGenerate, &n)) {
+            rc = usage(QStringLiteral("generate needs a number of equations from 2 to %1").arg(kMaxGenerate));
+        } else {
+            if (seed < 0)
+                seed = std::time(nullptr) % 60;
+            rc = runGenerate(int(n), positional.at(1), quint32(seed), opt);
+        }
+    }
+    MyThreads::destroyPool();
+    return rc;
+}
+
+#include "main.moc"
