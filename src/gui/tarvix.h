@@ -9,7 +9,9 @@
 
 class MyDelegate;
 class MyTableModel;
+class QMessageBox;
 class QTableView;
+class RatioStore;
 class QThread;
 
 namespace Ui {
@@ -140,6 +142,13 @@ private:
     void fancyToArrays();
     void arraysToFancy();
     bool validateSystem();
+    // A message box without buttons shown while a long operation runs.
+    QMessageBox *showWaitBox(const QString &title, const QString &text);
+    // Reads path (of target's N) into target's arrays with the opening
+    // progress box; *corrupt tells whether the content could not be read.
+    void readContent(EquationStore &target, const QString &path, bool binary, bool *corrupt);
+    // Writes the window's system to path; false when the writer failed.
+    bool writeContent(const QString &path, bool binary);
 
     Ui::tarvix *ui = nullptr;
     MyTableModel *m_model = nullptr;
@@ -157,6 +166,8 @@ private:
     bool m_quiet = false;
     bool m_saved = true;
     int m_dialogTime = 0;
+    bool m_lastWriteFailed = false;
+    RatioStore *m_ratios = nullptr;   // of the last solve, until refined
 };
 
 #endif

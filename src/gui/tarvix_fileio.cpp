@@ -1,15 +1,306 @@
-// Reading and writing equation files on the worker threads.
+// Reading and writing equation files on the worker threads, with the
+// progress boxes, the ".old" safety copy and the replace-when-complete save.
 #include "tarvix.h"
+#include "ui_tarvix.h"
 
-// Wired to the file pipelines in the next step.
-void tarvix::openFile(const QString &, bool, bool *failed)
+#include "files/equationfile.h"
+#include "mytablemodel.h"
+#include "prefs/userprefs.h"
+#include "prompt/prompter.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QTableView>
+
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+const QString kOpenFailed = QStringLiteral("ERROR: Could not open the file!");
+
+QString corruptText()
 {
-    if (failed)
-        *failed = true;
+    return QStringLiteral("Could NOT Read the Opened File!\n") + QStringLiteral("File is corrupt!");
 }
 
-void tarvix::readTextFile(bool *, const QString &) {}
-void tarvix::readBinaryFile(bool *, const QString &) {}
-void tarvix::savetoFile(bool) {}
-void tarvix::saveTextFile(const QString &) {}
-void tarvix::saveBinaryFile(const QString &) {}
+// Hands the arrays of one store to another without copying them.
+void swapArrays(EquationStore &a, EquationStore &b)
+{
+    std::swap(a.N, b.N);
+    std::swap(a.allocated, b.allocated);
+    std::swap(a.coef, b.coef);
+    std::swap(a.rhs, b.rhs);
+    std::swap(a.customSol, b.customSol);
+    std::swap(a.fileSol, b.fileSol);
+    std::swap(a.currentSol, b.currentSol);
+}
+
+}
+
+QMessageBox *tarvix::showWaitBox(const QString &title, const QString &text)
+{
+    auto *box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::NoButton,
+                                m_hidden ? nullptr : this,
+                                Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    box->setStandardButtons(QMessageBox::NoButton);
+    box->setModal(false);
+    box->show();
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    return box;
+}
+
+void tarvix::readContent(EquationStore &target, const QString &path, bool binary, bool *corrupt)
+{
+    *corrupt = false;
+    EquationFile::Options options;
+    options.processors = UserPrefs::getProcessorCount();
+    const bool quiet = m_quiet;
+    // While the history drives the window nothing is shown.
+    options.errorReceiver = quiet ? nullptr : this;
+    options.poll = [quiet]() {
+        QApplication::processEvents(quiet ? QEventLoop::ExcludeUserInputEvents
+                                          : QEventLoop::AllEvents);
+    };
+    if (binary && quiet)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    QMessageBox *box = quiet ? nullptr
+                             : showWaitBox(QStringLiteral("Opening File"),
+                                           QStringLiteral("Please wait while Tarvix is opening your file.\n"));
+    const EquationFile::Outcome out =
+        binary ? EquationFile::readBinary(path, target.coef, target.rhs, target.fileSol, target.N, options)
+               : EquationFile::readText(path, target.coef, target.rhs, target.fileSol, target.N, options);
+    if (box) {
+        box->close();
+        delete box;
+    }
+    if (binary && quiet)
+        QApplication::restoreOverrideCursor();
+    *corrupt = out.failed;
+}
+
+void tarvix::readTextFile(bool *corrupt, const QString &path)
+{
+    bool c = false;
+    readContent(m_store, path, false, &c);
+    if (corrupt)
+        *corrupt = c;
+}
+
+void tarvix::readBinaryFile(bool *corrupt, const QString &path)
+{
+    bool c = false;
+    readContent(m_store, path, true, &c);
+    if (corrupt)
+        *corrupt = c;
+}
+
+void tarvix::openFile(const QString &path, bool freshAllocation, bool *failed)
+{
+    if (failed)
+        *failed = false;
+    auto fail = [failed]() {
+        if (failed)
+            *failed = true;
+    };
+    const bool binary = isBinaryName(path);
+
+    // Header, N and the size check come first: nothing is allocated and no
+    // memory question is asked for a file that cannot hold its N.
+    const EquationFile::Header header = EquationFile::readHeader(path);
+    if (!header.opened) {
+        if (!m_quiet)
+            errMsg(new QString(kOpenFailed),
+                   new QString(QStringLiteral("Could NOT Open File from Disk!\n") + header.errorString),
+                   QStringLiteral("WARNING"));
+        fail();
+        return;
+    }
+    if (!freshAllocation)
+        m_store.allocated = m_store.N;
+    const int n = header.n;
+    if (!header.corrupt && !EquationStore::memoryCheck(n)) {
+        fail();
+        return;
+    }
+    if (header.corrupt) {
+        qWarning("error no: TRX6");
+        if (!m_quiet)
+            errMsg(new QString(kOpenFailed), new QString(corruptText()), QStringLiteral("WARNING"));
+        fail();
+        return;
+    }
+
+    const QString newName = currentNameFor(path);
+    if (!m_quiet)
+        m_lastDirectory = QFileInfo(path).absolutePath();
+
+    // The content goes into fresh arrays first; the window's own system is
+    // replaced only by a complete read, so a file that turns out corrupt
+    // (or vanishes meanwhile) leaves the window as it was.
+    EquationStore incoming;
+    incoming.N = n;
+    incoming.allocated = 0;
+    if (!incoming.reallocate()) {
+        fail();
+        return;
+    }
+    std::memset(incoming.customSol, 0, sizeof(double) * size_t(n));
+    std::memset(incoming.currentSol, 0, sizeof(double) * size_t(n));
+
+    bool undoWas = false;
+    if (!freshAllocation && !m_quiet) {
+        undoWas = undoEnabledQuery();
+        emit setUndoState(false);
+    }
+    if (m_view)
+        m_view->setUpdatesEnabled(false);
+
+    bool corrupt = false;
+    readContent(incoming, path, binary, &corrupt);
+    if (!corrupt) {
+        if (m_model)
+            m_model->lock();
+        swapArrays(m_store, incoming);
+        if (m_model)
+            m_model->resize(m_store.N, m_store.coef, m_store.rhs);
+        m_fileName = newName;
+        if (m_fancy)
+            arraysToFancy();
+    }
+
+    if (m_view)
+        m_view->setUpdatesEnabled(true);
+    if (!freshAllocation) {
+        if (ui && !m_fancy)
+            ui->decvarb->setEnabled(m_store.N >= 3);
+        if (!corrupt && !m_quiet) {
+            StatusBarMsg(QStringLiteral("File loaded"), 2000);
+            m_saved = true;
+        }
+        if (!m_quiet)
+            emit setUndoState(undoWas);
+    }
+    if (corrupt) {
+        qWarning("error no: TRX8");
+        if (!m_quiet)
+            errMsg(new QString(kOpenFailed), new QString(corruptText()), QStringLiteral("WARNING"));
+        fail();
+    }
+}
+
+bool tarvix::writeContent(const QString &path, bool binary)
+{
+    EquationFile::Options options;
+    options.processors = UserPrefs::getProcessorCount();
+    const bool session = path.contains(QLatin1String("Tarvix")) && path.contains(QLatin1String("Sessions"));
+    const bool calm = m_quiet || session;
+    options.errorReceiver = m_quiet ? nullptr : this;
+    options.poll = [calm]() {
+        QApplication::processEvents(calm ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
+    };
+    double *solution = m_store.fileSol;
+    switch (UserPrefs::getSavedSolutionSet()) {
+    case 0:
+        solution = m_store.currentSol;
+        break;
+    case 1:
+        solution = m_store.customSol;
+        break;
+    default:
+        break;
+    }
+    if (binary && session)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    QMessageBox *box = m_quiet ? nullptr
+                               : showWaitBox(QStringLiteral("Saving File"),
+                                             QStringLiteral("Please wait while Tarvix is saving your file.\n"));
+    const EquationFile::Outcome out =
+        binary ? EquationFile::writeBinary(path, m_store.coef, m_store.rhs, solution, m_store.N, options)
+               : EquationFile::writeText(path, m_store.coef, m_store.rhs, solution, m_store.N, options);
+    if (box) {
+        box->close();
+        delete box;
+    }
+    if (binary && session)
+        QApplication::restoreOverrideCursor();
+    return !out.failed;
+}
+
+void tarvix::saveTextFile(const QString &path)
+{
+    m_lastWriteFailed = !writeContent(path, false);
+}
+
+void tarvix::saveBinaryFile(const QString &path)
+{
+    m_lastWriteFailed = !writeContent(path, true);
+}
+
+void tarvix::savetoFile(bool binary)
+{
+    const QString target = m_fileName;
+    const QString safety = target + QStringLiteral(".old");
+    const bool existed = QFile::exists(target);
+    if (QFile::exists(safety))
+        QFile::remove(safety);
+
+    // The new content is written beside the file and moved over it only when
+    // complete, so the real name always holds a whole file, old or new.
+    static int partCounter = 0;
+    const QFileInfo targetInfo(target);
+    const QString partName = targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName()
+                             + QLatin1Char('.') + QString::number(QCoreApplication::applicationPid())
+                             + QLatin1Char('.') + QString::number(++partCounter) + QStringLiteral(".part");
+    {
+        QFile part(partName);
+        if (!part.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            Prompter::instance()->message(Prompter::Critical, QStringLiteral("ERROR: Could not save the file!"),
+                                          QStringLiteral("Unable to open the file for writing!\n") + part.errorString(),
+                                          Prompter::Ok, Prompter::Ok);
+            qCritical("error no: TRX4");
+            return;
+        }
+        part.close();
+        if (existed)
+            QFile::setPermissions(partName, targetInfo.permissions());
+    }
+
+    m_lastWriteFailed = false;
+    if (binary)
+        saveBinaryFile(partName);
+    else
+        saveTextFile(partName);
+
+    const bool written = !m_lastWriteFailed && QFileInfo(partName).size() > 0;
+    if (written) {
+        // The previous file stays beside the new one as the safety copy.
+        if (existed) {
+            const QByteArray from = QFile::encodeName(target);
+            const QByteArray to = QFile::encodeName(safety);
+            if (::link(from.constData(), to.constData()) != 0)
+                QFile::copy(target, safety);
+            if (!QFile::exists(safety))
+                qCritical("error no: TRX3");
+        }
+        if (std::rename(QFile::encodeName(partName).constData(), QFile::encodeName(target).constData()) == 0) {
+            m_saved = true;
+            StatusBarMsg(QStringLiteral("File saved"), 2000);
+            return;
+        }
+    }
+
+    // Nothing usable was written: the previous file was never touched.
+    QFile::remove(partName);
+    m_saved = false;
+    QString text = QStringLiteral("Could not add any data to the newly created File, hence deleting the File.");
+    if (existed)
+        text += QStringLiteral("\nRestoring previously saved File.");
+    errMsg(new QString(QStringLiteral("ERROR: Could not save the file!\n")), new QString(text),
+           QStringLiteral("WARNING"));
+    qCritical("error no: TRX5");
+}

@@ -1,22 +1,163 @@
 // Solve, stealth solving and the validation before solving and saving.
 #include "tarvix.h"
 
+#include "prefs/userprefs.h"
 #include "prompt/prompter.h"
+#include "solver/solve.h"
+#include "solver/solverun.h"
+#include "solver/validate.h"
+#include "solverdialog.h"
+#include "threads/mythreads.h"
 
-// Wired to the solver in the next step.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QThread>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+const char kSolveFunction[] = "void tarvix::solveEq(double**, double*, int*, int*, int*)";
+
+bool isOptimiseName(const QString &name)
+{
+    return name.compare(QLatin1String("%optimise%"), Qt::CaseInsensitive) == 0;
+}
+}
+
 bool tarvix::validateSystem()
 {
-    return true;
+    std::vector<int> columnZeros(size_t(qMax(m_store.N, 0)));
+    return Validate::validateSystem(m_store.N, m_store.coef, m_store.rhs, columnZeros.data());
 }
 
 void tarvix::on_solveb_clicked()
 {
+    bool undoWas = false;
+    if (!m_quiet) {
+        if (m_undo) {
+            undoWas = undoEnabledQuery();
+            if (undoWas && undoBusyQuery())
+                return;
+        }
+        emit setUndoState(false);
+    }
+
+    const int n = m_store.N;
+    std::vector<int> columnZeros(size_t(n), 0);
+    if (m_fancy)
+        fancyToArrays();
+
+    if (Validate::validateSystem(n, m_store.coef, m_store.rhs, columnZeros.data())) {
+        const size_t bytes = sizeof(double) * size_t(n);
+        double **c = new double *[size_t(n)];
+        for (int i = 0; i < n; ++i) {
+            c[i] = new double[size_t(n)];
+            std::memcpy(c[i], m_store.coef[i], bytes);
+        }
+        double *r = new double[size_t(n)];
+        std::memcpy(r, m_store.rhs, bytes);
+        int status = 0;
+        int elapsed = 0;
+
+        solveEq(c, r, columnZeros.data(), &status, &elapsed);
+        m_dialogTime = elapsed;
+        delete[] r;
+
+        std::unique_ptr<RatioStore> ratios(m_ratios);
+        m_ratios = nullptr;
+        if (status == 0 || status == 1 || status == 5) {
+            improveSolution(n, m_store.coef, m_store.rhs, c, std::move(ratios), m_store.customSol);
+            std::memcpy(m_store.currentSol, m_store.customSol, bytes);
+            if (status == 1) {
+                errMsg(new QString(QStringLiteral("ERROR: Solution is INCORRECT!")),
+                       new QString(QStringLiteral("<p><b>The co-efficient Matrix could NOT be reduced to Upper Triangular Matrix!</b></p>\n")
+                                   + QStringLiteral("The calculated solution will be incorrect.\nPlease check the errors in equations.")),
+                       QStringLiteral("WARNING"));
+                openAnalysis(false);
+            } else if (!m_hidden) {
+                const int answer = Prompter::instance()->message(
+                    Prompter::Information, QStringLiteral("Solving Completed!"),
+                    QStringLiteral("Successfully Solved the Equations.\nWould you like to Analyse the Solutions?"),
+                    Prompter::Yes | Prompter::No, Prompter::Yes);
+                if (answer == Prompter::Yes)
+                    openAnalysis(false);
+            }
+        }
+        for (int i = 0; i < n; ++i)
+            delete[] c[i];
+        delete[] c;
+    }
+
+    if (!m_quiet)
+        emit setUndoState(undoWas);
 }
 
-void tarvix::solveEq(double **, double *, int *, int *, int *)
+void tarvix::solveEq(double **c, double *r, int *columnZeros, int *status, int *elapsed)
 {
+    QElapsedTimer timer;
+    timer.start();
+    const bool optimise = isOptimiseName(m_fileName);
+    int choice = 0;
+    if (!optimise) {
+        SolverDialog dialog(m_hidden ? nullptr : this);
+        dialog.exec();
+        choice = dialog.getResult();
+    }
+    *elapsed = int(timer.elapsed());
+
+    if (UserPrefs::getOpenCLEnabled() && choice == 2) {
+        // The OpenCL plugin is not shipped yet: the CPU solves.
+        QMessageLogger("tarvix", 1991, kSolveFunction).debug("\n-->Could not find OpenCL Plugin\n");
+    }
+
+    QThread *thread = MyThreads::thrOpt(QStringLiteral("Tarvix::solveEq"));
+    auto *solve = new Solve(c, r, m_store.customSol, columnZeros, status, m_store.N);
+    // The pooled thread may be handed out again as soon as it is back in the
+    // pool, so the end of this run is caught by its own finished().
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    const QMetaObject::Connection finished = connect(
+        thread, &QThread::finished, thread, [done] { done->store(true); }, Qt::DirectConnection);
+    connect(thread, SIGNAL(started()), solve, SLOT(calc()));
+    connect(solve, &Solve::throwErr, this, &tarvix::errMsg, Qt::BlockingQueuedConnection);
+    solve->moveToThread(thread);
+    thread->start(QThread::InheritPriority);
+
+    QMessageBox *box = optimise ? nullptr
+                                : showWaitBox(QStringLiteral("Solving Equations"),
+                                              QStringLiteral("Please wait while Tarvix is solving your equations.\n"));
+    while (!done->load()) {
+        QApplication::processEvents();
+        if (done->load())
+            break;
+        ThreadSleep::msleep(100);
+    }
+    disconnect(finished);
+    if (box) {
+        box->close();
+        delete box;
+    }
+    m_ratios = solve->takeRatios().release();
+    delete solve;
 }
 
 void tarvix::on_actionSolve_in_Stealth_mode_triggered()
 {
+    auto *hidden = new tarvix(QString(), true);
+    QString selected = QStringLiteral("Tarvix Text (*.trx)");
+    const QString name = Prompter::instance()->openFile(
+        QStringLiteral("Open a File"), m_lastDirectory,
+        QStringLiteral("Tarvix Text (*.trx);;Tarvix Binary (*.btrx)"), &selected);
+    if (!name.isEmpty()) {
+        bool failed = false;
+        hidden->openFile(name, true, &failed);
+        if (!failed) {
+            hidden->on_solveb_clicked();
+            hidden->openAnalysis(true);
+        }
+    }
+    delete hidden;
 }
