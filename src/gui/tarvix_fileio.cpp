@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -20,6 +21,9 @@
 #include <unistd.h>
 
 namespace {
+
+// Milliseconds a file operation runs before its progress box appears.
+constexpr qint64 kBoxDelayMs = 150;
 
 const QString kOpenFailed = QStringLiteral("ERROR: Could not open the file!");
 
@@ -62,15 +66,20 @@ void tarvix::readContent(EquationStore &target, const QString &path, bool binary
     const bool quiet = m_quiet;
     // While the history drives the window nothing is shown.
     options.errorReceiver = quiet ? nullptr : this;
-    options.poll = [quiet]() {
+    // The progress box comes up once the read has taken a moment; a quick
+    // open would only flash it (and pay for building it).
+    QMessageBox *box = nullptr;
+    QElapsedTimer started;
+    started.start();
+    options.poll = [this, quiet, &box, &started]() {
+        if (!quiet && !box && started.elapsed() >= kBoxDelayMs)
+            box = showWaitBox(QStringLiteral("Opening File"),
+                              QStringLiteral("Please wait while Tarvix is opening your file.\n"));
         QApplication::processEvents(quiet ? QEventLoop::ExcludeUserInputEvents
                                           : QEventLoop::AllEvents);
     };
     if (binary && quiet)
         QApplication::setOverrideCursor(Qt::WaitCursor);
-    QMessageBox *box = quiet ? nullptr
-                             : showWaitBox(QStringLiteral("Opening File"),
-                                           QStringLiteral("Please wait while Tarvix is opening your file.\n"));
     const EquationFile::Outcome out =
         binary ? EquationFile::readBinary(path, target.coef, target.rhs, target.fileSol, target.N, options)
                : EquationFile::readText(path, target.coef, target.rhs, target.fileSol, target.N, options);
@@ -200,7 +209,14 @@ bool tarvix::writeContent(const QString &path, bool binary)
     const bool session = path.contains(QLatin1String("Tarvix")) && path.contains(QLatin1String("Sessions"));
     const bool calm = m_quiet || session;
     options.errorReceiver = m_quiet ? nullptr : this;
-    options.poll = [calm]() {
+    QMessageBox *box = nullptr;
+    QElapsedTimer started;
+    started.start();
+    const bool quiet = m_quiet;
+    options.poll = [this, quiet, calm, &box, &started]() {
+        if (!quiet && !box && started.elapsed() >= kBoxDelayMs)
+            box = showWaitBox(QStringLiteral("Saving File"),
+                              QStringLiteral("Please wait while Tarvix is saving your file.\n"));
         QApplication::processEvents(calm ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
     };
     double *solution = m_store.fileSol;
@@ -216,9 +232,6 @@ bool tarvix::writeContent(const QString &path, bool binary)
     }
     if (binary && session)
         QApplication::setOverrideCursor(Qt::WaitCursor);
-    QMessageBox *box = m_quiet ? nullptr
-                               : showWaitBox(QStringLiteral("Saving File"),
-                                             QStringLiteral("Please wait while Tarvix is saving your file.\n"));
     const EquationFile::Outcome out =
         binary ? EquationFile::writeBinary(path, m_store.coef, m_store.rhs, solution, m_store.N, options)
                : EquationFile::writeText(path, m_store.coef, m_store.rhs, solution, m_store.N, options);

@@ -1,0 +1,123 @@
+// Opening a large binary equation file into a main window (table view
+// included) against reading the same file alone into plain arrays.
+//
+//   bench_open [--n N] [--runs R]      (default N = 4000, R = 3)
+//
+// Runs headless (QT_QPA_PLATFORM=offscreen is set when no platform is given).
+#include "files/equationfile.h"
+#include "prefs/userprefs.h"
+#include "prompt/prompter.h"
+#include "store/equationstore.h"
+#include "tarvix.h"
+#include "threads/mythreads.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    int n = 4000;
+    int runs = 3;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (!std::strcmp(argv[i], "--n"))
+            n = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--runs"))
+            runs = std::max(1, std::atoi(argv[++i]));
+    }
+
+    QTemporaryDir dir;
+    qputenv("APPDATA", (dir.path() + "/appdata").toUtf8());
+    qputenv("TEMP", dir.path().toUtf8());
+    QDir().mkpath(dir.path() + "/appdata");
+    QApplication app(argc, argv);
+    auto *prefs = new UserPrefs(nullptr);
+    UserPrefs::setInstance(prefs);
+    const QStringList env{"Linux", "x64", "bench", "bench", dir.path(), dir.path() + "/appdata",
+                          QString::number(QThread::idealThreadCount())};
+    if (!prefs->initialise(env, ScreenInfo{1366, 728, 1366, 768})) {
+        std::fprintf(stderr, "preferences failed\n");
+        return 1;
+    }
+
+    const QString path = dir.path() + "/bench.btrx";
+    {
+        EquationStore s;
+        s.N = n;
+        s.reallocate();
+        unsigned seed = 1;
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j) {
+                seed = seed * 214013u + 2531011u;
+                s.coef[i][j] = double((seed >> 16) & 0x7fff) / 327.67 - 50.0;
+            }
+            s.rhs[i] = i;
+            s.fileSol[i] = 0;
+        }
+        if (EquationFile::save(path, s, s.fileSol).failed) {
+            std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+            return 1;
+        }
+    }
+    const double mb = double(QFileInfo(path).size()) / 1048576.0;
+
+    std::vector<double> alone, window, openOnly;
+    for (int r = 0; r < runs; ++r) {
+        {
+            EquationStore s;
+            QElapsedTimer t;
+            t.start();
+            const auto out = EquationFile::open(path, s);
+            alone.push_back(t.nsecsElapsed() / 1e6);
+            if (out.failed)
+                return 1;
+        }
+        {
+            auto *w = new tarvix();
+            w->show();
+            QApplication::processEvents();
+            QElapsedTimer t;
+            t.start();
+            bool failed = false;
+            w->openFile(path, false, &failed);
+            openOnly.push_back(t.nsecsElapsed() / 1e6);
+            QApplication::processEvents();   // the table repaints
+            window.push_back(t.nsecsElapsed() / 1e6);
+            if (failed)
+                return 1;
+            delete w;   // the last window also tears down the shared objects
+            prefs = new UserPrefs(nullptr);
+            UserPrefs::setInstance(prefs);
+            prefs->initialise(env, ScreenInfo{1366, 728, 1366, 768});
+        }
+    }
+    const double a = median(alone);
+    const double w = median(window);
+    std::printf("n = %d, file %.1f MB, %d runs (median)\n", n, mb, runs);
+    std::printf("  file read alone      : %8.1f ms  (%.0f MB/s)\n", a, mb / (a / 1000.0));
+    std::printf("  open into the window : %8.1f ms  (%.0f MB/s)\n", w, mb / (w / 1000.0));
+    std::printf("  (of which openFile   : %8.1f ms)\n", median(openOnly));
+    std::printf("  ratio window / alone : %8.2f   (target <= 1.20)\n", w / a);
+    UserPrefs::setInstance(nullptr);
+    delete prefs;
+    MyThreads::destroyPool();
+    return 0;
+}
