@@ -123,11 +123,12 @@ struct SolveRun
     QMap<int, int> columns;
     QMap<int, int> rows;
     std::vector<double> x;
+    std::vector<double> ratios; // ur then dr, row by row
 };
 
 // Runs one Solve the way the solve command does and keeps its records.
 SolveRun runSolve(Matrix a, std::vector<double> b, const int *columnZeros, ErrorSink *sink,
-                  const ThreadSettings *settings = nullptr)
+                  const ThreadSettings *settings = nullptr, int block = 0)
 {
     SolveRun run;
     run.x.assign(size_t(a.n), -7.0);
@@ -138,6 +139,7 @@ SolveRun runSolve(Matrix a, std::vector<double> b, const int *columnZeros, Error
                          &run.status, a.n);
     if (settings)
         s->setThreadSettings(*settings);
+    s->setBlockSize(block);
     if (sink)
         QObject::connect(s, &Solve::throwErr, sink, &ErrorSink::errMsg,
                          Qt::BlockingQueuedConnection);
@@ -148,6 +150,10 @@ SolveRun runSolve(Matrix a, std::vector<double> b, const int *columnZeros, Error
     run.swaps = s->ratios()->swaps;
     run.columns = s->ratios()->columnExchanges;
     run.rows = s->ratios()->rowExchanges;
+    for (int k = 0; k < a.n - 1; ++k)
+        run.ratios.insert(run.ratios.end(), s->ratios()->ur[k], s->ratios()->ur[k] + a.n - 1 - k);
+    for (int k = 0; k < a.n - 1; ++k)
+        run.ratios.insert(run.ratios.end(), s->ratios()->dr[k], s->ratios()->dr[k] + a.n - 1 - k);
     delete s;
     return run;
 }
@@ -182,6 +188,7 @@ private slots:
     void refinementAfterRepair();
     void refinementOfExactSolution();
     void randomCrossCheck();
+    void blockSizeIndependent();
     void badInput_data();
     void badInput();
 
@@ -512,6 +519,59 @@ void TestSolve::randomCrossCheck()
     }
     QVERIFY(compared > 300);
     QVERIFY(repaired > 10); // the sparse systems do exercise the pivot repair
+}
+
+// Same value, or both NaN (a zero pivot may leave NaN behind).
+bool same(double a, double b)
+{
+    return a == b || (std::isnan(a) && std::isnan(b));
+}
+
+void TestSolve::blockSizeIndependent()
+{
+    // Taking several elimination steps per phase must give what one phase
+    // per column gives, to the bit: multipliers, ratios, exchanges, result.
+    UserPrefs::setDebugEnabled(false);
+    std::mt19937 gen(77);
+    std::uniform_int_distribution<int> small(-3, 3);
+    std::uniform_real_distribution<double> real(-1.0, 1.0);
+    ThreadSettings one;
+    one.processors = 1;
+    one.limits = {5};
+    ThreadSettings many;
+    many.processors = 5;
+    many.limits = {1, 2, 3, 4, 5};
+    int repaired = 0;
+    int failedRepairs = 0;
+    for (int round = 0; round < 160; ++round) {
+        const int n = 2 + round % 37;
+        const bool sparse = round % 3 != 0;
+        Matrix a(n);
+        std::vector<double> b(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j)
+                a.rows[size_t(i)][j] = sparse ? double(small(gen) * (small(gen) > 1 ? 1 : 0)) : real(gen);
+            b[size_t(i)] = 1.0 + i;
+        }
+        std::vector<int> zeros(static_cast<size_t>(n));
+        Validate::check(n, a.ptr(), b.data(), zeros.data());
+        const SolveRun ref = runSolve(a, b, zeros.data(), nullptr, &one, 1);
+        repaired += ref.swaps.isEmpty() ? 0 : 1;
+        failedRepairs += ref.status;
+        for (int block : {2, 3, 7, 0}) {
+            const SolveRun run = runSolve(a, b, zeros.data(), nullptr, &many, block);
+            const QByteArray where = QStringLiteral("round %1 n %2 block %3").arg(round).arg(n).arg(block).toUtf8();
+            QVERIFY2(run.status == ref.status, where.constData());
+            QVERIFY2(run.swaps == ref.swaps, where.constData());
+            QVERIFY2(run.rows == ref.rows && run.columns == ref.columns, where.constData());
+            for (size_t i = 0; i < ref.ratios.size(); ++i)
+                QVERIFY2(same(run.ratios[i], ref.ratios[i]), where.constData());
+            for (int i = 0; i < n; ++i)
+                QVERIFY2(same(run.x[size_t(i)], ref.x[size_t(i)]), where.constData());
+        }
+    }
+    QVERIFY(repaired > 20);
+    QVERIFY(failedRepairs > 5);
 }
 
 void TestSolve::badInput_data()

@@ -29,6 +29,36 @@ inline void rowUpdate(double *__restrict dst, const double *__restrict src, doub
         dst[j] = dst[j] - src[j] * ratio;
 }
 
+// Two rows against the same pivot row: the pivot row is read once.
+inline void rowUpdate2(double *__restrict d0, double *__restrict d1, const double *__restrict src,
+                       double r0, double r1, int len)
+{
+    int j = 0;
+    for (; j + 4 <= len; j += 4) {
+        const double s0 = src[j], s1 = src[j + 1], s2 = src[j + 2], s3 = src[j + 3];
+        const double a0 = d0[j] - s0 * r0;
+        const double a1 = d0[j + 1] - s1 * r0;
+        const double a2 = d0[j + 2] - s2 * r0;
+        const double a3 = d0[j + 3] - s3 * r0;
+        const double b0 = d1[j] - s0 * r1;
+        const double b1 = d1[j + 1] - s1 * r1;
+        const double b2 = d1[j + 2] - s2 * r1;
+        const double b3 = d1[j + 3] - s3 * r1;
+        d0[j] = a0;
+        d0[j + 1] = a1;
+        d0[j + 2] = a2;
+        d0[j + 3] = a3;
+        d1[j] = b0;
+        d1[j + 1] = b1;
+        d1[j + 2] = b2;
+        d1[j + 3] = b3;
+    }
+    for (; j < len; ++j) {
+        d0[j] = d0[j] - src[j] * r0;
+        d1[j] = d1[j] - src[j] * r1;
+    }
+}
+
 // One row of the diagonal reduction: ratio = row[j] / d[j],
 // row[j] -= d[j] * ratio, out[j] = ratio.
 inline void diagonalRow(double *__restrict row, const double *__restrict d, double *__restrict out,
@@ -76,6 +106,7 @@ void Reduce::setRange(double **coef, double *rhs, double **ur, double **dr, int 
     m_ur = ur;
     m_dr = dr;
     m_k = k;
+    m_kEnd = k + 1;
     m_n = n;
     m_first = first;
     m_last = last;
@@ -196,6 +227,76 @@ void Reduce::eliminateRows(double **coef, double *rhs, double *urk, int k, int n
     }
 }
 
+namespace {
+
+// The block kernel, built also for AVX2 where the processor has it (same
+// operations without fused multiply-add, so the same results).
+__attribute__((target_clones("avx2", "default")))
+void eliminateBlockKernel(double **coef, double *rhs, double **ur, int k0, int k1, int n,
+                          int first, int last)
+{
+    int i = first;
+    // Rows two at a time, so each pivot row is read once for both.
+    for (; i + 1 <= last; i += 2) {
+        double *row0 = coef[i];
+        double *row1 = coef[i + 1];
+        double rhs0 = rhs[i];
+        double rhs1 = rhs[i + 1];
+        for (int s = k0; s < k1; ++s) {
+            const double *pivotRow = coef[s];
+            const double p = pivotRow[s];
+            double *urs = ur[s] + (i - s - 1); // rows i and i+1
+            if (EquationStore::isZero(p)) {
+                urs[0] = 0.0;
+                urs[1] = 0.0;
+                continue;
+            }
+            const double ratio0 = row0[s] / p;
+            const double ratio1 = row1[s] / p;
+            rhs0 = rhs0 - rhs[s] * ratio0;
+            rhs1 = rhs1 - rhs[s] * ratio1;
+            urs[0] = ratio0;
+            urs[1] = ratio1;
+            const bool use0 = !EquationStore::isZero(ratio0);
+            const bool use1 = !EquationStore::isZero(ratio1);
+            if (use0 && use1)
+                rowUpdate2(row0 + s, row1 + s, pivotRow + s, ratio0, ratio1, n - s);
+            else if (use0)
+                rowUpdate(row0 + s, pivotRow + s, ratio0, n - s);
+            else if (use1)
+                rowUpdate(row1 + s, pivotRow + s, ratio1, n - s);
+        }
+        rhs[i] = rhs0;
+        rhs[i + 1] = rhs1;
+    }
+    for (; i <= last; ++i) {
+        double *row = coef[i];
+        double ri = rhs[i];
+        for (int s = k0; s < k1; ++s) {
+            const double *pivotRow = coef[s];
+            const double p = pivotRow[s];
+            if (EquationStore::isZero(p)) {
+                ur[s][i - s - 1] = 0.0;
+                continue;
+            }
+            const double ratio = row[s] / p;
+            ri = ri - rhs[s] * ratio;
+            ur[s][i - s - 1] = ratio;
+            if (!EquationStore::isZero(ratio))
+                rowUpdate(row + s, pivotRow + s, ratio, n - s);
+        }
+        rhs[i] = ri;
+    }
+}
+
+} // namespace
+
+void Reduce::eliminateBlock(double **coef, double *rhs, double **ur, int k0, int k1, int n,
+                            int first, int last)
+{
+    eliminateBlockKernel(coef, rhs, ur, k0, k1, n, first, last);
+}
+
 void Reduce::diagonalRows(double **coef, double **dr, int n, int first, int last)
 {
     if (first < last || last < 0)
@@ -215,7 +316,10 @@ void Reduce::diagonalRows(double **coef, double **dr, int n, int first, int last
 
 void Reduce::reduction()
 {
-    eliminateRows(m_coef, m_rhs, m_ur[m_k], m_k, m_n, m_first, m_last);
+    if (m_kEnd == m_k + 1)
+        eliminateRows(m_coef, m_rhs, m_ur[m_k], m_k, m_n, m_first, m_last);
+    else
+        eliminateBlock(m_coef, m_rhs, m_ur, m_k, m_kEnd, m_n, m_first, m_last);
     MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("Reduce::reduction"), this,
                               QStringLiteral("REDUCE"));
 }

@@ -38,6 +38,9 @@ public:
 
     void setRange(double **coef, double *rhs, double **ur, double **dr, int k, int n, int first,
                   int last);
+    // Elimination workers may take the steps k..kEnd-1 at once (see
+    // eliminateBlock); setRange leaves kEnd at k+1.
+    void setSteps(int kEnd) { m_kEnd = kEnd; }
 
     // Number of workers for a phase of m rows.
     static int workerCount(int m, const QList<int> &limits, int processors);
@@ -57,6 +60,13 @@ public:
     // Elimination step for column k over rows first..last; urk is ur[k].
     static void eliminateRows(double **coef, double *rhs, double *urk, int k, int n, int first,
                               int last);
+    // The elimination steps k0..k1-1 for rows first..last, taken row by row:
+    // each row goes through the steps in order while it sits in the cache.
+    // Every value gets the same operations in the same order as with one
+    // eliminateRows call per step, so the results are the same to the bit.
+    // Needs pivot rows k0..k1-1 that are final for these steps.
+    static void eliminateBlock(double **coef, double *rhs, double **ur, int k0, int k1, int n,
+                               int first, int last);
     // Diagonal reduction over rows first down to last.
     static void diagonalRows(double **coef, double **dr, int n, int first, int last);
 
@@ -70,6 +80,7 @@ private:
     double **m_ur = nullptr;
     double **m_dr = nullptr;
     int m_k = 0;
+    int m_kEnd = 1;
     int m_n = 0;
     int m_first = 0;
     int m_last = -1;

@@ -137,23 +137,48 @@ void Solve::orderRows()
     });
 }
 
+int Solve::defaultBlockSize(int n)
+{
+    // Pivot rows of one block take about 512 KiB, so they stay in the
+    // second-level cache while every row below streams through them once.
+    const int steps = n > 0 ? 65536 / n : 64;
+    return steps < 4 ? 4 : (steps > 64 ? 64 : steps);
+}
+
 bool Solve::solveEq()
 {
-    const int workers = m_settings.processors > 0 ? m_settings.processors : 1;
-    m_threads.assign(size_t(workers), nullptr);
-    m_workers.assign(size_t(workers), nullptr);
+    const int n = m_n;
+    const int block = m_blockSize > 0 ? m_blockSize : defaultBlockSize(n);
+    double **ur = m_ratios->ur;
     checkDiagonal(0);
-    for (int k = 0; k < m_n - 1; ++k) {
-        runElimination(k);
-        checkDiagonal(k + 1);
+    int k0 = 0;
+    while (k0 < n - 1) {
+        int k1 = k0 + block < n - 1 ? k0 + block : n - 1;
+        // The block's own pivot rows first, on this thread: row i takes the
+        // steps k0..i-1. A pivot that comes out zero ends the block there,
+        // so that its repair sees a matrix that is up to date.
+        int rowStart = k1;
+        for (int i = k0 + 1; i < k1; ++i) {
+            Reduce::eliminateBlock(m_c, m_r, ur, k0, i, n, i, i);
+            if (EquationStore::isZero(m_c[i][i])) {
+                k1 = i;
+                rowStart = i + 1;
+                break;
+            }
+        }
+        runElimination(k0, k1, rowStart);
+        checkDiagonal(k1);
+        k0 = k1;
     }
     return true;
 }
 
-void Solve::runElimination(int k)
+void Solve::runElimination(int k0, int k1, int rowStart)
 {
-    const int count = Reduce::workerCount(m_n - k - 1, m_settings.limits, m_settings.processors);
-    const QVector<RowRange> ranges = Reduce::eliminationSplit(m_n, k, count);
+    if (rowStart > m_n - 1)
+        return;
+    const int count = Reduce::workerCount(m_n - rowStart, m_settings.limits, m_settings.processors);
+    const QVector<RowRange> ranges = Reduce::eliminationSplit(m_n, rowStart - 1, count);
     if (m_threads.size() < size_t(count)) {
         m_threads.resize(size_t(count), nullptr);
         m_workers.resize(size_t(count), nullptr);
@@ -172,7 +197,8 @@ void Solve::runElimination(int k)
         if (!r)
             continue;
         QThread *t = m_threads[size_t(w)];
-        r->setRange(m_c, m_r, m_ratios->ur, nullptr, k, m_n, ranges.at(w).first, ranges.at(w).last);
+        r->setRange(m_c, m_r, m_ratios->ur, nullptr, k0, m_n, ranges.at(w).first, ranges.at(w).last);
+        r->setSteps(k1);
         QObject::connect(t, SIGNAL(started()), r, SLOT(reduction()));
         r->moveToThread(t);
         t->start(QThread::InheritPriority);

@@ -43,6 +43,11 @@ public:
     // Worker settings; the solving form starts with those of the preferences.
     void setThreadSettings(const ThreadSettings &settings) { m_settings = settings; }
     const ThreadSettings &threadSettings() const { return m_settings; }
+    // Elimination steps handed to the workers at once: 1 gives one phase per
+    // column; 0 (the default) picks a block that keeps the pivot rows in the
+    // cache. The results are the same whatever the block.
+    void setBlockSize(int steps) { m_blockSize = steps; }
+    static int defaultBlockSize(int n);
 
     // Hands the forward elimination to the device: sets the GPU flag and
     // emits initialiseGPU at once.
@@ -84,7 +89,7 @@ private:
     void checkDiagonal(int k);
     void swapRows(int k, int r);
     void raiseError(int code, int k);
-    void runElimination(int k);
+    void runElimination(int k0, int k1, int rowStart);
     void reduceDiagonal();
     void emitError(const QString &title, const QString &text);
 
@@ -99,6 +104,7 @@ private:
     std::unique_ptr<RatioStore> m_ratios;
     ThreadSettings m_settings;
     bool m_repairFailed = false;
+    int m_blockSize = 0;
     // Pooled threads and workers of the running phase, sized once per solve.
     std::vector<QThread *> m_threads;
     std::vector<Reduce *> m_workers;

@@ -1,0 +1,220 @@
+// Times the whole CPU solve (ordering, elimination, diagonal reduction, back
+// substitution, refinement) on random systems made like the options page
+// makes them, beside LAPACK dgesv from OpenBLAS (2 threads) on the same
+// matrices, and the speed-up of the default worker settings over one thread.
+//
+//   bench_solver [--max N] [--sizes a,b,c] [--seed S] [--no-single]
+#include "solver/reduce.h"
+#include "solver/solve.h"
+#include "solver/solverun.h"
+#include "solver/validate.h"
+#include "threads/mythreads.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#ifdef HAVE_OPENBLAS
+extern "C" {
+void dgesv_(const int *n, const int *nrhs, double *a, const int *lda, int *ipiv, double *b,
+            const int *ldb, int *info);
+void openblas_set_num_threads(int n);
+}
+#endif
+
+namespace {
+
+struct System
+{
+    explicit System(int n) : n(n), a(size_t(n) * size_t(n)), rows(size_t(n)), b(size_t(n))
+    {
+        for (int i = 0; i < n; ++i)
+            rows[size_t(i)] = a.data() + size_t(i) * size_t(n);
+    }
+    int n;
+    std::vector<double> a; // row-major
+    std::vector<double *> rows;
+    std::vector<double> b;
+};
+
+// The benchmark page's coefficient: from -7.5e7 to 0 or from 5e7 to 1e8.
+double randomCoefficient()
+{
+    double x = double(std::rand() % 32768) * 1e8 / 32767.0;
+    if (x < 5e7)
+        x = -(x * (2.0 - x / 1e8));
+    if (x >= -1e-15 && x <= 1e-15)
+        x = 123456.0;
+    return x;
+}
+
+void fill(System &s)
+{
+    for (int i = 0; i < s.n; ++i) {
+        for (int j = 0; j < s.n; ++j)
+            s.rows[size_t(i)][j] = randomCoefficient();
+        s.b[size_t(i)] = randomCoefficient();
+    }
+}
+
+// ||Ax-b||inf / (eps (||A||inf ||x||inf + ||b||inf) n), eps = 2^-53.
+double scaledResidual(const System &s, const std::vector<double> &x)
+{
+    const double eps = std::ldexp(1.0, -53);
+    double r = 0.0, an = 0.0, xn = 0.0, bn = 0.0;
+    for (int i = 0; i < s.n; ++i) {
+        const double *row = s.rows[size_t(i)];
+        long double sum = 0.0L;
+        double rowSum = 0.0;
+        for (int j = 0; j < s.n; ++j) {
+            sum += (long double)row[j] * x[size_t(j)];
+            rowSum += std::fabs(row[j]);
+        }
+        r = std::fmax(r, double(std::fabs(sum - (long double)s.b[size_t(i)])));
+        an = std::fmax(an, rowSum);
+        xn = std::fmax(xn, std::fabs(x[size_t(i)]));
+        bn = std::fmax(bn, std::fabs(s.b[size_t(i)]));
+    }
+    return r / (eps * (an * xn + bn) * s.n);
+}
+
+struct CpuRun
+{
+    double total = 0;      // seconds, everything
+    double solve = 0;      // Solve::calc on its thread
+    double refinement = 0; // improveSolution
+    int status = 0;
+    std::vector<double> x;
+};
+
+// The steps of solveArrays, timed one by one.
+CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &settings)
+{
+    CpuRun run;
+    const int n = s.n;
+    run.x.assign(size_t(n), 0.0);
+    QElapsedTimer total;
+    total.start();
+    std::vector<double> copy(s.a);
+    std::vector<double *> rows(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        rows[size_t(i)] = copy.data() + size_t(i) * size_t(n);
+    std::vector<double> r(s.b);
+    std::vector<int> zeros(columnZeros, columnZeros + n);
+    QElapsedTimer t;
+    t.start();
+    Solve *solve = new Solve(rows.data(), r.data(), run.x.data(), zeros.data(), &run.status, n);
+    solve->setThreadSettings(settings);
+    QThread *thread = MyThreads::start(solve, SLOT(calc()), QStringLiteral("Tarvix::solveEq"));
+    thread->wait();
+    run.solve = t.nsecsElapsed() / 1e9;
+    std::unique_ptr<RatioStore> ratios = solve->takeRatios();
+    delete solve;
+    t.restart();
+    improveSolution(n, s.rows.data(), s.b.data(), rows.data(), std::move(ratios), run.x.data());
+    run.refinement = t.nsecsElapsed() / 1e9;
+    run.total = total.nsecsElapsed() / 1e9;
+    return run;
+}
+
+ThreadSettings defaultThreads(int p)
+{
+    ThreadSettings s;
+    s.processors = p;
+    for (int t = 1; t <= p; ++t)
+        s.limits << 5 * t;
+    return s;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    int maxN = 4000;
+    unsigned seed = 12345;
+    bool single = true;
+    QList<int> sizes{500, 1000, 2000, 4000};
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--max") && i + 1 < args.size())
+            maxN = args[++i].toInt();
+        else if (args[i] == QLatin1String("--seed") && i + 1 < args.size())
+            seed = args[++i].toUInt();
+        else if (args[i] == QLatin1String("--no-single"))
+            single = false;
+        else if (args[i] == QLatin1String("--sizes") && i + 1 < args.size()) {
+            sizes.clear();
+            for (const QString &v : args[++i].split(QLatin1Char(',')))
+                sizes << v.toInt();
+        } else {
+            std::fprintf(stderr, "usage: bench_solver [--max N] [--sizes a,b] [--seed S] [--no-single]\n");
+            return 2;
+        }
+    }
+    const int processors = 2;
+    const ThreadSettings threads = defaultThreads(processors);
+    ThreadSettings one;
+    one.processors = 1;
+    one.limits = {5};
+
+#ifdef HAVE_OPENBLAS
+    openblas_set_num_threads(2);
+#endif
+    std::printf("Tarvix solver benchmark: default threads = threadLimits 5,10 with %d processors; "
+                "one thread = processorCount 1. Times in seconds.\n",
+                processors);
+    std::printf("%6s %9s %9s %9s %9s %8s %9s %9s %8s %9s %9s\n", "n", "tarvix", "elim+bs",
+                "refine", "1-thread", "speedup", "dgesv", "ratio", "status", "res-trx", "res-lapack");
+    for (int n : sizes) {
+        if (n > maxN || n < 1)
+            continue;
+        std::srand(seed + unsigned(n));
+        System s(n);
+        fill(s);
+        std::vector<int> zeros(static_cast<size_t>(n));
+        const ValidationReport report = Validate::check(n, s.rows.data(), s.b.data(), zeros.data());
+        if (!report.valid()) {
+            std::printf("%6d system refused by validation\n", n);
+            continue;
+        }
+        const CpuRun cpu = cpuSolve(s, zeros.data(), threads);
+        double oneTime = std::nan("");
+        if (single && n <= 2000)
+            oneTime = cpuSolve(s, zeros.data(), one).total;
+
+        double lapackTime = std::nan("");
+        double lapackRes = std::nan("");
+#ifdef HAVE_OPENBLAS
+        {
+            std::vector<double> cm(size_t(n) * size_t(n));
+            for (int i = 0; i < n; ++i)
+                for (int j = 0; j < n; ++j)
+                    cm[size_t(j) * size_t(n) + size_t(i)] = s.rows[size_t(i)][j];
+            std::vector<double> x(s.b);
+            std::vector<int> ipiv(static_cast<size_t>(n));
+            const int nrhs = 1;
+            int info = 0;
+            QElapsedTimer t;
+            t.start();
+            dgesv_(&n, &nrhs, cm.data(), &n, ipiv.data(), x.data(), &n, &info);
+            lapackTime = t.nsecsElapsed() / 1e9;
+            lapackRes = info == 0 ? scaledResidual(s, x) : std::nan("");
+        }
+#endif
+        std::printf("%6d %9.3f %9.3f %9.3f %9.3f %8.2f %9.3f %9.1f %8d %9.2e %9.2e\n", n, cpu.total,
+                    cpu.solve, cpu.refinement, oneTime, oneTime / cpu.total, lapackTime,
+                    cpu.total / lapackTime, cpu.status, scaledResidual(s, cpu.x), lapackRes);
+        std::fflush(stdout);
+    }
+    MyThreads::destroyPool();
+    return 0;
+}
