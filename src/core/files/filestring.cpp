@@ -11,6 +11,9 @@
 #include <QtEndian>
 
 #include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstring>
 #include <string_view>
 #include <thread>
@@ -31,16 +34,29 @@ const QString kOpenText = QStringLiteral("Could not open the file from disk!\n")
 // Bytes moved per device call in the binary format.
 constexpr qint64 kBlockDoubles = 64 * 1024;
 
-// Polling wait of the workers: a few yields for the common case where the
-// other side is just about to deliver, then 5 ms sleeps.
+// Waiting between the workers of a pipeline. Every change another worker
+// may be waiting for (a slot filled or emptied, a row published, the reader
+// or writer done, the error flag) rings a bell; a waiter checks its
+// condition again when it rings and at the latest every 5 ms, so a missed
+// ring only costs one poll interval.
+std::mutex g_bellMutex;
+std::condition_variable g_bell;
+
+void ring()
+{
+    g_bell.notify_all();
+}
+
 template <typename Ready> void pollUntil(Ready ready)
 {
-    for (int spin = 0; !ready(); ++spin) {
-        if (spin < 50)
-            std::this_thread::yield();
-        else
-            ThreadSleep::msleep(5);
+    for (int spin = 0; spin < 20; ++spin) {
+        if (ready())
+            return;
+        std::this_thread::yield();
     }
+    std::unique_lock<std::mutex> lock(g_bellMutex);
+    while (!ready())
+        g_bell.wait_for(lock, std::chrono::milliseconds(5));
 }
 
 bool containsSolution(const std::string &line)
@@ -230,6 +246,7 @@ bool FileString::readerDone()
 void FileString::raiseError()
 {
     g_error.store(true);
+    ring();
     QMutexLocker lock(&g_flagMutex);
     if (g_flag)
         *g_flag = true;
@@ -315,6 +332,7 @@ void FileString::convertRows()
         *p++ = '\n';
         line->resize(size_t(p - line->data()));
         m_rows[i].store(line, std::memory_order_release);
+        ring();
         // Stay about 100 of our own rows ahead of the writer.
         if (i % 10 == 0 && i > ahead) {
             RowSlot &back = m_rows[i - ahead];
@@ -332,6 +350,7 @@ void FileString::writeText()
         openFailed(file.errorString());
         *m_result = SaveTextOpen;
         g_readerDone.store(true);
+        ring();
         return;
     }
     const QByteArray head = (headerText() + QLatin1Char('\n') + QString::number(m_n)
@@ -344,6 +363,7 @@ void FileString::writeText()
         ok = file.write(line->data(), qint64(line->size())) == qint64(line->size()) && ok;
         delete line;
         slot.store(nullptr, std::memory_order_release);
+        ring();
     }
     std::string tail = "\nSolution\n";
     tail.reserve(tail.size() + size_t(m_n) * (NumText::kMaxDoubleChars + 1) + 8);
@@ -363,6 +383,7 @@ void FileString::writeText()
         raiseError();
     }
     g_readerDone.store(true);
+    ring();
 }
 
 // -------------------------------------------------------------- text read
@@ -374,6 +395,7 @@ void FileString::readText()
         openFailed(file.errorString());
         *m_result = ReadTextOpen;
         g_readerDone.store(true);
+        ring();
         return;
     }
     g_readerDone.store(false);
@@ -401,8 +423,10 @@ void FileString::readText()
             break;
         m_rows[i].store(new std::string(line), std::memory_order_release);
         stored = i + 1;
-        if (i > 0 && i % 10 == 0)
+        if (i > 0 && i % 10 == 0) {
             g_lastReadRow.store(i);
+            ring();
+        }
         if (i % 100 == 0 && i > ahead) {
             if (g_error.load())
                 break;
@@ -417,6 +441,7 @@ void FileString::readText()
         }
     }
     g_lastReadRow.store(stored - 1);
+    ring();
 
     if (stored < m_n) {
         raiseError();
@@ -449,6 +474,7 @@ void FileString::readText()
         }
     }
     g_readerDone.store(true);
+    ring();
     const bool failed = in.failed() || file.error() != QFileDevice::NoError;
     file.close();
     if (failed) {
@@ -492,6 +518,7 @@ void FileString::parseRows()
             return;
         }
         delete slot.exchange(nullptr, std::memory_order_acq_rel);
+        ring();
     }
 }
 
@@ -501,6 +528,7 @@ void FileString::parserFailurePath(int row)
     const int last = g_lastReadRow.load();
     for (int r = row; r <= last && r < m_n; r += m_step)
         delete m_rows[r].exchange(nullptr, std::memory_order_acq_rel);
+    ring();
 }
 
 // ------------------------------------------------------------ binary form
