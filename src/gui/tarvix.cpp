@@ -420,6 +420,10 @@ void tarvix::saveWindowToFile()
 
 void tarvix::closeEvent(QCloseEvent *event)
 {
+    if (m_busy > 0) {
+        event->ignore();
+        return;
+    }
     if (checkSaved())
         event->accept();
     else

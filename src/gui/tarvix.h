@@ -167,6 +167,9 @@ private:
     bool m_saved = true;
     int m_dialogTime = 0;
     bool m_lastWriteFailed = false;
+    // Non-zero while a solve or file operation of this window waits for its
+    // threads; the window cannot be closed meanwhile (its arrays are in use).
+    int m_busy = 0;
     RatioStore *m_ratios = nullptr;   // of the last solve, until refined
 };
 

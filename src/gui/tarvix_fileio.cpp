@@ -52,7 +52,10 @@ QMessageBox *tarvix::showWaitBox(const QString &title, const QString &text)
                                 m_hidden ? nullptr : this,
                                 Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     box->setStandardButtons(QMessageBox::NoButton);
-    box->setModal(false);
+    // The box does not wait for an answer, but it keeps the user away from
+    // this window's commands while the threads work on its arrays; other
+    // windows stay usable.
+    box->setWindowModality(m_hidden ? Qt::NonModal : Qt::WindowModal);
     box->show();
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     return box;
@@ -75,14 +78,17 @@ void tarvix::readContent(EquationStore &target, const QString &path, bool binary
         if (!quiet && !box && started.elapsed() >= kBoxDelayMs)
             box = showWaitBox(QStringLiteral("Opening File"),
                               QStringLiteral("Please wait while Tarvix is opening your file.\n"));
-        QApplication::processEvents(quiet ? QEventLoop::ExcludeUserInputEvents
-                                          : QEventLoop::AllEvents);
+        // User input waits: another file command started meanwhile would
+        // share the pipelines' process-wide state with this one.
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     };
     if (binary && quiet)
         QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++m_busy;
     const EquationFile::Outcome out =
         binary ? EquationFile::readBinary(path, target.coef, target.rhs, target.fileSol, target.N, options)
                : EquationFile::readText(path, target.coef, target.rhs, target.fileSol, target.N, options);
+    --m_busy;
     if (box) {
         box->close();
         delete box;
@@ -207,17 +213,16 @@ bool tarvix::writeContent(const QString &path, bool binary)
     EquationFile::Options options;
     options.processors = UserPrefs::getProcessorCount();
     const bool session = path.contains(QLatin1String("Tarvix")) && path.contains(QLatin1String("Sessions"));
-    const bool calm = m_quiet || session;
     options.errorReceiver = m_quiet ? nullptr : this;
     QMessageBox *box = nullptr;
     QElapsedTimer started;
     started.start();
     const bool quiet = m_quiet;
-    options.poll = [this, quiet, calm, &box, &started]() {
+    options.poll = [this, quiet, &box, &started]() {
         if (!quiet && !box && started.elapsed() >= kBoxDelayMs)
             box = showWaitBox(QStringLiteral("Saving File"),
                               QStringLiteral("Please wait while Tarvix is saving your file.\n"));
-        QApplication::processEvents(calm ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     };
     double *solution = m_store.fileSol;
     switch (UserPrefs::getSavedSolutionSet()) {
@@ -232,9 +237,11 @@ bool tarvix::writeContent(const QString &path, bool binary)
     }
     if (binary && session)
         QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++m_busy;
     const EquationFile::Outcome out =
         binary ? EquationFile::writeBinary(path, m_store.coef, m_store.rhs, solution, m_store.N, options)
                : EquationFile::writeText(path, m_store.coef, m_store.rhs, solution, m_store.N, options);
+    --m_busy;
     if (box) {
         box->close();
         delete box;

@@ -125,6 +125,7 @@ void tarvix::solveEq(double **c, double *r, int *columnZeros, int *status, int *
     connect(solve, &Solve::throwErr, this, &tarvix::errMsg, Qt::BlockingQueuedConnection);
     solve->moveToThread(thread);
     thread->start(QThread::InheritPriority);
+    ++m_busy;
 
     QMessageBox *box = optimise ? nullptr
                                 : showWaitBox(QStringLiteral("Solving Equations"),
@@ -135,6 +136,7 @@ void tarvix::solveEq(double **c, double *r, int *columnZeros, int *status, int *
             break;
         ThreadSleep::msleep(100);
     }
+    --m_busy;
     disconnect(finished);
     if (box) {
         box->close();

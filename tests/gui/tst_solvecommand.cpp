@@ -110,6 +110,7 @@ private slots:
     void commandLineOpensAndSolves();
     void commandLineSkipsBadArguments();
     void stealthSolve();
+    void solvingWindowCannotBeClosed();
 
 private:
     tarvix *exampleWindow();
@@ -381,6 +382,44 @@ void SolveCommandTest::stealthSolve()
         QVERIFY(r.title != "Solving Completed!");
     QCOMPARE(w.store().N, 2);
     QCOMPARE(tarvix::windows(), QList<tarvix *>{&w});
+}
+
+void SolveCommandTest::solvingWindowCannotBeClosed()
+{
+    tarvix *w = exampleWindow();
+    QPointer<tarvix> guard(w);
+    auto *other = new tarvix();
+    DialogDriver driver("multib");
+    bool closeRefused = false;
+    // Once the wait box is up, another window tries to close everything.
+    struct ShowHook : QObject
+    {
+        std::function<void()> onShow;
+        bool eventFilter(QObject *o, QEvent *e) override
+        {
+            if (e->type() == QEvent::Show && o->objectName().isEmpty()
+                && qobject_cast<QMessageBox *>(o)
+                && static_cast<QWidget *>(o)->windowTitle() == "Solving Equations" && onShow) {
+                auto f = onShow;
+                onShow = nullptr;
+                QTimer::singleShot(0, f);
+            }
+            return false;
+        }
+    } showHook;
+    showHook.onShow = [&] {
+        closeRefused = !w->close();
+        other->findChild<QAction *>("actionClose_All_Except_This")->trigger();
+    };
+    qApp->installEventFilter(&showHook);
+    m_prompter->answerButton(Prompter::No);
+    w->on_solveb_clicked();
+    qApp->removeEventFilter(&showHook);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(closeRefused);
+    QVERIFY(!guard.isNull());
+    QVERIFY(tarvix::windows().contains(w));
+    QVERIFY(fuzzyEqual(w->store().currentSol[1], 3.0, 1e-12));
 }
 
 QTEST_MAIN(SolveCommandTest)
