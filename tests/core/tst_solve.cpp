@@ -6,6 +6,7 @@
 #include "solver/solverun.h"
 #include "solver/validate.h"
 #include "prefs/userprefs.h"
+#include "store/equationstore.h"
 #include "testenv.h"
 
 #include <QMutex>
@@ -189,6 +190,7 @@ private slots:
     void refinementOfExactSolution();
     void randomCrossCheck();
     void blockSizeIndependent();
+    void solveStoreEntry();
     void badInput_data();
     void badInput();
 
@@ -572,6 +574,38 @@ void TestSolve::blockSizeIndependent()
     }
     QVERIFY(repaired > 20);
     QVERIFY(failedRepairs > 5);
+}
+
+void TestSolve::solveStoreEntry()
+{
+    EquationStore store;
+    store.N = 3;
+    QVERIFY(store.reallocate());
+    const double a[3][3] = {{0, 2, 1}, {1, 0, 0}, {3, 1, 4}};
+    const double b[3] = {5, 1, 9};
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j)
+            store.coef[i][j] = a[i][j];
+        store.rhs[i] = b[i];
+    }
+    std::vector<int> zeros(3);
+    QVERIFY(Validate::check(3, store.coef, store.rhs, zeros.data()).valid());
+    QCOMPARE(solveStore(store, zeros.data()), 0);
+    // x = (1, 2, 1); the system itself is untouched.
+    const double expected[3] = {1, 2, 1};
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(fuzzyEqual(store.customSol[i], expected[i], 1e-14));
+        QCOMPARE(store.currentSol[i], store.customSol[i]);
+        QCOMPARE(store.rhs[i], b[i]);
+        for (int j = 0; j < 3; ++j)
+            QCOMPARE(store.coef[i][j], a[i][j]);
+    }
+    QCOMPARE(countUnsolved(3, store.coef, store.rhs, store.customSol), 0);
+
+    // A store whose arrays do not match N is left alone.
+    store.N = 4;
+    QCOMPARE(solveStore(store, nullptr), -1);
+    store.N = 3;
 }
 
 void TestSolve::badInput_data()

@@ -183,12 +183,30 @@ QVector<RowRange> Reduce::diagonalSplit(int n, int count)
 
 void Reduce::applyURatios(double *v, int n, double **ur)
 {
-    for (int k = 0; k < n - 1; ++k) {
-        const double *urk = ur[k];
-        const double vk = v[k];
-        for (int i = k + 1; i < n; ++i)
-            v[i] = v[i] - urk[i - k - 1] * vk;
+    // v[i] - ur[k][i-k-1] * v[k] for every i below k, as one row update.
+    for (int k = 0; k < n - 1; ++k)
+        rowUpdate(v + k + 1, ur[k], v[k], n - k - 1);
+}
+
+void Reduce::subtractScaled(double *dst, const double *src, double f, int len)
+{
+    rowUpdate(dst, src, f, len);
+}
+
+__attribute__((target_clones("avx2", "default")))
+double Reduce::dot(const double *a, const double *b, int n)
+{
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    int j = 0;
+    for (; j + 4 <= n; j += 4) {
+        s0 += a[j] * b[j];
+        s1 += a[j + 1] * b[j + 1];
+        s2 += a[j + 2] * b[j + 2];
+        s3 += a[j + 3] * b[j + 3];
     }
+    for (; j < n; ++j)
+        s0 += a[j] * b[j];
+    return (s0 + s1) + (s2 + s3);
 }
 
 void Reduce::applyDRatios(double *v, int n, double **dr)

@@ -56,6 +56,12 @@ public:
     // v[i] -= sum over j > i of dr[i][j-i-1] * v[j], for i = n-2 down to 0.
     static void applyDRatios(double *v, int n, double **dr);
 
+    // dst[j] = dst[j] - src[j] * f for j < len.
+    static void subtractScaled(double *dst, const double *src, double f, int len);
+    // sum of a[j] * b[j] (four running sums, for speed; the order of the
+    // additions is not the plain left-to-right one).
+    static double dot(const double *a, const double *b, int n);
+
     // The row kernels behind the two slots.
     // Elimination step for column k over rows first..last; urk is ur[k].
     static void eliminateRows(double **coef, double *rhs, double *urk, int k, int n, int first,

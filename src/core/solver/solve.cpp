@@ -359,13 +359,8 @@ void Solve::refine(double **a, double *residual, double *correction)
     const int n = m_n;
     if (n < 1 || !m_ratios || m_ratios->size() != n)
         return;
-    for (int i = 0; i < n; ++i) {
-        const double *row = a[i];
-        double sum = 0.0;
-        for (int j = 0; j < n; ++j)
-            sum += row[j] * m_sol[j];
-        residual[i] = sum - m_r[i];
-    }
+    for (int i = 0; i < n; ++i)
+        residual[i] = Reduce::dot(a[i], m_sol, n) - m_r[i];
     // Put the residual through the same steps the right-hand side went
     // through: row ordering, then each step's pivot-repair exchange followed
     // by its multipliers, in the order the solve made them.
@@ -382,12 +377,8 @@ void Solve::refine(double **a, double *residual, double *correction)
                 std::swap(residual[p], residual[q]);
             s += 2;
         }
-        if (k < n - 1) {
-            const double *urk = m_ratios->ur[k];
-            const double rk = residual[k];
-            for (int i = k + 1; i < n; ++i)
-                residual[i] = residual[i] - urk[i - k - 1] * rk;
-        }
+        if (k < n - 1)
+            Reduce::subtractScaled(residual + k + 1, m_ratios->ur[k], residual[k], n - k - 1);
     }
     Reduce::applyDRatios(residual, n, m_ratios->dr);
     for (int i = 0; i < n; ++i)

@@ -74,10 +74,7 @@ int countUnsolved(int n, double **a, const double *b, const double *x)
 {
     int bad = 0;
     for (int i = 0; i < n; ++i) {
-        const double *row = a[i];
-        double sum = 0.0;
-        for (int j = 0; j < n; ++j)
-            sum += row[j] * x[j];
+        const double sum = Reduce::dot(a[i], x, n);
         if (!EquationStore::isZero(sum - b[i]))
             ++bad;
     }
