@@ -148,7 +148,7 @@ void tarvix::buildTableView()
     m_view->setModel(m_model);
     m_view->setItemDelegate(m_delegate);
     m_view->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    ui->areaLayout->replaceWidget(ui->gridFrame, m_view);
+    delete ui->areaLayout->replaceWidget(ui->gridFrame, m_view);
     ui->areaLayout->setStretchFactor(m_view, 1);
     delete ui->gridFrame;
     ui->gridFrame = nullptr;
