@@ -10,9 +10,48 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QUrl>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <unistd.h>
+#endif
+
 namespace {
+
+#ifdef Q_OS_UNIX
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminate(int)
+{
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// SIGTERM and SIGINT (logout, Ctrl+C in the terminal) close every window
+// the normal way, so preferences and the log are written as on Close All.
+void closeWindowsOnSignals(QApplication *app)
+{
+    if (::pipe(g_signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, app);
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [notifier]() {
+        char c;
+        [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &c, 1);
+        notifier->setEnabled(false);
+        QApplication::closeAllWindows();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = onTerminate;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+}
+#else
+void closeWindowsOnSignals(QApplication *) {}
+#endif
 
 ScreenInfo screenInfo()
 {
@@ -39,6 +78,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral("1.20.1"));
     QApplication::setOrganizationDomain(QStringLiteral("tarvix.app"));
     QApplication::setOrganizationName(QStringLiteral("Tarvix"));
+    closeWindowsOnSignals(app);
     GuiPrompter prompter;
     Prompter::setInstance(&prompter);
     AppLog::setFolderOpener([](const QString &folder) {

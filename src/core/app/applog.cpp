@@ -102,6 +102,19 @@ void requestSessionSave()
         QMetaObject::invokeMethod(QCoreApplication::instance(), &runSaver, Qt::QueuedConnection);
 }
 
+// Window-geometry complaints of the windowing system are not program
+// errors. The headless platform reports its missing size-hint support the
+// same way.
+// Qt's own libraries carry no log context, so their text is looked at too.
+bool isGeometryNoise(const QMessageLogContext &context, const QString &msg)
+{
+    const QByteArray f(context.function ? context.function : "");
+    if (f.contains("setGeometry") || f.contains("propagateSizeHints"))
+        return true;
+    return f.isEmpty()
+           && (msg.contains(QLatin1String("setGeometry")) || msg.contains(QLatin1String("propagateSizeHints")));
+}
+
 QString blockName(QtMsgType type)
 {
     switch (type) {
@@ -319,8 +332,7 @@ void AppLog::messageHandler(QtMsgType type, const QMessageLogContext &context, c
                     out << msg;
                     out.flush();
                 }
-            } else if (!(type == QtWarningMsg && context.function
-                         && QByteArray(context.function).contains("setGeometry"))) {
+            } else if (!(type == QtWarningMsg && isGeometryNoise(context, msg))) {
                 const QString name = blockName(type);
                 out << "\n*** " << name << " ***\n";
                 out << msg << '\n';

@@ -568,8 +568,8 @@ void UserPrefs::Destruct()
     s.threadLimits.clear();
     for (auto &l : s.lists)
         l.clear();
-    MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("USERPREFS"), this,
-                              QStringLiteral("UserPrefs::Destruct"));
+    MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("UserPrefs::Destruct"), this,
+                              QStringLiteral("USERPREFS"));
 }
 
 // ---------------------------------------------------------------- defaults
