@@ -54,7 +54,8 @@ void Solve::enableGPU(QThread *t)
 void Solve::calc()
 {
     const int n = m_n;
-    if (n > 0 && m_ratios && m_ratios->size() == n) {
+    // Only the solving form solves; a refinement-form object has nothing to do.
+    if (n > 0 && m_leadZeros && m_ratios && m_ratios->size() == n) {
         // Inf or NaN in the input cannot give a trustworthy answer, even
         // when the arithmetic happens to end finite.
         bool badInput = !allFinite(m_r, n);
