@@ -47,6 +47,8 @@ Solve::~Solve()
 
 void Solve::enableGPU(QThread *t)
 {
+    if (!m_ratios)
+        return;
     m_gpu = true;
     emit initialiseGPU(m_c, m_r, m_ratios->ur, m_ratios->dr, m_n, &m_ratios->swaps, t);
 }
