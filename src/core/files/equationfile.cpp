@@ -9,14 +9,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaType>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QObject>
 #include <QThread>
 
 #include <atomic>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -42,7 +41,7 @@ qint64 addSat(qint64 a, qint64 b)
 // Error triples of workers when nobody receives them: kept in order.
 struct Collector
 {
-    QMutex mutex;
+    std::mutex mutex;
     QList<EquationFile::Message> messages;
 };
 
@@ -67,7 +66,7 @@ void connectErrors(FileString *worker, const EquationFile::Options &options,
         return;
     QObject::connect(worker, &FileString::errMsg,
                      [collector](QString *title, QString *text, const QString &type) {
-                         QMutexLocker lock(&collector->mutex);
+                         std::lock_guard<std::mutex> lock(collector->mutex);
                          collector->messages.append({*title, *text, type});
                          delete title;
                          delete text;

@@ -5,8 +5,6 @@
 
 #include <QDataStream>
 #include <QFile>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QThread>
 #include <QtEndian>
 
@@ -26,7 +24,7 @@ std::atomic<int> g_lastReadRow{-1};
 std::atomic<bool> g_readerDone{false};   // the reader (or the writer) has ended
 std::atomic<bool> g_error{false};        // mirror of the caller's flag, for polling
 bool *g_flag = nullptr;                  // the caller's flag, written under g_flagMutex
-QMutex g_flagMutex;
+std::mutex g_flagMutex;   // std::mutex: visible to ThreadSanitizer
 
 const QString kOpenTitle = QStringLiteral("ERROR: Could not open the file!");
 const QString kOpenText = QStringLiteral("Could not open the file from disk!\n");
@@ -223,7 +221,7 @@ FileString::FileString(const QString &path, double **coef, double *rhs, double *
 
 void FileString::setErrorFlag(bool *flag)
 {
-    QMutexLocker lock(&g_flagMutex);
+    std::lock_guard<std::mutex> lock(g_flagMutex);
     g_flag = flag;
     g_error.store(flag && *flag);
 }
@@ -247,7 +245,7 @@ void FileString::raiseError()
 {
     g_error.store(true);
     ring();
-    QMutexLocker lock(&g_flagMutex);
+    std::lock_guard<std::mutex> lock(g_flagMutex);
     if (g_flag)
         *g_flag = true;
 }
