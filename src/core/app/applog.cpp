@@ -77,35 +77,35 @@ void lockOwnLog()
 #endif
 }
 
+// Messages logged while the save runs (the save's own warnings) are served
+// by the save that is running; they do not ask for another one.
 void runSaver()
 {
+    if (g_saver && !g_inSaver) {
+        g_inSaver = true;
+        g_saver();
+        g_inSaver = false;
+    }
     g_savePending = false;
-    if (!g_saver || g_inSaver)
-        return;
-    g_inSaver = true;
-    g_saver();
-    g_inSaver = false;
 }
 
-// Every block asks for a session save on the GUI thread. Requests that pile
-// up while one is pending are served by that one.
+// Every block asks for a session save on the GUI thread. The request is
+// queued, never run inside the handler: the save may log (and Qt would send
+// a message raised inside the handler to stderr), it may show a dialog, and
+// the thread that logged may hold the log or be waited on by the GUI
+// thread. Requests that pile up while one is pending are served by that one.
 void requestSessionSave()
 {
-    if (!g_saver)
+    if (!g_saver || !QCoreApplication::instance())
         return;
-    if (onGuiThread()) {
-        if (!g_inSaver)
-            runSaver();
-        return;
-    }
-    if (QCoreApplication::instance() && !g_savePending.exchange(true))
+    if (!g_savePending.exchange(true))
         QMetaObject::invokeMethod(QCoreApplication::instance(), &runSaver, Qt::QueuedConnection);
 }
 
 // Window-geometry complaints of the windowing system are not program
-// errors. The headless platform reports its missing size-hint support the
-// same way.
-// Qt's own libraries carry no log context, so their text is looked at too.
+// errors; the headless platform reports its missing size-hint support the
+// same way. Qt's own libraries carry no log context, so their text is
+// looked at too.
 bool isGeometryNoise(const QMessageLogContext &context, const QString &msg)
 {
     const QByteArray f(context.function ? context.function : "");
@@ -354,11 +354,14 @@ void AppLog::messageHandler(QtMsgType type, const QMessageLogContext &context, c
         }
     }
     t_inHandler = false;
-    if (wroteBlock)
+    if (wroteBlock && type != QtFatalMsg)
         requestSessionSave();
     if (type == QtFatalMsg) {
-        // Every fatal record ends the process with a failure code, after the
-        // report; the session save above already ran on the GUI thread.
+        // A fatal record ends the process, so its session save cannot wait
+        // for the event loop: on the GUI thread it runs here and now. Then
+        // the report, and the process ends with a failure code.
+        if (wroteBlock && onGuiThread())
+            runSaver();
         if (wroteBlock)
             internalErrorReport(QString());
         if (g_fatalExit) {
