@@ -80,6 +80,21 @@ int firstCode(const QVector<int> &codes)
     return 0;
 }
 
+// Stands in for the window: its errMsg slot takes the triples.
+class Receiver : public QObject
+{
+    Q_OBJECT
+public:
+    QStringList got;
+public slots:
+    void errMsg(QString *title, QString *text, QString type)
+    {
+        got << *title + QLatin1Char('|') + *text + QLatin1Char('|') + type;
+        delete title;
+        delete text;
+    }
+};
+
 } // namespace
 
 class TestFileBadInput : public QObject
@@ -312,6 +327,16 @@ private slots:
         out = EquationFile::writeText(missing, big.coef, big.rhs, big.fileSol, 400, opt);
         QCOMPARE(out.code, int(FileString::SaveTextOpen));
         QCOMPARE(EquationFile::readHeader(missing).opened, false);
+
+        // With a receiver the triple travels to its slot instead.
+        Receiver receiver;
+        opt.errorReceiver = &receiver;
+        out = EquationFile::readBinary(missing + QStringLiteral(".btrx"), store.coef, store.rhs,
+                                       store.fileSol, 3, opt);
+        QVERIFY(out.messages.isEmpty());
+        QTRY_COMPARE(receiver.got.size(), 1);
+        QVERIFY(receiver.got.at(0).startsWith(QStringLiteral("ERROR: Could not open the file!|Could not open the file from disk!\n")));
+        QVERIFY(receiver.got.at(0).endsWith(QStringLiteral("|WARNING")));
     }
 
     void cutAtEveryByte_data()
