@@ -65,6 +65,8 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
     }
     m_lastDirectory = QDir::current().absolutePath();
     m_fileName.clear();
+    if (!hidden)
+        sharedEditDialog();
 
     // The field grid of the fancy interface is not part of this program yet;
     // until it is, every window edits its system in the table.
@@ -126,10 +128,8 @@ void tarvix::buildForm()
     connect(ui->actionAnalyse_Solution, &QAction::triggered, this, &tarvix::on_analyseb_clicked);
     connect(ui->actionUndo, &QAction::triggered, this, &tarvix::on_undob_clicked);
     connect(ui->actionRedo, &QAction::triggered, this, &tarvix::on_redob_clicked);
-    // The count commands answer the buttons' clicked() by name; the actions
-    // press the buttons, so a disabled "-1" button also stops its action.
-    connect(ui->actionIncrease_Variables, &QAction::triggered, ui->incvarb, &QPushButton::click);
-    connect(ui->actionDecrease_Variables, &QAction::triggered, ui->decvarb, &QPushButton::click);
+    connect(ui->actionIncrease_Variables, &QAction::triggered, this, &tarvix::on_incvarb_clicked);
+    connect(ui->actionDecrease_Variables, &QAction::triggered, this, &tarvix::on_decvarb_clicked);
     connect(ui->actionClose, &QAction::triggered, this, &QWidget::close);
 }
 
@@ -172,6 +172,7 @@ tarvix::~tarvix()
     if (last) {
         const int geo[4] = {x(), y(), width(), height()};
         UserPrefs::setGeometry(UserPrefs::MainWindow, geo);
+        storeEditGeometry();
         if (UserPrefs::instance())
             destructThread = MyThreads::start(UserPrefs::instance(), SLOT(Destruct()),
                                               QStringLiteral("Tarvix::destruct"));
@@ -196,6 +197,7 @@ tarvix::~tarvix()
 
 void tarvix::lastWindowTearDown()
 {
+    deleteEditShared();
     UserPrefs *prefs = UserPrefs::instance();
     UserPrefs::setInstance(nullptr);
     delete prefs;

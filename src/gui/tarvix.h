@@ -6,7 +6,9 @@
 #include <QList>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
+class EditDialog;
 class MyDelegate;
 class MyTableModel;
 class QMessageBox;
@@ -24,7 +26,8 @@ class tarvix;
 // The commands live in one file per group: tarvix.cpp (construction,
 // destruction, New, the window list, close handling, the table view),
 // tarvix_solve.cpp (Solve, stealth solving), tarvix_file.cpp (Open, Save,
-// drag and drop).
+// drag and drop), tarvix_variables.cpp (the variable count),
+// tarvix_edit.cpp (Cut, Copy, Paste, Clear and their shared objects).
 class tarvix : public QMainWindow
 {
     Q_OBJECT
@@ -70,6 +73,15 @@ public:
     // whether recording was on; the recorder is switched off meanwhile.
     bool beginCommand(bool *undoWas);
     void endCommand(bool undoWas);
+    // Stands in a recorder object; its slots answer the blocking queries.
+    // Used where a window runs without its own recorder (tests).
+    void setRecorder(QObject *recorder) { m_undo = recorder; }
+
+    // Shared by all windows: the chooser of the edit commands and the copy
+    // buffer (null until the first window made them, and after the last
+    // window has gone).
+    static EditDialog *editDialog();
+    static const QStringList *copyBuffer();
 
     // Files (tarvix_file.cpp).
     void openFile(const QString &path, bool freshAllocation, bool *failed);
@@ -102,6 +114,17 @@ public slots:
 
     void on_solveb_clicked();
     void on_actionSolve_in_Stealth_mode_triggered();
+
+    void on_incvarb_clicked();
+    void on_decvarb_clicked();
+    void on_actionVariables_n_triggered();
+    // The history replay sets a count directly: no question, no dialog.
+    void n_Var(int n);
+
+    void on_actionCut_triggered();
+    void on_actionCopy_triggered();
+    void on_actionPaste_triggered();
+    void on_actionClear_triggered();
 
     void errMsg(QString *errTitle, QString *errTxt, QString errorType);
     void StatusBarMsg(QString msg, int time);
@@ -136,6 +159,21 @@ private:
     void buildForm();
     void buildTableView();
     void lastWindowTearDown();
+    // The recorder part of a command's frame: *undoWas receives whether
+    // recording is on; false when the recorder is busy (ignore the command).
+    bool recorderReady(bool *undoWas);
+    // Screen updates of the equation area.
+    void setAreaUpdates(bool on);
+    // Gives the system newN unknowns (all values lost). The new arrays are
+    // allocated before the old ones go, so a failed allocation ends the
+    // process while the window still holds its complete system.
+    void changeCount(int newN);
+    // Cut, Copy, Paste and Clear ('x', 'c', 'v', 'd').
+    void editElement(char operation);
+    static EditDialog *sharedEditDialog();
+    static QStringList *sharedCopyBuffer();
+    static void storeEditGeometry();
+    static void deleteEditShared();
     // The analysis dialog of this window (modal for the stealth solve).
     void openAnalysis(bool modal);
     // Fields of the fancy grid into the arrays and back.

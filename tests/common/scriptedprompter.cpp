@@ -118,13 +118,14 @@ QString ScriptedPrompter::text(const QString &title, const QString &label, const
     return have && !a.isNull() ? a.toString() : QString();
 }
 
-int ScriptedPrompter::integer(const QString &title, const QString &label, int value, int, int,
-                              int, bool *ok)
+int ScriptedPrompter::integer(const QString &title, const QString &label, int value, int min,
+                              int max, int step, bool *ok)
 {
     Record r;
     r.kind = QStringLiteral("integer");
     r.title = title;
     r.text = label;
+    r.numbers = {value, min, max, step};
     record(r);
     QVariant a;
     const bool have = takeAnswer(&a);

@@ -25,6 +25,7 @@ public:
         int buttons = 0;
         QStringList items; // items of a list dialog; filter of a file dialog in items[0]
         QString dir;       // start folder of a file dialog
+        QList<int> numbers; // integer(): initial value, minimum, maximum, step
     };
 
     ScriptedPrompter();
