@@ -8,6 +8,7 @@
 
 #include <QTableView>
 
+#include <limits>
 #include <utility>
 
 namespace {
@@ -60,7 +61,7 @@ void tarvix::on_incvarb_clicked()
     if (!recorderReady(&undoWas))
         return;
     const int n = m_store.N;
-    if (n >= kMaxVariables || !EquationStore::memoryCheck(n + 1, n))
+    if (n == std::numeric_limits<int>::max() || !EquationStore::memoryCheck(n + 1, n))
         return;
     if (!m_quiet)
         emit setUndoState(false);

@@ -34,8 +34,6 @@ private slots:
 
     void prepareTexts_data();
     void prepareTexts();
-    void chooserResult_data();
-    void chooserResult();
     void search_data();
     void search();
     void operations_data();
@@ -236,31 +234,6 @@ void EditTest::prepareTexts()
     QCOMPARE(d.variables(), 4);
     QVERIFY(d.rhsButton()->isChecked());
     QVERIFY(d.elementLabel()->text().contains(word));
-}
-
-void EditTest::chooserResult_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<int>("k");
-    QTest::addColumn<QString>("result");
-    QTest::newRow("row") << "row" << 3 << "Equation 3";
-    QTest::newRow("column") << "column" << 2 << "X2";
-    QTest::newRow("rhs") << "rhs" << 0 << "RHS";
-    QTest::newRow("cancel") << "cancel" << 0 << "";
-}
-
-void EditTest::chooserResult()
-{
-    QFETCH(QString, kind);
-    QFETCH(int, k);
-    QFETCH(QString, result);
-    EditDialog d;
-    d.prepare(4, 'x');
-    answerChooser(kind, k);
-    d.exec();
-    QCOMPARE(m_choosersShown, 1);
-    QCOMPARE(d.resultString(), result);
-    QVERIFY(!d.isVisible());
 }
 
 void EditTest::search_data()
