@@ -406,20 +406,27 @@ void FileString::readText()
 
     const int ahead = 100 * m_step;
     int stored = 0;
+    size_t expected = 0;   // length of the last row: rows are read straight into their slot string
     for (int i = 0; i < m_n; ++i) {
         if (currentHasSolution || in.atEnd())
             break;
-        in.next(line);
-        currentHasSolution = containsSolution(line);
-        while (isBlank(line) && !in.atEnd()) {
-            in.next(line);
-            currentHasSolution = containsSolution(line);
+        auto *row = new std::string();
+        row->reserve(expected + expected / 8 + 64);
+        in.next(*row);
+        currentHasSolution = containsSolution(*row);
+        while (isBlank(*row) && !in.atEnd()) {
+            in.next(*row);
+            currentHasSolution = containsSolution(*row);
         }
         // Reaching "Solution" before N rows makes the file short, not a
         // row with a wrong field count.
-        if (isBlank(line) || currentHasSolution)
+        if (isBlank(*row) || currentHasSolution) {
+            line.swap(*row);
+            delete row;
             break;
-        m_rows[i].store(new std::string(line), std::memory_order_release);
+        }
+        expected = row->size();
+        m_rows[i].store(row, std::memory_order_release);
         stored = i + 1;
         if (i > 0 && i % 10 == 0) {
             g_lastReadRow.store(i);
