@@ -94,6 +94,10 @@ int main(int argc, char *argv[])
     };
 
     const QStringList environment = UserPrefs::platformEnvironment();
+    // A new account may not have its data folder yet; the preferences
+    // live below it.
+    if (environment.value(5) != QLatin1String("0"))
+        QDir().mkpath(environment.value(5));
     auto *prefs = new UserPrefs(AppLog::debugSwitchHolder());
     UserPrefs::setInstance(prefs);
     UserPrefs::setVersion(QApplication::applicationVersion());

@@ -183,8 +183,6 @@ QStringList UserPrefs::platformEnvironment()
     QString data = env.value(QStringLiteral("XDG_DATA_HOME"));
     if (data.isEmpty() && !QDir::homePath().isEmpty() && QDir::homePath() != QDir::rootPath())
         data = QDir::homePath() + QStringLiteral("/.local/share");
-    if (!data.isEmpty())
-        QDir().mkpath(data);
     const int ideal = QThread::idealThreadCount();
     return QStringList{value("OS", os),
                        value("PROCESSOR_ARCHITECTURE", arch),

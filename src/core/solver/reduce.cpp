@@ -8,6 +8,19 @@
 #include <cmath>
 #include <cstdlib>
 
+// Hot kernels get an AVX2 variant picked at load time. ThreadSanitizer's
+// start-up cannot run the resolver, so its builds keep the plain variant.
+#if defined(__SANITIZE_THREAD__)
+#define TARVIX_CLONES
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TARVIX_CLONES
+#endif
+#endif
+#ifndef TARVIX_CLONES
+#define TARVIX_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 namespace {
 
 // dst[j] -= src[j] * ratio over len entries. Unrolled by four with no
@@ -193,7 +206,7 @@ void Reduce::subtractScaled(double *dst, const double *src, double f, int len)
     rowUpdate(dst, src, f, len);
 }
 
-__attribute__((target_clones("avx2", "default")))
+TARVIX_CLONES
 double Reduce::dot(const double *a, const double *b, int n)
 {
     double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
@@ -249,7 +262,7 @@ namespace {
 
 // The block kernel, built also for AVX2 where the processor has it (same
 // operations without fused multiply-add, so the same results).
-__attribute__((target_clones("avx2", "default")))
+TARVIX_CLONES
 void eliminateBlockKernel(double **coef, double *rhs, double **ur, int k0, int k1, int n,
                           int first, int last)
 {

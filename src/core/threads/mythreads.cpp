@@ -3,11 +3,12 @@
 #include "prefs/userprefs.h"
 
 #include <QList>
-#include <QMutex>
-#include <QMutexLocker>
+
+#include <mutex>
 
 namespace {
-QMutex g_poolMutex;
+// A standard mutex, so that ThreadSanitizer sees the pool's locking.
+std::mutex g_poolMutex;
 QList<QThread *> *g_pool = nullptr;
 MyThreads *g_registry = nullptr;
 
@@ -35,7 +36,7 @@ QThread *MyThreads::thrOpt(QThread *thread, const QString &)
     }
     QThread *t = nullptr;
     {
-        QMutexLocker lock(&g_poolMutex);
+        std::lock_guard<std::mutex> lock(g_poolMutex);
         if (pool().isEmpty()) {
             const int grow = qMax(1, UserPrefs::getProcessorCount());
             for (int i = 0; i < grow; ++i)
@@ -51,7 +52,7 @@ QThread *MyThreads::thrOpt(QThread *thread, const QString &)
 
 void MyThreads::giveBack(QThread *thread)
 {
-    QMutexLocker lock(&g_poolMutex);
+    std::lock_guard<std::mutex> lock(g_poolMutex);
     for (int i = pool().size() - 1; i >= 0; --i) {
         if (pool().at(i) == thread) {
             qCritical("error no: MT1");
@@ -66,7 +67,7 @@ void MyThreads::threadFinished(QThread *thread, const QString &name, QObject *wo
                                const QString &tag)
 {
     {
-        QMutexLocker lock(&g_poolMutex);
+        std::lock_guard<std::mutex> lock(g_poolMutex);
         if (!worker) {
             qCritical("error no: MT5");
         } else {
@@ -90,7 +91,7 @@ void MyThreads::threadFinished(QThread *thread, const QString &name, QObject *wo
 
 void MyThreads::growPool(int count)
 {
-    QMutexLocker lock(&g_poolMutex);
+    std::lock_guard<std::mutex> lock(g_poolMutex);
     for (int i = 0; i < count; ++i)
         pool().append(new QThread());
 }
@@ -99,7 +100,7 @@ void MyThreads::destroyPool()
 {
     QList<QThread *> *p = nullptr;
     {
-        QMutexLocker lock(&g_poolMutex);
+        std::lock_guard<std::mutex> lock(g_poolMutex);
         p = g_pool;
         g_pool = nullptr;
     }
@@ -116,13 +117,13 @@ void MyThreads::destroyPool()
 
 int MyThreads::poolSize()
 {
-    QMutexLocker lock(&g_poolMutex);
+    std::lock_guard<std::mutex> lock(g_poolMutex);
     return g_pool ? g_pool->size() : 0;
 }
 
 bool MyThreads::inPool(QThread *thread)
 {
-    QMutexLocker lock(&g_poolMutex);
+    std::lock_guard<std::mutex> lock(g_poolMutex);
     return g_pool && g_pool->contains(thread);
 }
 
