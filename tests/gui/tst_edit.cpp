@@ -128,11 +128,13 @@ void EditTest::answerChooser(const QString &kind, int k, bool bySearch)
     // second (a command that was ignored shows none). The timers die with
     // the test function's context object.
     auto attempt = std::make_shared<std::function<void(int)>>();
+    const std::weak_ptr<std::function<void(int)>> self = attempt;
     *attempt = [=](int triesLeft) {
         auto *d = qobject_cast<EditDialog *>(QApplication::activeModalWidget());
         if (!d || !d->isVisible()) {
-            if (triesLeft > 0)
-                QTimer::singleShot(20, m_context.get(), [attempt, triesLeft] { (*attempt)(triesLeft - 1); });
+            auto again = self.lock();
+            if (again && triesLeft > 0)
+                QTimer::singleShot(20, m_context.get(), [again, triesLeft] { (*again)(triesLeft - 1); });
             return;
         }
         ++m_choosersShown;
