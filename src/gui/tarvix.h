@@ -168,6 +168,7 @@ private:
     // allocated before the old ones go, so a failed allocation ends the
     // process while the window still holds its complete system.
     void changeCount(int newN);
+    void applyCount(int newN, bool undoWas);
     // Cut, Copy, Paste and Clear ('x', 'c', 'v', 'd').
     void editElement(char operation);
     static EditDialog *sharedEditDialog();
@@ -180,6 +181,7 @@ private:
     void fancyToArrays();
     void arraysToFancy();
     bool validateSystem();
+    bool validForSaving();
     // A message box without buttons shown while a long operation runs.
     QMessageBox *showWaitBox(const QString &title, const QString &text);
     // Reads path (of target's N) into target's arrays with the opening

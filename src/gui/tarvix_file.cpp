@@ -90,19 +90,26 @@ void tarvix::on_openb_clicked()
         emit openbClicked(name);
 }
 
+// Validation before a save; an invalid system is saved only when the user
+// insists.
+bool tarvix::validForSaving()
+{
+    if (validateSystem())
+        return true;
+    return Prompter::instance()->message(
+               Prompter::Warning, QStringLiteral("File Saving FAILED!"),
+               QStringLiteral("ERROR: Please input valid co-efficients which can be solved, then save the file.\n"
+                              "Would you still like to Save the File with the illegal co-efficients?"),
+               Prompter::Yes | Prompter::No, Prompter::No)
+           == Prompter::Yes;
+}
+
 void tarvix::on_saveb_clicked()
 {
     if (m_fancy)
         fancyToArrays();
-    if (!validateSystem()) {
-        const int answer = Prompter::instance()->message(
-            Prompter::Warning, QStringLiteral("File Saving FAILED!"),
-            QStringLiteral("ERROR: Please input valid co-efficients which can be solved, then save the file.\n"
-                           "Would you still like to Save the File with the illegal co-efficients?"),
-            Prompter::Yes | Prompter::No, Prompter::No);
-        if (answer != Prompter::Yes)
-            return;
-    }
+    if (!validForSaving())
+        return;
     if (m_fileName.isEmpty())
         on_actionSave_As_triggered(true);
     else
@@ -114,19 +121,12 @@ void tarvix::on_actionSave_As_triggered(bool saveb)
     if (!saveb) {
         if (m_fancy)
             fancyToArrays();
-        if (!validateSystem()) {
-            const int answer = Prompter::instance()->message(
-                Prompter::Warning, QStringLiteral("File Saving FAILED!"),
-                QStringLiteral("ERROR: Please input valid co-efficients which can be solved, then save the file.\n"
-                               "Would you still like to Save the File with the illegal co-efficients?"),
-                Prompter::Yes | Prompter::No, Prompter::No);
-            if (answer != Prompter::Yes) {
-                errMsg(new QString(QStringLiteral("ERROR: Could not save the file!")),
-                       new QString(QStringLiteral("Could NOT Save File to Disk!\n")
-                                   + QStringLiteral("Please input valid co-efficients which can be solved, then save the file.")),
-                       QStringLiteral("WARNING"));
-                return;
-            }
+        if (!validForSaving()) {
+            errMsg(new QString(QStringLiteral("ERROR: Could not save the file!")),
+                   new QString(QStringLiteral("Could NOT Save File to Disk!\n")
+                               + QStringLiteral("Please input valid co-efficients which can be solved, then save the file.")),
+                   QStringLiteral("WARNING"));
+            return;
         }
     }
     QString selected;

@@ -32,18 +32,6 @@ QString corruptText()
     return QStringLiteral("Could NOT Read the Opened File!\n") + QStringLiteral("File is corrupt!");
 }
 
-// Hands the arrays of one store to another without copying them.
-void swapArrays(EquationStore &a, EquationStore &b)
-{
-    std::swap(a.N, b.N);
-    std::swap(a.allocated, b.allocated);
-    std::swap(a.coef, b.coef);
-    std::swap(a.rhs, b.rhs);
-    std::swap(a.customSol, b.customSol);
-    std::swap(a.fileSol, b.fileSol);
-    std::swap(a.currentSol, b.currentSol);
-}
-
 }
 
 QMessageBox *tarvix::showWaitBox(const QString &title, const QString &text)
@@ -180,7 +168,7 @@ void tarvix::openFile(const QString &path, bool freshAllocation, bool *failed)
     if (!corrupt) {
         if (m_model)
             m_model->lock();
-        swapArrays(m_store, incoming);
+        m_store.swap(incoming);
         if (m_model)
             m_model->resize(m_store.N, m_store.coef, m_store.rhs);
         m_fileName = newName;

@@ -43,13 +43,7 @@ void tarvix::changeCount(int newN)
 
     if (m_model)
         m_model->lock();
-    std::swap(m_store.N, incoming.N);
-    std::swap(m_store.allocated, incoming.allocated);
-    std::swap(m_store.coef, incoming.coef);
-    std::swap(m_store.rhs, incoming.rhs);
-    std::swap(m_store.customSol, incoming.customSol);
-    std::swap(m_store.fileSol, incoming.fileSol);
-    std::swap(m_store.currentSol, incoming.currentSol);
+    m_store.swap(incoming);
     incoming.release();   // the old arrays, by their own allocated count
     if (m_model)
         m_model->resize(m_store.N, m_store.coef, m_store.rhs);
@@ -63,17 +57,7 @@ void tarvix::on_incvarb_clicked()
     const int n = m_store.N;
     if (n == std::numeric_limits<int>::max() || !EquationStore::memoryCheck(n + 1, n))
         return;
-    if (!m_quiet)
-        emit setUndoState(false);
-    setAreaUpdates(false);
-
-    changeCount(n + 1);
-    on_newb_clicked();
-    m_store.allocated = m_store.N;
-
-    if (!m_quiet)
-        emit setUndoState(undoWas);
-    setAreaUpdates(true);
+    applyCount(n + 1, undoWas);
     if (undoWas)
         emit incvarbClicked();
 }
@@ -84,21 +68,9 @@ void tarvix::on_decvarb_clicked()
     if (!recorderReady(&undoWas))
         return;
     const int n = m_store.N;
-    if (n <= kMinVariables)
+    if (n <= kMinVariables || !EquationStore::memoryCheck(n - 1, n))
         return;
-    if (!EquationStore::memoryCheck(n - 1, n))
-        return;
-    if (!m_quiet)
-        emit setUndoState(false);
-    setAreaUpdates(false);
-
-    changeCount(n - 1);
-    on_newb_clicked();
-    m_store.allocated = m_store.N;
-
-    setAreaUpdates(true);
-    if (!m_quiet)
-        emit setUndoState(undoWas);
+    applyCount(n - 1, undoWas);
     if (undoWas)
         emit decvarbClicked();
 }
@@ -119,19 +91,24 @@ void tarvix::on_actionVariables_n_triggered()
         return;
     if (!EquationStore::memoryCheck(n, n))
         return;
+    applyCount(n, undoWas);
+    if (undoWas)
+        emit nvarbClicked();
+}
+
+// The common body of the three count commands, with recording off: the new
+// size, then New, so every value reads 0.
+void tarvix::applyCount(int newN, bool undoWas)
+{
     if (!m_quiet)
         emit setUndoState(false);
     setAreaUpdates(false);
-
-    changeCount(n);
+    changeCount(newN);
     on_newb_clicked();
     m_store.allocated = m_store.N;
-
     if (!m_quiet)
         emit setUndoState(undoWas);
     setAreaUpdates(true);
-    if (undoWas)
-        emit nvarbClicked();
 }
 
 void tarvix::n_Var(int n)

@@ -8,6 +8,7 @@
 #include <QtGlobal>
 
 #include <new>
+#include <utility>
 
 EquationStore::~EquationStore()
 {
@@ -57,6 +58,17 @@ bool EquationStore::reallocate()
         return false;
     allocated = N;
     return true;
+}
+
+void EquationStore::swap(EquationStore &other)
+{
+    std::swap(N, other.N);
+    std::swap(allocated, other.allocated);
+    std::swap(coef, other.coef);
+    std::swap(rhs, other.rhs);
+    std::swap(customSol, other.customSol);
+    std::swap(fileSol, other.fileSol);
+    std::swap(currentSol, other.currentSol);
 }
 
 void EquationStore::clear()

@@ -28,6 +28,8 @@ public:
     void release();
     // Release, allocate for N and set the allocated count (no view involved).
     bool reallocate();
+    // Exchanges every array and both counts with other, without copying.
+    void swap(EquationStore &other);
     // Every coefficient, right-hand-side value and solution value to 0.0.
     void clear();
     // Equations whose residual under the custom solution is not zero.
