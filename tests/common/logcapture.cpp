@@ -5,6 +5,7 @@
 namespace {
 QMutex g_mutex;
 QStringList g_messages;
+QList<LogCapture::Entry> g_entries;
 }
 
 LogCapture::LogCapture()
@@ -18,11 +19,28 @@ LogCapture::~LogCapture()
     qInstallMessageHandler(m_previous);
 }
 
-void LogCapture::handler(QtMsgType type, const QMessageLogContext &, const QString &msg)
+void LogCapture::handler(QtMsgType type, const QMessageLogContext &ctx, const QString &msg)
 {
     static const char *const names[] = {"debug", "warning", "critical", "fatal", "info"};
     QMutexLocker lock(&g_mutex);
     g_messages.append(QString::fromLatin1(names[type]) + QStringLiteral(": ") + msg);
+    g_entries.append({type, QString::fromLatin1(ctx.file), ctx.line,
+                      QString::fromLatin1(ctx.function), msg});
+}
+
+QList<LogCapture::Entry> LogCapture::entries() const
+{
+    QMutexLocker lock(&g_mutex);
+    return g_entries;
+}
+
+QList<LogCapture::Entry> LogCapture::take()
+{
+    QMutexLocker lock(&g_mutex);
+    g_messages.clear();
+    QList<Entry> out;
+    out.swap(g_entries);
+    return out;
 }
 
 QStringList LogCapture::messages() const
@@ -49,4 +67,5 @@ void LogCapture::clear()
 {
     QMutexLocker lock(&g_mutex);
     g_messages.clear();
+    g_entries.clear();
 }

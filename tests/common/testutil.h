@@ -1,0 +1,58 @@
+#ifndef TESTUTIL_H
+#define TESTUTIL_H
+
+#include <QFile>
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <vector>
+
+using Rows = QVector<QVector<double>>;
+Q_DECLARE_METATYPE(Rows)
+
+// A square matrix in one block with row pointers, the shape the solver takes.
+struct Matrix
+{
+    explicit Matrix(int n);
+    explicit Matrix(const Rows &r);
+    Matrix(const Matrix &o);
+    Matrix &operator=(const Matrix &o);
+    double **ptr() { return rows.data(); }
+    int n;
+    std::vector<double> store;
+    std::vector<double *> rows;
+};
+
+// Takes a worker's error triples the way a window's errMsg slot does:
+// "title|text|type" per message.
+class ErrorSink : public QObject
+{
+    Q_OBJECT
+public:
+    QStringList triples;
+public slots:
+    void errMsg(QString *title, QString *text, QString type);
+};
+
+// The whole file, or "<missing>" when it cannot be read.
+QByteArray readFile(const QString &path);
+// Writes the file, creating its folder; false on failure.
+bool writeFile(const QString &path, const QByteArray &bytes);
+
+// Holds a file with an exclusive lock the way a running instance holds its log.
+class FileHolder
+{
+public:
+    explicit FileHolder(const QString &path);
+    bool held() const { return m_held; }
+    QFile &file() { return m_file; }
+
+private:
+    QFile m_file;
+    bool m_held = false;
+};
+
+#endif
