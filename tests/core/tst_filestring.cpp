@@ -4,6 +4,7 @@
 #include "files/numtext.h"
 #include "store/equationstore.h"
 #include "testenv.h"
+#include "testutil.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 namespace {
@@ -48,20 +50,18 @@ bool strtodWhole(const QByteArray &token, double *v)
     return end == token.constData() + token.size();
 }
 
-void fill(EquationStore &s, int n, quint32 seed, bool specials)
+void fill(EquationStore &s, int n, quint32 seed)
 {
     QRandomGenerator rng(seed);
     s.N = n;
     QVERIFY(s.reallocate());
     auto value = [&](int k) {
-        if (specials) {
-            switch (k % 23) {
-            case 0: return 5e-324;
-            case 1: return -0.0;
-            case 2: return 1e16;
-            case 3: return 123456789012345.0;
-            case 4: return -2.5e-310;
-            }
+        switch (k % 23) {
+        case 0: return 5e-324;
+        case 1: return -0.0;
+        case 2: return 1e16;
+        case 3: return 123456789012345.0;
+        case 4: return -2.5e-310;
         }
         const double m = rng.generateDouble() * 2.0 - 1.0;
         return std::ldexp(m, int(rng.bounded(120)) - 60);
@@ -84,18 +84,14 @@ class TestFileString : public QObject
 private slots:
     void initTestCase() { std::setlocale(LC_ALL, "C"); }
 
+    // Formatting gives printf's bytes; reading them back gives strtod's bits.
     void formatMatchesPrintf()
     {
-        const double fixed[] = {0.0, -0.0, 1.0, -1.0, 0.1, 1e-5, 1e-4, 0.0001234, 1e15, 1e16,
-                                999999999999999.0, 9999999999999998.0, 1e15 - 1, 1e15 + 1,
-                                123456789012345678.0, 2.5e20, 5e-324, 2.2250738585072009e-308,
-                                2.2250738585072014e-308, 1.7976931348623157e308, 0.5, 7.0,
-                                1.0 / 3.0, -2.0 / 3.0, 100.0, 1e100, 1e-100, 65536.0,
-                                std::numeric_limits<double>::infinity(),
-                                -std::numeric_limits<double>::infinity(),
-                                std::numeric_limits<double>::quiet_NaN(),
-                                -std::numeric_limits<double>::quiet_NaN()};
-        for (double v : fixed)
+        const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+        for (double v : {0.0, -0.0, 1.0, -1.0, 0.1, 1e-5, 1e-4, 0.0001234, 1e15, 1e16, 999999999999999.0,
+                         9999999999999998.0, 1e15 - 1, 1e15 + 1, 123456789012345678.0, 2.5e20, 5e-324,
+                         2.2250738585072009e-308, 2.2250738585072014e-308, 1.7976931348623157e308, 0.5,
+                         1.0 / 3.0, -2.0 / 3.0, 1e100, 1e-100, 65536.0, inf, -inf, nan, -nan})
             QCOMPARE(ours(v), printfG(v));
         QRandomGenerator rng(7);
         for (int i = 0; i < 200000; ++i) {
@@ -103,13 +99,16 @@ private slots:
             double v;
             std::memcpy(&v, &bits, sizeof v);
             if (i % 3 == 1)
-                v = double(qint64(rng.generate64() >> (rng.bounded(60) + 4)));   // integers
+                v = double(qint64(rng.generate64() >> (rng.bounded(60) + 4))); // integers
             else if (i % 3 == 2)
                 v = std::ldexp(rng.generateDouble(), int(rng.bounded(100)) - 50);
             const QByteArray mine = ours(v);
             if (mine != printfG(v))
-                QFAIL(qPrintable(QStringLiteral("%1 vs %2").arg(QString::fromLatin1(mine),
-                                                                QString::fromLatin1(printfG(v)))));
+                QFAIL(qPrintable(QStringLiteral("%1 vs %2").arg(QString::fromLatin1(mine), QString::fromLatin1(printfG(v)))));
+            double a = 0.0, b = 0.0;
+            QVERIFY(NumText::parseDouble(mine.constData(), mine.constData() + mine.size(), &a));
+            QVERIFY(strtodWhole(mine, &b));
+            QVERIFY(sameBits(a, b) || (std::isnan(a) && std::isnan(b)));
         }
     }
 
@@ -145,35 +144,16 @@ private slots:
         }
     }
 
-    void formattedTextReadsBackLikeStrtod()
-    {
-        QRandomGenerator rng(11);
-        for (int i = 0; i < 100000; ++i) {
-            quint64 bits = rng.generate64();
-            double v;
-            std::memcpy(&v, &bits, sizeof v);
-            const QByteArray text = ours(v);
-            double a = 0.0;
-            double b = 0.0;
-            QVERIFY(NumText::parseDouble(text.constData(), text.constData() + text.size(), &a));
-            QVERIFY(strtodWhole(text, &b));
-            QVERIFY(sameBits(a, b) || (std::isnan(a) && std::isnan(b)));
-        }
-    }
-
     void intTokens()
     {
-        long long v = 0;
-        auto parse = [&v](const char *t) { return NumText::parseInt(t, t + std::strlen(t), &v); };
-        QVERIFY(parse("12") && v == 12);
-        QVERIFY(parse("+7") && v == 7);
-        QVERIFY(parse("007") && v == 7);
-        QVERIFY(parse("-3") && v == -3);
-        QVERIFY(!parse("1.0"));
-        QVERIFY(!parse("1e2"));
-        QVERIFY(!parse("+-1"));
-        QVERIFY(!parse(""));
-        QVERIFY(!parse("99999999999999999999999"));
+        const struct { const char *text; bool ok; long long value; } cases[] = {
+            {"12", true, 12}, {"+7", true, 7}, {"007", true, 7}, {"-3", true, -3}, {"1.0", false, 0},
+            {"1e2", false, 0}, {"+-1", false, 0}, {"", false, 0}, {"99999999999999999999999", false, 0}};
+        for (const auto &c : cases) {
+            long long v = 0;
+            QCOMPARE(NumText::parseInt(c.text, c.text + std::strlen(c.text), &v), c.ok);
+            QCOMPARE(v, c.value);
+        }
     }
 
     // The file's bytes are exactly those printf would give, line by line.
@@ -184,29 +164,20 @@ private slots:
         s.N = 3;
         QVERIFY(s.reallocate());
         const double vals[3][4] = {{2, 0.5, -1e-5, 7}, {1e16, 3.25, 0.1, -0.0}, {1, 2, 3, 2.5e20}};
-        for (int i = 0; i < 3; ++i) {
-            for (int j = 0; j < 3; ++j)
-                s.coef[i][j] = vals[i][j];
-            s.rhs[i] = vals[i][3];
-        }
         double sol[3] = {1.0 / 3.0, -4, 1e-300};
-        const QString path = env.temp() + QStringLiteral("/bytes.trx");
-        const EquationFile::Outcome out = EquationFile::save(path, s, sol);
-        QVERIFY(!out.failed);
         QByteArray expected = "Tarvix 1.20.1\n3\n";
         for (int i = 0; i < 3; ++i) {
+            std::copy(vals[i], vals[i] + 3, s.coef[i]);
+            s.rhs[i] = vals[i][3];
             expected += QByteArray::number(i + 1);
-            for (int j = 0; j < 4; ++j)
-                expected += '\t' + printfG(vals[i][j]);
+            for (double v : vals[i])
+                expected += '\t' + printfG(v);
             expected += '\n';
         }
-        expected += "\nSolution\n";
-        for (double v : sol)
-            expected += printfG(v) + '\t';
-        expected += "\nEOF";
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), expected);
+        expected += "\nSolution\n" + printfG(sol[0]) + '\t' + printfG(sol[1]) + '\t' + printfG(sol[2]) + "\t\nEOF";
+        const QString path = env.temp() + QStringLiteral("/bytes.trx");
+        QVERIFY(!EquationFile::save(path, s, sol).failed);
+        QCOMPARE(readFile(path), expected);
     }
 
     void textRoundTrip_data()
@@ -222,168 +193,124 @@ private slots:
         QFETCH(int, n);
         QFETCH(int, processors);
         TestEnv env(processors);
-        EquationStore a;
-        fill(a, n, quint32(n * 31 + processors), true);
+        EquationStore a, b;
+        fill(a, n, quint32(n * 31 + processors));
         const QString path = env.temp() + QStringLiteral("/round.trx");
         EquationFile::Options opt;
         opt.processors = processors;
         EquationFile::Outcome out = EquationFile::save(path, a, a.customSol, opt);
         QVERIFY(!out.failed);
         QCOMPARE(out.workerCodes.size(), EquationFile::converterCount(n, processors));
-        EquationStore b;
         out = EquationFile::open(path, b, opt);
         QVERIFY(!out.failed);
         QCOMPARE(out.workerCodes.size(), EquationFile::parserCount(n, processors));
         QCOMPARE(b.N, n);
-        auto back = [](double v) {
-            const QByteArray t = printfG(v);
-            return std::strtod(t.constData(), nullptr);
-        };
+        auto back = [](double v) { return std::strtod(printfG(v).constData(), nullptr); };
         for (int i = 0; i < n; ++i) {
             for (int j = 0; j < n; ++j)
                 QVERIFY(sameBits(b.coef[i][j], back(a.coef[i][j])));
             QVERIFY(sameBits(b.rhs[i], back(a.rhs[i])));
             QVERIFY(sameBits(b.fileSol[i], back(a.customSol[i])));
-            QVERIFY(fuzzyEqual(b.coef[i][0], a.coef[i][0], 1e-14));
         }
     }
 
-    void binaryRoundTripBitForBit()
+    // Bit for bit, and the file is exactly what QDataStream would write field by field.
+    void binaryRoundTrip_data()
     {
+        QTest::addColumn<int>("n");
+        QTest::newRow("n=4") << 4;
+        QTest::newRow("n=300") << 300;
+    }
+    void binaryRoundTrip()
+    {
+        QFETCH(int, n);
         TestEnv env(2);
-        EquationStore a;
-        fill(a, 300, 5, true);
+        EquationStore a, b;
+        fill(a, n, quint32(n));
         a.coef[1][2] = std::numeric_limits<double>::quiet_NaN();
         a.coef[2][1] = -std::numeric_limits<double>::infinity();
         const QString path = env.temp() + QStringLiteral("/round.btrx");
         QVERIFY(!EquationFile::save(path, a, a.customSol).failed);
-        EquationStore b;
-        const EquationFile::Outcome out = EquationFile::open(path, b);
-        QVERIFY(!out.failed);
-        QCOMPARE(b.N, 300);
-        for (int i = 0; i < 300; ++i) {
-            QVERIFY(std::memcmp(a.coef[i], b.coef[i], 300 * sizeof(double)) == 0);
-            QVERIFY(sameBits(a.rhs[i], b.rhs[i]));
-            QVERIFY(sameBits(a.customSol[i], b.fileSol[i]));
+        QVERIFY(!EquationFile::open(path, b).failed);
+        QCOMPARE(b.N, n);
+        QByteArray expected;
+        QDataStream ds(&expected, QIODevice::WriteOnly);
+        ds << QStringLiteral("Tarvix 1.20.1") << QString::number(n) << QStringLiteral("8");
+        for (int i = 0; i < n; ++i) {
+            QVERIFY(std::memcmp(a.coef[i], b.coef[i], size_t(n) * sizeof(double)) == 0);
+            QVERIFY(sameBits(a.rhs[i], b.rhs[i]) && sameBits(a.customSol[i], b.fileSol[i]));
+            for (int j = 0; j < n; ++j)
+                ds << a.coef[i][j];
+            ds << a.rhs[i];
         }
-        QCOMPARE(QFileInfo(path).size(),
-                 EquationFile::minimumSize(300, true, 4 + 26 + 4 + 6 + 4 + 2));
+        ds << QStringLiteral("Solution");
+        for (int i = 0; i < n; ++i)
+            ds << a.customSol[i];
+        QCOMPARE(readFile(path), expected);
+        QCOMPARE(QFileInfo(path).size(), EquationFile::minimumSize(n, true, 4 + 26 + 4 + 2 * QString::number(n).size() + 4 + 2));
     }
 
-    // The file is exactly what QDataStream would write field by field.
-    void binaryLayoutIsQDataStream()
+    void stringRecords()
     {
-        TestEnv env(2);
-        EquationStore a;
-        fill(a, 4, 9, true);
-        const QString path = env.temp() + QStringLiteral("/layout.btrx");
-        QVERIFY(!EquationFile::save(path, a, a.customSol).failed);
-        QByteArray expected;
-        {
-            QDataStream ds(&expected, QIODevice::WriteOnly);
-            ds << QStringLiteral("Tarvix 1.20.1") << QStringLiteral("4") << QStringLiteral("8");
-            for (int i = 0; i < 4; ++i) {
-                for (int j = 0; j < 4; ++j)
-                    ds << a.coef[i][j];
-                ds << a.rhs[i];
-            }
-            ds << QStringLiteral("Solution");
-            for (int i = 0; i < 4; ++i)
-                ds << a.customSol[i];
-        }
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), expected);
-
-        QByteArray nullString;
-        QBuffer buf(&nullString);
+        QByteArray bytes;
+        QBuffer buf(&bytes);
         buf.open(QIODevice::ReadWrite);
         QVERIFY(FileString::writeString(&buf, QString()));
-        QCOMPARE(nullString, QByteArray("\xff\xff\xff\xff"));
+        QCOMPARE(bytes, QByteArray("\xff\xff\xff\xff"));
         buf.seek(0);
-        QString back = QStringLiteral("x");
-        QCOMPARE(FileString::readString(&buf, &back), 0);
-        QVERIFY(back.isNull());
-    }
-
-    void stringReaderRefusesDamagedCounts()
-    {
-        QByteArray odd("\x00\x00\x00\x03" "abc", 7);
-        QBuffer b1(&odd);
-        b1.open(QIODevice::ReadOnly);
-        QString s;
-        QCOMPARE(FileString::readString(&b1, &s), 2);
-        QByteArray huge("\x7f\xff\xff\xfe\x00T", 6);   // claims 2 GB
-        QBuffer b2(&huge);
-        b2.open(QIODevice::ReadOnly);
-        QCOMPARE(FileString::readString(&b2, &s), 1);
+        QString s = QStringLiteral("x");
+        QCOMPARE(FileString::readString(&buf, &s), 0);
+        QVERIFY(s.isNull());
+        // Damaged counts: odd, and one that claims 2 GB.
+        for (const auto &c : {qMakePair(QByteArray("\x00\x00\x00\x03" "abc", 7), 2),
+                              qMakePair(QByteArray("\x7f\xff\xff\xfe\x00T", 6), 1)}) {
+            QBuffer b(const_cast<QByteArray *>(&c.first));
+            b.open(QIODevice::ReadOnly);
+            QCOMPARE(FileString::readString(&b, &s), c.second);
+        }
         QVERIFY(s.isEmpty());
     }
 
     void historyRecords()
     {
         TestEnv env(2);
-        QByteArray bytes;
-        {
-            QDataStream out(&bytes, QIODevice::WriteOnly);
-            FileString::writeHeaderRecord(out, 17);
-        }
-        {
-            QDataStream in(bytes);
-            QString h;
-            QString n;
-            in >> h >> n;
-            QCOMPARE(h, QStringLiteral("Tarvix 1.20.1"));
-            QCOMPARE(n, QStringLiteral("17"));
-        }
+        auto record = [](const std::function<void(QDataStream &)> &write) {
+            QByteArray b;
+            QDataStream out(&b, QIODevice::WriteOnly);
+            write(out);
+            return b;
+        };
+        const QByteArray header = record([](QDataStream &out) { FileString::writeHeaderRecord(out, 17); });
+        QDataStream in(header);
+        QString h, count;
+        in >> h >> count;
+        QCOMPARE(h + QLatin1Char('|') + count, QStringLiteral("Tarvix 1.20.1|17"));
         int n = 0;
-        QDataStream in(bytes);
-        QVERIFY(FileString::readHeaderRecord(in, &n));
+        QDataStream in2(header);
+        QVERIFY(FileString::readHeaderRecord(in2, &n));
         QCOMPARE(n, 17);
-
-        QByteArray one;
-        {
-            QDataStream out(&one, QIODevice::WriteOnly);
-            out << QStringLiteral("  Tarvix  ") << QStringLiteral("1");
-        }
-        QDataStream in1(one);
+        QDataStream in1(record([](QDataStream &out) { out << QStringLiteral("  Tarvix  ") << QStringLiteral("1"); }));
         QVERIFY(!FileString::readHeaderRecord(in1, &n));
 
-        const double cur[3] = {1, 2, 3};
-        const double cus[3] = {4, 5, std::numeric_limits<double>::quiet_NaN()};
-        QByteArray meta;
-        {
-            QDataStream out(&meta, QIODevice::WriteOnly);
-            FileString::writeMetaData(out, QStringLiteral("/x/y.trx"), cur, cus, 3);
-        }
-        double c1[3] = {0, 0, 0};
-        double c2[3] = {0, 0, 0};
+        const double cur[3] = {1, 2, 3}, cus[3] = {4, 5, std::numeric_limits<double>::quiet_NaN()};
+        const QByteArray meta = record([&](QDataStream &out) { FileString::writeMetaData(out, QStringLiteral("/x/y.trx"), cur, cus, 3); });
+        double c1[3] = {0, 0, 0}, c2[3] = {0, 0, 0};
         QString name;
-        {
-            QDataStream m(meta);
-            QVERIFY(FileString::readMetaData(m, 3, &name, c1, c2));
-            QCOMPARE(name, QStringLiteral("/x/y.trx"));
-            QCOMPARE(c1[2], 3.0);
-            QCOMPARE(c2[1], 5.0);
-            QVERIFY(std::isnan(c2[2]));
-        }
+        QDataStream m(meta);
+        QVERIFY(FileString::readMetaData(m, 3, &name, c1, c2));
+        QCOMPARE(name, QStringLiteral("/x/y.trx"));
+        QCOMPARE(c1[2], 3.0);
+        QCOMPARE(c2[1], 5.0);
+        QVERIFY(std::isnan(c2[2]));
         // A record cut short fails and leaves the sets alone.
-        double d1[3] = {9, 9, 9};
-        double d2[3] = {9, 9, 9};
-        {
-            QDataStream m(meta.left(meta.size() - 4));
-            QVERIFY(!FileString::readMetaData(m, 3, &name, d1, d2));
-            QCOMPARE(d1[0], 9.0);
-            QCOMPARE(d2[0], 9.0);
-        }
+        double d1[3] = {9, 9, 9}, d2[3] = {9, 9, 9};
+        QDataStream cut(meta.left(meta.size() - 4));
+        QVERIFY(!FileString::readMetaData(cut, 3, &name, d1, d2));
+        QCOMPARE(d1[0] + d2[0], 18.0);
         // Another spelling of the marker is not read any further.
-        QByteArray wrong;
-        {
-            QDataStream out(&wrong, QIODevice::WriteOnly);
-            out << QStringLiteral("Tarvix meta-data") << QStringLiteral("f");
-            out << 1.0 << 2.0 << 3.0 << 4.0 << 5.0 << 6.0;
-        }
-        QDataStream w(wrong);
+        QDataStream w(record([](QDataStream &out) {
+            out << QStringLiteral("Tarvix meta-data") << QStringLiteral("f") << 1.0 << 2.0 << 3.0 << 4.0 << 5.0 << 6.0;
+        }));
         QVERIFY(!FileString::readMetaData(w, 3, &name, d1, d2));
         QCOMPARE(w.device()->pos(), qint64(4 + 32));
     }
