@@ -5,6 +5,7 @@
 #include "solver/solve.h"
 #include "solver/solverun.h"
 #include "testenv.h"
+#include "testutil.h"
 
 #include <QtTest>
 
@@ -31,20 +32,6 @@ QString describe(const QVector<RowRange> &ranges)
     return parts.join(QLatin1Char(' '));
 }
 
-struct Matrix
-{
-    explicit Matrix(int n) : n(n), store(size_t(n) * size_t(n)), rows(size_t(n))
-    {
-        for (int i = 0; i < n; ++i)
-            rows[size_t(i)] = store.data() + size_t(i) * size_t(n);
-    }
-    Matrix(const Matrix &o) : Matrix(o.n) { store = o.store; }
-    double **ptr() { return rows.data(); }
-    int n;
-    std::vector<double> store;
-    std::vector<double *> rows;
-};
-
 } // namespace
 
 class TestReduce : public QObject
@@ -53,12 +40,9 @@ class TestReduce : public QObject
 private slots:
     void workerCount_data();
     void workerCount();
-    void eliminationExamples_data();
-    void eliminationExamples();
-    void diagonalExamples_data();
-    void diagonalExamples();
-    void eliminationCoverage();
-    void diagonalCoverage();
+    void splitExamples_data();
+    void splitExamples();
+    void splitsCoverEveryRowOnce();
     void vectorPasses();
     void diagonalRowsKeepDiagonal();
     void resultIndependentOfWorkers_data();
@@ -72,11 +56,8 @@ void TestReduce::workerCount_data()
     QTest::addColumn<int>("processors");
     QTest::addColumn<int>("expected");
     QTest::newRow("6 rows, T=4") << 6 << defaultLimits(4) << 4 << 2;
-    QTest::newRow("21 rows, T=4") << 21 << defaultLimits(4) << 4 << 4;
-    QTest::newRow("20 rows, T=4") << 20 << defaultLimits(4) << 4 << 4;
     QTest::newRow("16 rows, T=4") << 16 << defaultLimits(4) << 4 << 4;
     QTest::newRow("15 rows, T=4") << 15 << defaultLimits(4) << 4 << 3;
-    QTest::newRow("1 row") << 1 << defaultLimits(4) << 4 << 1;
     QTest::newRow("5 rows") << 5 << defaultLimits(4) << 4 << 1;
     QTest::newRow("T=1") << 1000 << defaultLimits(1) << 1 << 1;
     QTest::newRow("40 rows, T=8") << 40 << defaultLimits(8) << 8 << 8;
@@ -94,79 +75,38 @@ void TestReduce::workerCount()
     QCOMPARE(Reduce::workerCount(m, limits, processors), expected);
 }
 
-void TestReduce::eliminationExamples_data()
+void TestReduce::splitExamples_data()
 {
     QTest::addColumn<int>("n");
-    QTest::addColumn<int>("k");
+    QTest::addColumn<int>("k"); // -1: the diagonal split
     QTest::addColumn<int>("count");
     QTest::addColumn<QString>("expected");
     QTest::newRow("n=12 k=0 3 workers") << 12 << 0 << 3 << "1..4 5..8 9..11";
     QTest::newRow("12 rows below k=2") << 15 << 2 << 3 << "3..7 8..12 13..14";
-    QTest::newRow("6 rows below k=3") << 10 << 3 << 2 << "4..7 8..9";
     QTest::newRow("one row") << 5 << 3 << 1 << "4..4";
     // 40 rows with 8 workers: per 5, the seventh range would end at row 42.
     QTest::newRow("overrun cut") << 41 << 0 << 8 << "1..6 7..12 13..18 19..24 25..30 31..36 37..40 -";
     QTest::newRow("more workers than rows") << 4 << 0 << 5 << "1..1 2..2 3..3 - -";
+    QTest::newRow("diagonal n=100, 4 workers") << 100 << -1 << 4 << "98..50 49..30 29..14 13..0";
+    QTest::newRow("diagonal n=10, 2 workers") << 10 << -1 << 2 << "8..3 2..0";
+    QTest::newRow("diagonal n=1") << 1 << -1 << 1 << "-";
+    QTest::newRow("diagonal n=2") << 2 << -1 << 1 << "0..0";
+    // The second range would be rows -1 to -2.
+    QTest::newRow("diagonal n=3, 3 workers") << 3 << -1 << 3 << "1..0 - -";
 }
 
-void TestReduce::eliminationExamples()
+void TestReduce::splitExamples()
 {
     QFETCH(int, n);
     QFETCH(int, k);
     QFETCH(int, count);
     QFETCH(QString, expected);
-    QCOMPARE(describe(Reduce::eliminationSplit(n, k, count)), expected);
+    QCOMPARE(describe(k < 0 ? Reduce::diagonalSplit(n, count) : Reduce::eliminationSplit(n, k, count)), expected);
 }
 
-void TestReduce::diagonalExamples_data()
-{
-    QTest::addColumn<int>("n");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("n=100, 4 workers") << 100 << 4 << "98..50 49..30 29..14 13..0";
-    QTest::newRow("n=10, 2 workers") << 10 << 2 << "8..3 2..0";
-    QTest::newRow("n=1") << 1 << 1 << "-";
-    QTest::newRow("n=2") << 2 << 1 << "0..0";
-    // The second range would be rows -1 to -2.
-    QTest::newRow("n=3, 3 workers") << 3 << 3 << "1..0 - -";
-}
-
-void TestReduce::diagonalExamples()
-{
-    QFETCH(int, n);
-    QFETCH(int, count);
-    QFETCH(QString, expected);
-    QCOMPARE(describe(Reduce::diagonalSplit(n, count)), expected);
-}
-
-void TestReduce::eliminationCoverage()
-{
-    for (int n = 1; n <= 70; ++n) {
-        for (int count = 1; count <= 80; ++count) {
-            for (int k = 0; k < n; k += (n > 10 ? 7 : 1)) {
-                const QVector<RowRange> ranges = Reduce::eliminationSplit(n, k, count);
-                QCOMPARE(ranges.size(), count);
-                std::vector<int> seen(size_t(n), 0);
-                int previousLast = k;
-                for (const RowRange &r : ranges) {
-                    if (r.empty)
-                        continue;
-                    QVERIFY2(r.first >= k + 1 && r.last <= n - 1 && r.first <= r.last,
-                             qPrintable(QStringLiteral("n=%1 k=%2 count=%3: %4")
-                                            .arg(n).arg(k).arg(count).arg(describe(ranges))));
-                    QVERIFY(r.first > previousLast); // contiguous, in order
-                    previousLast = r.last;
-                    for (int i = r.first; i <= r.last; ++i)
-                        ++seen[size_t(i)];
-                }
-                for (int i = 0; i < n; ++i)
-                    QCOMPARE(seen[size_t(i)], i > k ? 1 : 0);
-            }
-        }
-    }
-}
-
-void TestReduce::diagonalCoverage()
+// Elimination below row k covers rows k+1..n-1 in ascending ranges; the
+// diagonal pass covers rows n-2..0 in descending ranges; each row exactly once.
+void TestReduce::splitsCoverEveryRowOnce()
 {
     QList<int> sizes;
     for (int n = 1; n <= 80; ++n)
@@ -174,23 +114,29 @@ void TestReduce::diagonalCoverage()
     sizes << 100 << 257 << 1000 << 4001;
     for (int n : sizes) {
         for (int count = 1; count <= 70; ++count) {
-            const QVector<RowRange> ranges = Reduce::diagonalSplit(n, count);
-            QCOMPARE(ranges.size(), count);
-            std::vector<int> seen(size_t(n), 0);
-            int previousLast = n - 1;
-            for (const RowRange &r : ranges) {
-                if (r.empty)
-                    continue;
-                QVERIFY2(r.first <= n - 2 && r.last >= 0 && r.first >= r.last,
-                         qPrintable(QStringLiteral("n=%1 count=%2: %3")
-                                        .arg(n).arg(count).arg(describe(ranges))));
-                QVERIFY(r.first < previousLast);
-                previousLast = r.last;
-                for (int i = r.last; i <= r.first; ++i)
-                    ++seen[size_t(i)];
+            for (int k = -1; k < n; k += (k < 0 || n <= 10) ? 1 : 7 + n / 10) {
+                const bool diagonal = k < 0;
+                const QVector<RowRange> ranges = diagonal ? Reduce::diagonalSplit(n, count)
+                                                          : Reduce::eliminationSplit(n, k, count);
+                const QByteArray where = QStringLiteral("n=%1 k=%2 count=%3: %4")
+                                             .arg(n).arg(k).arg(count).arg(describe(ranges)).toUtf8();
+                QCOMPARE(ranges.size(), count);
+                const int lo = diagonal ? 0 : k + 1, hi = diagonal ? n - 2 : n - 1;
+                std::vector<int> seen(size_t(n), 0);
+                int previous = diagonal ? n - 1 : k;
+                for (const RowRange &r : ranges) {
+                    if (r.empty)
+                        continue;
+                    const int from = diagonal ? r.last : r.first, to = diagonal ? r.first : r.last;
+                    QVERIFY2(from >= lo && to <= hi && from <= to, where.constData());
+                    QVERIFY2(diagonal ? r.first < previous : r.first > previous, where.constData()); // in order
+                    previous = r.last;
+                    for (int i = from; i <= to; ++i)
+                        ++seen[size_t(i)];
+                }
+                for (int i = 0; i < n; ++i)
+                    QVERIFY2(seen[size_t(i)] == (i >= lo && i <= hi ? 1 : 0), where.constData());
             }
-            for (int i = 0; i < n; ++i)
-                QCOMPARE(seen[size_t(i)], i < n - 1 ? 1 : 0);
         }
     }
 }
@@ -198,26 +144,16 @@ void TestReduce::diagonalCoverage()
 void TestReduce::vectorPasses()
 {
     // ur and dr of a 3 x 3 system written out by hand.
-    double ur0[] = {2.0, -1.0};
-    double ur1[] = {0.5};
-    double *ur[] = {ur0, ur1};
+    double ur0[] = {2.0, -1.0}, ur1[] = {0.5}, *ur[] = {ur0, ur1};
     double v[] = {1.0, 4.0, 3.0};
     Reduce::applyURatios(v, 3, ur);
     // v1 = 4 - 2*1 = 2; v2 = 3 + 1 = 4, then 4 - 0.5*2 = 3.
-    QCOMPARE(v[0], 1.0);
-    QCOMPARE(v[1], 2.0);
-    QCOMPARE(v[2], 3.0);
-
-    double dr0[] = {1.0, 2.0};
-    double dr1[] = {3.0};
-    double *dr[] = {dr0, dr1};
+    QCOMPARE(QVector<double>(v, v + 3), (QVector<double>{1.0, 2.0, 3.0}));
+    double dr0[] = {1.0, 2.0}, dr1[] = {3.0}, *dr[] = {dr0, dr1};
     double w[] = {10.0, 7.0, 2.0};
     Reduce::applyDRatios(w, 3, dr);
     // w1 = 7 - 3*2 = 1; w0 = 10 - (1*1 + 2*2) = 5 with the updated w1.
-    QCOMPARE(w[2], 2.0);
-    QCOMPARE(w[1], 1.0);
-    QCOMPARE(w[0], 5.0);
-
+    QCOMPARE(QVector<double>(w, w + 3), (QVector<double>{5.0, 1.0, 2.0}));
     double one[] = {42.0};
     Reduce::applyURatios(one, 1, nullptr);
     Reduce::applyDRatios(one, 1, nullptr);
@@ -270,26 +206,22 @@ void TestReduce::resultIndependentOfWorkers()
     std::mt19937 gen(uint(n * 31 + processors));
     std::uniform_real_distribution<double> dist(-10.0, 10.0);
     Matrix a(n);
-    std::vector<double> b(static_cast<size_t>(n));
+    std::vector<double> b(static_cast<size_t>(n)), one(b), many(b);
     for (int i = 0; i < n; ++i) {
         for (int j = 0; j < n; ++j)
             a.rows[size_t(i)][j] = dist(gen) + (i == j ? 40.0 : 0.0);
         b[size_t(i)] = dist(gen);
     }
-    std::vector<double> one(static_cast<size_t>(n), 0.0);
-    std::vector<double> many(static_cast<size_t>(n), 0.0);
-    ThreadSettings single;
+    ThreadSettings single, spread;
     single.limits = {5};
     single.processors = 1;
-    QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, one.data(), nullptr, single), 0);
-    ThreadSettings spread;
     spread.limits = limits;
     spread.processors = processors;
+    QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, one.data(), nullptr, single), 0);
     QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, many.data(), nullptr, spread), 0);
     // Every row handled exactly once: the arithmetic is the same whatever
     // the split, so the results agree to the last bit.
-    for (int i = 0; i < n; ++i)
-        QCOMPARE(many[size_t(i)], one[size_t(i)]);
+    QCOMPARE(many, one);
 }
 
 QTEST_GUILESS_MAIN(TestReduce)
