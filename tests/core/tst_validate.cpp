@@ -3,32 +3,13 @@
 #include "solver/validate.h"
 #include "scriptedprompter.h"
 #include "testenv.h"
+#include "testutil.h"
 
 #include <QtTest>
 
 #include <limits>
-#include <vector>
 
 namespace {
-
-using Rows = QVector<QVector<double>>;
-
-struct System
-{
-    System(const Rows &r, const QVector<double> &b)
-        : n(r.size()), store(size_t(n) * size_t(n)), rows(size_t(n)), rhs(b.begin(), b.end())
-    {
-        for (int i = 0; i < n; ++i) {
-            rows[size_t(i)] = store.data() + size_t(i) * size_t(n);
-            for (int j = 0; j < n; ++j)
-                rows[size_t(i)][j] = r[i][j];
-        }
-    }
-    int n;
-    std::vector<double> store;
-    std::vector<double *> rows;
-    std::vector<double> rhs;
-};
 
 // An n x n system with identity rows, then the given rows set to zero.
 Rows identityWithZeroRows(int n, const QList<int> &zero)
@@ -44,8 +25,6 @@ const QString kClose = QStringLiteral("<u><b>Cannot Solve such Equations.</b></u
 const QString kMore = QStringLiteral("</p><p><b><u>And Many more!</u></b>");
 
 } // namespace
-
-Q_DECLARE_METATYPE(Rows)
 
 class TestValidate : public QObject
 {
@@ -139,24 +118,14 @@ void TestValidate::boxes_data()
     // The zero rows are also proportional to one another: row 2 with the ten
     // after it (eleven rows in its group, ten shown), row 4 with its ten...
     QString groups;
-    for (int g = 0; g < 10; ++g) {
-        QStringList members;
-        const int first = 2 * g + 2;
-        QString items;
-        const int count = 11 - g; // rows after it, in the group
-        for (int m = 0; m < count && m < 10; ++m) {
-            const int row = first + 2 * (m + 1);
-            items += QString::number(row);
-            if (m == count - 1)
-                items += QLatin1Char('.');
-            else if (m == count - 2)
-                items += QStringLiteral(" & ");
-            else
-                items += QStringLiteral(", ");
-        }
-        if (count > 10)
-            items += QStringLiteral("\t<b><u>And Many more!</u></b>");
-        groups += QStringLiteral("</p><p><b><u>%1</u></b> -> ").arg(first) + items;
+    for (int first = 2; first <= 20; first += 2) {
+        QStringList after; // the zero rows after it, ten at most
+        for (int row = first + 2; row <= 24 && after.size() < 10; row += 2)
+            after << QString::number(row);
+        // Row 2 has eleven after it: ten shown and a note.
+        const QString last = first == 2 ? QStringLiteral("\t<b><u>And Many more!</u></b>") : after.takeLast() + '.';
+        groups += QStringLiteral("</p><p><b><u>%1</u></b> -> ").arg(first) + after.join(QStringLiteral(", "))
+                  + (after.isEmpty() ? QString() : QStringLiteral(" & ")) + last;
     }
     groups += kMore;
     QTest::newRow("twelve zero equations")
@@ -172,30 +141,26 @@ void TestValidate::boxes()
     QFETCH(Rows, rows);
     QFETCH(QVector<double>, rhs);
     QFETCH(QStringList, texts);
-    System s(rows, rhs);
-    std::vector<int> zeros(size_t(s.n), -1);
+    Matrix a(rows);
+    std::vector<double> b(rhs.begin(), rhs.end());
+    std::vector<int> zeros(size_t(a.n), -1);
     ScriptedPrompter prompter;
-    const bool ok = Validate::validateSystem(s.n, s.rows.data(), s.rhs.data(), zeros.data());
-    QCOMPARE(ok, texts.isEmpty());
-    const QList<ScriptedPrompter::Record> records = prompter.records();
+    QCOMPARE(Validate::validateSystem(a.n, a.ptr(), b.data(), zeros.data()), texts.isEmpty());
     QStringList shown;
-    for (const ScriptedPrompter::Record &r : records) {
-        QCOMPARE(r.kind, QStringLiteral("message"));
-        QCOMPARE(r.title, kTitle);
+    for (const ScriptedPrompter::Record &r : prompter.records()) {
+        QCOMPARE(r.kind + r.title, QStringLiteral("message") + kTitle);
         QCOMPARE(r.icon, int(Prompter::Warning));
         shown << r.text;
     }
-    QCOMPARE(shown.size(), texts.size());
-    for (int i = 0; i < texts.size(); ++i)
-        QCOMPARE(shown[i], texts[i]);
+    QCOMPARE(shown, texts);
 }
 
 void TestValidate::columnCounts()
 {
-    System s(Rows{{0, 1, 0, 2}, {0, 0, 3, 4}, {5, 0, 1e-15, 6}, {7, 0, 8, -1e-15}},
-             QVector<double>{1, 2, 3, 4});
+    Matrix a(Rows{{0, 1, 0, 2}, {0, 0, 3, 4}, {5, 0, 1e-15, 6}, {7, 0, 8, -1e-15}});
+    double b[] = {1, 2, 3, 4};
     std::vector<int> zeros(4, -1);
-    const ValidationReport report = Validate::check(4, s.rows.data(), s.rhs.data(), zeros.data());
+    const ValidationReport report = Validate::check(4, a.ptr(), b, zeros.data());
     QVERIFY(report.valid());
     QCOMPARE(zeros, (std::vector<int>{2, 3, 2, 1}));
     QCOMPARE(report.columnZeros, (QVector<int>{2, 3, 2, 1}));
@@ -221,9 +186,9 @@ void TestValidate::duplicateGroups()
     QFETCH(Rows, rows);
     QFETCH(QList<int>, firsts);
     QFETCH(QString, groups);
-    QVector<double> b(rows.size(), 1.0);
-    System s(rows, b);
-    const ValidationReport report = Validate::check(s.n, s.rows.data(), s.rhs.data(), nullptr);
+    Matrix a(rows);
+    std::vector<double> b(size_t(a.n), 1.0);
+    const ValidationReport report = Validate::check(a.n, a.ptr(), b.data(), nullptr);
     QCOMPARE(report.duplicatesOk, firsts.isEmpty());
     QCOMPARE(report.duplicateRows, firsts);
     QStringList parts;
@@ -240,14 +205,13 @@ void TestValidate::duplicateTextLimits()
 {
     // Thirteen equal rows: eleven groups at most are kept; the first holds
     // eleven rows at most.
-    QVector<double> b(13, 1.0);
-    Rows square(13, QVector<double>(13, 0.0));
+    Matrix a(13);
+    std::vector<double> b(13, 1.0);
     for (int i = 0; i < 13; ++i) {
-        square[i][0] = 1.0;
-        square[i][1] = 2.0;
+        a.rows[size_t(i)][0] = 1.0;
+        a.rows[size_t(i)][1] = 2.0;
     }
-    System s(square, b);
-    const ValidationReport report = Validate::check(13, s.rows.data(), s.rhs.data(), nullptr);
+    const ValidationReport report = Validate::check(13, a.ptr(), b.data(), nullptr);
     QCOMPARE(report.duplicateRows.size(), 11);
     QCOMPARE(report.duplicateGroups.first().size(), 11);
     QCOMPARE(report.duplicateGroups.first().last(), 11);
