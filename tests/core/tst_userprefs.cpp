@@ -2,6 +2,7 @@
 #include "prefs/userprefs.h"
 #include "scriptedprompter.h"
 #include "testenv.h"
+#include "testutil.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,20 +14,10 @@ namespace {
 // The file a fresh start writes with 2 processors on a 1366 x 728 desktop.
 QStringList defaultLines()
 {
-    return {QStringLiteral("Tarvix"),
-            QStringLiteral("5\t10\t"),
-            QStringLiteral("1e-15\t0\t1\t1\t0\t1"),
-            QStringLiteral("100\t3\t2\t2\t0\t15"),
-            QStringLiteral("433\t189\t500\t350\t"),
-            QStringLiteral("283\t64\t800\t600\t"),
-            QStringLiteral("333\t209\t700\t310\t"),
-            QStringLiteral("508\t264\t350\t200\t"),
-            QStringLiteral("38\t64\t1290\t600\t"),
-            QStringLiteral("408\t164\t550\t400\t"),
-            QStringLiteral("100\t50\t30\t3"),
-            QStringLiteral("30\t30\t30\t5"),
-            QStringLiteral("0\t0\t5\t3"),
-            QStringLiteral("0\t0\t3\t3")};
+    return QStringLiteral("Tarvix\n5\t10\t\n1e-15\t0\t1\t1\t0\t1\n100\t3\t2\t2\t0\t15\n433\t189\t500\t350\t\n"
+                          "283\t64\t800\t600\t\n333\t209\t700\t310\t\n508\t264\t350\t200\t\n38\t64\t1290\t600\t\n"
+                          "408\t164\t550\t400\t\n100\t50\t30\t3\n30\t30\t30\t5\n0\t0\t5\t3\n0\t0\t3\t3")
+        .split(QLatin1Char('\n'));
 }
 
 QByteArray joined(const QStringList &lines)
@@ -34,18 +25,9 @@ QByteArray joined(const QStringList &lines)
     return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
 }
 
-QByteArray readAll(const QString &path)
+QString prefFolder(const TestEnv &env)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(content);
+    return env.appData() + QStringLiteral("/Tarvix/Preferences");
 }
 
 } // namespace
@@ -57,11 +39,9 @@ private slots:
     void freshStartWritesDefaults();
     void repairs_data();
     void repairs();
-    void firstLineWithoutProductNameFails();
-    void emptyFileIsRecreated();
-    void unchangedSessionWritesNothing();
-    void savingTwiceKeepsOneOldFile();
-    void staleNewFileDoesNotLeaveATail();
+    void wholeFile_data();
+    void wholeFile();
+    void savesKeepOneOldFileAndNoTail();
     void settersMarkDirtyOnlyOnChange();
     void defaultsAndTheirErrorRecords();
     void screenFactors_data();
@@ -79,7 +59,7 @@ void TestUserPrefs::freshStartWritesDefaults()
     TestEnv env(2);
     const QString path = env.appData() + QStringLiteral("/Tarvix/Preferences/Tarvix.pref");
     QCOMPARE(UserPrefs::prefsFilePath(), path);
-    QCOMPARE(readAll(path), joined(defaultLines()));
+    QCOMPARE(readFile(path), joined(defaultLines()));
     QVERIFY(!UserPrefs::isDirty());
     QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
     QCOMPARE(UserPrefs::getProcessorCount(), 2);
@@ -117,14 +97,14 @@ void TestUserPrefs::repairs()
     QFETCH(bool, dirty);
 
     TestEnv env(2, false);
-    const QString path = env.appData() + QStringLiteral("/Tarvix/Preferences/Tarvix.pref");
+    const QString folder = prefFolder(env);
     QStringList lines = defaultLines();
     if (stored == QLatin1String("<cut>"))
         lines = lines.mid(0, line);
     else
         lines[line] = stored;
     const QByteArray original = joined(lines);
-    writeFile(path, original);
+    QVERIFY(writeFile(folder + QStringLiteral("/Tarvix.pref"), original));
 
     UserPrefs prefs(nullptr);
     QVERIFY(prefs.initialise(env.environment(), TestEnv::screen()));
@@ -133,75 +113,59 @@ void TestUserPrefs::repairs()
 
     QStringList want = defaultLines();
     want[line] = expected;
-    if (dirty) {
-        QCOMPARE(readAll(path), joined(want));
-        QCOMPARE(readAll(QFileInfo(path).absolutePath() + QStringLiteral("/Old_Tarvix.pref")), original);
-    } else {
-        QCOMPARE(readAll(path), original);
-        QVERIFY(!QFile::exists(QFileInfo(path).absolutePath() + QStringLiteral("/Old_Tarvix.pref")));
-    }
-    QVERIFY(!QFile::exists(QFileInfo(path).absolutePath() + QStringLiteral("/New_Tarvix.pref")));
+    QCOMPARE(readFile(folder + QStringLiteral("/Tarvix.pref")), dirty ? joined(want) : original);
+    QCOMPARE(readFile(folder + QStringLiteral("/Old_Tarvix.pref")), dirty ? original : QByteArray("<missing>"));
+    QVERIFY(!QFile::exists(folder + QStringLiteral("/New_Tarvix.pref")));
 }
 
-void TestUserPrefs::firstLineWithoutProductNameFails()
+void TestUserPrefs::wholeFile_data()
 {
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QByteArray>("after");
+    QByteArray lower = joined(defaultLines());
+    lower[0] = 't'; // the product name test is case-sensitive
+    QTest::newRow("first line in lower case") << lower << false << lower;
+    QTest::newRow("empty file is recreated") << QByteArray() << true << joined(defaultLines());
+}
+
+void TestUserPrefs::wholeFile()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(bool, accepted);
+    QFETCH(QByteArray, after);
     TestEnv env(2, false);
-    const QString path = env.appData() + QStringLiteral("/Tarvix/Preferences/Tarvix.pref");
-    QStringList lines = defaultLines();
-    lines[0] = QStringLiteral("tarvix");   // the test is case-sensitive
-    writeFile(path, joined(lines));
+    QVERIFY(writeFile(prefFolder(env) + QStringLiteral("/Tarvix.pref"), stored));
     ScriptedPrompter prompter;
     UserPrefs prefs(nullptr);
-    QVERIFY(!prefs.initialise(env.environment(), TestEnv::screen()));
+    QCOMPARE(prefs.initialise(env.environment(), TestEnv::screen()), accepted);
     QCOMPARE(prompter.count(), 0);
-    QCOMPARE(readAll(path), joined(lines));
+    QCOMPARE(readFile(prefFolder(env) + QStringLiteral("/Tarvix.pref")), after);
 }
 
-void TestUserPrefs::emptyFileIsRecreated()
-{
-    TestEnv env(2, false);
-    const QString path = env.appData() + QStringLiteral("/Tarvix/Preferences/Tarvix.pref");
-    writeFile(path, QByteArray());
-    UserPrefs prefs(nullptr);
-    QVERIFY(prefs.initialise(env.environment(), TestEnv::screen()));
-    QCOMPARE(readAll(path), joined(defaultLines()));
-}
-
-void TestUserPrefs::unchangedSessionWritesNothing()
+void TestUserPrefs::savesKeepOneOldFileAndNoTail()
 {
     TestEnv env(2);
-    const QString folder = env.appData() + QStringLiteral("/Tarvix/Preferences");
-    UserPrefs::setFancyUI(false);           // same value: no change
+    const QString folder = prefFolder(env);
+    UserPrefs::setFancyUI(false); // same values: no change, nothing written
     UserPrefs::setTolerance(1e-15);
     QVERIFY(!UserPrefs::isDirty());
     QVERIFY(UserPrefs::savePrefs());
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("Tarvix.pref")});
-}
-
-void TestUserPrefs::savingTwiceKeepsOneOldFile()
-{
-    TestEnv env(2);
-    const QString folder = env.appData() + QStringLiteral("/Tarvix/Preferences");
+    // A long file left by an interrupted save leaves no tail behind.
+    QVERIFY(writeFile(folder + QStringLiteral("/New_Tarvix.pref"), QByteArray(4000, 'x')));
+    QStringList want = defaultLines();
     UserPrefs::setAnalysisRows(20);
     QVERIFY(UserPrefs::savePrefs());
-    const QByteArray afterFirst = readAll(folder + QStringLiteral("/Tarvix.pref"));
+    want[3] = QStringLiteral("20\t3\t2\t2\t0\t15");
+    const QByteArray afterFirst = readFile(folder + QStringLiteral("/Tarvix.pref"));
+    QCOMPARE(afterFirst, joined(want));
     UserPrefs::setAnalysisRows(30);
     QVERIFY(UserPrefs::savePrefs());
-    QCOMPARE(readAll(folder + QStringLiteral("/Old_Tarvix.pref")), afterFirst);
-    QVERIFY(readAll(folder + QStringLiteral("/Tarvix.pref")).contains("\n30\t3\t2\t2\t0\t15\n"));
+    want[3] = QStringLiteral("30\t3\t2\t2\t0\t15");
+    QCOMPARE(readFile(folder + QStringLiteral("/Tarvix.pref")), joined(want));
+    QCOMPARE(readFile(folder + QStringLiteral("/Old_Tarvix.pref")), afterFirst);
     QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
-}
-
-void TestUserPrefs::staleNewFileDoesNotLeaveATail()
-{
-    TestEnv env(2);
-    const QString folder = env.appData() + QStringLiteral("/Tarvix/Preferences");
-    writeFile(folder + QStringLiteral("/New_Tarvix.pref"), QByteArray(4000, 'x'));
-    UserPrefs::setUndoEnabled(false);
-    QVERIFY(UserPrefs::savePrefs());
-    QStringList want = defaultLines();
-    want[2] = QStringLiteral("1e-15\t0\t0\t1\t0\t1");
-    QCOMPARE(readAll(folder + QStringLiteral("/Tarvix.pref")), joined(want));
 }
 
 void TestUserPrefs::settersMarkDirtyOnlyOnChange()
@@ -217,14 +181,11 @@ void TestUserPrefs::settersMarkDirtyOnlyOnChange()
 
     UserPrefs::setDisplayColumns(4);
     QVERIFY(UserPrefs::isDirty());
-    QCOMPARE(UserPrefs::getDisplayColumns(), 4);
     const int geo[4] = {1, 2, 3, 4};
     UserPrefs::setGeometry(UserPrefs::EditWindow, geo, 2);
     QCOMPARE(UserPrefs::getGeometry(UserPrefs::EditWindow), (std::array<int, 4>{508, 264, 3, 200}));
     UserPrefs::setGeometry(UserPrefs::EditWindow, geo, -1);
     QCOMPARE(UserPrefs::getGeometry(UserPrefs::EditWindow), (std::array<int, 4>{1, 2, 3, 4}));
-    UserPrefs::setThreadLimits({6, 12});
-    QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{6, 12}));
 }
 
 void TestUserPrefs::defaultsAndTheirErrorRecords()
@@ -340,7 +301,6 @@ void TestUserPrefs::probeWithoutProcessorNumber_data()
     QTest::addColumn<QString>("value");
     QTest::newRow("text") << "many";
     QTest::newRow("zero") << "0";
-    QTest::newRow("negative") << "-3";
 }
 
 void TestUserPrefs::probeWithoutProcessorNumber()
@@ -368,7 +328,7 @@ void TestUserPrefs::destructRunsOnAPooledThread()
     QVERIFY(t->wait(10000));
     QCOMPARE(prefs->thread(), QThread::currentThread());
     QVERIFY(MyThreads::inPool(t));
-    QVERIFY(readAll(UserPrefs::prefsFilePath()).contains("\n100\t3\t2\t2\t0\t9\n"));
+    QVERIFY(readFile(UserPrefs::prefsFilePath()).contains("\n100\t3\t2\t2\t0\t9\n"));
     delete prefs;
 }
 
