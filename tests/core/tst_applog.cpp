@@ -2,6 +2,7 @@
 #include "prefs/userprefs.h"
 #include "scriptedprompter.h"
 #include "testenv.h"
+#include "testutil.h"
 
 #include <QDate>
 #include <QDir>
@@ -10,33 +11,17 @@
 #include <QProcess>
 #include <QtTest>
 
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace {
 QString readText(const QString &path)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("<missing>");
+    return QString::fromUtf8(readFile(path));
 }
 
 QString todayBase()
 {
     return QLocale::c().toString(QDate::currentDate(), QStringLiteral("dd MMM yyyy"));
 }
-
-// Holds a file the way a running instance holds its log.
-class Holder
-{
-public:
-    explicit Holder(const QString &path) : m_file(path)
-    {
-        m_file.open(QIODevice::ReadWrite);
-        ::flock(m_file.handle(), LOCK_EX | LOCK_NB);
-    }
-private:
-    QFile m_file;
-};
 
 class LogWorker : public QThread
 {
@@ -48,222 +33,201 @@ public:
 class TestAppLog : public QObject
 {
     Q_OBJECT
-private slots:
-    void init();
-    void cleanup();
-    void blocksAreFramedExactly_data();
-    void blocksAreFramedExactly();
-    void debugFollowsTheSwitch();
-    void geometryWarningsLeaveNoTrace();
-    void heldLogGetsNumberedName();
-    void emptyingKeepsHeldFiles();
-    void unopenableLogShowsFatalBox();
-    void reportFoldersCountUpPerDay();
-    void sessionSaveAfterEveryBlockWithoutSelfWait();
-    void fatalEndsWithFailureAndReport();
-
-private:
     std::unique_ptr<TestEnv> m_env;
     QString m_log;
-};
 
-void TestAppLog::init()
-{
-    m_env.reset(new TestEnv(2));
-    AppLog::install();
-    AppLog::setInternalError(false);
-    QDir().mkpath(m_env->appData() + QStringLiteral("/Tarvix/logs"));
-    m_log = m_env->appData() + QStringLiteral("/Tarvix/logs/session.log");
-    QString path = m_log;
-    QVERIFY(AppLog::openLog(path));
-    QCOMPARE(path, m_log);
-}
-
-void TestAppLog::cleanup()
-{
-    AppLog::setSessionSaver(nullptr);
-    AppLog::setFolderOpener(nullptr);
-    AppLog::uninstall();
-    AppLog::setInternalError(false);
-    m_env.reset();
-}
-
-void TestAppLog::blocksAreFramedExactly_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("warning") << int(QtWarningMsg) << "Warning";
-    QTest::newRow("critical") << int(QtCriticalMsg) << "Critical";
-}
-
-void TestAppLog::blocksAreFramedExactly()
-{
-    QFETCH(int, type);
-    QFETCH(QString, name);
-    QMessageLogger logger("solve", 310, "void Solve::checkDiagonal(int)");
-    if (type == QtWarningMsg)
-        logger.warning("Error no: SOL1");
-    else
-        logger.critical("Error no: SOL1");
-    const QString want = QStringLiteral("\n*** %1 ***\nError no: SOL1\nCategory: default\nFile: solve\n"
-                                        "Function: void Solve::checkDiagonal(int)\nLine: 310\nVersion: 2"
-                                        "\n*** %1 Complete ***\n").arg(name);
-    QCOMPARE(readText(m_log), want);
-    QVERIFY(AppLog::internalError());
-}
-
-void TestAppLog::debugFollowsTheSwitch()
-{
-    qDebug("one ");
-    AppLog::setDebugEnabled(false);
-    qDebug("two ");
-    AppLog::setDebugEnabled(true);
-    qDebug("three");
-    QCOMPARE(readText(m_log), QStringLiteral("one three"));
-    QVERIFY(!AppLog::internalError());
-
-    // Without the switch nothing at all reaches the log, warnings included.
-    UserPrefs holder(AppLog::debugSwitchHolder());
-    UserPrefs::turnOffDbg();
-    qWarning("silent");
-    qDebug("silent");
-    UserPrefs::turnOnDbg();
-    QCOMPARE(readText(m_log), QStringLiteral("one threeTurning off Debug.Turning on Debug."));
-    QVERIFY(!AppLog::internalError());
-}
-
-void TestAppLog::geometryWarningsLeaveNoTrace()
-{
-    QMessageLogger("qwindow.cpp", 12, "void QWindow::setGeometry(const QRect&)").warning("Unable to set geometry");
-    QMessageLogger().warning("QWindowsWindow::setGeometry: Unable to set geometry 10x10");
-    QCOMPARE(readText(m_log), QString());
-    QVERIFY(!AppLog::internalError());
-}
-
-void TestAppLog::heldLogGetsNumberedName()
-{
-    AppLog::closeLog();
-    Holder first(m_log);
-    QString path = m_log;
-    QVERIFY(AppLog::openLog(path));
-    QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("session2.log"));
-    qDebug("second");
-    QCOMPARE(readText(path), QStringLiteral("second"));
-    QVERIFY(QFile::exists(m_log));
-
-    AppLog::closeLog();
-    Holder second(path);
-    path = m_log;
-    QVERIFY(AppLog::openLog(path));
-    QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("session3.log"));
-
-    // an old log nobody holds is simply replaced
-    AppLog::closeLog();
-    path = m_env->appData() + QStringLiteral("/Tarvix/logs/other.log");
-    QFile old(path);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("stale");
-    old.close();
-    QVERIFY(AppLog::openLog(path));
-    QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("other.log"));
-    QCOMPARE(readText(path), QString());
-}
-
-void TestAppLog::emptyingKeepsHeldFiles()
-{
-    const QString logs = m_env->appData() + QStringLiteral("/Tarvix/logs");
-    for (const char *n : {"a.log", "b.txt", ".hidden"}) {
-        QFile f(logs + QLatin1Char('/') + QLatin1String(n));
-        QVERIFY(f.open(QIODevice::WriteOnly));
+private slots:
+    void init()
+    {
+        m_env.reset(new TestEnv(2));
+        AppLog::install();
+        AppLog::setInternalError(false);
+        QDir().mkpath(m_env->appData() + QStringLiteral("/Tarvix/logs"));
+        m_log = m_env->appData() + QStringLiteral("/Tarvix/logs/session.log");
+        QString path = m_log;
+        QVERIFY(AppLog::openLog(path));
+        QCOMPARE(path, m_log);
     }
-    Holder held(logs + QStringLiteral("/b.txt"));
-    AppLog::emptyLogFolder(m_env->appData());
-    QStringList left = QDir(logs).entryList(QDir::Files | QDir::Hidden);
-    left.sort();
-    // our own open log is held too
-    QCOMPARE(left, (QStringList{QStringLiteral("b.txt"), QStringLiteral("session.log")}));
-}
 
-void TestAppLog::unopenableLogShowsFatalBox()
-{
-    AppLog::closeLog();
-    ScriptedPrompter prompter;
-    const QString logs = m_env->appData() + QStringLiteral("/Tarvix/logs");
-    QVERIFY(QDir(logs).removeRecursively());
-    QFile blocker(logs);                    // a file where the folder belongs
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    QString path = logs + QStringLiteral("/session.log");
-    QVERIFY(!AppLog::openLog(path));
-    QCOMPARE(prompter.count(), 1);
-    QCOMPARE(prompter.last().title, QStringLiteral("FATAL ERROR!"));
-    QCOMPARE(prompter.last().text, QStringLiteral("Could not create the log file: ") + path
-                                       + QStringLiteral(".\nApplication Abort!"));
-    QCOMPARE(prompter.last().icon, int(Prompter::Critical));
-    qWarning("dropped without a log");
-    QVERIFY(!AppLog::internalError());
-}
+    void cleanup()
+    {
+        AppLog::setSessionSaver(nullptr);
+        AppLog::setFolderOpener(nullptr);
+        AppLog::uninstall();
+        AppLog::setInternalError(false);
+        m_env.reset();
+    }
 
-void TestAppLog::reportFoldersCountUpPerDay()
-{
-    ScriptedPrompter prompter;
-    QStringList opened;
-    AppLog::setFolderOpener([&opened](const QString &f) { opened.append(f); });
-    qWarning("error no: TEST1");
-    AppLog::internalErrorReport(QStringLiteral("Unsaved"));
-    AppLog::internalErrorReport(QStringLiteral("Unsaved"));
-    const QString reports = m_env->appData() + QStringLiteral("/Tarvix/Error Reports/");
-    QCOMPARE(opened, (QStringList{reports + todayBase() + QStringLiteral("_1"),
-                                  reports + todayBase() + QStringLiteral("_2")}));
-    QVERIFY(readText(opened[0] + QStringLiteral("/session.log")).contains(QStringLiteral("error no: TEST1")));
-    QCOMPARE(readText(opened[1] + QStringLiteral("/Tarvix.pref")), readText(UserPrefs::prefsFilePath()));
-    QCOMPARE(prompter.count(), 2);
-    QCOMPARE(prompter.last().title, QStringLiteral("Internal Error Detected!"));
-    QCOMPARE(prompter.last().text,
-             QStringLiteral("An Internal Error has ocurred during this Session.\nPlease e-mail the log files as well as your preferences file, so that a permanent Solution to this problem can be found."));
-}
+    void blocksAreFramedExactly_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("warning") << int(QtWarningMsg) << "Warning";
+        QTest::newRow("critical") << int(QtCriticalMsg) << "Critical";
+    }
 
-void TestAppLog::sessionSaveAfterEveryBlockWithoutSelfWait()
-{
-    int saves = 0;
-    AppLog::setSessionSaver([&saves]() {
-        ++saves;
-        qWarning("error no: SM6 - logged while saving");   // must not wait on itself
-    });
-    qWarning("error no: TEST2");
-    qCritical("error no: TEST3");
-    QCOMPARE(saves, 0);                      // never inside the handler
-    QTRY_COMPARE(saves, 1);                  // one pending request serves both blocks
-    QVERIFY2(readText(m_log).contains(QStringLiteral("logged while saving")), qPrintable(readText(m_log)));
-    QTest::qWait(50);
-    QCOMPARE(saves, 1);                      // the saver's own warning asks for no second save
+    void blocksAreFramedExactly()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, name);
+        QMessageLogger logger("solve", 310, "void Solve::checkDiagonal(int)");
+        if (type == QtWarningMsg)
+            logger.warning("Error no: SOL1");
+        else
+            logger.critical("Error no: SOL1");
+        const QString want = QStringLiteral("\n*** %1 ***\nError no: SOL1\nCategory: default\nFile: solve\n"
+                                            "Function: void Solve::checkDiagonal(int)\nLine: 310\nVersion: 2"
+                                            "\n*** %1 Complete ***\n").arg(name);
+        QCOMPARE(readText(m_log), want);
+        QVERIFY(AppLog::internalError());
+    }
 
-    LogWorker worker;
-    worker.start();
-    QVERIFY(worker.wait(10000));
-    QVERIFY(readText(m_log).contains(QStringLiteral("from a worker")));
-    QTRY_COMPARE(saves, 2);                  // run on the GUI thread's event loop
-}
+    void debugFollowsTheSwitch()
+    {
+        qDebug("one ");
+        AppLog::setDebugEnabled(false);
+        qDebug("two ");
+        AppLog::setDebugEnabled(true);
+        qDebug("three");
+        QCOMPARE(readText(m_log), QStringLiteral("one three"));
+        QVERIFY(!AppLog::internalError());
 
-void TestAppLog::fatalEndsWithFailureAndReport()
-{
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const QString childData = m_env->temp() + QStringLiteral("/child");
-    QVERIFY(QDir().mkpath(childData));
-    env.insert(QStringLiteral("TARVIX_FATAL_CHILD"), childData);
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), QStringList{});
-    QVERIFY(child.waitForFinished(30000));
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(child.exitCode() == 1, child.readAllStandardError().constData());
-    const QString report = childData + QStringLiteral("/Tarvix/Error Reports/") + todayBase()
-                           + QStringLiteral("_1/session.log");
-    const QString log = readText(report);
-    QVERIFY2(log.contains(QStringLiteral("\n*** Fatal ***\nerror no: TRX9 - 7\t0\n")),
-             qPrintable(log));
-    QVERIFY(log.contains(QStringLiteral("*** Fatal Complete ***")));
-}
+        // Without the switch nothing at all reaches the log, warnings included.
+        UserPrefs holder(AppLog::debugSwitchHolder());
+        UserPrefs::turnOffDbg();
+        qWarning("silent");
+        qDebug("silent");
+        UserPrefs::turnOnDbg();
+        QCOMPARE(readText(m_log), QStringLiteral("one threeTurning off Debug.Turning on Debug."));
+        QVERIFY(!AppLog::internalError());
+    }
+
+    void geometryWarningsLeaveNoTrace()
+    {
+        QMessageLogger("qwindow.cpp", 12, "void QWindow::setGeometry(const QRect&)").warning("Unable to set geometry");
+        QMessageLogger().warning("QWindowsWindow::setGeometry: Unable to set geometry 10x10");
+        QCOMPARE(readText(m_log), QString());
+        QVERIFY(!AppLog::internalError());
+    }
+
+    void heldLogGetsNumberedName()
+    {
+        AppLog::closeLog();
+        FileHolder first(m_log);
+        QString path = m_log;
+        QVERIFY(AppLog::openLog(path));
+        QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("session2.log"));
+        qDebug("second");
+        QCOMPARE(readText(path), QStringLiteral("second"));
+        QVERIFY(QFile::exists(m_log));
+
+        AppLog::closeLog();
+        FileHolder second(path);
+        path = m_log;
+        QVERIFY(AppLog::openLog(path));
+        QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("session3.log"));
+
+        // an old log nobody holds is simply replaced
+        AppLog::closeLog();
+        path = m_env->appData() + QStringLiteral("/Tarvix/logs/other.log");
+        QVERIFY(writeFile(path, "stale"));
+        QVERIFY(AppLog::openLog(path));
+        QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("other.log"));
+        QCOMPARE(readText(path), QString());
+    }
+
+    void emptyingKeepsHeldFiles()
+    {
+        const QString logs = m_env->appData() + QStringLiteral("/Tarvix/logs");
+        for (const char *n : {"a.log", "b.txt", ".hidden"})
+            QVERIFY(writeFile(logs + QLatin1Char('/') + QLatin1String(n), QByteArray()));
+        FileHolder held(logs + QStringLiteral("/b.txt"));
+        AppLog::emptyLogFolder(m_env->appData());
+        QStringList left = QDir(logs).entryList(QDir::Files | QDir::Hidden);
+        left.sort();
+        // our own open log is held too
+        QCOMPARE(left, (QStringList{QStringLiteral("b.txt"), QStringLiteral("session.log")}));
+    }
+
+    void unopenableLogShowsFatalBox()
+    {
+        AppLog::closeLog();
+        ScriptedPrompter prompter;
+        const QString logs = m_env->appData() + QStringLiteral("/Tarvix/logs");
+        QVERIFY(QDir(logs).removeRecursively());
+        QVERIFY(writeFile(logs, QByteArray())); // a file where the folder belongs
+        QString path = logs + QStringLiteral("/session.log");
+        QVERIFY(!AppLog::openLog(path));
+        QCOMPARE(prompter.count(), 1);
+        QCOMPARE(prompter.last().title, QStringLiteral("FATAL ERROR!"));
+        QCOMPARE(prompter.last().text, QStringLiteral("Could not create the log file: ") + path
+                                           + QStringLiteral(".\nApplication Abort!"));
+        QCOMPARE(prompter.last().icon, int(Prompter::Critical));
+        qWarning("dropped without a log");
+        QVERIFY(!AppLog::internalError());
+    }
+
+    void reportFoldersCountUpPerDay()
+    {
+        ScriptedPrompter prompter;
+        QStringList opened;
+        AppLog::setFolderOpener([&opened](const QString &f) { opened.append(f); });
+        qWarning("error no: TEST1");
+        AppLog::internalErrorReport(QStringLiteral("Unsaved"));
+        AppLog::internalErrorReport(QStringLiteral("Unsaved"));
+        const QString reports = m_env->appData() + QStringLiteral("/Tarvix/Error Reports/");
+        QCOMPARE(opened, (QStringList{reports + todayBase() + QStringLiteral("_1"),
+                                      reports + todayBase() + QStringLiteral("_2")}));
+        QVERIFY(readText(opened[0] + QStringLiteral("/session.log")).contains(QStringLiteral("error no: TEST1")));
+        QCOMPARE(readText(opened[1] + QStringLiteral("/Tarvix.pref")), readText(UserPrefs::prefsFilePath()));
+        QCOMPARE(prompter.count(), 2);
+        QCOMPARE(prompter.last().title, QStringLiteral("Internal Error Detected!"));
+        QCOMPARE(prompter.last().text,
+                 QStringLiteral("An Internal Error has ocurred during this Session.\nPlease e-mail the log files as well as your preferences file, so that a permanent Solution to this problem can be found."));
+    }
+
+    void sessionSaveAfterEveryBlockWithoutSelfWait()
+    {
+        int saves = 0;
+        AppLog::setSessionSaver([&saves]() {
+            ++saves;
+            qWarning("error no: SM6 - logged while saving");   // must not wait on itself
+        });
+        qWarning("error no: TEST2");
+        qCritical("error no: TEST3");
+        QCOMPARE(saves, 0);                      // never inside the handler
+        QTRY_COMPARE(saves, 1);                  // one pending request serves both blocks
+        QVERIFY2(readText(m_log).contains(QStringLiteral("logged while saving")), qPrintable(readText(m_log)));
+        QTest::qWait(50);
+        QCOMPARE(saves, 1);                      // the saver's own warning asks for no second save
+
+        LogWorker worker;
+        worker.start();
+        QVERIFY(worker.wait(10000));
+        QVERIFY(readText(m_log).contains(QStringLiteral("from a worker")));
+        QTRY_COMPARE(saves, 2);                  // run on the GUI thread's event loop
+    }
+
+    void fatalEndsWithFailureAndReport()
+    {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        const QString childData = m_env->temp() + QStringLiteral("/child");
+        QVERIFY(QDir().mkpath(childData));
+        env.insert(QStringLiteral("TARVIX_FATAL_CHILD"), childData);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), QStringList{});
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(child.exitCode() == 1, child.readAllStandardError().constData());
+        const QString report = childData + QStringLiteral("/Tarvix/Error Reports/") + todayBase()
+                               + QStringLiteral("_1/session.log");
+        const QString log = readText(report);
+        QVERIFY2(log.contains(QStringLiteral("\n*** Fatal ***\nerror no: TRX9 - 7\t0\n")),
+                 qPrintable(log));
+        QVERIFY(log.contains(QStringLiteral("*** Fatal Complete ***")));
+    }
+};
 
 // The child of fatalEndsWithFailureAndReport: a run that hits a fatal record.
 static int fatalChild(int argc, char **argv, const QString &appData)

@@ -12,132 +12,125 @@ class TestEquationStore : public QObject
 {
     Q_OBJECT
 private slots:
-    void memoryQuestion_data();
-    void memoryQuestion();
-    void acceptedQuestionSavesTheSessionOnce();
-    void reallocateZeroesFileSolutionAndClearZeroesAll();
-    void incorrectCount_data();
-    void incorrectCount();
+    void memoryQuestion_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("go");
+        QTest::addColumn<QString>("megabytes");
+        QTest::newRow("15000 passes") << 15000 << -1 << int(Prompter::No) << false << true << "";
+        QTest::newRow("15001 declined") << 15001 << -1 << int(Prompter::No) << true << false << "3434";
+        QTest::newRow("15001 accepted") << 15001 << -1 << int(Prompter::Yes) << true << true << "3434";
+        QTest::newRow("20000 names 6104 MB") << 20000 << -1 << int(Prompter::Yes) << true << true << "6104";
+        QTest::newRow("increase names the old count") << 15002 << 15001 << int(Prompter::No) << true << false << "3434";
+        QTest::newRow("decrease names the old count") << 15001 << 15002 << int(Prompter::No) << true << false << "3435";
+        QTest::newRow("largest count in 64 bits") << 999999999 << -1 << int(Prompter::No) << true << false << "15258789093017";
+        QTest::newRow("closing the box declines") << 16000 << -1 << int(Prompter::NoButton) << true << false << "3907";
+    }
+
+    void memoryQuestion()
+    {
+        QFETCH(int, count);
+        QFETCH(int, shown);
+        QFETCH(int, answer);
+        QFETCH(bool, asked);
+        QFETCH(bool, go);
+        QFETCH(QString, megabytes);
+        TestEnv env;
+        ScriptedPrompter prompter;
+        prompter.answerButton(answer);
+        QCOMPARE(EquationStore::memoryCheck(count, shown), go);
+        QCOMPARE(prompter.count(), asked ? 1 : 0);
+        if (!asked)
+            return;
+        const auto r = prompter.records().first();
+        QCOMPARE(r.title, QStringLiteral("Memory Limitation Warning!"));
+        QCOMPARE(r.icon, int(Prompter::Warning));
+        QCOMPARE(r.buttons, int(Prompter::Yes | Prompter::No));
+        QCOMPARE(r.text, QStringLiteral("The current no. of variables requires <b>") + megabytes
+                             + QStringLiteral("MB</b> free memory in RAM.\nPlease check if you have sufficient memory otherwise if you proceed, it will result in slow down of your PC.<p>Would you still like to continue the operation? <b>This may result in a crash, so please save your session before proceeding!</b></p>"));
+    }
+
+    void acceptedQuestionSavesTheSessionOnce()
+    {
+        TestEnv env;
+        SessionManager sessions;
+        ScriptedPrompter prompter;
+        prompter.answerButton(Prompter::Yes);
+        prompter.answerCancel();                  // no name for the unsaved session
+        QVERIFY(EquationStore::memoryCheck(15001));
+        const auto r = prompter.records();
+        QCOMPARE(r.size(), 3);                    // the question, the name, "Session not saved!" - once
+        QCOMPARE(r[1].title, QStringLiteral("Session Name"));
+        QCOMPARE(r[2].title, QStringLiteral("Session not saved!"));
+        QVERIFY(SessionManager::currentSessionName().startsWith(QStringLiteral("Unsaved ")));
+    }
+
+    void reallocateZeroesFileSolutionAndClearZeroesAll()
+    {
+        EquationStore s;
+        s.N = 3;
+        QVERIFY(s.reallocate());
+        QCOMPARE(s.allocated, 3);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(s.fileSol[i], 0.0);
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j)
+                s.coef[i][j] = i + j + 1;
+            s.rhs[i] = s.customSol[i] = s.fileSol[i] = s.currentSol[i] = 7;
+        }
+        s.N = 5;                                  // grow: nothing survives
+        QVERIFY(s.reallocate());
+        s.clear();
+        for (int i = 0; i < 5; ++i) {
+            for (int j = 0; j < 5; ++j)
+                QCOMPARE(s.coef[i][j], 0.0);
+            QCOMPARE(s.rhs[i] + s.customSol[i] + s.fileSol[i] + s.currentSol[i], 0.0);
+        }
+        s.N = 0;
+        s.release();
+        QVERIFY(!s.coef && !s.rhs && !s.customSol && !s.fileSol && !s.currentSol);
+        s.release();                              // twice is harmless
+    }
+
+    void incorrectCount_data()
+    {
+        QTest::addColumn<QVector<double>>("a");   // row-major 3x3
+        QTest::addColumn<QVector<double>>("b");
+        QTest::addColumn<QVector<double>>("x");
+        QTest::addColumn<int>("bad");
+        const QVector<double> a{1, 1, 1, 0, 2, 5, 2, 5, -1};
+        QTest::newRow("exact solution") << a << QVector<double>{6, -4, 27} << QVector<double>{5, 3, -2} << 0;
+        QTest::newRow("all zero") << QVector<double>(9, 0.0) << QVector<double>(3, 0.0) << QVector<double>(3, 0.0) << 0;
+        QTest::newRow("one equation off") << a << QVector<double>{6, -4, 28} << QVector<double>{5, 3, -2} << 1;
+        QTest::newRow("residual of 1e-15 counts as zero")
+            << QVector<double>{1, 0, 0, 0, 1, 0, 0, 0, 1} << QVector<double>{1e-15, 0, 0} << QVector<double>{0, 0, 0} << 0;
+        QTest::newRow("residual of 2e-15 does not")
+            << QVector<double>{1, 0, 0, 0, 1, 0, 0, 0, 1} << QVector<double>{2e-15, 0, 0} << QVector<double>{0, 0, 0} << 1;
+        QTest::newRow("not a number")
+            << a << QVector<double>{6, -4, 27} << QVector<double>{std::numeric_limits<double>::quiet_NaN(), 3, -2} << 3;
+    }
+
+    void incorrectCount()
+    {
+        QFETCH(QVector<double>, a);
+        QFETCH(QVector<double>, b);
+        QFETCH(QVector<double>, x);
+        QFETCH(int, bad);
+        EquationStore s;
+        s.N = 3;
+        QVERIFY(s.reallocate());
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j)
+                s.coef[i][j] = a[3 * i + j];
+            s.rhs[i] = b[i];
+            s.customSol[i] = x[i];
+        }
+        QCOMPARE(s.incorrectCount(), bad);
+    }
 };
-
-void TestEquationStore::memoryQuestion_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<int>("shown");
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<bool>("asked");
-    QTest::addColumn<bool>("go");
-    QTest::addColumn<QString>("megabytes");
-    QTest::newRow("15000 passes") << 15000 << -1 << int(Prompter::No) << false << true << "";
-    QTest::newRow("15001 declined") << 15001 << -1 << int(Prompter::No) << true << false << "3434";
-    QTest::newRow("15001 accepted") << 15001 << -1 << int(Prompter::Yes) << true << true << "3434";
-    QTest::newRow("20000 names 6104 MB") << 20000 << -1 << int(Prompter::Yes) << true << true << "6104";
-    QTest::newRow("increase names the old count") << 15002 << 15001 << int(Prompter::No) << true << false << "3434";
-    QTest::newRow("decrease names the old count") << 15001 << 15002 << int(Prompter::No) << true << false << "3435";
-    QTest::newRow("largest count in 64 bits") << 999999999 << -1 << int(Prompter::No) << true << false << "15258789093017";
-    QTest::newRow("closing the box declines") << 16000 << -1 << int(Prompter::NoButton) << true << false << "3907";
-}
-
-void TestEquationStore::memoryQuestion()
-{
-    QFETCH(int, count);
-    QFETCH(int, shown);
-    QFETCH(int, answer);
-    QFETCH(bool, asked);
-    QFETCH(bool, go);
-    QFETCH(QString, megabytes);
-    TestEnv env;
-    ScriptedPrompter prompter;
-    prompter.answerButton(answer);
-    QCOMPARE(EquationStore::memoryCheck(count, shown), go);
-    QCOMPARE(prompter.count(), asked ? 1 : 0);
-    if (!asked)
-        return;
-    const auto r = prompter.records().first();
-    QCOMPARE(r.title, QStringLiteral("Memory Limitation Warning!"));
-    QCOMPARE(r.icon, int(Prompter::Warning));
-    QCOMPARE(r.buttons, int(Prompter::Yes | Prompter::No));
-    QCOMPARE(r.text, QStringLiteral("The current no. of variables requires <b>") + megabytes
-                         + QStringLiteral("MB</b> free memory in RAM.\nPlease check if you have sufficient memory otherwise if you proceed, it will result in slow down of your PC.<p>Would you still like to continue the operation? <b>This may result in a crash, so please save your session before proceeding!</b></p>"));
-}
-
-void TestEquationStore::acceptedQuestionSavesTheSessionOnce()
-{
-    TestEnv env;
-    SessionManager sessions;
-    ScriptedPrompter prompter;
-    prompter.answerButton(Prompter::Yes);
-    prompter.answerCancel();                  // no name for the unsaved session
-    QVERIFY(EquationStore::memoryCheck(15001));
-    const auto r = prompter.records();
-    QCOMPARE(r.size(), 3);                    // the question, the name, "Session not saved!" - once
-    QCOMPARE(r[1].title, QStringLiteral("Session Name"));
-    QCOMPARE(r[2].title, QStringLiteral("Session not saved!"));
-    QVERIFY(SessionManager::currentSessionName().startsWith(QStringLiteral("Unsaved ")));
-}
-
-void TestEquationStore::reallocateZeroesFileSolutionAndClearZeroesAll()
-{
-    EquationStore s;
-    s.N = 3;
-    QVERIFY(s.reallocate());
-    QCOMPARE(s.allocated, 3);
-    for (int i = 0; i < 3; ++i)
-        QCOMPARE(s.fileSol[i], 0.0);
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j)
-            s.coef[i][j] = i + j + 1;
-        s.rhs[i] = s.customSol[i] = s.fileSol[i] = s.currentSol[i] = 7;
-    }
-    s.N = 5;                                  // grow: nothing survives
-    QVERIFY(s.reallocate());
-    s.clear();
-    for (int i = 0; i < 5; ++i) {
-        for (int j = 0; j < 5; ++j)
-            QCOMPARE(s.coef[i][j], 0.0);
-        QCOMPARE(s.rhs[i] + s.customSol[i] + s.fileSol[i] + s.currentSol[i], 0.0);
-    }
-    s.N = 0;
-    s.release();
-    QVERIFY(!s.coef && !s.rhs && !s.customSol && !s.fileSol && !s.currentSol);
-    s.release();                              // twice is harmless
-}
-
-void TestEquationStore::incorrectCount_data()
-{
-    QTest::addColumn<QVector<double>>("a");   // row-major 3x3
-    QTest::addColumn<QVector<double>>("b");
-    QTest::addColumn<QVector<double>>("x");
-    QTest::addColumn<int>("bad");
-    const QVector<double> a{1, 1, 1, 0, 2, 5, 2, 5, -1};
-    QTest::newRow("exact solution") << a << QVector<double>{6, -4, 27} << QVector<double>{5, 3, -2} << 0;
-    QTest::newRow("all zero") << QVector<double>(9, 0.0) << QVector<double>(3, 0.0) << QVector<double>(3, 0.0) << 0;
-    QTest::newRow("one equation off") << a << QVector<double>{6, -4, 28} << QVector<double>{5, 3, -2} << 1;
-    QTest::newRow("residual of 1e-15 counts as zero")
-        << QVector<double>{1, 0, 0, 0, 1, 0, 0, 0, 1} << QVector<double>{1e-15, 0, 0} << QVector<double>{0, 0, 0} << 0;
-    QTest::newRow("residual of 2e-15 does not")
-        << QVector<double>{1, 0, 0, 0, 1, 0, 0, 0, 1} << QVector<double>{2e-15, 0, 0} << QVector<double>{0, 0, 0} << 1;
-    QTest::newRow("not a number")
-        << a << QVector<double>{6, -4, 27} << QVector<double>{std::numeric_limits<double>::quiet_NaN(), 3, -2} << 3;
-}
-
-void TestEquationStore::incorrectCount()
-{
-    QFETCH(QVector<double>, a);
-    QFETCH(QVector<double>, b);
-    QFETCH(QVector<double>, x);
-    QFETCH(int, bad);
-    EquationStore s;
-    s.N = 3;
-    QVERIFY(s.reallocate());
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j)
-            s.coef[i][j] = a[3 * i + j];
-        s.rhs[i] = b[i];
-        s.customSol[i] = x[i];
-    }
-    QCOMPARE(s.incorrectCount(), bad);
-}
 
 QTEST_GUILESS_MAIN(TestEquationStore)
 #include "tst_equationstore.moc"

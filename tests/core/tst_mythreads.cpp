@@ -30,103 +30,96 @@ class TestMyThreads : public QObject
 {
     Q_OBJECT
 private slots:
-    void poolStartsWithTwicePAndGrowsByP();
-    void returningTwiceLogsMT1();
-    void finishedWorkerGoesHome_data();
-    void finishedWorkerGoesHome();
-    void nullWorkerLogsMT5();
-    void reusedThreadHasFinishedItsLastRun();
-};
-
-void TestMyThreads::poolStartsWithTwicePAndGrowsByP()
-{
-    TestEnv env(4);
-    QCOMPARE(MyThreads::poolSize(), 8);
-    QList<QThread *> taken;
-    for (int i = 0; i < 8; ++i)
-        taken.append(MyThreads::thrOpt(QStringLiteral("t")));
-    QCOMPARE(MyThreads::poolSize(), 0);
-    taken.append(MyThreads::thrOpt(QStringLiteral("ninth")));
-    QCOMPARE(MyThreads::poolSize(), 3);
-    QCOMPARE(QSet<QThread *>(taken.begin(), taken.end()).size(), 9);
-    for (QThread *t : taken)
-        QVERIFY(MyThreads::thrOpt(t, QStringLiteral("t")) == nullptr);
-    QCOMPARE(MyThreads::poolSize(), 12);
-    // returned at the back, handed out from the front
-    QThread *first = MyThreads::thrOpt(QStringLiteral("again"));
-    QVERIFY(first != taken.last());
-    MyThreads::thrOpt(first, QStringLiteral("again"));
-}
-
-void TestMyThreads::returningTwiceLogsMT1()
-{
-    TestEnv env(2);
-    LogCapture log;
-    QThread *t = MyThreads::thrOpt(QStringLiteral("t"));
-    MyThreads::thrOpt(t, QStringLiteral("t"));
-    const int size = MyThreads::poolSize();
-    MyThreads::thrOpt(t, QStringLiteral("t"));
-    QCOMPARE(MyThreads::poolSize(), size);
-    QCOMPARE(log.count(QStringLiteral("critical: error no: MT1")), 1);
-}
-
-void TestMyThreads::finishedWorkerGoesHome_data()
-{
-    QTest::addColumn<QString>("tag");
-    QTest::addColumn<bool>("home");
-    for (const char *t : {"ANALYSEWORKER", "FILESTRING", "REDUCE", "SOLVE", "UNDOREDO", "USERPREFS", "VALIDATE"})
-        QTest::newRow(t) << QString::fromLatin1(t) << true;
-    QTest::newRow("lower case is unknown") << "solve" << false;
-    QTest::newRow("unknown") << "WORKER" << false;
-}
-
-void TestMyThreads::finishedWorkerGoesHome()
-{
-    QFETCH(QString, tag);
-    QFETCH(bool, home);
-    TestEnv env(2);
-    LogCapture log;
-    Probe probe(tag);
-    QThread *t = MyThreads::start(&probe, SLOT(work()), QStringLiteral("probe"));
-    QVERIFY(t->wait(10000));
-    QCOMPARE(probe.ranOn.load(), t);
-    QVERIFY(MyThreads::inPool(t));
-    QCOMPARE(log.count(QStringLiteral("critical: error no: MT4")), home ? 0 : 1);
-    QCOMPARE(probe.thread(), home ? QThread::currentThread() : t);
-    // a known worker is cut off from the pooled thread's signals
-    QCOMPARE(QObject::disconnect(t, SIGNAL(started()), &probe, SLOT(work())), !home);
-}
-
-void TestMyThreads::nullWorkerLogsMT5()
-{
-    TestEnv env(2);
-    LogCapture log;
-    QThread *t = MyThreads::thrOpt(QStringLiteral("t"));
-    const int size = MyThreads::poolSize();
-    MyThreads::threadFinished(t, QStringLiteral("t"), nullptr, QStringLiteral("SOLVE"));
-    QCOMPARE(log.count(QStringLiteral("critical: error no: MT5")), 1);
-    QCOMPARE(MyThreads::poolSize(), size + 1);
-}
-
-void TestMyThreads::reusedThreadHasFinishedItsLastRun()
-{
-    TestEnv env(1);
-    // With one idle thread left the same thread comes back at once; each
-    // user must find it finished before starting it again.
-    for (int round = 0; round < 200; ++round) {
-        Probe probe(QStringLiteral("SOLVE"));
-        QThread *t = MyThreads::thrOpt(QStringLiteral("t"));
-        QVERIFY(!t->isRunning());
-        QObject::connect(t, SIGNAL(started()), &probe, SLOT(work()));
-        probe.moveToThread(t);
-        t->start();
-        while (probe.thread() != QThread::currentThread())
-            QThread::yieldCurrentThread();
-        QThread *again = MyThreads::thrOpt(QStringLiteral("t"));
-        QVERIFY(again->isFinished() || !again->isRunning());
-        MyThreads::thrOpt(again, QStringLiteral("t"));
+    void poolStartsWithTwicePAndGrowsByP()
+    {
+        TestEnv env(4);
+        QCOMPARE(MyThreads::poolSize(), 8);
+        QList<QThread *> taken;
+        for (int i = 0; i < 8; ++i)
+            taken.append(MyThreads::thrOpt(QStringLiteral("t")));
+        QCOMPARE(MyThreads::poolSize(), 0);
+        taken.append(MyThreads::thrOpt(QStringLiteral("ninth")));
+        QCOMPARE(MyThreads::poolSize(), 3);
+        QCOMPARE(QSet<QThread *>(taken.begin(), taken.end()).size(), 9);
+        for (QThread *t : taken)
+            QVERIFY(MyThreads::thrOpt(t, QStringLiteral("t")) == nullptr);
+        QCOMPARE(MyThreads::poolSize(), 12);
+        // returned at the back, handed out from the front
+        QThread *first = MyThreads::thrOpt(QStringLiteral("again"));
+        QVERIFY(first != taken.last());
+        MyThreads::thrOpt(first, QStringLiteral("again"));
     }
-}
+
+    void returningTwiceLogsMT1()
+    {
+        TestEnv env(2);
+        LogCapture log;
+        QThread *t = MyThreads::thrOpt(QStringLiteral("t"));
+        MyThreads::thrOpt(t, QStringLiteral("t"));
+        const int size = MyThreads::poolSize();
+        MyThreads::thrOpt(t, QStringLiteral("t"));
+        QCOMPARE(MyThreads::poolSize(), size);
+        QCOMPARE(log.count(QStringLiteral("critical: error no: MT1")), 1);
+    }
+
+    void finishedWorkerGoesHome_data()
+    {
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<bool>("home");
+        for (const char *t : {"ANALYSEWORKER", "FILESTRING", "REDUCE", "SOLVE", "UNDOREDO", "USERPREFS", "VALIDATE"})
+            QTest::newRow(t) << QString::fromLatin1(t) << true;
+        QTest::newRow("lower case is unknown") << "solve" << false;
+        QTest::newRow("unknown") << "WORKER" << false;
+    }
+
+    void finishedWorkerGoesHome()
+    {
+        QFETCH(QString, tag);
+        QFETCH(bool, home);
+        TestEnv env(2);
+        LogCapture log;
+        Probe probe(tag);
+        QThread *t = MyThreads::start(&probe, SLOT(work()), QStringLiteral("probe"));
+        QVERIFY(t->wait(10000));
+        QCOMPARE(probe.ranOn.load(), t);
+        QVERIFY(MyThreads::inPool(t));
+        QCOMPARE(log.count(QStringLiteral("critical: error no: MT4")), home ? 0 : 1);
+        QCOMPARE(probe.thread(), home ? QThread::currentThread() : t);
+        // a known worker is cut off from the pooled thread's signals
+        QCOMPARE(QObject::disconnect(t, SIGNAL(started()), &probe, SLOT(work())), !home);
+    }
+
+    void nullWorkerLogsMT5()
+    {
+        TestEnv env(2);
+        LogCapture log;
+        QThread *t = MyThreads::thrOpt(QStringLiteral("t"));
+        const int size = MyThreads::poolSize();
+        MyThreads::threadFinished(t, QStringLiteral("t"), nullptr, QStringLiteral("SOLVE"));
+        QCOMPARE(log.count(QStringLiteral("critical: error no: MT5")), 1);
+        QCOMPARE(MyThreads::poolSize(), size + 1);
+    }
+
+    void reusedThreadHasFinishedItsLastRun()
+    {
+        TestEnv env(1);
+        // With one idle thread left the same thread comes back at once; each
+        // user must find it finished before starting it again.
+        for (int round = 0; round < 200; ++round) {
+            Probe probe(QStringLiteral("SOLVE"));
+            QThread *t = MyThreads::thrOpt(QStringLiteral("t"));
+            QVERIFY(!t->isRunning());
+            QObject::connect(t, SIGNAL(started()), &probe, SLOT(work()));
+            probe.moveToThread(t);
+            t->start();
+            while (probe.thread() != QThread::currentThread())
+                QThread::yieldCurrentThread();
+            QThread *again = MyThreads::thrOpt(QStringLiteral("t"));
+            QVERIFY(again->isFinished() || !again->isRunning());
+            MyThreads::thrOpt(again, QStringLiteral("t"));
+        }
+    }
+};
 
 QTEST_GUILESS_MAIN(TestMyThreads)
 #include "tst_mythreads.moc"

@@ -36,301 +36,284 @@ class TestUserPrefs : public QObject
 {
     Q_OBJECT
 private slots:
-    void freshStartWritesDefaults();
-    void repairs_data();
-    void repairs();
-    void wholeFile_data();
-    void wholeFile();
-    void savesKeepOneOldFileAndNoTail();
-    void settersMarkDirtyOnlyOnChange();
-    void defaultsAndTheirErrorRecords();
-    void screenFactors_data();
-    void screenFactors();
-    void toForwardSlashes_data();
-    void toForwardSlashes();
-    void probeAsksOnceForMissingValues();
-    void probeWithoutProcessorNumber_data();
-    void probeWithoutProcessorNumber();
-    void destructRunsOnAPooledThread();
+    void freshStartWritesDefaults()
+    {
+        TestEnv env(2);
+        const QString path = env.appData() + QStringLiteral("/Tarvix/Preferences/Tarvix.pref");
+        QCOMPARE(UserPrefs::prefsFilePath(), path);
+        QCOMPARE(readFile(path), joined(defaultLines()));
+        QVERIFY(!UserPrefs::isDirty());
+        QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
+        QCOMPARE(UserPrefs::getProcessorCount(), 2);
+    }
+
+    void repairs_data()
+    {
+        QTest::addColumn<int>("line");          // 0-based line replaced in the stored file
+        QTest::addColumn<QString>("stored");    // its content ("<cut>": file ends before it)
+        QTest::addColumn<QString>("expected");  // that line after the rewrite at exit
+        QTest::addColumn<bool>("dirty");
+
+        QTest::newRow("thread limits of another processor count") << 1 << "5\t10\t15\t" << "5\t10\t" << true;
+        QTest::newRow("tuned thread limits kept") << 1 << "7\t40\t" << "7\t40\t" << false;
+        QTest::newRow("tolerance out of range") << 2 << "0.5\t1\t0\t1\t1\t0" << "1e-15\t1\t0\t1\t1\t0" << true;
+        QTest::newRow("tolerance not a number") << 2 << "abc\t1\t0\t1\t1\t0" << "1e-15\t1\t0\t1\t1\t0" << true;
+        QTest::newRow("tolerance in range kept") << 2 << "1e-10\t0\t1\t1\t0\t1" << "1e-10\t0\t1\t1\t0\t1" << false;
+        QTest::newRow("flag of 2 takes its default") << 2 << "1e-10\t1\t1\t1\t2\t0" << "1e-10\t1\t1\t1\t0\t0" << true;
+        QTest::newRow("five fields on line 3") << 2 << "1e-10\t1\t1\t1\t1" << "1e-15\t0\t1\t1\t0\t1" << true;
+        QTest::newRow("analysis rows not a multiple of 10") << 3 << "105\t5\t1\t0\t1\t7" << "100\t5\t1\t0\t1\t7" << true;
+        QTest::newRow("every field of line 4 out of range") << 3 << "0\t11\t3\t3\t2\t16" << "100\t3\t2\t2\t0\t15" << true;
+        QTest::newRow("line 4 read field by field") << 3 << "20\t10\t0\t1\t1\t1" << "20\t10\t0\t1\t1\t1" << false;
+        QTest::newRow("geometry with five numbers") << 6 << "1\t2\t3\t4\t5\t" << "333\t209\t700\t310\t" << true;
+        QTest::newRow("geometry separated by blanks") << 8 << "1 2  3 4" << "1\t2\t3\t4\t" << false;
+        QTest::newRow("width line with three numbers") << 10 << "1\t2\t3" << "100\t50\t30\t3" << true;
+        QTest::newRow("file cut after line 4") << 4 << "<cut>" << "433\t189\t500\t350\t" << true;
+        QTest::newRow("binary junk on a line") << 12 << QString::fromLatin1("\x01\x02\xff\xfe") << "0\t0\t5\t3" << true;
+    }
+
+    void repairs()
+    {
+        QFETCH(int, line);
+        QFETCH(QString, stored);
+        QFETCH(QString, expected);
+        QFETCH(bool, dirty);
+
+        TestEnv env(2, false);
+        const QString folder = prefFolder(env);
+        QStringList lines = defaultLines();
+        if (stored == QLatin1String("<cut>"))
+            lines = lines.mid(0, line);
+        else
+            lines[line] = stored;
+        const QByteArray original = joined(lines);
+        QVERIFY(writeFile(folder + QStringLiteral("/Tarvix.pref"), original));
+
+        UserPrefs prefs(nullptr);
+        QVERIFY(prefs.initialise(env.environment(), TestEnv::screen()));
+        QCOMPARE(UserPrefs::isDirty(), dirty);
+        QVERIFY(UserPrefs::savePrefs());
+
+        QStringList want = defaultLines();
+        want[line] = expected;
+        QCOMPARE(readFile(folder + QStringLiteral("/Tarvix.pref")), dirty ? joined(want) : original);
+        QCOMPARE(readFile(folder + QStringLiteral("/Old_Tarvix.pref")), dirty ? original : QByteArray("<missing>"));
+        QVERIFY(!QFile::exists(folder + QStringLiteral("/New_Tarvix.pref")));
+    }
+
+    void wholeFile_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QByteArray>("after");
+        QByteArray lower = joined(defaultLines());
+        lower[0] = 't'; // the product name test is case-sensitive
+        QTest::newRow("first line in lower case") << lower << false << lower;
+        QTest::newRow("empty file is recreated") << QByteArray() << true << joined(defaultLines());
+    }
+
+    void wholeFile()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(bool, accepted);
+        QFETCH(QByteArray, after);
+        TestEnv env(2, false);
+        QVERIFY(writeFile(prefFolder(env) + QStringLiteral("/Tarvix.pref"), stored));
+        ScriptedPrompter prompter;
+        UserPrefs prefs(nullptr);
+        QCOMPARE(prefs.initialise(env.environment(), TestEnv::screen()), accepted);
+        QCOMPARE(prompter.count(), 0);
+        QCOMPARE(readFile(prefFolder(env) + QStringLiteral("/Tarvix.pref")), after);
+    }
+
+    void savesKeepOneOldFileAndNoTail()
+    {
+        TestEnv env(2);
+        const QString folder = prefFolder(env);
+        UserPrefs::setFancyUI(false); // same values: no change, nothing written
+        UserPrefs::setTolerance(1e-15);
+        QVERIFY(!UserPrefs::isDirty());
+        QVERIFY(UserPrefs::savePrefs());
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("Tarvix.pref")});
+        // A long file left by an interrupted save leaves no tail behind.
+        QVERIFY(writeFile(folder + QStringLiteral("/New_Tarvix.pref"), QByteArray(4000, 'x')));
+        QStringList want = defaultLines();
+        UserPrefs::setAnalysisRows(20);
+        QVERIFY(UserPrefs::savePrefs());
+        want[3] = QStringLiteral("20\t3\t2\t2\t0\t15");
+        const QByteArray afterFirst = readFile(folder + QStringLiteral("/Tarvix.pref"));
+        QCOMPARE(afterFirst, joined(want));
+        UserPrefs::setAnalysisRows(30);
+        QVERIFY(UserPrefs::savePrefs());
+        want[3] = QStringLiteral("30\t3\t2\t2\t0\t15");
+        QCOMPARE(readFile(folder + QStringLiteral("/Tarvix.pref")), joined(want));
+        QCOMPARE(readFile(folder + QStringLiteral("/Old_Tarvix.pref")), afterFirst);
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
+    }
+
+    void settersMarkDirtyOnlyOnChange()
+    {
+        TestEnv env(2);
+        UserPrefs::setTolerance(0.5);                       // outside 1e-15..0.1: ignored
+        UserPrefs::setThreadLimits({1, 2, 3});               // wrong length: ignored
+        UserPrefs::setThreadLimits({});
+        UserPrefs::setListValue(UserPrefs::Widths, 3, 9);    // displayColumns has its own setter
+        UserPrefs::setListValue(UserPrefs::VariableStyle, 4, 9);
+        QVERIFY(!UserPrefs::isDirty());
+        QCOMPARE(UserPrefs::getListValue(UserPrefs::Heights, 7), 0);
+
+        UserPrefs::setDisplayColumns(4);
+        QVERIFY(UserPrefs::isDirty());
+        const int geo[4] = {1, 2, 3, 4};
+        UserPrefs::setGeometry(UserPrefs::EditWindow, geo, 2);
+        QCOMPARE(UserPrefs::getGeometry(UserPrefs::EditWindow), (std::array<int, 4>{508, 264, 3, 200}));
+        UserPrefs::setGeometry(UserPrefs::EditWindow, geo, -1);
+        QCOMPARE(UserPrefs::getGeometry(UserPrefs::EditWindow), (std::array<int, 4>{1, 2, 3, 4}));
+    }
+
+    void defaultsAndTheirErrorRecords()
+    {
+        TestEnv env(2);
+        LogCapture log;
+        QCOMPARE(UserPrefs::getDefaultPrefs(1, 4), 3);
+        QCOMPARE(UserPrefs::getDefaultPrefs(2, 4), 5);
+        QCOMPARE(UserPrefs::getDefaultPrefsInt(6), 15);
+        QCOMPARE(UserPrefs::getDefaultPrefs(2), true);
+        QCOMPARE(UserPrefs::getDefaultPrefsInt(7), 0);
+        QCOMPARE(UserPrefs::getDefaultPrefs(6), false);
+        QCOMPARE(UserPrefs::getDefaultPrefs(3, 5), 0);
+        QCOMPARE(UserPrefs::getDefaultPrefs(5, 1), 0);
+        int out[4] = {-1, -1, -1, -1};
+        UserPrefs::getDefaultPrefs(6, out);
+        QCOMPARE(out[0], 683);
+        QCOMPARE(out[1], 364);
+        QCOMPARE(out[2], -1);
+        QCOMPARE(log.messages(), (QStringList{QStringLiteral("critical: error no: UP1"),
+                                              QStringLiteral("critical: error no: UP2"),
+                                              QStringLiteral("critical: error no: UP5"),
+                                              QStringLiteral("critical: error no: UP7"),
+                                              QStringLiteral("critical: error no: UP8")}));
+    }
+
+    void screenFactors_data()
+    {
+        QTest::addColumn<int>("aw");
+        QTest::addColumn<int>("ah");
+        QTest::addColumn<int>("fw");
+        QTest::addColumn<int>("fh");
+        QTest::addColumn<double>("sx");
+        QTest::addColumn<double>("sy");
+        QTest::addColumn<int>("mainX");
+        QTest::addColumn<int>("mainW");
+        QTest::newRow("design size") << 1366 << 728 << 1366 << 768 << 1.0 << 1.0 << 38 << 1290;
+        QTest::newRow("double size") << 2732 << 1456 << 2732 << 1536 << 2.0 << 2.0 << 76 << 2580;
+        QTest::newRow("no available area: full screen") << 0 << 0 << 683 << 384 << 0.5 << 0.5 << 0 << 645;
+        QTest::newRow("no screen at all") << 0 << 0 << 0 << 0 << 1.0 << 1.0 << 0 << 1290;
+    }
+
+    void screenFactors()
+    {
+        QFETCH(int, aw);
+        QFETCH(int, ah);
+        QFETCH(int, fw);
+        QFETCH(int, fh);
+        QFETCH(double, sx);
+        QFETCH(double, sy);
+        QFETCH(int, mainX);
+        QFETCH(int, mainW);
+        TestEnv env(2, false);
+        UserPrefs prefs(nullptr);
+        QVERIFY(prefs.initialise(env.environment(), ScreenInfo{aw, ah, fw, fh}));
+        QCOMPARE(UserPrefs::getHorizontalScale(), sx);
+        QCOMPARE(UserPrefs::getVerticalScale(), sy);
+        QCOMPARE(UserPrefs::getGeometry(UserPrefs::MainWindow)[0], mainX);
+        QCOMPARE(UserPrefs::getGeometry(UserPrefs::MainWindow)[2], mainW);
+    }
+
+    void toForwardSlashes_data()
+    {
+        QTest::addColumn<QString>("in");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("windows folder with trailing separator")
+            << "C:\\Users\\me\\AppData\\Roaming\\" << "C:/Users/me/AppData/Roaming";
+        QTest::newRow("doubled separators") << "C:\\\\data\\\\x" << "C:/data/x";
+        QTest::newRow("unix path unchanged") << "/home/me/.local/share" << "/home/me/.local/share";
+        QTest::newRow("marker unchanged") << "0" << "0";
+    }
+
+    void toForwardSlashes()
+    {
+        QFETCH(QString, in);
+        QFETCH(QString, out);
+        UserPrefs::toForwardSlashes(in);
+        QCOMPARE(in, out);
+    }
+
+    void probeAsksOnceForMissingValues()
+    {
+        TestEnv env(2, false);
+        ScriptedPrompter prompter;
+        prompter.answerButton(Prompter::Ok);
+        prompter.answerText(QStringLiteral("Windows"));
+        prompter.answerText(env.temp());
+        prompter.answerText(env.appData());
+        QStringList list = env.environment();
+        list[0] = QStringLiteral("0");
+        list[4] = QStringLiteral("0");
+        list[5] = QStringLiteral("0");
+        UserPrefs prefs(nullptr);
+        QVERIFY(prefs.initialise(list, TestEnv::screen()));
+        const auto r = prompter.records();
+        QCOMPARE(r.size(), 4);
+        QCOMPARE(r[0].title, QStringLiteral("ENVIRONMENT VARIABLE NOT FOUND!"));
+        QVERIFY(r[0].text.startsWith(QStringLiteral("                    WARNING: ENVIRONMENT VARIABLE(s) NOT FOUND!\n\nThey")));
+        QCOMPARE(r[0].icon, int(Prompter::Warning));
+        QCOMPARE(r[1].title, QStringLiteral("Which Operating System?"));
+        QCOMPARE(r[1].items, (QStringList{QStringLiteral("Windows"), QStringLiteral("Linux")}));
+        QCOMPARE(r[2].title, QStringLiteral("Temporary (TEMP) folder?"));
+        QCOMPARE(r[3].title, QStringLiteral("Application Data folder?"));
+        QCOMPARE(UserPrefs::getOsName(), QStringLiteral("Windows_NT"));
+        QCOMPARE(UserPrefs::getAppDataFolder(), env.appData());
+        // A Windows system names its folders with backslashes.
+        QVERIFY(QFile::exists(env.appData() + QStringLiteral("\\Tarvix\\Preferences\\Tarvix.pref"))
+                || QFile::exists(env.appData() + QStringLiteral("/Tarvix/Preferences/Tarvix.pref")));
+    }
+
+    void probeWithoutProcessorNumber_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("text") << "many";
+        QTest::newRow("zero") << "0";
+    }
+
+    void probeWithoutProcessorNumber()
+    {
+        QFETCH(QString, value);
+        TestEnv env(2, false);
+        ScriptedPrompter prompter;
+        QStringList list = env.environment();
+        list[6] = value;
+        UserPrefs prefs(nullptr);
+        QVERIFY(prefs.initialise(list, TestEnv::screen()));
+        QCOMPARE(prompter.count(), 0);
+        QVERIFY(UserPrefs::getProcessorCount() >= 1);
+        QCOMPARE(UserPrefs::getThreadLimits().size(), UserPrefs::getProcessorCount());
+        QVERIFY(MyThreads::poolSize() >= 2);
+    }
+
+    void destructRunsOnAPooledThread()
+    {
+        TestEnv env(2, false);
+        auto *prefs = new UserPrefs(nullptr);
+        QVERIFY(prefs->initialise(env.environment(), TestEnv::screen()));
+        UserPrefs::setAccuracyDigits(9);
+        QThread *t = MyThreads::start(prefs, SLOT(Destruct()), QStringLiteral("Tarvix::destruct"));
+        QVERIFY(t->wait(10000));
+        QCOMPARE(prefs->thread(), QThread::currentThread());
+        QVERIFY(MyThreads::inPool(t));
+        QVERIFY(readFile(UserPrefs::prefsFilePath()).contains("\n100\t3\t2\t2\t0\t9\n"));
+        delete prefs;
+    }
 };
-
-void TestUserPrefs::freshStartWritesDefaults()
-{
-    TestEnv env(2);
-    const QString path = env.appData() + QStringLiteral("/Tarvix/Preferences/Tarvix.pref");
-    QCOMPARE(UserPrefs::prefsFilePath(), path);
-    QCOMPARE(readFile(path), joined(defaultLines()));
-    QVERIFY(!UserPrefs::isDirty());
-    QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
-    QCOMPARE(UserPrefs::getProcessorCount(), 2);
-}
-
-void TestUserPrefs::repairs_data()
-{
-    QTest::addColumn<int>("line");          // 0-based line replaced in the stored file
-    QTest::addColumn<QString>("stored");    // its content ("<cut>": file ends before it)
-    QTest::addColumn<QString>("expected");  // that line after the rewrite at exit
-    QTest::addColumn<bool>("dirty");
-
-    QTest::newRow("thread limits of another processor count") << 1 << "5\t10\t15\t" << "5\t10\t" << true;
-    QTest::newRow("tuned thread limits kept") << 1 << "7\t40\t" << "7\t40\t" << false;
-    QTest::newRow("tolerance out of range") << 2 << "0.5\t1\t0\t1\t1\t0" << "1e-15\t1\t0\t1\t1\t0" << true;
-    QTest::newRow("tolerance not a number") << 2 << "abc\t1\t0\t1\t1\t0" << "1e-15\t1\t0\t1\t1\t0" << true;
-    QTest::newRow("tolerance in range kept") << 2 << "1e-10\t0\t1\t1\t0\t1" << "1e-10\t0\t1\t1\t0\t1" << false;
-    QTest::newRow("flag of 2 takes its default") << 2 << "1e-10\t1\t1\t1\t2\t0" << "1e-10\t1\t1\t1\t0\t0" << true;
-    QTest::newRow("five fields on line 3") << 2 << "1e-10\t1\t1\t1\t1" << "1e-15\t0\t1\t1\t0\t1" << true;
-    QTest::newRow("analysis rows not a multiple of 10") << 3 << "105\t5\t1\t0\t1\t7" << "100\t5\t1\t0\t1\t7" << true;
-    QTest::newRow("every field of line 4 out of range") << 3 << "0\t11\t3\t3\t2\t16" << "100\t3\t2\t2\t0\t15" << true;
-    QTest::newRow("line 4 read field by field") << 3 << "20\t10\t0\t1\t1\t1" << "20\t10\t0\t1\t1\t1" << false;
-    QTest::newRow("geometry with five numbers") << 6 << "1\t2\t3\t4\t5\t" << "333\t209\t700\t310\t" << true;
-    QTest::newRow("geometry separated by blanks") << 8 << "1 2  3 4" << "1\t2\t3\t4\t" << false;
-    QTest::newRow("width line with three numbers") << 10 << "1\t2\t3" << "100\t50\t30\t3" << true;
-    QTest::newRow("file cut after line 4") << 4 << "<cut>" << "433\t189\t500\t350\t" << true;
-    QTest::newRow("binary junk on a line") << 12 << QString::fromLatin1("\x01\x02\xff\xfe") << "0\t0\t5\t3" << true;
-}
-
-void TestUserPrefs::repairs()
-{
-    QFETCH(int, line);
-    QFETCH(QString, stored);
-    QFETCH(QString, expected);
-    QFETCH(bool, dirty);
-
-    TestEnv env(2, false);
-    const QString folder = prefFolder(env);
-    QStringList lines = defaultLines();
-    if (stored == QLatin1String("<cut>"))
-        lines = lines.mid(0, line);
-    else
-        lines[line] = stored;
-    const QByteArray original = joined(lines);
-    QVERIFY(writeFile(folder + QStringLiteral("/Tarvix.pref"), original));
-
-    UserPrefs prefs(nullptr);
-    QVERIFY(prefs.initialise(env.environment(), TestEnv::screen()));
-    QCOMPARE(UserPrefs::isDirty(), dirty);
-    QVERIFY(UserPrefs::savePrefs());
-
-    QStringList want = defaultLines();
-    want[line] = expected;
-    QCOMPARE(readFile(folder + QStringLiteral("/Tarvix.pref")), dirty ? joined(want) : original);
-    QCOMPARE(readFile(folder + QStringLiteral("/Old_Tarvix.pref")), dirty ? original : QByteArray("<missing>"));
-    QVERIFY(!QFile::exists(folder + QStringLiteral("/New_Tarvix.pref")));
-}
-
-void TestUserPrefs::wholeFile_data()
-{
-    QTest::addColumn<QByteArray>("stored");
-    QTest::addColumn<bool>("accepted");
-    QTest::addColumn<QByteArray>("after");
-    QByteArray lower = joined(defaultLines());
-    lower[0] = 't'; // the product name test is case-sensitive
-    QTest::newRow("first line in lower case") << lower << false << lower;
-    QTest::newRow("empty file is recreated") << QByteArray() << true << joined(defaultLines());
-}
-
-void TestUserPrefs::wholeFile()
-{
-    QFETCH(QByteArray, stored);
-    QFETCH(bool, accepted);
-    QFETCH(QByteArray, after);
-    TestEnv env(2, false);
-    QVERIFY(writeFile(prefFolder(env) + QStringLiteral("/Tarvix.pref"), stored));
-    ScriptedPrompter prompter;
-    UserPrefs prefs(nullptr);
-    QCOMPARE(prefs.initialise(env.environment(), TestEnv::screen()), accepted);
-    QCOMPARE(prompter.count(), 0);
-    QCOMPARE(readFile(prefFolder(env) + QStringLiteral("/Tarvix.pref")), after);
-}
-
-void TestUserPrefs::savesKeepOneOldFileAndNoTail()
-{
-    TestEnv env(2);
-    const QString folder = prefFolder(env);
-    UserPrefs::setFancyUI(false); // same values: no change, nothing written
-    UserPrefs::setTolerance(1e-15);
-    QVERIFY(!UserPrefs::isDirty());
-    QVERIFY(UserPrefs::savePrefs());
-    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("Tarvix.pref")});
-    // A long file left by an interrupted save leaves no tail behind.
-    QVERIFY(writeFile(folder + QStringLiteral("/New_Tarvix.pref"), QByteArray(4000, 'x')));
-    QStringList want = defaultLines();
-    UserPrefs::setAnalysisRows(20);
-    QVERIFY(UserPrefs::savePrefs());
-    want[3] = QStringLiteral("20\t3\t2\t2\t0\t15");
-    const QByteArray afterFirst = readFile(folder + QStringLiteral("/Tarvix.pref"));
-    QCOMPARE(afterFirst, joined(want));
-    UserPrefs::setAnalysisRows(30);
-    QVERIFY(UserPrefs::savePrefs());
-    want[3] = QStringLiteral("30\t3\t2\t2\t0\t15");
-    QCOMPARE(readFile(folder + QStringLiteral("/Tarvix.pref")), joined(want));
-    QCOMPARE(readFile(folder + QStringLiteral("/Old_Tarvix.pref")), afterFirst);
-    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
-}
-
-void TestUserPrefs::settersMarkDirtyOnlyOnChange()
-{
-    TestEnv env(2);
-    UserPrefs::setTolerance(0.5);                       // outside 1e-15..0.1: ignored
-    UserPrefs::setThreadLimits({1, 2, 3});               // wrong length: ignored
-    UserPrefs::setThreadLimits({});
-    UserPrefs::setListValue(UserPrefs::Widths, 3, 9);    // displayColumns has its own setter
-    UserPrefs::setListValue(UserPrefs::VariableStyle, 4, 9);
-    QVERIFY(!UserPrefs::isDirty());
-    QCOMPARE(UserPrefs::getListValue(UserPrefs::Heights, 7), 0);
-
-    UserPrefs::setDisplayColumns(4);
-    QVERIFY(UserPrefs::isDirty());
-    const int geo[4] = {1, 2, 3, 4};
-    UserPrefs::setGeometry(UserPrefs::EditWindow, geo, 2);
-    QCOMPARE(UserPrefs::getGeometry(UserPrefs::EditWindow), (std::array<int, 4>{508, 264, 3, 200}));
-    UserPrefs::setGeometry(UserPrefs::EditWindow, geo, -1);
-    QCOMPARE(UserPrefs::getGeometry(UserPrefs::EditWindow), (std::array<int, 4>{1, 2, 3, 4}));
-}
-
-void TestUserPrefs::defaultsAndTheirErrorRecords()
-{
-    TestEnv env(2);
-    LogCapture log;
-    QCOMPARE(UserPrefs::getDefaultPrefs(1, 4), 3);
-    QCOMPARE(UserPrefs::getDefaultPrefs(2, 4), 5);
-    QCOMPARE(UserPrefs::getDefaultPrefsInt(6), 15);
-    QCOMPARE(UserPrefs::getDefaultPrefs(2), true);
-    QCOMPARE(UserPrefs::getDefaultPrefsInt(7), 0);
-    QCOMPARE(UserPrefs::getDefaultPrefs(6), false);
-    QCOMPARE(UserPrefs::getDefaultPrefs(3, 5), 0);
-    QCOMPARE(UserPrefs::getDefaultPrefs(5, 1), 0);
-    int out[4] = {-1, -1, -1, -1};
-    UserPrefs::getDefaultPrefs(6, out);
-    QCOMPARE(out[0], 683);
-    QCOMPARE(out[1], 364);
-    QCOMPARE(out[2], -1);
-    QCOMPARE(log.messages(), (QStringList{QStringLiteral("critical: error no: UP1"),
-                                          QStringLiteral("critical: error no: UP2"),
-                                          QStringLiteral("critical: error no: UP5"),
-                                          QStringLiteral("critical: error no: UP7"),
-                                          QStringLiteral("critical: error no: UP8")}));
-}
-
-void TestUserPrefs::screenFactors_data()
-{
-    QTest::addColumn<int>("aw");
-    QTest::addColumn<int>("ah");
-    QTest::addColumn<int>("fw");
-    QTest::addColumn<int>("fh");
-    QTest::addColumn<double>("sx");
-    QTest::addColumn<double>("sy");
-    QTest::addColumn<int>("mainX");
-    QTest::addColumn<int>("mainW");
-    QTest::newRow("design size") << 1366 << 728 << 1366 << 768 << 1.0 << 1.0 << 38 << 1290;
-    QTest::newRow("double size") << 2732 << 1456 << 2732 << 1536 << 2.0 << 2.0 << 76 << 2580;
-    QTest::newRow("no available area: full screen") << 0 << 0 << 683 << 384 << 0.5 << 0.5 << 0 << 645;
-    QTest::newRow("no screen at all") << 0 << 0 << 0 << 0 << 1.0 << 1.0 << 0 << 1290;
-}
-
-void TestUserPrefs::screenFactors()
-{
-    QFETCH(int, aw);
-    QFETCH(int, ah);
-    QFETCH(int, fw);
-    QFETCH(int, fh);
-    QFETCH(double, sx);
-    QFETCH(double, sy);
-    QFETCH(int, mainX);
-    QFETCH(int, mainW);
-    TestEnv env(2, false);
-    UserPrefs prefs(nullptr);
-    QVERIFY(prefs.initialise(env.environment(), ScreenInfo{aw, ah, fw, fh}));
-    QCOMPARE(UserPrefs::getHorizontalScale(), sx);
-    QCOMPARE(UserPrefs::getVerticalScale(), sy);
-    QCOMPARE(UserPrefs::getGeometry(UserPrefs::MainWindow)[0], mainX);
-    QCOMPARE(UserPrefs::getGeometry(UserPrefs::MainWindow)[2], mainW);
-}
-
-void TestUserPrefs::toForwardSlashes_data()
-{
-    QTest::addColumn<QString>("in");
-    QTest::addColumn<QString>("out");
-    QTest::newRow("windows folder with trailing separator")
-        << "C:\\Users\\me\\AppData\\Roaming\\" << "C:/Users/me/AppData/Roaming";
-    QTest::newRow("doubled separators") << "C:\\\\data\\\\x" << "C:/data/x";
-    QTest::newRow("unix path unchanged") << "/home/me/.local/share" << "/home/me/.local/share";
-    QTest::newRow("marker unchanged") << "0" << "0";
-}
-
-void TestUserPrefs::toForwardSlashes()
-{
-    QFETCH(QString, in);
-    QFETCH(QString, out);
-    UserPrefs::toForwardSlashes(in);
-    QCOMPARE(in, out);
-}
-
-void TestUserPrefs::probeAsksOnceForMissingValues()
-{
-    TestEnv env(2, false);
-    ScriptedPrompter prompter;
-    prompter.answerButton(Prompter::Ok);
-    prompter.answerText(QStringLiteral("Windows"));
-    prompter.answerText(env.temp());
-    prompter.answerText(env.appData());
-    QStringList list = env.environment();
-    list[0] = QStringLiteral("0");
-    list[4] = QStringLiteral("0");
-    list[5] = QStringLiteral("0");
-    UserPrefs prefs(nullptr);
-    QVERIFY(prefs.initialise(list, TestEnv::screen()));
-    const auto r = prompter.records();
-    QCOMPARE(r.size(), 4);
-    QCOMPARE(r[0].title, QStringLiteral("ENVIRONMENT VARIABLE NOT FOUND!"));
-    QVERIFY(r[0].text.startsWith(QStringLiteral("                    WARNING: ENVIRONMENT VARIABLE(s) NOT FOUND!\n\nThey")));
-    QCOMPARE(r[0].icon, int(Prompter::Warning));
-    QCOMPARE(r[1].title, QStringLiteral("Which Operating System?"));
-    QCOMPARE(r[1].items, (QStringList{QStringLiteral("Windows"), QStringLiteral("Linux")}));
-    QCOMPARE(r[2].title, QStringLiteral("Temporary (TEMP) folder?"));
-    QCOMPARE(r[3].title, QStringLiteral("Application Data folder?"));
-    QCOMPARE(UserPrefs::getOsName(), QStringLiteral("Windows_NT"));
-    QCOMPARE(UserPrefs::getAppDataFolder(), env.appData());
-    // A Windows system names its folders with backslashes.
-    QVERIFY(QFile::exists(env.appData() + QStringLiteral("\\Tarvix\\Preferences\\Tarvix.pref"))
-            || QFile::exists(env.appData() + QStringLiteral("/Tarvix/Preferences/Tarvix.pref")));
-}
-
-void TestUserPrefs::probeWithoutProcessorNumber_data()
-{
-    QTest::addColumn<QString>("value");
-    QTest::newRow("text") << "many";
-    QTest::newRow("zero") << "0";
-}
-
-void TestUserPrefs::probeWithoutProcessorNumber()
-{
-    QFETCH(QString, value);
-    TestEnv env(2, false);
-    ScriptedPrompter prompter;
-    QStringList list = env.environment();
-    list[6] = value;
-    UserPrefs prefs(nullptr);
-    QVERIFY(prefs.initialise(list, TestEnv::screen()));
-    QCOMPARE(prompter.count(), 0);
-    QVERIFY(UserPrefs::getProcessorCount() >= 1);
-    QCOMPARE(UserPrefs::getThreadLimits().size(), UserPrefs::getProcessorCount());
-    QVERIFY(MyThreads::poolSize() >= 2);
-}
-
-void TestUserPrefs::destructRunsOnAPooledThread()
-{
-    TestEnv env(2, false);
-    auto *prefs = new UserPrefs(nullptr);
-    QVERIFY(prefs->initialise(env.environment(), TestEnv::screen()));
-    UserPrefs::setAccuracyDigits(9);
-    QThread *t = MyThreads::start(prefs, SLOT(Destruct()), QStringLiteral("Tarvix::destruct"));
-    QVERIFY(t->wait(10000));
-    QCOMPARE(prefs->thread(), QThread::currentThread());
-    QVERIFY(MyThreads::inPool(t));
-    QVERIFY(readFile(UserPrefs::prefsFilePath()).contains("\n100\t3\t2\t2\t0\t9\n"));
-    delete prefs;
-}
 
 QTEST_GUILESS_MAIN(TestUserPrefs)
 #include "tst_userprefs.moc"
