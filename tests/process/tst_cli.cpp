@@ -3,6 +3,7 @@
 #include "files/equationfile.h"
 #include "store/equationstore.h"
 #include "testenv.h"
+#include "testutil.h"
 
 #include <QDir>
 #include <QFile>
@@ -58,25 +59,14 @@ private:
         return r;
     }
 
-    void write(const QString &name, const QByteArray &bytes)
-    {
-        QFile f(path(name));
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    }
-
-    QByteArray read(const QString &name)
-    {
-        QFile f(path(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QByteArray read(const QString &name) const { return readFile(path(name)); }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
         QDir().mkpath(appData());
-        write(QStringLiteral("sys.trx"), kSystem);
+        QVERIFY(writeFile(path(QStringLiteral("sys.trx")), kSystem));
     }
 
     void help()
@@ -169,6 +159,7 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("code");
         QTest::addColumn<QByteArray>("message");
+        QTest::newRow("missing file") << "solve" << QByteArray() << 2 << QByteArray("tarvix-cli: cannot open nowhere.btrx: ");
         QTest::newRow("valid check") << "check" << QByteArray(kSystem) << 0 << QByteArray();
         QTest::newRow("zero equation")
             << "solve" << QByteArray("Tarvix 1.20.1\n3\n1\t2\t1\t1\t7\n2\t0\t0\t0\t10\n3\t1\t1\t4\t15\n")
@@ -197,23 +188,17 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(int, code);
         QFETCH(QByteArray, message);
-        write(QStringLiteral("in.trx"), content);
-        const Run r = run({command, QStringLiteral("in.trx")});
+        const QString file = content.isNull() ? QStringLiteral("nowhere.btrx") : QStringLiteral("in.trx");
+        if (!content.isNull())
+            QVERIFY(writeFile(path(file), content));
+        const Run r = run({command, file});
         QCOMPARE(r.code, code);
         if (message.isEmpty())
             QCOMPARE(r.err, QByteArray());
         else
-            QVERIFY2(r.err.startsWith(message), r.err.constData());
+            QVERIFY2(r.err.startsWith(message) && r.err.count('\n') == 1, r.err.constData());
         if (code == 3)
             QCOMPARE(r.out.count('\n'), 3);   // the solution is still shown
-    }
-
-    void missingFile()
-    {
-        const Run r = run({QStringLiteral("solve"), QStringLiteral("nowhere.btrx")});
-        QCOMPARE(r.code, 2);
-        QVERIFY(r.err.startsWith("tarvix-cli: cannot open nowhere.btrx: "));
-        QCOMPARE(r.err.count('\n'), 1);
     }
 
     void generateIsDeterministic()
@@ -254,12 +239,8 @@ private slots:
     void preferencesAreOnlyRead()
     {
         QCOMPARE(QDir(appData()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
-        QDir().mkpath(appData() + QStringLiteral("/Tarvix/Preferences"));
-        const QString pref = appData() + QStringLiteral("/Tarvix/Preferences/Tarvix.pref");
-        QFile f(pref);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("Tarvix\n5\t10\n");   // a short file the program itself would rewrite
-        f.close();
+        // a short file the program itself would rewrite
+        QVERIFY(writeFile(appData() + QStringLiteral("/Tarvix/Preferences/Tarvix.pref"), "Tarvix\n5\t10\n"));
         const QByteArray before = read(QStringLiteral("appdata/Tarvix/Preferences/Tarvix.pref"));
         QCOMPARE(run({"solve", "sys.trx", "--threads", "2"}).code, 0);
         QCOMPARE(read(QStringLiteral("appdata/Tarvix/Preferences/Tarvix.pref")), before);

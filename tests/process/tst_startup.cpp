@@ -9,15 +9,10 @@
 #include <QtTest>
 
 #include <csignal>
-#include <sys/file.h>
+
+#include "testutil.h"
 
 namespace {
-QString readText(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("<missing>");
-}
-
 class Run
 {
 public:
@@ -70,97 +65,79 @@ private:
 };
 }
 
+QString readText(const QString &path)
+{
+    return QString::fromUtf8(readFile(path));
+}
+
+// Runs the program in root until it is up (its log exists), closes it the way
+// the desktop does at logout and gives its exit code.
+int runOnce(const QString &root, const QString &log = QStringLiteral("session.log"))
+{
+    Run run(root);
+    run.start();
+    run.closeWhenUp(run.tarvixDir() + QStringLiteral("/logs/") + log);
+    return run.finish();
+}
+
+// One application-data folder for the runs one after another.
 class TestStartup : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_dir;
+    QString tarvixDir() const { return m_dir.path() + QStringLiteral("/appdata/Tarvix"); }
+
 private slots:
-    void firstRunCreatesEverything();
-    void secondRunReusesAndRepairs();
-    void damagedPreferencesEndStartUpEarly();
-    void heldLogGivesSecondLog();
+    void firstRunCreatesEverything()
+    {
+        QCOMPARE(runOnce(m_dir.path()), 0);
+        const QString pref = readText(tarvixDir() + QStringLiteral("/Preferences/Tarvix.pref"));
+        QVERIFY2(pref.startsWith(QStringLiteral("Tarvix\n")), qPrintable(pref));
+        QCOMPARE(pref.split(QLatin1Char('\n')).size(), 15);
+        QVERIFY(pref.contains(QStringLiteral("\n1e-15\t0\t1\t1\t0\t1\n100\t3\t2\t2\t0\t15\n")));
+        const QString log = readText(tarvixDir() + QStringLiteral("/logs/session.log"));
+        QVERIFY2(log.endsWith(QStringLiteral("\nApplication Exited with Error Code  0 .\n ")), qPrintable(log));
+        QVERIFY2(!log.contains(QStringLiteral("***")), qPrintable(log)); // a clean run logs no block
+        const QString today = QLocale::c().toString(QDate::currentDate(), QStringLiteral("'Unsaved 'MMM dd, yyyy"));
+        QVERIFY(QFileInfo(tarvixDir() + QStringLiteral("/Sessions/") + today).isDir());
+        QVERIFY(!QFileInfo::exists(tarvixDir() + QStringLiteral("/Error Reports")));
+    }
+
+    void secondRunRepairsPreferences()
+    {
+        const QString prefPath = tarvixDir() + QStringLiteral("/Preferences/Tarvix.pref");
+        QString pref = readText(prefPath);
+        QVERIFY(pref.contains(QStringLiteral("\n1e-15\t0\t1\t1\t0\t1\n")));
+        pref.replace(QStringLiteral("\n1e-15\t0\t1\t1\t0\t1\n"), QStringLiteral("\n0.5\t0\t1\t1\t7\t1\n"));
+        QVERIFY(writeFile(prefPath, pref.toUtf8()));
+        QCOMPARE(runOnce(m_dir.path()), 0);
+        QVERIFY(readText(prefPath).contains(QStringLiteral("\n1e-15\t0\t1\t1\t0\t1\n")));
+        QCOMPARE(readText(tarvixDir() + QStringLiteral("/Preferences/Old_Tarvix.pref")), pref);
+    }
+
+    void heldLogGivesSecondLog()
+    {
+        // another instance still writing its log
+        FileHolder held(tarvixDir() + QStringLiteral("/logs/session.log"));
+        QVERIFY(held.held());
+        held.file().write("other instance");
+        held.file().flush();
+        QCOMPARE(runOnce(m_dir.path(), QStringLiteral("session2.log")), 0);
+        QVERIFY(readText(held.file().fileName()).endsWith(QStringLiteral("other instance")));
+        QVERIFY(readText(tarvixDir() + QStringLiteral("/logs/session2.log"))
+                    .contains(QStringLiteral("Application Exited with Error Code")));
+    }
+
+    void damagedPreferencesEndStartUpEarly()
+    {
+        QTemporaryDir dir;
+        Run run(dir.path());
+        QVERIFY(writeFile(run.tarvixDir() + QStringLiteral("/Preferences/Tarvix.pref"), "Settings of something else\n"));
+        run.start();
+        QCOMPARE(run.finish(), 255); // -1
+        QVERIFY(!QFileInfo::exists(run.tarvixDir() + QStringLiteral("/logs")));
+    }
 };
-
-void TestStartup::firstRunCreatesEverything()
-{
-    QTemporaryDir dir;
-    Run run(dir.path());
-    run.start();
-    run.closeWhenUp(run.tarvixDir() + QStringLiteral("/logs/session.log"));
-    QCOMPARE(run.finish(), 0);
-
-    const QString pref = readText(run.tarvixDir() + QStringLiteral("/Preferences/Tarvix.pref"));
-    QVERIFY2(pref.startsWith(QStringLiteral("Tarvix\n")), qPrintable(pref));
-    QCOMPARE(pref.split(QLatin1Char('\n')).size(), 15);
-    QVERIFY(pref.contains(QStringLiteral("\n1e-15\t0\t1\t1\t0\t1\n100\t3\t2\t2\t0\t15\n")));
-    const QString log = readText(run.tarvixDir() + QStringLiteral("/logs/session.log"));
-    QVERIFY2(log.endsWith(QStringLiteral("\nApplication Exited with Error Code  0 .\n ")), qPrintable(log));
-    QVERIFY2(!log.contains(QStringLiteral("***")), qPrintable(log));   // a clean run logs no block
-    const QString today = QLocale::c().toString(QDate::currentDate(), QStringLiteral("'Unsaved 'MMM dd, yyyy"));
-    QVERIFY(QFileInfo(run.tarvixDir() + QStringLiteral("/Sessions/") + today).isDir());
-    QVERIFY(!QFileInfo::exists(run.tarvixDir() + QStringLiteral("/Error Reports")));
-}
-
-void TestStartup::secondRunReusesAndRepairs()
-{
-    QTemporaryDir dir;
-    Run first(dir.path());
-    first.start();
-    first.closeWhenUp(first.tarvixDir() + QStringLiteral("/logs/session.log"));
-    QCOMPARE(first.finish(), 0);
-
-    const QString prefPath = first.tarvixDir() + QStringLiteral("/Preferences/Tarvix.pref");
-    QString pref = readText(prefPath);
-    pref.replace(QStringLiteral("\n1e-15\t0\t1\t1\t0\t1\n"), QStringLiteral("\n0.5\t0\t1\t1\t7\t1\n"));
-    QFile f(prefPath);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(pref.toUtf8());
-    f.close();
-
-    Run second(dir.path());
-    second.start();
-    second.closeWhenUp(second.tarvixDir() + QStringLiteral("/logs/session.log"));
-    QCOMPARE(second.finish(), 0);
-    QVERIFY(readText(prefPath).contains(QStringLiteral("\n1e-15\t0\t1\t1\t0\t1\n")));
-    QCOMPARE(readText(first.tarvixDir() + QStringLiteral("/Preferences/Old_Tarvix.pref")), pref);
-}
-
-void TestStartup::damagedPreferencesEndStartUpEarly()
-{
-    QTemporaryDir dir;
-    Run run(dir.path());
-    QDir().mkpath(run.tarvixDir() + QStringLiteral("/Preferences"));
-    QFile f(run.tarvixDir() + QStringLiteral("/Preferences/Tarvix.pref"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("Settings of something else\n");
-    f.close();
-    run.start();
-    QCOMPARE(run.finish(), 255);                       // -1
-    QVERIFY(!QFileInfo::exists(run.tarvixDir() + QStringLiteral("/logs")));
-}
-
-void TestStartup::heldLogGivesSecondLog()
-{
-    QTemporaryDir dir;
-    Run first(dir.path());
-    first.start();
-    first.closeWhenUp(first.tarvixDir() + QStringLiteral("/logs/session.log"));
-    QCOMPARE(first.finish(), 0);
-
-    // another instance still writing its log
-    QFile held(first.tarvixDir() + QStringLiteral("/logs/session.log"));
-    QVERIFY(held.open(QIODevice::ReadWrite | QIODevice::Append));
-    QVERIFY(::flock(held.handle(), LOCK_EX | LOCK_NB) == 0);
-    held.write("other instance");
-    held.flush();
-
-    Run second(dir.path());
-    second.start();
-    second.closeWhenUp(second.tarvixDir() + QStringLiteral("/logs/session2.log"));
-    QCOMPARE(second.finish(), 0);
-    QVERIFY(readText(held.fileName()).endsWith(QStringLiteral("other instance")));
-    QVERIFY(readText(second.tarvixDir() + QStringLiteral("/logs/session2.log"))
-                .contains(QStringLiteral("Application Exited with Error Code")));
-}
 
 QTEST_GUILESS_MAIN(TestStartup)
 #include "tst_startup.moc"
