@@ -23,7 +23,6 @@ private slots:
         QTest::newRow("15000 passes") << 15000 << -1 << int(Prompter::No) << false << true << "";
         QTest::newRow("15001 declined") << 15001 << -1 << int(Prompter::No) << true << false << "3434";
         QTest::newRow("15001 accepted") << 15001 << -1 << int(Prompter::Yes) << true << true << "3434";
-        QTest::newRow("20000 names 6104 MB") << 20000 << -1 << int(Prompter::Yes) << true << true << "6104";
         QTest::newRow("increase names the old count") << 15002 << 15001 << int(Prompter::No) << true << false << "3434";
         QTest::newRow("decrease names the old count") << 15001 << 15002 << int(Prompter::No) << true << false << "3435";
         QTest::newRow("largest count in 64 bits") << 999999999 << -1 << int(Prompter::No) << true << false << "15258789093017";
