@@ -115,7 +115,7 @@ double maxResidual(Matrix &a, const std::vector<double> &b, const std::vector<do
 // Bit for bit, so that NaN left behind by a zero pivot compares too.
 bool sameBits(const std::vector<double> &a, const std::vector<double> &b)
 {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 const QString kFailed = QStringLiteral("ERROR: Could not solve the equations!|");
