@@ -274,6 +274,7 @@ void VariablesTest::memoryQuestion()
     QCOMPARE(s.N, 15002);
 }
 
+#ifndef TARVIX_ASAN
 namespace {
 int g_fatalPipe = -1;
 tarvix *g_fatalWindow = nullptr;
@@ -304,6 +305,7 @@ qint64 addressSpaceInUse()
     return -1;
 }
 }
+#endif
 
 void VariablesTest::unallocatableCountIsFatal()
 {
