@@ -4,6 +4,7 @@
 
 #include <QList>
 
+#include <atomic>
 #include <mutex>
 
 namespace {
@@ -11,6 +12,7 @@ namespace {
 std::mutex g_poolMutex;
 QList<QThread *> *g_pool = nullptr;
 MyThreads *g_registry = nullptr;
+std::atomic<int> g_failStarts{0};   // test hook: starts still to refuse
 
 QList<QThread *> &pool()
 {
@@ -139,11 +141,45 @@ void MyThreads::setInstance(MyThreads *registry)
     g_registry = registry;
 }
 
-QThread *MyThreads::start(QObject *worker, const char *slot, const QString &name)
+void MyThreads::failNextStarts(int count)
+{
+    g_failStarts.store(count > 0 ? count : 0);
+}
+
+QThread *MyThreads::startIdle(const QString &name)
 {
     QThread *t = thrOpt(name);
-    QObject::connect(t, SIGNAL(started()), worker, slot);
-    worker->moveToThread(t);
-    t->start(QThread::InheritPriority);
+    int pending = g_failStarts.load();
+    bool refused = false;
+    while (pending > 0 && !(refused = g_failStarts.compare_exchange_weak(pending, pending - 1))) {
+    }
+    if (!refused)
+        t->start(QThread::InheritPriority);
+    // A thread that started stays in its event loop until its worker hands
+    // it back, so not running here means it never started.
+    if (refused || !t->isRunning()) {
+        qCritical("error no: MT6 - %s could not be started", qPrintable(name));
+        giveBack(t);
+        return nullptr;
+    }
+    return t;
+}
+
+void MyThreads::run(QThread *thread, QObject *worker, const char *slot)
+{
+    // SLOT(name()) is "1name()": invokeMethod wants the bare name.
+    QByteArray method(slot && *slot ? slot + 1 : "");
+    const int paren = method.indexOf('(');
+    if (paren >= 0)
+        method.truncate(paren);
+    worker->moveToThread(thread);
+    QMetaObject::invokeMethod(worker, method.constData(), Qt::QueuedConnection);
+}
+
+QThread *MyThreads::start(QObject *worker, const char *slot, const QString &name)
+{
+    QThread *t = startIdle(name);
+    if (t)
+        run(t, worker, slot);
     return t;
 }
