@@ -364,6 +364,7 @@ private slots:
         };
         struct Case { quint32 count; QByteArray rest; int status; };
         const Case cases[] = {
+            {3, QByteArray("abc"), 2},               // odd: not UTF-16
             {0x80000000u, QByteArray(), 2},          // negative as an int
             {0xFFFFFFFEu, QByteArray(), 2},
             {FileString::kMaxStringBytes + 2, QByteArray(64, 'x'), 2},

@@ -8,6 +8,7 @@
 #include <QThread>
 #include <QtEndian>
 
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
@@ -101,6 +102,29 @@ inline const char *parseNumber(const char *p, const char *end, double *out, bool
     *ok = NumText::parseDouble(p, t, out);
     return t;
 }
+
+// The system's reason for the first failed write: Qt's buffered file may
+// report a failed write without keeping the reason, so errno is taken right
+// after the failing call.
+class WriteFailure
+{
+public:
+    WriteFailure() { errno = 0; }
+    void note(bool ok)
+    {
+        if (!ok && m_errno == 0)
+            m_errno = errno;
+    }
+    QString text(QIODevice *device) const
+    {
+        if (m_errno != 0)
+            return QString::fromLocal8Bit(std::strerror(m_errno));
+        return device->errorString();
+    }
+
+private:
+    int m_errno = 0;
+};
 
 // Line source over a device in big blocks; accepts LF and CR LF (the CR is
 // whitespace to every user of the lines).
@@ -378,9 +402,11 @@ void FileString::writeText()
         ring();
         return;
     }
+    WriteFailure failure;
     const QByteArray head = (headerText() + QLatin1Char('\n') + QString::number(m_n)
                              + QLatin1Char('\n')).toLatin1();
     bool ok = out->write(head) == head.size();
+    failure.note(ok);
     const size_t capacity = m_inline ? rowCapacity() : 0;
     for (int i = 0; i < m_n; ++i) {
         if (m_inline) {
@@ -388,6 +414,7 @@ void FileString::writeText()
             if (ok) {
                 std::unique_ptr<std::string> line(formatRow(i, capacity));
                 ok = out->write(line->data(), qint64(line->size())) == qint64(line->size());
+                failure.note(ok);
             }
             continue;
         }
@@ -395,6 +422,7 @@ void FileString::writeText()
         pollUntil([&slot] { return slot.load(std::memory_order_acquire) != nullptr; });
         std::string *line = slot.load(std::memory_order_acquire);
         ok = ok && out->write(line->data(), qint64(line->size())) == qint64(line->size());
+        failure.note(ok);
         delete line;
         slot.store(nullptr, std::memory_order_release);
         ring();
@@ -408,12 +436,14 @@ void FileString::writeText()
     }
     tail += "\nEOF";
     ok = ok && out->write(tail.data(), qint64(tail.size())) == qint64(tail.size());
+    failure.note(ok);
     if (out == &file) {
         ok = file.flush() && ok;
+        failure.note(ok);
         ok = ok && file.error() == QFileDevice::NoError;
     }
     if (!ok)
-        m_errorText = out->errorString();
+        m_errorText = failure.text(out);
     file.close();
     if (!ok) {
         *m_result = SaveTextStream;
@@ -682,8 +712,10 @@ void FileString::writeBinary()
         *m_result = SaveBinOpen;
         return;
     }
+    WriteFailure failure;
     bool ok = writeString(out, headerText()) && writeString(out, QString::number(m_n))
               && writeString(out, QStringLiteral("8"));
+    failure.note(ok);
     // Rows go out in big blocks: each row's coefficients and its right-hand
     // side, byte-swapped into one buffer.
     const qint64 rowValues = qint64(m_n) + 1;
@@ -699,12 +731,15 @@ void FileString::writeBinary()
         }
         const qint64 bytes = qint64(rows) * rowValues * 8;
         ok = out->write(reinterpret_cast<const char *>(buffer.data()), bytes) == bytes;
+        failure.note(ok);
     }
     ok = ok && writeString(out, QStringLiteral("Solution")) && writeDoubles(out, m_solution, m_n);
+    failure.note(ok);
     if (out == &file)
         ok = file.flush() && ok;
+    failure.note(ok);
     if (!ok) {
-        m_errorText = out->errorString();
+        m_errorText = failure.text(out);
         *m_result = SaveBinStream;
         qCritical("error no: FS1 - %d", 3);   // QDataStream::WriteFailed
         raiseError();
