@@ -15,9 +15,15 @@
 #include <QObject>
 #include <QStringList>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <exception>
+#include <new>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -55,8 +61,9 @@ const char *const kHelp =
     "exists; it is only read.\n"
     "\n"
     "Exit status: 0 success; 1 the system is not valid; 2 a file could not be\n"
-    "read or written, or is corrupt; 3 solved, but the solution is not correct;\n"
-    "64 wrong usage. Errors go to standard error, one line each.\n";
+    "read or written, or is corrupt, or memory ran out; 3 solved, but the\n"
+    "solution is not correct; 64 wrong usage. Errors go to standard error, one\n"
+    "line each. An output file is replaced only by a complete new one.\n";
 
 void errorLine(const QString &text)
 {
@@ -72,9 +79,50 @@ int usage(const QString &text)
     return Usage;
 }
 
-// Qt's own messages belong in the program's log, not on this console.
-void quietHandler(QtMsgType, const QMessageLogContext &, const QString &)
+// Running out of memory ends the program with a message and the exit status
+// of a failed file operation, from whichever thread it happens on: the
+// store's allocation reports it as a fatal log record, anything else as an
+// uncaught std::bad_alloc.
+[[noreturn]] void outOfMemory()
 {
+    static const char text[] = "tarvix-cli: out of memory: not enough memory for this system\n";
+    const ssize_t written = ::write(STDERR_FILENO, text, sizeof text - 1);
+    Q_UNUSED(written)
+    std::_Exit(BadFile);
+}
+
+[[noreturn]] void terminateHandler()
+{
+    if (std::exception_ptr e = std::current_exception()) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::bad_alloc &) {
+            outOfMemory();
+        } catch (...) {
+        }
+    }
+    std::abort();
+}
+
+// Qt's own messages belong in the program's log, not on this console; a
+// fatal one still ends the program, with a line saying why.
+void quietHandler(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type != QtFatalMsg)
+        return;
+    if (text.startsWith(QLatin1String("error no: TRX9")))
+        outOfMemory();
+    std::fprintf(stderr, "tarvix-cli: fatal: %s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+void installFailureHandlers()
+{
+    qInstallMessageHandler(quietHandler);
+    std::set_terminate(terminateHandler);
+    // Past a file-size limit a write fails (and is reported) instead of the
+    // signal ending the program halfway.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 // Receives the solver's error triples and prints them.
@@ -169,7 +217,9 @@ bool openInto(const QString &path, EquationStore &store, const EquationFile::Opt
         for (int c : out.workerCodes)
             if (code == 0 || code == FileString::ReadTextShort)
                 code = c != 0 ? c : code;
-        if (out.messages.isEmpty() || out.corrupt)
+        if (code == FileString::ReadTextStream && !out.error.isEmpty())
+            errorLine(QStringLiteral("cannot read %1: %2").arg(path, out.error));
+        else if (out.messages.isEmpty() || out.corrupt)
             errorLine(QStringLiteral("%1 is corrupt: %2").arg(path, codeText(code)));
         return false;
     }
@@ -183,11 +233,10 @@ bool saveFrom(const QString &path, EquationStore &store, double *solution,
               const EquationFile::Options &opt)
 {
     const EquationFile::Outcome out = EquationFile::save(path, store, solution, opt);
-    for (const EquationFile::Message &m : out.messages)
-        errorLine(path + QStringLiteral(": ") + m.title + QStringLiteral(" ") + m.text);
     if (out.failed) {
-        if (out.messages.isEmpty())
-            errorLine(QStringLiteral("could not write %1").arg(path));
+        // The workers wrote to a file beside the target; the reason is what
+        // matters here, with the target's name.
+        errorLine(out.error.isEmpty() ? QStringLiteral("could not write %1").arg(path) : out.error);
         return false;
     }
     return true;
@@ -304,7 +353,7 @@ bool toInt(const QString &text, long long min, long long max, long long *value)
 
 int main(int argc, char *argv[])
 {
-    qInstallMessageHandler(quietHandler);
+    installFailureHandlers();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tarvix"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVIX_VERSION));
