@@ -94,7 +94,7 @@ public:
     // The name a file is kept under: absolute folder, "/", the name up to its
     // first dot and ".btrx" or ".trx" by kind.
     static QString currentNameFor(const QString &path);
-    static bool isBinaryName(const QString &path) { return path.contains(QLatin1String(".btrx")); }
+    static bool isBinaryName(const QString &path);   // by the file's own name
 
     // Solving (tarvix_solve.cpp).
     void solveEq(double **c, double *r, int *columnZeros, int *status, int *elapsed);
@@ -188,7 +188,7 @@ private:
     // progress box; *corrupt tells whether the content could not be read.
     void readContent(EquationStore &target, const QString &path, bool binary, bool *corrupt);
     // Writes the window's system to path; false when the writer failed.
-    bool writeContent(const QString &path, bool binary);
+    bool writeContent(const QString &path, bool binary, QString *error = nullptr);
 
     Ui::tarvix *ui = nullptr;
     MyTableModel *m_model = nullptr;

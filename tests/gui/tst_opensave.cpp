@@ -189,8 +189,11 @@ void OpenSaveTest::failedWriteKeepsPreviousFile()
     QVERIFY(!w->isSaved());
     QCOMPARE(w->store().coef[0][0], -1.0);
     const auto r = fx->prompt("ERROR: Could not save the file!\n");
-    QCOMPARE(r.text, QString("Could not add any data to the newly created File, hence deleting the File."
-                             "\nRestoring previously saved File."));
+    // The specified text, then the reason with the file's name.
+    QVERIFY2(r.text.startsWith("Could not add any data to the newly created File, hence deleting the File."
+                               "\nRestoring previously saved File.\n")
+                 && r.text.contains("full.btrx: File too large"),
+             qPrintable(r.text));
     QCOMPARE(r.icon, int(Prompter::Warning));
 }
 
@@ -207,6 +210,7 @@ void OpenSaveTest::unwritableFolder()
     const auto r = fx->prompter.last();
     QCOMPARE(r.title, QString("ERROR: Could not save the file!"));
     QVERIFY(r.text.startsWith("Unable to open the file for writing!\n"));
+    QVERIFY2(r.text.contains("notadir/x.trx: Not a directory"), qPrintable(r.text));
     QCOMPARE(r.icon, int(Prompter::Critical));
     QVERIFY(!QFile::exists(m_dir + "/notadir/x.trx"));
 }
