@@ -173,7 +173,9 @@ void MyThreads::run(QThread *thread, QObject *worker, const char *slot)
     if (paren >= 0)
         method.truncate(paren);
     worker->moveToThread(thread);
-    QMetaObject::invokeMethod(worker, method.constData(), Qt::QueuedConnection);
+    const bool queued = QMetaObject::invokeMethod(worker, method.constData(), Qt::QueuedConnection);
+    Q_ASSERT_X(queued, "MyThreads::run", "the worker has no such slot");
+    Q_UNUSED(queued)
 }
 
 QThread *MyThreads::start(QObject *worker, const char *slot, const QString &name)
