@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <limits>
 #include <memory>
@@ -303,7 +304,10 @@ Outcome readText(const QString &path, double **coef, double *rhs, double *soluti
     int readerCode = 0;
     std::vector<int> codes(size_t(parsers), 0);
 
-    auto *reader = new FileString(path, rows.data(), n, solution, parsers, &readerCode);
+    // The reader parses one row in every parsers + 1 itself.
+    const int step = parsers + 1;
+    int readerParse = 0;
+    auto *reader = new FileString(path, rows.data(), n, solution, step, &readerCode);
     reader->setDevice(options.device);
     connectErrors(reader, options, collector);
     Job readerJob;
@@ -312,13 +316,14 @@ Outcome readText(const QString &path, double **coef, double *rhs, double *soluti
     std::vector<Job *> jobs{&readerJob};
     QStringList names{QStringLiteral("Tarvix::RTF_Reader")};
     for (int k = 0; k < parsers; ++k) {
-        auto *parser = new FileString(rows.data(), coef, rhs, n, k, parsers, &codes[size_t(k)]);
+        auto *parser = new FileString(rows.data(), coef, rhs, n, k, step, &codes[size_t(k)]);
         connectErrors(parser, options, collector);
         parserJobs[size_t(k)].worker = parser;
         jobs.push_back(&parserJobs[size_t(k)]);
         names << QStringLiteral("Tarvix::RTF ") + QString::number(k);
     }
     if (startThreads(jobs, names)) {
+        reader->setReaderShare(coef, rhs, &readerParse);
         runJob(readerJob, SLOT(ReadText()));
         for (Job &job : parserJobs)
             runJob(job, SLOT(StrToDouble()));
@@ -330,6 +335,9 @@ Outcome readText(const QString &path, double **coef, double *rhs, double *soluti
     for (Job &job : parserJobs)
         finishJob(job, options, 10);
     FileString::setErrorFlag(nullptr);
+    // A row the reader parsed counts as the first parser's.
+    if (readerParse != 0 && std::all_of(codes.begin(), codes.end(), [](int c) { return c == 0; }))
+        codes[0] = readerParse;
 
     if (corrupt) {
         qDebug() << "\n*** ERROR: Text File is corrupt ***\n";

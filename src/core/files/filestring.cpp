@@ -476,6 +476,7 @@ void FileString::readText()
 
     const int ahead = 100 * m_step;
     int stored = 0;
+    bool ownFailed = false;
     size_t expected = 0;   // length of the last row: rows are read straight into their slot string
     for (int i = 0; i < m_n; ++i) {
         if (currentHasSolution || in.atEnd())
@@ -509,7 +510,22 @@ void FileString::readText()
             }
             continue;
         }
-        m_rows[i].store(row, std::memory_order_release);
+        if (m_shareRows && i % m_step == m_step - 1) {
+            // The reader's own share of the rows. After a failure its rows
+            // are dropped, as a parser that has failed drops its rows.
+            if (!ownFailed) {
+                const int code = parseRowLine(*row, i + 1, m_coef[i], &m_rhs[i], m_n);
+                if (code != 0) {
+                    ownFailed = true;
+                    if (m_parseResult && *m_parseResult == 0)
+                        *m_parseResult = code;
+                    raiseError();
+                }
+            }
+            delete row;
+        } else {
+            m_rows[i].store(row, std::memory_order_release);
+        }
         stored = i + 1;
         if (i > 0 && i % 10 == 0) {
             g_lastReadRow.store(i);

@@ -74,6 +74,16 @@ public:
         m_parseResult = parseResult;
         m_inline = true;
     }
+    // The text reader parses every step-th row itself (rows step-1,
+    // 2*step-1, ...) while the parsers, built with the same step, take the
+    // others: the reader's thread has time to spare between its reads.
+    void setReaderShare(double **coef, double *rhs, int *parseResult)
+    {
+        m_coef = coef;
+        m_rhs = rhs;
+        m_parseResult = parseResult;
+        m_shareRows = true;
+    }
     // Why the file could not be opened, read or written (the system's
     // text), empty when it could.
     QString errorText() const { return m_errorText; }
@@ -148,6 +158,7 @@ private:
     QIODevice *m_device = nullptr;
     int *m_parseResult = nullptr;
     bool m_inline = false;
+    bool m_shareRows = false;
     QString m_errorText;
 };
 
