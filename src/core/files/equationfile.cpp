@@ -81,21 +81,25 @@ void connectErrors(FileString *worker, const EquationFile::Options &options,
 bool startThreads(std::vector<Job *> &jobs, const QStringList &names)
 {
     for (size_t k = 0; k < jobs.size(); ++k) {
-        QThread *thread = MyThreads::startIdle(names.at(int(k)));
+        Job &job = *jobs[k];
+        job.done = std::make_shared<std::atomic<bool>>(false);
+        std::shared_ptr<std::atomic<bool>> done = job.done;
+        // Connected before the thread starts, so that the thread sees the
+        // connection whole.
+        QThread *thread = MyThreads::startIdle(names.at(int(k)), [&job, done](QThread *t) {
+            job.finished = QObject::connect(t, &QThread::finished, t,
+                                            [done] { done->store(true); }, Qt::DirectConnection);
+        });
         if (!thread) {
-            for (size_t j = 0; j < k; ++j) {
+            for (size_t j = 0; j <= k; ++j) {
                 QObject::disconnect(jobs[j]->finished);
-                MyThreads::thrOpt(jobs[j]->thread, names.at(int(j)));
+                if (j < k)
+                    MyThreads::thrOpt(jobs[j]->thread, names.at(int(j)));
                 jobs[j]->thread = nullptr;
             }
             return false;
         }
-        Job &job = *jobs[k];
         job.thread = thread;
-        job.done = std::make_shared<std::atomic<bool>>(false);
-        std::shared_ptr<std::atomic<bool>> done = job.done;
-        job.finished = QObject::connect(thread, &QThread::finished, thread,
-                                        [done] { done->store(true); }, Qt::DirectConnection);
     }
     return true;
 }

@@ -13,6 +13,7 @@ std::mutex g_poolMutex;
 QList<QThread *> *g_pool = nullptr;
 MyThreads *g_registry = nullptr;
 std::atomic<int> g_failStarts{0};   // test hook: starts still to refuse
+std::mutex g_handoff;               // a worker's fields, from its caller to its thread
 
 QList<QThread *> &pool()
 {
@@ -146,9 +147,11 @@ void MyThreads::failNextStarts(int count)
     g_failStarts.store(count > 0 ? count : 0);
 }
 
-QThread *MyThreads::startIdle(const QString &name)
+QThread *MyThreads::startIdle(const QString &name, const std::function<void(QThread *)> &beforeStart)
 {
     QThread *t = thrOpt(name);
+    if (beforeStart)
+        beforeStart(t);
     int pending = g_failStarts.load();
     bool refused = false;
     while (pending > 0 && !(refused = g_failStarts.compare_exchange_weak(pending, pending - 1))) {
@@ -172,10 +175,18 @@ void MyThreads::run(QThread *thread, QObject *worker, const char *slot)
     const int paren = method.indexOf('(');
     if (paren >= 0)
         method.truncate(paren);
+    // Everything the caller wrote into the worker before this call is
+    // handed over under g_handoff: the slot starts by taking it, so the
+    // hand-over is visible to ThreadSanitizer, which cannot see the locking
+    // inside Qt's event queue.
+    std::lock_guard<std::mutex> lock(g_handoff);
     worker->moveToThread(thread);
-    const bool queued = QMetaObject::invokeMethod(worker, method.constData(), Qt::QueuedConnection);
-    Q_ASSERT_X(queued, "MyThreads::run", "the worker has no such slot");
-    Q_UNUSED(queued)
+    QMetaObject::invokeMethod(worker, [worker, method] {
+        { std::lock_guard<std::mutex> taken(g_handoff); }
+        const bool invoked = QMetaObject::invokeMethod(worker, method.constData(), Qt::DirectConnection);
+        Q_ASSERT_X(invoked, "MyThreads::run", "the worker has no such slot");
+        Q_UNUSED(invoked)
+    }, Qt::QueuedConnection);
 }
 
 QThread *MyThreads::start(QObject *worker, const char *slot, const QString &name)

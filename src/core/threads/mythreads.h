@@ -5,6 +5,8 @@
 #include <QString>
 #include <QThread>
 
+#include <functional>
+
 // Base of every worker object: remembers the thread that constructed it, so
 // that the registry can hand the worker back there when its slot ends.
 class TrxWorker : public QObject
@@ -54,7 +56,10 @@ public:
     // group running before any worker begins: startIdle takes a pooled
     // thread and starts its event loop (null and logged when it cannot be
     // started); run moves the worker to such a thread and queues its slot.
-    static QThread *startIdle(const QString &name);
+    // beforeStart, when given, is called with the thread before it is
+    // started (to connect to its signals while nothing runs on it yet).
+    static QThread *startIdle(const QString &name,
+                              const std::function<void(QThread *)> &beforeStart = nullptr);
     static void run(QThread *thread, QObject *worker, const char *slot);
     // Test hook: the next count thread starts fail as if the system had
     // refused them.
