@@ -143,17 +143,20 @@ private slots:
             prepare(p);
             p.start(QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli"), {"convert", "big.trx", "target.trx"});
             QVERIFY(p.waitForStarted());
-            QThread::msleep(ulong(QRandomGenerator::global()->bounded(quint32(whole + 10))));
+            // Mostly in the second half, where the new file is written.
+            QThread::msleep(ulong(QRandomGenerator::global()->bounded(quint32(whole / 3), quint32(whole + 10))));
             ::kill(pid_t(p.processId()), SIGKILL);
             QVERIFY(p.waitForFinished(60000));
             const QByteArray now = readFile(path(QStringLiteral("target.trx")));
             QVERIFY2(now == old || now == fresh, qPrintable(QStringLiteral("trial %1: %2 bytes").arg(trial).arg(now.size())));
             (now == old ? oldSeen : newSeen)++;
         }
-        qInfo("old file kept %d times, new file complete %d times", oldSeen, newSeen);
         // What a killed writer leaves is its unfinished file beside the
         // target, never the target itself.
-        for (const QString &part : leftovers())
+        const QStringList parts = leftovers();
+        qInfo("old file kept %d times, new file complete %d times, %d killed mid-write", oldSeen, newSeen,
+              int(parts.size()));
+        for (const QString &part : parts)
             QFile::remove(path(part));
     }
 
