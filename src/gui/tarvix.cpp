@@ -65,8 +65,10 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
     }
     m_lastDirectory = QDir::current().absolutePath();
     m_fileName.clear();
-    if (!hidden)
+    if (!hidden) {
         sharedEditDialog();
+        sharedAboutDialog();
+    }
 
     // The field grid of the fancy interface is not part of this program yet;
     // until it is, every window edits its system in the table.
@@ -109,6 +111,8 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
         openFile(path, false, nullptr);
         updateTitle();
     }
+    if (!hidden && !checkUpdateLog())
+        on_actionCheck_for_Updates_triggered(true);
 }
 
 void tarvix::buildForm()
@@ -173,6 +177,7 @@ tarvix::~tarvix()
         const int geo[4] = {x(), y(), width(), height()};
         UserPrefs::setGeometry(UserPrefs::MainWindow, geo);
         storeEditGeometry();
+        storeAboutGeometry();
         if (UserPrefs::instance())
             destructThread = MyThreads::start(UserPrefs::instance(), SLOT(Destruct()),
                                               QStringLiteral("Tarvix::destruct"));
@@ -198,6 +203,7 @@ tarvix::~tarvix()
 void tarvix::lastWindowTearDown()
 {
     deleteEditShared();
+    deleteAboutShared();
     UserPrefs *prefs = UserPrefs::instance();
     UserPrefs::setInstance(nullptr);
     delete prefs;

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+class AboutDialog;
 class EditDialog;
 class MyDelegate;
 class MyTableModel;
@@ -149,6 +150,26 @@ signals:
     void nvarbClicked();
     void textChanged(int row, int col, QString curr, QString old);
     void editbClicked(QString type);
+
+    // Help, About and the update check (tarvix_help.cpp).
+public slots:
+    void on_actionHelp_triggered();
+    void on_actionAbout_triggered();
+    // quiet: the daily check (status bar unless there is news).
+    void on_actionCheck_for_Updates_triggered(bool quiet);
+public:
+    // The daily check's log: false when a check is due now (and today is
+    // written down), true when there is nothing to do.
+    bool checkUpdateLog();
+    static AboutDialog *aboutDialog();
+    // The program's own copy of the help file ("" when there is none);
+    // tests name one with the setter.
+    static QString shippedHelpFile();
+    static void setShippedHelpFile(const QString &path);
+private:
+    static AboutDialog *sharedAboutDialog();
+    static void storeAboutGeometry();
+    static void deleteAboutShared();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
