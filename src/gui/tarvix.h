@@ -97,6 +97,11 @@ public:
     static QString currentNameFor(const QString &path);
     static bool isBinaryName(const QString &path) { return path.contains(QLatin1String(".btrx")); }
 
+    // Sessions (tarvix_sessions.cpp): resumes this window from a window
+    // folder of a saved session; whether any window reads, writes or solves.
+    void resumeFrom(const QString &windowFolder);
+    static bool anyWindowBusy();
+
     // Solving (tarvix_solve.cpp).
     void solveEq(double **c, double *r, int *columnZeros, int *status, int *elapsed);
 
@@ -121,6 +126,10 @@ public slots:
     void on_actionVariables_n_triggered();
     // The history replay sets a count directly: no question, no dialog.
     void n_Var(int n);
+
+    void on_actionSave_Session_triggered();
+    void on_actionSave_Session_and_Exit_triggered();
+    void on_actionSession_Manager_triggered();
 
     void on_actionCut_triggered();
     void on_actionCopy_triggered();
