@@ -108,6 +108,18 @@ void answerChooser(QObject *context, const QString &kind, int k)
     QTimer::singleShot(0, context, [attempt] { (*attempt)(50); });
 }
 
+// With TARVIX_SCREENSHOT_DIR set (a virtual X display, see
+// tools/screenshot.sh) the window is kept as <dir>/fancy-<name>.png.
+void shot(tarvix *w, const char *name)
+{
+    const QString dir = qEnvironmentVariable("TARVIX_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    w->resize(1010, 430);
+    QTest::qWait(50);
+    QVERIFY(w->grab().save(dir + "/fancy-" + name + ".png"));
+}
+
 QStringList fieldTexts(FancyGrid *g)
 {
     QStringList s;
@@ -278,6 +290,12 @@ void FancyTest::panning()
             QCOMPARE(g->page(v, h)->isVisible(), g->page(v, h) == shown);
         }
     QCOMPARE(pagesInArea, 1);
+    if (steps == "U L")
+        shot(w, "10-page-1-1");
+    else if (steps == "R R R")
+        shot(w, "10-page-1-3");
+    else if (steps == "D D R")
+        shot(w, "10-page-2-2");
 }
 
 void FancyTest::growKeepsWidgetsShrinkTurnsPlusIntoEquals()
@@ -401,6 +419,7 @@ void FancyTest::typeSolveSaveReopen()
             if (*cells[r][c])
                 type(g->field(r, c), cells[r][c]);
     QCOMPARE(g->field(1, 0)->placeholderText(), QString("0"));
+    shot(w, "3x3-typed");
     {
         SolverClicker clicker;
         fx->prompter.answerButton(Prompter::No);
@@ -410,6 +429,8 @@ void FancyTest::typeSolveSaveReopen()
     QVERIFY(fuzzyEqual(s.customSol[0], 5, 1e-12) && fuzzyEqual(s.customSol[1], 3, 1e-12)
             && fuzzyEqual(s.customSol[2], -2, 1e-12));
     QCOMPARE(s.coef[1][0], 0.0);
+    w->StatusBarMsg(QString("x = %1, y = %2, z = %3").arg(s.customSol[0]).arg(s.customSol[1]).arg(s.customSol[2]), 0);
+    shot(w, "3x3-solved");
 
     // Save reads the fields, Open writes them ('g', 16 digits) and follows
     // the file's count.
