@@ -165,6 +165,10 @@ QFrame *FancyGrid::newPage()
     auto *page = new QFrame(areaWidget());
     page->setFrameShape(QFrame::NoFrame);
     page->hide();
+    // A page off screen keeps its updates off on its own account, so turning
+    // the area's updates off and on skips it: a pan touches two pages, not
+    // every widget of the system.
+    page->setUpdatesEnabled(false);
     new QGridLayout(page);
     return page;
 }
@@ -289,6 +293,7 @@ void FancyGrid::build(int n)
         m_pages = {{first}};
     } else if (m_current) {
         m_current->hide();
+        m_current->setUpdatesEnabled(false);
         m_area->removeWidget(m_current);
         m_current = nullptr;
     }
@@ -404,9 +409,14 @@ void FancyGrid::fancyDeinit(int n)
 
     if (m_current && m_area->indexOf(m_current) >= 0) {
         m_current->hide();
+        m_current->setUpdatesEnabled(false);
         m_area->removeWidget(m_current);
     } else {
         qCritical("error no: TRX11");
+        if (m_current) {
+            m_current->hide();
+            m_current->setUpdatesEnabled(false);
+        }
     }
     m_current = nullptr;
 
@@ -519,10 +529,12 @@ void FancyGrid::showPage(int down, int across)
     if (m_current != target) {
         if (m_current) {
             m_current->hide();
+            m_current->setUpdatesEnabled(false);
             m_area->removeWidget(m_current);
         }
         m_area->insertWidget(m_slot, target, 0, Qt::AlignLeft);
     }
+    target->setUpdatesEnabled(true);
     target->show();
     m_current = target;
     m_v = down;
