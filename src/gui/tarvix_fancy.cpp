@@ -20,6 +20,10 @@ void tarvix::buildFancyView()
     const int v = int(5 * UserPrefs::getVerticalScale());
     ui->H_LE->setTextMargins(h, v, h, v);
     ui->V_LE->setTextMargins(h, v, h, v);
+    // Page numbers are short; the fields need not take the width of a line.
+    const int width = ui->H_LE->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 2 * h + 12;
+    ui->H_LE->setMaximumWidth(width);
+    ui->V_LE->setMaximumWidth(width);
     connect(ui->left_panb, &QPushButton::clicked, m_grid, &FancyGrid::panLeft);
     connect(ui->right_panb, &QPushButton::clicked, m_grid, &FancyGrid::panRight);
     connect(ui->up_panb, &QPushButton::clicked, m_grid, &FancyGrid::panUp);

@@ -115,7 +115,7 @@ void shot(tarvix *w, const char *name)
     const QString dir = qEnvironmentVariable("TARVIX_SCREENSHOT_DIR");
     if (dir.isEmpty())
         return;
-    w->resize(1010, 430);
+    w->resize(1300, 430);
     QTest::qWait(50);
     QVERIFY(w->grab().save(dir + "/fancy-" + name + ".png"));
 }
