@@ -65,7 +65,9 @@ void tarvix::arraysToFancy()
 }
 
 // Cut, Copy, Paste and Clear on the fields: the texts move as they were
-// typed (possibly empty); the arrays follow when the fields are read.
+// typed (possibly empty). The element's array values follow its fields at
+// once, so the history snapshot taken after the command and the old value
+// of a later field edit are those the fields show.
 // row >= 0: that equation; column >= 0: that variable; both < 0: the
 // right-hand side.
 void tarvix::editFields(char operation, int row, int column, QStringList &buffer)
@@ -74,13 +76,24 @@ void tarvix::editFields(char operation, int row, int column, QStringList &buffer
     auto fieldAt = [&](int i) {
         return row >= 0 ? m_grid->field(row, i) : column >= 0 ? m_grid->field(i, column) : m_grid->field(i, n);
     };
+    const bool synced = n == m_store.N && m_store.coef;
+    auto follow = [&](int i) {
+        if (!synced)
+            return;
+        double v = 0.0;
+        if (!FancyGrid::parseField(fieldAt(i)->text(), &v))
+            v = 0.0;
+        (row >= 0 ? m_store.coef[row][i] : column >= 0 ? m_store.coef[i][column] : m_store.rhs[i]) = v;
+    };
     if (operation == 'x' || operation == 'c') {
         buffer.reserve(n);
         for (int i = 0; i < n; ++i) {
             QLineEdit *f = fieldAt(i);
             buffer.append(f->text());
-            if (operation == 'x')
+            if (operation == 'x') {
                 f->clear();
+                follow(i);
+            }
         }
         if (QClipboard *clip = QGuiApplication::clipboard())
             clip->setText(buffer.join(QLatin1Char(' ')));
@@ -90,9 +103,12 @@ void tarvix::editFields(char operation, int row, int column, QStringList &buffer
                 fieldAt(i)->setText(buffer.at(i));
             else
                 fieldAt(i)->clear();
+            follow(i);
         }
     } else {
-        for (int i = 0; i < n; ++i)
+        for (int i = 0; i < n; ++i) {
             fieldAt(i)->clear();
+            follow(i);
+        }
     }
 }

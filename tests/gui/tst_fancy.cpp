@@ -475,8 +475,13 @@ void FancyTest::editCommandsMoveFieldTexts()
     w->on_actionClear_triggered();
     QCOMPARE(fieldTexts(g), QStringList({"", "", "1", "", "", "5", "x", "", "", "9", "8", ""}));
     QCOMPARE(rec.signalsOnly(), QStringList({"CUT", "PASTE", "CLEAR"}));
-    // The arrays follow only when the fields are read.
-    QCOMPARE(w->store().coef[0][0], 0.0);
+    // The element's values follow its fields (a snapshot after the command
+    // holds what the fields show); the other values stay as they were.
+    const EquationStore &s = w->store();
+    QCOMPARE(QVector<double>({s.coef[0][0], s.coef[0][2], s.coef[1][2], s.coef[2][2]}),
+             QVector<double>({0, 1, 0, 8}));   // "x" reads as 0
+    QCOMPARE(QVector<double>({s.rhs[0], s.rhs[1], s.rhs[2]}), QVector<double>({0, 0, 0}));
+    QCOMPARE(s.coef[1][1], 0.0);   // "5" was never committed: not an edited element
 }
 
 void FancyTest::missingPageLogsTrx11()
