@@ -100,6 +100,7 @@ void shot(tarvix *w, const char *name)
     const QString dir = qEnvironmentVariable("TARVIX_SCREENSHOT_DIR");
     if (dir.isEmpty())
         return;
+    w->show();
     w->resize(1300, 430);
     QTest::qWait(50);
     QVERIFY(w->grab().save(dir + "/fancy-" + name + ".png"));
@@ -390,6 +391,7 @@ void FancyTest::typeSolveSaveReopen()
     FancyGrid *og = other->fancyGrid();
     other->openFile(path, false, nullptr);
     QCOMPARE(og->count(), 3);
+    shot(other, "3x3-opened");
     QCOMPARE(fieldTexts(og), QStringList({"1", "1", "1", "0.1", "0", "2", "5", "-4", "2", "5", "-1", "27"}));
     const QString third = fx->env.root() + "/third.btrx";
     QVERIFY(writeSystem(third, 2, {1, 0, 0, 1}, {1.0 / 3, -2e-300}));
