@@ -10,6 +10,7 @@
 
 class AboutDialog;
 class EditDialog;
+class FancyGrid;
 class MyDelegate;
 class MyTableModel;
 class QMessageBox;
@@ -241,6 +242,21 @@ private:
     // threads; the window cannot be closed meanwhile (its arrays are in use).
     int m_busy = 0;
     RatioStore *m_ratios = nullptr;   // of the last solve, until refined
+
+    // The fancy interface (tarvix_fancy.cpp): the field grid with its pan
+    // controls, and the edits typed into its fields.
+public:
+    FancyGrid *fancyGrid() const { return m_grid; }
+public slots:
+    // A field's editing finished: the value goes into the arrays and the
+    // edit to the recorder. column == N is the right-hand side.
+    void leditChanged(int equation, int column, QString text);
+private:
+    void buildFancyView();
+    // Cut ('x'), Copy ('c'), Paste ('v') or Clear ('d') on the field texts of
+    // equation row, variable column or (both < 0) the right-hand side.
+    void editFields(char operation, int row, int column, QStringList &buffer);
+    FancyGrid *m_grid = nullptr;
 };
 
 #endif
