@@ -25,7 +25,7 @@
 
 namespace {
 QMutex *g_mutex = nullptr;
-bool *g_switch = nullptr;            // the debug-logging switch; null: no output
+LogSwitchHolder g_switch{nullptr};   // the debug-logging switch; null: no output
 QFile *g_file = nullptr;
 QTextStream *g_stream = nullptr;
 std::atomic<bool> g_internalError{false};
@@ -129,8 +129,8 @@ void AppLog::install()
 {
     if (!g_mutex)
         g_mutex = new QMutex();
-    if (!g_switch)
-        g_switch = new bool(true);
+    if (!g_switch.load())
+        g_switch.store(new LogSwitch(true));
     g_previous = qInstallMessageHandler(&AppLog::messageHandler);
 }
 
@@ -139,19 +139,24 @@ void AppLog::uninstall()
     qInstallMessageHandler(g_previous);
     g_previous = nullptr;
     closeLog();
-    delete g_switch;
-    g_switch = nullptr;
+    LogSwitch *sw = nullptr;
+    {
+        QMutexLocker lock(g_mutex);   // no handler is reading the token
+        sw = g_switch.exchange(nullptr);
+    }
+    delete sw;
 }
 
-bool **AppLog::debugSwitchHolder()
+LogSwitchHolder *AppLog::debugSwitchHolder()
 {
     return &g_switch;
 }
 
 void AppLog::setDebugEnabled(bool on)
 {
-    if (g_switch)
-        *g_switch = on;
+    QMutexLocker lock(g_mutex);   // the token is not freed meanwhile
+    if (LogSwitch *sw = g_switch.load())
+        sw->store(on);
 }
 
 bool AppLog::openLog(QString &path)
@@ -325,10 +330,11 @@ void AppLog::messageHandler(QtMsgType type, const QMessageLogContext &context, c
     bool wroteBlock = false;
     {
         QMutexLocker lock(g_mutex);
-        if (g_file && g_stream && g_switch) {
+        const LogSwitch *sw = g_switch.load();
+        if (g_file && g_stream && sw) {
             QTextStream &out = *g_stream;
             if (type == QtDebugMsg || type == QtInfoMsg) {
-                if (*g_switch) {
+                if (sw->load()) {
                     out << msg;
                     out.flush();
                 }

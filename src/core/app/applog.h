@@ -4,10 +4,17 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
 #include <functional>
 
 class QFile;
 class QTextStream;
+
+// The debug-logging switch: a token that exists while the log writes at all
+// and says whether debug records are written. The handler reads it on every
+// thread while others switch it, so the token and its holder are atomic.
+using LogSwitch = std::atomic<bool>;
+using LogSwitchHolder = std::atomic<LogSwitch *>;
 
 // The run log: one process-wide message handler that writes every Qt
 // message of the process to "session.log", framed blocks for warnings and
@@ -23,7 +30,7 @@ public:
 
     // The debug-logging switch. Null means no log output at all (see
     // UserPrefs::turnOffDbg); the holder gives access to the pointer itself.
-    static bool **debugSwitchHolder();
+    static LogSwitchHolder *debugSwitchHolder();
     static void setDebugEnabled(bool on);
 
     // Opens the log at path (normally .../Tarvix/logs/session.log). On

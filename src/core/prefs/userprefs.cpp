@@ -48,8 +48,8 @@ struct Store
     bool dirty = false;
     QString currentFile;
     UserPrefs *instance = nullptr;
-    bool **holder = nullptr;
-    bool *stashedSwitch = nullptr;
+    LogSwitchHolder *holder = nullptr;
+    LogSwitch *stashedSwitch = nullptr;
 };
 
 Store &S()
@@ -113,7 +113,7 @@ QStringList fieldsOf(QTextStream &in)
 
 } // namespace
 
-UserPrefs::UserPrefs(bool **holder)
+UserPrefs::UserPrefs(LogSwitchHolder *holder)
 {
     S().holder = holder;
 }
@@ -761,10 +761,9 @@ QString UserPrefs::prefsFilePath() { return S().currentFile; }
 void UserPrefs::turnOffDbg()
 {
     Store &s = S();
-    if (s.holder && *s.holder) {
+    if (s.holder && s.holder->load()) {
         qDebug("Turning off Debug.");
-        s.stashedSwitch = *s.holder;
-        *s.holder = nullptr;
+        s.stashedSwitch = s.holder->exchange(nullptr);
     } else {
         qDebug("Error while turning off Debug.");
     }
@@ -774,7 +773,7 @@ void UserPrefs::turnOnDbg()
 {
     Store &s = S();
     if (s.holder && s.stashedSwitch) {
-        *s.holder = s.stashedSwitch;
+        s.holder->store(s.stashedSwitch);
         s.stashedSwitch = nullptr;
         qDebug("Turning on Debug.");
     } else {
