@@ -32,8 +32,6 @@ std::atomic<bool> g_internalError{false};
 QtMessageHandler g_previous = nullptr;
 std::function<void()> g_saver;
 std::function<void(const QString &)> g_opener;
-std::function<void()> g_fatalExit;
-QString g_lastReport;
 std::atomic<bool> g_savePending{false};
 bool g_inSaver = false;              // GUI thread only
 thread_local bool t_inHandler = false;
@@ -255,11 +253,6 @@ void AppLog::setInternalError(bool on)
     g_internalError = on;
 }
 
-QString AppLog::lastReportFolder()
-{
-    return g_lastReport;
-}
-
 void AppLog::setSessionSaver(std::function<void()> saver)
 {
     g_saver = std::move(saver);
@@ -270,15 +263,9 @@ void AppLog::setFolderOpener(std::function<void(const QString &)> opener)
     g_opener = std::move(opener);
 }
 
-void AppLog::setFatalExit(std::function<void()> handler)
-{
-    g_fatalExit = std::move(handler);
-}
-
 void AppLog::internalErrorReport(const QString &sessionName)
 {
     Q_UNUSED(sessionName)
-    g_lastReport.clear();
     if (onGuiThread()) {
         Prompter::instance()->message(
             Prompter::Warning, QStringLiteral("Internal Error Detected!"),
@@ -301,7 +288,6 @@ void AppLog::internalErrorReport(const QString &sessionName)
     if (folder.isEmpty())
         return;
     QDir().mkpath(folder);
-    g_lastReport = folder;
     const QString log = logPath();
     if (!log.isEmpty()) {
         if (g_mutex) {
@@ -370,11 +356,7 @@ void AppLog::messageHandler(QtMsgType type, const QMessageLogContext &context, c
             runSaver();
         if (wroteBlock)
             internalErrorReport(QString());
-        if (g_fatalExit) {
-            g_fatalExit();
-        } else {
-            closeLog();
-            std::_Exit(1);
-        }
+        closeLog();
+        std::_Exit(1);
     }
 }

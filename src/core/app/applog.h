@@ -48,8 +48,6 @@ public:
     // Box, report folder (dd MMM yyyy_n) with the log and the preferences,
     // then the folder is shown in the file browser.
     static void internalErrorReport(const QString &sessionName);
-    // The folder the last report went to (empty when none was made).
-    static QString lastReportFolder();
 
     // Called on the GUI thread after every warning, critical or fatal block,
     // never while the log is locked and never re-entered. Installed by the
@@ -58,9 +56,6 @@ public:
     // Opens a local folder in the desktop's file browser (installed by the
     // program; the core cannot).
     static void setFolderOpener(std::function<void(const QString &)> opener);
-    // What a fatal message does after its report; by default it ends the
-    // process with exit code 1.
-    static void setFatalExit(std::function<void()> handler);
 
     static void messageHandler(QtMsgType type, const QMessageLogContext &context,
                                const QString &msg);
