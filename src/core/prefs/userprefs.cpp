@@ -298,7 +298,13 @@ bool UserPrefs::initialise(const QStringList &environment, const ScreenInfo &scr
 {
     runProbe(environment, screen);
     Store &s = S();
+    // Only a Windows build may take backslashes: elsewhere they are plain
+    // name characters, whatever the OS variable claims.
+#ifdef Q_OS_WIN
     const bool win = s.osName == QLatin1String("Windows_NT");
+#else
+    const bool win = false;
+#endif
     s.currentFile = s.appDataFolder
                     + (win ? QStringLiteral("\\Tarvix\\Preferences\\") : QStringLiteral("/Tarvix/Preferences/"))
                     + QStringLiteral("Tarvix.pref");
