@@ -327,6 +327,7 @@ void OpenSaveTest::dropTwoFiles()
     QVERIFY(writeSystem(m_dir + "/two.btrx", 4));
     auto *w = new tarvix();
     w->show();
+    QVERIFY(w->acceptDrops());   // the events below reach the window either way
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(m_dir + "/one.trx"), QUrl("https://example.org/x.trx"),
                   QUrl::fromLocalFile(m_dir + "/notes.txt"), QUrl::fromLocalFile(m_dir + "/two.btrx")});
