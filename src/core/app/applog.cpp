@@ -10,13 +10,12 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QMetaObject>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QTextStream>
 #include <QThread>
 
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
 
 #ifdef Q_OS_UNIX
 #include <sys/file.h>
@@ -24,7 +23,8 @@
 #endif
 
 namespace {
-QMutex *g_mutex = nullptr;
+// A std::mutex, so that thread checkers see the hand-overs between writers.
+std::mutex *g_mutex = nullptr;
 LogSwitchHolder g_switch{nullptr};   // the debug-logging switch; null: no output
 QFile *g_file = nullptr;
 QTextStream *g_stream = nullptr;
@@ -35,6 +35,29 @@ std::function<void(const QString &)> g_opener;
 std::atomic<bool> g_savePending{false};
 bool g_inSaver = false;              // GUI thread only
 thread_local bool t_inHandler = false;
+
+// Holds the log mutex while it exists (before install there is none).
+class LogLock
+{
+public:
+    explicit LogLock(std::mutex *m) : m_mutex(m)
+    {
+        if (m_mutex)
+            m_mutex->lock();
+    }
+    ~LogLock() { unlock(); }
+    LogLock(const LogLock &) = delete;
+    LogLock &operator=(const LogLock &) = delete;
+    void unlock()
+    {
+        if (m_mutex)
+            m_mutex->unlock();
+        m_mutex = nullptr;
+    }
+
+private:
+    std::mutex *m_mutex;
+};
 
 bool onGuiThread()
 {
@@ -126,7 +149,7 @@ QString blockName(QtMsgType type)
 void AppLog::install()
 {
     if (!g_mutex)
-        g_mutex = new QMutex();
+        g_mutex = new std::mutex();
     if (!g_switch.load())
         g_switch.store(new LogSwitch(true));
     g_previous = qInstallMessageHandler(&AppLog::messageHandler);
@@ -139,7 +162,7 @@ void AppLog::uninstall()
     closeLog();
     LogSwitch *sw = nullptr;
     {
-        QMutexLocker lock(g_mutex);   // no handler is reading the token
+        LogLock lock(g_mutex);   // no handler is reading the token
         sw = g_switch.exchange(nullptr);
     }
     delete sw;
@@ -152,7 +175,7 @@ LogSwitchHolder *AppLog::debugSwitchHolder()
 
 void AppLog::setDebugEnabled(bool on)
 {
-    QMutexLocker lock(g_mutex);   // the token is not freed meanwhile
+    LogLock lock(g_mutex);   // the token is not freed meanwhile
     if (LogSwitch *sw = g_switch.load())
         sw->store(on);
 }
@@ -171,7 +194,7 @@ bool AppLog::openLog(QString &path)
     if (QFile::exists(path))
         QFile::remove(path);
 
-    QMutexLocker lock(g_mutex);
+    LogLock lock(g_mutex);
     delete g_stream;
     delete g_file;
     g_file = new QFile(path);
@@ -212,7 +235,7 @@ void AppLog::closeLog()
 {
     if (!g_mutex)
         return;
-    QMutexLocker lock(g_mutex);
+    LogLock lock(g_mutex);
     if (g_stream)
         g_stream->flush();
     if (g_file)
@@ -227,7 +250,7 @@ QString AppLog::logPath()
 {
     if (!g_mutex)
         return QString();
-    QMutexLocker lock(g_mutex);
+    LogLock lock(g_mutex);
     return g_file ? g_file->fileName() : QString();
 }
 
@@ -291,7 +314,7 @@ void AppLog::internalErrorReport(const QString &sessionName)
     const QString log = logPath();
     if (!log.isEmpty()) {
         if (g_mutex) {
-            QMutexLocker lock(g_mutex);
+            LogLock lock(g_mutex);
             if (g_stream)
                 g_stream->flush();
         }
@@ -315,7 +338,7 @@ void AppLog::messageHandler(QtMsgType type, const QMessageLogContext &context, c
     t_inHandler = true;
     bool wroteBlock = false;
     {
-        QMutexLocker lock(g_mutex);
+        LogLock lock(g_mutex);
         const LogSwitch *sw = g_switch.load();
         if (g_file && g_stream && sw) {
             QTextStream &out = *g_stream;
