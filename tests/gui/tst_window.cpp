@@ -72,22 +72,17 @@ void WindowTest::undoButtonsFollowThePreference()
 
 void WindowTest::newClearsEverything()
 {
+    // Every array, the title and the model refresh are checked with the count
+    // changes, which run New too; here the action and the saved flag.
     tarvix w;
-    EquationStore &s = w.store();
-    for (double *v : {&s.coef[0][0], &s.coef[1][1], &s.rhs[1], &s.customSol[0], &s.currentSol[1], &s.fileSol[0]})
-        *v = 4;
+    w.store().customSol[1] = 4;
     w.setCurrentFileName("/x/a.trx");
-    QSignalSpy refreshed(w.tableModel(), &QAbstractItemModel::dataChanged);
+    QVERIFY(w.tableModel()->setData(w.tableModel()->index(1, 1), "3"));
+    QVERIFY(!w.isSaved());
     trigger(&w, "actionNew");
-    for (int i = 0; i < 2; ++i)
-        for (double v : {s.coef[i][0], s.coef[i][1], s.rhs[i], s.customSol[i], s.currentSol[i], s.fileSol[i]})
-            QCOMPARE(v, 0.0);
+    QCOMPARE(w.store().coef[1][1] + w.store().customSol[1], 0.0);
     QVERIFY(w.currentFileName().isEmpty());
-    QCOMPARE(w.windowTitle(), "Tarvix (" + w.windowName() + ")");
     QVERIFY(w.isSaved());
-    QVERIFY(!refreshed.isEmpty());
-    // Two unknowns cannot become fewer.
-    QVERIFY(!button(&w, "decvarb")->isEnabled());
 }
 
 void WindowTest::editingClearsTheSavedFlag()
