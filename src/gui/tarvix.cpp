@@ -339,16 +339,6 @@ void tarvix::on_redob_clicked()
         emit redobClicked();
 }
 
-void tarvix::on_analyseb_clicked()
-{
-    openAnalysis(false);
-}
-
-void tarvix::openAnalysis(bool)
-{
-    // The analysis dialog is not part of this program yet.
-}
-
 void tarvix::fancyToArrays()
 {
     // Nothing to copy while no window uses the field grid.

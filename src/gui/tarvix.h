@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+class AnalyseDialog;
 class EditDialog;
 class MyDelegate;
 class MyTableModel;
@@ -98,6 +99,10 @@ public:
 
     // Solving (tarvix_solve.cpp).
     void solveEq(double **c, double *r, int *columnZeros, int *status, int *elapsed);
+
+    // Analysis (tarvix_analysis.cpp): the window's analysis dialog, made when
+    // it is first opened (null until then; hidden windows use a passing one).
+    AnalyseDialog *analyseDialog() const { return m_analyse; }
 
 public slots:
     void on_newb_clicked();
@@ -211,6 +216,7 @@ private:
     // threads; the window cannot be closed meanwhile (its arrays are in use).
     int m_busy = 0;
     RatioStore *m_ratios = nullptr;   // of the last solve, until refined
+    AnalyseDialog *m_analyse = nullptr;   // a child of the window
 };
 
 #endif
