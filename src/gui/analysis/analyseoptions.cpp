@@ -17,7 +17,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <QtCharts/QBarCategoryAxis>
-#include <QtCharts/QBarSeries>
+#include <QtCharts/QHorizontalBarSeries>
 #include <QtCharts/QBarSet>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
@@ -188,6 +188,8 @@ QWidget *AnalyseOptions::buildErrorPage()
         table->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
         table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        table->setFixedHeight(table->horizontalHeader()->sizeHint().height()
+                              + 5 * table->verticalHeader()->defaultSectionSize() + 2 * table->frameWidth());
         m_tables[t] = table;
     }
     auto *tables = new QVBoxLayout;
@@ -199,7 +201,8 @@ QWidget *AnalyseOptions::buildErrorPage()
     m_bars = new QBarSet(QStringLiteral("Equations"));
     for (int i = 0; i < 10; ++i)
         *m_bars << 0;
-    auto *series = new QBarSeries;
+    // Horizontal bars, so that the range labels read in full.
+    auto *series = new QHorizontalBarSeries;
     series->append(m_bars);
     series->setLabelsVisible(true);
     series->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
@@ -208,15 +211,18 @@ QWidget *AnalyseOptions::buildErrorPage()
     chart->legend()->hide();
     chart->setTitle(QStringLiteral("Equations by Percentage of Error"));
     auto *rangeAxis = new QBarCategoryAxis;
-    rangeAxis->append(labels);
-    rangeAxis->setLabelsAngle(-60);
-    chart->addAxis(rangeAxis, Qt::AlignBottom);
+    // Axis labels are rich text: "<" must be written as an entity. The
+    // first category is drawn at the bottom, so range 10 comes first and
+    // range 1 sits at the top, as in the tables.
+    for (int k = 9; k >= 0; --k)
+        rangeAxis->append(labels.at(k).toHtmlEscaped());
+    chart->addAxis(rangeAxis, Qt::AlignLeft);
     series->attachAxis(rangeAxis);
     m_countAxis = new QValueAxis;
     m_countAxis->setLabelFormat(QStringLiteral("%d"));
     m_countAxis->setRange(0, 1);
     m_countAxis->setTickCount(2);
-    chart->addAxis(m_countAxis, Qt::AlignLeft);
+    chart->addAxis(m_countAxis, Qt::AlignBottom);
     series->attachAxis(m_countAxis);
     m_chartView = new QChartView(chart, dist);
     m_chartView->setObjectName(QStringLiteral("errChart"));
@@ -418,7 +424,7 @@ void AnalyseOptions::setErrDistribution(QList<int> *list)
     for (int k = 0; k < 10; ++k) {
         const int count = k < list->size() ? list->at(k) : 0;
         m_tables[k / 5]->item(k % 5, 1)->setText(QString::number(count));
-        m_bars->replace(k, count);
+        m_bars->replace(9 - k, count);
         top = qMax(top, count);
     }
     delete list;

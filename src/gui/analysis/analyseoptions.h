@@ -38,6 +38,7 @@ public:
     static QStringList rangeLabels();
     // The counts shown in column "No. of Equations" (empty text: -1).
     QList<int> shownCounts() const;
+    // The bars, range 10 first (drawn bottom up).
     QtCharts::QBarSet *chartBars() const { return m_bars; }
     QPair<int, int> comparePair() const { return {m_a, m_b}; }
 
