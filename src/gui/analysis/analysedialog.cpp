@@ -93,6 +93,8 @@ AnalyseDialog::AnalyseDialog(QWidget *parent) : QDialog(parent)
 
 AnalyseDialog::~AnalyseDialog()
 {
+    // Views in use belong to their pages; pooled ones have no parent.
+    qDeleteAll(m_pool);
     delete m_options;
 }
 
@@ -336,16 +338,17 @@ QTableView *AnalyseDialog::takeView()
     return view;
 }
 
-void AnalyseDialog::releaseViews(Page page)
+void AnalyseDialog::releaseViews(Page page, int keep)
 {
-    for (QTableView *v : m_views[page]) {
+    QList<QTableView *> &views = m_views[page];
+    while (views.size() > keep) {
+        QTableView *v = views.takeLast();
         m_pageLayouts[page]->removeWidget(v);
         v->hide();
         v->setParent(nullptr);
         static_cast<AnalyseTable *>(v->model())->clearSource();
         m_pool << v;
     }
-    m_views[page].clear();
 }
 
 void AnalyseDialog::layoutPage(Page page)
@@ -356,15 +359,8 @@ void AnalyseDialog::layoutPage(Page page)
         p = Analysis::pageLayout(m_n, UserPrefs::getAnalysisRows(), UserPrefs::getAnalysisTables());
         m_paging[page] = p;
     }
+    releaseViews(page, p.tables);
     QList<QTableView *> &views = m_views[page];
-    while (views.size() > p.tables) {
-        QTableView *v = views.takeLast();
-        m_pageLayouts[page]->removeWidget(v);
-        v->hide();
-        v->setParent(nullptr);
-        static_cast<AnalyseTable *>(v->model())->clearSource();
-        m_pool << v;
-    }
     while (views.size() < p.tables) {
         QTableView *v = takeView();
         m_pageLayouts[page]->addWidget(v);

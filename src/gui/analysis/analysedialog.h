@@ -95,7 +95,8 @@ private:
     void refreshAll();
     void resizeToTables();
     QTableView *takeView();
-    void releaseViews(Page page);
+    // Moves the page's views beyond the first keep back to the pool.
+    void releaseViews(Page page, int keep = 0);
     void syncSpinsToPrefs();
     void showPage(bool solutions);
     const double *sourceSet(int set, bool display) const;
