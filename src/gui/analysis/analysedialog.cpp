@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -393,9 +394,20 @@ void AnalyseDialog::fillPage(Page page)
                              QStringLiteral("  ") + QLatin1String(kSetNames[m_cmpB]) + QStringLiteral("  "));
             break;
         }
-        QTableView *v = m_views[page][t];
-        v->horizontalHeader()->resizeSections(QHeaderView::ResizeToContents);
+        fitColumns(m_views[page][t]);
     }
+}
+
+void AnalyseDialog::fitColumns(QTableView *v)
+{
+    QHeaderView *h = v->horizontalHeader();
+    h->resizeSections(QHeaderView::ResizeToContents);
+    // A table keeps its columns whole; the page scrolls sideways instead.
+    int width = v->verticalHeader()->sizeHint().width() + 2 * v->frameWidth()
+                + v->verticalScrollBar()->sizeHint().width();
+    for (int s = 0; s < h->count(); ++s)
+        width += h->sectionSize(s);
+    v->setMinimumWidth(width);
 }
 
 void AnalyseDialog::refreshAll()
@@ -457,7 +469,7 @@ void AnalyseDialog::updateSolErr()
     } while (m_refreshAgain);
     for (Page p : {SolutionPage, ErrorPage})
         for (QTableView *v : m_views[p])
-            v->horizontalHeader()->resizeSections(QHeaderView::ResizeToContents);
+            fitColumns(v);
     resizeToTables();
 }
 
@@ -587,7 +599,7 @@ void AnalyseDialog::on_errCombo_currentIndexChanged(int index)
     computeErrors();
     refreshAll();
     for (QTableView *v : m_views[ErrorPage])
-        v->horizontalHeader()->resizeSections(QHeaderView::ResizeToContents);
+        fitColumns(v);
     resizeToTables();
 }
 

@@ -93,6 +93,8 @@ private:
     void layoutPage(Page page);
     void fillPage(Page page);
     void refreshAll();
+    // Columns sized to their contents; the view is at least as wide as them.
+    void fitColumns(QTableView *view);
     void resizeToTables();
     QTableView *takeView();
     // Moves the page's views beyond the first keep back to the pool.
