@@ -351,16 +351,6 @@ void tarvix::on_redob_clicked()
         emit redobClicked();
 }
 
-void tarvix::on_analyseb_clicked()
-{
-    openAnalysis(false);
-}
-
-void tarvix::openAnalysis(bool)
-{
-    // The analysis dialog is not part of this program yet.
-}
-
 // --------------------------------------------------------------------- slots
 
 void tarvix::errMsg(QString *errTitle, QString *errTxt, QString errorType)

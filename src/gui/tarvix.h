@@ -9,6 +9,7 @@
 #include <QStringList>
 
 class AboutDialog;
+class AnalyseDialog;
 class EditDialog;
 class FancyGrid;
 class MyDelegate;
@@ -105,6 +106,10 @@ public:
 
     // Solving (tarvix_solve.cpp).
     void solveEq(double **c, double *r, int *columnZeros, int *status, int *elapsed);
+
+    // Analysis (tarvix_analysis.cpp): the window's analysis dialog, made when
+    // it is first opened (null until then; hidden windows use a passing one).
+    AnalyseDialog *analyseDialog() const { return m_analyse; }
 
 public slots:
     void on_newb_clicked();
@@ -242,6 +247,7 @@ private:
     // threads; the window cannot be closed meanwhile (its arrays are in use).
     int m_busy = 0;
     RatioStore *m_ratios = nullptr;   // of the last solve, until refined
+    AnalyseDialog *m_analyse = nullptr;   // a child of the window
 
     // The fancy interface (tarvix_fancy.cpp): the field grid with its pan
     // controls, and the edits typed into its fields.
