@@ -95,17 +95,20 @@ private slots:
 void SolveCommandTest::solvesTheExample_data()
 {
     QTest::addColumn<QByteArray>("button");
-    QTest::newRow("processor") << QByteArray("multib");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("no analysis") << QByteArray("multib") << int(Prompter::No);
+    QTest::newRow("analysis") << QByteArray("multib") << int(Prompter::Yes);
     // Escape still solves, on the processor.
-    QTest::newRow("escape") << QByteArray("escape");
+    QTest::newRow("escape") << QByteArray("escape") << int(Prompter::No);
 }
 
 void SolveCommandTest::solvesTheExample()
 {
     QFETCH(QByteArray, button);
+    QFETCH(int, answer);
     tarvix *w = systemWindow(kExampleA, kExampleB);
     DialogDriver driver(button.constData());
-    fx->prompter.answerButton(Prompter::No);   // no analysis
+    fx->prompter.answerButton(answer);
     ::button(w, "solveb")->click();
     const EquationStore &s = w->store();
     QVERIFY(solvesToExample(s.customSol));
