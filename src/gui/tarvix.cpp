@@ -67,6 +67,8 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
     m_fileName.clear();
     if (!hidden)
         sharedEditDialog();
+    if (!hidden)
+        sharedOptionsDialog();
 
     // The field grid of the fancy interface is not part of this program yet;
     // until it is, every window edits its system in the table.
@@ -173,6 +175,7 @@ tarvix::~tarvix()
         const int geo[4] = {x(), y(), width(), height()};
         UserPrefs::setGeometry(UserPrefs::MainWindow, geo);
         storeEditGeometry();
+        storeOptionsGeometry();
         if (UserPrefs::instance())
             destructThread = MyThreads::start(UserPrefs::instance(), SLOT(Destruct()),
                                               QStringLiteral("Tarvix::destruct"));
@@ -198,6 +201,7 @@ tarvix::~tarvix()
 void tarvix::lastWindowTearDown()
 {
     deleteEditShared();
+    deleteOptionsShared();
     UserPrefs *prefs = UserPrefs::instance();
     UserPrefs::setInstance(nullptr);
     delete prefs;
