@@ -280,6 +280,7 @@ QWidget *Options::buildUserDataPage()
     main->addWidget(m_dispRowRow);
     m_tol = new QLineEdit;
     m_tol->setObjectName(QStringLiteral("tolLE"));
+    m_tol->setMinimumWidth(110);
     auto *validator = new QDoubleValidator(1e-15, 0.1, 1000, m_tol);
     validator->setNotation(QDoubleValidator::ScientificNotation);
     m_tol->setValidator(validator);
