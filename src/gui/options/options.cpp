@@ -895,10 +895,9 @@ void Options::on_optDefault_clicked(bool flag)
     for (int t = 0; t < limits.size(); ++t)
         limits[t] = 5 * (t + 1);
     UserPrefs::setThreadLimits(limits);
-    if (!flag) {
+    // The solver reads the limits at every solve: no restart, no Apply.
+    if (!flag)
         m_boundNote->setVisible(false);
-        enableApply();
-    }
     refreshThreadTable();
 }
 
@@ -926,7 +925,6 @@ void Options::on_optb_clicked(bool flag)
                                      .arg(m_optimiseBudgetMs / 1000.0));
         }
         m_boundNote->setVisible(bounded);
-        enableApply();
     }
     refreshThreadTable();
 }
