@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools
-          libopenblas-dev liblapacke-dev xvfb xauth)
+          libopenblas-dev liblapacke-dev xvfb xauth desktop-file-utils)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

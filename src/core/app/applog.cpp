@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <sys/file.h>
@@ -323,6 +324,9 @@ void AppLog::messageHandler(QtMsgType type, const QMessageLogContext &context, c
         return;
     t_inHandler = true;
     bool wroteBlock = false;
+    // Qt's own warnings (categories such as "qt.qpa.xcb") are logged, but
+    // they are no fault of this program: no internal error, no session save.
+    const bool ours = !context.category || std::strcmp(context.category, "default") == 0;
     {
         QMutexLocker lock(g_mutex);
         if (g_file && g_stream && g_switch) {
@@ -349,12 +353,13 @@ void AppLog::messageHandler(QtMsgType type, const QMessageLogContext &context, c
                 out << "\n*** " << name << " Complete ***\n";
                 out.flush();
                 wroteBlock = true;
-                g_internalError = type != QtFatalMsg;
+                if (ours && type != QtFatalMsg)
+                    g_internalError = true;
             }
         }
     }
     t_inHandler = false;
-    if (wroteBlock && type != QtFatalMsg)
+    if (wroteBlock && ours && type != QtFatalMsg)
         requestSessionSave();
     if (type == QtFatalMsg) {
         // A fatal record ends the process, so its session save cannot wait
