@@ -378,10 +378,12 @@ void OptionsTest::benchmarkFillsTable_data()
     QTest::addColumn<int>("fileType");
     QTest::addColumn<QString>("given");
     QTest::addColumn<QString>("kept");
-    QTest::newRow("simple text, no copy") << 0 << 0 << QString() << QString();
-    QTest::newRow("simple binary, copy") << 0 << 1 << "run.trx.bak" << "run.trx.btrx";
-    QTest::newRow("stealth text, copy") << 1 << 0 << "run.TRX" << "run.TRX.trx";
-    QTest::newRow("stealth binary, no copy") << 1 << 1 << QString() << QString();
+    QTest::addColumn<bool>("fancy");
+    QTest::newRow("simple text, no copy") << 0 << 0 << QString() << QString() << false;
+    QTest::newRow("simple binary, copy") << 0 << 1 << "run.trx.bak" << "run.trx.btrx" << false;
+    QTest::newRow("fancy window, text") << 0 << 0 << "run" << "run.trx" << true;
+    QTest::newRow("stealth text, copy") << 1 << 0 << "run.TRX" << "run.TRX.trx" << false;
+    QTest::newRow("stealth binary, no copy") << 1 << 1 << QString() << QString() << false;
 }
 
 void OptionsTest::benchmarkFillsTable()
@@ -390,6 +392,8 @@ void OptionsTest::benchmarkFillsTable()
     QFETCH(int, fileType);
     QFETCH(QString, given);
     QFETCH(QString, kept);
+    QFETCH(bool, fancy);
+    UserPrefs::setFancyUI(fancy);
     SolverDialogDriver driver;
     Options *d = openDialog();
     child<QLineEdit>(d, "benchLE")->setText("30");
@@ -428,8 +432,16 @@ void OptionsTest::benchmarkFillsTable()
         const ScriptedPrompter::Record save = fx->prompt("Save File As");
         QCOMPARE(save.dir, UserPrefs::getTempFolder());
         QCOMPARE(save.items.value(0), fileType ? QString("Tarvix Binary (*.btrx)") : QString("Tarvix Text (*.trx)"));
-        // The copy is a whole system of the benchmark's size.
-        QCOMPARE(EquationFile::readHeader(fx->env.temp() + "/" + kept).n, 30);
+        // The copy is a whole system of the benchmark's size; through the
+        // fields every value has 6 significant digits.
+        EquationStore s;
+        QVERIFY(!EquationFile::open(fx->env.temp() + "/" + kept, s).failed);
+        QCOMPARE(s.N, 30);
+        int rounded = 0;
+        for (int i = 0; i < 30; ++i)
+            for (int j = 0; j < 30; ++j)
+                rounded += QString::number(s.coef[i][j], 'g', 6).toDouble() == s.coef[i][j] ? 1 : 0;
+        QCOMPARE(rounded == 900, fancy);
     }
     QCOMPARE(tarvix::windows().size(), 1);
 }
