@@ -233,9 +233,6 @@ QWidget *Options::buildLinksPage()
         auto *caption = new QLabel(QLatin1String(row.caption));
         QLabel *link = linkLabel(row.name);
         connect(link, &QLabel::linkActivated, this, row.slot);
-        if (row.shown) {
-            link->setText(QStringLiteral("<a href=\"tarvix\">Tarvix</a>"));
-        }
         caption->setVisible(row.shown);
         link->setVisible(row.shown);
         grid->addWidget(caption, r, 0);
@@ -553,6 +550,10 @@ void Options::load()
         on_optDefault_clicked(true);
     else
         refreshThreadTable();
+    if (auto *link = findChild<QLabel *>(QStringLiteral("appDataLink"))) {
+        const QString folder = UserPrefs::getAppDataFolder() + QStringLiteral("/Tarvix");
+        link->setText(QStringLiteral("<a href=\"folder\">") + folder.toHtmlEscaped() + QStringLiteral("</a>"));
+    }
     m_Applyb->setEnabled(false);
     on_impb_clicked();
     m_threadTable->horizontalHeader()->resizeSections(QHeaderView::ResizeToContents);
