@@ -70,6 +70,8 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
         sharedEditDialog();
         sharedAboutDialog();
     }
+    if (!hidden)
+        sharedOptionsDialog();
 
     // The view is chosen once; a hidden window has no view at all.
     m_fancy = !hidden && UserPrefs::getFancyUI();
@@ -180,6 +182,7 @@ tarvix::~tarvix()
         UserPrefs::setGeometry(UserPrefs::MainWindow, geo);
         storeEditGeometry();
         storeAboutGeometry();
+        storeOptionsGeometry();
         if (UserPrefs::instance())
             destructThread = MyThreads::start(UserPrefs::instance(), SLOT(Destruct()),
                                               QStringLiteral("Tarvix::destruct"));
@@ -208,6 +211,7 @@ void tarvix::lastWindowTearDown()
 {
     deleteEditShared();
     deleteAboutShared();
+    deleteOptionsShared();
     UserPrefs *prefs = UserPrefs::instance();
     UserPrefs::setInstance(nullptr);
     delete prefs;

@@ -12,6 +12,7 @@ class AboutDialog;
 class AnalyseDialog;
 class EditDialog;
 class FancyGrid;
+class Options;
 class MyDelegate;
 class MyTableModel;
 class QMessageBox;
@@ -185,6 +186,27 @@ private:
     static AboutDialog *sharedAboutDialog();
     static void storeAboutGeometry();
     static void deleteAboutShared();
+
+    // Options (tarvix_options.cpp): the shared settings dialog, the thread
+    // optimisation and the benchmark cycle, run on windows never shown.
+public:
+    static Options *optionsDialog();   // null until the first window made it
+    // Tunes threadLimits by timing solves of random systems; true when it
+    // stopped at maxN variables or budgetMs milliseconds before finding
+    // every threshold (those found are kept).
+    bool optimiseThreads(int maxN, int budgetMs);
+    // One timed cycle for n variables: *times gets Initialise, Generate,
+    // Save, Open and Solve in milliseconds (fewer when the file could not
+    // be written or read), *file the benchmark file.
+    void benchmark(int n, bool binary, QList<int> *times, QString *file);
+    void benchmarkStealth(int n, bool binary, QList<int> *times, QString *file);
+public slots:
+    void on_actionOptions_triggered();
+private:
+    static Options *sharedOptionsDialog();
+    static void storeOptionsGeometry();
+    static void deleteOptionsShared();
+    void fillRandom(unsigned long *state);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

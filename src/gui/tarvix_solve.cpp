@@ -78,7 +78,7 @@ void tarvix::on_solveb_clicked()
                                    + QStringLiteral("The calculated solution will be incorrect.\nPlease check the errors in equations.")),
                        QStringLiteral("WARNING"));
                 openAnalysis(false);
-            } else if (!m_hidden) {
+            } else if (!m_hidden && !testAttribute(Qt::WA_DontShowOnScreen)) {
                 const int answer = Prompter::instance()->message(
                     Prompter::Information, QStringLiteral("Solving Completed!"),
                     QStringLiteral("Successfully Solved the Equations.\nWould you like to Analyse the Solutions?"),
