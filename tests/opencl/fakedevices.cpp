@@ -1,6 +1,6 @@
 // A stand-in OpenCL plugin with three made-up devices. It records the
 // device list the host chose in the property "customDevices" of its root
-// object and reports set-up success unless that list holds device 2.
+// object and reports set-up success unless that list holds device 1.
 #include "plugininterface.h"
 
 #include <QFile>
@@ -34,7 +34,7 @@ public:
         setProperty("customDevices", chosen);
         // The kernel source must be readable where the host says it is.
         setProperty("sourceFound", clFile && clFile->exists());
-        if (list->contains(2))
+        if (list->contains(1))
             *result = false;
     }
     void initialise(double **, double *, double **, double **, int, QList<int> *, QThread *) override {}

@@ -16,6 +16,10 @@ set(TRX_TEST_DEFS TRX_WRONG_PLUGIN="${TRX_TEST_PLUGINS}/trxwronginterface.so"
     TRX_FAKE_PLUGIN="${TRX_TEST_PLUGINS}/trxfakedevices.so")
 if(TARGET TrxOpenCL)
   trxopencl_plugin(TrxOpenCLFloat ${TRX_TEST_PLUGINS}/float TRXOPENCL_FORCE_FLOAT)
+  # The window tests look for the plugin beside themselves.
+  add_custom_target(trxplugincopy
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:TrxOpenCL> ${TRX_TEST_PLUGINS}/TrxOpenCL.so
+    DEPENDS TrxOpenCL)
   list(APPEND TRX_TEST_DEFS TRX_PLUGIN="${CMAKE_BINARY_DIR}/plugins/TrxOpenCL.so"
        TRX_FLOAT_PLUGIN="${TRX_TEST_PLUGINS}/float/TrxOpenCL.so")
 endif()
@@ -25,7 +29,7 @@ foreach(test tst_openclengine tst_opencldevices tst_clidevices)
     target_compile_definitions(${test} PRIVATE ${TRX_TEST_DEFS})
     add_dependencies(${test} trxwronginterface trxfakedevices)
     if(TARGET TrxOpenCL)
-      add_dependencies(${test} TrxOpenCL TrxOpenCLFloat)
+      add_dependencies(${test} TrxOpenCL TrxOpenCLFloat trxplugincopy)
     endif()
   endif()
 endforeach()
