@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -48,6 +49,11 @@ bool fp64Support(cl_device_id id)
     const QString ext = clString(id, CL_DEVICE_EXTENSIONS, &ok);
     return ok && (ext.contains(QLatin1String("cl_khr_fp64")) || ext.contains(QLatin1String("cl_amd_fp64")));
 #endif
+}
+
+double secondsSince(std::chrono::steady_clock::time_point t0)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
 QString code(int step)
@@ -395,6 +401,8 @@ void MyOpenCL::getKernelDeviceData(int kernel)
 
 void MyOpenCL::calcURatios(bool *result)
 {
+    const auto t0 = std::chrono::steady_clock::now();
+    m_copySeconds = 0.0;
     if (m_devices.empty() || !m_c || !m_r) {
         *result = false;
     } else if (m_n >= 2) {
@@ -413,6 +421,9 @@ void MyOpenCL::calcURatios(bool *result)
             if (!*result)
                 break;
         }
+        QMessageLogger(kFile, 1300, "void MyOpenCL::calcURatios(bool*)")
+            .debug("OpenCL forward elimination: %.6f s, %.6f s of it moving buffers", secondsSince(t0),
+                   m_copySeconds);
     }
     m_currentKernel = 2;
     goHome();
@@ -609,6 +620,7 @@ void MyOpenCL::iURatio(int k, bool *result)
             ch.count = std::min<long long>((long long)ws.global, rem);
             cl_context ctx = m_contexts[size_t(d.platform)];
             const cl_mem_flags flags = CL_MEM_READ_WRITE | CL_MEM_COPY_HOST_PTR;
+            const auto tCopy = std::chrono::steady_clock::now();
             if (d.fp64) {
                 ch.hostD.assign(2 * ch.global, 0.0);
                 for (long long m = 0; m < ch.count; ++m) {
@@ -638,6 +650,7 @@ void MyOpenCL::iURatio(int k, bool *result)
                         m_step = code(4);
                 }
             }
+            m_copySeconds += secondsSince(tCopy);
             bool ok = m_err == CL_SUCCESS;
             if (!ok) {
                 *result = false;
@@ -677,6 +690,7 @@ void MyOpenCL::iURatio(int k, bool *result)
                     m_step = code(13);
                 const size_t e = d.fp64 ? 8 : 4;
                 void *host = d.fp64 ? static_cast<void *>(ch.hostD.data()) : ch.hostF.data();
+                const auto tCopy = std::chrono::steady_clock::now();
                 if (m_err == CL_SUCCESS) {
                     m_err = clEnqueueReadBuffer(d.queue, ch.a, CL_TRUE, 0, ch.global * e, host, 0, nullptr, nullptr);
                     if (m_err != CL_SUCCESS)
@@ -701,6 +715,7 @@ void MyOpenCL::iURatio(int k, bool *result)
                         m_r[ch.first + m] = d.fp64 ? ch.hostD[ch.global + sm] : double(ch.hostF[ch.global + sm]);
                     }
                     covered += ch.count;
+                    m_copySeconds += secondsSince(tCopy);
                 } else {
                     *result = false;
                     QMessageLogger(kFile, 1875, "void MyOpenCL::iURatio(int)")
@@ -778,6 +793,7 @@ void MyOpenCL::reduceURatio2(int k, bool *result)
                 host[nA + nR + size_t(m)] = T(ur[firstRow + m - k - 1]);
         };
         const size_t e = d.fp64 ? 8 : 4;
+        const auto tCopy = std::chrono::steady_clock::now();
         char *host;
         if (d.fp64) {
             fill(ch.hostD);
@@ -802,6 +818,7 @@ void MyOpenCL::reduceURatio2(int k, bool *result)
                     m_step = code(d.fp64 ? 3 : 6);
             }
         }
+        m_copySeconds += secondsSince(tCopy);
         bool ok = m_err == CL_SUCCESS;
         if (!ok) {
             *result = false;
@@ -829,6 +846,7 @@ void MyOpenCL::reduceURatio2(int k, bool *result)
             if (m_err != CL_SUCCESS)
                 m_step = code(13);
             void *host = d.fp64 ? static_cast<void *>(ch.hostD.data()) : ch.hostF.data();
+            const auto tCopy = std::chrono::steady_clock::now();
             if (m_err == CL_SUCCESS) {
                 m_err = clEnqueueReadBuffer(d.queue, ch.a, CL_TRUE, 0, ch.global * (d.fp64 ? 8 : 4), host,
                                             0, nullptr, nullptr);
@@ -853,6 +871,7 @@ void MyOpenCL::reduceURatio2(int k, bool *result)
                     }
                     e += j1 - j0;
                 }
+                m_copySeconds += secondsSince(tCopy);
             } else {
                 *result = false;
                 QMessageLogger(kFile, 2652, "void MyOpenCL::reduceURatio2(int)")

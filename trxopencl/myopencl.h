@@ -95,6 +95,10 @@ private:
                   size_t local, int kernel, bool *result, const char *failRecord);
     void releaseChunk(Chunk &ch);
 
+    // Time spent moving data between the host's rows and the buffers (the
+    // staging copies, buffer creation and the reads) in the running solve.
+    double m_copySeconds = 0.0;
+
     int m_currentKernel = 2;
     QThread *m_home;
     cl_int m_err = CL_SUCCESS;
