@@ -63,7 +63,7 @@ QString code(int step)
 
 } // namespace
 
-MyOpenCL::MyOpenCL(QThread *home) : m_home(home)
+MyOpenCL::MyOpenCL(QThread *home) : m_home(home), m_creator(home)
 {
 }
 
@@ -426,6 +426,13 @@ void MyOpenCL::calcURatios(bool *result)
                    m_copySeconds);
     }
     m_currentKernel = 2;
+    // The solve is over: back to the thread that made the engine, which can
+    // hand it on to the next solve.
+    m_home = m_creator;
+    m_c = nullptr;
+    m_r = nullptr;
+    m_ur = m_dr = nullptr;
+    m_swap = nullptr;
     goHome();
 }
 

@@ -101,6 +101,8 @@ private:
 
     int m_currentKernel = 2;
     QThread *m_home;
+    QThread *m_creator; // home again once a solve is over
+
     cl_int m_err = CL_SUCCESS;
     QString m_step;
     std::vector<cl_platform_id> m_platforms;

@@ -240,15 +240,13 @@ private slots:
     void solveMatchesCpu()
     {
         needRuntime();
-        std::unique_ptr<PluginHost> h;
+        // One set-up serves every solve: the engine comes back after each.
+        auto h = host(kPlugin, {0});
+        QVERIFY(h);
         for (int n = 1; n <= 200; ++n) {
             std::vector<double> rhs;
             const Matrix a = randomSystem(n, unsigned(n), &rhs);
             const Outcome cpu = runSolve(nullptr, a, rhs);
-            // One device set-up serves one solve; hosts share the plugin.
-            h.reset();
-            h = host(kPlugin, {0});
-            QVERIFY(h);
             const Outcome dev = runSolve(h.get(), a, rhs);
             QCOMPARE(dev.status, cpu.status);
             QVERIFY(dev.swaps.isEmpty());

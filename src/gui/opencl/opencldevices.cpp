@@ -92,11 +92,16 @@ void OpenCLDevices::fillTable(const QList<QStringList> &lists)
             last->setBackground(good ? QColor(Qt::green) : QColor(Qt::red));
         }
     }
-    m_table->horizontalHeader()->resizeSections(QHeaderView::ResizeToContents);
-    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     m_table->setSortingEnabled(true);
     m_table->sortByColumn(0, Qt::AscendingOrder);
+    // Sized with the sort indicator showing; the user may resize afterwards.
+    m_table->horizontalHeader()->resizeSections(QHeaderView::ResizeToContents);
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     m_table->clearSelection();
+    // Wide enough for every column where the screen allows.
+    const int wanted = m_table->horizontalHeader()->length() + m_table->frameWidth() * 2 + 40;
+    if (wanted > width())
+        resize(qMin(wanted, 1400), height());
 }
 
 QList<int> OpenCLDevices::selectedDevices()
