@@ -163,9 +163,11 @@ bool MyOpenCL::genDevices()
 void MyOpenCL::getDeviceInfo(QList<QStringList *> *lists)
 {
     const bool found = genPlatforms() && genDevices();
-    if (found && lists) {
+    if (lists) {
         qDeleteAll(*lists);
         lists->clear();
+    }
+    if (found && lists) {
         for (const Device &d : m_devices) {
             auto *l = new QStringList;
             bool ok = false;
