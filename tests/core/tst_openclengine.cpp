@@ -134,6 +134,11 @@ bool isFloat(double x)
 
 } // namespace
 
+// QSKIP leaves the function it is written in, so this is a macro.
+#define NEED_RUNTIME()                                                                  \
+    if (m_devices.isEmpty())                                                            \
+    QSKIP("no OpenCL platform with a device on this machine (or no plugin built)")
+
 class TestOpenCLEngine : public QObject
 {
     Q_OBJECT
@@ -154,11 +159,6 @@ private:
         return h;
     }
 
-    void needRuntime()
-    {
-        if (m_devices.isEmpty())
-            QSKIP("no OpenCL platform with a device on this machine");
-    }
 
 private slots:
     void initTestCase()
@@ -183,7 +183,7 @@ private slots:
 
     void deviceListHasSevenStrings()
     {
-        needRuntime();
+        NEED_RUNTIME();
         for (const QStringList &d : qAsConst(m_devices)) {
             QCOMPARE(d.size(), 7);
             QVERIFY(!d.at(0).isEmpty());
@@ -224,7 +224,7 @@ private slots:
 
     void nothingChosenIsRefused()
     {
-        needRuntime();
+        NEED_RUNTIME();
         PluginHost h;
         QVERIFY(h.loadPlugin(QString::fromLocal8Bit(kPlugin)));
         QList<QStringList> lists;
@@ -239,7 +239,7 @@ private slots:
     // column count around the CPU limits of 32 rows and 100 elements).
     void solveMatchesCpu()
     {
-        needRuntime();
+        NEED_RUNTIME();
         // One set-up serves every solve: the engine comes back after each.
         auto h = host(kPlugin, {0});
         QVERIFY(h);
@@ -270,7 +270,7 @@ private slots:
     }
     void twoDevicesMatchReference()
     {
-        needRuntime();
+        NEED_RUNTIME();
         if (m_devices.size() < 2)
             QSKIP("only one OpenCL device");
         QFETCH(int, n);
@@ -296,7 +296,7 @@ private slots:
     // that becomes all zero ends the device elimination with its message.
     void pivotRepairAndFailure()
     {
-        needRuntime();
+        NEED_RUNTIME();
         const int n = 40;
         std::vector<double> rhs;
         Matrix a = randomSystem(n, 99u, &rhs);
@@ -342,7 +342,7 @@ private slots:
     }
     void floatPath()
     {
-        needRuntime();
+        NEED_RUNTIME();
         QFETCH(int, n);
         QFETCH(bool, ratiosOnDevice);
         QFETCH(bool, updateOnDevice);
@@ -370,7 +370,7 @@ private slots:
 
     void floatSolveIsRefined()
     {
-        needRuntime();
+        NEED_RUNTIME();
         const int n = 120;
         std::vector<double> rhs;
         const Matrix a = randomSystem(n, 5u, &rhs);
@@ -390,7 +390,7 @@ private slots:
 
     void engineWithOneUnknown()
     {
-        needRuntime();
+        NEED_RUNTIME();
         auto h = host(kPlugin, {0});
         QVERIFY(h);
         std::vector<double> rhs{3.0};
