@@ -8,7 +8,10 @@
 #include <QString>
 #include <QStringList>
 
+class AboutDialog;
+class AnalyseDialog;
 class EditDialog;
+class FancyGrid;
 class MyDelegate;
 class MyTableModel;
 class QMessageBox;
@@ -98,8 +101,17 @@ public:
     static QString currentNameFor(const QString &path);
     static bool isBinaryName(const QString &path) { return path.contains(QLatin1String(".btrx")); }
 
+    // Sessions (tarvix_sessions.cpp): resumes this window from a window
+    // folder of a saved session; whether any window reads, writes or solves.
+    void resumeFrom(const QString &windowFolder);
+    static bool anyWindowBusy();
+
     // Solving (tarvix_solve.cpp).
     void solveEq(double **c, double *r, int *columnZeros, int *status, int *elapsed);
+
+    // Analysis (tarvix_analysis.cpp): the window's analysis dialog, made when
+    // it is first opened (null until then; hidden windows use a passing one).
+    AnalyseDialog *analyseDialog() const { return m_analyse; }
 
 public slots:
     void on_newb_clicked();
@@ -122,6 +134,10 @@ public slots:
     void on_actionVariables_n_triggered();
     // The history replay sets a count directly: no question, no dialog.
     void n_Var(int n);
+
+    void on_actionSave_Session_triggered();
+    void on_actionSave_Session_and_Exit_triggered();
+    void on_actionSession_Manager_triggered();
 
     void on_actionCut_triggered();
     void on_actionCopy_triggered();
@@ -151,6 +167,26 @@ signals:
     void nvarbClicked();
     void textChanged(int row, int col, QString curr, QString old);
     void editbClicked(QString type);
+
+    // Help, About and the update check (tarvix_help.cpp).
+public slots:
+    void on_actionHelp_triggered();
+    void on_actionAbout_triggered();
+    // quiet: the daily check (status bar unless there is news).
+    void on_actionCheck_for_Updates_triggered(bool quiet);
+public:
+    // The daily check's log: false when a check is due now (and today is
+    // written down), true when there is nothing to do.
+    bool checkUpdateLog();
+    static AboutDialog *aboutDialog();
+    // The program's own copy of the help file ("" when there is none);
+    // tests name one with the setter.
+    static QString shippedHelpFile();
+    static void setShippedHelpFile(const QString &path);
+private:
+    static AboutDialog *sharedAboutDialog();
+    static void storeAboutGeometry();
+    static void deleteAboutShared();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -219,6 +255,22 @@ private:
     // threads; the window cannot be closed meanwhile (its arrays are in use).
     int m_busy = 0;
     RatioStore *m_ratios = nullptr;   // of the last solve, until refined
+    AnalyseDialog *m_analyse = nullptr;   // a child of the window
+
+    // The fancy interface (tarvix_fancy.cpp): the field grid with its pan
+    // controls, and the edits typed into its fields.
+public:
+    FancyGrid *fancyGrid() const { return m_grid; }
+public slots:
+    // A field's editing finished: the value goes into the arrays and the
+    // edit to the recorder. column == N is the right-hand side.
+    void leditChanged(int equation, int column, QString text);
+private:
+    void buildFancyView();
+    // Cut ('x'), Copy ('c'), Paste ('v') or Clear ('d') on the field texts of
+    // equation row, variable column or (both < 0) the right-hand side.
+    void editFields(char operation, int row, int column, QStringList &buffer);
+    FancyGrid *m_grid = nullptr;
 };
 
 #endif

@@ -29,11 +29,11 @@ const QString kMore = QStringLiteral("</p><p><b><u>And Many more!</u></b>");
 class TestValidate : public QObject
 {
     Q_OBJECT
-    void initTestCase() { m_env.reset(new TestEnv(2)); }
-    void cleanupTestCase() { m_env.reset(); }
     std::unique_ptr<TestEnv> m_env;
 
 private slots:
+    void initTestCase() { m_env.reset(new TestEnv(2)); }
+    void cleanupTestCase() { m_env.reset(); }
     void itemList_data()
     {
         QTest::addColumn<QList<int>>("indices");

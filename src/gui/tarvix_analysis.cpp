@@ -1,0 +1,33 @@
+// The analysis command: the window hands its system to its analysis dialog.
+#include "tarvix.h"
+
+#include "analysis/analysedialog.h"
+
+#include <memory>
+
+void tarvix::on_analyseb_clicked()
+{
+    openAnalysis(false);
+}
+
+void tarvix::openAnalysis(bool)
+{
+    if (m_fancy)
+        fancyToArrays();
+    // A hidden window is never on screen: its dialog stands alone and goes
+    // with the command.
+    std::unique_ptr<AnalyseDialog> passing;
+    AnalyseDialog *dialog = m_analyse;
+    if (m_hidden) {
+        passing.reset(new AnalyseDialog());
+        dialog = passing.get();
+    } else if (!dialog) {
+        m_analyse = dialog = new AnalyseDialog(this);
+    }
+    // The dialog works on the window's arrays: the window stays open meanwhile.
+    ++m_busy;
+    dialog->setUp(m_store.N, m_store.coef, m_store.rhs, m_store.customSol, m_store.fileSol,
+                  m_store.currentSol);
+    dialog->exec();
+    --m_busy;
+}
