@@ -2,6 +2,7 @@
 //
 // Reads the preferences file when there is one and never writes anything
 // into the application-data folder.
+#include "clidevices.h"
 #include "files/equationfile.h"
 #include "files/filestring.h"
 #include "files/numtext.h"
@@ -44,11 +45,15 @@ const char *const kHelp =
     "  generate N OUT [--seed S]  Write a random system of N equations (N >= 2) to\n"
     "                             OUT. The same seed gives the same file everywhere;\n"
     "                             without --seed the seconds of the clock are used.\n"
+    "  --list-devices             List the OpenCL devices (numbered for --device).\n"
     "  help, --help, -h           Show this text.\n"
     "\n"
     "Options:\n"
     "  --threads N                Number of processors to use (default: the\n"
     "                             machine's, or NUMBER_OF_PROCESSORS).\n"
+    "  --device D                 solve: \"cpu\" (default), \"opencl\" (every OpenCL\n"
+    "                             device) or \"opencl:N,M\" (those devices); without\n"
+    "                             the OpenCL plugin or runtime the CPU solves.\n"
     "\n"
     "Settings such as the thread limits come from the Tarvix preferences file\n"
     "(APPDATA or XDG_DATA_HOME, then Tarvix/Preferences/Tarvix.pref) when it\n"
@@ -234,7 +239,7 @@ int runSolve(const QString &path, const QString &output, const EquationFile::Opt
         return Success;
     }
     ErrorPrinter printer;
-    const int status = solveStore(store, report.columnZeros.isEmpty() ? columnZeros.data()
+    const int status = CliDevices::solve(store, report.columnZeros.isEmpty() ? columnZeros.data()
                                                                        : report.columnZeros.constData(),
                                   &printer);
     if (status < 0 || status == 2) {
@@ -318,6 +323,8 @@ int main(int argc, char *argv[])
         std::fputs(kHelp, stdout);
         return Success;
     }
+    if (command == QLatin1String("--list-devices"))
+        return CliDevices::listDevices();
 
     QStringList positional;
     QString output;
@@ -338,6 +345,9 @@ int main(int argc, char *argv[])
         } else if (a == QLatin1String("--output") && command == QLatin1String("solve")) {
             if (!value(&output) || output.isEmpty())
                 return usage(QStringLiteral("--output needs a file name"));
+        } else if (a == QLatin1String("--device") && command == QLatin1String("solve")) {
+            if (!value(&v) || !CliDevices::parseDeviceOption(v))
+                return usage(QStringLiteral("--device needs cpu, opencl or opencl:N,M"));
         } else if (a == QLatin1String("--threads")) {
             if (!value(&v) || !toInt(v, 1, 1024, &threads))
                 return usage(QStringLiteral("--threads needs a number from 1 to 1024"));

@@ -18,6 +18,8 @@ class MyTableModel;
 class QMessageBox;
 class QTableView;
 class RatioStore;
+class OpenCLDevices;
+class Solve;
 class QThread;
 
 namespace Ui {
@@ -247,6 +249,12 @@ private:
     void readContent(EquationStore &target, const QString &path, bool binary, bool *corrupt);
     // Writes the window's system to path; false when the writer failed.
     bool writeContent(const QString &path, bool binary);
+
+    // OpenCL solver (tarvix_opencl.cpp): the device dialog with the plugin
+    // loaded and, unless optimising, the user's choice (*onDevice); its
+    // time is added to *elapsed. attachDevices hands the system over.
+    OpenCLDevices *openCLDevices(bool optimise, int *elapsed, bool *onDevice);
+    void attachDevices(OpenCLDevices *devices, Solve *solve, QThread *thread);
 
     Ui::tarvix *ui = nullptr;
     MyTableModel *m_model = nullptr;

@@ -6,6 +6,7 @@
 #include "solver/solve.h"
 #include "solver/solverun.h"
 #include "solver/validate.h"
+#include "opencl/opencldevices.h"
 #include "solverdialog.h"
 #include "threads/mythreads.h"
 
@@ -109,10 +110,10 @@ void tarvix::solveEq(double **c, double *r, int *columnZeros, int *status, int *
     }
     *elapsed = int(timer.elapsed());
 
-    if (UserPrefs::getOpenCLEnabled() && choice == 2) {
-        // The OpenCL plugin is not shipped yet: the CPU solves.
-        QMessageLogger("tarvix", 1991, kSolveFunction).debug("\n-->Could not find OpenCL Plugin\n");
-    }
+    OpenCLDevices *devices = nullptr;
+    bool onDevice = false;
+    if (UserPrefs::getOpenCLEnabled() && choice == 2)
+        devices = openCLDevices(optimise, elapsed, &onDevice);
 
     QThread *thread = MyThreads::thrOpt(QStringLiteral("Tarvix::solveEq"));
     auto *solve = new Solve(c, r, m_store.customSol, columnZeros, status, m_store.N);
@@ -123,6 +124,8 @@ void tarvix::solveEq(double **c, double *r, int *columnZeros, int *status, int *
         thread, &QThread::finished, thread, [done] { done->store(true); }, Qt::DirectConnection);
     connect(thread, SIGNAL(started()), solve, SLOT(calc()));
     connect(solve, &Solve::throwErr, this, &tarvix::errMsg, Qt::BlockingQueuedConnection);
+    if (onDevice)
+        attachDevices(devices, solve, thread);
     solve->moveToThread(thread);
     thread->start(QThread::InheritPriority);
     ++m_busy;
@@ -144,6 +147,7 @@ void tarvix::solveEq(double **c, double *r, int *columnZeros, int *status, int *
     }
     m_ratios = solve->takeRatios().release();
     delete solve;
+    delete devices; // releases and unloads the plugin
 }
 
 void tarvix::on_actionSolve_in_Stealth_mode_triggered()
