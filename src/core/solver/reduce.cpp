@@ -8,8 +8,9 @@
 #include <cmath>
 #include <cstdlib>
 
-// Hot kernels get an AVX2 variant picked at load time. ThreadSanitizer's
-// start-up cannot run the resolver, so its builds keep the plain variant.
+// Hot kernels get an AVX2 variant picked at load time, where the compiler
+// can build one: GCC on x86-64. ThreadSanitizer's start-up cannot run the
+// resolver, so its builds keep the plain variant.
 #if defined(__SANITIZE_THREAD__)
 #define TARVIX_CLONES
 #elif defined(__has_feature)
@@ -17,8 +18,11 @@
 #define TARVIX_CLONES
 #endif
 #endif
-#ifndef TARVIX_CLONES
+#if !defined(TARVIX_CLONES) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define TARVIX_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+#ifndef TARVIX_CLONES
+#define TARVIX_CLONES
 #endif
 
 namespace {
@@ -345,19 +349,66 @@ void Reduce::diagonalRows(double **coef, double **dr, int n, int first, int last
     delete[] d;
 }
 
-void Reduce::reduction()
+void Reduce::eliminate()
 {
     if (m_kEnd == m_k + 1)
         eliminateRows(m_coef, m_rhs, m_ur[m_k], m_k, m_n, m_first, m_last);
     else
         eliminateBlock(m_coef, m_rhs, m_ur, m_k, m_kEnd, m_n, m_first, m_last);
+}
+
+void Reduce::reduction()
+{
+    eliminate();
     MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("Reduce::reduction"), this,
                               QStringLiteral("REDUCE"));
 }
 
-void Reduce::diagonalReduce()
+void Reduce::diagonal()
 {
     diagonalRows(m_coef, m_dr, m_n, m_first, m_last);
+}
+
+void Reduce::diagonalReduce()
+{
+    diagonal();
     MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("Reduce::diagonalReduce"),
                               this, QStringLiteral("REDUCE"));
+}
+
+void Reduce::runJob()
+{
+    if (m_job)
+        m_job(m_jobIndex);
+    MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("Reduce::reduction"), this,
+                              QStringLiteral("REDUCE"));
+}
+
+void Reduce::runPhase(const QString &name, int count, const std::function<void(int)> &job)
+{
+    if (count < 1)
+        return;
+    if (count == 1) {
+        job(0);
+        return;
+    }
+    std::vector<Reduce *> workers(size_t(count), nullptr);
+    std::vector<QThread *> threads(size_t(count), nullptr);
+    for (int w = 0; w < count; ++w) {
+        auto *r = new Reduce();
+        r->m_job = job;
+        r->m_jobIndex = w;
+        workers[size_t(w)] = r;
+        threads[size_t(w)] = MyThreads::start(r, SLOT(runJob()), name + QString::number(w));
+    }
+    // A share whose thread could not be started is done here.
+    for (int w = 0; w < count; ++w) {
+        if (!threads[size_t(w)])
+            job(w);
+    }
+    for (int w = 0; w < count; ++w) {
+        if (threads[size_t(w)])
+            threads[size_t(w)]->wait();
+        delete workers[size_t(w)];
+    }
 }

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QVector>
 
+#include <functional>
+
 // Worker thread settings of one solve: the threshold list (entry c is the
 // largest number of rows that c+1 workers handle) and the processor count.
 struct ThreadSettings
@@ -42,6 +44,11 @@ public:
     // eliminateBlock); setRange leaves kEnd at k+1.
     void setSteps(int kEnd) { m_kEnd = kEnd; }
 
+    // The work of the two slots without the hand-back to the registry, for
+    // a share that runs on the calling thread.
+    void eliminate();
+    void diagonal();
+
     // Number of workers for a phase of m rows.
     static int workerCount(int m, const QList<int> &limits, int processors);
     // Ranges of the elimination step for column k: count entries, each inside
@@ -76,9 +83,17 @@ public:
     // Diagonal reduction over rows first down to last.
     static void diagonalRows(double **coef, double **dr, int n, int first, int last);
 
+    // Runs job(0..count-1) as one phase, each share on its own pooled
+    // worker thread named name followed by the share's number, and waits
+    // for all. A share whose thread cannot be started runs on the calling
+    // thread; one share runs there at once.
+    static void runPhase(const QString &name, int count, const std::function<void(int)> &job);
+
 public slots:
     void reduction();
     void diagonalReduce();
+    // The job of runPhase.
+    void runJob();
 
 private:
     double **m_coef = nullptr;
@@ -90,6 +105,8 @@ private:
     int m_n = 0;
     int m_first = 0;
     int m_last = -1;
+    std::function<void(int)> m_job;
+    int m_jobIndex = 0;
 };
 
 #endif

@@ -101,8 +101,11 @@ void Solve::calc()
     }
     delete[] m_leadZeros;
     m_leadZeros = nullptr;
-    MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("Solve::calc"), this,
-                              QStringLiteral("SOLVE"));
+    // Run directly on the creating thread (no worker thread could be
+    // started), there is no pooled thread to hand back.
+    if (QThread::currentThread() != creatorThread())
+        MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("Solve::calc"), this,
+                                  QStringLiteral("SOLVE"));
 }
 
 void Solve::orderColumns()
@@ -182,6 +185,27 @@ void Solve::runElimination(int k0, int k1, int rowStart)
         return;
     const int count = Reduce::workerCount(m_n - rowStart, m_settings.limits, m_settings.processors);
     const QVector<RowRange> ranges = Reduce::eliminationSplit(m_n, rowStart - 1, count);
+    runWorkers(ranges, QStringLiteral("Solve::solveEq "), false,
+               [this, k0, k1](Reduce *r, const RowRange &range) {
+                   r->setRange(m_c, m_r, m_ratios->ur, nullptr, k0, m_n, range.first, range.last);
+                   r->setSteps(k1);
+               });
+}
+
+void Solve::reduceDiagonal()
+{
+    const int count = Reduce::workerCount(m_n, m_settings.limits, m_settings.processors);
+    const QVector<RowRange> ranges = Reduce::diagonalSplit(m_n, count);
+    runWorkers(ranges, QStringLiteral("Solve::reduceDiagonal "), true,
+               [this](Reduce *r, const RowRange &range) {
+                   r->setRange(m_c, m_r, nullptr, m_ratios->dr, 0, m_n, range.first, range.last);
+               });
+}
+
+void Solve::runWorkers(const QVector<RowRange> &ranges, const QString &name, bool diagonal,
+                       const std::function<void(Reduce *, const RowRange &)> &configure)
+{
+    const int count = ranges.size();
     if (m_threads.size() < size_t(count)) {
         m_threads.resize(size_t(count), nullptr);
         m_workers.resize(size_t(count), nullptr);
@@ -192,19 +216,21 @@ void Solve::runElimination(int k0, int k1, int rowStart)
         m_workers[size_t(w)] = nullptr;
         if (ranges.at(w).empty)
             continue;
-        m_threads[size_t(w)] = MyThreads::thrOpt(QStringLiteral("Solve::solveEq ") + QString::number(w));
-        m_workers[size_t(w)] = new Reduce();
+        Reduce *r = new Reduce();
+        configure(r, ranges.at(w));
+        m_workers[size_t(w)] = r;
+        m_threads[size_t(w)] = MyThreads::start(
+            r, diagonal ? SLOT(diagonalReduce()) : SLOT(reduction()), name + QString::number(w));
     }
+    // A worker whose thread could not be started does its rows here.
     for (int w = 0; w < count; ++w) {
         Reduce *r = m_workers[size_t(w)];
-        if (!r)
-            continue;
-        QThread *t = m_threads[size_t(w)];
-        r->setRange(m_c, m_r, m_ratios->ur, nullptr, k0, m_n, ranges.at(w).first, ranges.at(w).last);
-        r->setSteps(k1);
-        QObject::connect(t, SIGNAL(started()), r, SLOT(reduction()));
-        r->moveToThread(t);
-        t->start(QThread::InheritPriority);
+        if (r && !m_threads[size_t(w)]) {
+            if (diagonal)
+                r->diagonal();
+            else
+                r->eliminate();
+        }
     }
     for (int w = 0; w < count; ++w) {
         if (m_threads[size_t(w)])
@@ -214,38 +240,6 @@ void Solve::runElimination(int k0, int k1, int rowStart)
         delete m_workers[size_t(w)];
         m_workers[size_t(w)] = nullptr;
     }
-}
-
-void Solve::reduceDiagonal()
-{
-    const int count = Reduce::workerCount(m_n, m_settings.limits, m_settings.processors);
-    const QVector<RowRange> ranges = Reduce::diagonalSplit(m_n, count);
-    std::vector<QThread *> threads(size_t(count), nullptr);
-    std::vector<Reduce *> workers(size_t(count), nullptr);
-    for (int w = 0; w < count; ++w) {
-        if (ranges.at(w).empty)
-            continue;
-        threads[size_t(w)] =
-            MyThreads::thrOpt(QStringLiteral("Solve::reduceDiagonal ") + QString::number(w));
-        workers[size_t(w)] = new Reduce();
-    }
-    for (int w = 0; w < count; ++w) {
-        Reduce *r = workers[size_t(w)];
-        if (!r)
-            continue;
-        QThread *t = threads[size_t(w)];
-        r->setRange(m_c, m_r, nullptr, m_ratios->dr, 0, m_n, ranges.at(w).first,
-                    ranges.at(w).last);
-        QObject::connect(t, SIGNAL(started()), r, SLOT(diagonalReduce()));
-        r->moveToThread(t);
-        t->start(QThread::InheritPriority);
-    }
-    for (int w = 0; w < count; ++w) {
-        if (threads[size_t(w)])
-            threads[size_t(w)]->wait();
-    }
-    for (int w = 0; w < count; ++w)
-        delete workers[size_t(w)];
 }
 
 void Solve::checkDiagonal(int k)

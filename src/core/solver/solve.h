@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <functional>
 
 #include <memory>
 #include <vector>
@@ -91,6 +92,10 @@ private:
     void raiseError(int code, int k);
     void runElimination(int k0, int k1, int rowStart);
     void reduceDiagonal();
+    // Starts one Reduce per non-empty range on a pooled thread, configured
+    // by configure, and waits for them all.
+    void runWorkers(const QVector<RowRange> &ranges, const QString &name, bool diagonal,
+                    const std::function<void(Reduce *, const RowRange &)> &configure);
     void emitError(const QString &title, const QString &text);
 
     bool m_gpu = false;
