@@ -1,6 +1,7 @@
 #ifndef TARVIX_H
 #define TARVIX_H
 
+#include "solver/trust.h"
 #include "store/equationstore.h"
 
 #include <QList>
@@ -98,6 +99,9 @@ public:
 
     // Solving (tarvix_solve.cpp).
     void solveEq(double **c, double *r, int *columnZeros, int *status, int *elapsed);
+    // How far the last solution can be trusted: method, backward error, HPL
+    // ratio, condition estimate, refinement steps (for the analysis dialog).
+    const SolveTrust &lastTrust() const { return m_trust; }
 
 public slots:
     void on_newb_clicked();
@@ -211,6 +215,7 @@ private:
     // threads; the window cannot be closed meanwhile (its arrays are in use).
     int m_busy = 0;
     RatioStore *m_ratios = nullptr;   // of the last solve, until refined
+    SolveTrust m_trust;               // of the last solve
 };
 
 #endif

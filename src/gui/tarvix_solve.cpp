@@ -69,13 +69,18 @@ void tarvix::on_solveb_clicked()
 
         std::unique_ptr<RatioStore> ratios(m_ratios);
         m_ratios = nullptr;
-        if (status == 0 || status == 1 || status == 5) {
-            improveSolution(n, m_store.coef, m_store.rhs, c, std::move(ratios), m_store.customSol);
+        if (status == 0 || status == 1 || status == 2 || status == 5) {
+            // Refinement, the check of the answer and, when it fails, the
+            // solve with partial pivoting.
+            status = finishSolve(n, m_store.coef, m_store.rhs, c, std::move(ratios),
+                                 m_store.customSol, status, ThreadSettings::fromPrefs(), &m_trust);
             std::memcpy(m_store.currentSol, m_store.customSol, bytes);
             if (status == 1) {
                 errMsg(new QString(QStringLiteral("ERROR: Solution is INCORRECT!")),
                        new QString(QStringLiteral("<p><b>The co-efficient Matrix could NOT be reduced to Upper Triangular Matrix!</b></p>\n")
-                                   + QStringLiteral("The calculated solution will be incorrect.\nPlease check the errors in equations.")),
+                                   + QStringLiteral("The calculated solution will be incorrect.\nPlease check the errors in equations.")
+                                   + QStringLiteral("<p>Reason: ") + m_trust.reason().toHtmlEscaped()
+                                   + QStringLiteral(".</p>")),
                        QStringLiteral("WARNING"));
                 openAnalysis(false);
             } else if (!m_hidden) {
