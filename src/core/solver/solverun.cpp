@@ -84,13 +84,14 @@ int finishSolve(int n, double **a, const double *b, double **work,
     if (solved) {
         result.method = SolveTrust::Specified;
         improveSolution(n, a, b, work, ratios.get(), sol, &result.refinementSteps);
-        result.backwardError = Trust::backwardError(n, a, b, sol);
+        Trust::Scales scales;
+        result.backwardError = Trust::backwardError(n, a, b, sol, &scales);
         result.hplRatio = Trust::hplRatio(result.backwardError, n);
         if (result.passes() && ratios && ratios->size() == n) {
             const RatioStore &store = *ratios;
             result.rcond = Trust::estimateRcond(
                 n, a, [&](double *v) { Trust::specifiedSolve(n, work, store, v); },
-                [&](double *v) { Trust::specifiedSolveTransposed(n, work, store, v); });
+                [&](double *v) { Trust::specifiedSolveTransposed(n, work, store, v); }, &scales);
         }
     }
     ratios.reset();

@@ -64,22 +64,54 @@ QString SolveTrust::methodName() const
 
 namespace Trust {
 
-double backwardError(int n, double *const *a, const double *b, const double *x)
+namespace {
+
+// Sum and largest magnitude of a row, four lanes at a time.
+inline void rowNorms(const double *row, int n, double *sum, double *max)
+{
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    double m0 = 0.0, m1 = 0.0, m2 = 0.0, m3 = 0.0;
+    int j = 0;
+    for (; j + 4 <= n; j += 4) {
+        const double v0 = std::fabs(row[j]), v1 = std::fabs(row[j + 1]);
+        const double v2 = std::fabs(row[j + 2]), v3 = std::fabs(row[j + 3]);
+        s0 += v0;
+        s1 += v1;
+        s2 += v2;
+        s3 += v3;
+        m0 = v0 > m0 ? v0 : m0;
+        m1 = v1 > m1 ? v1 : m1;
+        m2 = v2 > m2 ? v2 : m2;
+        m3 = v3 > m3 ? v3 : m3;
+    }
+    for (; j < n; ++j) {
+        const double v = std::fabs(row[j]);
+        s0 += v;
+        m0 = v > m0 ? v : m0;
+    }
+    *sum = (s0 + s1) + (s2 + s3);
+    *max = std::fmax(std::fmax(m0, m1), std::fmax(m2, m3));
+}
+
+} // namespace
+
+double backwardError(int n, double *const *a, const double *b, const double *x, Scales *scales)
 {
     // Plain: r / (|A| |x| + |b|) in the infinity norm. Row-equilibrated: the
     // same with every row divided by its largest coefficient, so that an
     // equation of small size that is badly violated is not hidden by the
-    // large ones. The larger of the two counts.
+    // large ones. The larger of the two counts. One pass over the matrix,
+    // which also gathers the scales of the condition estimate.
     double r = 0.0, an = 0.0, xn = 0.0, bn = 0.0;
     double rs = 0.0, ans = 0.0, bns = 0.0;
+    if (scales) {
+        scales->rowMax.assign(size_t(n), 0.0);
+        scales->colSum.assign(size_t(n), 0.0);
+    }
     for (int i = 0; i < n; ++i) {
         const double *row = a[i];
         double rowSum = 0.0, rowMax = 0.0;
-        for (int j = 0; j < n; ++j) {
-            const double v = std::fabs(row[j]);
-            rowSum += v;
-            rowMax = std::fmax(rowMax, v);
-        }
+        rowNorms(row, n, &rowSum, &rowMax);
         an = std::fmax(an, rowSum);
         // fmax drops NaN, so NaN is caught with comparisons that fail.
         const double ri = std::fabs(Reduce::dot(row, x, n) - b[i]);
@@ -93,6 +125,14 @@ double backwardError(int n, double *const *a, const double *b, const double *x)
             rs = std::fmax(rs, ri / rowMax);
             ans = std::fmax(ans, rowSum / rowMax);
             bns = std::fmax(bns, std::fabs(b[i]) / rowMax);
+            if (scales) {
+                // The row is still in the cache.
+                scales->rowMax[size_t(i)] = rowMax;
+                const double inv = 1.0 / rowMax;
+                double *cs = scales->colSum.data();
+                for (int j = 0; j < n; ++j)
+                    cs[j] += std::fabs(row[j]) * inv;
+            }
         }
     }
     if (std::isnan(r) || std::isnan(xn) || std::isinf(xn))
@@ -109,24 +149,33 @@ double hplRatio(double backwardError, int n)
     return backwardError / (double(n > 0 ? n : 1) * SolveTrust::kEps);
 }
 
-double estimateRcond(int n, double *const *a, const Apply &solve, const Apply &solveTransposed)
+double estimateRcond(int n, double *const *a, const Apply &solve, const Apply &solveTransposed,
+                     const Scales *given)
 {
     if (n < 1)
         return 0.0;
     // Row scales and the 1-norm of the scaled matrix.
-    std::vector<double> rowMax(size_t(n), 0.0), colSum(size_t(n), 0.0);
-    for (int i = 0; i < n; ++i) {
-        double m = 0.0;
-        for (int j = 0; j < n; ++j)
-            m = std::fmax(m, std::fabs(a[i][j]));
+    Scales own;
+    if (!given || given->rowMax.size() != size_t(n) || given->colSum.size() != size_t(n)) {
+        own.rowMax.assign(size_t(n), 0.0);
+        own.colSum.assign(size_t(n), 0.0);
+        for (int i = 0; i < n; ++i) {
+            double sum = 0.0, m = 0.0;
+            rowNorms(a[i], n, &sum, &m);
+            own.rowMax[size_t(i)] = m;
+            if (!(m > 0.0) || std::isinf(m))
+                continue;
+            const double inv = 1.0 / m;
+            for (int j = 0; j < n; ++j)
+                own.colSum[size_t(j)] += std::fabs(a[i][j]) * inv;
+        }
+        given = &own;
+    }
+    const std::vector<double> &rowMax = given->rowMax;
+    for (double m : rowMax)
         if (!(m > 0.0) || std::isinf(m))
             return 0.0;
-        rowMax[size_t(i)] = m;
-        const double inv = 1.0 / m;
-        for (int j = 0; j < n; ++j)
-            colSum[size_t(j)] += std::fabs(a[i][j]) * inv;
-    }
-    const double normB = *std::max_element(colSum.begin(), colSum.end());
+    const double normB = *std::max_element(given->colSum.begin(), given->colSum.end());
 
     // B = R A with R = 1 / rowMax: B^-1 z = A^-1 (rowMax z), B^-T z = rowMax (A^-T z).
     auto inv = [&](std::vector<double> &v) {
@@ -200,7 +249,10 @@ void specifiedSolve(int n, double *const *reduced, const RatioStore &ratios, dou
         if (k < n - 1)
             Reduce::subtractScaled(v + k + 1, ratios.ur[k], v[k], n - k - 1);
     }
-    Reduce::applyDRatios(v, n, ratios.dr);
+    // The back substitution with four running sums (the estimate does not
+    // need the solve's own order of additions).
+    for (int i = n - 2; i >= 0; --i)
+        v[i] = v[i] - Reduce::dot(ratios.dr[i], v + i + 1, n - i - 1);
     for (int i = 0; i < n; ++i)
         v[i] = v[i] / reduced[i][i];
     const QMap<int, int> &cols = ratios.columnExchanges;

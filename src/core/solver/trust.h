@@ -54,9 +54,19 @@ struct SolveTrust
 // Linear-algebra pieces of the trust check. Matrices are n row pointers.
 namespace Trust {
 
+// Row scales of a matrix: each row's largest magnitude, and the column sums
+// of the matrix with its rows divided by them.
+struct Scales
+{
+    std::vector<double> rowMax;
+    std::vector<double> colSum;
+};
+
 // The backward error of SolveTrust: the larger of the plain and the
-// row-equilibrated normwise one.
-double backwardError(int n, double *const *a, const double *b, const double *x);
+// row-equilibrated normwise one. scales (may be null) receives the row
+// scales, gathered in the same pass.
+double backwardError(int n, double *const *a, const double *b, const double *x,
+                     Scales *scales = nullptr);
 double hplRatio(double backwardError, int n);
 
 // Applies the inverse of the factored matrix (or of its transpose) to v.
@@ -65,7 +75,9 @@ using Apply = std::function<void(double *v)>;
 // Hager/Higham estimate of rcond of the row-equilibrated matrix R A (R the
 // reciprocal of each row's largest magnitude) in O(n^2), given solves with A
 // and with its transpose.
-double estimateRcond(int n, double *const *a, const Apply &solve, const Apply &solveTransposed);
+// scales: those of a, from backwardError, or null to compute them here.
+double estimateRcond(int n, double *const *a, const Apply &solve, const Apply &solveTransposed,
+                     const Scales *scales = nullptr);
 
 // Solves with the factors an ordered elimination left: the reduced matrix
 // (diagonal = pivots) and its ratio store.
