@@ -1,5 +1,7 @@
 #include "reduce.h"
 
+#include "solver/panel.h"
+
 #include "prefs/userprefs.h"
 #include "store/equationstore.h"
 
@@ -7,6 +9,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 // Hot kernels get an AVX2 variant picked at load time, where the compiler
 // can build one: GCC on x86-64. ThreadSanitizer's start-up cannot run the
@@ -353,8 +356,50 @@ void Reduce::eliminate()
 {
     if (m_kEnd == m_k + 1)
         eliminateRows(m_coef, m_rhs, m_ur[m_k], m_k, m_n, m_first, m_last);
+    else if (m_panel)
+        eliminateDelayed(m_coef, m_rhs, m_ur, m_k, m_kEnd, m_n, m_first, m_last, *m_panel);
     else
         eliminateBlock(m_coef, m_rhs, m_ur, m_k, m_kEnd, m_n, m_first, m_last);
+}
+
+void Reduce::eliminateDelayed(double **coef, double *rhs, double **ur, int k0, int k1, int n,
+                              int first, int last, const PanelUpdate &panel)
+{
+    (void)n; // the panel knows the columns
+    const int kb = k1 - k0;
+    if (kb < 1 || first > last)
+        return;
+    constexpr int kChunk = 64;
+    std::vector<double> l(size_t(kChunk) * size_t(kb));
+    for (int i0 = first; i0 <= last; i0 += kChunk) {
+        const int rc = last - i0 + 1 < kChunk ? last - i0 + 1 : kChunk;
+        for (int r = 0; r < rc; ++r) {
+            const int i = i0 + r;
+            double *row = coef[i];
+            double ri = rhs[i];
+            double *lr = l.data() + size_t(r) * size_t(kb);
+            for (int s = k0; s < k1; ++s) {
+                const double *pivotRow = coef[s];
+                const double p = pivotRow[s];
+                if (EquationStore::isZero(p)) {
+                    ur[s][i - s - 1] = 0.0;
+                    lr[s - k0] = 0.0;
+                    continue;
+                }
+                const double ratio = row[s] / p;
+                ri = ri - rhs[s] * ratio;
+                ur[s][i - s - 1] = ratio;
+                if (EquationStore::isZero(ratio)) {
+                    lr[s - k0] = 0.0;
+                    continue;
+                }
+                lr[s - k0] = ratio;
+                rowUpdate(row + s, pivotRow + s, ratio, k1 - s);
+            }
+            rhs[i] = ri;
+        }
+        panel.apply(coef + i0, rc, l.data());
+    }
 }
 
 void Reduce::reduction()

@@ -145,10 +145,11 @@ void Solve::orderRows()
 
 int Solve::defaultBlockSize(int n)
 {
-    // Pivot rows of one block take about 512 KiB, so they stay in the
-    // second-level cache while every row below streams through them once.
-    const int steps = n > 0 ? 65536 / n : 64;
-    return steps < 4 ? 4 : (steps > 64 ? 64 : steps);
+    // The rows below take a block's updates right of it as one product of
+    // this depth: deep enough that the product runs from the cache, shallow
+    // enough that the block's own rows (done on the solve thread) stay cheap.
+    (void)n;
+    return 64;
 }
 
 bool Solve::solveEq()
@@ -185,10 +186,17 @@ void Solve::runElimination(int k0, int k1, int rowStart)
         return;
     const int count = Reduce::workerCount(m_n - rowStart, m_settings.limits, m_settings.processors);
     const QVector<RowRange> ranges = Reduce::eliminationSplit(m_n, rowStart - 1, count);
+    // Several steps: the pivot rows right of them are packed once for all
+    // workers, which apply them as one product.
+    const PanelUpdate *panel = nullptr;
+    if (k1 > k0 + 1) {
+        m_panel.pack(m_c + k0, k1 - k0, k1, m_n);
+        panel = &m_panel;
+    }
     runWorkers(ranges, QStringLiteral("Solve::solveEq "), false,
-               [this, k0, k1](Reduce *r, const RowRange &range) {
+               [this, k0, k1, panel](Reduce *r, const RowRange &range) {
                    r->setRange(m_c, m_r, m_ratios->ur, nullptr, k0, m_n, range.first, range.last);
-                   r->setSteps(k1);
+                   r->setSteps(k1, panel);
                });
 }
 

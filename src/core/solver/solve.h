@@ -1,6 +1,7 @@
 #ifndef SOLVE_H
 #define SOLVE_H
 
+#include "solver/panel.h"
 #include "solver/ratiostore.h"
 #include "solver/reduce.h"
 #include "threads/mythreads.h"
@@ -45,8 +46,10 @@ public:
     void setThreadSettings(const ThreadSettings &settings) { m_settings = settings; }
     const ThreadSettings &threadSettings() const { return m_settings; }
     // Elimination steps handed to the workers at once: 1 gives one phase per
-    // column; 0 (the default) picks a block that keeps the pivot rows in the
-    // cache. The results are the same whatever the block.
+    // column; 0 (the default) picks the block. With more than one step the
+    // updates right of the block are applied as one product, which rounds
+    // differently from single steps; for one block size the results are the
+    // same whatever the worker count.
     void setBlockSize(int steps) { m_blockSize = steps; }
     static int defaultBlockSize(int n);
 
@@ -113,6 +116,8 @@ private:
     // Pooled threads and workers of the running phase, sized once per solve.
     std::vector<QThread *> m_threads;
     std::vector<Reduce *> m_workers;
+    // Pivot rows of the running block, packed for the workers.
+    PanelUpdate m_panel;
 };
 
 template<typename Exchange>
