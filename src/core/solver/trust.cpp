@@ -1,6 +1,7 @@
 #include "trust.h"
 
 #include "solver/ratiostore.h"
+#include "solver/panel.h"
 #include "solver/solve.h"
 
 #include <algorithm>
@@ -336,8 +337,11 @@ bool factorPartialPivoting(int n, double **lu, std::vector<int> &perm,
         for (int i = k0 + 1; i < k1; ++i)
             for (int s = k0; s < i; ++s)
                 Reduce::subtractScaled(lu[i] + k1, lu[s] + k1, lu[i][s], len);
-        // The rows below, spread over the workers; each element takes the
-        // panel's steps in order, whatever the split.
+        // The rows below take the panel's updates as one product, spread
+        // over the workers; each element's sum has one order, whatever the split.
+        PanelUpdate panel;
+        panel.pack(lu + k0, k1 - k0, k1, n);
+        const int kb = k1 - k0;
         const int rows = n - k1;
         const int count = Reduce::workerCount(rows, settings.limits, settings.processors);
         const QVector<RowRange> ranges = Reduce::eliminationSplit(n, k1 - 1, count);
@@ -345,10 +349,13 @@ bool factorPartialPivoting(int n, double **lu, std::vector<int> &perm,
             const RowRange &r = ranges.at(w);
             if (r.empty)
                 return;
-            for (int i = r.first; i <= r.last; ++i) {
-                double *row = lu[i];
-                for (int s = k0; s < k1; ++s)
-                    Reduce::subtractScaled(row + k1, lu[s] + k1, row[s], len);
+            constexpr int kChunk = 64;
+            std::vector<double> l(size_t(kChunk) * size_t(kb));
+            for (int i0 = r.first; i0 <= r.last; i0 += kChunk) {
+                const int rc = std::min(kChunk, r.last - i0 + 1);
+                for (int q = 0; q < rc; ++q)
+                    std::copy(lu[i0 + q] + k0, lu[i0 + q] + k1, l.data() + size_t(q) * size_t(kb));
+                panel.apply(lu + i0, rc, l.data());
             }
         });
     }
