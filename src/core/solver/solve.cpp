@@ -4,6 +4,7 @@
 #include "store/equationstore.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMessageLogger>
 #include <QThread>
 
@@ -70,10 +71,14 @@ void Solve::calc()
         orderRows();
 
         bool ok = true;
+        QElapsedTimer timer;
+        timer.start();
         if (m_gpu)
             emit calcURatios(&ok);
         else
             ok = solveEq();
+        m_elimSeconds = timer.nsecsElapsed() / 1e9;
+        timer.restart();
 
         if (!ok) {
             emitError(QStringLiteral("ERROR: Could not solve the equations!"),
@@ -95,6 +100,7 @@ void Solve::calc()
                 --it;
                 std::swap(m_sol[it.key()], m_sol[it.value()]);
             }
+            m_diagSeconds = timer.nsecsElapsed() / 1e9;
             if (m_status && (m_repairFailed || badInput || !allFinite(m_sol, n)))
                 *m_status = 1;
         }

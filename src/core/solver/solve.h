@@ -58,6 +58,10 @@ public:
     void enableGPU(QThread *t);
 
     RatioStore *ratios() const { return m_ratios.get(); }
+    // Seconds the last calc spent in the forward elimination and in the
+    // diagonal reduction with the back substitution (for the benchmark).
+    double eliminationSeconds() const { return m_elimSeconds; }
+    double diagonalSeconds() const { return m_diagSeconds; }
     // Gives the store away (for the refinement); the Solve keeps none.
     std::unique_ptr<RatioStore> takeRatios() { return std::move(m_ratios); }
 
@@ -113,6 +117,8 @@ private:
     ThreadSettings m_settings;
     bool m_repairFailed = false;
     int m_blockSize = 0;
+    double m_elimSeconds = 0.0;
+    double m_diagSeconds = 0.0;
     // Pooled threads and workers of the running phase, sized once per solve.
     std::vector<QThread *> m_threads;
     std::vector<Reduce *> m_workers;
