@@ -372,6 +372,14 @@ void Solve::refine(double **a, double *residual, double *correction)
         return;
     for (int i = 0; i < n; ++i)
         residual[i] = Reduce::dot(a[i], m_sol, n) - m_r[i];
+    refineFromResidual(residual, correction);
+}
+
+void Solve::refineFromResidual(double *residual, double *correction)
+{
+    const int n = m_n;
+    if (n < 1 || !m_ratios || m_ratios->size() != n)
+        return;
     // Put the residual through the same steps the right-hand side went
     // through: row ordering, then each step's pivot-repair exchange followed
     // by its multipliers, in the order the solve made them.

@@ -68,6 +68,9 @@ public:
     // One refinement step (refinement form): a are the unreduced coefficients,
     // residual and correction scratch vectors of n values.
     void refine(double **a, double *residual, double *correction);
+    // The same with residual already holding a x - r for the working
+    // solution (computed the same way), which saves a pass over a.
+    void refineFromResidual(double *residual, double *correction);
 
     // Debug dump of the matrices (only with debug logging on).
     static void print(double **c, double *r, int n);

@@ -132,6 +132,23 @@ int finishSolve(int n, double **a, const double *b, double **work,
     return result.trusted() ? 0 : 1;
 }
 
+namespace {
+
+// countUnsolved that keeps the residuals a x - b it computes.
+int countUnsolvedKeep(int n, double **a, const double *b, const double *x, double *residual)
+{
+    int bad = 0;
+    for (int i = 0; i < n; ++i) {
+        const double r = Reduce::dot(a[i], x, n) - b[i];
+        residual[i] = r;
+        if (!EquationStore::isZero(r))
+            ++bad;
+    }
+    return bad;
+}
+
+} // namespace
+
 int countUnsolved(int n, double **a, const double *b, const double *x)
 {
     int bad = 0;
@@ -156,7 +173,9 @@ int improveSolution(int n, double **a, const double *b, double **reduced, RatioS
         *steps = 0;
     if (n < 1)
         return 0;
-    int bad = countUnsolved(n, a, b, sol);
+    // Each count keeps its residuals: they are the next step's.
+    std::vector<double> residual(static_cast<size_t>(n)), correction(static_cast<size_t>(n));
+    int bad = countUnsolvedKeep(n, a, b, sol, residual.data());
     if (bad == 0 || !ratios || ratios->size() != n || !reduced)
         return bad;
 
@@ -164,7 +183,6 @@ int improveSolution(int n, double **a, const double *b, double **reduced, RatioS
     std::vector<double> x(best);
     std::vector<double> prev(best);
     std::vector<double> rhs(b, b + n);
-    std::vector<double> residual(static_cast<size_t>(n)), correction(static_cast<size_t>(n));
     // The refiner borrows the store and gives it back at the end.
     Solve refiner(reduced, rhs.data(), x.data(), n, std::unique_ptr<RatioStore>(ratios));
     const double tolerance = UserPrefs::getTolerance();
@@ -172,7 +190,7 @@ int improveSolution(int n, double **a, const double *b, double **reduced, RatioS
     int penalty = 0;
     int stable = 0;
     for (;;) {
-        refiner.refine(a, residual.data(), correction.data());
+        refiner.refineFromResidual(residual.data(), correction.data());
         if (steps)
             ++*steps;
         bool settled = true;
@@ -188,7 +206,7 @@ int improveSolution(int n, double **a, const double *b, double **reduced, RatioS
         if (settled)
             ++stable;
         prev = x;
-        const int now = countUnsolved(n, a, b, x.data());
+        const int now = countUnsolvedKeep(n, a, b, x.data(), residual.data());
         if (now < bad) {
             best = x;
             bad = now;
