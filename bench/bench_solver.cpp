@@ -135,7 +135,8 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     std::unique_ptr<RatioStore> ratios = solve->takeRatios();
     delete solve;
     t.restart();
-    improveSolution(n, s.rows.data(), s.b.data(), rows.data(), ratios.get(), run.x.data(), nullptr);
+    improveSolution(n, s.rows.data(), s.b.data(), rows.data(), ratios.get(), run.x.data(), nullptr,
+                    &settings);
     run.refinement = t.nsecsElapsed() / 1e9;
     t.restart();
     Trust::Scales scales;

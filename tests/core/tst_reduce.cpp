@@ -187,6 +187,9 @@ private slots:
         QTest::newRow("n=30 T=3") << 30 << 3 << defaultLimits(3);
         QTest::newRow("n=3 T=5") << 3 << 5 << QList<int>{0, 0, 0, 0, 0};
         QTest::newRow("n=64 T=16 all") << 64 << 16 << QList<int>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        // Large enough for several blocks and for the residuals of the
+        // refinement to be spread too.
+        QTest::newRow("n=300 T=3") << 300 << 3 << QList<int>{0, 1, 2};
     }
 
     void resultIndependentOfWorkers()

@@ -83,7 +83,7 @@ int finishSolve(int n, double **a, const double *b, double **work,
     const bool solved = status == 0 || status == 1 || status == 5;
     if (solved) {
         result.method = SolveTrust::Specified;
-        improveSolution(n, a, b, work, ratios.get(), sol, &result.refinementSteps);
+        improveSolution(n, a, b, work, ratios.get(), sol, &result.refinementSteps, &settings);
         Trust::Scales scales;
         result.backwardError = Trust::backwardError(n, a, b, sol, &scales);
         result.hplRatio = Trust::hplRatio(result.backwardError, n);
@@ -134,16 +134,32 @@ int finishSolve(int n, double **a, const double *b, double **work,
 
 namespace {
 
-// countUnsolved that keeps the residuals a x - b it computes.
-int countUnsolvedKeep(int n, double **a, const double *b, const double *x, double *residual)
+// countUnsolved that keeps the residuals a x - b it computes; the rows are
+// spread over the workers of settings (each row's sum is the same either way).
+int countUnsolvedKeep(int n, double **a, const double *b, const double *x, double *residual,
+                      const ThreadSettings *settings)
 {
-    int bad = 0;
-    for (int i = 0; i < n; ++i) {
-        const double r = Reduce::dot(a[i], x, n) - b[i];
-        residual[i] = r;
-        if (!EquationStore::isZero(r))
-            ++bad;
+    auto rows = [=](int first, int last) {
+        for (int i = first; i <= last; ++i)
+            residual[i] = Reduce::dot(a[i], x, n) - b[i];
+    };
+    const int count = settings ? Reduce::workerCount(n, settings->limits, settings->processors) : 1;
+    if (count > 1 && n >= 256) {
+        // The split covers rows 1..n-1; row 0 goes with the first share.
+        const QVector<RowRange> ranges = Reduce::eliminationSplit(n, 0, count);
+        Reduce::runPhase(QStringLiteral("Tarvix::refine "), count, [&](int w) {
+            const RowRange &r = ranges.at(w);
+            if (w == 0)
+                rows(0, 0);
+            if (!r.empty)
+                rows(r.first, r.last);
+        });
+    } else {
+        rows(0, n - 1);
     }
+    int bad = 0;
+    for (int i = 0; i < n; ++i)
+        bad += EquationStore::isZero(residual[i]) ? 0 : 1;
     return bad;
 }
 
@@ -167,7 +183,7 @@ int improveSolution(int n, double **a, const double *b, double **reduced,
 }
 
 int improveSolution(int n, double **a, const double *b, double **reduced, RatioStore *ratios,
-                    double *sol, int *steps)
+                    double *sol, int *steps, const ThreadSettings *settings)
 {
     if (steps)
         *steps = 0;
@@ -175,7 +191,7 @@ int improveSolution(int n, double **a, const double *b, double **reduced, RatioS
         return 0;
     // Each count keeps its residuals: they are the next step's.
     std::vector<double> residual(static_cast<size_t>(n)), correction(static_cast<size_t>(n));
-    int bad = countUnsolvedKeep(n, a, b, sol, residual.data());
+    int bad = countUnsolvedKeep(n, a, b, sol, residual.data(), settings);
     if (bad == 0 || !ratios || ratios->size() != n || !reduced)
         return bad;
 
@@ -206,7 +222,7 @@ int improveSolution(int n, double **a, const double *b, double **reduced, RatioS
         if (settled)
             ++stable;
         prev = x;
-        const int now = countUnsolvedKeep(n, a, b, x.data(), residual.data());
+        const int now = countUnsolvedKeep(n, a, b, x.data(), residual.data(), settings);
         if (now < bad) {
             best = x;
             bad = now;

@@ -57,7 +57,9 @@ int improveSolution(int n, double **a, const double *b, double **reduced,
                     std::unique_ptr<RatioStore> ratios, double *sol);
 // The same with a store that stays the caller's; steps (may be null)
 // receives the number of refinement steps taken.
+// settings (may be null: all on the calling thread) spread the residuals'
+// rows over workers.
 int improveSolution(int n, double **a, const double *b, double **reduced, RatioStore *ratios,
-                    double *sol, int *steps);
+                    double *sol, int *steps, const ThreadSettings *settings = nullptr);
 
 #endif
