@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class EditDialog;
 class MyDelegate;
 class MyTableModel;
@@ -102,6 +104,8 @@ public:
     // How far the last solution can be trusted: method, backward error, HPL
     // ratio, condition estimate, refinement steps (for the analysis dialog).
     const SolveTrust &lastTrust() const { return m_trust; }
+    // Runs work on a pooled thread and waits, processing events.
+    void runWhileProcessingEvents(const std::function<void()> &work);
 
 public slots:
     void on_newb_clicked();

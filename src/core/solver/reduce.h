@@ -104,6 +104,12 @@ public:
     // for all. A share whose thread cannot be started runs on the calling
     // thread; one share runs there at once.
     static void runPhase(const QString &name, int count, const std::function<void(int)> &job);
+    // The job runJob runs (for a single job started by the caller).
+    void setJob(const std::function<void(int)> &job, int index)
+    {
+        m_job = job;
+        m_jobIndex = index;
+    }
 
 public slots:
     void reduction();
