@@ -9,8 +9,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-
 class EditDialog;
 class MyDelegate;
 class MyTableModel;
@@ -104,8 +102,6 @@ public:
     // How far the last solution can be trusted: method, backward error, HPL
     // ratio, condition estimate, refinement steps (for the analysis dialog).
     const SolveTrust &lastTrust() const { return m_trust; }
-    // Runs work on a pooled thread and waits, processing events.
-    void runWhileProcessingEvents(const std::function<void()> &work);
 
 public slots:
     void on_newb_clicked();
@@ -214,12 +210,12 @@ private:
     bool m_quiet = false;
     bool m_saved = true;
     int m_dialogTime = 0;
+    SolveTrust m_trust; // of the last solve
     bool m_lastWriteFailed = false;
     // Non-zero while a solve or file operation of this window waits for its
     // threads; the window cannot be closed meanwhile (its arrays are in use).
     int m_busy = 0;
     RatioStore *m_ratios = nullptr;   // of the last solve, until refined
-    SolveTrust m_trust;               // of the last solve
 };
 
 #endif

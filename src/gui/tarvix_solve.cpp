@@ -30,7 +30,11 @@ bool isOptimiseName(const QString &name)
 }
 }
 
-void tarvix::runWhileProcessingEvents(const std::function<void()> &work)
+namespace {
+
+// Runs work on a pooled thread and waits; busy counts the wait (the window
+// cannot be closed meanwhile).
+void runWhileProcessingEvents(int &busy, const std::function<void()> &work)
 {
     QThread *thread = MyThreads::thrOpt(QStringLiteral("Tarvix::solveEq"));
     if (!thread) {
@@ -42,12 +46,12 @@ void tarvix::runWhileProcessingEvents(const std::function<void()> &work)
     // The pooled thread may be handed out again as soon as it is back in the
     // pool, so the end of this run is caught by its own finished().
     auto done = std::make_shared<std::atomic<bool>>(false);
-    const QMetaObject::Connection finished = connect(
+    const QMetaObject::Connection finished = QObject::connect(
         thread, &QThread::finished, thread, [done] { done->store(true); }, Qt::DirectConnection);
-    connect(thread, SIGNAL(started()), worker, SLOT(runJob()));
+    QObject::connect(thread, SIGNAL(started()), worker, SLOT(runJob()));
     worker->moveToThread(thread);
     thread->start(QThread::InheritPriority);
-    ++m_busy;
+    ++busy;
     // Painting and timers go on; input waits, as the work reads this
     // window's arrays.
     while (!done->load()) {
@@ -56,10 +60,12 @@ void tarvix::runWhileProcessingEvents(const std::function<void()> &work)
             break;
         ThreadSleep::msleep(10);
     }
-    --m_busy;
-    disconnect(finished);
+    --busy;
+    QObject::disconnect(finished);
     delete worker;
 }
+
+} // namespace
 
 bool tarvix::validateSystem()
 {
@@ -109,7 +115,7 @@ void tarvix::on_solveb_clicked()
             // the fallback solve can take as long as the first.
             RatioStore *store = ratios.release();
             const int solved = status;
-            runWhileProcessingEvents([&] {
+            runWhileProcessingEvents(m_busy, [&] {
                 status = finishSolve(n, m_store.coef, m_store.rhs, c, std::unique_ptr<RatioStore>(store),
                                      m_store.customSol, solved, ThreadSettings::fromPrefs(), &m_trust);
             });

@@ -34,7 +34,6 @@ class TestValidate : public QObject
 private slots:
     void initTestCase() { m_env.reset(new TestEnv(2)); }
     void cleanupTestCase() { m_env.reset(); }
-
     void itemList_data()
     {
         QTest::addColumn<QList<int>>("indices");
