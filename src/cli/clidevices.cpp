@@ -76,10 +76,11 @@ int CliDevices::listDevices()
     return 0;
 }
 
-int CliDevices::solve(EquationStore &store, const int *columnZeros, QObject *errorReceiver)
+int CliDevices::solve(EquationStore &store, const int *columnZeros, QObject *errorReceiver,
+                      SolveTrust *trust)
 {
     if (!g_useDevices)
-        return solveStore(store, columnZeros, errorReceiver);
+        return solveStore(store, columnZeros, errorReceiver, trust);
     if (store.N < 1 || store.allocated != store.N || !store.coef || !store.rhs || !store.customSol)
         return -1;
     int status = 2;
@@ -100,7 +101,7 @@ int CliDevices::solve(EquationStore &store, const int *columnZeros, QObject *err
             else if (!host.setCustomDevices(chosen))
                 note(QStringLiteral("the OpenCL devices could not be prepared"));
             else if ((status = solveArraysOnDevice(&host, store.N, store.coef, store.rhs, columnZeros,
-                                                   store.customSol, store.currentSol, errorReceiver))
+                                                   store.customSol, store.currentSol, errorReceiver, trust))
                      == 2)
                 note(QStringLiteral("the OpenCL solve did not complete"));
         }
@@ -109,5 +110,5 @@ int CliDevices::solve(EquationStore &store, const int *columnZeros, QObject *err
         return status;
     // The device changed only its own copies: the CPU starts afresh.
     note(QStringLiteral("solving on the CPU"));
-    return solveStore(store, columnZeros, errorReceiver);
+    return solveStore(store, columnZeros, errorReceiver, trust);
 }

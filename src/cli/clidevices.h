@@ -6,6 +6,7 @@
 
 class EquationStore;
 class QObject;
+struct SolveTrust;
 
 // The OpenCL device path of tarvix-cli: the same plugin and device
 // numbering as the window's device dialog, without a dialog.
@@ -25,7 +26,7 @@ int listDevices();
 // were chosen. A missing plugin, runtime or device, or a device
 // elimination that fails, is reported on standard error and the CPU
 // solves instead.
-int solve(EquationStore &store, const int *columnZeros, QObject *errorReceiver);
+int solve(EquationStore &store, const int *columnZeros, QObject *errorReceiver, SolveTrust *trust);
 
 } // namespace CliDevices
 

@@ -1,6 +1,7 @@
 #ifndef TARVIX_H
 #define TARVIX_H
 
+#include "solver/trust.h"
 #include "store/equationstore.h"
 
 #include <QList>
@@ -109,6 +110,9 @@ public:
 
     // Solving (tarvix_solve.cpp).
     void solveEq(double **c, double *r, int *columnZeros, int *status, int *elapsed);
+    // How far the last solution can be trusted: method, backward error, HPL
+    // ratio, condition estimate, refinement steps (for the analysis dialog).
+    const SolveTrust &lastTrust() const { return m_trust; }
 
     // Analysis (tarvix_analysis.cpp): the window's analysis dialog, made when
     // it is first opened (null until then; hidden windows use a passing one).
@@ -272,6 +276,7 @@ private:
     bool m_quiet = false;
     bool m_saved = true;
     int m_dialogTime = 0;
+    SolveTrust m_trust; // of the last solve
     bool m_lastWriteFailed = false;
     // Non-zero while a solve or file operation of this window waits for its
     // threads; the window cannot be closed meanwhile (its arrays are in use).

@@ -3,6 +3,7 @@
 
 #include "prefs/userprefs.h"
 #include "prompt/prompter.h"
+#include "solver/reduce.h"
 #include "solver/solve.h"
 #include "solver/solverun.h"
 #include "solver/validate.h"
@@ -17,6 +18,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -28,6 +30,43 @@ bool isOptimiseName(const QString &name)
     return name.compare(QLatin1String("%optimise%"), Qt::CaseInsensitive) == 0;
 }
 }
+
+namespace {
+
+// Runs work on a pooled thread and waits; busy counts the wait (the window
+// cannot be closed meanwhile).
+void runWhileProcessingEvents(int &busy, const std::function<void()> &work)
+{
+    QThread *thread = MyThreads::thrOpt(QStringLiteral("Tarvix::solveEq"));
+    if (!thread) {
+        work();
+        return;
+    }
+    auto *worker = new Reduce();
+    worker->setJob([work](int) { work(); }, 0);
+    // The pooled thread may be handed out again as soon as it is back in the
+    // pool, so the end of this run is caught by its own finished().
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    const QMetaObject::Connection finished = QObject::connect(
+        thread, &QThread::finished, thread, [done] { done->store(true); }, Qt::DirectConnection);
+    QObject::connect(thread, SIGNAL(started()), worker, SLOT(runJob()));
+    worker->moveToThread(thread);
+    thread->start(QThread::InheritPriority);
+    ++busy;
+    // Painting and timers go on; input waits, as the work reads this
+    // window's arrays.
+    while (!done->load()) {
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        if (done->load())
+            break;
+        ThreadSleep::msleep(10);
+    }
+    --busy;
+    QObject::disconnect(finished);
+    delete worker;
+}
+
+} // namespace
 
 bool tarvix::validateSystem()
 {
@@ -70,13 +109,24 @@ void tarvix::on_solveb_clicked()
 
         std::unique_ptr<RatioStore> ratios(m_ratios);
         m_ratios = nullptr;
-        if (status == 0 || status == 1 || status == 5) {
-            improveSolution(n, m_store.coef, m_store.rhs, c, std::move(ratios), m_store.customSol);
+        if (status == 0 || status == 1 || status == 2 || status == 5) {
+            // Refinement, the check of the answer and, when it fails, the
+            // solve with partial pivoting.
+            // They run on a worker thread while the program keeps painting:
+            // the fallback solve can take as long as the first.
+            RatioStore *store = ratios.release();
+            const int solved = status;
+            runWhileProcessingEvents(m_busy, [&] {
+                status = finishSolve(n, m_store.coef, m_store.rhs, c, std::unique_ptr<RatioStore>(store),
+                                     m_store.customSol, solved, ThreadSettings::fromPrefs(), &m_trust);
+            });
             std::memcpy(m_store.currentSol, m_store.customSol, bytes);
             if (status == 1) {
                 errMsg(new QString(QStringLiteral("ERROR: Solution is INCORRECT!")),
                        new QString(QStringLiteral("<p><b>The co-efficient Matrix could NOT be reduced to Upper Triangular Matrix!</b></p>\n")
-                                   + QStringLiteral("The calculated solution will be incorrect.\nPlease check the errors in equations.")),
+                                   + QStringLiteral("The calculated solution will be incorrect.\nPlease check the errors in equations.")
+                                   + QStringLiteral("<p>Reason: ") + m_trust.reason().toHtmlEscaped()
+                                   + QStringLiteral(".</p>")),
                        QStringLiteral("WARNING"));
                 openAnalysis(false);
             } else if (!m_hidden && !testAttribute(Qt::WA_DontShowOnScreen)) {

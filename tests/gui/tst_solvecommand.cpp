@@ -147,7 +147,8 @@ void SolveCommandTest::refused_data()
         << QVector<double>{1, 1, 0, 0, 1, 1, 1, 2, 1} << QVector<double>{1, 2, 3}
         << QStringList{"ERROR: Could not solve the equations!|Following Equation is faulty! All its co-efficients become zero while Solving: 3",
                        "ERROR: Solution is INCORRECT!|<p><b>The co-efficient Matrix could NOT be reduced to Upper Triangular Matrix!</b></p>\n"
-                       "The calculated solution will be incorrect.\nPlease check the errors in equations."};
+                       "The calculated solution will be incorrect.\nPlease check the errors in equations."
+                       "<p>Reason: the equations are singular or nearly singular: the condition estimate is 0.</p>"};
 }
 
 void SolveCommandTest::refused()

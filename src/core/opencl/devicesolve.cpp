@@ -13,7 +13,7 @@
 
 int solveArraysOnDevice(PluginHost *host, int n, double **coef, const double *rhs,
                         const int *columnZeros, double *customSol, double *currentSol,
-                        QObject *errorReceiver)
+                        QObject *errorReceiver, SolveTrust *trust)
 {
     if (!host || n < 1 || !coef || !rhs || !customSol)
         return -1;
@@ -53,10 +53,13 @@ int solveArraysOnDevice(PluginHost *host, int n, double **coef, const double *rh
     std::unique_ptr<RatioStore> ratios = solve->takeRatios();
     delete solve;
 
-    if (status == 0 || status == 1 || status == 5) {
-        improveSolution(n, coef, rhs, c.data(), std::move(ratios), customSol);
-        if (currentSol)
-            std::memcpy(currentSol, customSol, bytes);
-    }
+    if (status == 2)
+        return status;   // the device elimination failed: no solution to check
+    // The device's answer is refined and checked like the processor's, with
+    // the same partial-pivoting fallback when it does not pass.
+    status = finishSolve(n, coef, rhs, c.data(), std::move(ratios), customSol, status,
+                         ThreadSettings::fromPrefs(), trust);
+    if (currentSol)
+        std::memcpy(currentSol, customSol, bytes);
     return status;
 }

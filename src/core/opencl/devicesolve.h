@@ -2,6 +2,7 @@
 #define DEVICESOLVE_H
 
 class PluginHost;
+struct SolveTrust;
 class QObject;
 
 // solveArrays with the forward elimination on the devices host has
@@ -10,6 +11,6 @@ class QObject;
 // failed and the solutions are unchanged.
 int solveArraysOnDevice(PluginHost *host, int n, double **coef, const double *rhs,
                         const int *columnZeros, double *customSol, double *currentSol,
-                        QObject *errorReceiver = nullptr);
+                        QObject *errorReceiver = nullptr, SolveTrust *trust = nullptr);
 
 #endif
