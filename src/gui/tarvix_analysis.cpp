@@ -28,6 +28,13 @@ void tarvix::openAnalysis(bool)
     ++m_busy;
     dialog->setUp(m_store.N, m_store.coef, m_store.rhs, m_store.customSol, m_store.fileSol,
                   m_store.currentSol);
+    // What the last solve of this window measured of its answer.
+    if (m_trust.method != SolveTrust::NotSolved) {
+        std::optional<double> condition;
+        if (m_trust.rcond > 0)
+            condition = 1.0 / m_trust.rcond;
+        dialog->setSolveTrust(m_trust.backwardError, condition, m_trust.warning());
+    }
     dialog->exec();
     --m_busy;
 }

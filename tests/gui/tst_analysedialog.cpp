@@ -142,6 +142,10 @@ void AnalyseDialogTest::exampleAfterSolve()
         QCOMPARE(d->options()->shownCounts(), counts({{0, 3}}));
         QCOMPARE(d->options()->chartBars()->at(9), 3.0);   // range 1
         QCOMPARE(d->options()->chartBars()->at(0), 0.0);
+        // The solve's own measure of its answer reaches the dialog.
+        QVERIFY2(d->solveTrustText().startsWith("Solve: backward error ")
+                     && !d->solveTrustText().contains("not known"),
+                 qPrintable(d->solveTrustText()));
         checked = true;
     });
     fx->prompter.answerButton(Prompter::Yes);

@@ -655,11 +655,14 @@ void AnalyseDialog::on_viewApplyb_clicked()
 
 // ---------------------------------------------------------------- trust
 
-void AnalyseDialog::setSolveTrust(std::optional<double> backwardError, std::optional<double> conditionEstimate)
+void AnalyseDialog::setSolveTrust(std::optional<double> backwardError, std::optional<double> conditionEstimate,
+                                  const QString &warning)
 {
     m_backwardError = backwardError;
     m_condition = conditionEstimate;
-    const QString text = solveTrustText();
+    QString text = solveTrustText();
+    if (!warning.isEmpty())
+        text += QLatin1Char('\n') + warning;
     m_trustLabel->setText(text);
     m_trustLabel->setVisible(!text.isEmpty());
 }

@@ -43,7 +43,9 @@ public:
 
     // The trust figures of the last solve, shown in one line on the error
     // page; the line is hidden while neither is known.
-    void setSolveTrust(std::optional<double> backwardError, std::optional<double> conditionEstimate);
+    // warning: shown under the line when the solve lost digits to the condition.
+    void setSolveTrust(std::optional<double> backwardError, std::optional<double> conditionEstimate,
+                       const QString &warning = QString());
     QString solveTrustText() const;
 
     AnalyseOptions *options() const { return m_options; }
