@@ -222,10 +222,8 @@ void OpenSaveTest::unreadableFilesLeaveTheWindow_data()
     QTest::addColumn<QString>("logged");
     QTest::addColumn<QString>("text");          // start of the message
     const QString corrupt = "Could NOT Read the Opened File!\nFile is corrupt!";
-    QTest::newRow("no product word") << QByteArray("Solver 1.0\n2\n1\t1\t0\t1\n2\t0\t1\t1\n\nSolution\n0\t0\t\nEOF")
-                                     << "a.trx" << "error no: TRX6" << corrupt;
-    QTest::newRow("one variable") << QByteArray("Tarvix 1.20.1\n1\n1\t1\t1\n\nSolution\n0\t\nEOF")
-                                  << "b.trx" << "error no: TRX6" << corrupt;
+    // Which bytes count as corrupt is the file tests' business; here one case
+    // per path through the window.
     QTest::newRow("huge N, tiny file") << QByteArray("Tarvix 1.20.1\n1000000000\n1\t1\t0\t1\n")
                                        << "c.trx" << "error no: TRX6" << corrupt;
     QTest::newRow("text in a number")
@@ -331,6 +329,7 @@ void OpenSaveTest::dropTwoFiles()
     QVERIFY(writeSystem(m_dir + "/two.btrx", 4));
     auto *w = new tarvix();
     w->show();
+    QVERIFY(w->acceptDrops());   // the events below reach the window either way
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(m_dir + "/one.trx"), QUrl("https://example.org/x.trx"),
                   QUrl::fromLocalFile(m_dir + "/notes.txt"), QUrl::fromLocalFile(m_dir + "/two.btrx")});
