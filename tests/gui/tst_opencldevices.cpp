@@ -64,19 +64,14 @@ private slots:
     void tableFilling()
     {
         OpenCLDevices d;
-        QCOMPARE(d.windowTitle(), QStringLiteral("Select Computation Devices"));
         auto *ok = d.findChild<QPushButton *>("okb");
         QVERIFY(!ok->isEnabled());
         d.fillTable(kThree);
         auto *table = d.findChild<QTableWidget *>("tableWidget");
         QCOMPARE(table->rowCount(), 3);
-        QCOMPARE(table->horizontalHeaderItem(0)->text(), QStringLiteral("Sr. No."));
-        QCOMPARE(table->horizontalHeaderItem(6)->text(), QStringLiteral("Compute Units*"));
-        QCOMPARE(table->horizontalHeaderItem(7)->text(), QStringLiteral("Accuracy"));
         for (int r = 0; r < 3; ++r) {
             QCOMPARE(table->item(r, 0)->text(), QString::number(r + 1));
             QCOMPARE(table->item(r, 1)->text(), kThree.at(r).at(0));
-            QCOMPARE(table->item(r, 4)->textAlignment(), int(Qt::AlignCenter));
         }
         QCOMPARE(table->item(0, 7)->background().color(), QColor(Qt::green));
         QCOMPARE(table->item(1, 7)->background().color(), QColor(Qt::red));
