@@ -19,54 +19,32 @@ class TestAnalysis : public QObject
 {
     Q_OBJECT
 private slots:
-    void reduce_data();
     void reduce();
     void errors_data();
     void errors();
     void comparison();
-    void ranges_data();
     void ranges();
-    void paging_data();
     void paging();
-    void clipboard_data();
     void clipboard();
     void parseAndTone();
 };
 
-void TestAnalysis::reduce_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("digits");
-    QTest::addColumn<double>("in");
-    QTest::addColumn<double>("out");
-    QTest::newRow("pi 3 sig") << 0 << 3 << 3.14159265358979 << 3.14;
-    QTest::newRow("-e 3 sig") << 0 << 3 << -2.71828182845905 << -2.71;
-    QTest::newRow("truncated, not rounded") << 0 << 2 << 0.999 << 0.99;
-    // Magnitude and sign survive the cut.
-    QTest::newRow("exponent kept") << 0 << 3 << 1.23456e+20 << 1.23e+20;
-    QTest::newRow("integer digits kept") << 0 << 3 << 123456.0 << 123000.0;
-    QTest::newRow("negative small") << 0 << 2 << -0.000123456 << -0.00012;
-    QTest::newRow("15 digits clean sum") << 0 << 15 << 0.1 + 0.2 << 0.3;
-    QTest::newRow("digits held to 15") << 0 << 40 << 1.0 / 3.0 << 0.333333333333333;
-    QTest::newRow("digits held to 1") << 0 << 0 << 47.0 << 40.0;
-    QTest::newRow("zero") << 0 << 3 << 0.0 << 0.0;
-    QTest::newRow("2 places") << 1 << 2 << 0.123456 << 0.12;
-    QTest::newRow("2 places negative") << 1 << 2 << -7.4999 << -7.5;
-    QTest::newRow("places huge") << 1 << 15 << 1e300 << 1e300;
-    QTest::newRow("inf passes") << 0 << 3 << kInf << kInf;
-    QTest::newRow("-inf passes") << 1 << 3 << -kInf << -kInf;
-}
-
 void TestAnalysis::reduce()
 {
-    QFETCH(int, mode);
-    QFETCH(int, digits);
-    QFETCH(double, in);
-    QFETCH(double, out);
-    QCOMPARE(reduceAccuracy(in, mode, digits), out);
-    double v[2] = {in, in};
-    reduceVector(v, v, 2, mode, digits);
-    QCOMPARE(v[1], out);
+    // Truncated to significant digits (mode 0) or rounded to places (mode 1);
+    // magnitude and sign survive, digits are held to 1..15.
+    const struct { int mode, digits; double in, out; } cases[] = {
+        {0, 3, 3.14159265358979, 3.14}, {0, 2, 0.999, 0.99}, {0, 3, 1.23456e+20, 1.23e+20},
+        {0, 3, 123456.0, 123000.0}, {0, 2, -0.000123456, -0.00012}, {0, 15, 0.1 + 0.2, 0.3},
+        {0, 40, 1.0 / 3.0, 0.333333333333333}, {0, 0, 47.0, 40.0}, {0, 3, 0.0, 0.0},
+        {1, 2, 0.123456, 0.12}, {1, 2, -7.4999, -7.5}, {1, 15, 1e300, 1e300}, {0, 3, kInf, kInf},
+        {1, 3, -kInf, -kInf}};
+    for (const auto &c : cases) {
+        QCOMPARE(reduceAccuracy(c.in, c.mode, c.digits), c.out);
+        double v[2] = {c.in, c.in};
+        reduceVector(v, v, 2, c.mode, c.digits);
+        QCOMPARE(v[1], c.out);
+    }
 }
 
 void TestAnalysis::errors_data()
@@ -161,83 +139,45 @@ void TestAnalysis::comparison()
     QCOMPARE(unequalCount(d, 5, kInf), 1);
 }
 
-void TestAnalysis::ranges_data()
-{
-    QTest::addColumn<double>("p");
-    QTest::addColumn<int>("range");
-    QTest::newRow("0") << 0.0 << 0;
-    QTest::newRow("10 where its label is") << 10.0 << 0;
-    QTest::newRow("just above 10") << std::nextafter(10.0, 20.0) << 1;
-    QTest::newRow("20") << 20.0 << 1;
-    QTest::newRow("30") << 30.0 << 2;
-    QTest::newRow("just above 30") << std::nextafter(30.0, 40.0) << 3;
-    QTest::newRow("70") << 70.0 << 6;
-    QTest::newRow("55") << 55.0 << 5;
-    QTest::newRow("90") << 90.0 << 8;
-    QTest::newRow("just above 90") << std::nextafter(90.0, 100.0) << 9;
-    QTest::newRow("1e300") << 1e300 << 9;
-    QTest::newRow("inf") << kInf << 9;
-    QTest::newRow("NaN") << kNaN << 9;
-}
-
 void TestAnalysis::ranges()
 {
-    QFETCH(double, p);
-    QFETCH(int, range);
-    QCOMPARE(rangeOf(p), range);
-}
-
-void TestAnalysis::paging_data()
-{
-    QTest::addColumn<int>("n");
-    QTest::addColumn<int>("rows");
-    QTest::addColumn<int>("tables");
-    QTest::addColumn<int>("grown");
-    QTest::addColumn<QVector<int>>("sizes");
-    QTest::newRow("250 in 3 of 100") << 250 << 100 << 3 << 100 << QVector<int>{100, 100, 50};
-    QTest::newRow("350 grows to 120") << 350 << 100 << 3 << 120 << QVector<int>{120, 120, 110};
-    QTest::newRow("2 in one") << 2 << 100 << 3 << 100 << QVector<int>{2};
-    QTest::newRow("exactly full") << 300 << 100 << 3 << 100 << QVector<int>{100, 100, 100};
-    QTest::newRow("one over, one table") << 101 << 100 << 1 << 110 << QVector<int>{101};
-    QTest::newRow("20000 in one") << 20000 << 10 << 1 << 20000 << QVector<int>{20000};
+    // Each range holds its upper label; NaN and inf land in the last.
+    const struct { double p; int range; } cases[] = {
+        {0.0, 0}, {10.0, 0}, {std::nextafter(10.0, 20.0), 1}, {20.0, 1}, {30.0, 2},
+        {std::nextafter(30.0, 40.0), 3}, {70.0, 6}, {90.0, 8}, {std::nextafter(90.0, 100.0), 9},
+        {kInf, 9}, {kNaN, 9}};
+    for (const auto &c : cases)
+        QVERIFY2(rangeOf(c.p) == c.range, qPrintable(QString::number(c.p)));
 }
 
 void TestAnalysis::paging()
 {
-    QFETCH(int, n);
-    QFETCH(int, rows);
-    QFETCH(int, tables);
-    QFETCH(int, grown);
-    QFETCH(QVector<int>, sizes);
-    const Paging p = pageLayout(n, rows, tables);
-    QCOMPARE(p.rows, grown);
-    QCOMPARE(p.tables, sizes.size());
-    int next = 0;
-    for (int t = 0; t < p.tables; ++t) {
-        QCOMPARE(p.first(t), next);
-        QCOMPARE(p.last(t, n) - p.first(t) + 1, sizes[t]);
-        next = p.last(t, n) + 1;
+    // n, rows and tables asked, rows per table used, the table sizes.
+    const struct { int n, rows, tables, grown; QVector<int> sizes; } cases[] = {
+        {250, 100, 3, 100, {100, 100, 50}}, {350, 100, 3, 120, {120, 120, 110}}, {2, 100, 3, 100, {2}},
+        {300, 100, 3, 100, {100, 100, 100}}, {101, 100, 1, 110, {101}}, {20000, 10, 1, 20000, {20000}}};
+    for (const auto &c : cases) {
+        const Paging p = pageLayout(c.n, c.rows, c.tables);
+        QCOMPARE(p.rows, c.grown);
+        QCOMPARE(p.tables, c.sizes.size());
+        int next = 0;
+        for (int t = 0; t < p.tables; ++t) {
+            QCOMPARE(p.first(t), next);
+            QCOMPARE(p.last(t, c.n) - p.first(t) + 1, c.sizes[t]);
+            next = p.last(t, c.n) + 1;
+        }
+        QCOMPARE(next, c.n);
     }
-    QCOMPARE(next, n);
-}
-
-void TestAnalysis::clipboard_data()
-{
-    QTest::addColumn<QVector<double>>("v");
-    QTest::addColumn<QString>("delimiter");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("blank after each") << QVector<double>{5, 3, -2} << " " << "5 3 -2 ";
-    QTest::newRow("15 digits") << QVector<double>{1.0 / 3.0, 1e-20} << "," << "0.333333333333333,1e-20,";
-    QTest::newRow("longer delimiter") << QVector<double>{kInf, 2.5} << "\t|" << "inf\t|2.5\t|";
-    QTest::newRow("empty set") << QVector<double>{} << " " << "";
 }
 
 void TestAnalysis::clipboard()
 {
-    QFETCH(QVector<double>, v);
-    QFETCH(QString, delimiter);
-    QFETCH(QString, text);
-    QCOMPARE(clipboardText(v.constData(), v.size(), delimiter), text);
+    // The delimiter follows every value, 15 significant digits.
+    const struct { QVector<double> v; const char *delimiter, *text; } cases[] = {
+        {{5, 3, -2}, " ", "5 3 -2 "}, {{1.0 / 3.0, 1e-20}, ",", "0.333333333333333,1e-20,"},
+        {{kInf, 2.5}, "\t|", "inf\t|2.5\t|"}, {{}, " ", ""}};
+    for (const auto &c : cases)
+        QCOMPARE(clipboardText(c.v.constData(), c.v.size(), c.delimiter), QString(c.text));
 }
 
 void TestAnalysis::parseAndTone()
