@@ -41,59 +41,30 @@ class TestReduce : public QObject
 {
     Q_OBJECT
 private slots:
-    void workerCount_data()
-    {
-        QTest::addColumn<int>("m");
-        QTest::addColumn<QList<int>>("limits");
-        QTest::addColumn<int>("processors");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("6 rows, T=4") << 6 << defaultLimits(4) << 4 << 2;
-        QTest::newRow("16 rows, T=4") << 16 << defaultLimits(4) << 4 << 4;
-        QTest::newRow("15 rows, T=4") << 15 << defaultLimits(4) << 4 << 3;
-        QTest::newRow("5 rows") << 5 << defaultLimits(4) << 4 << 1;
-        QTest::newRow("T=1") << 1000 << defaultLimits(1) << 1 << 1;
-        QTest::newRow("40 rows, T=8") << 40 << defaultLimits(8) << 8 << 8;
-        QTest::newRow("no list") << 7 << QList<int>() << 3 << 3;
-        QTest::newRow("list longer than T") << 30 << defaultLimits(8) << 2 << 2;
-        QTest::newRow("processors 0") << 30 << QList<int>{5} << 0 << 1;
-    }
-
     void workerCount()
     {
-        QFETCH(int, m);
-        QFETCH(QList<int>, limits);
-        QFETCH(int, processors);
-        QFETCH(int, expected);
-        QCOMPARE(Reduce::workerCount(m, limits, processors), expected);
-    }
-
-    void splitExamples_data()
-    {
-        QTest::addColumn<int>("n");
-        QTest::addColumn<int>("k"); // -1: the diagonal split
-        QTest::addColumn<int>("count");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("n=12 k=0 3 workers") << 12 << 0 << 3 << "1..4 5..8 9..11";
-        QTest::newRow("12 rows below k=2") << 15 << 2 << 3 << "3..7 8..12 13..14";
-        QTest::newRow("one row") << 5 << 3 << 1 << "4..4";
-        // 40 rows with 8 workers: per 5, the seventh range would end at row 42.
-        QTest::newRow("overrun cut") << 41 << 0 << 8 << "1..6 7..12 13..18 19..24 25..30 31..36 37..40 -";
-        QTest::newRow("more workers than rows") << 4 << 0 << 5 << "1..1 2..2 3..3 - -";
-        QTest::newRow("diagonal n=100, 4 workers") << 100 << -1 << 4 << "98..50 49..30 29..14 13..0";
-        QTest::newRow("diagonal n=10, 2 workers") << 10 << -1 << 2 << "8..3 2..0";
-        QTest::newRow("diagonal n=1") << 1 << -1 << 1 << "-";
-        QTest::newRow("diagonal n=2") << 2 << -1 << 1 << "0..0";
-        // The second range would be rows -1 to -2.
-        QTest::newRow("diagonal n=3, 3 workers") << 3 << -1 << 3 << "1..0 - -";
+        // One worker per limit reached (5 rows each by default), at most T.
+        const struct { int m; QList<int> limits; int processors, expected; } cases[] = {
+            {6, defaultLimits(4), 4, 2}, {16, defaultLimits(4), 4, 4}, {15, defaultLimits(4), 4, 3},
+            {5, defaultLimits(4), 4, 1}, {1000, defaultLimits(1), 1, 1}, {40, defaultLimits(8), 8, 8},
+            {7, {}, 3, 3}, {30, defaultLimits(8), 2, 2}, {30, {5}, 0, 1}};
+        for (const auto &c : cases)
+            QVERIFY2(Reduce::workerCount(c.m, c.limits, c.processors) == c.expected,
+                     qPrintable(QStringLiteral("m %1 T %2").arg(c.m).arg(c.processors)));
     }
 
     void splitExamples()
     {
-        QFETCH(int, n);
-        QFETCH(int, k);
-        QFETCH(int, count);
-        QFETCH(QString, expected);
-        QCOMPARE(describe(k < 0 ? Reduce::diagonalSplit(n, count) : Reduce::eliminationSplit(n, k, count)), expected);
+        // k = -1: the diagonal split. 41 rows, 8 workers: per 5 the seventh
+        // range would end at row 42; n = 3 diagonal: the second range would be rows -1 to -2.
+        const struct { int n, k, count; const char *expected; } cases[] = {
+            {12, 0, 3, "1..4 5..8 9..11"}, {15, 2, 3, "3..7 8..12 13..14"}, {5, 3, 1, "4..4"},
+            {41, 0, 8, "1..6 7..12 13..18 19..24 25..30 31..36 37..40 -"}, {4, 0, 5, "1..1 2..2 3..3 - -"},
+            {100, -1, 4, "98..50 49..30 29..14 13..0"}, {10, -1, 2, "8..3 2..0"}, {1, -1, 1, "-"},
+            {2, -1, 1, "0..0"}, {3, -1, 3, "1..0 - -"}};
+        for (const auto &c : cases)
+            QCOMPARE(describe(c.k < 0 ? Reduce::diagonalSplit(c.n, c.count) : Reduce::eliminationSplit(c.n, c.k, c.count)),
+                     QString(c.expected));
     }
 
     // Elimination below row k covers rows k+1..n-1 in ascending ranges; the
