@@ -272,37 +272,32 @@ private slots:
         QVERIFY(receiver.triples.at(0).endsWith(QStringLiteral("|WARNING")));
     }
 
-    void cutAtEveryByte_data()
-    {
-        QTest::addColumn<bool>("binary");
-        QTest::newRow("text") << false;
-        QTest::newRow("binary") << true;
-    }
     void cutAtEveryByte()
     {
-        QFETCH(bool, binary);
         TestEnv env(2);
-        const QByteArray full = binary ? binaryFile() : textFile();
-        const int rowsEnd = full.indexOf("\n\nSolution") + 1; // text: after the last row's LF
-        const int lastToken = full.lastIndexOf('\t', rowsEnd - 2) + 1;
-        for (int len = 0; len <= full.size(); ++len) {
-            EquationStore store;
-            const EquationFile::Outcome out = EquationFile::open(put(env, full.left(len), binary), store);
-            const QByteArray where = QByteArray::number(len);
-            const bool mustFail = binary ? len < full.size() : len < lastToken;
-            const bool mustPass = binary ? len == full.size() : len >= rowsEnd;
-            QVERIFY2(!(mustFail && !out.failed) && !(mustPass && out.failed), where.constData());
-            if (out.failed) {
-                QVERIFY2(!mustFail || out.corrupt, where.constData());
-                continue;
+        for (bool binary : {false, true}) {
+            const QByteArray full = binary ? binaryFile() : textFile();
+            const int rowsEnd = full.indexOf("\n\nSolution") + 1; // text: after the last row's LF
+            const int lastToken = full.lastIndexOf('\t', rowsEnd - 2) + 1;
+            for (int len = 0; len <= full.size(); ++len) {
+                EquationStore store;
+                const EquationFile::Outcome out = EquationFile::open(put(env, full.left(len), binary), store);
+                const QByteArray where = QByteArray::number(len) + (binary ? " binary" : " text");
+                const bool mustFail = binary ? len < full.size() : len < lastToken;
+                const bool mustPass = binary ? len == full.size() : len >= rowsEnd;
+                QVERIFY2(!(mustFail && !out.failed) && !(mustPass && out.failed), where.constData());
+                if (out.failed) {
+                    QVERIFY2(!mustFail || out.corrupt, where.constData());
+                    continue;
+                }
+                // Success: the rows are whole (only the very last number may be
+                // a prefix of itself) and the solution is all or nothing.
+                for (int i = 0; i < 3; ++i)
+                    QVERIFY2(std::equal(kCoef[i], kCoef[i] + 3, store.coef[i]), where.constData());
+                if (len >= rowsEnd)
+                    QCOMPARE(store.rhs[2], kRhs[2]);
+                QCOMPARE(store.fileSol[0], store.fileSol[1]);
             }
-            // Success: the rows are whole (only the very last number may be
-            // a prefix of itself) and the solution is all or nothing.
-            for (int i = 0; i < 3; ++i)
-                QVERIFY2(std::equal(kCoef[i], kCoef[i] + 3, store.coef[i]), where.constData());
-            if (len >= rowsEnd)
-                QCOMPARE(store.rhs[2], kRhs[2]);
-            QCOMPARE(store.fileSol[0], store.fileSol[1]);
         }
     }
 
