@@ -411,37 +411,31 @@ private slots:
             QVERIFY2(openCLVersionAccepted(c.text) == c.accepted, c.text);
     }
 
-    void workSizeTables_data()
-    {
-        QTest::addColumn<bool>("small");
-        QTest::addColumn<QList<qulonglong>>("in"); // fp64, gm, ma, W, P, C, N, n, noOvershoot
-        QTest::addColumn<qulonglong>("global");
-        QTest::addColumn<qulonglong>("local");
-        using L = QList<qulonglong>;
-        QTest::newRow("small, groups of P until N") << true << L{0, 0, 0, 256, 32, 4, 100, 0, 0} << 96ull << 32ull;
-        QTest::newRow("small, L reaches W, c up to 2C") << true << L{0, 0, 0, 256, 64, 2, 1000, 0, 0} << 768ull << 256ull;
-        QTest::newRow("small, pocl 33 rows") << true << L{0, 0, 0, 4096, 8, 2, 33, 0, 0} << 32ull << 16ull;
-        QTest::newRow("small, P above N") << true << L{0, 0, 0, 64, 100, 4, 10, 0, 0} << 8ull << 2ull;
-        QTest::newRow("small, one left over") << true << L{0, 0, 0, 64, 100, 1, 5, 0, 0} << 4ull << 4ull;
-        QTest::newRow("small, L halved as c doubles") << true << L{0, 0, 0, 64, 100, 8, 5, 0, 0} << 4ull << 1ull;
-        QTest::newRow("small, one item") << true << L{0, 0, 0, 64, 100, 1, 1, 0, 0} << 1ull << 1ull;
-        QTest::newRow("overshoot allowed") << false << L{1, 1000000000, 1000000000, 256, 32, 4, 10000, 100, 0} << 10240ull << 256ull;
-        QTest::newRow("no overshoot") << false << L{1, 1000000000, 1000000000, 256, 32, 4, 10000, 100, 1} << 9984ull << 256ull;
-        QTest::newRow("global memory limit") << false << L{1, 100000, 1000000000, 256, 32, 4, 100000, 1000, 0} << 10240ull << 256ull;
-        QTest::newRow("allocation limit, float") << false << L{0, 0, 20000, 128, 32, 2, 100000, 10, 0} << 4480ull << 128ull;
-        QTest::newRow("below one wave goes small") << false << L{1, 1000000000, 1000000000, 256, 32, 4, 100, 100, 0} << 96ull << 32ull;
-    }
     void workSizeTables()
     {
-        QFETCH(bool, small);
-        QFETCH(QList<qulonglong>, in);
-        QFETCH(qulonglong, global);
-        QFETCH(qulonglong, local);
-        const WorkSizes ws = small ? smallWorkSizes(in[3], in[4], in[5], in[6])
-                                   : workSizes(in[0] != 0, in[1], in[2], in[3], in[4], in[5], in[6], in[7], in[8] != 0);
-        QCOMPARE(qulonglong(ws.global), global);
-        QCOMPARE(qulonglong(ws.local), local);
-        QVERIFY(ws.global % ws.local == 0);
+        // small: smallWorkSizes(W, P, C, N); else workSizes(all of in).
+        const struct { const char *name; bool small; qulonglong in[9], global, local; } cases[] = {
+            // fp64, gm, ma, W, P, C, N, n, noOvershoot
+            {"small, groups of P until N", true, {0, 0, 0, 256, 32, 4, 100, 0, 0}, 96, 32},
+            {"small, L reaches W, c up to 2C", true, {0, 0, 0, 256, 64, 2, 1000, 0, 0}, 768, 256},
+            {"small, pocl 33 rows", true, {0, 0, 0, 4096, 8, 2, 33, 0, 0}, 32, 16},
+            {"small, P above N", true, {0, 0, 0, 64, 100, 4, 10, 0, 0}, 8, 2},
+            {"small, one left over", true, {0, 0, 0, 64, 100, 1, 5, 0, 0}, 4, 4},
+            {"small, L halved as c doubles", true, {0, 0, 0, 64, 100, 8, 5, 0, 0}, 4, 1},
+            {"small, one item", true, {0, 0, 0, 64, 100, 1, 1, 0, 0}, 1, 1},
+            {"overshoot allowed", false, {1, 1000000000, 1000000000, 256, 32, 4, 10000, 100, 0}, 10240, 256},
+            {"no overshoot", false, {1, 1000000000, 1000000000, 256, 32, 4, 10000, 100, 1}, 9984, 256},
+            {"global memory limit", false, {1, 100000, 1000000000, 256, 32, 4, 100000, 1000, 0}, 10240, 256},
+            {"allocation limit, float", false, {0, 0, 20000, 128, 32, 2, 100000, 10, 0}, 4480, 128},
+            {"below one wave goes small", false, {1, 1000000000, 1000000000, 256, 32, 4, 100, 100, 0}, 96, 32}};
+        for (const auto &c : cases) {
+            const qulonglong *in = c.in;
+            const WorkSizes ws = c.small ? smallWorkSizes(in[3], in[4], in[5], in[6])
+                                         : workSizes(in[0] != 0, in[1], in[2], in[3], in[4], in[5], in[6], in[7], in[8] != 0);
+            QVERIFY2(qulonglong(ws.global) == c.global && qulonglong(ws.local) == c.local,
+                     qPrintable(QStringLiteral("%1: %2 / %3").arg(c.name).arg(ws.global).arg(ws.local)));
+            QVERIFY(ws.global % ws.local == 0);
+        }
     }
 };
 
