@@ -148,90 +148,72 @@ private slots:
         }
     }
 
-    void resultIndependentOfWorkers_data()
-    {
-        QTest::addColumn<int>("n");
-        QTest::addColumn<int>("processors");
-        QTest::addColumn<QList<int>>("limits");
-        QTest::newRow("n=9 T=8 one row per worker") << 9 << 8 << QList<int>{1, 2, 3, 4, 5, 6, 7, 8};
-        QTest::newRow("n=41 T=8 default") << 41 << 8 << defaultLimits(8);
-        QTest::newRow("n=30 T=3") << 30 << 3 << defaultLimits(3);
-        QTest::newRow("n=3 T=5") << 3 << 5 << QList<int>{0, 0, 0, 0, 0};
-        QTest::newRow("n=64 T=16 all") << 64 << 16 << QList<int>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-        // Large enough for several blocks and for the residuals of the
-        // refinement to be spread too.
-        QTest::newRow("n=300 T=3") << 300 << 3 << QList<int>{0, 1, 2};
-    }
-
     void resultIndependentOfWorkers()
     {
-        QFETCH(int, n);
-        QFETCH(int, processors);
-        QFETCH(QList<int>, limits);
-        TestEnv env(2);
-        std::mt19937 gen(uint(n * 31 + processors));
-        std::uniform_real_distribution<double> dist(-10.0, 10.0);
-        Matrix a(n);
-        std::vector<double> b(static_cast<size_t>(n)), one(b), many(b);
-        for (int i = 0; i < n; ++i) {
-            for (int j = 0; j < n; ++j)
-                a.rows[size_t(i)][j] = dist(gen) + (i == j ? 40.0 : 0.0);
-            b[size_t(i)] = dist(gen);
+        // Large enough for several blocks and for the residuals of the
+        // refinement to be spread too; one row per worker; zero limits.
+        const struct { int n, processors; QList<int> limits; } cases[] = {
+            {9, 8, {1, 2, 3, 4, 5, 6, 7, 8}}, {41, 8, defaultLimits(8)}, {30, 3, defaultLimits(3)},
+            {3, 5, {0, 0, 0, 0, 0}}, {64, 16, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}, {300, 3, {0, 1, 2}}};
+        for (const auto &c : cases) {
+            const int n = c.n, processors = c.processors;
+            const QList<int> &limits = c.limits;
+            TestEnv env(2);
+            std::mt19937 gen(uint(n * 31 + processors));
+            std::uniform_real_distribution<double> dist(-10.0, 10.0);
+            Matrix a(n);
+            std::vector<double> b(static_cast<size_t>(n)), one(b), many(b);
+            for (int i = 0; i < n; ++i) {
+                for (int j = 0; j < n; ++j)
+                    a.rows[size_t(i)][j] = dist(gen) + (i == j ? 40.0 : 0.0);
+                b[size_t(i)] = dist(gen);
+            }
+            ThreadSettings single, spread;
+            single.limits = {5};
+            single.processors = 1;
+            spread.limits = limits;
+            spread.processors = processors;
+            QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, one.data(), nullptr, single), 0);
+            QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, many.data(), nullptr, spread), 0);
+            // Every row handled exactly once: the arithmetic is the same whatever
+            // the split, so the results agree to the last bit.
+            QCOMPARE(many, one);
         }
-        ThreadSettings single, spread;
-        single.limits = {5};
-        single.processors = 1;
-        spread.limits = limits;
-        spread.processors = processors;
-        QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, one.data(), nullptr, single), 0);
-        QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, many.data(), nullptr, spread), 0);
-        // Every row handled exactly once: the arithmetic is the same whatever
-        // the split, so the results agree to the last bit.
-        QCOMPARE(many, one);
     }
 
     // The product update of a block: the vector kernels give the bits of the
     // plain fused multiply-add chain for every row count and width (full
     // blocks of four rows, single rows, the narrow last columns).
-    void panelUpdateBits_data()
-    {
-        QTest::addColumn<int>("rows");
-        QTest::addColumn<int>("steps");
-        QTest::addColumn<int>("cols");
-        QTest::newRow("4 rows, one block") << 4 << 8 << 16;
-        QTest::newRow("7 rows, ragged width") << 7 << 5 << 37;
-        QTest::newRow("130 rows, two chunks") << 130 << 64 << 50;
-        QTest::newRow("1 row, narrow") << 1 << 3 << 5;
-        QTest::newRow("one step") << 9 << 1 << 33;
-    }
     void panelUpdateBits()
     {
-        QFETCH(int, rows);
-        QFETCH(int, steps);
-        QFETCH(int, cols);
-        std::mt19937 gen(uint(rows * 7 + steps * 3 + cols));
-        std::uniform_real_distribution<double> dist(-1.0, 1.0);
-        const int col0 = 3, n = col0 + cols;
-        Matrix c(std::max(n, rows)), u(std::max(n, steps));
-        std::vector<double> l(size_t(rows) * size_t(steps));
-        for (auto &v : c.store)
-            v = dist(gen);
-        for (auto &v : u.store)
-            v = dist(gen) * 1e3;
-        for (auto &v : l)
-            v = dist(gen);
-        Matrix expected(c);
-        for (int r = 0; r < rows; ++r)
-            for (int j = col0; j < n; ++j) {
-                double acc = 0.0;
-                for (int s = 0; s < steps; ++s)
-                    acc = std::fma(l[size_t(r) * size_t(steps) + size_t(s)], u.rows[size_t(s)][j], acc);
-                expected.rows[size_t(r)][j] -= acc;
-            }
-        PanelUpdate panel;
-        panel.pack(u.ptr(), steps, col0, n);
-        panel.apply(c.ptr(), rows, l.data());
-        QVERIFY(std::memcmp(c.store.data(), expected.store.data(), sizeof(double) * c.store.size()) == 0);
+        // One block of four rows, a ragged width, two chunks, one narrow row, one step.
+        const struct { int rows, steps, cols; } cases[] = {{4, 8, 16}, {7, 5, 37}, {130, 64, 50}, {1, 3, 5}, {9, 1, 33}};
+        for (const auto &k : cases) {
+            const int rows = k.rows, steps = k.steps, cols = k.cols;
+            std::mt19937 gen(uint(rows * 7 + steps * 3 + cols));
+            std::uniform_real_distribution<double> dist(-1.0, 1.0);
+            const int col0 = 3, n = col0 + cols;
+            Matrix c(std::max(n, rows)), u(std::max(n, steps));
+            std::vector<double> l(size_t(rows) * size_t(steps));
+            for (auto &v : c.store)
+                v = dist(gen);
+            for (auto &v : u.store)
+                v = dist(gen) * 1e3;
+            for (auto &v : l)
+                v = dist(gen);
+            Matrix expected(c);
+            for (int r = 0; r < rows; ++r)
+                for (int j = col0; j < n; ++j) {
+                    double acc = 0.0;
+                    for (int s = 0; s < steps; ++s)
+                        acc = std::fma(l[size_t(r) * size_t(steps) + size_t(s)], u.rows[size_t(s)][j], acc);
+                    expected.rows[size_t(r)][j] -= acc;
+                }
+            PanelUpdate panel;
+            panel.pack(u.ptr(), steps, col0, n);
+            panel.apply(c.ptr(), rows, l.data());
+            QVERIFY(std::memcmp(c.store.data(), expected.store.data(), sizeof(double) * c.store.size()) == 0);
+        }
     }
 };
 
