@@ -112,9 +112,8 @@ private slots:
         }
     }
 
-    void parseFollowsStrtod_data()
+    void parseFollowsStrtod()
     {
-        QTest::addColumn<QByteArray>("token");
         for (const char *t : {"1", "-1", "+1", "1.", ".5", "-.5", "+.5", "1e5", "1E+05", "1e-05",
                               "1e", "1e+", "e5", ".", "+", "-", "+-1", "-+1", "--1", "++1", "1.2.3",
                               "inf", "-inf", "+inf", "INF", "Infinity", "infinit", "nan", "NaN",
@@ -123,24 +122,20 @@ private slots:
                               "1,5", "1_0", "abc", "1a", "0.1f", "1d", "  1", "1 ", "\t1", "",
                               "123456789012345678901234567890", "-0", "0e0", "1e+308",
                               "1.7976931348623159e308"}) {
-            QTest::newRow(*t ? t : "(empty)") << QByteArray(t);
-        }
-    }
-    void parseFollowsStrtod()
-    {
-        QFETCH(QByteArray, token);
-        double expected = 0.0;
-        const bool valid = strtodWhole(token, &expected);
-        double got = -12345.0;
-        const bool ok = NumText::parseDouble(token.constData(), token.constData() + token.size(), &got);
-        QCOMPARE(ok, valid);
-        if (ok) {
-            if (std::isnan(expected))
-                QVERIFY(std::isnan(got) && std::signbit(got) == std::signbit(expected));
-            else
-                QVERIFY2(sameBits(got, expected), token.constData());
-        } else {
-            QCOMPARE(got, -12345.0);
+            const QByteArray token(t);
+            double expected = 0.0;
+            const bool valid = strtodWhole(token, &expected);
+            double got = -12345.0;
+            const bool ok = NumText::parseDouble(token.constData(), token.constData() + token.size(), &got);
+            QVERIFY2(ok == valid, t);
+            if (ok) {
+                if (std::isnan(expected))
+                    QVERIFY(std::isnan(got) && std::signbit(got) == std::signbit(expected));
+                else
+                    QVERIFY2(sameBits(got, expected), token.constData());
+            } else {
+                QVERIFY2(got == -12345.0, t);
+            }
         }
     }
 
@@ -180,74 +175,63 @@ private slots:
         QCOMPARE(readFile(path), expected);
     }
 
-    void textRoundTrip_data()
-    {
-        QTest::addColumn<int>("n");
-        QTest::addColumn<int>("processors");
-        for (int n : {2, 49, 50, 237})
-            for (int p : {1, 2, 4})
-                QTest::addRow("n%d_p%d", n, p) << n << p;
-    }
     void textRoundTrip()
     {
-        QFETCH(int, n);
-        QFETCH(int, processors);
-        TestEnv env(processors);
-        EquationStore a, b;
-        fill(a, n, quint32(n * 31 + processors));
-        const QString path = env.temp() + QStringLiteral("/round.trx");
-        EquationFile::Options opt;
-        opt.processors = processors;
-        EquationFile::Outcome out = EquationFile::save(path, a, a.customSol, opt);
-        QVERIFY(!out.failed);
-        QCOMPARE(out.workerCodes.size(), EquationFile::converterCount(n, processors));
-        out = EquationFile::open(path, b, opt);
-        QVERIFY(!out.failed);
-        QCOMPARE(out.workerCodes.size(), EquationFile::parserCount(n, processors));
-        QCOMPARE(b.N, n);
-        auto back = [](double v) { return std::strtod(printfG(v).constData(), nullptr); };
-        for (int i = 0; i < n; ++i) {
-            for (int j = 0; j < n; ++j)
-                QVERIFY(sameBits(b.coef[i][j], back(a.coef[i][j])));
-            QVERIFY(sameBits(b.rhs[i], back(a.rhs[i])));
-            QVERIFY(sameBits(b.fileSol[i], back(a.customSol[i])));
+        for (int n : {2, 49, 50, 237}) {
+            for (int processors : {1, 2, 4}) {
+                TestEnv env(processors);
+                EquationStore a, b;
+                fill(a, n, quint32(n * 31 + processors));
+                const QString path = env.temp() + QStringLiteral("/round.trx");
+                EquationFile::Options opt;
+                opt.processors = processors;
+                EquationFile::Outcome out = EquationFile::save(path, a, a.customSol, opt);
+                QVERIFY(!out.failed);
+                QCOMPARE(out.workerCodes.size(), EquationFile::converterCount(n, processors));
+                out = EquationFile::open(path, b, opt);
+                QVERIFY(!out.failed);
+                QCOMPARE(out.workerCodes.size(), EquationFile::parserCount(n, processors));
+                QCOMPARE(b.N, n);
+                auto back = [](double v) { return std::strtod(printfG(v).constData(), nullptr); };
+                for (int i = 0; i < n; ++i) {
+                    for (int j = 0; j < n; ++j)
+                        QVERIFY(sameBits(b.coef[i][j], back(a.coef[i][j])));
+                    QVERIFY(sameBits(b.rhs[i], back(a.rhs[i])));
+                    QVERIFY(sameBits(b.fileSol[i], back(a.customSol[i])));
+                }
+            }
         }
     }
 
     // Bit for bit, and the file is exactly what QDataStream would write field by field.
-    void binaryRoundTrip_data()
-    {
-        QTest::addColumn<int>("n");
-        QTest::newRow("n=4") << 4;
-        QTest::newRow("n=300") << 300;
-    }
     void binaryRoundTrip()
     {
-        QFETCH(int, n);
-        TestEnv env(2);
-        EquationStore a, b;
-        fill(a, n, quint32(n));
-        a.coef[1][2] = std::numeric_limits<double>::quiet_NaN();
-        a.coef[2][1] = -std::numeric_limits<double>::infinity();
-        const QString path = env.temp() + QStringLiteral("/round.btrx");
-        QVERIFY(!EquationFile::save(path, a, a.customSol).failed);
-        QVERIFY(!EquationFile::open(path, b).failed);
-        QCOMPARE(b.N, n);
-        QByteArray expected;
-        QDataStream ds(&expected, QIODevice::WriteOnly);
-        ds << QStringLiteral("Tarvix 1.20.1") << QString::number(n) << QStringLiteral("8");
-        for (int i = 0; i < n; ++i) {
-            QVERIFY(std::memcmp(a.coef[i], b.coef[i], size_t(n) * sizeof(double)) == 0);
-            QVERIFY(sameBits(a.rhs[i], b.rhs[i]) && sameBits(a.customSol[i], b.fileSol[i]));
-            for (int j = 0; j < n; ++j)
-                ds << a.coef[i][j];
-            ds << a.rhs[i];
+        for (int n : {4, 300}) {
+            TestEnv env(2);
+            EquationStore a, b;
+            fill(a, n, quint32(n));
+            a.coef[1][2] = std::numeric_limits<double>::quiet_NaN();
+            a.coef[2][1] = -std::numeric_limits<double>::infinity();
+            const QString path = env.temp() + QStringLiteral("/round.btrx");
+            QVERIFY(!EquationFile::save(path, a, a.customSol).failed);
+            QVERIFY(!EquationFile::open(path, b).failed);
+            QCOMPARE(b.N, n);
+            QByteArray expected;
+            QDataStream ds(&expected, QIODevice::WriteOnly);
+            ds << QStringLiteral("Tarvix 1.20.1") << QString::number(n) << QStringLiteral("8");
+            for (int i = 0; i < n; ++i) {
+                QVERIFY(std::memcmp(a.coef[i], b.coef[i], size_t(n) * sizeof(double)) == 0);
+                QVERIFY(sameBits(a.rhs[i], b.rhs[i]) && sameBits(a.customSol[i], b.fileSol[i]));
+                for (int j = 0; j < n; ++j)
+                    ds << a.coef[i][j];
+                ds << a.rhs[i];
+            }
+            ds << QStringLiteral("Solution");
+            for (int i = 0; i < n; ++i)
+                ds << a.customSol[i];
+            QCOMPARE(readFile(path), expected);
+            QCOMPARE(QFileInfo(path).size(), EquationFile::minimumSize(n, true, 4 + 26 + 4 + 2 * QString::number(n).size() + 4 + 2));
         }
-        ds << QStringLiteral("Solution");
-        for (int i = 0; i < n; ++i)
-            ds << a.customSol[i];
-        QCOMPARE(readFile(path), expected);
-        QCOMPARE(QFileInfo(path).size(), EquationFile::minimumSize(n, true, 4 + 26 + 4 + 2 * QString::number(n).size() + 4 + 2));
     }
 
     void stringRecords()
