@@ -262,34 +262,29 @@ private slots:
 
     // With two devices each column's row update is split between them, so
     // chunks start inside a row; the engine must still give the reference.
-    void twoDevicesMatchReference_data()
-    {
-        QTest::addColumn<int>("n");
-        for (int n : {12, 40, 77, 150, 201})
-            QTest::addRow("n=%d", n) << n;
-    }
     void twoDevicesMatchReference()
     {
         NEED_RUNTIME();
         if (m_devices.size() < 2)
             QSKIP("only one OpenCL device");
-        QFETCH(int, n);
-        auto h = host(kPlugin, {0, 1});
-        QVERIFY(h);
-        std::vector<double> rhs;
-        const Matrix a = randomSystem(n, 7u + unsigned(n), &rhs);
-        Forward dev(a, rhs), ref(a, rhs);
-        QVERIFY(runEngine(h->plugin(), dev));
-        referenceForward(ref);
-        for (int i = 0; i < n; ++i) {
-            QVERIFY(fuzzyEqual(dev.r[size_t(i)], ref.r[size_t(i)], 1e-11));
-            for (int j = 0; j < n; ++j)
-                QVERIFY2(fuzzyEqual(dev.a.rows[size_t(i)][j], ref.a.rows[size_t(i)][j], 1e-11),
-                         qPrintable(QStringLiteral("c[%1][%2]").arg(i).arg(j)));
+        for (int n : {12, 40, 77, 150, 201}) {
+            auto h = host(kPlugin, {0, 1});
+            QVERIFY(h);
+            std::vector<double> rhs;
+            const Matrix a = randomSystem(n, 7u + unsigned(n), &rhs);
+            Forward dev(a, rhs), ref(a, rhs);
+            QVERIFY(runEngine(h->plugin(), dev));
+            referenceForward(ref);
+            for (int i = 0; i < n; ++i) {
+                QVERIFY(fuzzyEqual(dev.r[size_t(i)], ref.r[size_t(i)], 1e-11));
+                for (int j = 0; j < n; ++j)
+                    QVERIFY2(fuzzyEqual(dev.a.rows[size_t(i)][j], ref.a.rows[size_t(i)][j], 1e-11),
+                             qPrintable(QStringLiteral("c[%1][%2]").arg(i).arg(j)));
+            }
+            for (int k = 0; k < n - 1; ++k)
+                for (int i = 0; i < n - 1 - k; ++i)
+                    QVERIFY(fuzzyEqual(dev.ratios.ur[k][i], ref.ratios.ur[k][i], 1e-12));
         }
-        for (int k = 0; k < n - 1; ++k)
-            for (int i = 0; i < n - 1 - k; ++i)
-                QVERIFY(fuzzyEqual(dev.ratios.ur[k][i], ref.ratios.ur[k][i], 1e-12));
     }
 
     // A zero pivot is repaired by the same exchange as on the CPU; a row
@@ -330,42 +325,37 @@ private slots:
 
     // Single precision: what the devices compute comes back rounded to
     // float; 32 rows and 100 elements or fewer stay in double on the CPU.
-    void floatPath_data()
-    {
-        QTest::addColumn<int>("n");
-        QTest::addColumn<bool>("ratiosOnDevice");
-        QTest::addColumn<bool>("updateOnDevice");
-        QTest::newRow("33 rows below, 110 elements") << 34 << true << true;
-        QTest::newRow("32 rows below") << 33 << false << true;
-        QTest::newRow("110 elements") << 11 << false << true;
-        QTest::newRow("90 elements") << 10 << false << false;
-    }
     void floatPath()
     {
         NEED_RUNTIME();
-        QFETCH(int, n);
-        QFETCH(bool, ratiosOnDevice);
-        QFETCH(bool, updateOnDevice);
-        auto h = host(kFloatPlugin, {0});
-        QVERIFY(h);
-        std::vector<double> rhs;
-        const Matrix a = randomSystem(n, 3u, &rhs);
-        Forward dev(a, rhs), ref(a, rhs);
-        QVERIFY(runEngine(h->plugin(), dev));
-        referenceForward(ref);
-        // Column 0's multipliers, and row 1 (changed only by column 0's
-        // update). A device chunk may leave a tail to the CPU, so only
-        // whether any value is float-rounded tells where the work went.
-        int ratiosFloat = 0, rowFloat = 0;
-        for (int i = 0; i < n - 1; ++i)
-            ratiosFloat += isFloat(dev.ratios.ur[0][i]) ? 1 : 0;
-        for (int j = 1; j < n; ++j) // column 0 ends near zero either way
-            rowFloat += isFloat(dev.a.rows[1][j]) ? 1 : 0;
-        QCOMPARE(ratiosFloat > 0, ratiosOnDevice);
-        QCOMPARE(rowFloat > 0, updateOnDevice);
-        for (int i = 0; i < n; ++i)
-            for (int j = i; j < n; ++j)
-                QVERIFY(fuzzyEqual(dev.a.rows[size_t(i)][j], ref.a.rows[size_t(i)][j], 1e-4));
+        // n = 34: 33 rows below and 110 elements; 33: 32 rows below; 11: 110
+        // elements; 10: 90 elements.
+        const struct { int n; bool ratiosOnDevice, updateOnDevice; } cases[] = {
+            {34, true, true}, {33, false, true}, {11, false, true}, {10, false, false}};
+        for (const auto &c : cases) {
+            const int n = c.n;
+            const bool ratiosOnDevice = c.ratiosOnDevice, updateOnDevice = c.updateOnDevice;
+            auto h = host(kFloatPlugin, {0});
+            QVERIFY(h);
+            std::vector<double> rhs;
+            const Matrix a = randomSystem(n, 3u, &rhs);
+            Forward dev(a, rhs), ref(a, rhs);
+            QVERIFY(runEngine(h->plugin(), dev));
+            referenceForward(ref);
+            // Column 0's multipliers, and row 1 (changed only by column 0's
+            // update). A device chunk may leave a tail to the CPU, so only
+            // whether any value is float-rounded tells where the work went.
+            int ratiosFloat = 0, rowFloat = 0;
+            for (int i = 0; i < n - 1; ++i)
+                ratiosFloat += isFloat(dev.ratios.ur[0][i]) ? 1 : 0;
+            for (int j = 1; j < n; ++j) // column 0 ends near zero either way
+                rowFloat += isFloat(dev.a.rows[1][j]) ? 1 : 0;
+            QCOMPARE(ratiosFloat > 0, ratiosOnDevice);
+            QCOMPARE(rowFloat > 0, updateOnDevice);
+            for (int i = 0; i < n; ++i)
+                for (int j = i; j < n; ++j)
+                    QVERIFY(fuzzyEqual(dev.a.rows[size_t(i)][j], ref.a.rows[size_t(i)][j], 1e-4));
+        }
     }
 
     void floatSolveIsRefined()
