@@ -109,14 +109,12 @@ void HelpAboutTest::aboutDialog()
     new tarvix();
     AboutDialog *about = tarvix::aboutDialog();
     QVERIFY(about);
-    QCOMPARE(about->windowTitle(), QStringLiteral("About Tarvix"));
     QCOMPARE(about->findChild<QLabel *>("versionLabel")->text(), QStringLiteral("Version 1.20.1 (64 bit)"));
     const QString build = about->findChild<QLabel *>("buildLabel")->text();
     QVERIFY2(QRegularExpression("^Build Date: \\d\\d [A-Z][a-z][a-z] \\d{4}$").match(build).hasMatch(),
              qPrintable(build));
     const QDate date = QLocale::c().toDate(build.mid(12), "dd MMM yyyy");
     QVERIFY(date.isValid() && date <= QDate::currentDate().addDays(1));
-    QVERIFY(!about->findChild<QLabel *>("label")->pixmap(Qt::ReturnByValue).isNull());
     QVERIFY(!(about->windowFlags() & Qt::WindowCloseButtonHint));
 
     // About runs the dialog modally until OK.
