@@ -264,26 +264,20 @@ private slots:
                  QStringList{QStringLiteral("Tarvix")});
     }
 
-    void probeWithoutProcessorNumber_data()
-    {
-        QTest::addColumn<QString>("value");
-        QTest::newRow("text") << "many";
-        QTest::newRow("zero") << "0";
-    }
-
     void probeWithoutProcessorNumber()
     {
-        QFETCH(QString, value);
-        TestEnv env(2, false);
-        ScriptedPrompter prompter;
-        QStringList list = env.environment();
-        list[6] = value;
-        UserPrefs prefs(nullptr);
-        QVERIFY(prefs.initialise(list, TestEnv::screen()));
-        QCOMPARE(prompter.count(), 0);
-        QVERIFY(UserPrefs::getProcessorCount() >= 1);
-        QCOMPARE(UserPrefs::getThreadLimits().size(), UserPrefs::getProcessorCount());
-        QVERIFY(MyThreads::poolSize() >= 2);
+        for (const char *value : {"many", "0"}) {
+            TestEnv env(2, false);
+            ScriptedPrompter prompter;
+            QStringList list = env.environment();
+            list[6] = QLatin1String(value);
+            UserPrefs prefs(nullptr);
+            QVERIFY(prefs.initialise(list, TestEnv::screen()));
+            QCOMPARE(prompter.count(), 0);
+            QVERIFY(UserPrefs::getProcessorCount() >= 1);
+            QCOMPARE(UserPrefs::getThreadLimits().size(), UserPrefs::getProcessorCount());
+            QVERIFY(MyThreads::poolSize() >= 2);
+        }
     }
 
     void destructRunsOnAPooledThread()
