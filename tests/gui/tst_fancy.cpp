@@ -93,19 +93,6 @@ private:
     QTimer m_timer;
 };
 
-// With TARVIX_SCREENSHOT_DIR set (run under xvfb-run with QT_QPA_PLATFORM=xcb)
-// the window is kept as <dir>/fancy-<name>.png.
-void shot(tarvix *w, const char *name)
-{
-    const QString dir = qEnvironmentVariable("TARVIX_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        return;
-    w->show();
-    w->resize(1300, 430);
-    QTest::qWait(50);
-    QVERIFY(w->grab().save(dir + "/fancy-" + name + ".png"));
-}
-
 QStringList fieldTexts(FancyGrid *g)
 {
     QStringList s;
@@ -250,8 +237,6 @@ void FancyTest::panning()
             QCOMPARE(g->page(v, h)->isVisible(), g->page(v, h) == shown);
         }
     QCOMPARE(pagesInArea, 1);
-    if (steps == "R R R" || steps == "D D R")
-        shot(w, steps == "R R R" ? "10-page-1-3" : "10-page-2-2");
 }
 
 void FancyTest::growKeepsWidgetsShrinkTurnsPlusIntoEquals()
@@ -365,7 +350,6 @@ void FancyTest::typeSolveSaveReopen()
             if (*cells[r][c])
                 type(g->field(r, c), cells[r][c]);
     QCOMPARE(g->field(1, 0)->placeholderText(), QString("0"));
-    shot(w, "3x3-typed");
     {
         DialogAnswers answers;
         fx->prompter.answerButton(Prompter::No);
@@ -375,8 +359,6 @@ void FancyTest::typeSolveSaveReopen()
     QVERIFY(fuzzyEqual(s.customSol[0], 5, 1e-12) && fuzzyEqual(s.customSol[1], 3, 1e-12)
             && fuzzyEqual(s.customSol[2], -2, 1e-12));
     QCOMPARE(s.coef[1][0], 0.0);
-    w->StatusBarMsg(QString("x = %1, y = %2, z = %3").arg(s.customSol[0]).arg(s.customSol[1]).arg(s.customSol[2]), 0);
-    shot(w, "3x3-solved");
 
     // Save reads the fields, Open writes them ('g', 16 digits) and follows
     // the file's count.
@@ -391,7 +373,6 @@ void FancyTest::typeSolveSaveReopen()
     FancyGrid *og = other->fancyGrid();
     other->openFile(path, false, nullptr);
     QCOMPARE(og->count(), 3);
-    shot(other, "3x3-opened");
     QCOMPARE(fieldTexts(og), QStringList({"1", "1", "1", "0.1", "0", "2", "5", "-4", "2", "5", "-1", "27"}));
     const QString third = fx->env.root() + "/third.btrx";
     QVERIFY(writeSystem(third, 2, {1, 0, 0, 1}, {1.0 / 3, -2e-300}));
