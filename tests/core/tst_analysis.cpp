@@ -19,184 +19,175 @@ class TestAnalysis : public QObject
 {
     Q_OBJECT
 private slots:
-    void reduce();
-    void errors_data();
-    void errors();
-    void comparison();
-    void ranges();
-    void paging();
-    void clipboard();
-    void parseAndTone();
+    void reduce()
+    {
+        // Truncated to significant digits (mode 0) or rounded to places (mode 1);
+        // magnitude and sign survive, digits are held to 1..15.
+        const struct { int mode, digits; double in, out; } cases[] = {
+            {0, 3, 3.14159265358979, 3.14}, {0, 2, 0.999, 0.99}, {0, 3, 1.23456e+20, 1.23e+20},
+            {0, 3, 123456.0, 123000.0}, {0, 2, -0.000123456, -0.00012}, {0, 15, 0.1 + 0.2, 0.3},
+            {0, 40, 1.0 / 3.0, 0.333333333333333}, {0, 0, 47.0, 40.0}, {0, 3, 0.0, 0.0},
+            {1, 2, 0.123456, 0.12}, {1, 2, -7.4999, -7.5}, {1, 15, 1e300, 1e300}, {0, 3, kInf, kInf},
+            {1, 3, -kInf, -kInf}};
+        for (const auto &c : cases) {
+            QCOMPARE(reduceAccuracy(c.in, c.mode, c.digits), c.out);
+            double v[2] = {c.in, c.in};
+            reduceVector(v, v, 2, c.mode, c.digits);
+            QCOMPARE(v[1], c.out);
+        }
+    }
+
+    void errors_data()
+    {
+        QTest::addColumn<QVector<double>>("a");
+        QTest::addColumn<QVector<double>>("b");
+        QTest::addColumn<QVector<double>>("s");
+        QTest::addColumn<QVector<double>>("diff");
+        QTest::addColumn<QVector<double>>("pct");   // -1: NA row
+        QTest::addColumn<QVector<int>>("counts");   // non-zero ranges as (range, count) pairs
+
+        const QVector<double> ex{1, 1, 1, 0, 2, 5, 2, 5, -1};
+        QTest::newRow("example solved") << ex << QVector<double>{6, -4, 27} << QVector<double>{5, 3, -2}
+                                        << QVector<double>{0, 0, 0} << QVector<double>{0, 0, 0}
+                                        << QVector<int>{0, 3};
+        // lhs 6, 2, 6 against 6, 0, 10: the zero right-hand side is NA in range 1.
+        QTest::newRow("NA and boundary") << QVector<double>{1, 1, 1, 0, 1, 0, 1, 1, 1}
+                                         << QVector<double>{6, 0, 10} << QVector<double>{1, 2, 3}
+                                         << QVector<double>{0, 2, -4} << QVector<double>{0, -1, 40}
+                                         << QVector<int>{0, 2, 3, 1};
+        QTest::newRow("tiny rhs is NA") << QVector<double>{1, 0, 0, 1} << QVector<double>{1e-16, 2}
+                                        << QVector<double>{0, 3} << QVector<double>{-1e-16, 1}
+                                        << QVector<double>{-1, 50} << QVector<int>{0, 1, 4, 1};
+        // 0 · NaN and 0 · inf are NaN: one bad value spoils every equation.
+        QTest::newRow("NaN solution") << QVector<double>{1, 0, 0, 1} << QVector<double>{1, 2}
+                                      << QVector<double>{kNaN, 2} << QVector<double>{kNaN, kNaN}
+                                      << QVector<double>{kNaN, kNaN} << QVector<int>{9, 2};
+        QTest::newRow("inf solution") << QVector<double>{1, 0, 0, 1} << QVector<double>{1, 2}
+                                      << QVector<double>{kInf, 2} << QVector<double>{kInf, kNaN}
+                                      << QVector<double>{kInf, kNaN} << QVector<int>{9, 2};
+    }
+
+    void errors()
+    {
+        QFETCH(QVector<double>, a);
+        QFETCH(QVector<double>, b);
+        QFETCH(QVector<double>, s);
+        QFETCH(QVector<double>, diff);
+        QFETCH(QVector<double>, pct);
+        QFETCH(QVector<int>, counts);
+        const int n = b.size();
+        QVector<const double *> rows(n);
+        for (int i = 0; i < n; ++i)
+            rows[i] = a.constData() + i * n;
+        QVector<double> lhs(n), d(n), p(n);
+        std::vector<int> na{99};   // stale content goes
+        computeErrors(n, rows.constData(), b.constData(), s.constData(), lhs.data(), d.data(), p.data(), &na);
+        std::vector<int> expectedNa;
+        for (int i = 0; i < n; ++i) {
+            QCOMPARE(std::isnan(d[i]), std::isnan(diff[i]));
+            if (!std::isnan(diff[i])) {
+                QCOMPARE(d[i], diff[i]);
+                QCOMPARE(lhs[i] - b[i], diff[i]);
+            }
+            if (pct[i] < 0) {
+                expectedNa.push_back(i);
+                QCOMPARE(p[i], 0.0);
+            } else if (std::isnan(pct[i])) {
+                QVERIFY(std::isnan(p[i]));
+            } else {
+                QCOMPARE(p[i], pct[i]);
+            }
+        }
+        QCOMPARE(na, expectedNa);
+        std::array<int, 10> expected{};
+        for (int k = 0; k + 1 < counts.size(); k += 2)
+            expected[size_t(counts[k])] = counts[k + 1];
+        QCOMPARE(rangeCounts(p.constData(), n), expected);
+        // Unequal within the default threshold, then within one far above it.
+        int unequal = 0;
+        for (double x : diff)
+            unequal += !(std::fabs(x) <= 1e-15);
+        QCOMPARE(unequalCount(d.constData(), n, 1e-15), unequal);
+    }
+
+    void comparison()
+    {
+        const double a[] = {5, 3, -2, 1, kNaN};
+        const double b[] = {4, 0, -2, 1e-16, 1};
+        double d[5], p[5];
+        std::vector<int> na;
+        computeComparison(5, a, b, d, p, &na);
+        QCOMPARE(na, (std::vector<int>{1, 3}));
+        QCOMPARE(d[0], 1.0);
+        QCOMPARE(p[0], 25.0);
+        QCOMPARE(d[1], 3.0);
+        QCOMPARE(p[1], 0.0);
+        QCOMPARE(p[2], 0.0);
+        QVERIFY(std::isnan(p[4]));
+        // Threshold 1 (spin at 0): |1| counts as equal, |3| does not, NaN never.
+        QCOMPARE(unequalCount(d, 5, 1.0), 2);
+        QCOMPARE(unequalCount(d, 5, kInf), 1);
+    }
+
+    void ranges()
+    {
+        // Each range holds its upper label; NaN and inf land in the last.
+        const struct { double p; int range; } cases[] = {
+            {0.0, 0}, {10.0, 0}, {std::nextafter(10.0, 20.0), 1}, {20.0, 1}, {30.0, 2},
+            {std::nextafter(30.0, 40.0), 3}, {70.0, 6}, {90.0, 8}, {std::nextafter(90.0, 100.0), 9},
+            {kInf, 9}, {kNaN, 9}};
+        for (const auto &c : cases)
+            QVERIFY2(rangeOf(c.p) == c.range, qPrintable(QString::number(c.p)));
+    }
+
+    void paging()
+    {
+        // n, rows and tables asked, rows per table used, the table sizes.
+        const struct { int n, rows, tables, grown; QVector<int> sizes; } cases[] = {
+            {250, 100, 3, 100, {100, 100, 50}}, {350, 100, 3, 120, {120, 120, 110}}, {2, 100, 3, 100, {2}},
+            {300, 100, 3, 100, {100, 100, 100}}, {101, 100, 1, 110, {101}}, {20000, 10, 1, 20000, {20000}}};
+        for (const auto &c : cases) {
+            const Paging p = pageLayout(c.n, c.rows, c.tables);
+            QCOMPARE(p.rows, c.grown);
+            QCOMPARE(p.tables, c.sizes.size());
+            int next = 0;
+            for (int t = 0; t < p.tables; ++t) {
+                QCOMPARE(p.first(t), next);
+                QCOMPARE(p.last(t, c.n) - p.first(t) + 1, c.sizes[t]);
+                next = p.last(t, c.n) + 1;
+            }
+            QCOMPARE(next, c.n);
+        }
+    }
+
+    void clipboard()
+    {
+        // The delimiter follows every value, 15 significant digits.
+        const struct { QVector<double> v; const char *delimiter, *text; } cases[] = {
+            {{5, 3, -2}, " ", "5 3 -2 "}, {{1.0 / 3.0, 1e-20}, ",", "0.333333333333333,1e-20,"},
+            {{kInf, 2.5}, "\t|", "inf\t|2.5\t|"}, {{}, " ", ""}};
+        for (const auto &c : cases)
+            QCOMPARE(clipboardText(c.v.constData(), c.v.size(), c.delimiter), QString(c.text));
+    }
+
+    void parseAndTone()
+    {
+        double v = 7;
+        QVERIFY(parseValue(" -2.5e3 ", &v));
+        QCOMPARE(v, -2500.0);
+        QVERIFY(!parseValue("12abc", &v));
+        QVERIFY(!parseValue("", &v));
+        QCOMPARE(v, -2500.0);
+        QCOMPARE(formatValue(1.0 / 3.0), QString("0.333333333333333"));
+
+        QCOMPARE(percentTone(0, true), Gray);
+        QCOMPARE(percentTone(20, false), Green);
+        QCOMPARE(percentTone(20.5, false), Yellow);
+        QCOMPARE(percentTone(79.9, false), Yellow);
+        QCOMPARE(percentTone(80, false), Red);
+        QCOMPARE(percentTone(kNaN, false), Red);
+    }
 };
-
-void TestAnalysis::reduce()
-{
-    // Truncated to significant digits (mode 0) or rounded to places (mode 1);
-    // magnitude and sign survive, digits are held to 1..15.
-    const struct { int mode, digits; double in, out; } cases[] = {
-        {0, 3, 3.14159265358979, 3.14}, {0, 2, 0.999, 0.99}, {0, 3, 1.23456e+20, 1.23e+20},
-        {0, 3, 123456.0, 123000.0}, {0, 2, -0.000123456, -0.00012}, {0, 15, 0.1 + 0.2, 0.3},
-        {0, 40, 1.0 / 3.0, 0.333333333333333}, {0, 0, 47.0, 40.0}, {0, 3, 0.0, 0.0},
-        {1, 2, 0.123456, 0.12}, {1, 2, -7.4999, -7.5}, {1, 15, 1e300, 1e300}, {0, 3, kInf, kInf},
-        {1, 3, -kInf, -kInf}};
-    for (const auto &c : cases) {
-        QCOMPARE(reduceAccuracy(c.in, c.mode, c.digits), c.out);
-        double v[2] = {c.in, c.in};
-        reduceVector(v, v, 2, c.mode, c.digits);
-        QCOMPARE(v[1], c.out);
-    }
-}
-
-void TestAnalysis::errors_data()
-{
-    QTest::addColumn<QVector<double>>("a");
-    QTest::addColumn<QVector<double>>("b");
-    QTest::addColumn<QVector<double>>("s");
-    QTest::addColumn<QVector<double>>("diff");
-    QTest::addColumn<QVector<double>>("pct");   // -1: NA row
-    QTest::addColumn<QVector<int>>("counts");   // non-zero ranges as (range, count) pairs
-
-    const QVector<double> ex{1, 1, 1, 0, 2, 5, 2, 5, -1};
-    QTest::newRow("example solved") << ex << QVector<double>{6, -4, 27} << QVector<double>{5, 3, -2}
-                                    << QVector<double>{0, 0, 0} << QVector<double>{0, 0, 0}
-                                    << QVector<int>{0, 3};
-    // lhs 6, 2, 6 against 6, 0, 10: the zero right-hand side is NA in range 1.
-    QTest::newRow("NA and boundary") << QVector<double>{1, 1, 1, 0, 1, 0, 1, 1, 1}
-                                     << QVector<double>{6, 0, 10} << QVector<double>{1, 2, 3}
-                                     << QVector<double>{0, 2, -4} << QVector<double>{0, -1, 40}
-                                     << QVector<int>{0, 2, 3, 1};
-    QTest::newRow("tiny rhs is NA") << QVector<double>{1, 0, 0, 1} << QVector<double>{1e-16, 2}
-                                    << QVector<double>{0, 3} << QVector<double>{-1e-16, 1}
-                                    << QVector<double>{-1, 50} << QVector<int>{0, 1, 4, 1};
-    // 0 · NaN and 0 · inf are NaN: one bad value spoils every equation.
-    QTest::newRow("NaN solution") << QVector<double>{1, 0, 0, 1} << QVector<double>{1, 2}
-                                  << QVector<double>{kNaN, 2} << QVector<double>{kNaN, kNaN}
-                                  << QVector<double>{kNaN, kNaN} << QVector<int>{9, 2};
-    QTest::newRow("inf solution") << QVector<double>{1, 0, 0, 1} << QVector<double>{1, 2}
-                                  << QVector<double>{kInf, 2} << QVector<double>{kInf, kNaN}
-                                  << QVector<double>{kInf, kNaN} << QVector<int>{9, 2};
-}
-
-void TestAnalysis::errors()
-{
-    QFETCH(QVector<double>, a);
-    QFETCH(QVector<double>, b);
-    QFETCH(QVector<double>, s);
-    QFETCH(QVector<double>, diff);
-    QFETCH(QVector<double>, pct);
-    QFETCH(QVector<int>, counts);
-    const int n = b.size();
-    QVector<const double *> rows(n);
-    for (int i = 0; i < n; ++i)
-        rows[i] = a.constData() + i * n;
-    QVector<double> lhs(n), d(n), p(n);
-    std::vector<int> na{99};   // stale content goes
-    computeErrors(n, rows.constData(), b.constData(), s.constData(), lhs.data(), d.data(), p.data(), &na);
-    std::vector<int> expectedNa;
-    for (int i = 0; i < n; ++i) {
-        QCOMPARE(std::isnan(d[i]), std::isnan(diff[i]));
-        if (!std::isnan(diff[i])) {
-            QCOMPARE(d[i], diff[i]);
-            QCOMPARE(lhs[i] - b[i], diff[i]);
-        }
-        if (pct[i] < 0) {
-            expectedNa.push_back(i);
-            QCOMPARE(p[i], 0.0);
-        } else if (std::isnan(pct[i])) {
-            QVERIFY(std::isnan(p[i]));
-        } else {
-            QCOMPARE(p[i], pct[i]);
-        }
-    }
-    QCOMPARE(na, expectedNa);
-    std::array<int, 10> expected{};
-    for (int k = 0; k + 1 < counts.size(); k += 2)
-        expected[size_t(counts[k])] = counts[k + 1];
-    QCOMPARE(rangeCounts(p.constData(), n), expected);
-    // Unequal within the default threshold, then within one far above it.
-    int unequal = 0;
-    for (double x : diff)
-        unequal += !(std::fabs(x) <= 1e-15);
-    QCOMPARE(unequalCount(d.constData(), n, 1e-15), unequal);
-}
-
-void TestAnalysis::comparison()
-{
-    const double a[] = {5, 3, -2, 1, kNaN};
-    const double b[] = {4, 0, -2, 1e-16, 1};
-    double d[5], p[5];
-    std::vector<int> na;
-    computeComparison(5, a, b, d, p, &na);
-    QCOMPARE(na, (std::vector<int>{1, 3}));
-    QCOMPARE(d[0], 1.0);
-    QCOMPARE(p[0], 25.0);
-    QCOMPARE(d[1], 3.0);
-    QCOMPARE(p[1], 0.0);
-    QCOMPARE(p[2], 0.0);
-    QVERIFY(std::isnan(p[4]));
-    // Threshold 1 (spin at 0): |1| counts as equal, |3| does not, NaN never.
-    QCOMPARE(unequalCount(d, 5, 1.0), 2);
-    QCOMPARE(unequalCount(d, 5, kInf), 1);
-}
-
-void TestAnalysis::ranges()
-{
-    // Each range holds its upper label; NaN and inf land in the last.
-    const struct { double p; int range; } cases[] = {
-        {0.0, 0}, {10.0, 0}, {std::nextafter(10.0, 20.0), 1}, {20.0, 1}, {30.0, 2},
-        {std::nextafter(30.0, 40.0), 3}, {70.0, 6}, {90.0, 8}, {std::nextafter(90.0, 100.0), 9},
-        {kInf, 9}, {kNaN, 9}};
-    for (const auto &c : cases)
-        QVERIFY2(rangeOf(c.p) == c.range, qPrintable(QString::number(c.p)));
-}
-
-void TestAnalysis::paging()
-{
-    // n, rows and tables asked, rows per table used, the table sizes.
-    const struct { int n, rows, tables, grown; QVector<int> sizes; } cases[] = {
-        {250, 100, 3, 100, {100, 100, 50}}, {350, 100, 3, 120, {120, 120, 110}}, {2, 100, 3, 100, {2}},
-        {300, 100, 3, 100, {100, 100, 100}}, {101, 100, 1, 110, {101}}, {20000, 10, 1, 20000, {20000}}};
-    for (const auto &c : cases) {
-        const Paging p = pageLayout(c.n, c.rows, c.tables);
-        QCOMPARE(p.rows, c.grown);
-        QCOMPARE(p.tables, c.sizes.size());
-        int next = 0;
-        for (int t = 0; t < p.tables; ++t) {
-            QCOMPARE(p.first(t), next);
-            QCOMPARE(p.last(t, c.n) - p.first(t) + 1, c.sizes[t]);
-            next = p.last(t, c.n) + 1;
-        }
-        QCOMPARE(next, c.n);
-    }
-}
-
-void TestAnalysis::clipboard()
-{
-    // The delimiter follows every value, 15 significant digits.
-    const struct { QVector<double> v; const char *delimiter, *text; } cases[] = {
-        {{5, 3, -2}, " ", "5 3 -2 "}, {{1.0 / 3.0, 1e-20}, ",", "0.333333333333333,1e-20,"},
-        {{kInf, 2.5}, "\t|", "inf\t|2.5\t|"}, {{}, " ", ""}};
-    for (const auto &c : cases)
-        QCOMPARE(clipboardText(c.v.constData(), c.v.size(), c.delimiter), QString(c.text));
-}
-
-void TestAnalysis::parseAndTone()
-{
-    double v = 7;
-    QVERIFY(parseValue(" -2.5e3 ", &v));
-    QCOMPARE(v, -2500.0);
-    QVERIFY(!parseValue("12abc", &v));
-    QVERIFY(!parseValue("", &v));
-    QCOMPARE(v, -2500.0);
-    QCOMPARE(formatValue(1.0 / 3.0), QString("0.333333333333333"));
-
-    QCOMPARE(percentTone(0, true), Gray);
-    QCOMPARE(percentTone(20, false), Green);
-    QCOMPARE(percentTone(20.5, false), Yellow);
-    QCOMPARE(percentTone(79.9, false), Yellow);
-    QCOMPARE(percentTone(80, false), Red);
-    QCOMPARE(percentTone(kNaN, false), Red);
-}
 
 QTEST_APPLESS_MAIN(TestAnalysis)
 #include "tst_analysis.moc"
