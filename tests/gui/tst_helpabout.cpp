@@ -55,91 +55,87 @@ private slots:
         fx.reset();
         tarvix::setShippedHelpFile(QString());
     }
-    void help_data();
-    void help();
-    void aboutDialog();
-    void aboutGeometryKept();
-};
 
-void HelpAboutTest::help_data()
-{
-    QTest::addColumn<QByteArray>("present");   // the data folder's help file; null: none
-    QTest::addColumn<bool>("shippedCopy");
-    QTest::addColumn<QByteArray>("opened");    // content of the opened file; null: the box
-    QTest::newRow("present") << QByteArray("MY NOTES\n") << true << QByteArray("MY NOTES\n");
-    QTest::newRow("copied from the installation") << QByteArray() << true << QByteArray("TARVIX HELP\n");
-    QTest::newRow("nowhere") << QByteArray() << false << QByteArray();
-}
+    void help_data()
+    {
+        QTest::addColumn<QByteArray>("present");   // the data folder's help file; null: none
+        QTest::addColumn<bool>("shippedCopy");
+        QTest::addColumn<QByteArray>("opened");    // content of the opened file; null: the box
+        QTest::newRow("present") << QByteArray("MY NOTES\n") << true << QByteArray("MY NOTES\n");
+        QTest::newRow("copied from the installation") << QByteArray() << true << QByteArray("TARVIX HELP\n");
+        QTest::newRow("nowhere") << QByteArray() << false << QByteArray();
+    }
 
-void HelpAboutTest::help()
-{
-    QFETCH(QByteArray, present);
-    QFETCH(bool, shippedCopy);
-    QFETCH(QByteArray, opened);
-    if (!present.isNull()) {
-        QVERIFY(QDir().mkpath(QFileInfo(helpPath()).path()));
+    void help()
+    {
+        QFETCH(QByteArray, present);
+        QFETCH(bool, shippedCopy);
+        QFETCH(QByteArray, opened);
+        if (!present.isNull()) {
+            QVERIFY(QDir().mkpath(QFileInfo(helpPath()).path()));
+            QFile f(helpPath());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(present);
+        }
+        if (!shippedCopy)
+            tarvix::setShippedHelpFile(shipped.path() + "/none.txt");
+
+        auto *w = new tarvix();
+        trigger(w, "actionHelp");
+        if (opened.isNull()) {
+            QCOMPARE(catcher.urls.size(), 0);
+            const auto box = fx->prompt("Unable to Help You!");
+            QCOMPARE(box.icon, int(Prompter::Warning));
+            QCOMPARE(box.text, "Looks like the help file is not available.\nPlease copy the help.txt file from "
+                               "your installation and paste it at the location:\n" + fx->env.appData() + "/Tarvix");
+            QVERIFY(!QFile::exists(helpPath()));
+            return;
+        }
+        QCOMPARE(fx->prompter.count(), 0);
+        QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(helpPath())});
         QFile f(helpPath());
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(present);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), opened);
     }
-    if (!shippedCopy)
-        tarvix::setShippedHelpFile(shipped.path() + "/none.txt");
 
-    auto *w = new tarvix();
-    trigger(w, "actionHelp");
-    if (opened.isNull()) {
-        QCOMPARE(catcher.urls.size(), 0);
-        const auto box = fx->prompt("Unable to Help You!");
-        QCOMPARE(box.icon, int(Prompter::Warning));
-        QCOMPARE(box.text, "Looks like the help file is not available.\nPlease copy the help.txt file from "
-                           "your installation and paste it at the location:\n" + fx->env.appData() + "/Tarvix");
-        QVERIFY(!QFile::exists(helpPath()));
-        return;
+    void aboutDialog()
+    {
+        auto *w = new tarvix();
+        new tarvix();
+        AboutDialog *about = tarvix::aboutDialog();
+        QVERIFY(about);
+        QCOMPARE(about->findChild<QLabel *>("versionLabel")->text(), QStringLiteral("Version 1.20.1 (64 bit)"));
+        const QString build = about->findChild<QLabel *>("buildLabel")->text();
+        QVERIFY2(QRegularExpression("^Build Date: \\d\\d [A-Z][a-z][a-z] \\d{4}$").match(build).hasMatch(),
+                 qPrintable(build));
+        const QDate date = QLocale::c().toDate(build.mid(12), "dd MMM yyyy");
+        QVERIFY(date.isValid() && date <= QDate::currentDate().addDays(1));
+        QVERIFY(!(about->windowFlags() & Qt::WindowCloseButtonHint));
+
+        // About runs the dialog modally until OK.
+        bool wasModal = false;
+        QTimer::singleShot(0, about, [about, &wasModal] {
+            wasModal = about->isVisible() && QApplication::activeModalWidget() == about;
+            about->findChild<QPushButton *>("AbtOKb")->click();
+        });
+        trigger(w, "actionAbout");
+        QVERIFY(wasModal);
+        QVERIFY(!about->isVisible());
     }
-    QCOMPARE(fx->prompter.count(), 0);
-    QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(helpPath())});
-    QFile f(helpPath());
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), opened);
-}
 
-void HelpAboutTest::aboutDialog()
-{
-    auto *w = new tarvix();
-    new tarvix();
-    AboutDialog *about = tarvix::aboutDialog();
-    QVERIFY(about);
-    QCOMPARE(about->findChild<QLabel *>("versionLabel")->text(), QStringLiteral("Version 1.20.1 (64 bit)"));
-    const QString build = about->findChild<QLabel *>("buildLabel")->text();
-    QVERIFY2(QRegularExpression("^Build Date: \\d\\d [A-Z][a-z][a-z] \\d{4}$").match(build).hasMatch(),
-             qPrintable(build));
-    const QDate date = QLocale::c().toDate(build.mid(12), "dd MMM yyyy");
-    QVERIFY(date.isValid() && date <= QDate::currentDate().addDays(1));
-    QVERIFY(!(about->windowFlags() & Qt::WindowCloseButtonHint));
-
-    // About runs the dialog modally until OK.
-    bool wasModal = false;
-    QTimer::singleShot(0, about, [about, &wasModal] {
-        wasModal = about->isVisible() && QApplication::activeModalWidget() == about;
-        about->findChild<QPushButton *>("AbtOKb")->click();
-    });
-    trigger(w, "actionAbout");
-    QVERIFY(wasModal);
-    QVERIFY(!about->isVisible());
-}
-
-void HelpAboutTest::aboutGeometryKept()
-{
-    auto *w = new tarvix();
-    AboutDialog *about = tarvix::aboutDialog();
-    about->setGeometry(40, 50, 420, 300);
-    fx->close(w);
-    QVERIFY(!tarvix::aboutDialog());
-    const auto g = UserPrefs::getGeometry(UserPrefs::AboutWindow);
-    QCOMPARE(g[2], 420);
-    QCOMPARE(g[3], 300);
-    QCOMPARE(QPoint(g[0], g[1]), QPoint(40, 50));
-}
+    void aboutGeometryKept()
+    {
+        auto *w = new tarvix();
+        AboutDialog *about = tarvix::aboutDialog();
+        about->setGeometry(40, 50, 420, 300);
+        fx->close(w);
+        QVERIFY(!tarvix::aboutDialog());
+        const auto g = UserPrefs::getGeometry(UserPrefs::AboutWindow);
+        QCOMPARE(g[2], 420);
+        QCOMPARE(g[3], 300);
+        QCOMPARE(QPoint(g[0], g[1]), QPoint(40, 50));
+    }
+};
 
 QTEST_MAIN(HelpAboutTest)
 #include "tst_helpabout.moc"
