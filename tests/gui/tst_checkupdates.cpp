@@ -142,221 +142,211 @@ private slots:
         server.reset();
         setAddress(QString());
     }
-    void outcome_data();
-    void outcome();
-    void silentServerTimesOut();
-    void versionNumbers();
-    void manualCheckBoxes_data();
-    void manualCheckBoxes();
-    void untickingTurnsAutomaticChecksOff();
-    void dailyCheckOncePerDay();
-    void dailyCheckLogUnusable();
-    void dailyCheckNeedsPreferenceAndAddress();
-};
 
-void CheckUpdatesTest::outcome_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("result");
-    QTest::addColumn<int>("requests");
-
-    const QString newer = CheckUpdates::newerMark();
-    QTest::newRow("up to date") << "/same.html" << "OK" << 1;
-    QTest::newRow("newer") << "/newer.html" << newer + "1.21.0" << 1;
-    QTest::newRow("older counts as up to date") << "/older.html" << "OK" << 1;
-    QTest::newRow("running version inside a longer one") << "/longer.html" << newer + "1.20.10" << 1;
-    QTest::newRow("moved document followed") << "/moved.html" << newer + "1.21.0" << 2;
-    QTest::newRow("moved to another site") << "/offsite.html" << "No Error" << 1;
-    QTest::newRow("moved without .html") << "/nohtml.html" << "No Error" << 1;
-    QTest::newRow("redirect loop") << "/loop.html" << "No Error" << 1 + CheckUpdates::kMaxRedirects;
-    QTest::newRow("no section") << "/plain.html" << "No Error" << 1;
-    QTest::newRow("one marker only") << "/half.html" << "No Error" << 1;
-    QTest::newRow("section without version") << "/noversion.html" << "No Error" << 1;
-    QTest::newRow("zero byte before the section") << "/zero.html" << "No Error" << 1;
-    QTest::newRow("error status") << "/missing.html" << "Not Found" << 1;
-    QTest::newRow("megabytes") << "/huge.html" << "The update page is too large" << 1;
-}
-
-void CheckUpdatesTest::outcome()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, result);
-    QFETCH(int, requests);
-
-    PageServer &s = *server;
-    s.page("/same.html", "<html><p>Latest: ***Tarvix 1.20.1***</p></html>");
-    s.page("/newer.html", "<html>***Tarvix version 1.21.0 for everyone***</html>");
-    s.page("/older.html", "***Tarvix 1.19.0***");
-    s.page("/longer.html", "***Tarvix 1.20.10***");
-    s.moved("/moved.html", s.url("/new/latest.html"));
-    s.page("/new/latest.html", "***Tarvix 1.21.0***");
-    s.moved("/offsite.html", "http://tarvix.invalid/latest.html");
-    s.moved("/nohtml.html", s.url("/latest.txt"));
-    s.page("/latest.txt", "***Tarvix 1.21.0***");
-    s.moved("/loop.html", s.url("/loop.html"));
-    s.page("/plain.html", "<html>Tarvix 1.21.0</html>");
-    s.page("/half.html", "<html>***Tarvix 1.21.0</html>");
-    s.page("/noversion.html", "***Tarvix, the latest***");
-    s.page("/zero.html", QByteArray("<html>", 6) + QByteArray(1, '\0') + "***Tarvix 1.21.0***");
-    s.page("/missing.html", "<html>gone</html>", "404 Not Found");
-    s.page("/huge.html", QByteArray(3 << 20, 'x') + "***Tarvix 1.21.0***");
-
-    setAddress(s.url(path));
-    const QString got = runCheck();
-    if (result == QLatin1String("Not Found"))
-        QVERIFY2(got.contains(result) && got != QLatin1String("No Error"), qPrintable(got));
-    else
-        QCOMPARE(got, result);
-    QCOMPARE(s.requests.size(), requests);
-}
-
-void CheckUpdatesTest::silentServerTimesOut()
-{
-    setAddress(server->url("/silent.html"));
-    QCOMPARE(runCheck(300), QStringLiteral("10 second timeout"));
-    QCOMPARE(server->requests, QStringList{"/silent.html"});
-}
-
-void CheckUpdatesTest::versionNumbers()
-{
-    // Groups compare as numbers; a fourth group is ignored.
-    const struct { const char *section, *version; bool newer; } cases[] = {
-        {"Tarvix 1.21.0 is out", "1.21.0", true}, {"Tarvix 2.0.0.7", "2.0.0", true},
-        {"Tarvix 1.21.", "1.21", true}, {"Tarvix 1.9", "1.9", false}, {"Tarvix 1.100.0", "1.100.0", true},
-        {"Tarvix 01.020.001", "01.020.001", false},
-        {"Tarvix 1.99999999999999999999", "1.99999999999999999999", true}, {"Tarvix", "", false}};
-    for (const auto &c : cases) {
-        QCOMPARE(CheckUpdates::versionIn(c.section), QString(c.version));
-        QVERIFY2(CheckUpdates::isNewer(c.version, QStringLiteral("1.20.1")) == c.newer, c.section);
-    }
-}
-
-void CheckUpdatesTest::manualCheckBoxes_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("newer") << "/newer.html"
-                           << "<p>You are using <b>Tarvix 1.20.1</b>. <b>Tarvix 1.21.0</b> has been released.</p>"
-                              "<p>Please download the latest version from <a href = \"%1\">here</a>.</p>";
-    QTest::newRow("up to date") << "/same.html" << "Looks like you have the latest version of Tarvix!";
-    QTest::newRow("no section") << "/plain.html"
-                                << "<p>Tarvix could not connect to the server. Error message: <b>No Error</b>.</p>"
-                                   "<p>Please try again or <a href = \"%1\">check manually</a>.</p>";
-    QTest::newRow("no address") << ""
-                                << "<p>Tarvix could not connect to the server. Error message: <b>no update "
-                                   "address is configured</b>.</p><p>Please try again or <a href = \"\">check "
-                                   "manually</a>.</p>";
-}
-
-void CheckUpdatesTest::manualCheckBoxes()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, text);
-    server->page("/newer.html", "***Tarvix 1.21.0***");
-    server->page("/same.html", "***Tarvix 1.20.1***");
-    server->page("/plain.html", "nothing to see");
-    const QString address = path.isEmpty() ? QString() : server->url(path);
-    setAddress(address);
-    UserPrefs::setAutoCheckUpdates(true);
-
-    auto *w = new tarvix();   // checks once: the day's check
-    prompter->clear();
-    prompter->shownChecked.clear();
-    trigger(w, "actionCheck_for_Updates");
-    QCOMPARE(prompter->count(), 1);
-    const auto box = prompter->last();
-    QCOMPARE(box.title, QStringLiteral("Checking for Updates"));
-    QCOMPARE(box.text, text.contains("%1") ? text.arg(address) : text);
-    QCOMPARE(box.buttons, int(Prompter::Close));
-    QCOMPARE(prompter->checkTexts.last(), QStringLiteral("Check Updates Automatically"));
-    QCOMPARE(prompter->shownChecked, QList<bool>{true});
-    QVERIFY(UserPrefs::getAutoCheckUpdates());
-}
-
-void CheckUpdatesTest::untickingTurnsAutomaticChecksOff()
-{
-    server->page("/same.html", "***Tarvix 1.20.1***");
-    setAddress(server->url("/same.html"));
-    auto *w = new tarvix();
-    UserPrefs::setAutoCheckUpdates(true);
-    prompter->untick = true;
-    trigger(w, "actionCheck_for_Updates");
-    QCOMPARE(prompter->shownChecked, QList<bool>{true});
-    QVERIFY(!UserPrefs::getAutoCheckUpdates());
-    // The next check shows the box unticked.
-    prompter->untick = false;
-    trigger(w, "actionCheck_for_Updates");
-    QCOMPARE(prompter->shownChecked, (QList<bool>{true, false}));
-}
-
-void CheckUpdatesTest::dailyCheckOncePerDay()
-{
-    server->page("/same.html", "***Tarvix 1.20.1***");
-    setAddress(server->url("/same.html"));
-    UserPrefs::setAutoCheckUpdates(true);
-    const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
-    // Yesterday's check does not count for today.
-    QVERIFY(QDir().mkpath(QFileInfo(log).path()));
+    void outcome_data()
     {
-        QFile f(log);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QDate::currentDate().addDays(-1).toString(Qt::TextDate).toUtf8());
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<int>("requests");
+
+        const QString newer = CheckUpdates::newerMark();
+        QTest::newRow("up to date") << "/same.html" << "OK" << 1;
+        QTest::newRow("newer") << "/newer.html" << newer + "1.21.0" << 1;
+        QTest::newRow("older counts as up to date") << "/older.html" << "OK" << 1;
+        QTest::newRow("running version inside a longer one") << "/longer.html" << newer + "1.20.10" << 1;
+        QTest::newRow("moved document followed") << "/moved.html" << newer + "1.21.0" << 2;
+        QTest::newRow("moved to another site") << "/offsite.html" << "No Error" << 1;
+        QTest::newRow("moved without .html") << "/nohtml.html" << "No Error" << 1;
+        QTest::newRow("redirect loop") << "/loop.html" << "No Error" << 1 + CheckUpdates::kMaxRedirects;
+        QTest::newRow("no section") << "/plain.html" << "No Error" << 1;
+        QTest::newRow("one marker only") << "/half.html" << "No Error" << 1;
+        QTest::newRow("section without version") << "/noversion.html" << "No Error" << 1;
+        QTest::newRow("zero byte before the section") << "/zero.html" << "No Error" << 1;
+        QTest::newRow("error status") << "/missing.html" << "Not Found" << 1;
+        QTest::newRow("megabytes") << "/huge.html" << "The update page is too large" << 1;
     }
 
-    auto *first = new tarvix();
-    QCOMPARE(server->requests.size(), 1);
-    // Quiet: the answer is in the status bar, no box.
-    QCOMPARE(prompter->count(), 0);
-    QCOMPARE(first->statusBar()->currentMessage(), QStringLiteral("Looks like you have the latest version of Tarvix!"));
-    QFile f(log);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(f.readAll()), QDate::currentDate().toString(Qt::TextDate));
+    void outcome()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, result);
+        QFETCH(int, requests);
 
-    new tarvix();
-    new tarvix();
-    QCOMPARE(server->requests.size(), 1);
+        PageServer &s = *server;
+        s.page("/same.html", "<html><p>Latest: ***Tarvix 1.20.1***</p></html>");
+        s.page("/newer.html", "<html>***Tarvix version 1.21.0 for everyone***</html>");
+        s.page("/older.html", "***Tarvix 1.19.0***");
+        s.page("/longer.html", "***Tarvix 1.20.10***");
+        s.moved("/moved.html", s.url("/new/latest.html"));
+        s.page("/new/latest.html", "***Tarvix 1.21.0***");
+        s.moved("/offsite.html", "http://tarvix.invalid/latest.html");
+        s.moved("/nohtml.html", s.url("/latest.txt"));
+        s.page("/latest.txt", "***Tarvix 1.21.0***");
+        s.moved("/loop.html", s.url("/loop.html"));
+        s.page("/plain.html", "<html>Tarvix 1.21.0</html>");
+        s.page("/half.html", "<html>***Tarvix 1.21.0</html>");
+        s.page("/noversion.html", "***Tarvix, the latest***");
+        s.page("/zero.html", QByteArray("<html>", 6) + QByteArray(1, '\0') + "***Tarvix 1.21.0***");
+        s.page("/missing.html", "<html>gone</html>", "404 Not Found");
+        s.page("/huge.html", QByteArray(3 << 20, 'x') + "***Tarvix 1.21.0***");
 
-    // News is shown in a box even in the quiet check.
-    QVERIFY(QFile::remove(log));
-    server->page("/same.html", "***Tarvix 1.21.0***");
-    new tarvix();
-    QCOMPARE(server->requests.size(), 2);
-    QCOMPARE(prompter->count(), 1);
-    QVERIFY(prompter->last().text.contains("<b>Tarvix 1.21.0</b> has been released."));
-}
+        setAddress(s.url(path));
+        const QString got = runCheck();
+        if (result == QLatin1String("Not Found"))
+            QVERIFY2(got.contains(result) && got != QLatin1String("No Error"), qPrintable(got));
+        else
+            QCOMPARE(got, result);
+        QCOMPARE(s.requests.size(), requests);
+    }
 
-void CheckUpdatesTest::dailyCheckLogUnusable()
-{
-    server->page("/missing.html", "gone", "404 Not Found");
-    setAddress(server->url("/missing.html"));
-    UserPrefs::setAutoCheckUpdates(true);
-    const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
-    QVERIFY(QDir().mkpath(log));   // a folder where the log should be
+    void silentServerTimesOut()
+    {
+        setAddress(server->url("/silent.html"));
+        QCOMPARE(runCheck(300), QStringLiteral("10 second timeout"));
+        QCOMPARE(server->requests, QStringList{"/silent.html"});
+    }
 
-    auto *w = new tarvix();
-    QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Tarvix could not connect to the server."));
-    // Without a log every window checks, and none fails over it.
-    QVERIFY(!w->checkUpdateLog());
-    QVERIFY(QFileInfo(log).isDir());
-    QCOMPARE(prompter->count(), 0);
-}
+    void versionNumbers()
+    {
+        // Groups compare as numbers; a fourth group is ignored.
+        const struct { const char *section, *version; bool newer; } cases[] = {
+            {"Tarvix 1.21.0 is out", "1.21.0", true}, {"Tarvix 2.0.0.7", "2.0.0", true},
+            {"Tarvix 1.21.", "1.21", true}, {"Tarvix 1.9", "1.9", false}, {"Tarvix 1.100.0", "1.100.0", true},
+            {"Tarvix 01.020.001", "01.020.001", false},
+            {"Tarvix 1.99999999999999999999", "1.99999999999999999999", true}, {"Tarvix", "", false}};
+        for (const auto &c : cases) {
+            QCOMPARE(CheckUpdates::versionIn(c.section), QString(c.version));
+            QVERIFY2(CheckUpdates::isNewer(c.version, QStringLiteral("1.20.1")) == c.newer, c.section);
+        }
+    }
 
-void CheckUpdatesTest::dailyCheckNeedsPreferenceAndAddress()
-{
-    server->page("/same.html", "***Tarvix 1.20.1***");
-    const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
+    void manualCheckBoxes_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("newer") << "/newer.html"
+                               << "<p>You are using <b>Tarvix 1.20.1</b>. <b>Tarvix 1.21.0</b> has been released.</p>"
+                                  "<p>Please download the latest version from <a href = \"%1\">here</a>.</p>";
+        QTest::newRow("up to date") << "/same.html" << "Looks like you have the latest version of Tarvix!";
+        QTest::newRow("no section") << "/plain.html"
+                                    << "<p>Tarvix could not connect to the server. Error message: <b>No Error</b>.</p>"
+                                       "<p>Please try again or <a href = \"%1\">check manually</a>.</p>";
+        QTest::newRow("no address") << ""
+                                    << "<p>Tarvix could not connect to the server. Error message: <b>no update "
+                                       "address is configured</b>.</p><p>Please try again or <a href = \"\">check "
+                                       "manually</a>.</p>";
+    }
 
-    setAddress(server->url("/same.html"));
-    UserPrefs::setAutoCheckUpdates(false);
-    new tarvix();
-    setAddress(QString());
-    UserPrefs::setAutoCheckUpdates(true);
-    new tarvix();
+    void manualCheckBoxes()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, text);
+        server->page("/newer.html", "***Tarvix 1.21.0***");
+        server->page("/same.html", "***Tarvix 1.20.1***");
+        server->page("/plain.html", "nothing to see");
+        const QString address = path.isEmpty() ? QString() : server->url(path);
+        setAddress(address);
+        UserPrefs::setAutoCheckUpdates(true);
 
-    QVERIFY(server->requests.isEmpty());
-    QVERIFY(!QFile::exists(log));
-    QCOMPARE(prompter->count(), 0);
-}
+        auto *w = new tarvix();   // checks once: the day's check
+        prompter->clear();
+        prompter->shownChecked.clear();
+        trigger(w, "actionCheck_for_Updates");
+        QCOMPARE(prompter->count(), 1);
+        const auto box = prompter->last();
+        QCOMPARE(box.title, QStringLiteral("Checking for Updates"));
+        QCOMPARE(box.text, text.contains("%1") ? text.arg(address) : text);
+        QCOMPARE(box.buttons, int(Prompter::Close));
+        QCOMPARE(prompter->checkTexts.last(), QStringLiteral("Check Updates Automatically"));
+        QCOMPARE(prompter->shownChecked, QList<bool>{true});
+        QVERIFY(UserPrefs::getAutoCheckUpdates());
+    }
+
+    void untickingTurnsAutomaticChecksOff()
+    {
+        server->page("/same.html", "***Tarvix 1.20.1***");
+        setAddress(server->url("/same.html"));
+        auto *w = new tarvix();
+        UserPrefs::setAutoCheckUpdates(true);
+        prompter->untick = true;
+        trigger(w, "actionCheck_for_Updates");
+        QCOMPARE(prompter->shownChecked, QList<bool>{true});
+        QVERIFY(!UserPrefs::getAutoCheckUpdates());
+        // The next check shows the box unticked.
+        prompter->untick = false;
+        trigger(w, "actionCheck_for_Updates");
+        QCOMPARE(prompter->shownChecked, (QList<bool>{true, false}));
+    }
+
+    void dailyCheckOncePerDay()
+    {
+        server->page("/same.html", "***Tarvix 1.20.1***");
+        setAddress(server->url("/same.html"));
+        UserPrefs::setAutoCheckUpdates(true);
+        const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
+        // Yesterday's check does not count for today.
+        QVERIFY(QDir().mkpath(QFileInfo(log).path()));
+        {
+            QFile f(log);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QDate::currentDate().addDays(-1).toString(Qt::TextDate).toUtf8());
+        }
+
+        auto *first = new tarvix();
+        QCOMPARE(server->requests.size(), 1);
+        // Quiet: the answer is in the status bar, no box.
+        QCOMPARE(prompter->count(), 0);
+        QCOMPARE(first->statusBar()->currentMessage(), QStringLiteral("Looks like you have the latest version of Tarvix!"));
+        QFile f(log);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(f.readAll()), QDate::currentDate().toString(Qt::TextDate));
+
+        new tarvix();
+        new tarvix();
+        QCOMPARE(server->requests.size(), 1);
+
+        // News is shown in a box even in the quiet check.
+        QVERIFY(QFile::remove(log));
+        server->page("/same.html", "***Tarvix 1.21.0***");
+        new tarvix();
+        QCOMPARE(server->requests.size(), 2);
+        QCOMPARE(prompter->count(), 1);
+        QVERIFY(prompter->last().text.contains("<b>Tarvix 1.21.0</b> has been released."));
+    }
+
+    void dailyCheckLogUnusable()
+    {
+        server->page("/missing.html", "gone", "404 Not Found");
+        setAddress(server->url("/missing.html"));
+        UserPrefs::setAutoCheckUpdates(true);
+        const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
+        QVERIFY(QDir().mkpath(log));   // a folder where the log should be
+
+        auto *w = new tarvix();
+        QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Tarvix could not connect to the server."));
+        // Without a log every window checks, and none fails over it.
+        QVERIFY(!w->checkUpdateLog());
+        QVERIFY(QFileInfo(log).isDir());
+        QCOMPARE(prompter->count(), 0);
+    }
+
+    void dailyCheckNeedsPreferenceAndAddress()
+    {
+        server->page("/same.html", "***Tarvix 1.20.1***");
+        const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
+
+        setAddress(server->url("/same.html"));
+        UserPrefs::setAutoCheckUpdates(false);
+        new tarvix();
+        setAddress(QString());
+        UserPrefs::setAutoCheckUpdates(true);
+        new tarvix();
+
+        QVERIFY(server->requests.isEmpty());
+        QVERIFY(!QFile::exists(log));
+        QCOMPARE(prompter->count(), 0);
+    }
+};
 
 QTEST_MAIN(CheckUpdatesTest)
 #include "tst_checkupdates.moc"
