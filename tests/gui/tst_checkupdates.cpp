@@ -58,10 +58,6 @@ private:
     {
         QByteArray &in = m_input[s];
         in += s->readAll();
-        if (in.size() > 65536) {
-            s->abort();
-            return;
-        }
         if (!in.contains("\r\n\r\n"))
             return;
         const QList<QByteArray> first = in.left(in.indexOf("\r\n")).split(' ');
