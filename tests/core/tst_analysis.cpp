@@ -37,77 +37,55 @@ private slots:
         }
     }
 
-    void errors_data()
-    {
-        QTest::addColumn<QVector<double>>("a");
-        QTest::addColumn<QVector<double>>("b");
-        QTest::addColumn<QVector<double>>("s");
-        QTest::addColumn<QVector<double>>("diff");
-        QTest::addColumn<QVector<double>>("pct");   // -1: NA row
-        QTest::addColumn<QVector<int>>("counts");   // non-zero ranges as (range, count) pairs
-
-        const QVector<double> ex{1, 1, 1, 0, 2, 5, 2, 5, -1};
-        QTest::newRow("example solved") << ex << QVector<double>{6, -4, 27} << QVector<double>{5, 3, -2}
-                                        << QVector<double>{0, 0, 0} << QVector<double>{0, 0, 0}
-                                        << QVector<int>{0, 3};
-        // lhs 6, 2, 6 against 6, 0, 10: the zero right-hand side is NA in range 1.
-        QTest::newRow("NA and boundary") << QVector<double>{1, 1, 1, 0, 1, 0, 1, 1, 1}
-                                         << QVector<double>{6, 0, 10} << QVector<double>{1, 2, 3}
-                                         << QVector<double>{0, 2, -4} << QVector<double>{0, -1, 40}
-                                         << QVector<int>{0, 2, 3, 1};
-        QTest::newRow("tiny rhs is NA") << QVector<double>{1, 0, 0, 1} << QVector<double>{1e-16, 2}
-                                        << QVector<double>{0, 3} << QVector<double>{-1e-16, 1}
-                                        << QVector<double>{-1, 50} << QVector<int>{0, 1, 4, 1};
-        // 0 · NaN and 0 · inf are NaN: one bad value spoils every equation.
-        QTest::newRow("NaN solution") << QVector<double>{1, 0, 0, 1} << QVector<double>{1, 2}
-                                      << QVector<double>{kNaN, 2} << QVector<double>{kNaN, kNaN}
-                                      << QVector<double>{kNaN, kNaN} << QVector<int>{9, 2};
-        QTest::newRow("inf solution") << QVector<double>{1, 0, 0, 1} << QVector<double>{1, 2}
-                                      << QVector<double>{kInf, 2} << QVector<double>{kInf, kNaN}
-                                      << QVector<double>{kInf, kNaN} << QVector<int>{9, 2};
-    }
-
     void errors()
     {
-        QFETCH(QVector<double>, a);
-        QFETCH(QVector<double>, b);
-        QFETCH(QVector<double>, s);
-        QFETCH(QVector<double>, diff);
-        QFETCH(QVector<double>, pct);
-        QFETCH(QVector<int>, counts);
-        const int n = b.size();
-        QVector<const double *> rows(n);
-        for (int i = 0; i < n; ++i)
-            rows[i] = a.constData() + i * n;
-        QVector<double> lhs(n), d(n), p(n);
-        std::vector<int> na{99};   // stale content goes
-        computeErrors(n, rows.constData(), b.constData(), s.constData(), lhs.data(), d.data(), p.data(), &na);
-        std::vector<int> expectedNa;
-        for (int i = 0; i < n; ++i) {
-            QCOMPARE(std::isnan(d[i]), std::isnan(diff[i]));
-            if (!std::isnan(diff[i])) {
-                QCOMPARE(d[i], diff[i]);
-                QCOMPARE(lhs[i] - b[i], diff[i]);
+        using V = QVector<double>;
+        // pct -1: NA row; counts: non-zero ranges as (range, count) pairs.
+        // lhs 6, 2, 6 against 6, 0, 10: the zero right-hand side is NA in range 1.
+        // 0 · NaN and 0 · inf are NaN: one bad value spoils every equation.
+        const struct { V a, b, s, diff, pct; QVector<int> counts; } cases[] = {
+            {{1, 1, 1, 0, 2, 5, 2, 5, -1}, {6, -4, 27}, {5, 3, -2}, {0, 0, 0}, {0, 0, 0}, {0, 3}},
+            {{1, 1, 1, 0, 1, 0, 1, 1, 1}, {6, 0, 10}, {1, 2, 3}, {0, 2, -4}, {0, -1, 40}, {0, 2, 3, 1}},
+            {{1, 0, 0, 1}, {1e-16, 2}, {0, 3}, {-1e-16, 1}, {-1, 50}, {0, 1, 4, 1}},
+            {{1, 0, 0, 1}, {1, 2}, {kNaN, 2}, {kNaN, kNaN}, {kNaN, kNaN}, {9, 2}},
+            {{1, 0, 0, 1}, {1, 2}, {kInf, 2}, {kInf, kNaN}, {kInf, kNaN}, {9, 2}}};
+        for (const auto &c : cases) {
+            const V &a = c.a, &b = c.b, &s = c.s, &diff = c.diff, &pct = c.pct;
+            const QVector<int> &counts = c.counts;
+            const int n = b.size();
+            QVector<const double *> rows(n);
+            for (int i = 0; i < n; ++i)
+                rows[i] = a.constData() + i * n;
+            QVector<double> lhs(n), d(n), p(n);
+            std::vector<int> na{99};   // stale content goes
+            computeErrors(n, rows.constData(), b.constData(), s.constData(), lhs.data(), d.data(), p.data(), &na);
+            std::vector<int> expectedNa;
+            for (int i = 0; i < n; ++i) {
+                QCOMPARE(std::isnan(d[i]), std::isnan(diff[i]));
+                if (!std::isnan(diff[i])) {
+                    QCOMPARE(d[i], diff[i]);
+                    QCOMPARE(lhs[i] - b[i], diff[i]);
+                }
+                if (pct[i] < 0) {
+                    expectedNa.push_back(i);
+                    QCOMPARE(p[i], 0.0);
+                } else if (std::isnan(pct[i])) {
+                    QVERIFY(std::isnan(p[i]));
+                } else {
+                    QCOMPARE(p[i], pct[i]);
+                }
             }
-            if (pct[i] < 0) {
-                expectedNa.push_back(i);
-                QCOMPARE(p[i], 0.0);
-            } else if (std::isnan(pct[i])) {
-                QVERIFY(std::isnan(p[i]));
-            } else {
-                QCOMPARE(p[i], pct[i]);
-            }
+            QCOMPARE(na, expectedNa);
+            std::array<int, 10> expected{};
+            for (int k = 0; k + 1 < counts.size(); k += 2)
+                expected[size_t(counts[k])] = counts[k + 1];
+            QCOMPARE(rangeCounts(p.constData(), n), expected);
+            // Unequal within the default threshold, then within one far above it.
+            int unequal = 0;
+            for (double x : diff)
+                unequal += !(std::fabs(x) <= 1e-15);
+            QCOMPARE(unequalCount(d.constData(), n, 1e-15), unequal);
         }
-        QCOMPARE(na, expectedNa);
-        std::array<int, 10> expected{};
-        for (int k = 0; k + 1 < counts.size(); k += 2)
-            expected[size_t(counts[k])] = counts[k + 1];
-        QCOMPARE(rangeCounts(p.constData(), n), expected);
-        // Unequal within the default threshold, then within one far above it.
-        int unequal = 0;
-        for (double x : diff)
-            unequal += !(std::fabs(x) <= 1e-15);
-        QCOMPARE(unequalCount(d.constData(), n, 1e-15), unequal);
     }
 
     void comparison()
