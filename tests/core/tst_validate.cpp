@@ -159,39 +159,31 @@ private slots:
         QCOMPARE(report.columnZeros, (QVector<int>{2, 3, 2, 1}));
     }
 
-    void duplicateGroups_data()
-    {
-        QTest::addColumn<Rows>("rows");
-        QTest::addColumn<QList<int>>("firsts");
-        QTest::addColumn<QString>("groups");
-        // Three equal rows: 1 with 2 and 3, then 2 with 3.
-        QTest::newRow("three equal") << Rows{{1, 2, 3}, {1, 2, 3}, {1, 2, 3}} << QList<int>{0, 1}
-                                     << "1,2|2";
-        QTest::newRow("multiples apart") << Rows{{1, 2, 3, 4}, {0, 1, 0, 1}, {-2, -4, -6, -8}, {0, 3, 0, 3}}
-                                         << QList<int>{0, 1} << "2|3";
-        QTest::newRow("zero first column") << Rows{{0, 1, 2}, {0, 2, 4}, {1, 1, 1}} << QList<int>{0}
-                                           << "1";
-        QTest::newRow("none") << Rows{{1, 2}, {2, 1}} << QList<int>() << "";
-    }
-
     void duplicateGroups()
     {
-        QFETCH(Rows, rows);
-        QFETCH(QList<int>, firsts);
-        QFETCH(QString, groups);
-        Matrix a(rows);
-        std::vector<double> b(size_t(a.n), 1.0);
-        const ValidationReport report = Validate::check(a.n, a.ptr(), b.data(), nullptr);
-        QCOMPARE(report.duplicatesOk, firsts.isEmpty());
-        QCOMPARE(report.duplicateRows, firsts);
-        QStringList parts;
-        for (const QList<int> &g : report.duplicateGroups) {
-            QStringList members;
-            for (int r : g)
-                members << QString::number(r);
-            parts << members.join(QLatin1Char(','));
+        // Three equal rows: 1 with 2 and 3, then 2 with 3.
+        const struct { Rows rows; QList<int> firsts; const char *groups; } cases[] = {
+            {{{1, 2, 3}, {1, 2, 3}, {1, 2, 3}}, {0, 1}, "1,2|2"},
+            {{{1, 2, 3, 4}, {0, 1, 0, 1}, {-2, -4, -6, -8}, {0, 3, 0, 3}}, {0, 1}, "2|3"},
+            {{{0, 1, 2}, {0, 2, 4}, {1, 1, 1}}, {0}, "1"}, {{{1, 2}, {2, 1}}, {}, ""}};
+        for (const auto &c : cases) {
+            const Rows &rows = c.rows;
+            const QList<int> &firsts = c.firsts;
+            const QString groups = QString::fromLatin1(c.groups);
+            Matrix a(rows);
+            std::vector<double> b(size_t(a.n), 1.0);
+            const ValidationReport report = Validate::check(a.n, a.ptr(), b.data(), nullptr);
+            QCOMPARE(report.duplicatesOk, firsts.isEmpty());
+            QCOMPARE(report.duplicateRows, firsts);
+            QStringList parts;
+            for (const QList<int> &g : report.duplicateGroups) {
+                QStringList members;
+                for (int r : g)
+                    members << QString::number(r);
+                parts << members.join(QLatin1Char(','));
+            }
+            QCOMPARE(parts.join(QLatin1Char('|')), groups);
         }
-        QCOMPARE(parts.join(QLatin1Char('|')), groups);
     }
 
     void duplicateTextLimits()
