@@ -186,77 +186,67 @@ private slots:
             QVERIFY(fuzzyEqual(run.x[size_t(i)], expected[i], 1e-14));
     }
 
-    void repair_data()
+    void repair()
     {
-        QTest::addColumn<Rows>("rows");
-        QTest::addColumn<QList<int>>("swaps");
-        QTest::addColumn<QList<int>>("errors"); // SOLn raised, in order
-        QTest::addColumn<QStringList>("texts"); // the texts emitted with them
+        // errors: SOLn raised, in order; texts: those emitted with them.
+        struct Case { Rows rows; QList<int> swaps, errors; QStringList texts; };
         const QString notFound = QStringLiteral(
             "Could not find any equation with non-zero value for diagonal element of following "
             "equation after reduction: ");
         const QString faulty = QStringLiteral(
             "Following Equation is faulty! All its co-efficients become zero while Solving: ");
-        // Step 1 leaves row 1 as (0 0 0 1): its column is 3 and row 3 has a
-        // value in column 1, so rows 1 and 3 change places although row 2 would also do.
-        QTest::newRow("row named by the column") << Rows{{1, 1, 1, 1}, {1, 1, 1, 2}, {1, 2, 1, 1}, {1, 3, 2, 1}}
-                                                 << QList<int>{1, 3} << QList<int>() << QStringList();
-        // Row 2 (named by the column) has no value in column 1: the first row after it that has one.
-        QTest::newRow("first row after the column") << Rows{{1, 1, 1, 1}, {1, 1, 2, 1}, {1, 1, 1, 2}, {1, 2, 1, 1}}
-                                                    << QList<int>{1, 3, 2, 3} << QList<int>() << QStringList();
-        // No row after it either: the first row below the pivot.
-        QTest::newRow("first row below the pivot") << Rows{{1, 1, 1, 1}, {1, 1, 1, 2}, {1, 2, 1, 1}, {1, 1, 2, 1}}
-                                                   << QList<int>{1, 2, 2, 3} << QList<int>() << QStringList();
-        QTest::newRow("SOL1") << Rows{{1, 1, 1}, {1, 1, 2}, {1, 1, 3}} << QList<int>() << QList<int>{1}
-                              << QStringList{notFound + "2"};
-        // The zero row is met again as the last pivot.
-        QTest::newRow("SOL2") << Rows{{1, 1, 1}, {1, 1, 2}, {2, 2, 2}} << QList<int>() << QList<int>{2, 3}
-                              << QStringList{notFound + "2", faulty + "3"};
-        QTest::newRow("SOL3") << Rows{{1, 2, 3}, {2, 4, 6}, {1, 0, 1}} << QList<int>() << QList<int>{3}
-                              << QStringList{faulty + "2"};
-        QTest::newRow("n=1 zero") << Rows{{0}} << QList<int>() << QList<int>{3} << QStringList{faulty + "1"};
-        QTest::newRow("n=1") << Rows{{4}} << QList<int>() << QList<int>() << QStringList();
+        QList<Case> cases{
+            // Step 1 leaves row 1 as (0 0 0 1): its column is 3 and row 3 has a
+            // value in column 1, so rows 1 and 3 change places although row 2 would also do.
+            {{{1, 1, 1, 1}, {1, 1, 1, 2}, {1, 2, 1, 1}, {1, 3, 2, 1}}, {1, 3}, {}, {}},
+            // Row 2 (named by the column) has no value in column 1: the first row after it that has one.
+            {{{1, 1, 1, 1}, {1, 1, 2, 1}, {1, 1, 1, 2}, {1, 2, 1, 1}}, {1, 3, 2, 3}, {}, {}},
+            // No row after it either: the first row below the pivot.
+            {{{1, 1, 1, 1}, {1, 1, 1, 2}, {1, 2, 1, 1}, {1, 1, 2, 1}}, {1, 2, 2, 3}, {}, {}},
+            {{{1, 1, 1}, {1, 1, 2}, {1, 1, 3}}, {}, {1}, {notFound + "2"}},
+            // The zero row is met again as the last pivot.
+            {{{1, 1, 1}, {1, 1, 2}, {2, 2, 2}}, {}, {2, 3}, {notFound + "2", faulty + "3"}},
+            {{{1, 2, 3}, {2, 4, 6}, {1, 0, 1}}, {}, {3}, {faulty + "2"}},
+            {{{0}}, {}, {3}, {faulty + "1"}},
+            {{{4}}, {}, {}, {}}};
         // Pivot bounds: ±1e-15 counts as zero, ±1.5e-15 does not.
         for (double p : {1e-15, -1e-15, 1.5e-15, -1.5e-15}) {
             const bool zero = std::fabs(p) <= 1e-15;
-            QTest::addRow("pivot %g", p) << Rows{{p, 1}, {std::fabs(p), 2}} << QList<int>()
-                                         << (zero ? QList<int>{1} : QList<int>())
-                                         << (zero ? QStringList{notFound + "1"} : QStringList());
+            cases.append({{{p, 1}, {std::fabs(p), 2}}, {}, zero ? QList<int>{1} : QList<int>(),
+                          zero ? QStringList{notFound + "1"} : QStringList()});
         }
-    }
-    void repair()
-    {
-        QFETCH(Rows, rows);
-        QFETCH(QList<int>, swaps);
-        QFETCH(QList<int>, errors);
-        QFETCH(QStringList, texts);
-        Matrix a(rows);
-        std::vector<double> b(size_t(a.n));
-        for (int i = 0; i < a.n; ++i)
-            b[size_t(i)] = i + 1.0;
-        m_log->clear();
-        ErrorSink sink;
-        const SolveRun run = runSolve(a, b, nullptr, &sink);
-        QCOMPARE(run.swaps, swaps);
-        QList<LogCapture::Entry> critical;
-        for (const LogCapture::Entry &r : m_log->take())
-            if (r.type == QtCriticalMsg)
-                critical << r;
-        QCOMPARE(run.status, errors.isEmpty() ? 0 : 1);
-        QStringList expected;
-        for (const QString &t : texts)
-            expected << kFailed + t + QStringLiteral("|WARNING");
-        QCOMPARE(sink.triples, expected);
-        QCOMPARE(critical.size(), errors.size());
-        const int lines[] = {0, 310, 333, 359};
-        for (int e = 0; e < errors.size(); ++e) {
-            QCOMPARE(critical[e].text, QStringLiteral("Error no: SOL%1").arg(errors[e]));
-            QCOMPARE(critical[e].file, QStringLiteral("solve"));
-            QCOMPARE(critical[e].line, lines[errors[e]]);
-            QCOMPARE(critical[e].function, QStringLiteral("void Solve::checkDiagonal(int)"));
+        for (const Case &c : cases) {
+            const Rows &rows = c.rows;
+            const QList<int> &swaps = c.swaps, &errors = c.errors;
+            const QStringList &texts = c.texts;
+            Matrix a(rows);
+            std::vector<double> b(size_t(a.n));
+            for (int i = 0; i < a.n; ++i)
+                b[size_t(i)] = i + 1.0;
+            m_log->clear();
+            ErrorSink sink;
+            const SolveRun run = runSolve(a, b, nullptr, &sink);
+            QCOMPARE(run.swaps, swaps);
+            QList<LogCapture::Entry> critical;
+            for (const LogCapture::Entry &r : m_log->take())
+                if (r.type == QtCriticalMsg)
+                    critical << r;
+            QCOMPARE(run.status, errors.isEmpty() ? 0 : 1);
+            QStringList expected;
+            for (const QString &t : texts)
+                expected << kFailed + t + QStringLiteral("|WARNING");
+            QCOMPARE(sink.triples, expected);
+            QCOMPARE(critical.size(), errors.size());
+            const int lines[] = {0, 310, 333, 359};
+            for (int e = 0; e < errors.size(); ++e) {
+                QCOMPARE(critical[e].text, QStringLiteral("Error no: SOL%1").arg(errors[e]));
+                QCOMPARE(critical[e].file, QStringLiteral("solve"));
+                QCOMPARE(critical[e].line, lines[errors[e]]);
+                QCOMPARE(critical[e].function, QStringLiteral("void Solve::checkDiagonal(int)"));
+            }
+            if (errors.isEmpty())
+                QVERIFY(maxResidual(a, b, run.x) < 1e-12);
         }
-        if (errors.isEmpty())
-            QVERIFY(maxResidual(a, b, run.x) < 1e-12);
     }
 
     void printDump()
