@@ -79,76 +79,54 @@ private slots:
         }
     }
 
-    void badUsage_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::newRow("nothing") << QStringList();
-        QTest::newRow("unknown command") << QStringList{"frobnicate"};
-        QTest::newRow("solve without file") << QStringList{"solve"};
-        QTest::newRow("solve with two files") << QStringList{"solve", "a.trx", "b.trx"};
-        QTest::newRow("unknown option") << QStringList{"solve", "sys.trx", "--fast"};
-        QTest::newRow("threads zero") << QStringList{"solve", "sys.trx", "--threads", "0"};
-        QTest::newRow("threads missing") << QStringList{"solve", "sys.trx", "--threads"};
-        QTest::newRow("output missing") << QStringList{"solve", "sys.trx", "--output"};
-        QTest::newRow("seed on solve") << QStringList{"solve", "sys.trx", "--seed", "1"};
-        QTest::newRow("generate one") << QStringList{"generate", "1", "g.trx"};
-        QTest::newRow("generate huge") << QStringList{"generate", "100000", "g.trx"};
-        QTest::newRow("negative seed") << QStringList{"generate", "3", "g.trx", "--seed", "-1"};
-        QTest::newRow("convert one file") << QStringList{"convert", "sys.trx"};
-    }
     void badUsage()
     {
-        QFETCH(QStringList, args);
-        const Run r = run(args);
-        QCOMPARE(r.code, 64);
-        QVERIFY(r.out.isEmpty());
-        QVERIFY(r.err.startsWith("tarvix-cli: "));
-        QVERIFY(!QFile::exists(path(QStringLiteral("g.trx"))));
+        const QList<QStringList> cases{
+            {}, {"frobnicate"}, {"solve"}, {"solve", "a.trx", "b.trx"}, {"solve", "sys.trx", "--fast"},
+            {"solve", "sys.trx", "--threads", "0"}, {"solve", "sys.trx", "--threads"},
+            {"solve", "sys.trx", "--output"}, {"solve", "sys.trx", "--seed", "1"}, {"generate", "1", "g.trx"},
+            {"generate", "100000", "g.trx"}, {"generate", "3", "g.trx", "--seed", "-1"}, {"convert", "sys.trx"}};
+        for (const QStringList &args : cases) {
+            const Run r = run(args);
+            QVERIFY2(r.code == 64, qPrintable(args.join(QLatin1Char(' '))));
+            QVERIFY(r.out.isEmpty());
+            QVERIFY(r.err.startsWith("tarvix-cli: "));
+            QVERIFY(!QFile::exists(path(QStringLiteral("g.trx"))));
+        }
     }
 
-    void solvePrintsTheSolution_data()
-    {
-        QTest::addColumn<QString>("threads");
-        QTest::newRow("default") << QString();
-        QTest::newRow("1 thread") << QStringLiteral("1");
-        QTest::newRow("4 threads") << QStringLiteral("4");
-    }
     void solvePrintsTheSolution()
     {
-        QFETCH(QString, threads);
-        QStringList args{QStringLiteral("solve"), QStringLiteral("sys.trx")};
-        if (!threads.isEmpty())
-            args << QStringLiteral("--threads") << threads;
-        const Run r = run(args);
-        QCOMPARE(r.code, 0);
-        QCOMPARE(r.err, QByteArray());
-        const QList<QByteArray> lines = r.out.trimmed().split('\n');
-        QCOMPARE(lines.size(), 3);
-        const double expected[3] = {1.0, 2.0, 3.0};
-        for (int i = 0; i < 3; ++i)
-            QVERIFY2(fuzzyEqual(lines.at(i).toDouble(), expected[i], 1e-12), lines.at(i).constData());
+        for (const QString &threads : {QString(), QStringLiteral("1"), QStringLiteral("4")}) {
+            QStringList args{QStringLiteral("solve"), QStringLiteral("sys.trx")};
+            if (!threads.isEmpty())
+                args << QStringLiteral("--threads") << threads;
+            const Run r = run(args);
+            QCOMPARE(r.code, 0);
+            QCOMPARE(r.err, QByteArray());
+            const QList<QByteArray> lines = r.out.trimmed().split('\n');
+            QCOMPARE(lines.size(), 3);
+            const double expected[3] = {1.0, 2.0, 3.0};
+            for (int i = 0; i < 3; ++i)
+                QVERIFY2(fuzzyEqual(lines.at(i).toDouble(), expected[i], 1e-12), lines.at(i).constData());
+        }
     }
 
-    void solveWritesTheOutputFile_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("text") << QStringLiteral("out.trx");
-        QTest::newRow("binary") << QStringLiteral("out.btrx");
-    }
     void solveWritesTheOutputFile()
     {
-        QFETCH(QString, name);
-        const Run r = run({QStringLiteral("solve"), QStringLiteral("sys.trx"), QStringLiteral("--output"), name});
-        QCOMPARE(r.code, 0);
-        QVERIFY(r.out.isEmpty());
-        TestEnv env(2, false);
-        EquationStore s;
-        const EquationFile::Outcome out = EquationFile::open(path(name), s);
-        QVERIFY(!out.failed);
-        QCOMPARE(s.N, 3);
-        QCOMPARE(s.rhs[2], 15.0);
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(fuzzyEqual(s.fileSol[i], i + 1.0, 1e-12));
+        for (const QString &name : {QStringLiteral("out.trx"), QStringLiteral("out.btrx")}) {
+            const Run r = run({QStringLiteral("solve"), QStringLiteral("sys.trx"), QStringLiteral("--output"), name});
+            QCOMPARE(r.code, 0);
+            QVERIFY(r.out.isEmpty());
+            TestEnv env(2, false);
+            EquationStore s;
+            const EquationFile::Outcome out = EquationFile::open(path(name), s);
+            QVERIFY(!out.failed);
+            QCOMPARE(s.N, 3);
+            QCOMPARE(s.rhs[2], 15.0);
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(fuzzyEqual(s.fileSol[i], i + 1.0, 1e-12));
+        }
     }
 
     void exitCodes_data()
