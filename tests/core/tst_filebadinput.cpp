@@ -303,47 +303,42 @@ private slots:
 
     // Large files with a fault early, late or nowhere but a short end: the
     // open ends (without hanging) whatever the number of parsers.
-    void noHangWithManyParsers_data()
-    {
-        QTest::addColumn<int>("processors");
-        for (int p = 2; p <= 9; ++p)
-            QTest::addRow("%d parsers", p - 1) << p;
-    }
     void noHangWithManyParsers()
     {
-        QFETCH(int, processors);
-        TestEnv env(processors);
-        const int n = 1000;
-        QByteArray row;
-        for (int j = 0; j < n; ++j)
-            row += "\t1.25";
-        row += "\t2\n";
-        auto build = [&](int rows, int badRow, const QByteArray &bad) {
-            QByteArray b = "Tarvix 1.20.1\n1000\n";
-            for (int i = 0; i < rows; ++i)
-                b += (i == badRow ? bad : QByteArray::number(i + 1) + row);
-            return b + "\nSolution\n";
-        };
-        struct Case { int rows; int bad; QByteArray text; int reader; int parser; };
-        const Case cases[] = {
-            {n, -1, QByteArray(), 0, 0},
-            {600, -1, QByteArray(), FileString::ReadTextShort, 0},
-            {n, 0, "1\t2\n", -1, FileString::ParseFieldCount},
-            {n, 555, QByteArray("556") + QByteArray(row).replace(0, 5, "\tbad!"), -1, FileString::ParseCoefficient},
-            {n, 999, QByteArray("7") + row, -1, FileString::ParseRowNumber},
-        };
-        EquationFile::Options opt;
-        opt.processors = processors;
-        for (const Case &c : cases) {
-            EquationStore store;
-            const EquationFile::Outcome out = EquationFile::open(put(env, build(c.rows, c.bad, c.text), false), store, opt);
-            QCOMPARE(out.workerCodes.size(), processors - 1);
-            QCOMPARE(out.corrupt, c.reader != 0 || c.parser != 0);
-            if (c.reader >= 0)
-                QCOMPARE(out.code, c.reader);
-            QCOMPARE(firstCode(out.workerCodes), c.parser);
-            if (!out.corrupt)
-                QCOMPARE(store.coef[n - 1][n - 1], 1.25);
+        for (int processors = 2; processors <= 9; ++processors) {
+            TestEnv env(processors);
+            const int n = 1000;
+            QByteArray row;
+            for (int j = 0; j < n; ++j)
+                row += "\t1.25";
+            row += "\t2\n";
+            auto build = [&](int rows, int badRow, const QByteArray &bad) {
+                QByteArray b = "Tarvix 1.20.1\n1000\n";
+                for (int i = 0; i < rows; ++i)
+                    b += (i == badRow ? bad : QByteArray::number(i + 1) + row);
+                return b + "\nSolution\n";
+            };
+            struct Case { int rows; int bad; QByteArray text; int reader; int parser; };
+            const Case cases[] = {
+                {n, -1, QByteArray(), 0, 0},
+                {600, -1, QByteArray(), FileString::ReadTextShort, 0},
+                {n, 0, "1\t2\n", -1, FileString::ParseFieldCount},
+                {n, 555, QByteArray("556") + QByteArray(row).replace(0, 5, "\tbad!"), -1, FileString::ParseCoefficient},
+                {n, 999, QByteArray("7") + row, -1, FileString::ParseRowNumber},
+            };
+            EquationFile::Options opt;
+            opt.processors = processors;
+            for (const Case &c : cases) {
+                EquationStore store;
+                const EquationFile::Outcome out = EquationFile::open(put(env, build(c.rows, c.bad, c.text), false), store, opt);
+                QCOMPARE(out.workerCodes.size(), processors - 1);
+                QCOMPARE(out.corrupt, c.reader != 0 || c.parser != 0);
+                if (c.reader >= 0)
+                    QCOMPARE(out.code, c.reader);
+                QCOMPARE(firstCode(out.workerCodes), c.parser);
+                if (!out.corrupt)
+                    QCOMPARE(store.coef[n - 1][n - 1], 1.25);
+            }
         }
     }
 
@@ -417,60 +412,54 @@ private slots:
 
     // When the system refuses worker threads, every pipeline does its work on
     // the calling thread: the same result, never a hang or a skipped part.
-    void threadsRefused_data()
-    {
-        QTest::addColumn<bool>("binary");
-        QTest::addColumn<int>("refused");
-        QTest::addColumn<int>("badRow");
-        for (int refused : {1, 3, 100}) {
-            QTest::addRow("text, %d starts refused", refused) << false << refused << -1;
-            QTest::addRow("binary, %d starts refused", refused) << true << refused << -1;
-        }
-        QTest::newRow("text with a bad row, all refused") << false << 100 << 70;
-    }
     void threadsRefused()
     {
-        QFETCH(bool, binary);
-        QFETCH(int, refused);
-        QFETCH(int, badRow);
-        TestEnv env(4);
-        const int n = 300;
-        EquationStore source;
-        source.N = n;
-        QVERIFY(source.reallocate());
-        for (int i = 0; i < n; ++i) {
-            for (int j = 0; j < n; ++j)
-                source.coef[i][j] = (i + 1) * 0.5 + j * 0.25;   // exact in 15 digits
-            source.rhs[i] = -i * 0.125;
-            source.fileSol[i] = i * 0.0625;
-        }
-        EquationFile::Options opt;
-        opt.processors = 4;
-        const QString path = env.temp() + (binary ? QStringLiteral("/t.btrx") : QStringLiteral("/t.trx"));
-        MyThreads::failNextStarts(refused);
-        EquationFile::Outcome out = EquationFile::save(path, source, source.fileSol, opt);
-        QVERIFY(!out.failed);
-        if (badRow >= 0) {
-            QByteArray bytes = readFile(path);
-            const int at = bytes.indexOf(QByteArray("\n") + QByteArray::number(badRow + 1) + '\t');
-            QVERIFY(at > 0);
-            bytes.insert(bytes.indexOf('\t', at + 1) + 1, "x");
-            QVERIFY(writeFile(path, bytes));
-        }
-        MyThreads::failNextStarts(refused);
-        EquationStore back;
-        out = EquationFile::open(path, back, opt);
-        MyThreads::failNextStarts(0);
-        QCOMPARE(out.failed, badRow >= 0);
-        if (badRow >= 0) {
-            QCOMPARE(firstCode(out.workerCodes), int(FileString::ParseCoefficient));
-            return;
-        }
-        QCOMPARE(back.N, n);
-        for (int i = 0; i < n; ++i) {
-            QVERIFY(std::equal(source.coef[i], source.coef[i] + n, back.coef[i]));
-            QCOMPARE(back.rhs[i], source.rhs[i]);
-            QCOMPARE(back.fileSol[i], source.fileSol[i]);
+        // A bad row only with every start refused.
+        const struct { bool binary; int refused, badRow; } cases[] = {
+            {false, 1, -1}, {true, 1, -1}, {false, 3, -1}, {true, 3, -1}, {false, 100, -1}, {true, 100, -1},
+            {false, 100, 70}};
+        for (const auto &c : cases) {
+            const bool binary = c.binary;
+            const int refused = c.refused, badRow = c.badRow;
+            TestEnv env(4);
+            const int n = 300;
+            EquationStore source;
+            source.N = n;
+            QVERIFY(source.reallocate());
+            for (int i = 0; i < n; ++i) {
+                for (int j = 0; j < n; ++j)
+                    source.coef[i][j] = (i + 1) * 0.5 + j * 0.25;   // exact in 15 digits
+                source.rhs[i] = -i * 0.125;
+                source.fileSol[i] = i * 0.0625;
+            }
+            EquationFile::Options opt;
+            opt.processors = 4;
+            const QString path = env.temp() + (binary ? QStringLiteral("/t.btrx") : QStringLiteral("/t.trx"));
+            MyThreads::failNextStarts(refused);
+            EquationFile::Outcome out = EquationFile::save(path, source, source.fileSol, opt);
+            QVERIFY(!out.failed);
+            if (badRow >= 0) {
+                QByteArray bytes = readFile(path);
+                const int at = bytes.indexOf(QByteArray("\n") + QByteArray::number(badRow + 1) + '\t');
+                QVERIFY(at > 0);
+                bytes.insert(bytes.indexOf('\t', at + 1) + 1, "x");
+                QVERIFY(writeFile(path, bytes));
+            }
+            MyThreads::failNextStarts(refused);
+            EquationStore back;
+            out = EquationFile::open(path, back, opt);
+            MyThreads::failNextStarts(0);
+            QCOMPARE(out.failed, badRow >= 0);
+            if (badRow >= 0) {
+                QCOMPARE(firstCode(out.workerCodes), int(FileString::ParseCoefficient));
+                continue;
+            }
+            QCOMPARE(back.N, n);
+            for (int i = 0; i < n; ++i) {
+                QVERIFY(std::equal(source.coef[i], source.coef[i] + n, back.coef[i]));
+                QCOMPARE(back.rhs[i], source.rhs[i]);
+                QCOMPARE(back.fileSol[i], source.fileSol[i]);
+            }
         }
     }
 };
