@@ -47,56 +47,51 @@ private slots:
         QCOMPARE(UserPrefs::getProcessorCount(), 2);
     }
 
-    void repairs_data()
-    {
-        QTest::addColumn<int>("line");          // 0-based line replaced in the stored file
-        QTest::addColumn<QString>("stored");    // its content ("<cut>": file ends before it)
-        QTest::addColumn<QString>("expected");  // that line after the rewrite at exit
-        QTest::addColumn<bool>("dirty");
-
-        QTest::newRow("thread limits of another processor count") << 1 << "5\t10\t15\t" << "5\t10\t" << true;
-        QTest::newRow("tuned thread limits kept") << 1 << "7\t40\t" << "7\t40\t" << false;
-        QTest::newRow("tolerance out of range") << 2 << "0.5\t1\t0\t1\t1\t0" << "1e-15\t1\t0\t1\t1\t0" << true;
-        QTest::newRow("tolerance in range kept") << 2 << "1e-10\t0\t1\t1\t0\t1" << "1e-10\t0\t1\t1\t0\t1" << false;
-        QTest::newRow("flag of 2 takes its default") << 2 << "1e-10\t1\t1\t1\t2\t0" << "1e-10\t1\t1\t1\t0\t0" << true;
-        QTest::newRow("five fields on line 3") << 2 << "1e-10\t1\t1\t1\t1" << "1e-15\t0\t1\t1\t0\t1" << true;
-        QTest::newRow("analysis rows not a multiple of 10") << 3 << "105\t5\t1\t0\t1\t7" << "100\t5\t1\t0\t1\t7" << true;
-        QTest::newRow("every field of line 4 out of range") << 3 << "0\t11\t3\t3\t2\t16" << "100\t3\t2\t2\t0\t15" << true;
-        QTest::newRow("line 4 read field by field") << 3 << "20\t10\t0\t1\t1\t1" << "20\t10\t0\t1\t1\t1" << false;
-        QTest::newRow("geometry with five numbers") << 6 << "1\t2\t3\t4\t5\t" << "333\t209\t700\t310\t" << true;
-        QTest::newRow("geometry separated by blanks") << 8 << "1 2  3 4" << "1\t2\t3\t4\t" << false;
-        QTest::newRow("width line with three numbers") << 10 << "1\t2\t3" << "100\t50\t30\t3" << true;
-        QTest::newRow("file cut after line 4") << 4 << "<cut>" << "433\t189\t500\t350\t" << true;
-        QTest::newRow("binary junk on a line") << 12 << QString::fromLatin1("\x01\x02\xff\xfe") << "0\t0\t5\t3" << true;
-    }
-
     void repairs()
     {
-        QFETCH(int, line);
-        QFETCH(QString, stored);
-        QFETCH(QString, expected);
-        QFETCH(bool, dirty);
+        // The line replaced in the stored file (0-based), its content ("<cut>":
+        // the file ends before it), that line after the rewrite at exit, dirty.
+        const struct { int line; QString stored; const char *expected; bool dirty; } cases[] = {
+            {1, "5\t10\t15\t", "5\t10\t", true}, // thread limits of another processor count
+            {1, "7\t40\t", "7\t40\t", false}, // tuned thread limits kept
+            {2, "0.5\t1\t0\t1\t1\t0", "1e-15\t1\t0\t1\t1\t0", true}, // tolerance out of range
+            {2, "1e-10\t0\t1\t1\t0\t1", "1e-10\t0\t1\t1\t0\t1", false}, // tolerance in range kept
+            {2, "1e-10\t1\t1\t1\t2\t0", "1e-10\t1\t1\t1\t0\t0", true}, // flag of 2 takes its default
+            {2, "1e-10\t1\t1\t1\t1", "1e-15\t0\t1\t1\t0\t1", true}, // five fields on line 3
+            {3, "105\t5\t1\t0\t1\t7", "100\t5\t1\t0\t1\t7", true}, // analysis rows not a multiple of 10
+            {3, "0\t11\t3\t3\t2\t16", "100\t3\t2\t2\t0\t15", true}, // every field of line 4 out of range
+            {3, "20\t10\t0\t1\t1\t1", "20\t10\t0\t1\t1\t1", false}, // line 4 read field by field
+            {6, "1\t2\t3\t4\t5\t", "333\t209\t700\t310\t", true}, // geometry with five numbers
+            {8, "1 2  3 4", "1\t2\t3\t4\t", false}, // geometry separated by blanks
+            {10, "1\t2\t3", "100\t50\t30\t3", true}, // width line with three numbers
+            {4, "<cut>", "433\t189\t500\t350\t", true}, // file cut after line 4
+            {12, QString::fromLatin1("\x01\x02\xff\xfe"), "0\t0\t5\t3", true}, // binary junk on a line
+        };
+        for (const auto &c : cases) {
+            const int line = c.line;
+            const QString &stored = c.stored, expected = QString::fromLatin1(c.expected);
+            const bool dirty = c.dirty;
+            TestEnv env(2, false);
+            const QString folder = prefFolder(env);
+            QStringList lines = defaultLines();
+            if (stored == QLatin1String("<cut>"))
+                lines = lines.mid(0, line);
+            else
+                lines[line] = stored;
+            const QByteArray original = joined(lines);
+            QVERIFY(writeFile(folder + QStringLiteral("/Tarvix.pref"), original));
 
-        TestEnv env(2, false);
-        const QString folder = prefFolder(env);
-        QStringList lines = defaultLines();
-        if (stored == QLatin1String("<cut>"))
-            lines = lines.mid(0, line);
-        else
-            lines[line] = stored;
-        const QByteArray original = joined(lines);
-        QVERIFY(writeFile(folder + QStringLiteral("/Tarvix.pref"), original));
+            UserPrefs prefs(nullptr);
+            QVERIFY(prefs.initialise(env.environment(), TestEnv::screen()));
+            QCOMPARE(UserPrefs::isDirty(), dirty);
+            QVERIFY(UserPrefs::savePrefs());
 
-        UserPrefs prefs(nullptr);
-        QVERIFY(prefs.initialise(env.environment(), TestEnv::screen()));
-        QCOMPARE(UserPrefs::isDirty(), dirty);
-        QVERIFY(UserPrefs::savePrefs());
-
-        QStringList want = defaultLines();
-        want[line] = expected;
-        QCOMPARE(readFile(folder + QStringLiteral("/Tarvix.pref")), dirty ? joined(want) : original);
-        QCOMPARE(readFile(folder + QStringLiteral("/Old_Tarvix.pref")), dirty ? original : QByteArray("<missing>"));
-        QVERIFY(!QFile::exists(folder + QStringLiteral("/New_Tarvix.pref")));
+            QStringList want = defaultLines();
+            want[line] = expected;
+            QCOMPARE(readFile(folder + QStringLiteral("/Tarvix.pref")), dirty ? joined(want) : original);
+            QCOMPARE(readFile(folder + QStringLiteral("/Old_Tarvix.pref")), dirty ? original : QByteArray("<missing>"));
+            QVERIFY(!QFile::exists(folder + QStringLiteral("/New_Tarvix.pref")));
+        }
     }
 
     void wholeFile_data()
