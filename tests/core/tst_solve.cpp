@@ -378,59 +378,57 @@ private slots:
         QVERIFY(failedRepairs > 40);
     }
 
-    void badInput_data()
-    {
-        QTest::addColumn<Rows>("rows");
-        QTest::addColumn<QVector<double>>("rhs");
-        QTest::addColumn<QString>("outcome"); // "refused", or the status word
-        // Values that are not finite are refused before the solver (see the
-        // validation tests); so are columns that are zero within 1e-15.
-        QTest::newRow("overflow") << Rows{{1, 1}, {1, -1}} << QVector<double>{1e308, -1e308} << "1";
-        QTest::newRow("dependent, not proportional") << Rows{{1, 2, 3}, {4, 5, 6}, {5, 7, 9}}
-                                                     << QVector<double>{1, 2, 3} << "1";
-        QTest::newRow("zero diagonal") << Rows{{0, 2, 1}, {1, 0, 0}, {3, 1, 4}} << QVector<double>{5, 1, 9} << "0";
-        QTest::newRow("one value per row") << Rows{{0, 0, 3}, {0, -2, 0}, {5, 0, 0}} << QVector<double>{3, 4, 10} << "0";
-        QTest::newRow("pivots 1e-15") << Rows{{1e-15, 1}, {-1e-15, 2}} << QVector<double>{1, 2} << "refused";
-        QTest::newRow("pivots 1.5e-15") << Rows{{1.5e-15, 1}, {1.5e-15, 2}} << QVector<double>{1, 3} << "0";
-    }
     void badInput()
     {
-        QFETCH(Rows, rows);
-        QFETCH(QVector<double>, rhs);
-        QFETCH(QString, outcome);
-        const int n = rows.size();
-        Matrix a(rows);
-        const std::vector<double> b(rhs.begin(), rhs.end());
-        EquationStore store;
-        store.N = n;
-        QVERIFY(store.reallocate());
-        for (int i = 0; i < n; ++i) {
-            std::copy(a.rows[size_t(i)], a.rows[size_t(i)] + n, store.coef[i]);
-            store.rhs[i] = b[size_t(i)];
+        // Non-finite values are refused before the solver (see the
+        // validation tests); so are columns that are zero within 1e-15.
+        // outcome: "refused", or the status word.
+        const struct { Rows rows; QVector<double> rhs; const char *outcome; } cases[] = {
+            {{{1, 1}, {1, -1}}, {1e308, -1e308}, "1"}, // overflow
+            {{{1, 2, 3}, {4, 5, 6}, {5, 7, 9}}, {1, 2, 3}, "1"}, // dependent, not proportional
+            {{{0, 2, 1}, {1, 0, 0}, {3, 1, 4}}, {5, 1, 9}, "0"}, // zero diagonal
+            {{{0, 0, 3}, {0, -2, 0}, {5, 0, 0}}, {3, 4, 10}, "0"}, // one value per row
+            {{{1e-15, 1}, {-1e-15, 2}}, {1, 2}, "refused"}, // pivots 1e-15
+            {{{1.5e-15, 1}, {1.5e-15, 2}}, {1, 3}, "0"}, // pivots 1.5e-15
+        };
+        for (const auto &c : cases) {
+            const Rows &rows = c.rows;
+            const QVector<double> &rhs = c.rhs;
+            const QString outcome = QString::fromLatin1(c.outcome);
+            const int n = rows.size();
+            Matrix a(rows);
+            const std::vector<double> b(rhs.begin(), rhs.end());
+            EquationStore store;
+            store.N = n;
+            QVERIFY(store.reallocate());
+            for (int i = 0; i < n; ++i) {
+                std::copy(a.rows[size_t(i)], a.rows[size_t(i)] + n, store.coef[i]);
+                store.rhs[i] = b[size_t(i)];
+            }
+            std::vector<int> zeros(static_cast<size_t>(n));
+            if (!Validate::check(n, store.coef, store.rhs, zeros.data()).valid()) {
+                QCOMPARE(QStringLiteral("refused"), outcome);
+                continue;
+            }
+            ErrorSink sink;
+            const int status = solveStore(store, zeros.data(), &sink);
+            QCOMPARE(QString::number(status), outcome);
+            // The system itself is untouched, and the current solution is a copy.
+            for (int i = 0; i < n; ++i)
+                QVERIFY(std::memcmp(store.coef[i], a.rows[size_t(i)], sizeof(double) * size_t(n)) == 0);
+            QVERIFY(std::memcmp(store.rhs, b.data(), sizeof(double) * size_t(n)) == 0);
+            QVERIFY(std::memcmp(store.customSol, store.currentSol, sizeof(double) * size_t(n)) == 0);
+            if (status == 0) {
+                const std::vector<double> x(store.customSol, store.customSol + n);
+                QVERIFY(std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); }));
+                QVERIFY(maxResidual(a, b, x) <= 1e-12 * (1.0 + std::fabs(b[0]) + std::fabs(b.back())));
+                QVERIFY(sink.triples.isEmpty());
+            }
+            // A store whose arrays do not match N is left alone.
+            store.N = n + 1;
+            QCOMPARE(solveStore(store, nullptr), -1);
+            store.N = n;
         }
-        std::vector<int> zeros(static_cast<size_t>(n));
-        if (!Validate::check(n, store.coef, store.rhs, zeros.data()).valid()) {
-            QCOMPARE(QStringLiteral("refused"), outcome);
-            return;
-        }
-        ErrorSink sink;
-        const int status = solveStore(store, zeros.data(), &sink);
-        QCOMPARE(QString::number(status), outcome);
-        // The system itself is untouched, and the current solution is a copy.
-        for (int i = 0; i < n; ++i)
-            QVERIFY(std::memcmp(store.coef[i], a.rows[size_t(i)], sizeof(double) * size_t(n)) == 0);
-        QVERIFY(std::memcmp(store.rhs, b.data(), sizeof(double) * size_t(n)) == 0);
-        QVERIFY(std::memcmp(store.customSol, store.currentSol, sizeof(double) * size_t(n)) == 0);
-        if (status == 0) {
-            const std::vector<double> x(store.customSol, store.customSol + n);
-            QVERIFY(std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); }));
-            QVERIFY(maxResidual(a, b, x) <= 1e-12 * (1.0 + std::fabs(b[0]) + std::fabs(b.back())));
-            QVERIFY(sink.triples.isEmpty());
-        }
-        // A store whose arrays do not match N is left alone.
-        store.N = n + 1;
-        QCOMPARE(solveStore(store, nullptr), -1);
-        store.N = n;
     }
 
     // Generated systems with known answers. Whatever the method, an answer
