@@ -109,35 +109,27 @@ private slots:
         QVERIFY(!button(w, "undob")->isEnabled());
     }
 
-    void tolerance_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<double>("stored");
-        QTest::newRow("in range") << "0.01" << "0.01" << 0.01;
-        QTest::newRow("upper bound") << "0.1" << "0.1" << 0.1;
-        QTest::newRow("too large") << "0.5" << "0.001" << 0.001;
-        QTest::newRow("too small") << "1e-20" << "0.001" << 0.001;
-        QTest::newRow("empty") << "" << "0.001" << 0.001;
-    }
-
     void tolerance()
     {
-        QFETCH(QString, typed);
-        QFETCH(QString, shown);
-        QFETCH(double, stored);
-        UserPrefs::setTolerance(0.001);
+        // Typed, then shown after leaving the field and stored on Apply.
+        const struct { const char *typed, *shown; double stored; } cases[] = {
+            {"0.01", "0.01", 0.01}, {"0.1", "0.1", 0.1}, {"0.5", "0.001", 0.001}, {"1e-20", "0.001", 0.001},
+            {"", "0.001", 0.001}};
         Options *d = openDialog();
         auto *tol = child<QLineEdit>(d, "tolLE");
-        QCOMPARE(tol->text(), QString("0.001"));
-        d->on_userDatab_clicked();
-        tol->setText(typed);
-        // Leaving the field, also where the validator holds editingFinished back.
-        QFocusEvent out(QEvent::FocusOut);
-        QApplication::sendEvent(tol, &out);
-        QCOMPARE(tol->text(), shown);
-        d->on_Applyb_clicked();
-        QCOMPARE(UserPrefs::getTolerance(), stored);
+        for (const auto &c : cases) {
+            UserPrefs::setTolerance(0.001);
+            d->load();
+            QCOMPARE(tol->text(), QString("0.001"));
+            d->on_userDatab_clicked();
+            tol->setText(c.typed);
+            // Leaving the field, also where the validator holds editingFinished back.
+            QFocusEvent out(QEvent::FocusOut);
+            QApplication::sendEvent(tol, &out);
+            QVERIFY2(tol->text() == c.shown, c.typed);
+            d->on_Applyb_clicked();
+            QCOMPARE(UserPrefs::getTolerance(), c.stored);
+        }
     }
 
     void restartWarningOncePerOpening()
