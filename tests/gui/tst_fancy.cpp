@@ -124,57 +124,46 @@ private slots:
         QVERIFY(!simple->findChild<QWidget *>("panGroup")->isVisible());
     }
 
-    void paging_data()
-    {
-        QTest::addColumn<int>("n");
-        QTest::addColumn<int>("cp");
-        QTest::addColumn<int>("rp");
-        QTest::addColumn<int>("across");
-        QTest::addColumn<int>("down");
-        QTest::newRow("10 in 5x4 pages") << 10 << 4 << 5 << 3 << 2;
-        QTest::newRow("4 in 5x4: = alone") << 4 << 4 << 5 << 2 << 1;
-        QTest::newRow("7 in 2x1") << 7 << 1 << 2 << 8 << 4;
-        QTest::newRow("2, page size 0 read as 1") << 2 << 0 << 0 << 3 << 2;
-    }
-
     void paging()
     {
-        QFETCH(int, n);
-        QFETCH(int, cp);
-        QFETCH(int, rp);
-        QFETCH(int, across);
-        QFETCH(int, down);
-        tarvix *w = fancyWindow(n, cp, rp);
-        FancyGrid *g = w->fancyGrid();
-        QCOMPARE(QList<int>({g->fields().size(), g->variableLabels().size(), g->plusLabels().size(),
-                             g->equalsLabels().size(), g->pagesAcross(), g->pagesDown()}),
-                 QList<int>({(n + 1) * n, n * n, (n - 1) * n, n, across, down}));
-        QCOMPARE(w->findChild<QLabel *>("hpanLimit")->text(), "  " + QString::number(across) + "  ");
-        QCOMPARE(w->findChild<QLabel *>("vpanLimit")->text(), "  " + QString::number(down) + "  ");
-        QCOMPARE(g->currentPage(), g->page(1, 1));
+        // 4 in 5x4 pages: "=" alone on a page; page size 0 is read as 1.
+        const struct { int n, cp, rp, across, down; } cases[] = {
+            {10, 4, 5, 3, 2}, {4, 4, 5, 2, 1}, {7, 1, 2, 8, 4}, {2, 0, 0, 3, 2}};
+        for (const auto &c : cases) {
+            const int n = c.n, across = c.across, down = c.down;
+            int cp = c.cp, rp = c.rp;
+            tarvix *w = fancyWindow(n, cp, rp);
+            FancyGrid *g = w->fancyGrid();
+            QCOMPARE(QList<int>({g->fields().size(), g->variableLabels().size(), g->plusLabels().size(),
+                                 g->equalsLabels().size(), g->pagesAcross(), g->pagesDown()}),
+                     QList<int>({(n + 1) * n, n * n, (n - 1) * n, n, across, down}));
+            QCOMPARE(w->findChild<QLabel *>("hpanLimit")->text(), "  " + QString::number(across) + "  ");
+            QCOMPARE(w->findChild<QLabel *>("vpanLimit")->text(), "  " + QString::number(down) + "  ");
+            QCOMPARE(g->currentPage(), g->page(1, 1));
 
-        // Read across the pages, every equation is written out in full; each
-        // page holds at most cp terms and a page to the right starts with the
-        // "+" or "=" after the last term of the page before, in grid column 0.
-        cp = qMax(cp, 1);
-        rp = qMax(rp, 1);
-        for (int r = 0; r < n; ++r) {
-            QStringList all, expected;
-            for (int h = 1; h <= across; ++h) {
-                QFrame *page = g->page(r / rp + 1, h);
-                const QStringList part = pageRow(page, r % rp);
-                QVERIFY2(part.count("F") <= cp + (h == across ? 1 : 0), qPrintable(part.join(' ')));
-                if (h > 1)
-                    QVERIFY(static_cast<QGridLayout *>(page->layout())->itemAtPosition(r % rp, 0)
-                            && (part.first() == "+" || part.first() == "="));
-                all << part;
+            // Read across the pages, every equation is written out in full; each
+            // page holds at most cp terms and a page to the right starts with the
+            // "+" or "=" after the last term of the page before, in grid column 0.
+            cp = qMax(cp, 1);
+            rp = qMax(rp, 1);
+            for (int r = 0; r < n; ++r) {
+                QStringList all, expected;
+                for (int h = 1; h <= across; ++h) {
+                    QFrame *page = g->page(r / rp + 1, h);
+                    const QStringList part = pageRow(page, r % rp);
+                    QVERIFY2(part.count("F") <= cp + (h == across ? 1 : 0), qPrintable(part.join(' ')));
+                    if (h > 1)
+                        QVERIFY(static_cast<QGridLayout *>(page->layout())->itemAtPosition(r % rp, 0)
+                                && (part.first() == "+" || part.first() == "="));
+                    all << part;
+                }
+                for (int j = 1; j <= n; ++j)
+                    expected << "F" << "X" + QString::number(j) << (j < n ? "+" : "=");
+                QCOMPARE(all, expected << "F");
             }
-            for (int j = 1; j <= n; ++j)
-                expected << "F" << "X" + QString::number(j) << (j < n ? "+" : "=");
-            QCOMPARE(all, expected << "F");
+            if (n == 4 && cp == 4)   // the second page across: only "=" and the right-hand side
+                QCOMPARE(pageRow(g->page(1, 2), 3), QStringList({"=", "F"}));
         }
-        if (n == 4 && cp == 4)   // the second page across: only "=" and the right-hand side
-            QCOMPARE(pageRow(g->page(1, 2), 3), QStringList({"=", "F"}));
     }
 
     void panning_data()
@@ -284,45 +273,37 @@ private slots:
         QCOMPARE(pages, 1);
     }
 
-    void fieldEdits_data()
-    {
-        QTest::addColumn<int>("row");
-        QTest::addColumn<int>("col");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("recordedCol");   // -1: nothing recorded
-        QTest::newRow("last right-hand side") << 2 << 3 << "7.5" << 4;
-        QTest::newRow("coefficient") << 1 << 0 << "-2e3" << 0;
-        QTest::newRow("not a number") << 0 << 1 << "abc" << -1;
-        QTest::newRow("emptied") << 0 << 2 << "" << -1;
-    }
-
     void fieldEdits()
     {
-        QFETCH(int, row);
-        QFETCH(int, col);
-        QFETCH(QString, text);
-        QFETCH(int, recordedCol);
-        tarvix *w = fancyWindow(3);
-        FancyGrid *g = w->fancyGrid();
-        EquationStore &s = w->store();
-        fillStore(s, kExampleA, kExampleB);
-        QSignalSpy spy(w, &tarvix::textChanged);
-        QLineEdit *f = g->field(row, col);
-        f->setText(text);   // set directly: the validator would refuse letters
-        emit f->editingFinished();
-        if (recordedCol < 0) {
-            QCOMPARE(spy.count(), 0);
-            QVERIFY(w->isSaved());
-            return;
+        // The last right-hand side, a coefficient, not a number, emptied;
+        // recordedCol -1: nothing recorded.
+        const struct { int row, col; const char *text; int recordedCol; } cases[] = {
+            {2, 3, "7.5", 4}, {1, 0, "-2e3", 0}, {0, 1, "abc", -1}, {0, 2, "", -1}};
+        for (const auto &c : cases) {
+            const int row = c.row, col = c.col, recordedCol = c.recordedCol;
+            const QString text = QString::fromLatin1(c.text);
+            tarvix *w = fancyWindow(3);
+            FancyGrid *g = w->fancyGrid();
+            EquationStore &s = w->store();
+            fillStore(s, kExampleA, kExampleB);
+            QSignalSpy spy(w, &tarvix::textChanged);
+            QLineEdit *f = g->field(row, col);
+            f->setText(text);   // set directly: the validator would refuse letters
+            emit f->editingFinished();
+            if (recordedCol < 0) {
+                QCOMPARE(spy.count(), 0);
+                QVERIFY(w->isSaved());
+                continue;
+            }
+            QCOMPARE(spy.count(), 1);
+            const double old = col == 3 ? kExampleB[row] : kExampleA[row * 3 + col];
+            QCOMPARE(spy.first(), QVariantList({row, recordedCol, text, QString::number(old, 'g', 15)}));
+            QVERIFY(!w->isSaved());
+            // Only that value changed.
+            for (int p = 0; p < 12; ++p)
+                QCOMPARE(p % 4 < 3 ? s.coef[p / 4][p % 4] : s.rhs[p / 4],
+                         p == row * 4 + col ? text.toDouble() : p % 4 < 3 ? kExampleA[p / 4 * 3 + p % 4] : kExampleB[p / 4]);
         }
-        QCOMPARE(spy.count(), 1);
-        const double old = col == 3 ? kExampleB[row] : kExampleA[row * 3 + col];
-        QCOMPARE(spy.first(), QVariantList({row, recordedCol, text, QString::number(old, 'g', 15)}));
-        QVERIFY(!w->isSaved());
-        // Only that value changed.
-        for (int p = 0; p < 12; ++p)
-            QCOMPARE(p % 4 < 3 ? s.coef[p / 4][p % 4] : s.rhs[p / 4],
-                     p == row * 4 + col ? text.toDouble() : p % 4 < 3 ? kExampleA[p / 4 * 3 + p % 4] : kExampleB[p / 4]);
     }
 
     void typeSolveSaveReopen()
