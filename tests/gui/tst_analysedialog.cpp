@@ -227,45 +227,39 @@ private slots:
         QCOMPARE(asList(d.distribution()), counts({{0, 1}, {9, 2}}));
     }
 
-    void resetCustom_data()
-    {
-        QTest::addColumn<int>("choice");
-        QTest::addColumn<bool>("accuracy");
-        QTest::addColumn<double>("expected");
-        QTest::newRow("current raw") << 1 << false << 3.14159265358979;
-        QTest::newRow("current shown") << 1 << true << 3.14;
-        QTest::newRow("from file shown") << 2 << true << -2.71;
-        QTest::newRow("zero") << 3 << false << 0.0;
-    }
-
     void resetCustom()
     {
-        QFETCH(int, choice);
-        QFETCH(bool, accuracy);
-        QFETCH(double, expected);
-        UserPrefs::setAccuracyDigits(3);
-        System sys(2);
-        sys.s.currentSol[0] = 3.14159265358979;
-        sys.s.fileSol[0] = -2.71828182845905;
-        sys.s.customSol[0] = 42;
-        AnalyseDialog d;
-        sys.setUp(d);
-        AnalyseOptions *o = d.options();
-        o->showSolutionPage();
-        auto *combo = o->findChild<QComboBox *>("copyCombo");
-        auto *acc = o->findChild<QCheckBox *>("copyAccCheck");
-        auto *apply = o->findChild<QPushButton *>("copyApplyb");
-        QVERIFY(!apply->isEnabled());
-        combo->setCurrentIndex(choice);
-        QCOMPARE(acc->isEnabled(), choice != 3);
-        acc->setChecked(accuracy);
-        apply->click();
-        QCOMPARE(sys.s.customSol[0], expected);
-        QCOMPARE(combo->currentIndex(), 0);
-        QVERIFY(!apply->isEnabled());
-        // The shown Custom set is remade at the preferred accuracy.
-        QCOMPARE(cell(d.table(AnalyseDialog::SolutionPage, 0), 0, 1),
-                 Analysis::formatValue(Analysis::reduceAccuracy(expected, 0, 3)));
+        // Copy the Current set raw or as shown, the file's set as shown, or zero.
+        const struct { int choice; bool accuracy; double expected; } cases[] = {
+            {1, false, 3.14159265358979}, {1, true, 3.14}, {2, true, -2.71}, {3, false, 0.0}};
+        for (const auto &c : cases) {
+            const int choice = c.choice;
+            const bool accuracy = c.accuracy;
+            const double expected = c.expected;
+            UserPrefs::setAccuracyDigits(3);
+            System sys(2);
+            sys.s.currentSol[0] = 3.14159265358979;
+            sys.s.fileSol[0] = -2.71828182845905;
+            sys.s.customSol[0] = 42;
+            AnalyseDialog d;
+            sys.setUp(d);
+            AnalyseOptions *o = d.options();
+            o->showSolutionPage();
+            auto *combo = o->findChild<QComboBox *>("copyCombo");
+            auto *acc = o->findChild<QCheckBox *>("copyAccCheck");
+            auto *apply = o->findChild<QPushButton *>("copyApplyb");
+            QVERIFY(!apply->isEnabled());
+            combo->setCurrentIndex(choice);
+            QCOMPARE(acc->isEnabled(), choice != 3);
+            acc->setChecked(accuracy);
+            apply->click();
+            QCOMPARE(sys.s.customSol[0], expected);
+            QCOMPARE(combo->currentIndex(), 0);
+            QVERIFY(!apply->isEnabled());
+            // The shown Custom set is remade at the preferred accuracy.
+            QCOMPARE(cell(d.table(AnalyseDialog::SolutionPage, 0), 0, 1),
+                     Analysis::formatValue(Analysis::reduceAccuracy(expected, 0, 3)));
+        }
     }
 
     void compareRefusesClose()
