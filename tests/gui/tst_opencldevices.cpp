@@ -87,44 +87,39 @@ private slots:
         QVERIFY(!ok->isEnabled());
     }
 
-    void choiceReachesThePlugin_data()
-    {
-        QTest::addColumn<QList<int>>("rows");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<bool>("result");
-        QTest::newRow("1 and 3") << QList<int>{0, 2} << true << true;
-        QTest::newRow("set-up fails") << QList<int>{1} << true << false;
-        QTest::newRow("Escape") << QList<int>{0} << false << false;
-    }
     void choiceReachesThePlugin()
     {
-        QFETCH(QList<int>, rows);
-        QFETCH(bool, accepted);
-        QFETCH(bool, result);
         if (!PluginHost::openCLLibraryLoads())
             QSKIP("no OpenCL library: plugins are not loaded at all");
-        OpenCLDevices d;
-        QVERIFY(d.loadPlugin(QStringLiteral(TRX_FAKE_PLUGIN)));
-        QObject *root = fakeRoot();
-        QVERIFY(root);
-        root->setProperty("customDevices", QVariant());
-        whenShown([&](OpenCLDevices *dialog) {
-            selectRows(dialog, rows);
-            if (accepted)
-                dialog->findChild<QPushButton *>("okb")->click();
-            else
-                QTest::keyClick(dialog, Qt::Key_Escape);
-        });
-        QCOMPARE(d.selectDevices(), result);
-        if (accepted) {
-            QVariantList expected;
-            for (int r : rows)
-                expected << r;
-            QCOMPARE(root->property("customDevices").toList(), expected);
-            QVERIFY(root->property("sourceFound").toBool());
-        } else {
-            // Closing the dialog chose nothing, and the plugin was not asked.
-            QVERIFY(!root->property("customDevices").isValid());
+        // Rows 1 and 3 chosen; a set-up that fails; Escape.
+        const struct { QList<int> rows; bool accepted, result; } cases[] = {
+            {{0, 2}, true, true}, {{1}, true, false}, {{0}, false, false}};
+        for (const auto &c : cases) {
+            const QList<int> &rows = c.rows;
+            const bool accepted = c.accepted, result = c.result;
+            OpenCLDevices d;
+            QVERIFY(d.loadPlugin(QStringLiteral(TRX_FAKE_PLUGIN)));
+            QObject *root = fakeRoot();
+            QVERIFY(root);
+            root->setProperty("customDevices", QVariant());
+            whenShown([&](OpenCLDevices *dialog) {
+                selectRows(dialog, rows);
+                if (accepted)
+                    dialog->findChild<QPushButton *>("okb")->click();
+                else
+                    QTest::keyClick(dialog, Qt::Key_Escape);
+            });
+            QCOMPARE(d.selectDevices(), result);
+            if (accepted) {
+                QVariantList expected;
+                for (int r : rows)
+                    expected << r;
+                QCOMPARE(root->property("customDevices").toList(), expected);
+                QVERIFY(root->property("sourceFound").toBool());
+            } else {
+                // Closing the dialog chose nothing, and the plugin was not asked.
+                QVERIFY(!root->property("customDevices").isValid());
+            }
         }
     }
 
