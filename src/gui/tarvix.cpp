@@ -78,6 +78,7 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
     if (!hidden) {
         buildForm();
         buildTableView();
+        startRecorder();
     }
 
     bool undoOn = false;
@@ -185,6 +186,7 @@ tarvix::~tarvix()
     m_model = nullptr;
     delete ui;
     ui = nullptr;
+    stopRecorder();
 
     if (!g_windows || !g_windows->removeOne(this))
         qCritical("error no: TRX12");
@@ -257,6 +259,7 @@ bool tarvix::beginCommand(bool *undoWas)
     *undoWas = false;
     if (m_quiet)
         return true;
+    commitOpenEditor();
     if (m_undo) {
         *undoWas = undoEnabledQuery();
         if (*undoWas && undoBusyQuery())
@@ -327,18 +330,6 @@ void tarvix::on_actionClose_All_triggered()
         close();
 }
 
-void tarvix::on_undob_clicked()
-{
-    if (m_undo)
-        emit undobClicked();
-}
-
-void tarvix::on_redob_clicked()
-{
-    if (m_undo)
-        emit redobClicked();
-}
-
 void tarvix::on_analyseb_clicked()
 {
     openAnalysis(false);
@@ -404,8 +395,11 @@ void tarvix::cellChanged(int row, int col, QString currs)
     if (row < 0 || row >= m_store.N || col < 0 || col == m_store.N || col > m_store.N + 1)
         return;
     const double old = col == m_store.N + 1 ? m_store.rhs[row] : m_store.coef[row][col];
-    if (!m_quiet)
-        emit textChanged(row, col, currs, QString::number(old, 'g', 15));
+    // Recorded once the model has stored the new value (cellStored).
+    if (m_quiet)
+        m_pendingEdit.valid = false;
+    else
+        m_pendingEdit = {true, row, col, currs, QString::number(old, 'g', 15)};
     m_saved = false;
 }
 

@@ -15,6 +15,7 @@ class QMessageBox;
 class QTableView;
 class RatioStore;
 class QThread;
+class UndoRedo;
 
 namespace Ui {
 class tarvix;
@@ -74,8 +75,23 @@ public:
     bool beginCommand(bool *undoWas);
     void endCommand(bool undoWas);
     // Stands in a recorder object; its slots answer the blocking queries.
-    // Used where a window runs without its own recorder (tests).
-    void setRecorder(QObject *recorder) { m_undo = recorder; }
+    // Used where a window runs without its own recorder (tests). The
+    // window's own recorder stops receiving the window's requests.
+    void setRecorder(QObject *recorder);
+
+    // ---- History (tarvix_history.cpp): the window's side of its undo
+    // recorder. The recorder writes below historyFolder(); each request the
+    // window sends it (the action signals, undo, redo, resumeWindow) is
+    // waited for before the window goes on, so every snapshot shows the
+    // state right after its action.
+    UndoRedo *recorder() const { return m_recorder; }
+    QString historyFolder() const;
+    // Waits, handling the recorder's requests but no user input, until the
+    // recorder has finished every request sent to it.
+    void awaitRecorder();
+    // Commits a cell editor that is still open, so that commands read the
+    // value the user typed (and the edit is recorded first).
+    void commitOpenEditor();
 
     // Shared by all windows: the chooser of the edit commands and the copy
     // buffer (null until the first window made them, and after the last
@@ -132,6 +148,10 @@ public slots:
     void cellChanged(int row, int col, QString currs);
     void undoFinished();
     void saveWindowToFile();
+    // The recorder's snapshot writer and reader (run on this thread while
+    // the recorder waits). The kind of a snapshot is the name of its folder.
+    void saveHistToFile(QString path, bool *result);
+    void readHistFromFile(QString path, bool *result, bool redo);
 
 signals:
     void terminateApp();
@@ -158,6 +178,13 @@ protected:
 private:
     void buildForm();
     void buildTableView();
+    // History (tarvix_history.cpp).
+    void startRecorder();
+    void connectRecorder(QObject *recorder);
+    void stopRecorder();
+    void historyStep(bool redo);
+    void cellStored(int row, int col);
+    bool readMetaRecord(const QString &path, QString *fileName, double *current, double *custom, int n);
     void lastWindowTearDown();
     // The recorder part of a command's frame: *undoWas receives whether
     // recording is on; false when the recorder is busy (ignore the command).
@@ -194,7 +221,17 @@ private:
     MyTableModel *m_model = nullptr;
     QTableView *m_view = nullptr;
     MyDelegate *m_delegate = nullptr;
-    QObject *m_undo = nullptr;   // the window's UndoRedo; none yet
+    QObject *m_undo = nullptr;   // answers the recorder queries (the recorder or a stand-in)
+    UndoRedo *m_recorder = nullptr;
+    // A table edit reported before the model stored it; recorded once stored.
+    struct PendingEdit
+    {
+        bool valid = false;
+        int row = 0;
+        int col = 0;
+        QString curr;
+        QString old;
+    } m_pendingEdit;
     QThread *m_undoThread = nullptr;
 
     EquationStore m_store;
