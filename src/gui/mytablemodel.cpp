@@ -89,7 +89,6 @@ bool MyTableModel::setData(const QModelIndex &index, const QVariant &value, int 
     else
         m_coef[r][c] = d;
     emit dataChanged(index, index);
-    emit cellStored(r, c);
     return true;
 }
 

@@ -42,8 +42,6 @@ public:
 
 signals:
     void cellChanged(int r, int c, QString str);
-    // After an accepted edit has been stored (cellChanged comes before).
-    void cellStored(int r, int c);
 
 public slots:
     // Reads the "a b c ;d e f " text form back into the arrays.

@@ -160,6 +160,8 @@ void tarvix::buildTableView()
 
 tarvix::~tarvix()
 {
+    // A recording still under way reads the arrays released below.
+    awaitRecorder();
     emit terminateApp();
     if (m_view)
         m_view->setUpdatesEnabled(false);
@@ -240,6 +242,7 @@ bool tarvix::undoEnabledQuery()
 {
     if (!m_undo)
         return false;
+    awaitRecorder();
     bool b = false;
     emit isUndoEnabled(&b);
     return b;
@@ -249,6 +252,7 @@ bool tarvix::undoBusyQuery()
 {
     if (!m_undo)
         return false;
+    awaitRecorder();
     bool b = false;
     emit checkUndoState(&b);
     return b;
@@ -395,11 +399,8 @@ void tarvix::cellChanged(int row, int col, QString currs)
     if (row < 0 || row >= m_store.N || col < 0 || col == m_store.N || col > m_store.N + 1)
         return;
     const double old = col == m_store.N + 1 ? m_store.rhs[row] : m_store.coef[row][col];
-    // Recorded once the model has stored the new value (cellStored).
-    if (m_quiet)
-        m_pendingEdit.valid = false;
-    else
-        m_pendingEdit = {true, row, col, currs, QString::number(old, 'g', 15)};
+    if (!m_quiet)
+        emit textChanged(row, col, currs, QString::number(old, 'g', 15));
     m_saved = false;
 }
 

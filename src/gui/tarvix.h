@@ -83,7 +83,9 @@ public:
     // recorder. The recorder writes below historyFolder(); each request the
     // window sends it (the action signals, undo, redo, resumeWindow) is
     // waited for before the window goes on, so every snapshot shows the
-    // state right after its action.
+    // state right after its action. A cell edit, reported from inside the
+    // table's editor, is waited for once back in the event loop, and in any
+    // case before the next command asks the recorder anything.
     UndoRedo *recorder() const { return m_recorder; }
     QString historyFolder() const;
     // Waits, handling the recorder's requests but no user input, until the
@@ -110,7 +112,11 @@ public:
     // The name a file is kept under: absolute folder, "/", the name up to its
     // first dot and ".btrx" or ".trx" by kind.
     static QString currentNameFor(const QString &path);
-    static bool isBinaryName(const QString &path) { return path.contains(QLatin1String(".btrx")); }
+    // The kind goes by the file's own name; folders may be named anything.
+    static bool isBinaryName(const QString &path)
+    {
+        return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1).contains(QLatin1String(".btrx"));
+    }
 
     // Solving (tarvix_solve.cpp).
     void solveEq(double **c, double *r, int *columnZeros, int *status, int *elapsed);
@@ -183,7 +189,6 @@ private:
     void connectRecorder(QObject *recorder);
     void stopRecorder();
     void historyStep(bool redo);
-    void cellStored(int row, int col);
     bool readMetaRecord(const QString &path, QString *fileName, double *current, double *custom, int n);
     void lastWindowTearDown();
     // The recorder part of a command's frame: *undoWas receives whether
@@ -223,15 +228,9 @@ private:
     MyDelegate *m_delegate = nullptr;
     QObject *m_undo = nullptr;   // answers the recorder queries (the recorder or a stand-in)
     UndoRedo *m_recorder = nullptr;
-    // A table edit reported before the model stored it; recorded once stored.
-    struct PendingEdit
-    {
-        bool valid = false;
-        int row = 0;
-        int col = 0;
-        QString curr;
-        QString old;
-    } m_pendingEdit;
+    // Non-zero while this window serves a request of its recorder (which
+    // waits meanwhile): waiting for the recorder there would never end.
+    int m_serving = 0;
     QThread *m_undoThread = nullptr;
 
     EquationStore m_store;

@@ -103,7 +103,6 @@ void tarvix::startRecorder()
         connect(m_recorder, &UndoRedo::setCellData, m_model, &MyTableModel::setCellData,
                 Qt::BlockingQueuedConnection);
         connect(m_recorder, &UndoRedo::scrollToCell, this, &tarvix::scrollToCell, Qt::BlockingQueuedConnection);
-        connect(m_model, &MyTableModel::cellStored, this, &tarvix::cellStored, Qt::DirectConnection);
     }
     // Initialise runs when the thread starts; nothing is recorded before.
     m_recorder->requestQueued();
@@ -138,9 +137,14 @@ void tarvix::connectRecorder(QObject *recorder)
     TARVIX_REQUEST(incvarbClicked, IncVarbClicked);
     TARVIX_REQUEST(decvarbClicked, DecVarbClicked);
     TARVIX_REQUEST(nvarbClicked, N_VarbClicked);
-    TARVIX_REQUEST(textChanged, CellChanged);
     TARVIX_REQUEST(editbClicked, EditbClicked);
 #undef TARVIX_REQUEST
+    // A cell edit arrives from inside the table's editor handling, where
+    // handling other events could delete the editor under it: the wait
+    // comes once back in the event loop.
+    connect(this, &tarvix::textChanged, rec, count, Qt::DirectConnection);
+    connect(this, &tarvix::textChanged, rec, &UndoRedo::CellChanged, Qt::QueuedConnection);
+    connect(this, &tarvix::textChanged, this, &tarvix::awaitRecorder, Qt::QueuedConnection);
 }
 
 void tarvix::setRecorder(QObject *recorder)
@@ -173,7 +177,7 @@ void tarvix::stopRecorder()
 
 void tarvix::awaitRecorder()
 {
-    if (!m_recorder)
+    if (!m_recorder || m_serving > 0)
         return;
     while (m_recorder->requestsInFlight() > 0)
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
@@ -191,14 +195,7 @@ void tarvix::commitOpenEditor()
         return;
     emit m_delegate->commitData(editor);
     emit m_delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
-}
-
-void tarvix::cellStored(int row, int col)
-{
-    if (!m_pendingEdit.valid || m_pendingEdit.row != row || m_pendingEdit.col != col)
-        return;
-    m_pendingEdit.valid = false;
-    emit textChanged(row, col, m_pendingEdit.curr, m_pendingEdit.old);
+    awaitRecorder();
 }
 
 // --------------------------------------------------------- undo and redo
@@ -236,8 +233,19 @@ void tarvix::historyStep(bool redo)
 
 // --------------------------------------------------------------- snapshots
 
+// Counts the window as serving its recorder for one scope.
+namespace {
+struct Serving
+{
+    explicit Serving(int &c) : count(c) { ++count; }
+    ~Serving() { --count; }
+    int &count;
+};
+}
+
 void tarvix::saveHistToFile(QString path, bool *result)
 {
+    const Serving serving(m_serving);
     StatusBarMsg(QStringLiteral("Please wait while Tarvix is creating a backup of the data..."), 0);
     *result = false;
     if (QFile::exists(path)) {
@@ -331,6 +339,7 @@ bool tarvix::readMetaRecord(const QString &path, QString *fileName, double *curr
 
 void tarvix::readHistFromFile(QString path, bool *result, bool redo)
 {
+    const Serving serving(m_serving);
     *result = false;
     StatusBarMsg(QStringLiteral("Please wait while Tarvix is retrieving data from the backup..."), 0);
     if (QFileInfo(path).fileName() == QLatin1String("BEGIN")) {

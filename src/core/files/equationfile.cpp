@@ -172,7 +172,8 @@ namespace EquationFile {
 
 bool isBinaryName(const QString &path)
 {
-    return path.contains(QLatin1String(".btrx"));
+    // The file's own name decides; a folder may be called "x.btrx".
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1).contains(QLatin1String(".btrx"));
 }
 
 qint64 minimumSize(qint64 n, bool binary, qint64 headerBytes)

@@ -19,8 +19,8 @@ class QObject;
 // share process-wide variables).
 namespace EquationFile {
 
-// The file kind is decided by the name alone: a path containing ".btrx"
-// anywhere is binary, every other path is text.
+// The file kind is decided by the name alone: a file name containing
+// ".btrx" anywhere is binary, every other file is text (folders do not count).
 bool isBinaryName(const QString &path);
 
 // One error triple a worker raised (title, text, "WARNING"...).

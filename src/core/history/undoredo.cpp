@@ -286,7 +286,7 @@ void UndoRedo::OpenbClicked(QString fileName)
     prepare();
     const int k = countOf(OpenKind) + 1;
     const QString reference = QStringLiteral("OPEN/") + QString::number(k)
-                              + (fileName.contains(QLatin1String(".btrx")) ? QStringLiteral(".btrx")
+                              + (QFileInfo(fileName).fileName().contains(QLatin1String(".btrx")) ? QStringLiteral(".btrx")
                                                                            : QStringLiteral(".trx"));
     const QString copy = absolute(reference);
     if (QFile::exists(copy)) {
