@@ -231,6 +231,9 @@ private:
     // Non-zero while this window serves a request of its recorder (which
     // waits meanwhile): waiting for the recorder there would never end.
     int m_serving = 0;
+    // True while awaitRecorder waits; a wait started inside it (a queued
+    // call it delivered) leaves the waiting to the outer one.
+    bool m_awaiting = false;
     QThread *m_undoThread = nullptr;
 
     EquationStore m_store;

@@ -177,10 +177,12 @@ void tarvix::stopRecorder()
 
 void tarvix::awaitRecorder()
 {
-    if (!m_recorder || m_serving > 0)
+    if (!m_recorder || m_serving > 0 || m_awaiting)
         return;
+    m_awaiting = true;
     while (m_recorder->requestsInFlight() > 0)
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    m_awaiting = false;
     // Its last queued calls (status, undoFinished) were posted before it
     // counted the request off.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
