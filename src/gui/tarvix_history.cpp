@@ -190,13 +190,13 @@ void tarvix::awaitRecorder()
 
 void tarvix::commitOpenEditor()
 {
-    if (!m_view || !m_delegate)
-        return;
-    QWidget *editor = m_view->indexWidget(m_view->currentIndex());
-    if (!editor)
-        return;
-    emit m_delegate->commitData(editor);
-    emit m_delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
+    QWidget *editor = m_view && m_delegate ? m_view->indexWidget(m_view->currentIndex()) : nullptr;
+    if (editor) {
+        emit m_delegate->commitData(editor);
+        emit m_delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+    // A recording still under way must not meet the command's own file work
+    // (the file pipelines run one at a time).
     awaitRecorder();
 }
 
