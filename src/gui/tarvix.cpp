@@ -160,6 +160,9 @@ void tarvix::buildTableView()
 
 tarvix::~tarvix()
 {
+    // The waits below handle events: a pending deferred delete of this
+    // window (close() then delete) must not run in them.
+    QCoreApplication::removePostedEvents(this, QEvent::DeferredDelete);
     // A recording still under way reads the arrays released below.
     awaitRecorder();
     emit terminateApp();

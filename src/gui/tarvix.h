@@ -84,8 +84,8 @@ public:
     // window sends it (the action signals, undo, redo, resumeWindow) is
     // waited for before the window goes on, so every snapshot shows the
     // state right after its action. A cell edit, reported from inside the
-    // table's editor, is waited for once back in the event loop, and in any
-    // case before the next command asks the recorder anything.
+    // table's editor, is served by the event loop and waited for before the
+    // next command does its own work.
     UndoRedo *recorder() const { return m_recorder; }
     QString historyFolder() const;
     // Waits, handling the recorder's requests but no user input, until the

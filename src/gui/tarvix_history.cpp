@@ -140,11 +140,11 @@ void tarvix::connectRecorder(QObject *recorder)
     TARVIX_REQUEST(editbClicked, EditbClicked);
 #undef TARVIX_REQUEST
     // A cell edit arrives from inside the table's editor handling, where
-    // handling other events could delete the editor under it: the wait
-    // comes once back in the event loop.
+    // handling other events could delete the editor under it: it is not
+    // waited for here; the event loop serves it, and every command waits
+    // for it before its own work.
     connect(this, &tarvix::textChanged, rec, count, Qt::DirectConnection);
     connect(this, &tarvix::textChanged, rec, &UndoRedo::CellChanged, Qt::QueuedConnection);
-    connect(this, &tarvix::textChanged, this, &tarvix::awaitRecorder, Qt::QueuedConnection);
 }
 
 void tarvix::setRecorder(QObject *recorder)
