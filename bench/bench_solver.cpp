@@ -1,7 +1,9 @@
 // Times the whole CPU solve (ordering, elimination, diagonal reduction, back
-// substitution, refinement) on random systems made like the options page
-// makes them, beside LAPACK dgesv from OpenBLAS (2 threads) on the same
-// matrices, and the speed-up of the default worker settings over one thread.
+// substitution, refinement, the trust check) on random systems made like the
+// options page makes them, beside LAPACK dgesv from OpenBLAS (2 threads) on
+// the same matrices, and the speed-up of the default worker settings over
+// one thread. Also times the partial-pivoting solve that replaces a failed
+// one, on the same matrix and workers.
 //
 //   bench_solver [--max N] [--sizes a,b,c] [--seed S] [--repeat R] [--no-single]
 //
@@ -9,6 +11,7 @@
 #include "solver/reduce.h"
 #include "solver/solve.h"
 #include "solver/solverun.h"
+#include "solver/trust.h"
 #include "solver/validate.h"
 #include "threads/mythreads.h"
 
@@ -94,13 +97,19 @@ struct CpuRun
     double total = 0;      // seconds, everything
     double cpu = 0;        // processor seconds of all threads
     double solve = 0;      // Solve::calc on its thread
+    double elim = 0;       // of which the forward elimination
+    double diag = 0;       // and the diagonal reduction with back substitution
     double refinement = 0; // improveSolution
+    double check = 0;      // backward error and condition estimate
+    double pivoting = 0;   // partial-pivoting factorisation and solve (not in total)
+    double hpl = 0;        // HPL ratio of the check
     int status = 0;
     std::vector<double> x;
 };
 
 // The steps of solveArrays, timed one by one.
-CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &settings)
+CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &settings,
+              bool pivoting = false)
 {
     CpuRun run;
     const int n = s.n;
@@ -121,13 +130,39 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     QThread *thread = MyThreads::start(solve, SLOT(calc()), QStringLiteral("Tarvix::solveEq"));
     thread->wait();
     run.solve = t.nsecsElapsed() / 1e9;
+    run.elim = solve->eliminationSeconds();
+    run.diag = solve->diagonalSeconds();
     std::unique_ptr<RatioStore> ratios = solve->takeRatios();
     delete solve;
     t.restart();
-    improveSolution(n, s.rows.data(), s.b.data(), rows.data(), std::move(ratios), run.x.data());
+    improveSolution(n, s.rows.data(), s.b.data(), rows.data(), ratios.get(), run.x.data(), nullptr,
+                    &settings);
     run.refinement = t.nsecsElapsed() / 1e9;
+    t.restart();
+    Trust::Scales scales;
+    const double be = Trust::backwardError(n, s.rows.data(), s.b.data(), run.x.data(), &scales);
+    run.hpl = Trust::hplRatio(be, n);
+    const RatioStore &store = *ratios;
+    Trust::estimateRcond(n, s.rows.data(),
+                         [&](double *v) { Trust::specifiedSolve(n, rows.data(), store, v); },
+                         [&](double *v) { Trust::specifiedSolveTransposed(n, rows.data(), store, v); },
+                         &scales);
+    run.check = t.nsecsElapsed() / 1e9;
     run.total = total.nsecsElapsed() / 1e9;
     run.cpu = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    if (pivoting) {
+        // What the fallback costs: factorisation with partial pivoting and
+        // the solve, on a fresh copy.
+        std::memcpy(copy.data(), s.a.data(), sizeof(double) * copy.size());
+        for (int i = 0; i < n; ++i)
+            rows[size_t(i)] = copy.data() + size_t(i) * size_t(n);
+        std::vector<int> perm;
+        std::vector<double> x(s.b);
+        t.restart();
+        Trust::factorPartialPivoting(n, rows.data(), perm, settings);
+        Trust::luSolve(n, rows.data(), perm, x.data());
+        run.pivoting = t.nsecsElapsed() / 1e9;
+    }
     return run;
 }
 
@@ -182,11 +217,15 @@ int main(int argc, char **argv)
     std::printf("Tarvix solver benchmark: default threads = threadLimits 5,10 with %d processors; "
                 "one thread = processorCount 1. Times in seconds.\n",
                 processors);
-    std::printf("tarvix: wall time of the whole solve; elim+bs: ordering to division; cpu/wall: "
-                "processor time of all threads over wall time; ratio: tarvix / dgesv.\n");
-    std::printf("%6s %9s %9s %9s %8s %9s %8s %9s %8s %6s %9s %10s\n", "n", "tarvix", "elim+bs",
-                "refine", "cpu/wall", "1-thread", "speedup", "dgesv", "ratio", "status", "res-trx",
-                "res-lapack");
+    std::printf("tarvix: wall time of the whole solve; elim+bs: ordering to division; refine: "
+                "the refinement; check: backward error and condition estimate (%% of elim+bs); "
+                "pivot: the partial-pivoting solve of the fallback (not in tarvix; x elim+bs); "
+                "cpu/wall: processor time of all threads over wall time; ratio: tarvix / dgesv; "
+                "hpl: HPL ratio of the answer (passes below 16); elim, diag: the forward "
+                "elimination and the diagonal reduction with back substitution inside elim+bs.\n");
+    std::printf("%6s %8s %8s %7s %7s %7s %7s %6s %8s %6s %8s %8s %7s %8s %6s %6s %9s %10s\n", "n", "tarvix",
+                "elim+bs", "elim", "diag", "refine", "check", "chk%", "pivot", "x", "cpu/wall", "1-thread", "speedup",
+                "dgesv", "ratio", "status", "hpl", "res-lapack");
     for (int n : sizes) {
         if (n > maxN || n < 1)
             continue;
@@ -199,14 +238,18 @@ int main(int argc, char **argv)
             std::printf("%6d system refused by validation\n", n);
             continue;
         }
-        CpuRun cpu = cpuSolve(s, zeros.data(), threads);
+        CpuRun cpu = cpuSolve(s, zeros.data(), threads, true);
         for (int r = 1; r < repeat; ++r) {
-            CpuRun again = cpuSolve(s, zeros.data(), threads);
+            CpuRun again = cpuSolve(s, zeros.data(), threads, true);
+            again.pivoting = std::min(again.pivoting, cpu.pivoting);
+            again.check = std::min(again.check, cpu.check);
             if (again.total < cpu.total)
                 cpu = std::move(again);
+            else
+                cpu.pivoting = again.pivoting, cpu.check = std::min(cpu.check, again.check);
         }
         double oneTime = std::nan("");
-        if (single && n <= 2000) {
+        if (single && n <= 4000) {
             for (int r = 0; r < repeat; ++r) {
                 const double t = cpuSolve(s, zeros.data(), one).total;
                 oneTime = r == 0 ? t : std::min(oneTime, t);
@@ -233,10 +276,11 @@ int main(int argc, char **argv)
             lapackRes = info == 0 ? scaledResidual(s, x) : std::nan("");
         }
 #endif
-        std::printf("%6d %9.3f %9.3f %9.3f %8.2f %9.3f %8.2f %9.3f %8.1f %6d %9.2e %10.2e\n", n,
-                    cpu.total, cpu.solve, cpu.refinement, cpu.cpu / cpu.total, oneTime,
-                    oneTime / cpu.total, lapackTime, cpu.total / lapackTime, cpu.status,
-                    scaledResidual(s, cpu.x), lapackRes);
+        std::printf("%6d %8.3f %8.3f %7.3f %7.3f %7.3f %7.4f %6.2f %8.3f %6.2f %8.2f %8.3f %7.2f %8.3f %6.2f %6d %9.2e %10.2e\n",
+                    n, cpu.total, cpu.solve, cpu.elim, cpu.diag, cpu.refinement, cpu.check, 100.0 * cpu.check / cpu.solve,
+                    cpu.pivoting, cpu.pivoting / cpu.solve, cpu.cpu / cpu.total, oneTime,
+                    oneTime / cpu.total, lapackTime, cpu.total / lapackTime, cpu.status, cpu.hpl,
+                    lapackRes);
         std::fflush(stdout);
     }
     MyThreads::destroyPool();

@@ -9,6 +9,7 @@ function(tarvix_add_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  # TARVIX_UPDATE_URL is set empty: no test asks the configured update page.
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TARVIX_TEST=1")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TARVIX_TEST=1;TARVIX_UPDATE_URL=")
 endfunction()

@@ -2,11 +2,15 @@
 #define FUZZCOMMON_H
 
 // Shared set-up of the reader harnesses: an application object, no log
-// output, and a private file the input is written to before it is opened
-// the way the program opens files.
+// output, and the input opened from memory the way the program opens a file
+// (header and size check, then the readers), with and without worker
+// threads.
 #include "files/equationfile.h"
 #include "store/equationstore.h"
 
+#include "threads/mythreads.h"
+
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -38,12 +42,20 @@ inline QString inputPath(const char *suffix)
         .arg(QString::fromLatin1(suffix));
 }
 
-inline void writeInput(const QString &path, const uint8_t *data, size_t size)
+// Opens the bytes as the file named by kindPath (".trx" or ".btrx"). Every
+// third input runs as if the system refused all worker threads.
+inline EquationFile::Outcome openFromMemory(const QString &kindPath, const uint8_t *data, size_t size,
+                                            EquationStore &store, EquationFile::Options opt)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    QBuffer buffer;
+    buffer.setData(QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size)));
+    if (!buffer.open(QIODevice::ReadOnly))
         std::abort();
-    f.write(reinterpret_cast<const char *>(data), qint64(size));
+    opt.device = &buffer;
+    MyThreads::failNextStarts(size % 3 == 0 ? 1000 : 0);
+    const EquationFile::Outcome out = EquationFile::open(kindPath, store, opt);
+    MyThreads::failNextStarts(0);
+    return out;
 }
 
 inline bool same(double a, double b)

@@ -3,6 +3,7 @@
 #include "guiprompter.h"
 #include "prefs/userprefs.h"
 #include "session/sessionmanager.h"
+#include "sessions/sessionmanagerdialog.h"
 #include "tarvix.h"
 #include "threads/mythreads.h"
 
@@ -116,22 +117,28 @@ int main(int argc, char *argv[])
         return earlyExit();
     }
     AppLog::setSessionSaver([]() { SessionManager::saveCurrentSession(); });
+    SessionManager::setBusyQuery([]() { return tarvix::anyWindowBusy(); });
 
     const QStringList args = QApplication::arguments().mid(1);
     SessionManager *sessions = nullptr;
     if (CommandLine::isSessionResume(args)) {
         UserPrefs::setUndoEnabled(true);
         sessions = new SessionManager(args.at(1));
-        // Resuming the windows of a saved session comes with the history.
-        auto *w = new tarvix();
-        w->show();
+        SessionManagerDialog::resumeSessionFromFile(args.at(1));
     } else {
         sessions = new SessionManager();
+        if (args.isEmpty())
+            SessionManagerDialog::startUpPrompt(sessions);
         if (CommandLine::openFromArguments(args).isEmpty()) {
             auto *w = new tarvix();
             w->show();
         }
     }
+
+    // Reported once: the run goes on without sessions.
+    if (!SessionManager::unavailableReason().isEmpty() && !tarvix::windows().isEmpty())
+        tarvix::windows().first()->StatusBarMsg(
+            QStringLiteral("Sessions are off for this run: ") + SessionManager::unavailableReason(), 10000);
 
     const int code = QApplication::exec();
 
@@ -140,6 +147,8 @@ int main(int argc, char *argv[])
     if (AppLog::internalError())
         AppLog::internalErrorReport(SessionManager::currentSessionName());
     AppLog::setSessionSaver(nullptr);
+    SessionManager::setBusyQuery(nullptr);
+    SessionManagerDialog::deleteShared();
     delete sessions;
     // Normally the last window has saved the preferences and torn down the
     // shared objects; this covers a loop that ended without windows.

@@ -2,6 +2,7 @@
 //
 // Reads the preferences file when there is one and never writes anything
 // into the application-data folder.
+#include "clidevices.h"
 #include "files/equationfile.h"
 #include "files/filestring.h"
 #include "files/numtext.h"
@@ -15,9 +16,16 @@
 #include <QObject>
 #include <QStringList>
 
+#include <charconv>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <exception>
+#include <new>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -34,29 +42,48 @@ const char *const kHelp =
     "\".btrx\" anywhere is binary; every other name is text.\n"
     "\n"
     "Commands:\n"
-    "  solve FILE [--output OUT]  Validate and solve the system in FILE on the CPU\n"
-    "                             (with the accuracy refinement). Prints the\n"
-    "                             solution, one value per line, or writes OUT: the\n"
-    "                             system with the solution in its \"Solution\" section.\n"
+    "  solve FILE [--output OUT] [--report]\n"
+    "                             Validate and solve the system in FILE on the CPU\n"
+    "                             (with the accuracy refinement), then check the\n"
+    "                             answer: when its backward error is too large the\n"
+    "                             system is solved again with partial pivoting.\n"
+    "                             Prints the solution, one value per line, each\n"
+    "                             with the shortest text that reads back to the\n"
+    "                             same number, or writes OUT: the system with the\n"
+    "                             solution in its \"Solution\" section. A solution\n"
+    "                             that loses digits to ill-conditioning is kept and\n"
+    "                             warned about on standard error.\n"
+    "                             --report: print to standard error the method that\n"
+    "                             gave the answer, its backward error, HPL ratio\n"
+    "                             (passes below 16), the condition estimate (rcond;\n"
+    "                             below 2^-53 the system is singular to working\n"
+    "                             precision) and the refinement steps.\n"
     "  check FILE                 Validate the system in FILE only.\n"
     "  convert IN OUT             Rewrite IN as OUT (text to binary or back), the\n"
     "                             solution section included.\n"
     "  generate N OUT [--seed S]  Write a random system of N equations (N >= 2) to\n"
     "                             OUT. The same seed gives the same file everywhere;\n"
     "                             without --seed the seconds of the clock are used.\n"
+    "  --list-devices             List the OpenCL devices (numbered for --device).\n"
     "  help, --help, -h           Show this text.\n"
     "\n"
     "Options:\n"
     "  --threads N                Number of processors to use (default: the\n"
     "                             machine's, or NUMBER_OF_PROCESSORS).\n"
+    "  --device D                 solve: \"cpu\" (default), \"opencl\" (every OpenCL\n"
+    "                             device) or \"opencl:N,M\" (those devices); without\n"
+    "                             the OpenCL plugin or runtime the CPU solves.\n"
     "\n"
     "Settings such as the thread limits come from the Tarvix preferences file\n"
     "(APPDATA or XDG_DATA_HOME, then Tarvix/Preferences/Tarvix.pref) when it\n"
     "exists; it is only read.\n"
     "\n"
     "Exit status: 0 success; 1 the system is not valid; 2 a file could not be\n"
-    "read or written, or is corrupt; 3 solved, but the solution is not correct;\n"
-    "64 wrong usage. Errors go to standard error, one line each.\n";
+    "read or written, or is corrupt, or memory ran out; 3 no trustworthy\n"
+    "solution (the residual is too large, or the system is singular to working\n"
+    "precision; the reason goes to standard error); 64 wrong usage. Errors go\n"
+    "to standard error, one line each. An output file is replaced only by a\n"
+    "complete new one.\n";
 
 void errorLine(const QString &text)
 {
@@ -72,9 +99,50 @@ int usage(const QString &text)
     return Usage;
 }
 
-// Qt's own messages belong in the program's log, not on this console.
-void quietHandler(QtMsgType, const QMessageLogContext &, const QString &)
+// Running out of memory ends the program with a message and the exit status
+// of a failed file operation, from whichever thread it happens on: the
+// store's allocation reports it as a fatal log record, anything else as an
+// uncaught std::bad_alloc.
+[[noreturn]] void outOfMemory()
 {
+    static const char text[] = "tarvix-cli: out of memory: not enough memory for this system\n";
+    const ssize_t written = ::write(STDERR_FILENO, text, sizeof text - 1);
+    Q_UNUSED(written)
+    std::_Exit(BadFile);
+}
+
+[[noreturn]] void terminateHandler()
+{
+    if (std::exception_ptr e = std::current_exception()) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::bad_alloc &) {
+            outOfMemory();
+        } catch (...) {
+        }
+    }
+    std::abort();
+}
+
+// Qt's own messages belong in the program's log, not on this console; a
+// fatal one still ends the program, with a line saying why.
+void quietHandler(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type != QtFatalMsg)
+        return;
+    if (text.startsWith(QLatin1String("error no: TRX9")))
+        outOfMemory();
+    std::fprintf(stderr, "tarvix-cli: fatal: %s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+void installFailureHandlers()
+{
+    qInstallMessageHandler(quietHandler);
+    std::set_terminate(terminateHandler);
+    // Past a file-size limit a write fails (and is reported) instead of the
+    // signal ending the program halfway.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 // Receives the solver's error triples and prints them.
@@ -105,6 +173,13 @@ QString plainList(const QList<int> &indices)
 
 void printFindings(const ValidationReport &r)
 {
+    if (!r.finiteOk) {
+        const QString where = r.nonFiniteColumn < 0
+                                  ? QStringLiteral("the right-hand side")
+                                  : QStringLiteral("variable %1").arg(r.nonFiniteColumn + 1);
+        errorLine(QStringLiteral("invalid system: equation %1, %2 is infinite or not a number")
+                      .arg(r.nonFiniteRow + 1).arg(where));
+    }
     if (!r.rhsOk)
         errorLine(QStringLiteral("invalid system: every right-hand-side value is zero"));
     if (!r.rowsOk)
@@ -169,7 +244,9 @@ bool openInto(const QString &path, EquationStore &store, const EquationFile::Opt
         for (int c : out.workerCodes)
             if (code == 0 || code == FileString::ReadTextShort)
                 code = c != 0 ? c : code;
-        if (out.messages.isEmpty() || out.corrupt)
+        if (code == FileString::ReadTextStream && !out.error.isEmpty())
+            errorLine(QStringLiteral("cannot read %1: %2").arg(path, out.error));
+        else if (out.messages.isEmpty() || out.corrupt)
             errorLine(QStringLiteral("%1 is corrupt: %2").arg(path, codeText(code)));
         return false;
     }
@@ -183,11 +260,10 @@ bool saveFrom(const QString &path, EquationStore &store, double *solution,
               const EquationFile::Options &opt)
 {
     const EquationFile::Outcome out = EquationFile::save(path, store, solution, opt);
-    for (const EquationFile::Message &m : out.messages)
-        errorLine(path + QStringLiteral(": ") + m.title + QStringLiteral(" ") + m.text);
     if (out.failed) {
-        if (out.messages.isEmpty())
-            errorLine(QStringLiteral("could not write %1").arg(path));
+        // The workers wrote to a file beside the target; the reason is what
+        // matters here, with the target's name.
+        errorLine(out.error.isEmpty() ? QStringLiteral("could not write %1").arg(path) : out.error);
         return false;
     }
     return true;
@@ -218,15 +294,33 @@ private:
     quint32 m_state;
 };
 
-int runSolve(const QString &path, const QString &output, const EquationFile::Options &opt, bool solve)
+// Shortest text that reads back to the same double.
+char *shortestDouble(char *first, char *last, double v)
+{
+    return std::to_chars(first, last, v).ptr;
+}
+
+void printReport(const SolveTrust &t)
+{
+    char num[32];
+    auto text = [&num](double v) { return QString::fromLatin1(num, int(shortestDouble(num, num + sizeof num, v) - num)); };
+    errorLine(QStringLiteral("report: method: %1").arg(t.methodName()));
+    errorLine(QStringLiteral("report: backward error: %1").arg(text(t.backwardError)));
+    errorLine(QStringLiteral("report: HPL ratio: %1 (passes below 16)").arg(text(t.hplRatio)));
+    errorLine(QStringLiteral("report: condition estimate (rcond): %1").arg(text(t.rcond)));
+    errorLine(QStringLiteral("report: refinement steps: %1").arg(t.refinementSteps));
+}
+
+int runSolve(const QString &path, const QString &output, const EquationFile::Options &opt, bool solve,
+             bool report)
 {
     EquationStore store;
     if (!openInto(path, store, opt))
         return BadFile;
     std::vector<int> columnZeros(size_t(store.N), 0);
-    const ValidationReport report = Validate::check(store.N, store.coef, store.rhs, columnZeros.data());
-    if (!report.valid()) {
-        printFindings(report);
+    const ValidationReport findings = Validate::check(store.N, store.coef, store.rhs, columnZeros.data());
+    if (!findings.valid()) {
+        printFindings(findings);
         return Invalid;
     }
     if (!solve) {
@@ -234,19 +328,18 @@ int runSolve(const QString &path, const QString &output, const EquationFile::Opt
         return Success;
     }
     ErrorPrinter printer;
-    const int status = solveStore(store, report.columnZeros.isEmpty() ? columnZeros.data()
-                                                                       : report.columnZeros.constData(),
-                                  &printer);
+    SolveTrust trust;
+    const int status = CliDevices::solve(store, columnZeros.data(), &printer, &trust);
     if (status < 0 || status == 2) {
         errorLine(QStringLiteral("the system could not be solved"));
         return Incorrect;
     }
     if (output.isEmpty()) {
         std::vector<char> text;
-        text.reserve(size_t(store.N) * (NumText::kMaxDoubleChars + 1));
-        char number[NumText::kMaxDoubleChars];
+        text.reserve(size_t(store.N) * 26);
+        char number[32];
         for (int i = 0; i < store.N; ++i) {
-            text.insert(text.end(), number, NumText::formatDouble(number, store.currentSol[i]));
+            text.insert(text.end(), number, shortestDouble(number, number + sizeof number, store.currentSol[i]));
             text.push_back('\n');
         }
         std::fwrite(text.data(), 1, text.size(), stdout);
@@ -254,12 +347,14 @@ int runSolve(const QString &path, const QString &output, const EquationFile::Opt
     } else if (!saveFrom(output, store, store.currentSol, opt)) {
         return BadFile;
     }
-    if (status == 1) {
-        errorLine(QStringLiteral("the solution is not correct: %1 of %2 equations are not satisfied")
-                      .arg(countUnsolved(store.N, store.coef, store.rhs, store.currentSol))
-                      .arg(store.N));
+    if (report)
+        printReport(trust);
+    if (status != 0) {
+        errorLine(QStringLiteral("the solution is not correct: %1").arg(trust.reason()));
         return Incorrect;
     }
+    if (trust.digitsLost())
+        errorLine(QStringLiteral("warning: %1").arg(trust.warning()));
     return Success;
 }
 
@@ -304,7 +399,7 @@ bool toInt(const QString &text, long long min, long long max, long long *value)
 
 int main(int argc, char *argv[])
 {
-    qInstallMessageHandler(quietHandler);
+    installFailureHandlers();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tarvix"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVIX_VERSION));
@@ -318,11 +413,14 @@ int main(int argc, char *argv[])
         std::fputs(kHelp, stdout);
         return Success;
     }
+    if (command == QLatin1String("--list-devices"))
+        return CliDevices::listDevices();
 
     QStringList positional;
     QString output;
     long long threads = 0;
     long long seed = -1;
+    bool report = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
         auto value = [&](QString *v) {
@@ -338,6 +436,11 @@ int main(int argc, char *argv[])
         } else if (a == QLatin1String("--output") && command == QLatin1String("solve")) {
             if (!value(&output) || output.isEmpty())
                 return usage(QStringLiteral("--output needs a file name"));
+        } else if (a == QLatin1String("--device") && command == QLatin1String("solve")) {
+            if (!value(&v) || !CliDevices::parseDeviceOption(v))
+                return usage(QStringLiteral("--device needs cpu, opencl or opencl:N,M"));
+        } else if (a == QLatin1String("--report") && command == QLatin1String("solve")) {
+            report = true;
         } else if (a == QLatin1String("--threads")) {
             if (!value(&v) || !toInt(v, 1, 1024, &threads))
                 return usage(QStringLiteral("--threads needs a number from 1 to 1024"));
@@ -372,7 +475,7 @@ int main(int argc, char *argv[])
 
     int rc = Usage;
     if (command == QLatin1String("solve") || command == QLatin1String("check")) {
-        rc = runSolve(positional.at(0), output, opt, command == QLatin1String("solve"));
+        rc = runSolve(positional.at(0), output, opt, command == QLatin1String("solve"), report);
     } else if (command == QLatin1String("convert")) {
         rc = runConvert(positional.at(0), positional.at(1), opt);
     } else {

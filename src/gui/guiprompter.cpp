@@ -1,5 +1,7 @@
 #include "guiprompter.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -47,4 +49,23 @@ QString GuiPrompter::saveFile(const QString &caption, const QString &dir, const 
                               QString *selectedFilter)
 {
     return QFileDialog::getSaveFileName(nullptr, caption, dir, filter, selectedFilter);
+}
+
+int GuiPrompter::checkMessage(Icon icon, const QString &title, const QString &text, Buttons buttons,
+                              const QString &checkText, const QString &checkToolTip, bool *checked)
+{
+    QMessageBox box(static_cast<QMessageBox::Icon>(icon), title, text,
+                    static_cast<QMessageBox::StandardButtons>(buttons));
+    auto *check = new QCheckBox(checkText, &box);
+    check->setToolTip(checkToolTip);
+    check->setChecked(*checked);
+    box.setCheckBox(check);
+    const int answer = box.exec();
+    *checked = check->isChecked();
+    return answer;
+}
+
+void GuiPrompter::aboutQt(const QString &title)
+{
+    QMessageBox::aboutQt(QApplication::activeModalWidget(), title);
 }

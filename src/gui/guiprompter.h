@@ -21,6 +21,10 @@ public:
                      QString *selectedFilter) override;
     QString saveFile(const QString &caption, const QString &dir, const QString &filter,
                      QString *selectedFilter) override;
+    int checkMessage(Icon icon, const QString &title, const QString &text, Buttons buttons,
+                     const QString &checkText, const QString &checkToolTip, bool *checked) override;
+    // Parent: the active modal dialog (the about dialog that asks).
+    void aboutQt(const QString &title) override;
 };
 
 #endif

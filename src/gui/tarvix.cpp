@@ -2,6 +2,7 @@
 #include "ui_tarvix.h"
 
 #include "app/applog.h"
+#include "fancy/fancygrid.h"
 #include "mydelegate.h"
 #include "mytablemodel.h"
 #include "prefs/userprefs.h"
@@ -65,19 +66,25 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
     }
     m_lastDirectory = QDir::current().absolutePath();
     m_fileName.clear();
-    if (!hidden)
+    if (!hidden) {
         sharedEditDialog();
+        sharedAboutDialog();
+    }
+    if (!hidden)
+        sharedOptionsDialog();
 
-    // The field grid of the fancy interface is not part of this program yet;
-    // until it is, every window edits its system in the table.
-    m_fancy = false;
+    // The view is chosen once; a hidden window has no view at all.
+    m_fancy = !hidden && UserPrefs::getFancyUI();
     m_quiet = false;
     m_store.N = 2;
     m_store.allocated = 0;
 
     if (!hidden) {
         buildForm();
-        buildTableView();
+        if (m_fancy)
+            buildFancyView();
+        else
+            buildTableView();
         startRecorder();
     }
 
@@ -89,7 +96,7 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
         ui->redob->setEnabled(undoOn);
         ui->actionUndo->setEnabled(undoOn);
         ui->actionRedo->setEnabled(undoOn);
-        ui->panGroup->setVisible(false);
+        ui->panGroup->setVisible(m_fancy);
         const auto g = UserPrefs::getGeometry(UserPrefs::MainWindow);
         move(g[0], g[1]);
         if (g[2] > 0 && g[3] > 0)
@@ -110,6 +117,8 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
         openFile(path, false, nullptr);
         updateTitle();
     }
+    if (!hidden && !checkUpdateLog())
+        on_actionCheck_for_Updates_triggered(true);
 }
 
 void tarvix::buildForm()
@@ -166,8 +175,7 @@ tarvix::~tarvix()
     // A recording still under way reads the arrays released below.
     awaitRecorder();
     emit terminateApp();
-    if (m_view)
-        m_view->setUpdatesEnabled(false);
+    setAreaUpdates(false);
     resizeSystem(0);
 
     if (m_hidden)
@@ -179,6 +187,8 @@ tarvix::~tarvix()
         const int geo[4] = {x(), y(), width(), height()};
         UserPrefs::setGeometry(UserPrefs::MainWindow, geo);
         storeEditGeometry();
+        storeAboutGeometry();
+        storeOptionsGeometry();
         if (UserPrefs::instance())
             destructThread = MyThreads::start(UserPrefs::instance(), SLOT(Destruct()),
                                               QStringLiteral("Tarvix::destruct"));
@@ -189,6 +199,8 @@ tarvix::~tarvix()
     m_delegate = nullptr;
     delete m_model;
     m_model = nullptr;
+    delete m_grid;
+    m_grid = nullptr;
     delete ui;
     ui = nullptr;
     stopRecorder();
@@ -205,6 +217,8 @@ tarvix::~tarvix()
 void tarvix::lastWindowTearDown()
 {
     deleteEditShared();
+    deleteAboutShared();
+    deleteOptionsShared();
     UserPrefs *prefs = UserPrefs::instance();
     UserPrefs::setInstance(nullptr);
     delete prefs;
@@ -225,6 +239,8 @@ bool tarvix::resizeSystem(int newN)
     m_store.allocated = newN;
     if (m_model)
         m_model->resize(newN, m_store.coef, m_store.rhs);
+    if (m_grid)
+        m_grid->setCount(newN);
     return true;
 }
 
@@ -290,8 +306,8 @@ void tarvix::on_newb_clicked()
     if (!beginCommand(&undoWas))
         return;
     m_store.clear();
-    if (m_fancy)
-        arraysToFancy();
+    if (m_grid)
+        m_grid->clearFields();
     else if (m_model)
         m_model->refreshAll();
     if (ui)
@@ -335,25 +351,6 @@ void tarvix::on_actionClose_All_triggered()
     on_actionClose_All_Except_This_triggered();
     if (g_windows && g_windows->size() == 1 && g_windows->first() == this)
         close();
-}
-
-void tarvix::on_analyseb_clicked()
-{
-    openAnalysis(false);
-}
-
-void tarvix::openAnalysis(bool)
-{
-    // The analysis dialog is not part of this program yet.
-}
-
-void tarvix::fancyToArrays()
-{
-    // Nothing to copy while no window uses the field grid.
-}
-
-void tarvix::arraysToFancy()
-{
 }
 
 // --------------------------------------------------------------------- slots

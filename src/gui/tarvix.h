@@ -1,6 +1,7 @@
 #ifndef TARVIX_H
 #define TARVIX_H
 
+#include "solver/trust.h"
 #include "store/equationstore.h"
 
 #include <QList>
@@ -8,12 +9,18 @@
 #include <QString>
 #include <QStringList>
 
+class AboutDialog;
+class AnalyseDialog;
 class EditDialog;
+class FancyGrid;
+class Options;
 class MyDelegate;
 class MyTableModel;
 class QMessageBox;
 class QTableView;
 class RatioStore;
+class OpenCLDevices;
+class Solve;
 class QThread;
 class UndoRedo;
 
@@ -112,14 +119,22 @@ public:
     // The name a file is kept under: absolute folder, "/", the name up to its
     // first dot and ".btrx" or ".trx" by kind.
     static QString currentNameFor(const QString &path);
-    // The kind goes by the file's own name; folders may be named anything.
-    static bool isBinaryName(const QString &path)
-    {
-        return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1).contains(QLatin1String(".btrx"));
-    }
+    static bool isBinaryName(const QString &path);   // by the file's own name
+
+    // Sessions (tarvix_sessions.cpp): resumes this window from a window
+    // folder of a saved session; whether any window reads, writes or solves.
+    void resumeFrom(const QString &windowFolder);
+    static bool anyWindowBusy();
 
     // Solving (tarvix_solve.cpp).
     void solveEq(double **c, double *r, int *columnZeros, int *status, int *elapsed);
+    // How far the last solution can be trusted: method, backward error, HPL
+    // ratio, condition estimate, refinement steps (for the analysis dialog).
+    const SolveTrust &lastTrust() const { return m_trust; }
+
+    // Analysis (tarvix_analysis.cpp): the window's analysis dialog, made when
+    // it is first opened (null until then; hidden windows use a passing one).
+    AnalyseDialog *analyseDialog() const { return m_analyse; }
 
 public slots:
     void on_newb_clicked();
@@ -142,6 +157,10 @@ public slots:
     void on_actionVariables_n_triggered();
     // The history replay sets a count directly: no question, no dialog.
     void n_Var(int n);
+
+    void on_actionSave_Session_triggered();
+    void on_actionSave_Session_and_Exit_triggered();
+    void on_actionSession_Manager_triggered();
 
     void on_actionCut_triggered();
     void on_actionCopy_triggered();
@@ -175,6 +194,47 @@ signals:
     void nvarbClicked();
     void textChanged(int row, int col, QString curr, QString old);
     void editbClicked(QString type);
+
+    // Help, About and the update check (tarvix_help.cpp).
+public slots:
+    void on_actionHelp_triggered();
+    void on_actionAbout_triggered();
+    // quiet: the daily check (status bar unless there is news).
+    void on_actionCheck_for_Updates_triggered(bool quiet);
+public:
+    // The daily check's log: false when a check is due now (and today is
+    // written down), true when there is nothing to do.
+    bool checkUpdateLog();
+    static AboutDialog *aboutDialog();
+    // The program's own copy of the help file ("" when there is none);
+    // tests name one with the setter.
+    static QString shippedHelpFile();
+    static void setShippedHelpFile(const QString &path);
+private:
+    static AboutDialog *sharedAboutDialog();
+    static void storeAboutGeometry();
+    static void deleteAboutShared();
+
+    // Options (tarvix_options.cpp): the shared settings dialog, the thread
+    // optimisation and the benchmark cycle, run on windows never shown.
+public:
+    static Options *optionsDialog();   // null until the first window made it
+    // Tunes threadLimits by timing solves of random systems; true when it
+    // stopped at maxN variables or budgetMs milliseconds before finding
+    // every threshold (those found are kept).
+    bool optimiseThreads(int maxN, int budgetMs);
+    // One timed cycle for n variables: *times gets Initialise, Generate,
+    // Save, Open and Solve in milliseconds (fewer when the file could not
+    // be written or read), *file the benchmark file.
+    void benchmark(int n, bool binary, QList<int> *times, QString *file);
+    void benchmarkStealth(int n, bool binary, QList<int> *times, QString *file);
+public slots:
+    void on_actionOptions_triggered();
+private:
+    static Options *sharedOptionsDialog();
+    static void storeOptionsGeometry();
+    static void deleteOptionsShared();
+    void fillRandom(unsigned long *state);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -220,7 +280,13 @@ private:
     // progress box; *corrupt tells whether the content could not be read.
     void readContent(EquationStore &target, const QString &path, bool binary, bool *corrupt);
     // Writes the window's system to path; false when the writer failed.
-    bool writeContent(const QString &path, bool binary);
+    bool writeContent(const QString &path, bool binary, QString *error = nullptr);
+
+    // OpenCL solver (tarvix_opencl.cpp): the device dialog with the plugin
+    // loaded and, unless optimising, the user's choice (*onDevice); its
+    // time is added to *elapsed. attachDevices hands the system over.
+    OpenCLDevices *openCLDevices(bool optimise, int *elapsed, bool *onDevice);
+    void attachDevices(OpenCLDevices *devices, Solve *solve, QThread *thread);
 
     Ui::tarvix *ui = nullptr;
     MyTableModel *m_model = nullptr;
@@ -245,11 +311,28 @@ private:
     bool m_quiet = false;
     bool m_saved = true;
     int m_dialogTime = 0;
+    SolveTrust m_trust; // of the last solve
     bool m_lastWriteFailed = false;
     // Non-zero while a solve or file operation of this window waits for its
     // threads; the window cannot be closed meanwhile (its arrays are in use).
     int m_busy = 0;
     RatioStore *m_ratios = nullptr;   // of the last solve, until refined
+    AnalyseDialog *m_analyse = nullptr;   // a child of the window
+
+    // The fancy interface (tarvix_fancy.cpp): the field grid with its pan
+    // controls, and the edits typed into its fields.
+public:
+    FancyGrid *fancyGrid() const { return m_grid; }
+public slots:
+    // A field's editing finished: the value goes into the arrays and the
+    // edit to the recorder. column == N is the right-hand side.
+    void leditChanged(int equation, int column, QString text);
+private:
+    void buildFancyView();
+    // Cut ('x'), Copy ('c'), Paste ('v') or Clear ('d') on the field texts of
+    // equation row, variable column or (both < 0) the right-hand side.
+    void editFields(char operation, int row, int column, QStringList &buffer);
+    FancyGrid *m_grid = nullptr;
 };
 
 #endif

@@ -161,7 +161,12 @@ void tarvix::editElement(char operation)
         }
     };
 
-    if (copy || operation == 'x') {
+    if (m_grid) {
+        editFields(operation, choice.element == Element::Row ? k : -1,
+                   choice.element == Element::Column ? k : -1, buffer);
+        if (copy)
+            return;
+    } else if (copy || operation == 'x') {
         buffer.reserve(n);
         for (int i = 0; i < n; ++i) {
             double &v = cell(i);

@@ -3,6 +3,7 @@
 #include "tarvix.h"
 #include "ui_tarvix.h"
 
+#include "files/atomicfile.h"
 #include "files/equationfile.h"
 #include "mytablemodel.h"
 #include "prefs/userprefs.h"
@@ -10,6 +11,7 @@
 
 #include <QApplication>
 #include <QDebug>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -32,6 +34,11 @@ QString corruptText()
     return QStringLiteral("Could NOT Read the Opened File!\n") + QStringLiteral("File is corrupt!");
 }
 
+}
+
+bool tarvix::isBinaryName(const QString &path)
+{
+    return EquationFile::isBinaryName(path);
 }
 
 QMessageBox *tarvix::showWaitBox(const QString &title, const QString &text)
@@ -196,7 +203,7 @@ void tarvix::openFile(const QString &path, bool freshAllocation, bool *failed)
     }
 }
 
-bool tarvix::writeContent(const QString &path, bool binary)
+bool tarvix::writeContent(const QString &path, bool binary, QString *error)
 {
     EquationFile::Options options;
     options.processors = UserPrefs::getProcessorCount();
@@ -236,6 +243,8 @@ bool tarvix::writeContent(const QString &path, bool binary)
     }
     if (binary && session)
         QApplication::restoreOverrideCursor();
+    if (error)
+        *error = out.error;
     return !out.failed;
 }
 
@@ -257,57 +266,50 @@ void tarvix::savetoFile(bool binary)
     if (QFile::exists(safety))
         QFile::remove(safety);
 
-    // The new content is written beside the file and moved over it only when
-    // complete, so the real name always holds a whole file, old or new.
-    static int partCounter = 0;
-    const QFileInfo targetInfo(target);
-    const QString partName = targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName()
-                             + QLatin1Char('.') + QString::number(QCoreApplication::applicationPid())
-                             + QLatin1Char('.') + QString::number(++partCounter) + QStringLiteral(".part");
-    {
-        QFile part(partName);
-        if (!part.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            Prompter::instance()->message(Prompter::Critical, QStringLiteral("ERROR: Could not save the file!"),
-                                          QStringLiteral("Unable to open the file for writing!\n") + part.errorString(),
-                                          Prompter::Ok, Prompter::Ok);
-            qCritical("error no: TRX4");
-            return;
-        }
-        part.close();
-        if (existed)
-            QFile::setPermissions(partName, targetInfo.permissions());
+    // The previous file becomes the safety copy (a second name for the same
+    // bytes, or a copy) before anything is written. The new content is
+    // written beside the file and moved over it only when complete, so the
+    // real name always holds a whole file, old or new.
+    if (existed) {
+        const QByteArray from = QFile::encodeName(target);
+        const QByteArray to = QFile::encodeName(safety);
+        if (::link(from.constData(), to.constData()) != 0)
+            QFile::copy(target, safety);
+        if (!QFile::exists(safety))
+            qCritical("error no: TRX3");
     }
 
-    m_lastWriteFailed = false;
-    if (binary)
-        saveBinaryFile(partName);
-    else
-        saveTextFile(partName);
-
-    const bool written = !m_lastWriteFailed && QFileInfo(partName).size() > 0;
-    if (written) {
-        // The previous file stays beside the new one as the safety copy.
-        if (existed) {
-            const QByteArray from = QFile::encodeName(target);
-            const QByteArray to = QFile::encodeName(safety);
-            if (::link(from.constData(), to.constData()) != 0)
-                QFile::copy(target, safety);
-            if (!QFile::exists(safety))
-                qCritical("error no: TRX3");
-        }
-        if (std::rename(QFile::encodeName(partName).constData(), QFile::encodeName(target).constData()) == 0) {
-            m_saved = true;
-            StatusBarMsg(QStringLiteral("File saved"), 2000);
-            return;
-        }
+    const AtomicFile::Result result = AtomicFile::replace(target, [&](const QString &part, QString *error) {
+        QString why;
+        m_lastWriteFailed = !writeContent(part, binary, &why);
+        if (why.isEmpty())
+            why = QStringLiteral("nothing was written");
+        *error = QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(target), why);
+        return !m_lastWriteFailed && QFileInfo(part).size() > 0;
+    });
+    if (result.ok) {
+        m_saved = true;
+        StatusBarMsg(QStringLiteral("File saved"), 2000);
+        return;
     }
-
-    // Nothing usable was written: the previous file was never touched.
-    QFile::remove(partName);
+    const bool opened = result.stage != AtomicFile::Result::Create;
+    const QString reason = result.error;
+    // The previous file was never touched: its safety copy is not needed.
+    if (existed)
+        QFile::remove(safety);
     m_saved = false;
+    if (!opened) {
+        Prompter::instance()->message(Prompter::Critical, QStringLiteral("ERROR: Could not save the file!"),
+                                      QStringLiteral("Unable to open the file for writing!\n") + reason,
+                                      Prompter::Ok, Prompter::Ok);
+        qCritical("error no: TRX4");
+        return;
+    }
     QString text = QStringLiteral("Could not add any data to the newly created File, hence deleting the File.");
     if (existed)
         text += QStringLiteral("\nRestoring previously saved File.");
+    if (!reason.isEmpty())
+        text += QLatin1Char('\n') + reason;
     errMsg(new QString(QStringLiteral("ERROR: Could not save the file!\n")), new QString(text),
            QStringLiteral("WARNING"));
     qCritical("error no: TRX5");

@@ -3,9 +3,11 @@
 
 #include "prefs/userprefs.h"
 #include "prompt/prompter.h"
+#include "solver/reduce.h"
 #include "solver/solve.h"
 #include "solver/solverun.h"
 #include "solver/validate.h"
+#include "opencl/opencldevices.h"
 #include "solverdialog.h"
 #include "threads/mythreads.h"
 
@@ -16,6 +18,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -27,6 +30,43 @@ bool isOptimiseName(const QString &name)
     return name.compare(QLatin1String("%optimise%"), Qt::CaseInsensitive) == 0;
 }
 }
+
+namespace {
+
+// Runs work on a pooled thread and waits; busy counts the wait (the window
+// cannot be closed meanwhile).
+void runWhileProcessingEvents(int &busy, const std::function<void()> &work)
+{
+    QThread *thread = MyThreads::thrOpt(QStringLiteral("Tarvix::solveEq"));
+    if (!thread) {
+        work();
+        return;
+    }
+    auto *worker = new Reduce();
+    worker->setJob([work](int) { work(); }, 0);
+    // The pooled thread may be handed out again as soon as it is back in the
+    // pool, so the end of this run is caught by its own finished().
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    const QMetaObject::Connection finished = QObject::connect(
+        thread, &QThread::finished, thread, [done] { done->store(true); }, Qt::DirectConnection);
+    QObject::connect(thread, SIGNAL(started()), worker, SLOT(runJob()));
+    worker->moveToThread(thread);
+    thread->start(QThread::InheritPriority);
+    ++busy;
+    // Painting and timers go on; input waits, as the work reads this
+    // window's arrays.
+    while (!done->load()) {
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        if (done->load())
+            break;
+        ThreadSleep::msleep(10);
+    }
+    --busy;
+    QObject::disconnect(finished);
+    delete worker;
+}
+
+} // namespace
 
 bool tarvix::validateSystem()
 {
@@ -71,16 +111,27 @@ void tarvix::on_solveb_clicked()
 
         std::unique_ptr<RatioStore> ratios(m_ratios);
         m_ratios = nullptr;
-        if (status == 0 || status == 1 || status == 5) {
-            improveSolution(n, m_store.coef, m_store.rhs, c, std::move(ratios), m_store.customSol);
+        if (status == 0 || status == 1 || status == 2 || status == 5) {
+            // Refinement, the check of the answer and, when it fails, the
+            // solve with partial pivoting.
+            // They run on a worker thread while the program keeps painting:
+            // the fallback solve can take as long as the first.
+            RatioStore *store = ratios.release();
+            const int solved = status;
+            runWhileProcessingEvents(m_busy, [&] {
+                status = finishSolve(n, m_store.coef, m_store.rhs, c, std::unique_ptr<RatioStore>(store),
+                                     m_store.customSol, solved, ThreadSettings::fromPrefs(), &m_trust);
+            });
             std::memcpy(m_store.currentSol, m_store.customSol, bytes);
             if (status == 1) {
                 errMsg(new QString(QStringLiteral("ERROR: Solution is INCORRECT!")),
                        new QString(QStringLiteral("<p><b>The co-efficient Matrix could NOT be reduced to Upper Triangular Matrix!</b></p>\n")
-                                   + QStringLiteral("The calculated solution will be incorrect.\nPlease check the errors in equations.")),
+                                   + QStringLiteral("The calculated solution will be incorrect.\nPlease check the errors in equations.")
+                                   + QStringLiteral("<p>Reason: ") + m_trust.reason().toHtmlEscaped()
+                                   + QStringLiteral(".</p>")),
                        QStringLiteral("WARNING"));
                 openAnalysis(false);
-            } else if (!m_hidden) {
+            } else if (!m_hidden && !testAttribute(Qt::WA_DontShowOnScreen)) {
                 const int answer = Prompter::instance()->message(
                     Prompter::Information, QStringLiteral("Solving Completed!"),
                     QStringLiteral("Successfully Solved the Equations.\nWould you like to Analyse the Solutions?"),
@@ -111,10 +162,10 @@ void tarvix::solveEq(double **c, double *r, int *columnZeros, int *status, int *
     }
     *elapsed = int(timer.elapsed());
 
-    if (UserPrefs::getOpenCLEnabled() && choice == 2) {
-        // The OpenCL plugin is not shipped yet: the CPU solves.
-        QMessageLogger("tarvix", 1991, kSolveFunction).debug("\n-->Could not find OpenCL Plugin\n");
-    }
+    OpenCLDevices *devices = nullptr;
+    bool onDevice = false;
+    if (UserPrefs::getOpenCLEnabled() && choice == 2)
+        devices = openCLDevices(optimise, elapsed, &onDevice);
 
     QThread *thread = MyThreads::thrOpt(QStringLiteral("Tarvix::solveEq"));
     auto *solve = new Solve(c, r, m_store.customSol, columnZeros, status, m_store.N);
@@ -125,6 +176,8 @@ void tarvix::solveEq(double **c, double *r, int *columnZeros, int *status, int *
         thread, &QThread::finished, thread, [done] { done->store(true); }, Qt::DirectConnection);
     connect(thread, SIGNAL(started()), solve, SLOT(calc()));
     connect(solve, &Solve::throwErr, this, &tarvix::errMsg, Qt::BlockingQueuedConnection);
+    if (onDevice)
+        attachDevices(devices, solve, thread);
     solve->moveToThread(thread);
     thread->start(QThread::InheritPriority);
     ++m_busy;
@@ -146,6 +199,7 @@ void tarvix::solveEq(double **c, double *r, int *columnZeros, int *status, int *
     }
     m_ratios = solve->takeRatios().release();
     delete solve;
+    delete devices; // releases and unloads the plugin
 }
 
 void tarvix::on_actionSolve_in_Stealth_mode_triggered()

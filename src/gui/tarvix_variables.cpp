@@ -3,6 +3,7 @@
 #include "tarvix.h"
 #include "ui_tarvix.h"
 
+#include "fancy/fancygrid.h"
 #include "mytablemodel.h"
 #include "prompt/prompter.h"
 
@@ -31,6 +32,8 @@ void tarvix::setAreaUpdates(bool on)
 {
     if (m_view)
         m_view->setUpdatesEnabled(on);
+    if (m_grid && ui)
+        ui->scrollAreaWidgetContents->setUpdatesEnabled(on);
 }
 
 void tarvix::changeCount(int newN)
@@ -49,6 +52,8 @@ void tarvix::changeCount(int newN)
     incoming.release();   // the old arrays, by their own allocated count
     if (m_model)
         m_model->resize(m_store.N, m_store.coef, m_store.rhs);
+    if (m_grid)
+        m_grid->setCount(m_store.N);
 }
 
 void tarvix::on_incvarb_clicked()

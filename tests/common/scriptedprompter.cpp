@@ -68,81 +68,52 @@ void ScriptedPrompter::record(const Record &r)
 int ScriptedPrompter::message(Icon icon, const QString &title, const QString &text,
                               Buttons buttons, Button defaultButton)
 {
-    Record r;
-    r.kind = QStringLiteral("message");
-    r.title = title;
-    r.text = text;
-    r.icon = icon;
-    r.buttons = buttons;
-    record(r);
+    record({QStringLiteral("message"), title, text, icon, buttons, {}, {}, {}});
     QVariant a;
     if (takeAnswer(&a) && a.isValid())
         return a.toInt();
-    SilentPrompter s;
-    return s.message(icon, title, text, buttons, defaultButton);
+    return SilentPrompter().message(icon, title, text, buttons, defaultButton);
 }
 
 QString ScriptedPrompter::item(const QString &title, const QString &label,
                                const QStringList &items, int current, bool, bool *ok)
 {
-    Record r;
-    r.kind = QStringLiteral("item");
-    r.title = title;
-    r.text = label;
-    r.items = items;
-    record(r);
+    record({QStringLiteral("item"), title, label, 0, 0, items, {}, {}});
     QVariant a;
-    const bool have = takeAnswer(&a);
-    if (have && !a.isNull()) {
-        if (ok)
-            *ok = true;
-        return a.toString();
-    }
+    const bool answered = takeAnswer(&a) && !a.isNull();
     if (ok)
-        *ok = false;
+        *ok = answered;
+    if (answered)
+        return a.toString();
     return current >= 0 && current < items.size() ? items.at(current) : QString();
 }
 
 QString ScriptedPrompter::text(const QString &title, const QString &label, const QString &,
                                bool *ok)
 {
-    Record r;
-    r.kind = QStringLiteral("text");
-    r.title = title;
-    r.text = label;
-    record(r);
+    record({QStringLiteral("text"), title, label, 0, 0, {}, {}, {}});
     QVariant a;
-    const bool have = takeAnswer(&a);
+    const bool answered = takeAnswer(&a) && !a.isNull();
     if (ok)
-        *ok = have && !a.isNull();
-    return have && !a.isNull() ? a.toString() : QString();
+        *ok = answered;
+    return answered ? a.toString() : QString();
 }
 
 int ScriptedPrompter::integer(const QString &title, const QString &label, int value, int min,
                               int max, int step, bool *ok)
 {
-    Record r;
-    r.kind = QStringLiteral("integer");
-    r.title = title;
-    r.text = label;
-    r.numbers = {value, min, max, step};
-    record(r);
+    record({QStringLiteral("integer"), title, label, 0, 0, {}, {}, {value, min, max, step}});
     QVariant a;
-    const bool have = takeAnswer(&a);
+    const bool answered = takeAnswer(&a) && !a.isNull();
     if (ok)
-        *ok = have && !a.isNull();
-    return have && !a.isNull() ? a.toInt() : value;
+        *ok = answered;
+    return answered ? a.toInt() : value;
 }
 
 QString ScriptedPrompter::fileAnswer(const QString &kind, const QString &caption,
                                      const QString &dir, const QString &filter)
 {
-    Record r;
-    r.kind = kind;
-    r.title = caption;
-    r.dir = dir;
-    r.items = QStringList{filter};
-    record(r);
+    record({kind, caption, QString(), 0, 0, QStringList{filter}, dir, {}});
     QVariant a;
     return takeAnswer(&a) && !a.isNull() ? a.toString() : QString();
 }

@@ -102,6 +102,27 @@ private slots:
         QVERIFY(!AppLog::internalError());
     }
 
+    void switchFlippedWhileAWorkerLogs()
+    {
+        class Writer : public QThread
+        {
+            void run() override
+            {
+                for (int i = 0; i < 300; ++i)
+                    qDebug("x");
+            }
+        } writer;
+        writer.start();
+        for (int i = 0; i < 300; ++i)
+            AppLog::setDebugEnabled(i % 2 == 0);
+        AppLog::setDebugEnabled(true);
+        QVERIFY(writer.wait(10000));
+        qDebug("end");
+        const QString text = readText(m_log);
+        QVERIFY(text.endsWith(QStringLiteral("end")));
+        QCOMPARE(text.count(QLatin1Char('x')) + 3, text.size()); // whole records only
+    }
+
     void geometryWarningsLeaveNoTrace()
     {
         QMessageLogger("qwindow.cpp", 12, "void QWindow::setGeometry(const QRect&)").warning("Unable to set geometry");

@@ -12,44 +12,39 @@ class TestEquationStore : public QObject
 {
     Q_OBJECT
 private slots:
-    void memoryQuestion_data()
-    {
-        QTest::addColumn<int>("count");
-        QTest::addColumn<int>("shown");
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("asked");
-        QTest::addColumn<bool>("go");
-        QTest::addColumn<QString>("megabytes");
-        QTest::newRow("15000 passes") << 15000 << -1 << int(Prompter::No) << false << true << "";
-        QTest::newRow("15001 declined") << 15001 << -1 << int(Prompter::No) << true << false << "3434";
-        QTest::newRow("15001 accepted") << 15001 << -1 << int(Prompter::Yes) << true << true << "3434";
-        QTest::newRow("increase names the old count") << 15002 << 15001 << int(Prompter::No) << true << false << "3434";
-        QTest::newRow("decrease names the old count") << 15001 << 15002 << int(Prompter::No) << true << false << "3435";
-        QTest::newRow("largest count in 64 bits") << 999999999 << -1 << int(Prompter::No) << true << false << "15258789093017";
-        QTest::newRow("closing the box declines") << 16000 << -1 << int(Prompter::NoButton) << true << false << "3907";
-    }
-
     void memoryQuestion()
     {
-        QFETCH(int, count);
-        QFETCH(int, shown);
-        QFETCH(int, answer);
-        QFETCH(bool, asked);
-        QFETCH(bool, go);
-        QFETCH(QString, megabytes);
+        // shown: the count the question names (-1: count itself); go: the
+        // operation may go ahead.
+        const struct
+        {
+            int count, shown, answer;
+            bool asked, go;
+            const char *megabytes;
+        } cases[] = {
+            {15000, -1, Prompter::No, false, true, ""},
+            {15001, -1, Prompter::No, true, false, "3434"},
+            {15001, -1, Prompter::Yes, true, true, "3434"},
+            {15002, 15001, Prompter::No, true, false, "3434"},      // increase names the old count
+            {15001, 15002, Prompter::No, true, false, "3435"},      // decrease too
+            {999999999, -1, Prompter::No, true, false, "15258789093017"}, // 64-bit product
+            {16000, -1, Prompter::NoButton, true, false, "3907"},   // closing the box declines
+        };
         TestEnv env;
-        ScriptedPrompter prompter;
-        prompter.answerButton(answer);
-        QCOMPARE(EquationStore::memoryCheck(count, shown), go);
-        QCOMPARE(prompter.count(), asked ? 1 : 0);
-        if (!asked)
-            return;
-        const auto r = prompter.records().first();
-        QCOMPARE(r.title, QStringLiteral("Memory Limitation Warning!"));
-        QCOMPARE(r.icon, int(Prompter::Warning));
-        QCOMPARE(r.buttons, int(Prompter::Yes | Prompter::No));
-        QCOMPARE(r.text, QStringLiteral("The current no. of variables requires <b>") + megabytes
-                             + QStringLiteral("MB</b> free memory in RAM.\nPlease check if you have sufficient memory otherwise if you proceed, it will result in slow down of your PC.<p>Would you still like to continue the operation? <b>This may result in a crash, so please save your session before proceeding!</b></p>"));
+        for (const auto &c : cases) {
+            ScriptedPrompter prompter;
+            prompter.answerButton(c.answer);
+            QCOMPARE(EquationStore::memoryCheck(c.count, c.shown), c.go);
+            QCOMPARE(prompter.count(), c.asked ? 1 : 0);
+            if (!c.asked)
+                continue;
+            const auto r = prompter.last();
+            QCOMPARE(r.title, QStringLiteral("Memory Limitation Warning!"));
+            QCOMPARE(r.icon, int(Prompter::Warning));
+            QCOMPARE(r.buttons, int(Prompter::Yes | Prompter::No));
+            QCOMPARE(r.text, QStringLiteral("The current no. of variables requires <b>") + QLatin1String(c.megabytes)
+                                 + QStringLiteral("MB</b> free memory in RAM.\nPlease check if you have sufficient memory otherwise if you proceed, it will result in slow down of your PC.<p>Would you still like to continue the operation? <b>This may result in a crash, so please save your session before proceeding!</b></p>"));
+        }
     }
 
     void acceptedQuestionSavesTheSessionOnce()

@@ -7,14 +7,45 @@
 #include "testenv.h"
 #include "testutil.h"
 
+#include "threads/mythreads.h"
+
+#include <QBuffer>
 #include <QDataStream>
+#include <QtEndian>
 #include <QtTest>
 
+#include <cstring>
 #include <functional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 enum Expect { Ok, HeaderBad, Corrupt };
+
+// A pipe-like device over fixed bytes: no size, no seeking.
+class SequentialBytes : public QIODevice
+{
+public:
+    explicit SequentialBytes(const QByteArray &bytes) : m_bytes(bytes) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char *data, qint64 max) override
+    {
+        const qint64 n = qMin(max, qint64(m_bytes.size()) - m_pos);
+        std::memcpy(data, m_bytes.constData() + m_pos, size_t(n));
+        m_pos += n;
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+    qint64 m_pos = 0;
+};
 
 const char *const kRows[3] = {"1\t2\t1\t1\t4", "2\t1\t3\t1\t5", "3\t1\t1\t4\t6"};
 const double kCoef[3][3] = {{2, 1, 1}, {1, 3, 1}, {1, 1, 4}};
@@ -318,6 +349,133 @@ private slots:
             QCOMPARE(firstCode(out.workerCodes), c.parser);
             if (!out.corrupt)
                 QCOMPARE(store.coef[n - 1][n - 1], 1.25);
+        }
+    }
+
+    // Lengths and counts that the input cannot back: refused before anything
+    // is allocated, whatever the device.
+    void hostileLengths()
+    {
+        TestEnv env(2);
+        auto lengthThen = [](quint32 count, const QByteArray &rest) {
+            QByteArray b(4, '\0');
+            qToBigEndian<quint32>(count, b.data());
+            return b + rest;
+        };
+        struct Case { quint32 count; QByteArray rest; int status; };
+        const Case cases[] = {
+            {3, QByteArray("abc"), 2},               // odd: not UTF-16
+            {0x80000000u, QByteArray(), 2},          // negative as an int
+            {0xFFFFFFFEu, QByteArray(), 2},
+            {FileString::kMaxStringBytes + 2, QByteArray(64, 'x'), 2},
+            {64, QByteArray(10, 'x'), 1},            // more than the input holds
+            {4, QByteArray("\0T\0x", 4), 0},
+        };
+        for (const Case &c : cases) {
+            const QByteArray bytes = lengthThen(c.count, c.rest);
+            QBuffer buffer;
+            buffer.setData(bytes);
+            QVERIFY(buffer.open(QIODevice::ReadOnly));
+            SequentialBytes pipe(bytes);
+            for (QIODevice *device : {static_cast<QIODevice *>(&buffer), static_cast<QIODevice *>(&pipe)}) {
+                QString text;
+                QCOMPARE(FileString::readString(device, &text), c.status);
+                QCOMPARE(text, c.status == 0 ? QStringLiteral("Tx") : QString());
+            }
+        }
+        // A sparse file far larger than its first length field says it may be.
+        const QString sparse = env.temp() + QStringLiteral("/sparse.btrx");
+        QVERIFY(writeFile(sparse, lengthThen(0xFFFFFFF0u, QByteArray())));
+        QVERIFY(QFile::resize(sparse, qint64(5) << 30));
+        EquationStore store;
+        const EquationFile::Outcome out = EquationFile::open(sparse, store);
+        QVERIFY(out.failed && out.corrupt);
+        // A pipe is refused without opening it (opening would wait for a
+        // writer), even with four hostile bytes waiting in it.
+        for (const char *name : {"/fifo.btrx", "/fifo.trx"}) {
+            const QByteArray fifo = QFile::encodeName(env.temp() + QLatin1String(name));
+            QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+            const int fd = ::open(fifo.constData(), O_RDWR | O_NONBLOCK);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, "\x80\0\0\0", 4), ssize_t(4));
+            const EquationFile::Outcome o = EquationFile::open(QFile::decodeName(fifo), store);
+            ::close(fd);
+            QVERIFY(o.failed && !o.corrupt);
+            QVERIFY2(o.error.contains(QStringLiteral("not a regular file")), qPrintable(o.error));
+        }
+        QVERIFY(!EquationFile::readHeader(QStringLiteral("/dev/zero")).opened);
+    }
+
+    // The kind comes from the file's own name, not from its folder.
+    void kindByFileName()
+    {
+        TestEnv env(2);
+        QVERIFY(!EquationFile::isBinaryName(QStringLiteral("/x/old.btrx.d/sys.trx")));
+        QVERIFY(EquationFile::isBinaryName(QStringLiteral("/x/sys.btrx.bak")));
+        QVERIFY(QDir(env.temp()).mkpath(QStringLiteral("old.btrx.d")));
+        EquationStore store;
+        const QString path = env.temp() + QStringLiteral("/old.btrx.d/sys.trx");
+        QVERIFY(writeFile(path, textFile()));
+        QVERIFY(!EquationFile::open(path, store).failed);
+        QCOMPARE(store.rhs[2], kRhs[2]);
+    }
+
+    // When the system refuses worker threads, every pipeline does its work on
+    // the calling thread: the same result, never a hang or a skipped part.
+    void threadsRefused_data()
+    {
+        QTest::addColumn<bool>("binary");
+        QTest::addColumn<int>("refused");
+        QTest::addColumn<int>("badRow");
+        for (int refused : {1, 3, 100}) {
+            QTest::addRow("text, %d starts refused", refused) << false << refused << -1;
+            QTest::addRow("binary, %d starts refused", refused) << true << refused << -1;
+        }
+        QTest::newRow("text with a bad row, all refused") << false << 100 << 70;
+    }
+    void threadsRefused()
+    {
+        QFETCH(bool, binary);
+        QFETCH(int, refused);
+        QFETCH(int, badRow);
+        TestEnv env(4);
+        const int n = 300;
+        EquationStore source;
+        source.N = n;
+        QVERIFY(source.reallocate());
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j)
+                source.coef[i][j] = (i + 1) * 0.5 + j * 0.25;   // exact in 15 digits
+            source.rhs[i] = -i * 0.125;
+            source.fileSol[i] = i * 0.0625;
+        }
+        EquationFile::Options opt;
+        opt.processors = 4;
+        const QString path = env.temp() + (binary ? QStringLiteral("/t.btrx") : QStringLiteral("/t.trx"));
+        MyThreads::failNextStarts(refused);
+        EquationFile::Outcome out = EquationFile::save(path, source, source.fileSol, opt);
+        QVERIFY(!out.failed);
+        if (badRow >= 0) {
+            QByteArray bytes = readFile(path);
+            const int at = bytes.indexOf(QByteArray("\n") + QByteArray::number(badRow + 1) + '\t');
+            QVERIFY(at > 0);
+            bytes.insert(bytes.indexOf('\t', at + 1) + 1, "x");
+            QVERIFY(writeFile(path, bytes));
+        }
+        MyThreads::failNextStarts(refused);
+        EquationStore back;
+        out = EquationFile::open(path, back, opt);
+        MyThreads::failNextStarts(0);
+        QCOMPARE(out.failed, badRow >= 0);
+        if (badRow >= 0) {
+            QCOMPARE(firstCode(out.workerCodes), int(FileString::ParseCoefficient));
+            return;
+        }
+        QCOMPARE(back.N, n);
+        for (int i = 0; i < n; ++i) {
+            QVERIFY(std::equal(source.coef[i], source.coef[i] + n, back.coef[i]));
+            QCOMPARE(back.rhs[i], source.rhs[i]);
+            QCOMPARE(back.fileSol[i], source.fileSol[i]);
         }
     }
 };

@@ -84,14 +84,38 @@ private slots:
         TestEnv env(2);
         LogCapture log;
         Probe probe(tag);
-        QThread *t = MyThreads::start(&probe, SLOT(work()), QStringLiteral("probe"));
+        QThread *t = MyThreads::startIdle(QStringLiteral("probe"));
+        QVERIFY(t);
+        QVERIFY(QObject::connect(t, SIGNAL(objectNameChanged(QString)), &probe, SLOT(work())));
+        MyThreads::run(t, &probe, SLOT(work()));
         QVERIFY(t->wait(10000));
         QCOMPARE(probe.ranOn.load(), t);
         QVERIFY(MyThreads::inPool(t));
         QCOMPARE(log.count(QStringLiteral("critical: error no: MT4")), home ? 0 : 1);
         QCOMPARE(probe.thread(), home ? QThread::currentThread() : t);
         // a known worker is cut off from the pooled thread's signals
-        QCOMPARE(QObject::disconnect(t, SIGNAL(started()), &probe, SLOT(work())), !home);
+        QCOMPARE(QObject::disconnect(t, SIGNAL(objectNameChanged(QString)), &probe, SLOT(work())), !home);
+    }
+
+    // A thread the system will not start: null, logged, the worker still on
+    // the caller's thread with its slot not run, and the pool as it was.
+    void refusedStartLeavesWorkerHome()
+    {
+        TestEnv env(2);
+        LogCapture log;
+        const int size = MyThreads::poolSize();
+        Probe probe(QStringLiteral("SOLVE"));
+        MyThreads::failNextStarts(2);
+        QVERIFY(!MyThreads::start(&probe, SLOT(work()), QStringLiteral("refused")));
+        QVERIFY(!MyThreads::startIdle(QStringLiteral("refused")));
+        QCOMPARE(log.count(QStringLiteral("critical: error no: MT6 - refused could not be started")), 2);
+        QCOMPARE(probe.thread(), QThread::currentThread());
+        QCOMPARE(probe.ranOn.load(), nullptr);
+        QCOMPARE(MyThreads::poolSize(), size);
+        // The next start works again.
+        QThread *t = MyThreads::start(&probe, SLOT(work()), QStringLiteral("works"));
+        QVERIFY(t && t->wait(10000));
+        QCOMPARE(probe.ranOn.load(), t);
     }
 
     void reusedThreadHasFinishedItsLastRun()

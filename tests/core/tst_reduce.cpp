@@ -1,6 +1,7 @@
 // Worker counts, row splits and the two vector passes of the parallel row
 // reduction; and that the result of a solve does not depend on how its rows
 // were spread over workers.
+#include "solver/panel.h"
 #include "solver/reduce.h"
 #include "solver/solve.h"
 #include "solver/solverun.h"
@@ -9,6 +10,8 @@
 
 #include <QtTest>
 
+#include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -184,6 +187,9 @@ private slots:
         QTest::newRow("n=30 T=3") << 30 << 3 << defaultLimits(3);
         QTest::newRow("n=3 T=5") << 3 << 5 << QList<int>{0, 0, 0, 0, 0};
         QTest::newRow("n=64 T=16 all") << 64 << 16 << QList<int>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        // Large enough for several blocks and for the residuals of the
+        // refinement to be spread too.
+        QTest::newRow("n=300 T=3") << 300 << 3 << QList<int>{0, 1, 2};
     }
 
     void resultIndependentOfWorkers()
@@ -211,6 +217,50 @@ private slots:
         // Every row handled exactly once: the arithmetic is the same whatever
         // the split, so the results agree to the last bit.
         QCOMPARE(many, one);
+    }
+
+    // The product update of a block: the vector kernels give the bits of the
+    // plain fused multiply-add chain for every row count and width (full
+    // blocks of four rows, single rows, the narrow last columns).
+    void panelUpdateBits_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("steps");
+        QTest::addColumn<int>("cols");
+        QTest::newRow("4 rows, one block") << 4 << 8 << 16;
+        QTest::newRow("7 rows, ragged width") << 7 << 5 << 37;
+        QTest::newRow("130 rows, two chunks") << 130 << 64 << 50;
+        QTest::newRow("1 row, narrow") << 1 << 3 << 5;
+        QTest::newRow("one step") << 9 << 1 << 33;
+    }
+    void panelUpdateBits()
+    {
+        QFETCH(int, rows);
+        QFETCH(int, steps);
+        QFETCH(int, cols);
+        std::mt19937 gen(uint(rows * 7 + steps * 3 + cols));
+        std::uniform_real_distribution<double> dist(-1.0, 1.0);
+        const int col0 = 3, n = col0 + cols;
+        Matrix c(std::max(n, rows)), u(std::max(n, steps));
+        std::vector<double> l(size_t(rows) * size_t(steps));
+        for (auto &v : c.store)
+            v = dist(gen);
+        for (auto &v : u.store)
+            v = dist(gen) * 1e3;
+        for (auto &v : l)
+            v = dist(gen);
+        Matrix expected(c);
+        for (int r = 0; r < rows; ++r)
+            for (int j = col0; j < n; ++j) {
+                double acc = 0.0;
+                for (int s = 0; s < steps; ++s)
+                    acc = std::fma(l[size_t(r) * size_t(steps) + size_t(s)], u.rows[size_t(s)][j], acc);
+                expected.rows[size_t(r)][j] -= acc;
+            }
+        PanelUpdate panel;
+        panel.pack(u.ptr(), steps, col0, n);
+        panel.apply(c.ptr(), rows, l.data());
+        QVERIFY(std::memcmp(c.store.data(), expected.store.data(), sizeof(double) * c.store.size()) == 0);
     }
 };
 

@@ -6,7 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QLocale>
+#include <QLockFile>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QtTest>
 
 namespace {
@@ -32,20 +35,85 @@ private slots:
     {
         TestEnv env;
         const QString root = env.appData() + QStringLiteral("/Tarvix/Sessions");
-        QDir().mkpath(root + QStringLiteral("/junk"));
+        QDir().mkpath(root + QStringLiteral("/thesis/Window 1"));
+        QDir().mkpath(root + QStringLiteral("/Unsaved Jan 01, 2020"));
         auto *first = new SessionManager();
         QCOMPARE(SessionManager::currentSessionName(), today());
-        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/junk")));    // no list file: root emptied
+        // no list file: saved sessions are rebuilt from their folders, unsaved leftovers go
+        QVERIFY(QFileInfo(root + QStringLiteral("/thesis/Window 1")).isDir());
+        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Unsaved Jan 01, 2020")));
         QVERIFY(QFileInfo(root + QLatin1Char('/') + today()).isDir());
-        QVERIFY(first->resumableSessions().isEmpty());
+        QCOMPARE(first->resumableSessions(), QStringList{QStringLiteral("thesis")});
         {
             SessionManager second;                                       // while the first lives
             QCOMPARE(SessionManager::currentSessionName(), today() + QStringLiteral("_1"));
-            QCOMPARE(listFile(), (QStringList{today(), today() + QStringLiteral("_1")}));
+            QCOMPARE(listFile(), (QStringList{QStringLiteral("thesis"), today(), today() + QStringLiteral("_1")}));
+            // the first run's folder is in use: not deleted, not offered
+            QVERIFY(SessionManager::folderInUse(root + QLatin1Char('/') + today()));
         }
         // an unsaved session leaves the list at exit
-        QCOMPARE(listFile(), QStringList{today()});
+        QCOMPARE(listFile(), (QStringList{QStringLiteral("thesis"), today()}));
         delete first;
+    }
+
+    void foldersOfLiveProcessesSurviveCleanUp()
+    {
+        TestEnv env;
+        const QString root = env.appData() + QStringLiteral("/Tarvix/Sessions");
+        for (const char *d : {"busy", "Unsaved Feb 02, 2020", "crashed"})
+            QDir().mkpath(root + QLatin1Char('/') + QLatin1String(d));
+        QFile list(root + QStringLiteral("/Sessions.sestrx"));
+        QVERIFY(list.open(QIODevice::WriteOnly | QIODevice::Text));
+        list.write("busy\ncrashed\n");
+        list.close();
+        // Another process works in "busy" and in an unlisted unsaved session.
+        QLockFile busy(root + QStringLiteral("/busy/Session.lock"));
+        busy.setStaleLockTime(0);
+        QVERIFY(busy.tryLock(0));
+        QLockFile live(root + QStringLiteral("/Unsaved Feb 02, 2020/Session.lock"));
+        live.setStaleLockTime(0);
+        QVERIFY(live.tryLock(0));
+        // "crashed" holds the lock of a process that no longer runs.
+        QFile stale(root + QStringLiteral("/crashed/Session.lock"));
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write("999999999\ntarvix\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+        stale.close();
+
+        SessionManager sessions;
+        QVERIFY(QFileInfo(root + QStringLiteral("/Unsaved Feb 02, 2020")).isDir());
+        QCOMPARE(sessions.resumableSessions(), QStringList{QStringLiteral("crashed")});
+        QVERIFY(!SessionManager::folderInUse(root + QStringLiteral("/crashed")));
+        QVERIFY(listFile().contains(QStringLiteral("Unsaved Feb 02, 2020")));
+    }
+
+    void concurrentProcessesLoseNoListLine()
+    {
+        TestEnv env;
+        { SessionManager first; }   // the sessions folder and list exist
+        QStringList names;
+        for (int round = 0; round < 6; ++round) {
+            QList<QProcess *> children;
+            for (int k = 0; k < 3; ++k) {
+                const QString name = QStringLiteral("s%1_%2").arg(round).arg(k);
+                names << name;
+                auto *p = new QProcess(this);
+                QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+                e.insert(QStringLiteral("TARVIX_SESSION_CHILD"), name);
+                p->setProcessEnvironment(e);
+                p->start(QCoreApplication::applicationFilePath(), QStringList());
+                children << p;
+            }
+            for (QProcess *p : children) {
+                QVERIFY(p->waitForFinished(30000));
+                QCOMPARE(p->exitCode(), 0);
+                delete p;
+            }
+        }
+        SessionManager last;
+        QStringList resumable = last.resumableSessions();
+        resumable.sort();
+        names.sort();
+        QCOMPARE(resumable, names);
     }
 
     void startUpCleansAgainstTheList()
@@ -113,5 +181,35 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSessionManager)
+// A child process of the concurrency test: starts a run in the inherited
+// application-data folder, saves it under the given name and exits.
+static int runChild(const QString &name)
+{
+    const QString appData = qEnvironmentVariable("APPDATA");
+    UserPrefs prefs(nullptr);
+    UserPrefs::setInstance(&prefs);
+    prefs.initialise(QStringList{QStringLiteral("Linux"), QStringLiteral("x64"), QStringLiteral("tester"),
+                                 QStringLiteral("testhost"), qEnvironmentVariable("TEMP"), appData,
+                                 QStringLiteral("2")},
+                     TestEnv::screen());
+    bool done = false;
+    {
+        SessionManager sessions;
+        ScriptedPrompter prompter;
+        prompter.answerText(name);
+        sessions.saveSession(&done);
+    }
+    UserPrefs::setInstance(nullptr);
+    return done ? 0 : 1;
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString child = qEnvironmentVariable("TARVIX_SESSION_CHILD");
+    if (!child.isEmpty())
+        return runChild(child);
+    TestSessionManager test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_sessionmanager.moc"

@@ -57,7 +57,6 @@ private slots:
         QTest::newRow("thread limits of another processor count") << 1 << "5\t10\t15\t" << "5\t10\t" << true;
         QTest::newRow("tuned thread limits kept") << 1 << "7\t40\t" << "7\t40\t" << false;
         QTest::newRow("tolerance out of range") << 2 << "0.5\t1\t0\t1\t1\t0" << "1e-15\t1\t0\t1\t1\t0" << true;
-        QTest::newRow("tolerance not a number") << 2 << "abc\t1\t0\t1\t1\t0" << "1e-15\t1\t0\t1\t1\t0" << true;
         QTest::newRow("tolerance in range kept") << 2 << "1e-10\t0\t1\t1\t0\t1" << "1e-10\t0\t1\t1\t0\t1" << false;
         QTest::newRow("flag of 2 takes its default") << 2 << "1e-10\t1\t1\t1\t2\t0" << "1e-10\t1\t1\t1\t0\t0" << true;
         QTest::newRow("five fields on line 3") << 2 << "1e-10\t1\t1\t1\t1" << "1e-15\t0\t1\t1\t0\t1" << true;
@@ -194,39 +193,30 @@ private slots:
                                               QStringLiteral("critical: error no: UP8")}));
     }
 
-    void screenFactors_data()
-    {
-        QTest::addColumn<int>("aw");
-        QTest::addColumn<int>("ah");
-        QTest::addColumn<int>("fw");
-        QTest::addColumn<int>("fh");
-        QTest::addColumn<double>("sx");
-        QTest::addColumn<double>("sy");
-        QTest::addColumn<int>("mainX");
-        QTest::addColumn<int>("mainW");
-        QTest::newRow("design size") << 1366 << 728 << 1366 << 768 << 1.0 << 1.0 << 38 << 1290;
-        QTest::newRow("double size") << 2732 << 1456 << 2732 << 1536 << 2.0 << 2.0 << 76 << 2580;
-        QTest::newRow("no available area: full screen") << 0 << 0 << 683 << 384 << 0.5 << 0.5 << 0 << 645;
-        QTest::newRow("no screen at all") << 0 << 0 << 0 << 0 << 1.0 << 1.0 << 0 << 1290;
-    }
-
     void screenFactors()
     {
-        QFETCH(int, aw);
-        QFETCH(int, ah);
-        QFETCH(int, fw);
-        QFETCH(int, fh);
-        QFETCH(double, sx);
-        QFETCH(double, sy);
-        QFETCH(int, mainX);
-        QFETCH(int, mainW);
-        TestEnv env(2, false);
-        UserPrefs prefs(nullptr);
-        QVERIFY(prefs.initialise(env.environment(), ScreenInfo{aw, ah, fw, fh}));
-        QCOMPARE(UserPrefs::getHorizontalScale(), sx);
-        QCOMPARE(UserPrefs::getVerticalScale(), sy);
-        QCOMPARE(UserPrefs::getGeometry(UserPrefs::MainWindow)[0], mainX);
-        QCOMPARE(UserPrefs::getGeometry(UserPrefs::MainWindow)[2], mainW);
+        // Factors against the 1366 x 728 design desktop and the main window's
+        // x and width scaled by them.
+        const struct
+        {
+            ScreenInfo screen;
+            double sx, sy;
+            int mainX, mainW;
+        } cases[] = {
+            {{1366, 728, 1366, 768}, 1.0, 1.0, 38, 1290},
+            {{2732, 1456, 2732, 1536}, 2.0, 2.0, 76, 2580},
+            {{0, 0, 683, 384}, 0.5, 0.5, 0, 645}, // no available area: the full screen
+            {{0, 0, 0, 0}, 1.0, 1.0, 0, 1290},    // no screen at all
+        };
+        for (const auto &c : cases) {
+            TestEnv env(2, false);
+            UserPrefs prefs(nullptr);
+            QVERIFY(prefs.initialise(env.environment(), c.screen));
+            QCOMPARE(UserPrefs::getHorizontalScale(), c.sx);
+            QCOMPARE(UserPrefs::getVerticalScale(), c.sy);
+            QCOMPARE(UserPrefs::getGeometry(UserPrefs::MainWindow)[0], c.mainX);
+            QCOMPARE(UserPrefs::getGeometry(UserPrefs::MainWindow)[2], c.mainW);
+        }
     }
 
     void toForwardSlashes_data()
@@ -273,9 +263,11 @@ private slots:
         QCOMPARE(r[3].title, QStringLiteral("Application Data folder?"));
         QCOMPARE(UserPrefs::getOsName(), QStringLiteral("Windows_NT"));
         QCOMPARE(UserPrefs::getAppDataFolder(), env.appData());
-        // A Windows system names its folders with backslashes.
-        QVERIFY(QFile::exists(env.appData() + QStringLiteral("\\Tarvix\\Preferences\\Tarvix.pref"))
-                || QFile::exists(env.appData() + QStringLiteral("/Tarvix/Preferences/Tarvix.pref")));
+        // The answer "Windows" changes no separator on this system.
+        QCOMPARE(UserPrefs::prefsFilePath(), prefFolder(env) + QStringLiteral("/Tarvix.pref"));
+        QCOMPARE(readFile(UserPrefs::prefsFilePath()), joined(defaultLines()));
+        QCOMPARE(QDir(env.appData()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("Tarvix")});
     }
 
     void probeWithoutProcessorNumber_data()

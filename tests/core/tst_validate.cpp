@@ -29,11 +29,11 @@ const QString kMore = QStringLiteral("</p><p><b><u>And Many more!</u></b>");
 class TestValidate : public QObject
 {
     Q_OBJECT
-    void initTestCase() { m_env.reset(new TestEnv(2)); }
-    void cleanupTestCase() { m_env.reset(); }
     std::unique_ptr<TestEnv> m_env;
 
 private slots:
+    void initTestCase() { m_env.reset(new TestEnv(2)); }
+    void cleanupTestCase() { m_env.reset(); }
     void itemList_data()
     {
         QTest::addColumn<QList<int>>("indices");
@@ -93,9 +93,23 @@ private slots:
                                         << QStringList{dupHead + QStringLiteral("</p><p><b><u>1</u></b> -> 2.</p>") + kClose};
         QTest::newRow("zero where the other has a value") << Rows{{1, 0, 3}, {2, 1, 6}, {0, 1, 5}}
                                                           << QVector<double>{1, 2, 3} << QStringList();
+        // Ratios far below the zero threshold are still compared.
+        QTest::newRow("rows of very different size") << Rows{{1e12, 1e12}, {1e-4, 2e-4}}
+                                                     << QVector<double>{1, 2} << QStringList();
+        QTest::newRow("tiny multiple") << Rows{{1e12, 3e12, 1e6}, {0, 1, 5}, {1e-4, 3e-4, 1e-10}}
+                                       << QVector<double>{1, 2, 3}
+                                       << QStringList{dupHead + QStringLiteral("</p><p><b><u>1</u></b> -> 3.</p>") + kClose};
+        // A value that is not finite gets its own box, and only that one:
+        // the other checks would see nonsense multiples and zeros.
         const double nan = std::numeric_limits<double>::quiet_NaN();
-        QTest::newRow("NaN is no zero and no multiple") << Rows{{nan, 1}, {nan, 2}} << QVector<double>{1, 2}
-                                                        << QStringList();
+        const double inf = std::numeric_limits<double>::infinity();
+        const QString bad = QStringLiteral("<p>The following value is infinite or not a number!</p><p>");
+        QTest::newRow("NaN coefficient") << Rows{{1, 1}, {nan, 2}} << QVector<double>{1, 2}
+                                         << QStringList{bad + QStringLiteral("Equation 2, Variable 1.</p>") + kClose};
+        QTest::newRow("inf in the first column") << Rows{{inf, 1}, {2, 1}} << QVector<double>{0, 0}
+                                                 << QStringList{bad + QStringLiteral("Equation 1, Variable 1.</p>") + kClose};
+        QTest::newRow("infinite right-hand side") << Rows{{1, 0}, {0, 1}} << QVector<double>{1, -inf}
+                                                  << QStringList{bad + QStringLiteral("Equation 2, R.H.S.</p>") + kClose};
 
         // Twelve zero equations: eleven recorded, ten shown.
         QList<int> twelve;

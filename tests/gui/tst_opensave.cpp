@@ -189,8 +189,11 @@ void OpenSaveTest::failedWriteKeepsPreviousFile()
     QVERIFY(!w->isSaved());
     QCOMPARE(w->store().coef[0][0], -1.0);
     const auto r = fx->prompt("ERROR: Could not save the file!\n");
-    QCOMPARE(r.text, QString("Could not add any data to the newly created File, hence deleting the File."
-                             "\nRestoring previously saved File."));
+    // The specified text, then the reason with the file's name.
+    QVERIFY2(r.text.startsWith("Could not add any data to the newly created File, hence deleting the File."
+                               "\nRestoring previously saved File.\n")
+                 && r.text.contains("full.btrx: File too large"),
+             qPrintable(r.text));
     QCOMPARE(r.icon, int(Prompter::Warning));
 }
 
@@ -207,6 +210,7 @@ void OpenSaveTest::unwritableFolder()
     const auto r = fx->prompter.last();
     QCOMPARE(r.title, QString("ERROR: Could not save the file!"));
     QVERIFY(r.text.startsWith("Unable to open the file for writing!\n"));
+    QVERIFY2(r.text.contains("notadir/x.trx: Not a directory"), qPrintable(r.text));
     QCOMPARE(r.icon, int(Prompter::Critical));
     QVERIFY(!QFile::exists(m_dir + "/notadir/x.trx"));
 }
@@ -218,10 +222,8 @@ void OpenSaveTest::unreadableFilesLeaveTheWindow_data()
     QTest::addColumn<QString>("logged");
     QTest::addColumn<QString>("text");          // start of the message
     const QString corrupt = "Could NOT Read the Opened File!\nFile is corrupt!";
-    QTest::newRow("no product word") << QByteArray("Solver 1.0\n2\n1\t1\t0\t1\n2\t0\t1\t1\n\nSolution\n0\t0\t\nEOF")
-                                     << "a.trx" << "error no: TRX6" << corrupt;
-    QTest::newRow("one variable") << QByteArray("Tarvix 1.20.1\n1\n1\t1\t1\n\nSolution\n0\t\nEOF")
-                                  << "b.trx" << "error no: TRX6" << corrupt;
+    // Which bytes count as corrupt is the file tests' business; here one case
+    // per path through the window.
     QTest::newRow("huge N, tiny file") << QByteArray("Tarvix 1.20.1\n1000000000\n1\t1\t0\t1\n")
                                        << "c.trx" << "error no: TRX6" << corrupt;
     QTest::newRow("text in a number")
@@ -327,6 +329,7 @@ void OpenSaveTest::dropTwoFiles()
     QVERIFY(writeSystem(m_dir + "/two.btrx", 4));
     auto *w = new tarvix();
     w->show();
+    QVERIFY(w->acceptDrops());   // the events below reach the window either way
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(m_dir + "/one.trx"), QUrl("https://example.org/x.trx"),
                   QUrl::fromLocalFile(m_dir + "/notes.txt"), QUrl::fromLocalFile(m_dir + "/two.btrx")});

@@ -172,7 +172,7 @@ private slots:
             << 1 << QByteArray("tarvix-cli: invalid system: equation 1 is a multiple of equation(s) 3\n");
         QTest::newRow("not a number in the system")
             << "solve" << QByteArray("Tarvix 1.20.1\n3\n1\t2\t1\t1\t7\n2\t1\tnan\t1\t10\n3\t1\t1\t4\t15\n")
-            << 3 << QByteArray("tarvix-cli: the solution is not correct");
+            << 1 << QByteArray("tarvix-cli: invalid system: equation 2, variable 2 is infinite or not a number");
         QTest::newRow("corrupt row")
             << "solve" << QByteArray("Tarvix 1.20.1\n3\n1\t2\t1\t1\t7\n2\t1\t3\t10\n3\t1\t1\t4\t15\n")
             << 2 << QByteArray("tarvix-cli: in.trx is corrupt: a row has the wrong number of fields\n");

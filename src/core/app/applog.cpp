@@ -10,13 +10,13 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QMetaObject>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QTextStream>
 #include <QThread>
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 
 #ifdef Q_OS_UNIX
 #include <sys/file.h>
@@ -24,19 +24,41 @@
 #endif
 
 namespace {
-QMutex *g_mutex = nullptr;
-bool *g_switch = nullptr;            // the debug-logging switch; null: no output
+// A std::mutex, so that thread checkers see the hand-overs between writers.
+std::mutex *g_mutex = nullptr;
+LogSwitchHolder g_switch{nullptr};   // the debug-logging switch; null: no output
 QFile *g_file = nullptr;
 QTextStream *g_stream = nullptr;
 std::atomic<bool> g_internalError{false};
 QtMessageHandler g_previous = nullptr;
 std::function<void()> g_saver;
 std::function<void(const QString &)> g_opener;
-std::function<void()> g_fatalExit;
-QString g_lastReport;
 std::atomic<bool> g_savePending{false};
 bool g_inSaver = false;              // GUI thread only
 thread_local bool t_inHandler = false;
+
+// Holds the log mutex while it exists (before install there is none).
+class LogLock
+{
+public:
+    explicit LogLock(std::mutex *m) : m_mutex(m)
+    {
+        if (m_mutex)
+            m_mutex->lock();
+    }
+    ~LogLock() { unlock(); }
+    LogLock(const LogLock &) = delete;
+    LogLock &operator=(const LogLock &) = delete;
+    void unlock()
+    {
+        if (m_mutex)
+            m_mutex->unlock();
+        m_mutex = nullptr;
+    }
+
+private:
+    std::mutex *m_mutex;
+};
 
 bool onGuiThread()
 {
@@ -128,9 +150,9 @@ QString blockName(QtMsgType type)
 void AppLog::install()
 {
     if (!g_mutex)
-        g_mutex = new QMutex();
-    if (!g_switch)
-        g_switch = new bool(true);
+        g_mutex = new std::mutex();
+    if (!g_switch.load())
+        g_switch.store(new LogSwitch(true));
     g_previous = qInstallMessageHandler(&AppLog::messageHandler);
 }
 
@@ -139,19 +161,24 @@ void AppLog::uninstall()
     qInstallMessageHandler(g_previous);
     g_previous = nullptr;
     closeLog();
-    delete g_switch;
-    g_switch = nullptr;
+    LogSwitch *sw = nullptr;
+    {
+        LogLock lock(g_mutex);   // no handler is reading the token
+        sw = g_switch.exchange(nullptr);
+    }
+    delete sw;
 }
 
-bool **AppLog::debugSwitchHolder()
+LogSwitchHolder *AppLog::debugSwitchHolder()
 {
     return &g_switch;
 }
 
 void AppLog::setDebugEnabled(bool on)
 {
-    if (g_switch)
-        *g_switch = on;
+    LogLock lock(g_mutex);   // the token is not freed meanwhile
+    if (LogSwitch *sw = g_switch.load())
+        sw->store(on);
 }
 
 bool AppLog::openLog(QString &path)
@@ -168,7 +195,7 @@ bool AppLog::openLog(QString &path)
     if (QFile::exists(path))
         QFile::remove(path);
 
-    QMutexLocker lock(g_mutex);
+    LogLock lock(g_mutex);
     delete g_stream;
     delete g_file;
     g_file = new QFile(path);
@@ -209,7 +236,7 @@ void AppLog::closeLog()
 {
     if (!g_mutex)
         return;
-    QMutexLocker lock(g_mutex);
+    LogLock lock(g_mutex);
     if (g_stream)
         g_stream->flush();
     if (g_file)
@@ -224,7 +251,7 @@ QString AppLog::logPath()
 {
     if (!g_mutex)
         return QString();
-    QMutexLocker lock(g_mutex);
+    LogLock lock(g_mutex);
     return g_file ? g_file->fileName() : QString();
 }
 
@@ -250,11 +277,6 @@ void AppLog::setInternalError(bool on)
     g_internalError = on;
 }
 
-QString AppLog::lastReportFolder()
-{
-    return g_lastReport;
-}
-
 void AppLog::setSessionSaver(std::function<void()> saver)
 {
     g_saver = std::move(saver);
@@ -265,15 +287,9 @@ void AppLog::setFolderOpener(std::function<void(const QString &)> opener)
     g_opener = std::move(opener);
 }
 
-void AppLog::setFatalExit(std::function<void()> handler)
-{
-    g_fatalExit = std::move(handler);
-}
-
 void AppLog::internalErrorReport(const QString &sessionName)
 {
     Q_UNUSED(sessionName)
-    g_lastReport.clear();
     if (onGuiThread()) {
         Prompter::instance()->message(
             Prompter::Warning, QStringLiteral("Internal Error Detected!"),
@@ -296,11 +312,10 @@ void AppLog::internalErrorReport(const QString &sessionName)
     if (folder.isEmpty())
         return;
     QDir().mkpath(folder);
-    g_lastReport = folder;
     const QString log = logPath();
     if (!log.isEmpty()) {
         if (g_mutex) {
-            QMutexLocker lock(g_mutex);
+            LogLock lock(g_mutex);
             if (g_stream)
                 g_stream->flush();
         }
@@ -323,12 +338,16 @@ void AppLog::messageHandler(QtMsgType type, const QMessageLogContext &context, c
         return;
     t_inHandler = true;
     bool wroteBlock = false;
+    // Qt's own warnings (categories such as "qt.qpa.xcb") are logged, but
+    // they are no fault of this program: no internal error, no session save.
+    const bool ours = !context.category || std::strcmp(context.category, "default") == 0;
     {
-        QMutexLocker lock(g_mutex);
-        if (g_file && g_stream && g_switch) {
+        LogLock lock(g_mutex);
+        const LogSwitch *sw = g_switch.load();
+        if (g_file && g_stream && sw) {
             QTextStream &out = *g_stream;
             if (type == QtDebugMsg || type == QtInfoMsg) {
-                if (*g_switch) {
+                if (sw->load()) {
                     out << msg;
                     out.flush();
                 }
@@ -349,12 +368,13 @@ void AppLog::messageHandler(QtMsgType type, const QMessageLogContext &context, c
                 out << "\n*** " << name << " Complete ***\n";
                 out.flush();
                 wroteBlock = true;
-                g_internalError = type != QtFatalMsg;
+                if (ours && type != QtFatalMsg)
+                    g_internalError = true;
             }
         }
     }
     t_inHandler = false;
-    if (wroteBlock && type != QtFatalMsg)
+    if (wroteBlock && ours && type != QtFatalMsg)
         requestSessionSave();
     if (type == QtFatalMsg) {
         // A fatal record ends the process, so its session save cannot wait
@@ -364,11 +384,7 @@ void AppLog::messageHandler(QtMsgType type, const QMessageLogContext &context, c
             runSaver();
         if (wroteBlock)
             internalErrorReport(QString());
-        if (g_fatalExit) {
-            g_fatalExit();
-        } else {
-            closeLog();
-            std::_Exit(1);
-        }
+        closeLog();
+        std::_Exit(1);
     }
 }

@@ -4,10 +4,17 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
 #include <functional>
 
 class QFile;
 class QTextStream;
+
+// The debug-logging switch: a token that exists while the log writes at all
+// and says whether debug records are written. The handler reads it on every
+// thread while others switch it, so the token and its holder are atomic.
+using LogSwitch = std::atomic<bool>;
+using LogSwitchHolder = std::atomic<LogSwitch *>;
 
 // The run log: one process-wide message handler that writes every Qt
 // message of the process to "session.log", framed blocks for warnings and
@@ -23,7 +30,7 @@ public:
 
     // The debug-logging switch. Null means no log output at all (see
     // UserPrefs::turnOffDbg); the holder gives access to the pointer itself.
-    static bool **debugSwitchHolder();
+    static LogSwitchHolder *debugSwitchHolder();
     static void setDebugEnabled(bool on);
 
     // Opens the log at path (normally .../Tarvix/logs/session.log). On
@@ -41,8 +48,6 @@ public:
     // Box, report folder (dd MMM yyyy_n) with the log and the preferences,
     // then the folder is shown in the file browser.
     static void internalErrorReport(const QString &sessionName);
-    // The folder the last report went to (empty when none was made).
-    static QString lastReportFolder();
 
     // Called on the GUI thread after every warning, critical or fatal block,
     // never while the log is locked and never re-entered. Installed by the
@@ -51,9 +56,6 @@ public:
     // Opens a local folder in the desktop's file browser (installed by the
     // program; the core cannot).
     static void setFolderOpener(std::function<void(const QString &)> opener);
-    // What a fatal message does after its report; by default it ends the
-    // process with exit code 1.
-    static void setFatalExit(std::function<void()> handler);
 
     static void messageHandler(QtMsgType type, const QMessageLogContext &context,
                                const QString &msg);

@@ -71,6 +71,7 @@ Result replace(const QString &target, const Writer &writer)
     const int fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         result.error = failedText(QStringLiteral("Could not create a file beside"), target, errno);
+        result.stage = Result::Create;
         return result;
     }
     ::close(fd);
@@ -80,6 +81,7 @@ Result replace(const QString &target, const Writer &writer)
     QString writerError;
     bool ok = writer(temp, &writerError);
     if (!ok) {
+        result.stage = Result::Write;
         result.error = writerError.isEmpty()
                            ? QStringLiteral("Could not write %1").arg(QDir::toNativeSeparators(target))
                            : writerError;
@@ -87,10 +89,12 @@ Result replace(const QString &target, const Writer &writer)
     int err = 0;
     if (ok && !syncDescriptor(temp, O_RDONLY, &err)) {
         ok = false;
+        result.stage = Result::Write;
         result.error = failedText(QStringLiteral("Could not write"), target, err);
     }
     if (ok && std::rename(tempName.constData(), QFile::encodeName(target).constData()) != 0) {
         ok = false;
+        result.stage = Result::Replace;
         result.error = failedText(QStringLiteral("Could not replace"), target, errno);
     }
     if (!ok) {

@@ -15,7 +15,11 @@ namespace AtomicFile {
 
 struct Result
 {
+    // Where it failed: creating the file beside the target, writing it
+    // (the writer or the flush), or renaming it over the target.
+    enum Stage { None, Create, Write, Replace };
     bool ok = false;
+    Stage stage = None;
     // Why it failed, naming the file and the system's reason
     // ("Could not write /x/y.trx: No space left on device").
     QString error;

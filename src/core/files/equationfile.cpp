@@ -1,5 +1,6 @@
 #include "equationfile.h"
 
+#include "atomicfile.h"
 #include "filestring.h"
 #include "store/equationstore.h"
 #include "threads/mythreads.h"
@@ -12,6 +13,7 @@
 #include <QObject>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <limits>
 #include <memory>
@@ -73,29 +75,47 @@ void connectErrors(FileString *worker, const EquationFile::Options &options,
                      });
 }
 
-Job startJob(FileString *worker, const char *slot, const QString &name)
+// Starts an idle thread for every job first, so that a pipeline either
+// runs wholly on its threads or, when the system refuses a thread, wholly on
+// the calling thread: half a pipeline would wait forever for the other half.
+bool startThreads(std::vector<Job *> &jobs, const QStringList &names)
 {
-    Job job;
-    job.worker = worker;
-    job.done = std::make_shared<std::atomic<bool>>(false);
-    QThread *thread = MyThreads::thrOpt(name);
-    std::shared_ptr<std::atomic<bool>> done = job.done;
-    job.finished = QObject::connect(thread, &QThread::finished, thread,
-                                    [done] { done->store(true); }, Qt::DirectConnection);
-    QObject::connect(thread, SIGNAL(started()), worker, slot);
-    worker->moveToThread(thread);
-    thread->start(QThread::InheritPriority);
-    job.thread = thread;
-    return job;
+    for (size_t k = 0; k < jobs.size(); ++k) {
+        Job &job = *jobs[k];
+        job.done = std::make_shared<std::atomic<bool>>(false);
+        std::shared_ptr<std::atomic<bool>> done = job.done;
+        // Connected before the thread starts, so that the thread sees the
+        // connection whole.
+        QThread *thread = MyThreads::startIdle(names.at(int(k)), [&job, done](QThread *t) {
+            job.finished = QObject::connect(t, &QThread::finished, t,
+                                            [done] { done->store(true); }, Qt::DirectConnection);
+        });
+        if (!thread) {
+            for (size_t j = 0; j <= k; ++j) {
+                QObject::disconnect(jobs[j]->finished);
+                if (j < k)
+                    MyThreads::thrOpt(jobs[j]->thread, names.at(int(j)));
+                jobs[j]->thread = nullptr;
+            }
+            return false;
+        }
+        job.thread = thread;
+    }
+    return true;
+}
+
+void runJob(Job &job, const char *slot)
+{
+    MyThreads::run(job.thread, job.worker, slot);
 }
 
 // Waits for the job in steps of sleepMs, calling poll about every 100 ms,
-// then deletes the worker.
-void finishJob(Job &job, const EquationFile::Options &options, unsigned long sleepMs)
+// then deletes the worker. Returns the worker's error text.
+QString finishJob(Job &job, const EquationFile::Options &options, unsigned long sleepMs)
 {
     QElapsedTimer sincePoll;
     sincePoll.start();
-    while (!job.done->load()) {
+    while (job.thread && !job.done->load()) {
         job.thread->wait(sleepMs);
         if (options.poll && sincePoll.elapsed() >= 100) {
             options.poll();
@@ -103,8 +123,10 @@ void finishJob(Job &job, const EquationFile::Options &options, unsigned long sle
         }
     }
     QObject::disconnect(job.finished);
+    const QString error = job.worker ? job.worker->errorText() : QString();
     delete job.worker;
     job.worker = nullptr;
+    return error;
 }
 
 // Row slots for one pipeline, all empty; whatever a failed pipeline left
@@ -145,10 +167,20 @@ EquationFile::Outcome binaryJob(bool save, const QString &path, double **coef, d
     int code = 0;
     FileString::setErrorFlag(&flag);
     auto *worker = new FileString(path, coef, rhs, solution, n, &code);
+    if (!save)
+        worker->setDevice(options.device);
     connectErrors(worker, options, collector);
-    Job job = startJob(worker, save ? SLOT(SaveBinary()) : SLOT(ReadBinary()),
-                       save ? QStringLiteral("Tarvix::SB") : QStringLiteral("Tarvix::RB"));
-    finishJob(job, options, 100);
+    Job job;
+    job.worker = worker;
+    std::vector<Job *> jobs{&job};
+    if (startThreads(jobs, {save ? QStringLiteral("Tarvix::SB") : QStringLiteral("Tarvix::RB")})) {
+        runJob(job, save ? SLOT(SaveBinary()) : SLOT(ReadBinary()));
+    } else if (save) {
+        worker->writeBinary();
+    } else {
+        worker->readBinary();
+    }
+    const QString error = finishJob(job, options, 100);
     FileString::setErrorFlag(nullptr);
     if (flag) {
         if (save) {
@@ -163,6 +195,7 @@ EquationFile::Outcome binaryJob(bool save, const QString &path, double **coef, d
     out.code = code;
     out.failed = flag || code != 0;
     out.messages = collector->messages;
+    out.error = error;
     return out;
 }
 
@@ -172,8 +205,7 @@ namespace EquationFile {
 
 bool isBinaryName(const QString &path)
 {
-    // The file's own name decides; a folder may be called "x.btrx".
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1).contains(QLatin1String(".btrx"));
+    return QFileInfo(path).fileName().contains(QLatin1String(".btrx"));
 }
 
 qint64 minimumSize(qint64 n, bool binary, qint64 headerBytes)
@@ -194,26 +226,41 @@ bool sizeCanHold(qint64 fileSize, qint64 n, bool binary, qint64 headerBytes)
 
 Header readHeader(const QString &path)
 {
-    Header h;
-    const bool binary = isBinaryName(path);
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        Header h;
+        h.errorString = QStringLiteral("not a regular file (a folder, pipe or device)");
+        return h;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
+        Header h;
         h.errorString = file.errorString();
         return h;
     }
+    return readHeader(&file, isBinaryName(path));
+}
+
+Header readHeader(QIODevice *device, bool binary)
+{
+    Header h;
+    if (device->isSequential()) {
+        h.errorString = QStringLiteral("not a regular file (a pipe or device)");
+        return h;
+    }
     h.opened = true;
-    const qint64 size = file.size();
+    const qint64 size = device->size();
     bool nOk = false;
     if (binary) {
         QString field;
-        int status = FileString::readString(&file, &field);
+        int status = FileString::readString(device, &field);
         h.text = field.simplified();
         if (status == 0)
-            status = FileString::readString(&file, &field);
+            status = FileString::readString(device, &field);
         if (status == 0)
             h.n = field.simplified().toInt(&nOk, 10);
         if (status == 0)
-            status = FileString::readString(&file, &field);
+            status = FileString::readString(device, &field);
         h.bytesPerNumber = field.simplified();
         bool sizeOk = false;
         const int bytes = h.bytesPerNumber.toInt(&sizeOk, 10);
@@ -222,11 +269,11 @@ Header readHeader(const QString &path)
             h.tooSmall = true;
         } else if (sizeOk && bytes == 8 && h.n > 1) {
             // Another number size gets its own explanation from the reader.
-            h.tooSmall = !sizeCanHold(size, h.n, true, file.pos());
+            h.tooSmall = !sizeCanHold(size, h.n, true, device->pos());
         }
     } else {
-        const QByteArray first = file.readLine(kMaxHeaderLine);
-        const QByteArray second = file.readLine(kMaxHeaderLine);
+        const QByteArray first = device->readLine(kMaxHeaderLine);
+        const QByteArray second = device->readLine(kMaxHeaderLine);
         h.text = QString::fromUtf8(first).simplified();
         h.n = QString::fromUtf8(second).simplified().toInt(&nOk, 10);
         if (h.n > 1)
@@ -261,20 +308,40 @@ Outcome readText(const QString &path, double **coef, double *rhs, double *soluti
     int readerCode = 0;
     std::vector<int> codes(size_t(parsers), 0);
 
-    auto *reader = new FileString(path, rows.data(), n, solution, parsers, &readerCode);
+    // The reader parses one row in every parsers + 1 itself.
+    const int step = parsers + 1;
+    int readerParse = 0;
+    auto *reader = new FileString(path, rows.data(), n, solution, step, &readerCode);
+    reader->setDevice(options.device);
     connectErrors(reader, options, collector);
-    Job readerJob = startJob(reader, SLOT(ReadText()), QStringLiteral("Tarvix::RTF_Reader"));
-    std::vector<Job> parserJobs;
+    Job readerJob;
+    readerJob.worker = reader;
+    std::vector<Job> parserJobs(static_cast<size_t>(parsers));
+    std::vector<Job *> jobs{&readerJob};
+    QStringList names{QStringLiteral("Tarvix::RTF_Reader")};
     for (int k = 0; k < parsers; ++k) {
-        auto *parser = new FileString(rows.data(), coef, rhs, n, k, parsers, &codes[size_t(k)]);
+        auto *parser = new FileString(rows.data(), coef, rhs, n, k, step, &codes[size_t(k)]);
         connectErrors(parser, options, collector);
-        parserJobs.push_back(startJob(parser, SLOT(StrToDouble()),
-                                      QStringLiteral("Tarvix::RTF ") + QString::number(k)));
+        parserJobs[size_t(k)].worker = parser;
+        jobs.push_back(&parserJobs[size_t(k)]);
+        names << QStringLiteral("Tarvix::RTF ") + QString::number(k);
     }
-    finishJob(readerJob, options, 10);
+    if (startThreads(jobs, names)) {
+        reader->setReaderShare(coef, rhs, &readerParse);
+        runJob(readerJob, SLOT(ReadText()));
+        for (Job &job : parserJobs)
+            runJob(job, SLOT(StrToDouble()));
+    } else {
+        reader->setInlineRows(coef, rhs, &codes[0]);
+        reader->readText();
+    }
+    out.error = finishJob(readerJob, options, 10);
     for (Job &job : parserJobs)
         finishJob(job, options, 10);
     FileString::setErrorFlag(nullptr);
+    // A row the reader parsed counts as the first parser's.
+    if (readerParse != 0 && std::all_of(codes.begin(), codes.end(), [](int c) { return c == 0; }))
+        codes[0] = readerParse;
 
     if (corrupt) {
         qDebug() << "\n*** ERROR: Text File is corrupt ***\n";
@@ -307,15 +374,29 @@ Outcome writeText(const QString &path, double **coef, double *rhs, double *solut
     // converters look at.
     auto *writer = new FileString(path, rows.data(), n, solution, converters, &writerCode);
     connectErrors(writer, options, collector);
-    std::vector<Job> converterJobs;
+    Job writerJob;
+    writerJob.worker = writer;
+    std::vector<Job> converterJobs(static_cast<size_t>(converters));
+    std::vector<Job *> jobs;
+    QStringList names;
     for (int k = 0; k < converters; ++k) {
         auto *converter = new FileString(rows.data(), coef, rhs, n, k, converters, &codes[size_t(k)]);
         connectErrors(converter, options, collector);
-        converterJobs.push_back(startJob(converter, SLOT(DoubleToStr()),
-                                         QStringLiteral("Tarvix::STF ") + QString::number(k)));
+        converterJobs[size_t(k)].worker = converter;
+        jobs.push_back(&converterJobs[size_t(k)]);
+        names << QStringLiteral("Tarvix::STF ") + QString::number(k);
     }
-    Job writerJob = startJob(writer, SLOT(SaveText()), QStringLiteral("Tarvix::STF Writer"));
-    finishJob(writerJob, options, 10);
+    jobs.push_back(&writerJob);
+    names << QStringLiteral("Tarvix::STF Writer");
+    if (startThreads(jobs, names)) {
+        for (Job &job : converterJobs)
+            runJob(job, SLOT(DoubleToStr()));
+        runJob(writerJob, SLOT(SaveText()));
+    } else {
+        writer->setInlineRows(coef, rhs, nullptr);
+        writer->writeText();
+    }
+    out.error = finishJob(writerJob, options, 10);
     for (Job &job : converterJobs)
         finishJob(job, options, 10);
     FileString::setErrorFlag(nullptr);
@@ -349,7 +430,15 @@ Outcome writeBinary(const QString &path, double **coef, double *rhs, double *sol
 Outcome open(const QString &path, EquationStore &store, const Options &options, Header *header)
 {
     Outcome out;
-    const Header h = readHeader(path);
+    Header h;
+    if (options.device) {
+        options.device->seek(0);
+        h = readHeader(options.device, isBinaryName(path));
+    } else {
+        h = readHeader(path);
+    }
+    if (!h.opened)
+        out.error = h.errorString;
     if (header)
         *header = h;
     if (!h.opened || h.corrupt) {
@@ -369,9 +458,20 @@ Outcome open(const QString &path, EquationStore &store, const Options &options, 
 
 Outcome save(const QString &path, EquationStore &store, double *solution, const Options &options)
 {
-    if (isBinaryName(path))
-        return writeBinary(path, store.coef, store.rhs, solution, store.N, options);
-    return writeText(path, store.coef, store.rhs, solution, store.N, options);
+    Outcome out;
+    const AtomicFile::Result replaced =
+        AtomicFile::replace(path, [&](const QString &temp, QString *error) {
+            out = isBinaryName(path) ? writeBinary(temp, store.coef, store.rhs, solution, store.N, options)
+                                     : writeText(temp, store.coef, store.rhs, solution, store.N, options);
+            if (out.failed && !out.error.isEmpty())
+                *error = QStringLiteral("Could not write %1: %2").arg(path, out.error);
+            return !out.failed;
+        });
+    if (!replaced.ok) {
+        out.failed = true;
+        out.error = replaced.error;
+    }
+    return out;
 }
 
 } // namespace EquationFile

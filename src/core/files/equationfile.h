@@ -8,6 +8,7 @@
 #include <functional>
 
 class EquationStore;
+class QIODevice;
 class QObject;
 
 // Opening and saving equation files without any window: the steps the main
@@ -19,8 +20,8 @@ class QObject;
 // share process-wide variables).
 namespace EquationFile {
 
-// The file kind is decided by the name alone: a file name containing
-// ".btrx" anywhere is binary, every other file is text (folders do not count).
+// The file kind is decided by the file's own name: one containing ".btrx"
+// anywhere is binary, every other is text. Folder names do not count.
 bool isBinaryName(const QString &path);
 
 // One error triple a worker raised (title, text, "WARNING"...).
@@ -45,8 +46,14 @@ struct Header
 
 // Reads the header and N (text: lines 1 and 2; binary: the first string
 // fields) and runs the size check. Allocates nothing beyond a few strings,
-// so it is safe on any file: call it before the memory question.
+// so it is safe on any file: call it before the memory question. Only
+// regular files are read: a pipe, device or folder is refused (opened false,
+// errorString says so) without opening it, since its size is unknown and
+// opening a pipe may wait for a writer.
 Header readHeader(const QString &path);
+// The same on an open device from its current position (sequential
+// devices are refused the same way).
+Header readHeader(QIODevice *device, bool binary);
 
 // The least number of bytes a file holding n rows can have. Text: n row
 // lines of n+2 fields, n*(2n+3) bytes (a loose lower bound). Binary: the
@@ -66,6 +73,9 @@ struct Options
     int processors = 1;                 // processorCount: sets the worker counts
     std::function<void()> poll;
     QObject *errorReceiver = nullptr;
+    // Readers take the bytes from this open, random-access device instead
+    // of the file (the path still decides the kind).
+    QIODevice *device = nullptr;
 };
 
 struct Outcome
@@ -75,6 +85,8 @@ struct Outcome
     int code = 0;              // reader or writer result code (0: fine)
     QVector<int> workerCodes;  // parser or converter codes, by worker
     QList<Message> messages;   // collected triples (no errorReceiver)
+    QString error;             // the system's reason when the file could not be
+                               // opened, read or written (save: names the file)
 };
 
 // Worker counts: parsers P = T-1 (at least 1) when n > 49, else 1;
@@ -103,7 +115,9 @@ Outcome writeBinary(const QString &path, double **coef, double *rhs, double *sol
 // section into fileSol. header, when given, receives what was read first.
 Outcome open(const QString &path, EquationStore &store, const Options &options = Options(),
              Header *header = nullptr);
-// Saves the store with the given solution vector (text or binary by name).
+// Saves the store with the given solution vector (text or binary by name),
+// replacing the file atomically: a failed or interrupted save leaves the
+// previous file whole; Outcome::error names the file and the reason.
 Outcome save(const QString &path, EquationStore &store, double *solution,
              const Options &options = Options());
 

@@ -8,9 +8,11 @@
 #include <QThread>
 #include <QtEndian>
 
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <cstring>
 #include <string_view>
@@ -100,6 +102,29 @@ inline const char *parseNumber(const char *p, const char *end, double *out, bool
     *ok = NumText::parseDouble(p, t, out);
     return t;
 }
+
+// The system's reason for the first failed write: Qt's buffered file may
+// report a failed write without keeping the reason, so errno is taken right
+// after the failing call.
+class WriteFailure
+{
+public:
+    WriteFailure() { errno = 0; }
+    void note(bool ok)
+    {
+        if (!ok && m_errno == 0)
+            m_errno = errno;
+    }
+    QString text(QIODevice *device) const
+    {
+        if (m_errno != 0)
+            return QString::fromLocal8Bit(std::strerror(m_errno));
+        return device->errorString();
+    }
+
+private:
+    int m_errno = 0;
+};
 
 // Line source over a device in big blocks; accepts LF and CR LF (the CR is
 // whitespace to every user of the lines).
@@ -307,29 +332,55 @@ void FileString::ReadBinary()
 
 // -------------------------------------------------------------- text save
 
+size_t FileString::rowCapacity() const
+{
+    char number[16];
+    const std::to_chars_result nr = std::to_chars(number, number + sizeof number, m_n);
+    return size_t(nr.ptr - number) + size_t(m_n + 1) * (NumText::kMaxDoubleChars + 1) + 2;
+}
+
+std::string *FileString::formatRow(int i, size_t capacity) const
+{
+    auto *line = new std::string(capacity, '\0');
+    char *p = line->data();
+    p = std::to_chars(p, p + 16, i + 1).ptr;
+    const double *row = m_coef[i];
+    for (int j = 0; j < m_n; ++j) {
+        *p++ = '\t';
+        p = NumText::formatDouble(p, row[j]);
+    }
+    *p++ = '\t';
+    p = NumText::formatDouble(p, m_rhs[i]);
+    *p++ = '\n';
+    line->resize(size_t(p - line->data()));
+    return line;
+}
+
+QIODevice *FileString::openDevice(QFile &file, bool write)
+{
+    if (m_device) {
+        if (!write && !m_device->isSequential())
+            m_device->seek(0);
+        return m_device;
+    }
+    const QIODevice::OpenMode mode = write ? QIODevice::WriteOnly | QIODevice::Truncate
+                                           : QIODevice::ReadOnly;
+    if (file.open(mode))
+        return &file;
+    m_errorText = file.errorString();
+    openFailed(m_errorText);
+    return nullptr;
+}
+
 void FileString::convertRows()
 {
     const int ahead = 100 * m_step;
-    char number[16];
-    const std::to_chars_result nr = std::to_chars(number, number + sizeof number, m_n);
-    const size_t capacity = size_t(nr.ptr - number) + size_t(m_n + 1) * (NumText::kMaxDoubleChars + 1) + 2;
+    const size_t capacity = rowCapacity();
     for (int i = m_start; i >= 0 && i < m_n; i += m_step) {
         // Nobody will take further rows once the writer has ended.
         if (g_readerDone.load(std::memory_order_relaxed))
             break;
-        auto *line = new std::string(capacity, '\0');
-        char *p = line->data();
-        p = std::to_chars(p, p + 16, i + 1).ptr;
-        const double *row = m_coef[i];
-        for (int j = 0; j < m_n; ++j) {
-            *p++ = '\t';
-            p = NumText::formatDouble(p, row[j]);
-        }
-        *p++ = '\t';
-        p = NumText::formatDouble(p, m_rhs[i]);
-        *p++ = '\n';
-        line->resize(size_t(p - line->data()));
-        m_rows[i].store(line, std::memory_order_release);
+        m_rows[i].store(formatRow(i, capacity), std::memory_order_release);
         ring();
         // Stay about 100 of our own rows ahead of the writer.
         if (i % 10 == 0 && i > ahead) {
@@ -344,21 +395,34 @@ void FileString::convertRows()
 void FileString::writeText()
 {
     QFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)) {
-        openFailed(file.errorString());
+    QIODevice *out = openDevice(file, true);
+    if (!out) {
         *m_result = SaveTextOpen;
         g_readerDone.store(true);
         ring();
         return;
     }
+    WriteFailure failure;
     const QByteArray head = (headerText() + QLatin1Char('\n') + QString::number(m_n)
                              + QLatin1Char('\n')).toLatin1();
-    bool ok = file.write(head) == head.size();
+    bool ok = out->write(head) == head.size();
+    failure.note(ok);
+    const size_t capacity = m_inline ? rowCapacity() : 0;
     for (int i = 0; i < m_n; ++i) {
+        if (m_inline) {
+            // After a failed write nothing more can reach the file.
+            if (ok) {
+                std::unique_ptr<std::string> line(formatRow(i, capacity));
+                ok = out->write(line->data(), qint64(line->size())) == qint64(line->size());
+                failure.note(ok);
+            }
+            continue;
+        }
         RowSlot &slot = m_rows[i];
         pollUntil([&slot] { return slot.load(std::memory_order_acquire) != nullptr; });
         std::string *line = slot.load(std::memory_order_acquire);
-        ok = file.write(line->data(), qint64(line->size())) == qint64(line->size()) && ok;
+        ok = ok && out->write(line->data(), qint64(line->size())) == qint64(line->size());
+        failure.note(ok);
         delete line;
         slot.store(nullptr, std::memory_order_release);
         ring();
@@ -371,9 +435,15 @@ void FileString::writeText()
         tail.push_back('\t');
     }
     tail += "\nEOF";
-    ok = file.write(tail.data(), qint64(tail.size())) == qint64(tail.size()) && ok;
-    ok = file.flush() && ok;
-    ok = ok && file.error() == QFileDevice::NoError;
+    ok = ok && out->write(tail.data(), qint64(tail.size())) == qint64(tail.size());
+    failure.note(ok);
+    if (out == &file) {
+        ok = file.flush() && ok;
+        failure.note(ok);
+        ok = ok && file.error() == QFileDevice::NoError;
+    }
+    if (!ok)
+        m_errorText = failure.text(out);
     file.close();
     if (!ok) {
         *m_result = SaveTextStream;
@@ -389,15 +459,15 @@ void FileString::writeText()
 void FileString::readText()
 {
     QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        openFailed(file.errorString());
+    QIODevice *device = openDevice(file, false);
+    if (!device) {
         *m_result = ReadTextOpen;
         g_readerDone.store(true);
         ring();
         return;
     }
     g_readerDone.store(false);
-    LineReader in(&file);
+    LineReader in(device);
     std::string line;
     // Lines 1 and 2 were checked by the caller.
     in.next(line);
@@ -406,6 +476,7 @@ void FileString::readText()
 
     const int ahead = 100 * m_step;
     int stored = 0;
+    bool ownFailed = false;
     size_t expected = 0;   // length of the last row: rows are read straight into their slot string
     for (int i = 0; i < m_n; ++i) {
         if (currentHasSolution || in.atEnd())
@@ -426,7 +497,35 @@ void FileString::readText()
             break;
         }
         expected = row->size();
-        m_rows[i].store(row, std::memory_order_release);
+        if (m_inline) {
+            // Parse on the spot; the first failure ends the read.
+            const int code = parseRowLine(*row, i + 1, m_coef[i], &m_rhs[i], m_n);
+            delete row;
+            stored = i + 1;
+            if (code != 0) {
+                if (m_parseResult && *m_parseResult == 0)
+                    *m_parseResult = code;
+                raiseError();
+                break;
+            }
+            continue;
+        }
+        if (m_shareRows && i % m_step == m_step - 1) {
+            // The reader's own share of the rows. After a failure its rows
+            // are dropped, as a parser that has failed drops its rows.
+            if (!ownFailed) {
+                const int code = parseRowLine(*row, i + 1, m_coef[i], &m_rhs[i], m_n);
+                if (code != 0) {
+                    ownFailed = true;
+                    if (m_parseResult && *m_parseResult == 0)
+                        *m_parseResult = code;
+                    raiseError();
+                }
+            }
+            delete row;
+        } else {
+            m_rows[i].store(row, std::memory_order_release);
+        }
         stored = i + 1;
         if (i > 0 && i % 10 == 0) {
             g_lastReadRow.store(i);
@@ -480,7 +579,9 @@ void FileString::readText()
     }
     g_readerDone.store(true);
     ring();
-    const bool failed = in.failed() || file.error() != QFileDevice::NoError;
+    const bool failed = in.failed() || (device == &file && file.error() != QFileDevice::NoError);
+    if (failed)
+        m_errorText = device->errorString();
     file.close();
     if (failed) {
         *m_result = ReadTextStream;
@@ -554,30 +655,30 @@ bool FileString::writeString(QIODevice *device, const QString &text)
 
 int FileString::readString(QIODevice *device, QString *text)
 {
+    *text = QString();
     uchar countBytes[4];
-    if (device->read(reinterpret_cast<char *>(countBytes), 4) != 4) {
-        *text = QString();
+    if (device->read(reinterpret_cast<char *>(countBytes), 4) != 4)
         return 1;
-    }
     const quint32 count = qFromBigEndian<quint32>(countBytes);
-    if (count == 0xFFFFFFFFu) {
-        *text = QString();
+    if (count == 0xFFFFFFFFu)
         return 0;
-    }
-    if (count & 1u) {
-        *text = QString();
+    if ((count & 1u) || count > kMaxStringBytes)
         return 2;
-    }
-    // A damaged count must not make us allocate what the file cannot hold.
+    // A damaged count must not make us allocate what the device cannot
+    // hold; a pipe's size is unknown, so its bytes are taken as they come.
     if (!device->isSequential() && qint64(count) > device->bytesAvailable()) {
         device->read(device->bytesAvailable());
-        *text = QString();
         return 1;
     }
-    QByteArray bytes(int(count), Qt::Uninitialized);
-    if (device->read(bytes.data(), count) != qint64(count)) {
-        *text = QString();
-        return 1;
+    constexpr quint32 kStep = 64u * 1024u;
+    QByteArray bytes;
+    for (quint32 have = 0; have < count;) {
+        const quint32 chunk = qMin(kStep, count - have);
+        bytes.resize(int(have + chunk));
+        const qint64 got = device->read(bytes.data() + have, qint64(chunk));
+        if (got <= 0)
+            return 1;
+        have += quint32(got);
     }
     QString s(int(count / 2), Qt::Uninitialized);
     qFromBigEndian<quint16>(bytes.constData(), count / 2, s.data());
@@ -622,13 +723,15 @@ int FileString::readDoubles(QIODevice *device, double *values, qint64 count)
 void FileString::writeBinary()
 {
     QFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        openFailed(file.errorString());
+    QIODevice *out = openDevice(file, true);
+    if (!out) {
         *m_result = SaveBinOpen;
         return;
     }
-    bool ok = writeString(&file, headerText()) && writeString(&file, QString::number(m_n))
-              && writeString(&file, QStringLiteral("8"));
+    WriteFailure failure;
+    bool ok = writeString(out, headerText()) && writeString(out, QString::number(m_n))
+              && writeString(out, QStringLiteral("8"));
+    failure.note(ok);
     // Rows go out in big blocks: each row's coefficients and its right-hand
     // side, byte-swapped into one buffer.
     const qint64 rowValues = qint64(m_n) + 1;
@@ -636,18 +739,23 @@ void FileString::writeBinary()
     std::vector<quint64> buffer(size_t(qMin<qint64>(m_n, rowsPerBlock) * rowValues));
     for (int i = 0; ok && i < m_n;) {
         const int rows = int(qMin<qint64>(rowsPerBlock, m_n - i));
-        quint64 *out = buffer.data();
+        quint64 *to = buffer.data();
         for (int r = 0; r < rows; ++r, ++i) {
-            qToBigEndian<quint64>(m_coef[i], m_n, out);
-            qToBigEndian<quint64>(&m_rhs[i], 1, out + m_n);
-            out += rowValues;
+            qToBigEndian<quint64>(m_coef[i], m_n, to);
+            qToBigEndian<quint64>(&m_rhs[i], 1, to + m_n);
+            to += rowValues;
         }
         const qint64 bytes = qint64(rows) * rowValues * 8;
-        ok = file.write(reinterpret_cast<const char *>(buffer.data()), bytes) == bytes;
+        ok = out->write(reinterpret_cast<const char *>(buffer.data()), bytes) == bytes;
+        failure.note(ok);
     }
-    ok = ok && writeString(&file, QStringLiteral("Solution")) && writeDoubles(&file, m_solution, m_n);
-    ok = file.flush() && ok;
+    ok = ok && writeString(out, QStringLiteral("Solution")) && writeDoubles(out, m_solution, m_n);
+    failure.note(ok);
+    if (out == &file)
+        ok = file.flush() && ok;
+    failure.note(ok);
     if (!ok) {
+        m_errorText = failure.text(out);
         *m_result = SaveBinStream;
         qCritical("error no: FS1 - %d", 3);   // QDataStream::WriteFailed
         raiseError();
@@ -658,19 +766,19 @@ void FileString::writeBinary()
 void FileString::readBinary()
 {
     QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        openFailed(file.errorString());
+    QIODevice *in = openDevice(file, false);
+    if (!in) {
         *m_result = ReadBinOpen;
         return;
     }
     int status = 0;
     int code = 0;
     QString field;
-    status = readString(&file, &field);
+    status = readString(in, &field);
     if (status == 0 && !field.simplified().contains(QLatin1String("Tarvix")))
         code = ReadBinHeader;
     if (code == 0 && status == 0) {
-        status = readString(&file, &field);
+        status = readString(in, &field);
         bool ok = false;
         const int n = field.simplified().toInt(&ok, 10);
         // The arrays were sized for the N the caller read; a file that now
@@ -679,12 +787,12 @@ void FileString::readBinary()
             code = ReadBinN;
     }
     if (code == 0 && status == 0) {
-        status = readString(&file, &field);
+        status = readString(in, &field);
         const QString size = field.simplified();
         bool ok = false;
         if (status == 0 && !(size.toInt(&ok, 10) == 8 && ok)) {
             QString further;
-            readString(&file, &further);
+            readString(in, &further);
             further = further.simplified();
             emit errMsg(new QString(QStringLiteral("Incompatible Binary File!")),
                         new QString(QStringLiteral("The file you are trying to open was created on a computer using a non-standard way of storing data.")
@@ -705,7 +813,7 @@ void FileString::readBinary()
         for (int i = 0; status == 0 && i < m_n;) {
             const int rows = int(qMin<qint64>(rowsPerBlock, m_n - i));
             const qint64 bytes = qint64(rows) * rowValues * 8;
-            if (file.read(reinterpret_cast<char *>(buffer.data()), bytes) != bytes) {
+            if (in->read(reinterpret_cast<char *>(buffer.data()), bytes) != bytes) {
                 status = 1;
                 break;
             }
@@ -718,12 +826,12 @@ void FileString::readBinary()
         }
     }
     if (code == 0 && status == 0) {
-        status = readString(&file, &field);
+        status = readString(in, &field);
         if (status == 0 && field.simplified() != QLatin1String("Solution"))
             code = ReadBinMarker;
     }
     if (code == 0 && status == 0)
-        status = readDoubles(&file, m_solution, m_n);
+        status = readDoubles(in, m_solution, m_n);
     if (code == 0 && status != 0)
         code = ReadBinStream;
     if (code != 0) {

@@ -9,6 +9,7 @@
 #include <string>
 
 class QDataStream;
+class QFile;
 class QIODevice;
 
 // The worker that converts, writes and reads equation files: text (".trx")
@@ -60,6 +61,33 @@ public:
     // N after the slot (ReadBinary puts the N of the file here).
     int n() const { return m_n; }
 
+    // Readers take their bytes from this open device (from its start)
+    // instead of opening the path; the device is not closed.
+    void setDevice(QIODevice *device) { m_device = device; }
+    // The text reader parses, and the text writer formats, every row itself
+    // instead of meeting converters or parsers in the row slots: the whole
+    // pipeline on one thread. Parse failures go to *parseResult.
+    void setInlineRows(double **coef, double *rhs, int *parseResult)
+    {
+        m_coef = coef;
+        m_rhs = rhs;
+        m_parseResult = parseResult;
+        m_inline = true;
+    }
+    // The text reader parses every step-th row itself (rows step-1,
+    // 2*step-1, ...) while the parsers, built with the same step, take the
+    // others: the reader's thread has time to spare between its reads.
+    void setReaderShare(double **coef, double *rhs, int *parseResult)
+    {
+        m_coef = coef;
+        m_rhs = rhs;
+        m_parseResult = parseResult;
+        m_shareRows = true;
+    }
+    // Why the file could not be opened, read or written (the system's
+    // text), empty when it could.
+    QString errorText() const { return m_errorText; }
+
     // The work of each slot without the hand-back to the registry, for
     // callers that run it on their own thread.
     void convertRows();
@@ -74,7 +102,10 @@ public:
     // 0xFFFFFFFF; a number is one IEEE double.
     static bool writeString(QIODevice *device, const QString &text);
     // Status as QDataStream::Status: 0 ok, 1 read past end, 2 corrupt data.
-    // A count beyond what the device still holds reads as past the end.
+    // A count beyond what the device still holds reads as past the end; a
+    // count beyond kMaxStringBytes is corrupt (no string of the format comes
+    // near it). Memory grows only with the bytes actually read.
+    static constexpr quint32 kMaxStringBytes = 16u << 20;
     static int readString(QIODevice *device, QString *text);
     static bool writeDoubles(QIODevice *device, const double *values, qint64 count);
     static int readDoubles(QIODevice *device, double *values, qint64 count);
@@ -111,6 +142,9 @@ private:
     void finish(const char *name);
     void openFailed(const QString &deviceError);
     void parserFailurePath(int row);
+    std::string *formatRow(int i, size_t capacity) const;
+    size_t rowCapacity() const;
+    QIODevice *openDevice(QFile &file, bool write);
 
     double **m_coef = nullptr;
     double *m_rhs = nullptr;
@@ -121,6 +155,11 @@ private:
     int *m_result = nullptr;
     QString m_path;
     RowSlot *m_rows = nullptr;
+    QIODevice *m_device = nullptr;
+    int *m_parseResult = nullptr;
+    bool m_inline = false;
+    bool m_shareRows = false;
+    QString m_errorText;
 };
 
 #endif

@@ -48,8 +48,8 @@ struct Store
     bool dirty = false;
     QString currentFile;
     UserPrefs *instance = nullptr;
-    bool **holder = nullptr;
-    bool *stashedSwitch = nullptr;
+    LogSwitchHolder *holder = nullptr;
+    LogSwitch *stashedSwitch = nullptr;
 };
 
 Store &S()
@@ -113,7 +113,7 @@ QStringList fieldsOf(QTextStream &in)
 
 } // namespace
 
-UserPrefs::UserPrefs(bool **holder)
+UserPrefs::UserPrefs(LogSwitchHolder *holder)
 {
     S().holder = holder;
 }
@@ -298,7 +298,13 @@ bool UserPrefs::initialise(const QStringList &environment, const ScreenInfo &scr
 {
     runProbe(environment, screen);
     Store &s = S();
+    // Only a Windows build may take backslashes: elsewhere they are plain
+    // name characters, whatever the OS variable claims.
+#ifdef Q_OS_WIN
     const bool win = s.osName == QLatin1String("Windows_NT");
+#else
+    const bool win = false;
+#endif
     s.currentFile = s.appDataFolder
                     + (win ? QStringLiteral("\\Tarvix\\Preferences\\") : QStringLiteral("/Tarvix/Preferences/"))
                     + QStringLiteral("Tarvix.pref");
@@ -761,10 +767,9 @@ QString UserPrefs::prefsFilePath() { return S().currentFile; }
 void UserPrefs::turnOffDbg()
 {
     Store &s = S();
-    if (s.holder && *s.holder) {
+    if (s.holder && s.holder->load()) {
         qDebug("Turning off Debug.");
-        s.stashedSwitch = *s.holder;
-        *s.holder = nullptr;
+        s.stashedSwitch = s.holder->exchange(nullptr);
     } else {
         qDebug("Error while turning off Debug.");
     }
@@ -774,7 +779,7 @@ void UserPrefs::turnOnDbg()
 {
     Store &s = S();
     if (s.holder && s.stashedSwitch) {
-        *s.holder = s.stashedSwitch;
+        s.holder->store(s.stashedSwitch);
         s.stashedSwitch = nullptr;
         qDebug("Turning on Debug.");
     } else {

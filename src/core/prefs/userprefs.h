@@ -1,6 +1,7 @@
 #ifndef USERPREFS_H
 #define USERPREFS_H
 
+#include "app/applog.h"
 #include "threads/mythreads.h"
 
 #include <QList>
@@ -35,7 +36,7 @@ public:
     enum ListKind { Widths = 1, Heights = 2, VariableStyle = 3, PlusStyle = 4 };
 
     // holder: address of the log's on/off switch pointer (may be null).
-    explicit UserPrefs(bool **holder);
+    explicit UserPrefs(LogSwitchHolder *holder);
     ~UserPrefs() override;
 
     static UserPrefs *instance();

@@ -18,6 +18,16 @@ void Prompter::setInstance(Prompter *p)
     g_prompter.store(p);
 }
 
+int Prompter::checkMessage(Icon icon, const QString &title, const QString &text, Buttons buttons,
+                           const QString &, const QString &, bool *)
+{
+    return message(icon, title, text, buttons, NoButton);
+}
+
+void Prompter::aboutQt(const QString &)
+{
+}
+
 int SilentPrompter::message(Icon, const QString &, const QString &, Buttons buttons,
                             Button defaultButton)
 {

@@ -21,6 +21,7 @@ public:
         Yes = 0x00004000,
         No = 0x00010000,
         Cancel = 0x00400000,
+        Close = 0x00200000,
         Discard = 0x00800000
     };
     using Buttons = int;
@@ -47,6 +48,13 @@ public:
                              QString *selectedFilter) = 0;
     virtual QString saveFile(const QString &caption, const QString &dir, const QString &filter,
                              QString *selectedFilter) = 0;
+    // A modal message box with a check box below the text: *checked gives
+    // the box's first state and receives the last. Without a check box of
+    // its own a prompter shows the plain box and leaves *checked alone.
+    virtual int checkMessage(Icon icon, const QString &title, const QString &text, Buttons buttons,
+                             const QString &checkText, const QString &checkToolTip, bool *checked);
+    // Qt's own about box (modal); nothing where there is no desktop.
+    virtual void aboutQt(const QString &title);
 
     // The process-wide prompter. Never null: until one is installed, a
     // silent prompter answers every question with its default (No, Cancel,

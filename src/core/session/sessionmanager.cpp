@@ -1,19 +1,26 @@
 #include "sessionmanager.h"
 
+#include "files/atomicfile.h"
 #include "prefs/userprefs.h"
 #include "prompt/prompter.h"
 
+#include <QCoreApplication>
 #include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QLockFile>
 #include <QTextStream>
+#include <QTimer>
 
 namespace {
 SessionManager *g_instance = nullptr;
 QString g_current;
+QString g_unavailable;
 int g_windowCounter = 0;
+std::function<bool()> g_busy;
+bool g_savePending = false;
 
 void sessionNotSaved()
 {
@@ -21,19 +28,56 @@ void sessionNotSaved()
                                   QStringLiteral("Current session could not be saved to file.\nPlease try again!"),
                                   Prompter::Ok, Prompter::Ok);
 }
+
+void markUnavailable(const QString &reason)
+{
+    if (g_unavailable.isEmpty())
+        g_unavailable = reason;
 }
+
+// Serialises the read-modify-write of the list file between processes.
+class ListLock
+{
+public:
+    ListLock()
+        : m_lock(SessionManager::sessionsRoot() + QLatin1Char('/') + SessionManager::listLockName())
+    {
+        m_locked = m_lock.tryLock(10000);
+        if (!m_locked)
+            qWarning("Could not lock the session list in %s", qUtf8Printable(SessionManager::sessionsRoot()));
+    }
+    bool locked() const { return m_locked; }
+
+private:
+    QLockFile m_lock;
+    bool m_locked = false;
+};
+
+bool validSessionName(const QString &name)
+{
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'))
+           && name != QLatin1String(".") && name != QLatin1String("..");
+}
+} // namespace
 
 SessionManager::SessionManager()
 {
     g_instance = this;
+    g_unavailable.clear();
     startUp();
 }
 
 SessionManager::SessionManager(const QString &name)
 {
     g_instance = this;
-    QDir().mkpath(sessionsRoot());
+    g_unavailable.clear();
+    if (!QDir().mkpath(sessionsRoot())) {
+        qWarning("error no: SM1 - %s", qUtf8Printable(sessionsRoot()));
+        markUnavailable(QStringLiteral("the folder %1 cannot be created").arg(sessionsRoot()));
+    }
     g_current = name;
+    if (validSessionName(name) && QFileInfo(currentSessionFolder()).isDir())
+        holdFolder();
 }
 
 SessionManager::~SessionManager()
@@ -41,11 +85,13 @@ SessionManager::~SessionManager()
     // An unsaved session is not kept: drop it from the list; its folder goes
     // with the clean-up of the next start.
     if (g_current.contains(QLatin1String("Unsaved")) && QFile::exists(listFilePath())) {
+        ListLock lock;
         QStringList names = readListFile();
         names.removeAll(g_current);
         if (!writeListFile(names))
             qWarning("error no: SM14");
     }
+    releaseFolder();
     if (g_instance == this)
         g_instance = nullptr;
 }
@@ -53,31 +99,85 @@ SessionManager::~SessionManager()
 void SessionManager::startUp()
 {
     const QString root = sessionsRoot();
+    if (!QDir().mkpath(root)) {
+        qWarning("error no: SM1 - %s", qUtf8Printable(root));
+        markUnavailable(QStringLiteral("the folder %1 cannot be created").arg(root));
+        g_current = automaticName(root);
+        return;
+    }
+    ListLock lock;
+    QStringList names;
     if (!QFile::exists(listFilePath())) {
-        if (QFileInfo::exists(root))
-            DeleteDir(root);
-        if (!QDir().mkpath(root))
-            qWarning("error no: SM1 - %s", qUtf8Printable(root));
+        // A lost list file must not cost the saved sessions: their folders
+        // name them. Unsaved leftovers are cleaned as usual.
+        const QStringList dirs = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Time | QDir::Reversed);
+        for (const QString &d : dirs)
+            if (!d.contains(QLatin1String("Unsaved")))
+                names.append(d);
     } else {
-        QStringList names;
         for (const QString &n : readListFile())
-            if (QFileInfo(root + QLatin1Char('/') + n).isDir() && !names.contains(n))
+            if (validSessionName(n) && QFileInfo(root + QLatin1Char('/') + n).isDir() && !names.contains(n))
                 names.append(n);
-        const QStringList keepFiles{QStringLiteral("Sessions.sestrx")};
-        DeleteDir(root, &keepFiles, &names);
-        if (!writeListFile(names))
-            qWarning("error no: SM15");
-        m_listed = names;
     }
+    // Folders that other running processes work in stay, listed or not.
+    QStringList keepDirs = names;
+    const QStringList dirs = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &d : dirs)
+        if (!keepDirs.contains(d) && folderInUse(root + QLatin1Char('/') + d))
+            keepDirs.append(d);
+    const QStringList keepFiles{QStringLiteral("Sessions.sestrx"), listLockName()};
+    DeleteDir(root, &keepFiles, &keepDirs);
+    m_listed = names;
+
     g_current = automaticName(root);
-    if (!QDir().mkpath(root + QLatin1Char('/') + g_current))
+    if (!QDir().mkpath(root + QLatin1Char('/') + g_current)) {
         qWarning("error no: SM3 - %s", qUtf8Printable(root + QLatin1Char('/') + g_current));
-    QFile list(listFilePath());
-    if (list.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-        QTextStream(&list) << g_current << '\n';
+        markUnavailable(QStringLiteral("the folder %1 cannot be created").arg(root + QLatin1Char('/') + g_current));
     } else {
-        qWarning("error no: SM4");
+        holdFolder();
     }
+    // Names of other live processes' sessions stay in the list too.
+    QStringList listed = names;
+    for (const QString &d : keepDirs)
+        if (!listed.contains(d))
+            listed.append(d);
+    listed.append(g_current);
+    if (!writeListFile(listed)) {
+        qWarning("error no: SM4");
+        markUnavailable(QStringLiteral("the list file %1 cannot be written").arg(listFilePath()));
+    }
+}
+
+void SessionManager::holdFolder()
+{
+    releaseFolder();
+    m_folderLock.reset(new QLockFile(currentSessionFolder() + QLatin1Char('/') + folderLockName()));
+    // Held for the life of the process: never stale by age.
+    m_folderLock->setStaleLockTime(0);
+    if (!m_folderLock->tryLock(0))
+        m_folderLock.reset();
+}
+
+void SessionManager::releaseFolder()
+{
+    if (m_folderLock)
+        m_folderLock->unlock();
+    m_folderLock.reset();
+}
+
+bool SessionManager::folderInUse(const QString &path)
+{
+    const QString lockPath = path + QLatin1Char('/') + folderLockName();
+    if (!QFileInfo::exists(lockPath))
+        return false;
+    QLockFile probe(lockPath);
+    probe.setStaleLockTime(0);
+    // A lock left by a process that has died is stale: taking it succeeds.
+    if (probe.tryLock(0)) {
+        probe.unlock();
+        return false;
+    }
+    return probe.error() == QLockFile::LockFailedError;
 }
 
 SessionManager *SessionManager::instance()
@@ -88,6 +188,11 @@ SessionManager *SessionManager::instance()
 QString SessionManager::currentSessionName()
 {
     return g_current;
+}
+
+QString SessionManager::unavailableReason()
+{
+    return g_unavailable;
 }
 
 QString SessionManager::nextWindowName()
@@ -136,28 +241,51 @@ QStringList SessionManager::readListFile() const
 
 bool SessionManager::writeListFile(const QStringList &names) const
 {
-    QFile f(listFilePath());
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return false;
-    QTextStream out(&f);
+    QByteArray content;
     for (const QString &n : names)
-        out << n << '\n';
-    return true;
+        content += n.toUtf8() + '\n';
+    const AtomicFile::Result r = AtomicFile::writeBytes(listFilePath(), content);
+    if (!r.ok)
+        qWarning("%s", qUtf8Printable(r.error));
+    return r.ok;
 }
 
 QStringList SessionManager::resumableSessions() const
 {
     QStringList out;
-    for (const QString &n : readListFile())
-        if (n != g_current && !n.contains(QLatin1String("Unsaved"))
-            && QFileInfo(sessionsRoot() + QLatin1Char('/') + n).isDir())
+    for (const QString &n : readListFile()) {
+        const QString folder = sessionsRoot() + QLatin1Char('/') + n;
+        if (n != g_current && validSessionName(n) && !n.contains(QLatin1String("Unsaved"))
+            && QFileInfo(folder).isDir() && !folderInUse(folder) && !out.contains(n))
             out.append(n);
+    }
     return out;
+}
+
+bool SessionManager::removeFromList(const QStringList &names)
+{
+    ListLock lock;
+    if (!QFile::exists(listFilePath())) {
+        qWarning("error no: SM7");
+        return false;
+    }
+    QStringList kept = readListFile();
+    for (const QString &n : names)
+        kept.removeAll(n);
+    if (!writeListFile(kept)) {
+        qWarning("error no: SM8");
+        return false;
+    }
+    return true;
 }
 
 void SessionManager::saveSession(bool *done)
 {
     *done = false;
+    if (!g_unavailable.isEmpty()) {
+        sessionNotSaved();
+        return;
+    }
     if (!g_current.contains(QLatin1String("Unsaved"))) {
         *done = true;
         emit SaveSession();
@@ -169,10 +297,9 @@ void SessionManager::saveSession(bool *done)
         QStringLiteral("Enter a name for the current session.\nThe name cannot contain the text \"Unsaved\"."),
         g_current, &ok);
     // A name is also a folder name: refuse anything that would leave the
-    // sessions folder.
-    if (!ok || name.trimmed().isEmpty() || name.contains(QLatin1String("Unsaved"))
-        || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\'))
-        || name == QLatin1String(".") || name == QLatin1String("..")) {
+    // sessions folder or collide with the lock files.
+    if (!ok || name.trimmed().isEmpty() || name.contains(QLatin1String("Unsaved")) || !validSessionName(name)
+        || name == listLockName() || name == QLatin1String("Sessions.sestrx")) {
         sessionNotSaved();
         return;
     }
@@ -185,28 +312,60 @@ void SessionManager::saveSession(bool *done)
             Prompter::Yes | Prompter::No, Prompter::No);
         if (a != Prompter::Yes)
             return;
+        // Another running Tarvix works in that session: never delete it.
+        if (folderInUse(target)) {
+            sessionNotSaved();
+            return;
+        }
         DeleteDir(target);
     }
+    ListLock lock;
+    releaseFolder();
     if (!QDir().rename(currentSessionFolder(), target)) {
+        holdFolder();
         sessionNotSaved();
         return;
     }
+    const QString previous = g_current;
     g_current = name;
-    QFile list(listFilePath());
-    if (!list.exists() || !list.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+    holdFolder();
+    if (!QFile::exists(listFilePath())) {
         sessionNotSaved();
         return;
     }
-    QTextStream(&list) << name << '\n';
-    list.close();
+    QStringList names = readListFile();
+    names.removeAll(previous);
+    names.removeAll(name);
+    names.append(name);
+    if (!writeListFile(names)) {
+        sessionNotSaved();
+        return;
+    }
     *done = true;
     emit SaveSession();
+}
+
+void SessionManager::setBusyQuery(std::function<bool()> busy)
+{
+    g_busy = std::move(busy);
 }
 
 void SessionManager::saveCurrentSession()
 {
     if (!g_instance)
         return;
+    // A window in the middle of reading, writing or solving holds a half
+    // system: the save waits until it has finished.
+    if (g_busy && g_busy()) {
+        if (!g_savePending && QCoreApplication::instance()) {
+            g_savePending = true;
+            QTimer::singleShot(100, QCoreApplication::instance(), []() {
+                g_savePending = false;
+                saveCurrentSession();
+            });
+        }
+        return;
+    }
     bool done = false;
     g_instance->saveSession(&done);
 }

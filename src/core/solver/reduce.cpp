@@ -1,5 +1,7 @@
 #include "reduce.h"
 
+#include "solver/panel.h"
+
 #include "prefs/userprefs.h"
 #include "store/equationstore.h"
 
@@ -7,9 +9,11 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
-// Hot kernels get an AVX2 variant picked at load time. ThreadSanitizer's
-// start-up cannot run the resolver, so its builds keep the plain variant.
+// Hot kernels get an AVX2 variant picked at load time, where the compiler
+// can build one: GCC on x86-64. ThreadSanitizer's start-up cannot run the
+// resolver, so its builds keep the plain variant.
 #if defined(__SANITIZE_THREAD__)
 #define TARVIX_CLONES
 #elif defined(__has_feature)
@@ -17,8 +21,11 @@
 #define TARVIX_CLONES
 #endif
 #endif
-#ifndef TARVIX_CLONES
+#if !defined(TARVIX_CLONES) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define TARVIX_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+#ifndef TARVIX_CLONES
+#define TARVIX_CLONES
 #endif
 
 namespace {
@@ -345,19 +352,108 @@ void Reduce::diagonalRows(double **coef, double **dr, int n, int first, int last
     delete[] d;
 }
 
-void Reduce::reduction()
+void Reduce::eliminate()
 {
     if (m_kEnd == m_k + 1)
         eliminateRows(m_coef, m_rhs, m_ur[m_k], m_k, m_n, m_first, m_last);
+    else if (m_panel)
+        eliminateDelayed(m_coef, m_rhs, m_ur, m_k, m_kEnd, m_n, m_first, m_last, *m_panel);
     else
         eliminateBlock(m_coef, m_rhs, m_ur, m_k, m_kEnd, m_n, m_first, m_last);
+}
+
+void Reduce::eliminateDelayed(double **coef, double *rhs, double **ur, int k0, int k1, int n,
+                              int first, int last, const PanelUpdate &panel)
+{
+    (void)n; // the panel knows the columns
+    const int kb = k1 - k0;
+    if (kb < 1 || first > last)
+        return;
+    constexpr int kChunk = 64;
+    std::vector<double> l(size_t(kChunk) * size_t(kb));
+    for (int i0 = first; i0 <= last; i0 += kChunk) {
+        const int rc = last - i0 + 1 < kChunk ? last - i0 + 1 : kChunk;
+        for (int r = 0; r < rc; ++r) {
+            const int i = i0 + r;
+            double *row = coef[i];
+            double ri = rhs[i];
+            double *lr = l.data() + size_t(r) * size_t(kb);
+            for (int s = k0; s < k1; ++s) {
+                const double *pivotRow = coef[s];
+                const double p = pivotRow[s];
+                if (EquationStore::isZero(p)) {
+                    ur[s][i - s - 1] = 0.0;
+                    lr[s - k0] = 0.0;
+                    continue;
+                }
+                const double ratio = row[s] / p;
+                ri = ri - rhs[s] * ratio;
+                ur[s][i - s - 1] = ratio;
+                if (EquationStore::isZero(ratio)) {
+                    lr[s - k0] = 0.0;
+                    continue;
+                }
+                lr[s - k0] = ratio;
+                rowUpdate(row + s, pivotRow + s, ratio, k1 - s);
+            }
+            rhs[i] = ri;
+        }
+        panel.apply(coef + i0, rc, l.data());
+    }
+}
+
+void Reduce::reduction()
+{
+    eliminate();
     MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("Reduce::reduction"), this,
                               QStringLiteral("REDUCE"));
 }
 
-void Reduce::diagonalReduce()
+void Reduce::diagonal()
 {
     diagonalRows(m_coef, m_dr, m_n, m_first, m_last);
+}
+
+void Reduce::diagonalReduce()
+{
+    diagonal();
     MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("Reduce::diagonalReduce"),
                               this, QStringLiteral("REDUCE"));
+}
+
+void Reduce::runJob()
+{
+    if (m_job)
+        m_job(m_jobIndex);
+    MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("Reduce::reduction"), this,
+                              QStringLiteral("REDUCE"));
+}
+
+void Reduce::runPhase(const QString &name, int count, const std::function<void(int)> &job)
+{
+    if (count < 1)
+        return;
+    if (count == 1) {
+        job(0);
+        return;
+    }
+    std::vector<Reduce *> workers(size_t(count), nullptr);
+    std::vector<QThread *> threads(size_t(count), nullptr);
+    for (int w = 0; w < count; ++w) {
+        auto *r = new Reduce();
+        r->m_job = job;
+        r->m_jobIndex = w;
+        workers[size_t(w)] = r;
+        threads[size_t(w)] = MyThreads::start(r, SLOT(runJob()), name + QString::number(w));
+    }
+    // A share whose thread could not be started is done here.
+    for (int w = 0; w < count; ++w) {
+        if (!threads[size_t(w)])
+            job(w);
+    }
+    for (int w = 0; w < count; ++w) {
+        if (threads[size_t(w)])
+            threads[size_t(w)]->wait();
+        delete workers[size_t(w)];
+    }
 }

@@ -6,6 +6,10 @@
 #include <QList>
 #include <QVector>
 
+#include <functional>
+
+class PanelUpdate;
+
 // Worker thread settings of one solve: the threshold list (entry c is the
 // largest number of rows that c+1 workers handle) and the processor count.
 struct ThreadSettings
@@ -39,8 +43,19 @@ public:
     void setRange(double **coef, double *rhs, double **ur, double **dr, int k, int n, int first,
                   int last);
     // Elimination workers may take the steps k..kEnd-1 at once (see
-    // eliminateBlock); setRange leaves kEnd at k+1.
-    void setSteps(int kEnd) { m_kEnd = kEnd; }
+    // eliminateBlock); setRange leaves kEnd at k+1. With a packed panel the
+    // columns right of the steps take their updates at the end, all at once
+    // (see eliminateDelayed).
+    void setSteps(int kEnd, const PanelUpdate *panel = nullptr)
+    {
+        m_kEnd = kEnd;
+        m_panel = panel;
+    }
+
+    // The work of the two slots without the hand-back to the registry, for
+    // a share that runs on the calling thread.
+    void eliminate();
+    void diagonal();
 
     // Number of workers for a phase of m rows.
     static int workerCount(int m, const QList<int> &limits, int processors);
@@ -73,12 +88,34 @@ public:
     // Needs pivot rows k0..k1-1 that are final for these steps.
     static void eliminateBlock(double **coef, double *rhs, double **ur, int k0, int k1, int n,
                                int first, int last);
+    // The same steps k0..k1-1 for rows first..last with the update of the
+    // columns k1..n-1 delayed: each row takes the steps on the columns up to
+    // k1-1 (ratios, right-hand side and ur exactly as one step at a time),
+    // then panel (the packed pivot rows k0..k1-1 from column k1) applies all
+    // the row updates right of the steps at once. A ratio that counts as
+    // zero leaves the row alone, as in the single steps.
+    static void eliminateDelayed(double **coef, double *rhs, double **ur, int k0, int k1, int n,
+                                 int first, int last, const PanelUpdate &panel);
     // Diagonal reduction over rows first down to last.
     static void diagonalRows(double **coef, double **dr, int n, int first, int last);
+
+    // Runs job(0..count-1) as one phase, each share on its own pooled
+    // worker thread named name followed by the share's number, and waits
+    // for all. A share whose thread cannot be started runs on the calling
+    // thread; one share runs there at once.
+    static void runPhase(const QString &name, int count, const std::function<void(int)> &job);
+    // The job runJob runs (for a single job started by the caller).
+    void setJob(const std::function<void(int)> &job, int index)
+    {
+        m_job = job;
+        m_jobIndex = index;
+    }
 
 public slots:
     void reduction();
     void diagonalReduce();
+    // The job of runPhase.
+    void runJob();
 
 private:
     double **m_coef = nullptr;
@@ -90,6 +127,9 @@ private:
     int m_n = 0;
     int m_first = 0;
     int m_last = -1;
+    const PanelUpdate *m_panel = nullptr;
+    std::function<void(int)> m_job;
+    int m_jobIndex = 0;
 };
 
 #endif

@@ -4,6 +4,7 @@
 #include "store/equationstore.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMessageLogger>
 #include <QThread>
 
@@ -70,10 +71,14 @@ void Solve::calc()
         orderRows();
 
         bool ok = true;
+        QElapsedTimer timer;
+        timer.start();
         if (m_gpu)
             emit calcURatios(&ok);
         else
             ok = solveEq();
+        m_elimSeconds = timer.nsecsElapsed() / 1e9;
+        timer.restart();
 
         if (!ok) {
             emitError(QStringLiteral("ERROR: Could not solve the equations!"),
@@ -95,14 +100,18 @@ void Solve::calc()
                 --it;
                 std::swap(m_sol[it.key()], m_sol[it.value()]);
             }
+            m_diagSeconds = timer.nsecsElapsed() / 1e9;
             if (m_status && (m_repairFailed || badInput || !allFinite(m_sol, n)))
                 *m_status = 1;
         }
     }
     delete[] m_leadZeros;
     m_leadZeros = nullptr;
-    MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("Solve::calc"), this,
-                              QStringLiteral("SOLVE"));
+    // Run directly on the creating thread (no worker thread could be
+    // started), there is no pooled thread to hand back.
+    if (QThread::currentThread() != creatorThread())
+        MyThreads::threadFinished(QThread::currentThread(), QStringLiteral("Solve::calc"), this,
+                                  QStringLiteral("SOLVE"));
 }
 
 void Solve::orderColumns()
@@ -142,10 +151,11 @@ void Solve::orderRows()
 
 int Solve::defaultBlockSize(int n)
 {
-    // Pivot rows of one block take about 512 KiB, so they stay in the
-    // second-level cache while every row below streams through them once.
-    const int steps = n > 0 ? 65536 / n : 64;
-    return steps < 4 ? 4 : (steps > 64 ? 64 : steps);
+    // The rows below take a block's updates right of it as one product of
+    // this depth: deep enough that the product runs from the cache, shallow
+    // enough that the block's own rows (done on the solve thread) stay cheap.
+    (void)n;
+    return 64;
 }
 
 bool Solve::solveEq()
@@ -182,6 +192,34 @@ void Solve::runElimination(int k0, int k1, int rowStart)
         return;
     const int count = Reduce::workerCount(m_n - rowStart, m_settings.limits, m_settings.processors);
     const QVector<RowRange> ranges = Reduce::eliminationSplit(m_n, rowStart - 1, count);
+    // Several steps: the pivot rows right of them are packed once for all
+    // workers, which apply them as one product.
+    const PanelUpdate *panel = nullptr;
+    if (k1 > k0 + 1) {
+        m_panel.pack(m_c + k0, k1 - k0, k1, m_n);
+        panel = &m_panel;
+    }
+    runWorkers(ranges, QStringLiteral("Solve::solveEq "), false,
+               [this, k0, k1, panel](Reduce *r, const RowRange &range) {
+                   r->setRange(m_c, m_r, m_ratios->ur, nullptr, k0, m_n, range.first, range.last);
+                   r->setSteps(k1, panel);
+               });
+}
+
+void Solve::reduceDiagonal()
+{
+    const int count = Reduce::workerCount(m_n, m_settings.limits, m_settings.processors);
+    const QVector<RowRange> ranges = Reduce::diagonalSplit(m_n, count);
+    runWorkers(ranges, QStringLiteral("Solve::reduceDiagonal "), true,
+               [this](Reduce *r, const RowRange &range) {
+                   r->setRange(m_c, m_r, nullptr, m_ratios->dr, 0, m_n, range.first, range.last);
+               });
+}
+
+void Solve::runWorkers(const QVector<RowRange> &ranges, const QString &name, bool diagonal,
+                       const std::function<void(Reduce *, const RowRange &)> &configure)
+{
+    const int count = ranges.size();
     if (m_threads.size() < size_t(count)) {
         m_threads.resize(size_t(count), nullptr);
         m_workers.resize(size_t(count), nullptr);
@@ -192,19 +230,21 @@ void Solve::runElimination(int k0, int k1, int rowStart)
         m_workers[size_t(w)] = nullptr;
         if (ranges.at(w).empty)
             continue;
-        m_threads[size_t(w)] = MyThreads::thrOpt(QStringLiteral("Solve::solveEq ") + QString::number(w));
-        m_workers[size_t(w)] = new Reduce();
+        Reduce *r = new Reduce();
+        configure(r, ranges.at(w));
+        m_workers[size_t(w)] = r;
+        m_threads[size_t(w)] = MyThreads::start(
+            r, diagonal ? SLOT(diagonalReduce()) : SLOT(reduction()), name + QString::number(w));
     }
+    // A worker whose thread could not be started does its rows here.
     for (int w = 0; w < count; ++w) {
         Reduce *r = m_workers[size_t(w)];
-        if (!r)
-            continue;
-        QThread *t = m_threads[size_t(w)];
-        r->setRange(m_c, m_r, m_ratios->ur, nullptr, k0, m_n, ranges.at(w).first, ranges.at(w).last);
-        r->setSteps(k1);
-        QObject::connect(t, SIGNAL(started()), r, SLOT(reduction()));
-        r->moveToThread(t);
-        t->start(QThread::InheritPriority);
+        if (r && !m_threads[size_t(w)]) {
+            if (diagonal)
+                r->diagonal();
+            else
+                r->eliminate();
+        }
     }
     for (int w = 0; w < count; ++w) {
         if (m_threads[size_t(w)])
@@ -214,38 +254,6 @@ void Solve::runElimination(int k0, int k1, int rowStart)
         delete m_workers[size_t(w)];
         m_workers[size_t(w)] = nullptr;
     }
-}
-
-void Solve::reduceDiagonal()
-{
-    const int count = Reduce::workerCount(m_n, m_settings.limits, m_settings.processors);
-    const QVector<RowRange> ranges = Reduce::diagonalSplit(m_n, count);
-    std::vector<QThread *> threads(size_t(count), nullptr);
-    std::vector<Reduce *> workers(size_t(count), nullptr);
-    for (int w = 0; w < count; ++w) {
-        if (ranges.at(w).empty)
-            continue;
-        threads[size_t(w)] =
-            MyThreads::thrOpt(QStringLiteral("Solve::reduceDiagonal ") + QString::number(w));
-        workers[size_t(w)] = new Reduce();
-    }
-    for (int w = 0; w < count; ++w) {
-        Reduce *r = workers[size_t(w)];
-        if (!r)
-            continue;
-        QThread *t = threads[size_t(w)];
-        r->setRange(m_c, m_r, nullptr, m_ratios->dr, 0, m_n, ranges.at(w).first,
-                    ranges.at(w).last);
-        QObject::connect(t, SIGNAL(started()), r, SLOT(diagonalReduce()));
-        r->moveToThread(t);
-        t->start(QThread::InheritPriority);
-    }
-    for (int w = 0; w < count; ++w) {
-        if (threads[size_t(w)])
-            threads[size_t(w)]->wait();
-    }
-    for (int w = 0; w < count; ++w)
-        delete workers[size_t(w)];
 }
 
 void Solve::checkDiagonal(int k)
@@ -364,6 +372,14 @@ void Solve::refine(double **a, double *residual, double *correction)
         return;
     for (int i = 0; i < n; ++i)
         residual[i] = Reduce::dot(a[i], m_sol, n) - m_r[i];
+    refineFromResidual(residual, correction);
+}
+
+void Solve::refineFromResidual(double *residual, double *correction)
+{
+    const int n = m_n;
+    if (n < 1 || !m_ratios || m_ratios->size() != n)
+        return;
     // Put the residual through the same steps the right-hand side went
     // through: row ordering, then each step's pivot-repair exchange followed
     // by its multipliers, in the order the solve made them.

@@ -1,6 +1,7 @@
 #ifndef SOLVE_H
 #define SOLVE_H
 
+#include "solver/panel.h"
 #include "solver/ratiostore.h"
 #include "solver/reduce.h"
 #include "threads/mythreads.h"
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <functional>
 
 #include <memory>
 #include <vector>
@@ -44,8 +46,10 @@ public:
     void setThreadSettings(const ThreadSettings &settings) { m_settings = settings; }
     const ThreadSettings &threadSettings() const { return m_settings; }
     // Elimination steps handed to the workers at once: 1 gives one phase per
-    // column; 0 (the default) picks a block that keeps the pivot rows in the
-    // cache. The results are the same whatever the block.
+    // column; 0 (the default) picks the block. With more than one step the
+    // updates right of the block are applied as one product, which rounds
+    // differently from single steps; for one block size the results are the
+    // same whatever the worker count.
     void setBlockSize(int steps) { m_blockSize = steps; }
     static int defaultBlockSize(int n);
 
@@ -54,12 +58,19 @@ public:
     void enableGPU(QThread *t);
 
     RatioStore *ratios() const { return m_ratios.get(); }
+    // Seconds the last calc spent in the forward elimination and in the
+    // diagonal reduction with the back substitution (for the benchmark).
+    double eliminationSeconds() const { return m_elimSeconds; }
+    double diagonalSeconds() const { return m_diagSeconds; }
     // Gives the store away (for the refinement); the Solve keeps none.
     std::unique_ptr<RatioStore> takeRatios() { return std::move(m_ratios); }
 
     // One refinement step (refinement form): a are the unreduced coefficients,
     // residual and correction scratch vectors of n values.
     void refine(double **a, double *residual, double *correction);
+    // The same with residual already holding a x - r for the working
+    // solution (computed the same way), which saves a pass over a.
+    void refineFromResidual(double *residual, double *correction);
 
     // Debug dump of the matrices (only with debug logging on).
     static void print(double **c, double *r, int n);
@@ -91,6 +102,10 @@ private:
     void raiseError(int code, int k);
     void runElimination(int k0, int k1, int rowStart);
     void reduceDiagonal();
+    // Starts one Reduce per non-empty range on a pooled thread, configured
+    // by configure, and waits for them all.
+    void runWorkers(const QVector<RowRange> &ranges, const QString &name, bool diagonal,
+                    const std::function<void(Reduce *, const RowRange &)> &configure);
     void emitError(const QString &title, const QString &text);
 
     bool m_gpu = false;
@@ -105,9 +120,13 @@ private:
     ThreadSettings m_settings;
     bool m_repairFailed = false;
     int m_blockSize = 0;
+    double m_elimSeconds = 0.0;
+    double m_diagSeconds = 0.0;
     // Pooled threads and workers of the running phase, sized once per solve.
     std::vector<QThread *> m_threads;
     std::vector<Reduce *> m_workers;
+    // Pivot rows of the running block, packed for the workers.
+    PanelUpdate m_panel;
 };
 
 template<typename Exchange>

@@ -12,18 +12,19 @@
 #include <cstring>
 #include <vector>
 
-int solveStore(EquationStore &store, const int *columnZeros, QObject *errorReceiver)
+int solveStore(EquationStore &store, const int *columnZeros, QObject *errorReceiver,
+               SolveTrust *trust)
 {
     if (store.N < 1 || store.allocated != store.N || !store.coef || !store.rhs
         || !store.customSol)
         return -1;
     return solveArrays(store.N, store.coef, store.rhs, columnZeros, store.customSol,
-                       store.currentSol, ThreadSettings::fromPrefs(), errorReceiver);
+                       store.currentSol, ThreadSettings::fromPrefs(), errorReceiver, trust);
 }
 
 int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
                 double *customSol, double *currentSol, const ThreadSettings &settings,
-                QObject *errorReceiver)
+                QObject *errorReceiver, SolveTrust *trust)
 {
     if (n < 1 || !coef || !rhs || !customSol)
         return -1;
@@ -42,12 +43,14 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     int status = 0;
     Solve *solve = new Solve(c, r, customSol, columnZeros ? zeros.data() : nullptr, &status, n);
     solve->setThreadSettings(settings);
-    if (errorReceiver) {
-        QObject::connect(solve, SIGNAL(throwErr(QString*,QString*,QString)), errorReceiver,
-                         SLOT(errMsg(QString*,QString*,QString)), Qt::BlockingQueuedConnection);
-    }
     QThread *t = MyThreads::start(solve, SLOT(calc()), QStringLiteral("Tarvix::solveEq"));
-    if (errorReceiver) {
+    if (!t) {
+        // No thread could be started: solve here, errors delivered directly.
+        if (errorReceiver)
+            QObject::connect(solve, SIGNAL(throwErr(QString*,QString*,QString)), errorReceiver,
+                             SLOT(errMsg(QString*,QString*,QString)), Qt::DirectConnection);
+        solve->calc();
+    } else if (errorReceiver) {
         // The solve thread waits while its errors are shown here.
         while (!t->wait(20))
             QCoreApplication::processEvents();
@@ -57,18 +60,110 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     std::unique_ptr<RatioStore> ratios = solve->takeRatios();
     delete solve;
 
-    if (status == 0 || status == 1 || status == 5) {
-        // Refinement against the caller's own (unreduced) system.
-        improveSolution(n, coef, rhs, c, std::move(ratios), customSol);
-        if (currentSol)
-            std::memcpy(currentSol, customSol, bytes);
-    }
+    status = finishSolve(n, coef, rhs, c, std::move(ratios), customSol, status, settings, trust);
+    if (currentSol)
+        std::memcpy(currentSol, customSol, bytes);
     for (int i = 0; i < n; ++i)
         delete[] c[i];
     delete[] c;
     delete[] r;
     return status;
 }
+
+int finishSolve(int n, double **a, const double *b, double **work,
+                std::unique_ptr<RatioStore> ratios, double *sol, int status,
+                const ThreadSettings &settings, SolveTrust *trust)
+{
+    SolveTrust result;
+    if (n < 1 || !a || !b || !work || !sol) {
+        if (trust)
+            *trust = result;
+        return 1;
+    }
+    const bool solved = status == 0 || status == 1 || status == 5;
+    if (solved) {
+        result.method = SolveTrust::Specified;
+        improveSolution(n, a, b, work, ratios.get(), sol, &result.refinementSteps, &settings);
+        Trust::Scales scales;
+        result.backwardError = Trust::backwardError(n, a, b, sol, &scales);
+        result.hplRatio = Trust::hplRatio(result.backwardError, n);
+        if (result.passes() && ratios && ratios->size() == n) {
+            const RatioStore &store = *ratios;
+            result.rcond = Trust::estimateRcond(
+                n, a, [&](double *v) { Trust::specifiedSolve(n, work, store, v); },
+                [&](double *v) { Trust::specifiedSolveTransposed(n, work, store, v); }, &scales);
+        }
+    }
+    ratios.reset();
+
+    if (!result.passes()) {
+        // The ordered elimination's answer is not good enough: partial
+        // pivoting on the same working copy.
+        const size_t bytes = sizeof(double) * size_t(n);
+        for (int i = 0; i < n; ++i)
+            std::memcpy(work[i], a[i], bytes);
+        std::vector<int> perm;
+        const bool regular = Trust::factorPartialPivoting(n, work, perm, settings);
+        std::vector<double> x(b, b + n);
+        Trust::luSolve(n, work, perm, x.data());
+        SolveTrust pivoted;
+        pivoted.method = SolveTrust::PartialPivoting;
+        pivoted.refinementSteps = Trust::refine(
+            n, a, b, x.data(), [&](double *v) { Trust::luSolve(n, work, perm, v); }, 5,
+            &pivoted.backwardError);
+        pivoted.hplRatio = Trust::hplRatio(pivoted.backwardError, n);
+        // A pivot that is exactly zero: singular, whatever the estimate says.
+        pivoted.rcond = !regular ? 0.0 : Trust::estimateRcond(
+            n, a, [&](double *v) { Trust::luSolve(n, work, perm, v); },
+            [&](double *v) { Trust::luSolveTransposed(n, work, perm, v); });
+        // Keep the first answer only when it is the better one (NaN is worst).
+        auto orInf = [](double e) { return std::isnan(e) ? HUGE_VAL : e; };
+        if (!solved || orInf(pivoted.backwardError) < orInf(result.backwardError)) {
+            result = pivoted;
+            std::memcpy(sol, x.data(), bytes);
+        } else {
+            // The first answer stays; its factors gave no estimate, so the
+            // condition comes from these.
+            result.rcond = pivoted.rcond;
+        }
+    }
+    if (trust)
+        *trust = result;
+    return result.trusted() ? 0 : 1;
+}
+
+namespace {
+
+// countUnsolved that keeps the residuals a x - b it computes; the rows are
+// spread over the workers of settings (each row's sum is the same either way).
+int countUnsolvedKeep(int n, double **a, const double *b, const double *x, double *residual,
+                      const ThreadSettings *settings)
+{
+    auto rows = [=](int first, int last) {
+        for (int i = first; i <= last; ++i)
+            residual[i] = Reduce::dot(a[i], x, n) - b[i];
+    };
+    const int count = settings ? Reduce::workerCount(n, settings->limits, settings->processors) : 1;
+    if (count > 1 && n >= 256) {
+        // The split covers rows 1..n-1; row 0 goes with the first share.
+        const QVector<RowRange> ranges = Reduce::eliminationSplit(n, 0, count);
+        Reduce::runPhase(QStringLiteral("Tarvix::refine "), count, [&](int w) {
+            const RowRange &r = ranges.at(w);
+            if (w == 0)
+                rows(0, 0);
+            if (!r.empty)
+                rows(r.first, r.last);
+        });
+    } else {
+        rows(0, n - 1);
+    }
+    int bad = 0;
+    for (int i = 0; i < n; ++i)
+        bad += EquationStore::isZero(residual[i]) ? 0 : 1;
+    return bad;
+}
+
+} // namespace
 
 int countUnsolved(int n, double **a, const double *b, const double *x)
 {
@@ -84,9 +179,19 @@ int countUnsolved(int n, double **a, const double *b, const double *x)
 int improveSolution(int n, double **a, const double *b, double **reduced,
                     std::unique_ptr<RatioStore> ratios, double *sol)
 {
+    return improveSolution(n, a, b, reduced, ratios.get(), sol, nullptr);
+}
+
+int improveSolution(int n, double **a, const double *b, double **reduced, RatioStore *ratios,
+                    double *sol, int *steps, const ThreadSettings *settings)
+{
+    if (steps)
+        *steps = 0;
     if (n < 1)
         return 0;
-    int bad = countUnsolved(n, a, b, sol);
+    // Each count keeps its residuals: they are the next step's.
+    std::vector<double> residual(static_cast<size_t>(n)), correction(static_cast<size_t>(n));
+    int bad = countUnsolvedKeep(n, a, b, sol, residual.data(), settings);
     if (bad == 0 || !ratios || ratios->size() != n || !reduced)
         return bad;
 
@@ -94,14 +199,16 @@ int improveSolution(int n, double **a, const double *b, double **reduced,
     std::vector<double> x(best);
     std::vector<double> prev(best);
     std::vector<double> rhs(b, b + n);
-    std::vector<double> residual(static_cast<size_t>(n)), correction(static_cast<size_t>(n));
-    Solve refiner(reduced, rhs.data(), x.data(), n, std::move(ratios));
+    // The refiner borrows the store and gives it back at the end.
+    Solve refiner(reduced, rhs.data(), x.data(), n, std::unique_ptr<RatioStore>(ratios));
     const double tolerance = UserPrefs::getTolerance();
 
     int penalty = 0;
     int stable = 0;
     for (;;) {
-        refiner.refine(a, residual.data(), correction.data());
+        refiner.refineFromResidual(residual.data(), correction.data());
+        if (steps)
+            ++*steps;
         bool settled = true;
         for (int i = 0; i < n; ++i) {
             const double diff = x[size_t(i)] - prev[size_t(i)];
@@ -115,7 +222,7 @@ int improveSolution(int n, double **a, const double *b, double **reduced,
         if (settled)
             ++stable;
         prev = x;
-        const int now = countUnsolved(n, a, b, x.data());
+        const int now = countUnsolvedKeep(n, a, b, x.data(), residual.data(), settings);
         if (now < bad) {
             best = x;
             bad = now;
@@ -129,6 +236,7 @@ int improveSolution(int n, double **a, const double *b, double **reduced,
         if (penalty > 9)
             break;
     }
+    refiner.takeRatios().release();
     std::memcpy(sol, best.data(), sizeof(double) * size_t(n));
     return bad;
 }

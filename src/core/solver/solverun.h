@@ -3,6 +3,7 @@
 
 #include "solver/ratiostore.h"
 #include "solver/reduce.h"
+#include "solver/trust.h"
 
 #include <memory>
 
@@ -13,25 +14,36 @@ class QObject;
 //
 // Copies the coefficients and right-hand side of store, runs Solve::calc on
 // a pooled thread "Tarvix::solveEq" and waits for it (processing the calling
-// thread's events, so errors can reach errorReceiver), then refines the
-// result against the unreduced system with the reduced copy and copies the
-// custom solution into the current solution. Returns the status word: 0 clean,
-// 1 solved but not to be trusted (pivot repair failed, inf or NaN), 2 the
-// forward elimination failed (solutions unchanged), -1 store not allocated
-// for N (nothing done).
+// thread's events, so errors can reach errorReceiver), then verifies the
+// result with finishSolve and copies the custom solution into the current
+// solution. Returns the status word: 0 the solution passed the check; 1 it
+// did not, or the system is singular to working precision; -1 store not
+// allocated for N (nothing done). trust (may be null) receives the check.
 //
 // columnZeros: the per-column zero counts from validation (null: no column
 // ordering). errorReceiver: null, or an object living in the calling thread
 // with a slot errMsg(QString*, QString*, QString); the solver's error
 // triples reach it through a blocking queued connection.
-int solveStore(EquationStore &store, const int *columnZeros, QObject *errorReceiver = nullptr);
+int solveStore(EquationStore &store, const int *columnZeros, QObject *errorReceiver = nullptr,
+               SolveTrust *trust = nullptr);
 
 // The same on plain arrays with explicit worker settings (benchmarks and the
 // thread optimisation). coef and rhs are not changed; the result goes into
-// customSol and, unless status is 2 or -1, into currentSol (may be null).
+// customSol and, unless the status is -1, into currentSol (may be null).
 int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
                 double *customSol, double *currentSol, const ThreadSettings &settings,
-                QObject *errorReceiver = nullptr);
+                QObject *errorReceiver = nullptr, SolveTrust *trust = nullptr);
+
+// What follows a solve, on the calling thread. status is the solve's status
+// word (2: no solution was computed). Refines sol with the solve's factors
+// (work, the reduced copy, and ratios), measures the backward error on the
+// caller's own system a, b and, when it does not pass, solves again by
+// elimination with partial pivoting in work (overwritten), refines with those
+// factors and measures again. The condition is estimated from the factors of
+// the solution kept. Returns the status word for the outcome: 0 trusted, 1 not.
+int finishSolve(int n, double **a, const double *b, double **work,
+                std::unique_ptr<RatioStore> ratios, double *sol, int status,
+                const ThreadSettings &settings, SolveTrust *trust);
 
 // Number of equations i whose residual sum_j a[i][j] * x[j] - b[i] is not
 // zero (-1e-15..1e-15 counts as zero; inf and NaN are not zero).
@@ -43,5 +55,11 @@ int countUnsolved(int n, double **a, const double *b, const double *x);
 // the best solution seen (fewest unsolved equations). Returns that count.
 int improveSolution(int n, double **a, const double *b, double **reduced,
                     std::unique_ptr<RatioStore> ratios, double *sol);
+// The same with a store that stays the caller's; steps (may be null)
+// receives the number of refinement steps taken.
+// settings (may be null: all on the calling thread) spread the residuals'
+// rows over workers.
+int improveSolution(int n, double **a, const double *b, double **reduced, RatioStore *ratios,
+                    double *sol, int *steps, const ThreadSettings *settings = nullptr);
 
 #endif

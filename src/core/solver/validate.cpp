@@ -5,6 +5,8 @@
 
 #include <QThread>
 
+#include <cmath>
+
 namespace {
 
 const char *const kClosing = "<u><b>Cannot Solve such Equations.</b></u>";
@@ -37,6 +39,9 @@ Validate::Validate(int n, double **coef, QList<int> *list, QList<QList<int> *> *
 
 void Validate::finish(const char *name)
 {
+    // Run on the creating thread (no thread could be started): nothing to hand back.
+    if (QThread::currentThread() == creatorThread())
+        return;
     MyThreads::threadFinished(QThread::currentThread(), QString::fromLatin1(name), this,
                               QStringLiteral("VALIDATE"));
 }
@@ -91,13 +96,17 @@ void Validate::countColumnZeros()
 
 bool Validate::proportional(int i, int j) const
 {
+    // The running ratio is compared relatively: rows of very different size
+    // have ratios far below the zero threshold that still differ.
     const double *a = m_coef[i];
     const double *b = m_coef[j];
     double q = 0.0;
+    bool haveQ = false;
     if (!isZero(a[m_start])) {
         if (isZero(b[m_start]))
             return false;
         q = b[m_start] / a[m_start];
+        haveQ = true;
     } else if (!isZero(b[m_start])) {
         return false;
     }
@@ -109,10 +118,12 @@ bool Validate::proportional(int i, int j) const
         if (zx != zy)
             return false;
         const double ratio = b[c] / a[c];
-        if (isZero(q))
+        if (!haveQ) {
             q = ratio;
-        else if (!isZero(q - ratio))
+            haveQ = true;
+        } else if (!(std::fabs(q - ratio) <= 1e-15 * std::fmax(std::fabs(q), std::fabs(ratio)))) {
             return false;
+        }
     }
     return true;
 }
@@ -146,6 +157,12 @@ ValidationReport Validate::check(int n, double **coef, double *rhs, int *columnZ
     if (n < 0)
         n = 0;
     report.columnZeros.fill(0, n);
+    if (findNonFinite(n, coef, rhs, &report.nonFiniteRow, &report.nonFiniteColumn)) {
+        report.finiteOk = false;
+        if (columnZeros)
+            std::fill(columnZeros, columnZeros + n, 0);
+        return report;
+    }
     int *zeros = columnZeros ? columnZeros : report.columnZeros.data();
 
     QList<int> rows, columns, dupRows;
@@ -163,14 +180,22 @@ ValidationReport Validate::check(int n, double **coef, double *rhs, int *columnZ
                             SLOT(countColumnZeros()), SLOT(duplicateRows())};
     QThread *threads[4];
     for (int w = 0; w < 4; ++w)
-        threads[w] = MyThreads::thrOpt(QString::fromLatin1(names[w]));
+        threads[w] = MyThreads::start(workers[w], slotNames[w], QString::fromLatin1(names[w]));
+    // A check whose thread could not be started runs here.
     for (int w = 0; w < 4; ++w) {
-        QObject::connect(threads[w], SIGNAL(started()), workers[w], slotNames[w]);
-        workers[w]->moveToThread(threads[w]);
-        threads[w]->start(QThread::InheritPriority);
+        if (threads[w])
+            continue;
+        switch (w) {
+        case 0: workers[w]->countRHSZeros(); break;
+        case 1: workers[w]->countRowZeros(); break;
+        case 2: workers[w]->countColumnZeros(); break;
+        default: workers[w]->duplicateRows(); break;
+        }
     }
-    for (int w = 0; w < 4; ++w)
-        threads[w]->wait();
+    for (int w = 0; w < 4; ++w) {
+        if (threads[w])
+            threads[w]->wait();
+    }
 
     report.rhsOk = workers[0]->result();
     report.rowsOk = workers[1]->result();
@@ -203,6 +228,8 @@ bool Validate::validateSystem(int n, double **coef, double *rhs, int *columnZero
 QStringList Validate::messages(const ValidationReport &report)
 {
     QStringList out;
+    if (!report.finiteOk)
+        out << nonFiniteMessage(report.nonFiniteRow, report.nonFiniteColumn);
     if (!report.rhsOk)
         out << rhsMessage();
     if (!report.rowsOk)
@@ -237,6 +264,38 @@ QString Validate::itemList(const QList<int> &indices, const QString &more)
 QString Validate::rhsMessage()
 {
     return QStringLiteral("<p>R.H.S. of all Equations is zero!</p>") + QLatin1String(kClosing);
+}
+
+bool Validate::findNonFinite(int n, double **coef, const double *rhs, int *row, int *column)
+{
+    for (int i = 0; i < n; ++i) {
+        const double *r = coef[i];
+        // x - x is 0 for finite x and NaN otherwise: one branch-free pass per row.
+        double acc = 0.0;
+        for (int j = 0; j < n; ++j)
+            acc += r[j] - r[j];
+        if (acc == 0.0 && std::isfinite(rhs[i]))
+            continue;
+        for (int j = 0; j < n; ++j) {
+            if (!std::isfinite(r[j])) {
+                *row = i;
+                *column = j;
+                return true;
+            }
+        }
+        *row = i;
+        *column = -1;
+        return true;
+    }
+    return false;
+}
+
+QString Validate::nonFiniteMessage(int row, int column)
+{
+    const QString where = column < 0 ? QStringLiteral("Equation %1, R.H.S.").arg(row + 1)
+                                     : QStringLiteral("Equation %1, Variable %2.").arg(row + 1).arg(column + 1);
+    return QStringLiteral("<p>The following value is infinite or not a number!</p>")
+           + QLatin1String("<p>") + where + QLatin1String("</p>") + QLatin1String(kClosing);
 }
 
 QString Validate::rowMessage(const QList<int> &rows)

@@ -16,12 +16,17 @@ struct ValidationReport
     bool rowsOk = true;       // no equation has only zero coefficients
     bool columnsOk = true;    // no variable has only zero coefficients
     bool duplicatesOk = true; // no equation is a multiple of another
+    // Every value is finite. When one is not, the four checks are not run:
+    // their findings would be nonsense.
+    bool finiteOk = true;
+    int nonFiniteRow = -1;
+    int nonFiniteColumn = -1; // -1: the right-hand side
     QList<int> zeroRows;
     QList<int> zeroColumns;
     QList<int> duplicateRows;          // first row of each group
     QList<QList<int>> duplicateGroups; // rows found equal to that row
     QVector<int> columnZeros;          // zero count of every column
-    bool valid() const { return rhsOk && rowsOk && columnsOk && duplicatesOk; }
+    bool valid() const { return finiteOk && rhsOk && rowsOk && columnsOk && duplicatesOk; }
 };
 
 // One check of the system, run as a worker on its own pooled thread. The
@@ -53,6 +58,11 @@ public:
     // equations, variables, duplicates.
     static QStringList messages(const ValidationReport &report);
     static QString rhsMessage();
+    // The first value that is infinite or not a number: equation row, variable
+    // column (-1: the right-hand side).
+    static QString nonFiniteMessage(int row, int column);
+    // Finds the first such value, row by row; false when there is none.
+    static bool findNonFinite(int n, double **coef, const double *rhs, int *row, int *column);
     static QString rowMessage(const QList<int> &rows);
     static QString columnMessage(const QList<int> &columns);
     static QString duplicateMessage(const QList<int> &rows, const QList<QList<int>> &groups);

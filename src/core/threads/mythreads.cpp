@@ -4,6 +4,7 @@
 
 #include <QList>
 
+#include <atomic>
 #include <mutex>
 
 namespace {
@@ -11,6 +12,8 @@ namespace {
 std::mutex g_poolMutex;
 QList<QThread *> *g_pool = nullptr;
 MyThreads *g_registry = nullptr;
+std::atomic<int> g_failStarts{0};   // test hook: starts still to refuse
+std::mutex g_handoff;               // a worker's fields, from its caller to its thread
 
 QList<QThread *> &pool()
 {
@@ -139,11 +142,57 @@ void MyThreads::setInstance(MyThreads *registry)
     g_registry = registry;
 }
 
-QThread *MyThreads::start(QObject *worker, const char *slot, const QString &name)
+void MyThreads::failNextStarts(int count)
+{
+    g_failStarts.store(count > 0 ? count : 0);
+}
+
+QThread *MyThreads::startIdle(const QString &name, const std::function<void(QThread *)> &beforeStart)
 {
     QThread *t = thrOpt(name);
-    QObject::connect(t, SIGNAL(started()), worker, slot);
-    worker->moveToThread(t);
-    t->start(QThread::InheritPriority);
+    if (beforeStart)
+        beforeStart(t);
+    int pending = g_failStarts.load();
+    bool refused = false;
+    while (pending > 0 && !(refused = g_failStarts.compare_exchange_weak(pending, pending - 1))) {
+    }
+    if (!refused)
+        t->start(QThread::InheritPriority);
+    // A thread that started stays in its event loop until its worker hands
+    // it back, so not running here means it never started.
+    if (refused || !t->isRunning()) {
+        qCritical("error no: MT6 - %s could not be started", qPrintable(name));
+        giveBack(t);
+        return nullptr;
+    }
+    return t;
+}
+
+void MyThreads::run(QThread *thread, QObject *worker, const char *slot)
+{
+    // SLOT(name()) is "1name()": invokeMethod wants the bare name.
+    QByteArray method(slot && *slot ? slot + 1 : "");
+    const int paren = method.indexOf('(');
+    if (paren >= 0)
+        method.truncate(paren);
+    // Everything the caller wrote into the worker before this call is
+    // handed over under g_handoff: the slot starts by taking it, so the
+    // hand-over is visible to ThreadSanitizer, which cannot see the locking
+    // inside Qt's event queue.
+    std::lock_guard<std::mutex> lock(g_handoff);
+    worker->moveToThread(thread);
+    QMetaObject::invokeMethod(worker, [worker, method] {
+        { std::lock_guard<std::mutex> taken(g_handoff); }
+        const bool invoked = QMetaObject::invokeMethod(worker, method.constData(), Qt::DirectConnection);
+        Q_ASSERT_X(invoked, "MyThreads::run", "the worker has no such slot");
+        Q_UNUSED(invoked)
+    }, Qt::QueuedConnection);
+}
+
+QThread *MyThreads::start(QObject *worker, const char *slot, const QString &name)
+{
+    QThread *t = startIdle(name);
+    if (t)
+        run(t, worker, slot);
     return t;
 }

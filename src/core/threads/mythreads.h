@@ -5,6 +5,8 @@
 #include <QString>
 #include <QThread>
 
+#include <functional>
+
 // Base of every worker object: remembers the thread that constructed it, so
 // that the registry can hand the worker back there when its slot ends.
 class TrxWorker : public QObject
@@ -43,10 +45,25 @@ public:
     static MyThreads *instance();
     static void setInstance(MyThreads *registry);
 
-    // Runs a worker slot on a pooled thread the usual way: connect the
-    // thread's started() to slot, move the worker, start with the caller's
-    // priority. Returns the thread.
+    // Runs a worker slot (SLOT(name()), no arguments) on a pooled thread:
+    // the thread is started with the caller's priority, then the worker is
+    // moved there and its slot queued. Returns the thread, or null when no
+    // thread could be started: the failure is logged ("error no: MT6"), the
+    // worker stays on the caller's thread and its slot has not run, so the
+    // caller does that work itself or fails the operation.
     static QThread *start(QObject *worker, const char *slot, const QString &name);
+    // The two halves of start(), for callers that need every thread of a
+    // group running before any worker begins: startIdle takes a pooled
+    // thread and starts its event loop (null and logged when it cannot be
+    // started); run moves the worker to such a thread and queues its slot.
+    // beforeStart, when given, is called with the thread before it is
+    // started (to connect to its signals while nothing runs on it yet).
+    static QThread *startIdle(const QString &name,
+                              const std::function<void(QThread *)> &beforeStart = nullptr);
+    static void run(QThread *thread, QObject *worker, const char *slot);
+    // Test hook: the next count thread starts fail as if the system had
+    // refused them.
+    static void failNextStarts(int count);
 
 private:
     static void giveBack(QThread *thread);

@@ -1,0 +1,34 @@
+// Kernels of the OpenCL solver. myreal is double where the device has
+// double precision and the host defined FP_64, float everywhere else.
+#if defined(FP_64) && defined(cl_khr_fp64)
+#pragma OPENCL EXTENSION cl_khr_fp64 : enable
+typedef double myreal;
+#elif defined(FP_64) && defined(cl_amd_fp64)
+#pragma OPENCL EXTENSION cl_amd_fp64 : enable
+typedef double myreal;
+#else
+typedef float myreal;
+#endif
+
+// One work item per row below the pivot: the row's pivot-column entry comes
+// in, its multiplier goes out, and its right-hand side is reduced.
+__kernel void calcURatios(__global myreal *ratios, __global myreal *rhs, const myreal c,
+                          const myreal r)
+{
+    const size_t g = get_global_id(0);
+    const myreal ratio = ratios[g] / c;
+    ratios[g] = ratio;
+    rhs[g] = rhs[g] - ratio * r;
+}
+
+// One work item per element of the row-update block. The chunk starts
+// offset columns into its first row; ref is the pivot row rotated by the
+// same offset, so ref[g % minus] is the pivot entry of element g's column.
+__kernel void reduceURatios(__global myreal *coef, __global const myreal *ref,
+                            __constant myreal *ratios, const int nvar, const int offset,
+                            const int r)
+{
+    const int g = (int)get_global_id(0);
+    const int minus = nvar - r;
+    coef[g] = coef[g] - ref[g % minus] * ratios[(g + offset) / minus];
+}

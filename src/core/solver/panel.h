@@ -1,0 +1,35 @@
+#ifndef PANEL_H
+#define PANEL_H
+
+#include <vector>
+
+// The delayed update of the blocked elimination: after a panel of kb steps,
+// the columns right of the panel take all kb row updates at once,
+//     c[i][j] -= sum over s of l[i][s] * u[s][j],
+// the sum taken in increasing s with fused multiply-adds and subtracted
+// once. Every element gets the same operations in the same order wherever
+// its row and column fall, so the result does not depend on how the rows
+// are split among workers or which instruction set runs.
+class PanelUpdate
+{
+public:
+    static constexpr int kWidth = 16; // columns per packed block
+
+    // Packs u[s][col0..n-1] for s < kb (u: kb row pointers) in blocks of
+    // kWidth columns, the last block padded with zeros.
+    void pack(double *const *u, int kb, int col0, int n);
+
+    int steps() const { return m_kb; }
+
+    // rows[r][col0..n-1] -= sum over s of l[r * kb + s] * u[s][...], for
+    // r < count.
+    void apply(double *const *rows, int count, const double *l) const;
+
+private:
+    std::vector<double> m_u;
+    int m_kb = 0;
+    int m_col0 = 0;
+    int m_n = 0;
+};
+
+#endif

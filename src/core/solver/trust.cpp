@@ -1,0 +1,414 @@
+#include "trust.h"
+
+#include "solver/ratiostore.h"
+#include "solver/panel.h"
+#include "solver/solve.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+QString shortNumber(double v)
+{
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 3);
+    return QString::fromLatin1(buf, int(res.ptr - buf));
+}
+
+double norm1(const std::vector<double> &v)
+{
+    double s = 0.0;
+    for (double x : v)
+        s += std::fabs(x);
+    return s;
+}
+
+} // namespace
+
+QString SolveTrust::reason() const
+{
+    if (trusted())
+        return QString();
+    if (method == NotSolved)
+        return QStringLiteral("no solution could be computed");
+    if (singular())
+        return QStringLiteral("the equations are singular or nearly singular: the condition "
+                              "estimate is %1")
+            .arg(shortNumber(rcond));
+    return QStringLiteral("the residual is %1 times what double precision allows")
+        .arg(shortNumber(hplRatio / kPassRatio));
+}
+
+QString SolveTrust::warning() const
+{
+    if (!digitsLost())
+        return QString();
+    return QStringLiteral("the equations are ill-conditioned (condition estimate %1): about %2 "
+                          "of the 16 significant digits may be wrong")
+        .arg(shortNumber(rcond))
+        .arg(int(std::ceil(-std::log10(rcond))));
+}
+
+QString SolveTrust::methodName() const
+{
+    switch (method) {
+    case Specified:
+        return QStringLiteral("ordered elimination");
+    case PartialPivoting:
+        return QStringLiteral("partial pivoting (after the ordered elimination failed)");
+    default:
+        return QStringLiteral("none");
+    }
+}
+
+namespace Trust {
+
+namespace {
+
+// Sum and largest magnitude of a row, four lanes at a time.
+inline void rowNorms(const double *row, int n, double *sum, double *max)
+{
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    double m0 = 0.0, m1 = 0.0, m2 = 0.0, m3 = 0.0;
+    int j = 0;
+    for (; j + 4 <= n; j += 4) {
+        const double v0 = std::fabs(row[j]), v1 = std::fabs(row[j + 1]);
+        const double v2 = std::fabs(row[j + 2]), v3 = std::fabs(row[j + 3]);
+        s0 += v0;
+        s1 += v1;
+        s2 += v2;
+        s3 += v3;
+        m0 = v0 > m0 ? v0 : m0;
+        m1 = v1 > m1 ? v1 : m1;
+        m2 = v2 > m2 ? v2 : m2;
+        m3 = v3 > m3 ? v3 : m3;
+    }
+    for (; j < n; ++j) {
+        const double v = std::fabs(row[j]);
+        s0 += v;
+        m0 = v > m0 ? v : m0;
+    }
+    *sum = (s0 + s1) + (s2 + s3);
+    *max = std::fmax(std::fmax(m0, m1), std::fmax(m2, m3));
+}
+
+} // namespace
+
+double backwardError(int n, double *const *a, const double *b, const double *x, Scales *scales)
+{
+    // Plain: r / (|A| |x| + |b|) in the infinity norm. Row-equilibrated: the
+    // same with every row divided by its largest coefficient, so that an
+    // equation of small size that is badly violated is not hidden by the
+    // large ones. The larger of the two counts. One pass over the matrix,
+    // which also gathers the scales of the condition estimate.
+    double r = 0.0, an = 0.0, xn = 0.0, bn = 0.0;
+    double rs = 0.0, ans = 0.0, bns = 0.0;
+    if (scales) {
+        scales->rowMax.assign(size_t(n), 0.0);
+        scales->colSum.assign(size_t(n), 0.0);
+    }
+    for (int i = 0; i < n; ++i) {
+        const double *row = a[i];
+        double rowSum = 0.0, rowMax = 0.0;
+        rowNorms(row, n, &rowSum, &rowMax);
+        an = std::fmax(an, rowSum);
+        // fmax drops NaN, so NaN is caught with comparisons that fail.
+        const double ri = std::fabs(Reduce::dot(row, x, n) - b[i]);
+        if (!(ri <= r))
+            r = ri;
+        const double xi = std::fabs(x[i]);
+        if (!(xi <= xn))
+            xn = xi;
+        bn = std::fmax(bn, std::fabs(b[i]));
+        if (rowMax > 0.0) {
+            rs = std::fmax(rs, ri / rowMax);
+            ans = std::fmax(ans, rowSum / rowMax);
+            bns = std::fmax(bns, std::fabs(b[i]) / rowMax);
+            if (scales) {
+                // The row is still in the cache.
+                scales->rowMax[size_t(i)] = rowMax;
+                const double inv = 1.0 / rowMax;
+                double *cs = scales->colSum.data();
+                for (int j = 0; j < n; ++j)
+                    cs[j] += std::fabs(row[j]) * inv;
+            }
+        }
+    }
+    if (std::isnan(r) || std::isnan(xn) || std::isinf(xn))
+        return std::numeric_limits<double>::quiet_NaN();
+    if (r == 0.0)
+        return 0.0;
+    const double plain = r / (an * xn + bn);
+    const double scaled = rs / (ans * xn + bns);
+    return std::fmax(plain, scaled);
+}
+
+double hplRatio(double backwardError, int n)
+{
+    return backwardError / (double(n > 0 ? n : 1) * SolveTrust::kEps);
+}
+
+double estimateRcond(int n, double *const *a, const Apply &solve, const Apply &solveTransposed,
+                     const Scales *given)
+{
+    if (n < 1)
+        return 0.0;
+    // Row scales and the 1-norm of the scaled matrix.
+    Scales own;
+    if (!given || given->rowMax.size() != size_t(n) || given->colSum.size() != size_t(n)) {
+        own.rowMax.assign(size_t(n), 0.0);
+        own.colSum.assign(size_t(n), 0.0);
+        for (int i = 0; i < n; ++i) {
+            double sum = 0.0, m = 0.0;
+            rowNorms(a[i], n, &sum, &m);
+            own.rowMax[size_t(i)] = m;
+            if (!(m > 0.0) || std::isinf(m))
+                continue;
+            const double inv = 1.0 / m;
+            for (int j = 0; j < n; ++j)
+                own.colSum[size_t(j)] += std::fabs(a[i][j]) * inv;
+        }
+        given = &own;
+    }
+    const std::vector<double> &rowMax = given->rowMax;
+    for (double m : rowMax)
+        if (!(m > 0.0) || std::isinf(m))
+            return 0.0;
+    const double normB = *std::max_element(given->colSum.begin(), given->colSum.end());
+
+    // B = R A with R = 1 / rowMax: B^-1 z = A^-1 (rowMax z), B^-T z = rowMax (A^-T z).
+    auto inv = [&](std::vector<double> &v) {
+        for (int i = 0; i < n; ++i)
+            v[size_t(i)] *= rowMax[size_t(i)];
+        solve(v.data());
+    };
+    auto invT = [&](std::vector<double> &v) {
+        solveTransposed(v.data());
+        for (int i = 0; i < n; ++i)
+            v[size_t(i)] *= rowMax[size_t(i)];
+    };
+
+    std::vector<double> x(size_t(n), 1.0 / n), y(x), z(static_cast<size_t>(n));
+    inv(y);
+    double est = norm1(y);
+    for (int iter = 0; iter < 5 && n > 1 && std::isfinite(est); ++iter) {
+        for (int i = 0; i < n; ++i)
+            z[size_t(i)] = y[size_t(i)] >= 0.0 ? 1.0 : -1.0;
+        invT(z);
+        int j = 0;
+        double zx = 0.0;
+        for (int i = 0; i < n; ++i) {
+            zx += z[size_t(i)] * x[size_t(i)];
+            if (std::fabs(z[size_t(i)]) > std::fabs(z[size_t(j)]))
+                j = i;
+        }
+        if (iter > 0 && std::fabs(z[size_t(j)]) <= zx)
+            break;
+        std::fill(x.begin(), x.end(), 0.0);
+        x[size_t(j)] = 1.0;
+        y = x;
+        inv(y);
+        const double next = norm1(y);
+        if (!(next > est)) {
+            if (std::isnan(next))
+                est = next;
+            break;
+        }
+        est = next;
+    }
+    // Higham's extra vector guards against the cases that fool the iteration.
+    if (n > 1 && std::isfinite(est)) {
+        for (int i = 0; i < n; ++i)
+            y[size_t(i)] = (i % 2 ? -1.0 : 1.0) * (1.0 + double(i) / (n - 1));
+        inv(y);
+        est = std::fmax(est, 2.0 * norm1(y) / (3.0 * n));
+    }
+    if (std::isnan(est))
+        return est;
+    if (std::isinf(est) || !(normB > 0.0))
+        return 0.0;
+    return 1.0 / (normB * est);
+}
+
+void specifiedSolve(int n, double *const *reduced, const RatioStore &ratios, double *v)
+{
+    // The steps the right-hand side went through in the solve.
+    const QMap<int, int> &rows = ratios.rowExchanges;
+    for (auto it = rows.constBegin(); it != rows.constEnd(); ++it)
+        std::swap(v[it.key()], v[it.value()]);
+    const QList<int> &swaps = ratios.swaps;
+    int s = 0;
+    for (int k = 0; k < n; ++k) {
+        while (s + 1 < swaps.size() && swaps.at(s) <= k) {
+            const int p = swaps.at(s), q = swaps.at(s + 1);
+            if (p >= 0 && p < n && q >= 0 && q < n)
+                std::swap(v[p], v[q]);
+            s += 2;
+        }
+        if (k < n - 1)
+            Reduce::subtractScaled(v + k + 1, ratios.ur[k], v[k], n - k - 1);
+    }
+    // The back substitution with four running sums (the estimate does not
+    // need the solve's own order of additions).
+    for (int i = n - 2; i >= 0; --i)
+        v[i] = v[i] - Reduce::dot(ratios.dr[i], v + i + 1, n - i - 1);
+    for (int i = 0; i < n; ++i)
+        v[i] = v[i] / reduced[i][i];
+    const QMap<int, int> &cols = ratios.columnExchanges;
+    for (auto it = cols.constEnd(); it != cols.constBegin();) {
+        --it;
+        std::swap(v[it.key()], v[it.value()]);
+    }
+}
+
+void specifiedSolveTransposed(int n, double *const *reduced, const RatioStore &ratios, double *v)
+{
+    // The transposes of the steps above, in reverse order.
+    const QMap<int, int> &cols = ratios.columnExchanges;
+    for (auto it = cols.constBegin(); it != cols.constEnd(); ++it)
+        std::swap(v[it.key()], v[it.value()]);
+    for (int i = 0; i < n; ++i)
+        v[i] = v[i] / reduced[i][i];
+    for (int i = 0; i + 1 < n; ++i)
+        Reduce::subtractScaled(v + i + 1, ratios.dr[i], v[i], n - i - 1);
+    const QList<int> &swaps = ratios.swaps;
+    int s = int(swaps.size()) - 2;
+    if (swaps.size() % 2)
+        --s;
+    for (int k = n - 1; k >= 0; --k) {
+        if (k < n - 1)
+            v[k] = v[k] - Reduce::dot(ratios.ur[k], v + k + 1, n - k - 1);
+        while (s >= 0 && swaps.at(s) >= k) {
+            const int p = swaps.at(s), q = swaps.at(s + 1);
+            if (p >= 0 && p < n && q >= 0 && q < n)
+                std::swap(v[p], v[q]);
+            s -= 2;
+        }
+    }
+    const QMap<int, int> &rows = ratios.rowExchanges;
+    for (auto it = rows.constEnd(); it != rows.constBegin();) {
+        --it;
+        std::swap(v[it.key()], v[it.value()]);
+    }
+}
+
+bool factorPartialPivoting(int n, double **lu, std::vector<int> &perm,
+                           const ThreadSettings &settings)
+{
+    perm.assign(size_t(n), 0);
+    bool regular = true;
+    const int block = Solve::defaultBlockSize(n);
+    for (int k0 = 0; k0 < n; k0 += block) {
+        const int k1 = std::min(n, k0 + block);
+        // The panel: columns k0..k1-1 over all rows below, on this thread.
+        for (int k = k0; k < k1; ++k) {
+            int p = k;
+            double best = std::fabs(lu[k][k]);
+            for (int i = k + 1; i < n; ++i) {
+                const double v = std::fabs(lu[i][k]);
+                if (v > best) {
+                    best = v;
+                    p = i;
+                }
+            }
+            perm[size_t(k)] = p;
+            std::swap(lu[k], lu[p]);
+            const double pivot = lu[k][k];
+            if (!(best > 0.0)) {
+                // NaN or a column of zeros: nothing to eliminate with.
+                regular = false;
+                continue;
+            }
+            const double *pivotRow = lu[k];
+            for (int i = k + 1; i < n; ++i) {
+                double *row = lu[i];
+                const double l = row[k] / pivot;
+                row[k] = l;
+                if (k + 1 < k1)
+                    Reduce::subtractScaled(row + k + 1, pivotRow + k + 1, l, k1 - k - 1);
+            }
+        }
+        if (k1 >= n)
+            break;
+        // The panel's rows of U right of it.
+        const int len = n - k1;
+        for (int i = k0 + 1; i < k1; ++i)
+            for (int s = k0; s < i; ++s)
+                Reduce::subtractScaled(lu[i] + k1, lu[s] + k1, lu[i][s], len);
+        // The rows below take the panel's updates as one product, spread
+        // over the workers; each element's sum has one order, whatever the split.
+        PanelUpdate panel;
+        panel.pack(lu + k0, k1 - k0, k1, n);
+        const int kb = k1 - k0;
+        const int rows = n - k1;
+        const int count = Reduce::workerCount(rows, settings.limits, settings.processors);
+        const QVector<RowRange> ranges = Reduce::eliminationSplit(n, k1 - 1, count);
+        Reduce::runPhase(QStringLiteral("Solve::solveEq "), count, [&](int w) {
+            const RowRange &r = ranges.at(w);
+            if (r.empty)
+                return;
+            constexpr int kChunk = 64;
+            std::vector<double> l(size_t(kChunk) * size_t(kb));
+            for (int i0 = r.first; i0 <= r.last; i0 += kChunk) {
+                const int rc = std::min(kChunk, r.last - i0 + 1);
+                for (int q = 0; q < rc; ++q)
+                    std::copy(lu[i0 + q] + k0, lu[i0 + q] + k1, l.data() + size_t(q) * size_t(kb));
+                panel.apply(lu + i0, rc, l.data());
+            }
+        });
+    }
+    return regular;
+}
+
+void luSolve(int n, double *const *lu, const std::vector<int> &perm, double *v)
+{
+    for (int k = 0; k < n; ++k)
+        std::swap(v[k], v[perm[size_t(k)]]);
+    for (int i = 1; i < n; ++i)
+        v[i] = v[i] - Reduce::dot(lu[i], v, i);
+    for (int i = n - 1; i >= 0; --i)
+        v[i] = (v[i] - Reduce::dot(lu[i] + i + 1, v + i + 1, n - i - 1)) / lu[i][i];
+}
+
+void luSolveTransposed(int n, double *const *lu, const std::vector<int> &perm, double *v)
+{
+    for (int i = 0; i < n; ++i) {
+        v[i] = v[i] / lu[i][i];
+        Reduce::subtractScaled(v + i + 1, lu[i] + i + 1, v[i], n - i - 1);
+    }
+    for (int i = n - 1; i > 0; --i)
+        Reduce::subtractScaled(v, lu[i], v[i], i);
+    for (int k = n - 1; k >= 0; --k)
+        std::swap(v[k], v[perm[size_t(k)]]);
+}
+
+int refine(int n, double *const *a, const double *b, double *x, const Apply &solve, int maxSteps,
+           double *error)
+{
+    double err = backwardError(n, a, b, x);
+    std::vector<double> r(static_cast<size_t>(n)), y(static_cast<size_t>(n));
+    int steps = 0;
+    while (steps < maxSteps && err > 0.0 && std::isfinite(err)) {
+        for (int i = 0; i < n; ++i)
+            r[size_t(i)] = Reduce::dot(a[i], x, n) - b[i];
+        solve(r.data());
+        for (int i = 0; i < n; ++i)
+            y[size_t(i)] = x[i] - r[size_t(i)];
+        ++steps;
+        const double next = backwardError(n, a, b, y.data());
+        if (!(next < err))
+            break;
+        std::copy(y.begin(), y.end(), x);
+        const bool halved = next <= err * 0.5;
+        err = next;
+        if (!halved)
+            break;
+    }
+    if (error)
+        *error = err;
+    return steps;
+}
+
+} // namespace Trust

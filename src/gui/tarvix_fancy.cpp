@@ -1,0 +1,114 @@
+// The fancy interface of a window: the field grid in the equation area, the
+// "Pan :" controls, edits typed into the fields, and the fields copied into
+// the arrays (before solving and saving) and back (after opening).
+#include "tarvix.h"
+#include "ui_tarvix.h"
+
+#include "fancy/fancygrid.h"
+#include "files/numtext.h"
+#include "prefs/userprefs.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLineEdit>
+
+void tarvix::buildFancyView()
+{
+    m_grid = new FancyGrid(ui->areaLayout, ui->gridFrame, this);
+    m_grid->setPanControls(ui->H_LE, ui->V_LE, ui->hpanLimit, ui->vpanLimit);
+    const int h = int(3 * UserPrefs::getHorizontalScale());
+    const int v = int(5 * UserPrefs::getVerticalScale());
+    ui->H_LE->setTextMargins(h, v, h, v);
+    ui->V_LE->setTextMargins(h, v, h, v);
+    // Page numbers are short; the fields need not take the width of a line.
+    const int width = ui->H_LE->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 2 * h + 12;
+    ui->H_LE->setMaximumWidth(width);
+    ui->V_LE->setMaximumWidth(width);
+    connect(ui->left_panb, &QPushButton::clicked, m_grid, &FancyGrid::panLeft);
+    connect(ui->right_panb, &QPushButton::clicked, m_grid, &FancyGrid::panRight);
+    connect(ui->up_panb, &QPushButton::clicked, m_grid, &FancyGrid::panUp);
+    connect(ui->down_panb, &QPushButton::clicked, m_grid, &FancyGrid::panDown);
+    connect(m_grid, &FancyGrid::fieldEdited, this, &tarvix::leditChanged);
+}
+
+void tarvix::leditChanged(int equation, int column, QString text)
+{
+    const int n = m_store.N;
+    if (!m_grid || m_grid->count() != n || equation < 0 || equation >= n || column < 0 || column > n)
+        return;
+    double value = 0.0;
+    if (!FancyGrid::parseField(text, &value))
+        return;
+    double &target = column < n ? m_store.coef[equation][column] : m_store.rhs[equation];
+    char buf[NumText::kMaxDoubleChars];
+    const QString old = QString::fromLatin1(buf, int(NumText::formatDouble(buf, target) - buf));
+    target = value;
+    // The recorder hears of field edits also while the window is quiet: the
+    // replay itself types into no field. The right-hand side is the table
+    // layout's column N + 1.
+    emit textChanged(equation, column < n ? column : n + 1, text, old);
+    m_saved = false;
+}
+
+void tarvix::fancyToArrays()
+{
+    if (m_grid && m_grid->count() == m_store.N && m_store.coef)
+        m_grid->readInto(m_store.coef, m_store.rhs);
+}
+
+void tarvix::arraysToFancy()
+{
+    if (!m_grid || !m_store.coef)
+        return;
+    m_grid->setCount(m_store.N);
+    m_grid->writeFrom(m_store.coef, m_store.rhs);
+}
+
+// Cut, Copy, Paste and Clear on the fields: the texts move as they were
+// typed (possibly empty). The element's array values follow its fields at
+// once, so the history snapshot taken after the command and the old value
+// of a later field edit are those the fields show.
+// row >= 0: that equation; column >= 0: that variable; both < 0: the
+// right-hand side.
+void tarvix::editFields(char operation, int row, int column, QStringList &buffer)
+{
+    const int n = m_grid->count();
+    auto fieldAt = [&](int i) {
+        return row >= 0 ? m_grid->field(row, i) : column >= 0 ? m_grid->field(i, column) : m_grid->field(i, n);
+    };
+    const bool synced = n == m_store.N && m_store.coef;
+    auto follow = [&](int i) {
+        if (!synced)
+            return;
+        double v = 0.0;
+        if (!FancyGrid::parseField(fieldAt(i)->text(), &v))
+            v = 0.0;
+        (row >= 0 ? m_store.coef[row][i] : column >= 0 ? m_store.coef[i][column] : m_store.rhs[i]) = v;
+    };
+    if (operation == 'x' || operation == 'c') {
+        buffer.reserve(n);
+        for (int i = 0; i < n; ++i) {
+            QLineEdit *f = fieldAt(i);
+            buffer.append(f->text());
+            if (operation == 'x') {
+                f->clear();
+                follow(i);
+            }
+        }
+        if (QClipboard *clip = QGuiApplication::clipboard())
+            clip->setText(buffer.join(QLatin1Char(' ')));
+    } else if (operation == 'v') {
+        for (int i = 0; i < n; ++i) {
+            if (i < buffer.size())
+                fieldAt(i)->setText(buffer.at(i));
+            else
+                fieldAt(i)->clear();
+            follow(i);
+        }
+    } else {
+        for (int i = 0; i < n; ++i) {
+            fieldAt(i)->clear();
+            follow(i);
+        }
+    }
+}

@@ -1,0 +1,203 @@
+// Help, About and the update check of the main window.
+#include "tarvix.h"
+
+#include "about/aboutdialog.h"
+#include "checkupdates.h"
+#include "prefs/userprefs.h"
+#include "prompt/prompter.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDate>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QThread>
+#include <QUrl>
+
+#ifndef TARVIX_HELP_RELPATH
+#define TARVIX_HELP_RELPATH "../share/tarvix/help.txt"
+#endif
+
+namespace {
+AboutDialog *g_aboutDialog = nullptr;
+QString g_shippedHelp;
+bool g_checking = false;
+}
+
+// ---------------------------------------------------------------------- help
+
+void tarvix::setShippedHelpFile(const QString &path)
+{
+    g_shippedHelp = path;
+}
+
+QString tarvix::shippedHelpFile()
+{
+    if (!g_shippedHelp.isEmpty())
+        return QFileInfo(g_shippedHelp).isFile() ? g_shippedHelp : QString();
+    // Beside the program in the build folder; under share/ once installed.
+    const QString dir = QCoreApplication::applicationDirPath();
+    for (const QString &candidate : {dir + QStringLiteral("/help.txt"),
+                                     dir + QLatin1Char('/') + QStringLiteral(TARVIX_HELP_RELPATH)}) {
+        if (QFileInfo(candidate).isFile())
+            return QDir::cleanPath(candidate);
+    }
+    return QString();
+}
+
+void tarvix::on_actionHelp_triggered()
+{
+    const QString folder = UserPrefs::getAppDataFolder() + QStringLiteral("/Tarvix");
+    const QString path = folder + QStringLiteral("/help.txt");
+    // No installer puts the help file into the data folder here: the
+    // program's own copy goes there the first time it is asked for.
+    if (!QFileInfo::exists(path)) {
+        const QString shipped = shippedHelpFile();
+        if (!shipped.isEmpty() && QDir().mkpath(folder))
+            QFile::copy(shipped, path);
+    }
+    if (QFileInfo(path).isFile()) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        return;
+    }
+    Prompter::instance()->message(
+        Prompter::Warning, QStringLiteral("Unable to Help You!"),
+        QStringLiteral("Looks like the help file is not available.\nPlease copy the help.txt file from "
+                       "your installation and paste it at the location:\n")
+            + UserPrefs::getAppDataFolder() + QStringLiteral("/Tarvix"),
+        Prompter::Ok, Prompter::Ok);
+}
+
+// --------------------------------------------------------------------- about
+
+AboutDialog *tarvix::aboutDialog()
+{
+    return g_aboutDialog;
+}
+
+AboutDialog *tarvix::sharedAboutDialog()
+{
+    if (!g_aboutDialog)
+        g_aboutDialog = new AboutDialog();
+    return g_aboutDialog;
+}
+
+void tarvix::storeAboutGeometry()
+{
+    if (!g_aboutDialog)
+        return;
+    const int geo[4] = {g_aboutDialog->x(), g_aboutDialog->y(), g_aboutDialog->width(),
+                        g_aboutDialog->height()};
+    UserPrefs::setGeometry(UserPrefs::AboutWindow, geo);
+}
+
+void tarvix::deleteAboutShared()
+{
+    delete g_aboutDialog;
+    g_aboutDialog = nullptr;
+}
+
+void tarvix::on_actionAbout_triggered()
+{
+    sharedAboutDialog()->exec();
+}
+
+// ------------------------------------------------------------- update check
+
+bool tarvix::checkUpdateLog()
+{
+    // Without an update page there is nothing to check, daily or otherwise.
+    if (!UserPrefs::getAutoCheckUpdates() || CheckUpdates::updateAddress().isEmpty())
+        return true;
+    const QString folder = UserPrefs::getAppDataFolder() + QStringLiteral("/Tarvix/Updates");
+    QDir().mkpath(folder);
+    const QString path = folder + QStringLiteral("/check.log");
+    const QString today = QDate::currentDate().toString(Qt::TextDate);
+    QFile log(path);
+    if (!log.open(QIODevice::ReadWrite | QIODevice::Text))
+        return false;
+    const QString last = QString::fromUtf8(log.read(4096));
+    log.close();
+    if (last.simplified() == today.simplified())
+        return true;
+    QSaveFile next(path);
+    if (next.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        next.write(today.toUtf8());
+        next.commit();
+    }
+    return false;
+}
+
+void tarvix::on_actionCheck_for_Updates_triggered(bool quiet)
+{
+    // The wait below lets events in; a second check meanwhile would nest.
+    if (g_checking)
+        return;
+    g_checking = true;
+    bool done = false;
+    QString result;
+    auto *checker = new CheckUpdates(&done, &result);
+
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Checking for Updates"),
+                                QStringLiteral("<p>Tarvix is checking for updates. Please wait...</p>"),
+                                QMessageBox::NoButton, this,
+                                Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    auto *check = new QCheckBox(QStringLiteral("Check Updates Automatically"), box);
+    const QString checkTip = QStringLiteral("Automatically check for updates everytime Tarvix is launched.");
+    check->setToolTip(checkTip);
+    check->blockSignals(true);
+    check->setChecked(UserPrefs::getAutoCheckUpdates());
+    check->blockSignals(false);
+    box->setCheckBox(check);
+    if (!quiet)
+        box->show();
+
+    checker->start();
+    if (quiet)
+        StatusBarMsg(QStringLiteral("Tarvix is checking for updates..."), 10000);
+    ++m_busy;
+    while (!done) {
+        QApplication::processEvents();
+        if (!done)
+            QThread::msleep(10);
+    }
+    --m_busy;
+
+    // The outcome comes in a box of its own with the same check box.
+    box->hide();
+    bool automatic = check->isChecked();
+    const QString address = CheckUpdates::updateAddress().toHtmlEscaped();
+    const QString running = QCoreApplication::applicationVersion();
+    auto tell = [&](const QString &text) {
+        Prompter::instance()->checkMessage(Prompter::Information, QStringLiteral("Checking for Updates"),
+                                           text, Prompter::Close, check->text(), checkTip, &automatic);
+    };
+    if (result.contains(CheckUpdates::newerMark())) {
+        const QString version = result.section(QLatin1Char('\n'), 1, 1);
+        tell(QStringLiteral("<p>You are using <b>Tarvix ") + running + QStringLiteral("</b>. <b>Tarvix ")
+             + version.toHtmlEscaped() + QStringLiteral("</b> has been released.</p><p>Please download the "
+                                                        "latest version from <a href = \"")
+             + address + QStringLiteral("\">here</a>.</p>"));
+    } else if (result == QLatin1String("OK")) {
+        const QString text = QStringLiteral("Looks like you have the latest version of Tarvix!");
+        if (quiet)
+            StatusBarMsg(text, 10000);
+        else
+            tell(text);
+    } else if (quiet) {
+        StatusBarMsg(QStringLiteral("Tarvix could not connect to the server."), 10000);
+    } else {
+        tell(QStringLiteral("<p>Tarvix could not connect to the server. Error message: <b>")
+             + result.toHtmlEscaped() + QStringLiteral("</b>.</p><p>Please try again or <a href = \"")
+             + address + QStringLiteral("\">check manually</a>.</p>"));
+    }
+
+    UserPrefs::setAutoCheckUpdates(automatic);
+    delete box;
+    delete checker;
+    g_checking = false;
+}

@@ -1,0 +1,301 @@
+// The Options command, the thread optimisation and the benchmark cycle.
+#include "tarvix.h"
+#include "ui_tarvix.h"
+
+#include "mytablemodel.h"
+#include "options/options.h"
+#include "prefs/userprefs.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QTime>
+
+#include <charconv>
+#include <cstring>
+
+namespace {
+
+Options *g_optionsDialog = nullptr;
+
+// The C library's classic generator (0 to 32767), with a state of its own
+// so that a run does not disturb or depend on anyone else's draws.
+int nextRandom(unsigned long *state)
+{
+    *state = *state * 1103515245UL + 12345UL;
+    return int((*state / 65536UL) % 32768UL);
+}
+
+unsigned long seedFromClock()
+{
+    return static_cast<unsigned long>(QTime::currentTime().second());
+}
+
+// Between -7.5e7 and 0 or between 5e7 and 1e8, never zero.
+double randomCoefficient(unsigned long *state)
+{
+    double x = nextRandom(state) * 1e8 / 32767.0;
+    if (x < 5e7)
+        x = -(x * (2.0 - x / 1e8));
+    if (EquationStore::isZero(x))
+        x = 123456.0;
+    return x;
+}
+
+// The value a field shows when written with 6 significant digits.
+double asFieldText(double v)
+{
+    char buf[32];
+    const auto w = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 6);
+    double back = v;
+    std::from_chars(buf, w.ptr, back);
+    return back;
+}
+
+} // namespace
+
+Options *tarvix::optionsDialog()
+{
+    return g_optionsDialog;
+}
+
+Options *tarvix::sharedOptionsDialog()
+{
+    if (!g_optionsDialog)
+        g_optionsDialog = new Options();
+    return g_optionsDialog;
+}
+
+void tarvix::storeOptionsGeometry()
+{
+    if (!g_optionsDialog)
+        return;
+    const int geo[4] = {g_optionsDialog->x(), g_optionsDialog->y(), g_optionsDialog->width(),
+                        g_optionsDialog->height()};
+    UserPrefs::setGeometry(UserPrefs::OptionsWindow, geo);
+}
+
+void tarvix::deleteOptionsShared()
+{
+    delete g_optionsDialog;
+    g_optionsDialog = nullptr;
+}
+
+void tarvix::on_actionOptions_triggered()
+{
+    Options *dialog = sharedOptionsDialog();
+    dialog->load();
+    dialog->exec();
+    if (!ui)
+        return;
+    const bool undoOn = UserPrefs::getUndoEnabled();
+    ui->undob->setEnabled(undoOn);
+    ui->redob->setEnabled(undoOn);
+    ui->actionUndo->setEnabled(undoOn);
+    ui->actionRedo->setEnabled(undoOn);
+}
+
+void tarvix::fillRandom(unsigned long *state)
+{
+    const int n = m_store.N;
+    // The field grid shows 6 significant digits, and the solve reads the
+    // fields: the arrays get exactly what the fields will hold.
+    const bool fields = m_fancy && ui;
+    for (int i = 0; i < n; ++i) {
+        double *row = m_store.coef[i];
+        for (int j = 0; j < n; ++j)
+            row[j] = randomCoefficient(state);
+        m_store.rhs[i] = randomCoefficient(state);
+        if (fields) {
+            for (int j = 0; j < n; ++j)
+                row[j] = asFieldText(row[j]);
+            m_store.rhs[i] = asFieldText(m_store.rhs[i]);
+        }
+    }
+    if (fields)
+        arraysToFancy();
+    else if (m_model)
+        m_model->refreshAll();
+    m_saved = false;
+}
+
+bool tarvix::optimiseThreads(int maxN, int budgetMs)
+{
+    unsigned long state = seedFromClock();
+    bool undoWas = false;
+    if (!recorderReady(&undoWas))
+        return false;
+    if (!m_quiet)
+        emit setUndoState(false);
+
+    const int processors = qMax(1, UserPrefs::getProcessorCount());
+    QList<int> a;
+    for (int t = 0; t < processors; ++t)
+        a << 5 * (t + 1);
+    QList<int> b = a;
+    int n = 5;
+    int t = 0;
+    qint64 acc = 0;
+    bool bounded = false;
+    QElapsedTimer budget;
+    budget.start();
+
+    while (t < processors - 1) {
+        // A fast machine may never show a gain within reach: stop at the
+        // bounds and keep what was found.
+        if (n + 5 > maxN || budget.elapsed() >= budgetMs) {
+            bounded = true;
+            break;
+        }
+        n += 5;
+        n_Var(n);
+        m_fileName = QStringLiteral("%optimise%");
+        fillRandom(&state);
+
+        b[t] = t == 0 ? n / 2 : b[t - 1] + (n - b[t - 1]) / 2;
+        b[t + 1] = n;
+        UserPrefs::setThreadLimits(b);
+        QElapsedTimer timer;
+        timer.start();
+        on_solveb_clicked();
+        const qint64 time1 = timer.elapsed();
+
+        a[t] = n;
+        UserPrefs::setThreadLimits(a);
+        timer.restart();
+        on_solveb_clicked();
+        const qint64 time2 = timer.elapsed();
+        acc += time2;
+
+        double q = 0.0;
+        if (time1 > 0)
+            q = double(time2 - time1) / double(time1) * 100.0;
+        else if (time2 > 0)
+            q = 100.0;
+        bool worth = false;
+        if (time2 <= 10)
+            worth = false;
+        else if (!m_fancy)
+            worth = time2 > 100 && (acc > 1000 || (q >= 10.0 && acc > 500));
+        else
+            worth = acc > 500 || (q >= 0.0 && acc > 100);
+        if (worth) {
+            a[t] = n;
+            b[t] = n;
+            ++t;
+            acc = 0;
+        }
+    }
+    // From the first threshold not found on, each further thread starts 5
+    // equations above the previous one, as the defaults do; without a bound
+    // this only sets the last entry 5 above the last threshold.
+    for (int k = t; k < processors; ++k)
+        a[k] = (k == 0 ? 0 : a[k - 1]) + 5;
+    UserPrefs::setThreadLimits(a);
+
+    if (!m_quiet)
+        emit setUndoState(undoWas);
+    return bounded;
+}
+
+void tarvix::benchmark(int n, bool binary, QList<int> *times, QString *file)
+{
+    unsigned long state = seedFromClock();
+    times->clear();
+    bool undoWas = false;
+    if (!recorderReady(&undoWas))
+        return;
+    if (!m_quiet)
+        emit setUndoState(false);
+
+    QElapsedTimer timer;
+    timer.start();
+    n_Var(n);
+    *times << int(timer.elapsed());
+
+    timer.restart();
+    do {
+        fillRandom(&state);
+        if (m_fancy)
+            fancyToArrays();
+    } while (!validateSystem());
+    *times << int(timer.elapsed());
+
+    const QString path = UserPrefs::getTempFolder() + QLatin1Char('/') + QString::number(n)
+                         + (binary ? QStringLiteral("eq.btrx") : QStringLiteral("eq.trx"));
+    *file = path;
+    m_fileName = path;
+    timer.restart();
+    savetoFile(binary);
+    *times << int(timer.elapsed());
+
+    // The save has told the user why it failed; there is nothing to open.
+    bool failed = !QFileInfo::exists(path);
+    if (!failed) {
+        timer.restart();
+        openFile(path, false, &failed);
+        *times << int(timer.elapsed());
+    }
+    if (!failed) {
+        timer.restart();
+        on_solveb_clicked();
+        *times << int(timer.elapsed()) - m_dialogTime;
+        m_dialogTime = 0;
+    }
+
+    if (!m_quiet)
+        emit setUndoState(undoWas);
+}
+
+void tarvix::benchmarkStealth(int n, bool binary, QList<int> *times, QString *file)
+{
+    unsigned long state = seedFromClock();
+    times->clear();
+    bool undoWas = false;
+    if (!recorderReady(&undoWas))
+        return;
+    if (!m_quiet)
+        emit setUndoState(false);
+
+    QElapsedTimer timer;
+    timer.start();
+    resizeSystem(n);
+    const size_t bytes = sizeof(double) * size_t(n);
+    std::memset(m_store.customSol, 0, bytes);
+    std::memset(m_store.currentSol, 0, bytes);
+    std::memset(m_store.fileSol, 0, bytes);
+    *times << int(timer.elapsed());
+
+    timer.restart();
+    do {
+        fillRandom(&state);
+    } while (!validateSystem());
+    *times << int(timer.elapsed());
+
+    const QString path = UserPrefs::getTempFolder() + QLatin1Char('/') + QString::number(n)
+                         + (binary ? QStringLiteral("eq.btrx") : QStringLiteral("eq.trx"));
+    *file = path;
+    m_fileName = path;
+    timer.restart();
+    savetoFile(binary);
+    *times << int(timer.elapsed());
+
+    if (QFileInfo::exists(path)) {
+        auto *second = new tarvix(QString(), true);
+        bool failed = false;
+        timer.restart();
+        second->openFile(path, true, &failed);
+        *times << int(timer.elapsed());
+        if (!failed) {
+            timer.restart();
+            second->on_solveb_clicked();
+            *times << int(timer.elapsed()) - second->m_dialogTime;
+            second->m_dialogTime = 0;
+        }
+        delete second;
+    }
+
+    if (!m_quiet)
+        emit setUndoState(undoWas);
+}

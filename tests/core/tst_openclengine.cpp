@@ -1,0 +1,459 @@
+// The OpenCL plugin on a real OpenCL runtime (pocl in CI): loading, the
+// device list, the forward elimination against the CPU, the single-precision
+// path and the work sizes.
+#include "logcapture.h"
+#include "opencl/devicesolve.h"
+#include "opencl/pluginhost.h"
+#include "plugininterface.h"
+#include "solver/solve.h"
+#include "testenv.h"
+#include "testutil.h"
+#include "threads/mythreads.h"
+#include "worksizes.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+#include <random>
+
+namespace {
+
+#ifdef TRX_PLUGIN
+const char *const kPlugin = TRX_PLUGIN;
+const char *const kFloatPlugin = TRX_FLOAT_PLUGIN;
+#else
+const char *const kPlugin = "";
+const char *const kFloatPlugin = "";
+#endif
+
+// A random system with a strong diagonal (no pivot repair, no reordering).
+Matrix randomSystem(int n, unsigned seed, std::vector<double> *rhs)
+{
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> dist(-1.0, 1.0);
+    Matrix m(n);
+    rhs->resize(size_t(n));
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j)
+            m.rows[size_t(i)][j] = dist(gen);
+        m.rows[size_t(i)][i] += n;
+        (*rhs)[size_t(i)] = dist(gen) * n;
+    }
+    return m;
+}
+
+// What one solve leaves behind.
+struct Outcome
+{
+    int status = 0;
+    std::vector<double> solution;
+    std::vector<std::vector<double>> ur;
+    QList<int> swaps;
+};
+
+// Runs Solve (without refinement) on copies of a, on the CPU or, with a
+// host, on its devices.
+Outcome runSolve(PluginHost *host, Matrix a, std::vector<double> r, QObject *errors = nullptr)
+{
+    const int n = a.n;
+    Outcome out;
+    out.solution.assign(size_t(n), 0.0);
+    std::vector<int> zeros(size_t(n), 0);
+    auto *solve = new Solve(a.ptr(), r.data(), out.solution.data(), zeros.data(), &out.status, n);
+    if (errors) {
+        QObject::connect(solve, SIGNAL(throwErr(QString*,QString*,QString)), errors,
+                         SLOT(errMsg(QString*,QString*,QString)), Qt::BlockingQueuedConnection);
+        if (host)
+            host->setErrorReceiver(errors);
+    }
+    QThread *t = MyThreads::thrOpt(QStringLiteral("Tarvix::solveEq"));
+    QObject::connect(t, SIGNAL(started()), solve, SLOT(calc()));
+    if (host) {
+        QObject::connect(solve, &Solve::initialiseGPU, host, &PluginHost::initialiseGPU, Qt::DirectConnection);
+        QObject::connect(solve, &Solve::calcURatios, host, &PluginHost::calcURatios, Qt::DirectConnection);
+        solve->enableGPU(t);
+    }
+    solve->moveToThread(t);
+    t->start();
+    while (!t->wait(10))
+        QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    RatioStore *store = solve->ratios();
+    for (int k = 0; k < n - 1; ++k)
+        out.ur.emplace_back(store->ur[k], store->ur[k] + (n - 1 - k));
+    out.swaps = store->swaps;
+    delete solve;
+    return out;
+}
+
+// The engine's forward elimination alone, on the calling thread's arrays.
+struct Forward
+{
+    explicit Forward(const Matrix &m, const std::vector<double> &rhs)
+        : a(m), r(rhs), ratios(m.n)
+    {
+    }
+    Matrix a;
+    std::vector<double> r;
+    RatioStore ratios;
+};
+
+bool runEngine(PluginInterface *plugin, Forward &f)
+{
+    plugin->initialise(f.a.ptr(), f.r.data(), f.ratios.ur, f.ratios.dr, f.a.n, &f.ratios.swaps,
+                       QThread::currentThread());
+    bool ok = true;
+    plugin->calcURatios(&ok);
+    return ok;
+}
+
+// Plain Gaussian forward elimination without pivoting: the reference.
+void referenceForward(Forward &f)
+{
+    const int n = f.a.n;
+    double **c = f.a.ptr();
+    for (int k = 0; k < n - 1; ++k) {
+        for (int i = k + 1; i < n; ++i) {
+            const double ratio = c[i][k] / c[k][k];
+            f.ratios.ur[k][i - k - 1] = ratio;
+            f.r[size_t(i)] -= ratio * f.r[size_t(k)];
+            for (int j = k; j < n; ++j)
+                c[i][j] -= c[k][j] * ratio;
+        }
+    }
+}
+
+bool isFloat(double x)
+{
+    return double(float(x)) == x;
+}
+
+} // namespace
+
+// QSKIP leaves the function it is written in, so this is a macro.
+#define NEED_RUNTIME()                                                                  \
+    if (m_devices.isEmpty())                                                            \
+    QSKIP("no OpenCL platform with a device on this machine (or no plugin built)")
+
+class TestOpenCLEngine : public QObject
+{
+    Q_OBJECT
+private:
+    std::unique_ptr<TestEnv> m_env;
+    std::unique_ptr<LogCapture> m_log;
+    QList<QStringList> m_devices;
+
+    // A host with the plugin at path and the given devices prepared.
+    std::unique_ptr<PluginHost> host(const char *path, const QList<int> &devices)
+    {
+        std::unique_ptr<PluginHost> h(new PluginHost);
+        if (!h->loadPlugin(QString::fromLocal8Bit(path)))
+            return nullptr;
+        QList<QStringList> lists;
+        if (!h->deviceInfo(&lists) || !h->setCustomDevices(devices))
+            return nullptr;
+        return h;
+    }
+
+
+private slots:
+    void initTestCase()
+    {
+        // pocl then offers two devices, so work is split between them.
+        if (qEnvironmentVariableIsEmpty("POCL_DEVICES"))
+            qputenv("POCL_DEVICES", "pthread pthread");
+        m_env.reset(new TestEnv(2));
+        m_log.reset(new LogCapture);
+        if (*kPlugin) {
+            PluginHost probe;
+            QVERIFY2(probe.loadPlugin(QString::fromLocal8Bit(kPlugin)), "the built plugin does not load");
+            probe.deviceInfo(&m_devices);
+        }
+    }
+    void cleanupTestCase()
+    {
+        MyThreads::destroyPool();
+        m_log.reset();
+        m_env.reset();
+    }
+
+    void deviceListHasSevenStrings()
+    {
+        NEED_RUNTIME();
+        for (const QStringList &d : qAsConst(m_devices)) {
+            QCOMPARE(d.size(), 7);
+            QVERIFY(!d.at(0).isEmpty());
+            QVERIFY(d.at(2) == QLatin1String("CPU") || d.at(2) == QLatin1String("GPU")
+                    || d.at(2) == QLatin1String("Accelerator"));
+            QVERIFY(d.at(6) == QLatin1String("Good") || d.at(6) == QLatin1String("Bad"));
+        }
+        // The single-precision build says so for the same devices.
+        PluginHost floatHost;
+        QVERIFY(floatHost.loadPlugin(QString::fromLocal8Bit(kFloatPlugin)));
+        QList<QStringList> lists;
+        QVERIFY(floatHost.deviceInfo(&lists));
+        QCOMPARE(lists.size(), m_devices.size());
+        QCOMPARE(lists.first().at(6), QStringLiteral("Bad"));
+    }
+
+    void badPluginsDoNotLoad()
+    {
+        PluginHost missing;
+        QVERIFY(!missing.loadPlugin(QStringLiteral("/nonexistent/plugins/TrxOpenCL.so")));
+        QVERIFY(!missing.isLoaded());
+        PluginHost wrong;
+        QVERIFY(!wrong.loadPlugin(QStringLiteral(TRX_WRONG_PLUGIN)));
+        QTemporaryDir dir;
+        const QString broken = dir.path() + QStringLiteral("/TrxOpenCL.so");
+        QFile f(broken);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("\x7f" "ELF this is no library");
+        f.close();
+        PluginHost garbage;
+        QVERIFY(!garbage.loadPlugin(broken));
+        // Without a plugin the device requests fail instead of crashing.
+        bool ok = true;
+        garbage.calcURatios(&ok);
+        QVERIFY(!ok);
+        QVERIFY(!garbage.setCustomDevices({0}));
+    }
+
+    void nothingChosenIsRefused()
+    {
+        NEED_RUNTIME();
+        PluginHost h;
+        QVERIFY(h.loadPlugin(QString::fromLocal8Bit(kPlugin)));
+        QList<QStringList> lists;
+        QVERIFY(h.deviceInfo(&lists));
+        QVERIFY(!h.setCustomDevices({}));
+        // A device number that does not exist leaves nothing to build for.
+        QVERIFY(!h.setCustomDevices({lists.size() + 5}));
+    }
+
+    // Whole solves: the device's forward elimination gives the CPU's
+    // multipliers and solution for every size from 1 to 200 (so every
+    // column count around the CPU limits of 32 rows and 100 elements).
+    void solveMatchesCpu()
+    {
+        NEED_RUNTIME();
+        // One set-up serves every solve: the engine comes back after each.
+        auto h = host(kPlugin, {0});
+        QVERIFY(h);
+        for (int n = 1; n <= 200; ++n) {
+            std::vector<double> rhs;
+            const Matrix a = randomSystem(n, unsigned(n), &rhs);
+            const Outcome cpu = runSolve(nullptr, a, rhs);
+            const Outcome dev = runSolve(h.get(), a, rhs);
+            QCOMPARE(dev.status, cpu.status);
+            QVERIFY(dev.swaps.isEmpty());
+            for (int k = 0; k < n - 1; ++k)
+                for (int i = 0; i < n - 1 - k; ++i)
+                    QVERIFY2(fuzzyEqual(dev.ur[size_t(k)][size_t(i)], cpu.ur[size_t(k)][size_t(i)], 1e-12),
+                             qPrintable(QStringLiteral("n %1 ur[%2][%3]").arg(n).arg(k).arg(i)));
+            for (int i = 0; i < n; ++i)
+                QVERIFY2(fuzzyEqual(dev.solution[size_t(i)], cpu.solution[size_t(i)], 1e-10),
+                         qPrintable(QStringLiteral("n %1 x%2").arg(n).arg(i)));
+        }
+    }
+
+    // With two devices each column's row update is split between them, so
+    // chunks start inside a row; the engine must still give the reference.
+    void twoDevicesMatchReference_data()
+    {
+        QTest::addColumn<int>("n");
+        for (int n : {12, 40, 77, 150, 201})
+            QTest::addRow("n=%d", n) << n;
+    }
+    void twoDevicesMatchReference()
+    {
+        NEED_RUNTIME();
+        if (m_devices.size() < 2)
+            QSKIP("only one OpenCL device");
+        QFETCH(int, n);
+        auto h = host(kPlugin, {0, 1});
+        QVERIFY(h);
+        std::vector<double> rhs;
+        const Matrix a = randomSystem(n, 7u + unsigned(n), &rhs);
+        Forward dev(a, rhs), ref(a, rhs);
+        QVERIFY(runEngine(h->plugin(), dev));
+        referenceForward(ref);
+        for (int i = 0; i < n; ++i) {
+            QVERIFY(fuzzyEqual(dev.r[size_t(i)], ref.r[size_t(i)], 1e-11));
+            for (int j = 0; j < n; ++j)
+                QVERIFY2(fuzzyEqual(dev.a.rows[size_t(i)][j], ref.a.rows[size_t(i)][j], 1e-11),
+                         qPrintable(QStringLiteral("c[%1][%2]").arg(i).arg(j)));
+        }
+        for (int k = 0; k < n - 1; ++k)
+            for (int i = 0; i < n - 1 - k; ++i)
+                QVERIFY(fuzzyEqual(dev.ratios.ur[k][i], ref.ratios.ur[k][i], 1e-12));
+    }
+
+    // A zero pivot is repaired by the same exchange as on the CPU; a row
+    // that becomes all zero ends the device elimination with its message.
+    void pivotRepairAndFailure()
+    {
+        NEED_RUNTIME();
+        const int n = 40;
+        std::vector<double> rhs;
+        Matrix a = randomSystem(n, 99u, &rhs);
+        // Row 1 = 2 * row 0 + e5: after column 0 its pivot is zero and row 5
+        // is the one to exchange with.
+        for (int j = 0; j < n; ++j)
+            a.rows[1][j] = 2.0 * a.rows[0][j] + (j == 5 ? 1.0 : 0.0);
+        const Outcome cpu = runSolve(nullptr, a, rhs);
+        auto h = host(kPlugin, {0});
+        QVERIFY(h);
+        const Outcome dev = runSolve(h.get(), a, rhs);
+        QVERIFY(!cpu.swaps.isEmpty());
+        QCOMPARE(dev.swaps, cpu.swaps);
+        for (int i = 0; i < n; ++i)
+            QVERIFY(fuzzyEqual(dev.solution[size_t(i)], cpu.solution[size_t(i)], 1e-8));
+
+        for (int j = 0; j < n; ++j)
+            a.rows[1][j] = 2.0 * a.rows[0][j];
+        h.reset();
+        h = host(kPlugin, {0});
+        QVERIFY(h);
+        ErrorSink sink;
+        const Outcome failed = runSolve(h.get(), a, rhs, &sink);
+        QCOMPARE(failed.status, 2);
+        QCOMPARE(sink.triples.size(), 2);
+        QCOMPARE(sink.triples.at(0), QStringLiteral("ERROR: Could not solve the equations!|Following Equation is "
+                                                    "faulty! All its co-efficients become zero while Solving: 2|WARNING"));
+        QVERIFY(sink.triples.at(1).contains(QLatin1String("could not be reduced to lower triangular")));
+        QVERIFY(m_log->contains(QStringLiteral("critical: Error no: MO19")));
+    }
+
+    // Single precision: what the devices compute comes back rounded to
+    // float; 32 rows and 100 elements or fewer stay in double on the CPU.
+    void floatPath_data()
+    {
+        QTest::addColumn<int>("n");
+        QTest::addColumn<bool>("ratiosOnDevice");
+        QTest::addColumn<bool>("updateOnDevice");
+        QTest::newRow("33 rows below, 110 elements") << 34 << true << true;
+        QTest::newRow("32 rows below") << 33 << false << true;
+        QTest::newRow("110 elements") << 11 << false << true;
+        QTest::newRow("90 elements") << 10 << false << false;
+    }
+    void floatPath()
+    {
+        NEED_RUNTIME();
+        QFETCH(int, n);
+        QFETCH(bool, ratiosOnDevice);
+        QFETCH(bool, updateOnDevice);
+        auto h = host(kFloatPlugin, {0});
+        QVERIFY(h);
+        std::vector<double> rhs;
+        const Matrix a = randomSystem(n, 3u, &rhs);
+        Forward dev(a, rhs), ref(a, rhs);
+        QVERIFY(runEngine(h->plugin(), dev));
+        referenceForward(ref);
+        // Column 0's multipliers, and row 1 (changed only by column 0's
+        // update). A device chunk may leave a tail to the CPU, so only
+        // whether any value is float-rounded tells where the work went.
+        int ratiosFloat = 0, rowFloat = 0;
+        for (int i = 0; i < n - 1; ++i)
+            ratiosFloat += isFloat(dev.ratios.ur[0][i]) ? 1 : 0;
+        for (int j = 1; j < n; ++j) // column 0 ends near zero either way
+            rowFloat += isFloat(dev.a.rows[1][j]) ? 1 : 0;
+        QCOMPARE(ratiosFloat > 0, ratiosOnDevice);
+        QCOMPARE(rowFloat > 0, updateOnDevice);
+        for (int i = 0; i < n; ++i)
+            for (int j = i; j < n; ++j)
+                QVERIFY(fuzzyEqual(dev.a.rows[size_t(i)][j], ref.a.rows[size_t(i)][j], 1e-4));
+    }
+
+    void floatSolveIsRefined()
+    {
+        NEED_RUNTIME();
+        const int n = 120;
+        std::vector<double> rhs;
+        const Matrix a = randomSystem(n, 5u, &rhs);
+        auto h = host(kFloatPlugin, {0});
+        QVERIFY(h);
+        Matrix copy(a);
+        std::vector<double> sol(static_cast<size_t>(n)), current(static_cast<size_t>(n));
+        QCOMPARE(solveArraysOnDevice(h.get(), n, copy.ptr(), rhs.data(), nullptr, sol.data(), current.data()), 0);
+        // The refinement on the CPU brings the float elimination to double accuracy.
+        for (int i = 0; i < n; ++i) {
+            double sum = -rhs[size_t(i)];
+            for (int j = 0; j < n; ++j)
+                sum += a.rows[size_t(i)][j] * current[size_t(j)];
+            QVERIFY2(std::fabs(sum) < 1e-9 * n, qPrintable(QString::number(sum)));
+        }
+    }
+
+    void engineWithOneUnknown()
+    {
+        NEED_RUNTIME();
+        auto h = host(kPlugin, {0});
+        QVERIFY(h);
+        std::vector<double> rhs{3.0};
+        Matrix a(1);
+        a.rows[0][0] = 2.0;
+        Forward f(a, rhs);
+        QVERIFY(runEngine(h->plugin(), f));
+        QCOMPARE(f.a.rows[0][0], 2.0);
+        QCOMPARE(f.r[0], 3.0);
+    }
+
+    void versionTexts_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("1.0") << QByteArray("OpenCL 1.0 CUDA") << false;
+        QTest::newRow("1.1") << QByteArray("OpenCL 1.1 Mesa") << true;
+        QTest::newRow("1.2") << QByteArray("OpenCL 1.2 AMD-APP (1800.11)") << true;
+        QTest::newRow("2.0") << QByteArray("OpenCL 2.0 ") << true;
+        QTest::newRow("3.0 pocl") << QByteArray("OpenCL 3.0 PoCL 3.1+debian  Linux") << true;
+        QTest::newRow("no digits") << QByteArray("OpenCL x") << false;
+        QTest::newRow("empty") << QByteArray("") << false;
+    }
+    void versionTexts()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, accepted);
+        QCOMPARE(openCLVersionAccepted(text.constData()), accepted);
+    }
+
+    void workSizeTables_data()
+    {
+        QTest::addColumn<bool>("small");
+        QTest::addColumn<QList<qulonglong>>("in"); // fp64, gm, ma, W, P, C, N, n, noOvershoot
+        QTest::addColumn<qulonglong>("global");
+        QTest::addColumn<qulonglong>("local");
+        using L = QList<qulonglong>;
+        QTest::newRow("small, groups of P until N") << true << L{0, 0, 0, 256, 32, 4, 100, 0, 0} << 96ull << 32ull;
+        QTest::newRow("small, L reaches W, c up to 2C") << true << L{0, 0, 0, 256, 64, 2, 1000, 0, 0} << 768ull << 256ull;
+        QTest::newRow("small, pocl 33 rows") << true << L{0, 0, 0, 4096, 8, 2, 33, 0, 0} << 32ull << 16ull;
+        QTest::newRow("small, P above N") << true << L{0, 0, 0, 64, 100, 4, 10, 0, 0} << 8ull << 2ull;
+        QTest::newRow("small, one left over") << true << L{0, 0, 0, 64, 100, 1, 5, 0, 0} << 4ull << 4ull;
+        QTest::newRow("small, L halved as c doubles") << true << L{0, 0, 0, 64, 100, 8, 5, 0, 0} << 4ull << 1ull;
+        QTest::newRow("small, one item") << true << L{0, 0, 0, 64, 100, 1, 1, 0, 0} << 1ull << 1ull;
+        QTest::newRow("overshoot allowed") << false << L{1, 1000000000, 1000000000, 256, 32, 4, 10000, 100, 0} << 10240ull << 256ull;
+        QTest::newRow("no overshoot") << false << L{1, 1000000000, 1000000000, 256, 32, 4, 10000, 100, 1} << 9984ull << 256ull;
+        QTest::newRow("global memory limit") << false << L{1, 100000, 1000000000, 256, 32, 4, 100000, 1000, 0} << 10240ull << 256ull;
+        QTest::newRow("allocation limit, float") << false << L{0, 0, 20000, 128, 32, 2, 100000, 10, 0} << 4480ull << 128ull;
+        QTest::newRow("below one wave goes small") << false << L{1, 1000000000, 1000000000, 256, 32, 4, 100, 100, 0} << 96ull << 32ull;
+    }
+    void workSizeTables()
+    {
+        QFETCH(bool, small);
+        QFETCH(QList<qulonglong>, in);
+        QFETCH(qulonglong, global);
+        QFETCH(qulonglong, local);
+        const WorkSizes ws = small ? smallWorkSizes(in[3], in[4], in[5], in[6])
+                                   : workSizes(in[0] != 0, in[1], in[2], in[3], in[4], in[5], in[6], in[7], in[8] != 0);
+        QCOMPARE(qulonglong(ws.global), global);
+        QCOMPARE(qulonglong(ws.local), local);
+        QVERIFY(ws.global % ws.local == 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOpenCLEngine)
+#include "tst_openclengine.moc"

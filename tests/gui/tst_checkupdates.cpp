@@ -1,0 +1,390 @@
+// The update check against a web server on the loopback address (no request
+// ever leaves the machine), the daily check and its log.
+#include "guitestutil.h"
+
+#include "checkupdates.h"
+
+#include <QDate>
+#include <QDir>
+#include <QHash>
+#include <QPointer>
+#include <QStatusBar>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <memory>
+
+namespace {
+
+// A minimal HTTP server on 127.0.0.1: every path answers with a prepared
+// response; an unknown path answers nothing at all (the silent server).
+class PageServer : public QObject
+{
+public:
+    PageServer()
+    {
+        QVERIFY(m_server.listen(QHostAddress::LocalHost, 0));
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *s = m_server.nextPendingConnection()) {
+                s->setParent(this);
+                connect(s, &QTcpSocket::readyRead, this, [this, s] { serve(s); });
+            }
+        });
+    }
+    QString url(const QString &path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path);
+    }
+    static QByteArray response(const QByteArray &status, const QByteArray &body)
+    {
+        return "HTTP/1.1 " + status + "\r\nContent-Type: text/html\r\nContent-Length: "
+               + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    }
+    void page(const QString &path, const QByteArray &body, const QByteArray &status = "200 OK")
+    {
+        m_pages.insert(path, response(status, body));
+    }
+    // A moved-document page pointing at target, in the usual server wording.
+    void moved(const QString &path, const QString &target)
+    {
+        page(path, "<html><body><h1>Moved Permanently</h1><p>The document has moved <a href=\""
+                       + target.toUtf8() + "\">here</a>.</p></body></html>",
+             "301 Moved Permanently");
+    }
+    QStringList requests;
+
+private:
+    void serve(QTcpSocket *s)
+    {
+        QByteArray &in = m_input[s];
+        in += s->readAll();
+        if (in.size() > 65536) {
+            s->abort();
+            return;
+        }
+        if (!in.contains("\r\n\r\n"))
+            return;
+        const QList<QByteArray> first = in.left(in.indexOf("\r\n")).split(' ');
+        const QString path = QString::fromLatin1(first.value(1));
+        requests << path;
+        in.clear();
+        if (!m_pages.contains(path))
+            return;
+        s->write(m_pages.value(path));
+        s->disconnectFromHost();
+    }
+    QTcpServer m_server;
+    QHash<QString, QByteArray> m_pages;
+    QHash<QTcpSocket *, QByteArray> m_input;
+};
+
+// The scripted prompter, with the check box of the update boxes: it writes
+// down the box's state as shown and answers with `untick` applied.
+class CheckPrompter : public ScriptedPrompter
+{
+public:
+    int checkMessage(Icon icon, const QString &title, const QString &text, Buttons buttons,
+                     const QString &checkText, const QString &, bool *checked) override
+    {
+        checkTexts << checkText;
+        shownChecked << *checked;
+        if (untick)
+            *checked = false;
+        return message(icon, title, text, buttons, NoButton);
+    }
+    bool untick = false;
+    QStringList checkTexts;
+    QList<bool> shownChecked;
+};
+
+void setAddress(const QString &url)
+{
+    qputenv("TARVIX_UPDATE_URL", url.toUtf8());
+}
+
+} // namespace
+
+class CheckUpdatesTest : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<GuiFixture> fx;
+    std::unique_ptr<CheckPrompter> prompter;
+    std::unique_ptr<PageServer> server;
+
+    // One check to its end; the result string.
+    QString runCheck(int timeoutMs = 10000)
+    {
+        bool done = false;
+        QString result;
+        CheckUpdates checker(&done, &result);
+        checker.setTimeoutMs(timeoutMs);
+        checker.start();
+        // Bounded: the checker's own timer ends every check.
+        const bool ended = QTest::qWaitFor([&done] { return done; }, timeoutMs + 5000);
+        return ended ? result : QStringLiteral("(never done)");
+    }
+
+private slots:
+    void initTestCase() { QCoreApplication::setApplicationVersion(QStringLiteral("1.20.1")); }
+    void init()
+    {
+        fx.reset(new GuiFixture);
+        prompter.reset(new CheckPrompter);
+        server.reset(new PageServer);
+        UserPrefs::setAutoCheckUpdates(false);
+        setAddress(QString());
+    }
+    void cleanup()
+    {
+        prompter.reset();
+        Prompter::setInstance(&fx->prompter);
+        fx.reset();
+        server.reset();
+        setAddress(QString());
+    }
+    void outcome_data();
+    void outcome();
+    void silentServerTimesOut();
+    void noAddress();
+    void versionNumbers_data();
+    void versionNumbers();
+    void manualCheckBoxes_data();
+    void manualCheckBoxes();
+    void untickingTurnsAutomaticChecksOff();
+    void dailyCheckOncePerDay();
+    void dailyCheckLogUnusable();
+    void dailyCheckNeedsPreferenceAndAddress();
+};
+
+void CheckUpdatesTest::outcome_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<int>("requests");
+
+    const QString newer = CheckUpdates::newerMark();
+    QTest::newRow("up to date") << "/same.html" << "OK" << 1;
+    QTest::newRow("newer") << "/newer.html" << newer + "1.21.0" << 1;
+    QTest::newRow("older counts as up to date") << "/older.html" << "OK" << 1;
+    QTest::newRow("running version inside a longer one") << "/longer.html" << newer + "1.20.10" << 1;
+    QTest::newRow("moved document followed") << "/moved.html" << newer + "1.21.0" << 2;
+    QTest::newRow("moved to another site") << "/offsite.html" << "No Error" << 1;
+    QTest::newRow("moved without .html") << "/nohtml.html" << "No Error" << 1;
+    QTest::newRow("redirect loop") << "/loop.html" << "No Error" << 1 + CheckUpdates::kMaxRedirects;
+    QTest::newRow("no section") << "/plain.html" << "No Error" << 1;
+    QTest::newRow("one marker only") << "/half.html" << "No Error" << 1;
+    QTest::newRow("section without version") << "/noversion.html" << "No Error" << 1;
+    QTest::newRow("zero byte before the section") << "/zero.html" << "No Error" << 1;
+    QTest::newRow("garbage") << "/garbage.html" << "No Error" << 1;
+    QTest::newRow("error status") << "/missing.html" << "Not Found" << 1;
+    QTest::newRow("megabytes") << "/huge.html" << "The update page is too large" << 1;
+}
+
+void CheckUpdatesTest::outcome()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, result);
+    QFETCH(int, requests);
+
+    PageServer &s = *server;
+    s.page("/same.html", "<html><p>Latest: ***Tarvix 1.20.1***</p></html>");
+    s.page("/newer.html", "<html>***Tarvix version 1.21.0 for everyone***</html>");
+    s.page("/older.html", "***Tarvix 1.19.0***");
+    s.page("/longer.html", "***Tarvix 1.20.10***");
+    s.moved("/moved.html", s.url("/new/latest.html"));
+    s.page("/new/latest.html", "***Tarvix 1.21.0***");
+    s.moved("/offsite.html", "http://tarvix.invalid/latest.html");
+    s.moved("/nohtml.html", s.url("/latest.txt"));
+    s.page("/latest.txt", "***Tarvix 1.21.0***");
+    s.moved("/loop.html", s.url("/loop.html"));
+    s.page("/plain.html", "<html>Tarvix 1.21.0</html>");
+    s.page("/half.html", "<html>***Tarvix 1.21.0</html>");
+    s.page("/noversion.html", "***Tarvix, the latest***");
+    s.page("/zero.html", QByteArray("<html>", 6) + QByteArray(1, '\0') + "***Tarvix 1.21.0***");
+    QByteArray garbage;
+    for (int i = 0; i < 600; ++i)
+        garbage += char((i * 7919) % 251 + 1);
+    s.page("/garbage.html", garbage);
+    s.page("/missing.html", "<html>gone</html>", "404 Not Found");
+    s.page("/huge.html", QByteArray(3 << 20, 'x') + "***Tarvix 1.21.0***");
+
+    setAddress(s.url(path));
+    const QString got = runCheck();
+    if (result == QLatin1String("Not Found"))
+        QVERIFY2(got.contains(result) && got != QLatin1String("No Error"), qPrintable(got));
+    else
+        QCOMPARE(got, result);
+    QCOMPARE(s.requests.size(), requests);
+}
+
+void CheckUpdatesTest::silentServerTimesOut()
+{
+    setAddress(server->url("/silent.html"));
+    QCOMPARE(runCheck(300), QStringLiteral("10 second timeout"));
+    QCOMPARE(server->requests, QStringList{"/silent.html"});
+}
+
+void CheckUpdatesTest::noAddress()
+{
+    bool done = false;
+    QString result;
+    CheckUpdates checker(&done, &result);
+    checker.start();
+    QVERIFY(done);
+    QCOMPARE(result, QStringLiteral("no update address is configured"));
+    QVERIFY(server->requests.isEmpty());
+}
+
+void CheckUpdatesTest::versionNumbers_data()
+{
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<bool>("newerThanRunning");
+    QTest::newRow("three groups") << "Tarvix 1.21.0 is out" << "1.21.0" << true;
+    QTest::newRow("fourth group ignored") << "Tarvix 2.0.0.7" << "2.0.0" << true;
+    QTest::newRow("trailing dot") << "Tarvix 1.21." << "1.21" << true;
+    QTest::newRow("two groups, lower") << "Tarvix 1.9" << "1.9" << false;
+    QTest::newRow("numeric, not text") << "Tarvix 1.100.0" << "1.100.0" << true;
+    QTest::newRow("leading zeros") << "Tarvix 01.020.001" << "01.020.001" << false;
+    QTest::newRow("huge group") << "Tarvix 1.99999999999999999999" << "1.99999999999999999999" << true;
+    QTest::newRow("none") << "Tarvix" << "" << false;
+}
+
+void CheckUpdatesTest::versionNumbers()
+{
+    QFETCH(QString, section);
+    QFETCH(QString, version);
+    QFETCH(bool, newerThanRunning);
+    QCOMPARE(CheckUpdates::versionIn(section), version);
+    QCOMPARE(CheckUpdates::isNewer(version, QStringLiteral("1.20.1")), newerThanRunning);
+}
+
+void CheckUpdatesTest::manualCheckBoxes_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("newer") << "/newer.html"
+                           << "<p>You are using <b>Tarvix 1.20.1</b>. <b>Tarvix 1.21.0</b> has been released.</p>"
+                              "<p>Please download the latest version from <a href = \"%1\">here</a>.</p>";
+    QTest::newRow("up to date") << "/same.html" << "Looks like you have the latest version of Tarvix!";
+    QTest::newRow("no section") << "/plain.html"
+                                << "<p>Tarvix could not connect to the server. Error message: <b>No Error</b>.</p>"
+                                   "<p>Please try again or <a href = \"%1\">check manually</a>.</p>";
+    QTest::newRow("no address") << ""
+                                << "<p>Tarvix could not connect to the server. Error message: <b>no update "
+                                   "address is configured</b>.</p><p>Please try again or <a href = \"\">check "
+                                   "manually</a>.</p>";
+}
+
+void CheckUpdatesTest::manualCheckBoxes()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, text);
+    server->page("/newer.html", "***Tarvix 1.21.0***");
+    server->page("/same.html", "***Tarvix 1.20.1***");
+    server->page("/plain.html", "nothing to see");
+    const QString address = path.isEmpty() ? QString() : server->url(path);
+    setAddress(address);
+    UserPrefs::setAutoCheckUpdates(true);
+
+    auto *w = new tarvix();   // checks once: the day's check
+    prompter->clear();
+    prompter->shownChecked.clear();
+    trigger(w, "actionCheck_for_Updates");
+    QCOMPARE(prompter->count(), 1);
+    const auto box = prompter->last();
+    QCOMPARE(box.title, QStringLiteral("Checking for Updates"));
+    QCOMPARE(box.text, text.contains("%1") ? text.arg(address) : text);
+    QCOMPARE(box.buttons, int(Prompter::Close));
+    QCOMPARE(prompter->checkTexts.last(), QStringLiteral("Check Updates Automatically"));
+    QCOMPARE(prompter->shownChecked, QList<bool>{true});
+    QVERIFY(UserPrefs::getAutoCheckUpdates());
+}
+
+void CheckUpdatesTest::untickingTurnsAutomaticChecksOff()
+{
+    server->page("/same.html", "***Tarvix 1.20.1***");
+    setAddress(server->url("/same.html"));
+    auto *w = new tarvix();
+    UserPrefs::setAutoCheckUpdates(true);
+    prompter->untick = true;
+    trigger(w, "actionCheck_for_Updates");
+    QCOMPARE(prompter->shownChecked, QList<bool>{true});
+    QVERIFY(!UserPrefs::getAutoCheckUpdates());
+    // The next check shows the box unticked.
+    prompter->untick = false;
+    trigger(w, "actionCheck_for_Updates");
+    QCOMPARE(prompter->shownChecked, (QList<bool>{true, false}));
+}
+
+void CheckUpdatesTest::dailyCheckOncePerDay()
+{
+    server->page("/same.html", "***Tarvix 1.20.1***");
+    setAddress(server->url("/same.html"));
+    UserPrefs::setAutoCheckUpdates(true);
+    const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
+    // Yesterday's check does not count for today.
+    QVERIFY(QDir().mkpath(QFileInfo(log).path()));
+    {
+        QFile f(log);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QDate::currentDate().addDays(-1).toString(Qt::TextDate).toUtf8());
+    }
+
+    auto *first = new tarvix();
+    QCOMPARE(server->requests.size(), 1);
+    // Quiet: the answer is in the status bar, no box.
+    QCOMPARE(prompter->count(), 0);
+    QCOMPARE(first->statusBar()->currentMessage(), QStringLiteral("Looks like you have the latest version of Tarvix!"));
+    QFile f(log);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(f.readAll()), QDate::currentDate().toString(Qt::TextDate));
+
+    new tarvix();
+    new tarvix();
+    QCOMPARE(server->requests.size(), 1);
+
+    // News is shown in a box even in the quiet check.
+    QVERIFY(QFile::remove(log));
+    server->page("/same.html", "***Tarvix 1.21.0***");
+    new tarvix();
+    QCOMPARE(server->requests.size(), 2);
+    QCOMPARE(prompter->count(), 1);
+    QVERIFY(prompter->last().text.contains("<b>Tarvix 1.21.0</b> has been released."));
+}
+
+void CheckUpdatesTest::dailyCheckLogUnusable()
+{
+    server->page("/missing.html", "gone", "404 Not Found");
+    setAddress(server->url("/missing.html"));
+    UserPrefs::setAutoCheckUpdates(true);
+    const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
+    QVERIFY(QDir().mkpath(log));   // a folder where the log should be
+
+    auto *w = new tarvix();
+    QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Tarvix could not connect to the server."));
+    // Without a log every window checks, and none fails over it.
+    QVERIFY(!w->checkUpdateLog());
+    QVERIFY(QFileInfo(log).isDir());
+    QCOMPARE(prompter->count(), 0);
+}
+
+void CheckUpdatesTest::dailyCheckNeedsPreferenceAndAddress()
+{
+    server->page("/same.html", "***Tarvix 1.20.1***");
+    const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
+
+    setAddress(server->url("/same.html"));
+    UserPrefs::setAutoCheckUpdates(false);
+    new tarvix();
+    setAddress(QString());
+    UserPrefs::setAutoCheckUpdates(true);
+    new tarvix();
+
+    QVERIFY(server->requests.isEmpty());
+    QVERIFY(!QFile::exists(log));
+    QCOMPARE(prompter->count(), 0);
+}
+
+QTEST_MAIN(CheckUpdatesTest)
+#include "tst_checkupdates.moc"

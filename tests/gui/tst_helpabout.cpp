@@ -1,0 +1,148 @@
+// Help opens the help file (copying the program's own copy into place);
+// About shows the shared about dialog.
+#include "guitestutil.h"
+
+#include "about/aboutdialog.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QUrl>
+
+#include <memory>
+
+// Takes the URLs the program hands to the desktop, instead of a viewer.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+class HelpAboutTest : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<GuiFixture> fx;
+    UrlCatcher catcher;
+    QTemporaryDir shipped;
+
+    QString helpPath() const { return fx->env.appData() + "/Tarvix/help.txt"; }
+    QString shippedPath() const { return shipped.path() + "/help.txt"; }
+
+private slots:
+    void initTestCase()
+    {
+        QCoreApplication::setApplicationVersion(QStringLiteral("1.20.1"));
+        qputenv("TARVIX_UPDATE_URL", "");
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+        QFile f(shippedPath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("TARVIX HELP\n");
+    }
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    void init()
+    {
+        fx.reset(new GuiFixture);
+        catcher.urls.clear();
+        tarvix::setShippedHelpFile(shippedPath());
+    }
+    void cleanup()
+    {
+        fx.reset();
+        tarvix::setShippedHelpFile(QString());
+    }
+    void help_data();
+    void help();
+    void aboutDialog();
+    void aboutGeometryKept();
+};
+
+void HelpAboutTest::help_data()
+{
+    QTest::addColumn<QByteArray>("present");   // the data folder's help file; null: none
+    QTest::addColumn<bool>("shippedCopy");
+    QTest::addColumn<QByteArray>("opened");    // content of the opened file; null: the box
+    QTest::newRow("present") << QByteArray("MY NOTES\n") << true << QByteArray("MY NOTES\n");
+    QTest::newRow("copied from the installation") << QByteArray() << true << QByteArray("TARVIX HELP\n");
+    QTest::newRow("nowhere") << QByteArray() << false << QByteArray();
+}
+
+void HelpAboutTest::help()
+{
+    QFETCH(QByteArray, present);
+    QFETCH(bool, shippedCopy);
+    QFETCH(QByteArray, opened);
+    if (!present.isNull()) {
+        QVERIFY(QDir().mkpath(QFileInfo(helpPath()).path()));
+        QFile f(helpPath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(present);
+    }
+    if (!shippedCopy)
+        tarvix::setShippedHelpFile(shipped.path() + "/none.txt");
+
+    auto *w = new tarvix();
+    trigger(w, "actionHelp");
+    if (opened.isNull()) {
+        QCOMPARE(catcher.urls.size(), 0);
+        const auto box = fx->prompt("Unable to Help You!");
+        QCOMPARE(box.icon, int(Prompter::Warning));
+        QCOMPARE(box.text, "Looks like the help file is not available.\nPlease copy the help.txt file from "
+                           "your installation and paste it at the location:\n" + fx->env.appData() + "/Tarvix");
+        QVERIFY(!QFile::exists(helpPath()));
+        return;
+    }
+    QCOMPARE(fx->prompter.count(), 0);
+    QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(helpPath())});
+    QFile f(helpPath());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), opened);
+}
+
+void HelpAboutTest::aboutDialog()
+{
+    auto *w = new tarvix();
+    new tarvix();
+    AboutDialog *about = tarvix::aboutDialog();
+    QVERIFY(about);
+    QCOMPARE(about->windowTitle(), QStringLiteral("About Tarvix"));
+    QCOMPARE(about->findChild<QLabel *>("versionLabel")->text(), QStringLiteral("Version 1.20.1 (64 bit)"));
+    const QString build = about->findChild<QLabel *>("buildLabel")->text();
+    QVERIFY2(QRegularExpression("^Build Date: \\d\\d [A-Z][a-z][a-z] \\d{4}$").match(build).hasMatch(),
+             qPrintable(build));
+    const QDate date = QLocale::c().toDate(build.mid(12), "dd MMM yyyy");
+    QVERIFY(date.isValid() && date <= QDate::currentDate().addDays(1));
+    QVERIFY(!about->findChild<QLabel *>("label")->pixmap(Qt::ReturnByValue).isNull());
+    QVERIFY(!(about->windowFlags() & Qt::WindowCloseButtonHint));
+
+    // About runs the dialog modally until OK.
+    bool wasModal = false;
+    QTimer::singleShot(0, about, [about, &wasModal] {
+        wasModal = about->isVisible() && QApplication::activeModalWidget() == about;
+        about->findChild<QPushButton *>("AbtOKb")->click();
+    });
+    trigger(w, "actionAbout");
+    QVERIFY(wasModal);
+    QVERIFY(!about->isVisible());
+}
+
+void HelpAboutTest::aboutGeometryKept()
+{
+    auto *w = new tarvix();
+    AboutDialog *about = tarvix::aboutDialog();
+    about->setGeometry(40, 50, 420, 300);
+    fx->close(w);
+    QVERIFY(!tarvix::aboutDialog());
+    const auto g = UserPrefs::getGeometry(UserPrefs::AboutWindow);
+    QCOMPARE(g[2], 420);
+    QCOMPARE(g[3], 300);
+    QCOMPARE(QPoint(g[0], g[1]), QPoint(40, 50));
+}
+
+QTEST_MAIN(HelpAboutTest)
+#include "tst_helpabout.moc"
+

@@ -1,0 +1,198 @@
+// The device dialog: its table, the choice it passes to the plugin, Escape,
+// the error box, and a solve in the window on the OpenCL runtime.
+#include "guitestutil.h"
+#include "opencl/opencldevices.h"
+#include "opencl/pluginhost.h"
+#include "solverdialog.h"
+
+#include <QPluginLoader>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+const QList<QStringList> kThree{
+    {"Alpha GPU", "Vendor A", "GPU", "1500", "8000", "40", "Good"},
+    {"Beta CPU", "Vendor B", "CPU", "3000", "16000", "8", "Bad"},
+    {"Gamma", "Vendor C", "Accelerator", "900", "2000", "4", "good"}};
+
+// Runs act on the device dialog as soon as it is shown modally.
+void whenShown(std::function<void(OpenCLDevices *)> act)
+{
+    auto *timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            auto *d = qobject_cast<OpenCLDevices *>(w);
+            if (d && d->isVisible()) {
+                timer->stop();
+                timer->deleteLater();
+                act(d);
+                return;
+            }
+        }
+    });
+    timer->start(5);
+}
+
+void selectRows(OpenCLDevices *d, const QList<int> &rows)
+{
+    auto *table = d->findChild<QTableWidget *>("tableWidget");
+    for (int r : rows)
+        table->selectionModel()->select(table->model()->index(r, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+// The root object of the loaded stand-in plugin (shared by every loader).
+QObject *fakeRoot()
+{
+    QPluginLoader loader(QStringLiteral(TRX_FAKE_PLUGIN));
+    return loader.instance();
+}
+
+} // namespace
+
+class TestOpenCLDevices : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<GuiFixture> fx;
+private slots:
+    void init() { fx.reset(new GuiFixture); }
+    void cleanup() { fx.reset(); }
+
+    void tableFilling()
+    {
+        OpenCLDevices d;
+        QCOMPARE(d.windowTitle(), QStringLiteral("Select Computation Devices"));
+        auto *ok = d.findChild<QPushButton *>("okb");
+        QVERIFY(!ok->isEnabled());
+        d.fillTable(kThree);
+        auto *table = d.findChild<QTableWidget *>("tableWidget");
+        QCOMPARE(table->rowCount(), 3);
+        QCOMPARE(table->horizontalHeaderItem(0)->text(), QStringLiteral("Sr. No."));
+        QCOMPARE(table->horizontalHeaderItem(6)->text(), QStringLiteral("Compute Units*"));
+        QCOMPARE(table->horizontalHeaderItem(7)->text(), QStringLiteral("Accuracy"));
+        for (int r = 0; r < 3; ++r) {
+            QCOMPARE(table->item(r, 0)->text(), QString::number(r + 1));
+            QCOMPARE(table->item(r, 1)->text(), kThree.at(r).at(0));
+            QCOMPARE(table->item(r, 4)->textAlignment(), int(Qt::AlignCenter));
+        }
+        QCOMPARE(table->item(0, 7)->background().color(), QColor(Qt::green));
+        QCOMPARE(table->item(1, 7)->background().color(), QColor(Qt::red));
+        QCOMPARE(table->item(2, 7)->background().color(), QColor(Qt::green)); // "good"
+        QVERIFY(table->selectedItems().isEmpty());
+        selectRows(&d, {0, 2});
+        QVERIFY(ok->isEnabled());
+        // Sorted the other way round by the user, the positions stay those
+        // of the plugin's order.
+        table->sortByColumn(0, Qt::DescendingOrder);
+        QCOMPARE(d.selectedDevices(), (QList<int>{0, 2}));
+        table->clearSelection();
+        QVERIFY(!ok->isEnabled());
+    }
+
+    void choiceReachesThePlugin_data()
+    {
+        QTest::addColumn<QList<int>>("rows");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<bool>("result");
+        QTest::newRow("1 and 3") << QList<int>{0, 2} << true << true;
+        QTest::newRow("set-up fails") << QList<int>{1} << true << false;
+        QTest::newRow("Escape") << QList<int>{0} << false << false;
+    }
+    void choiceReachesThePlugin()
+    {
+        QFETCH(QList<int>, rows);
+        QFETCH(bool, accepted);
+        QFETCH(bool, result);
+        if (!PluginHost::openCLLibraryLoads())
+            QSKIP("no OpenCL library: plugins are not loaded at all");
+        OpenCLDevices d;
+        QVERIFY(d.loadPlugin(QStringLiteral(TRX_FAKE_PLUGIN)));
+        QObject *root = fakeRoot();
+        QVERIFY(root);
+        root->setProperty("customDevices", QVariant());
+        whenShown([&](OpenCLDevices *dialog) {
+            selectRows(dialog, rows);
+            if (accepted)
+                dialog->findChild<QPushButton *>("okb")->click();
+            else
+                QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        QCOMPARE(d.selectDevices(), result);
+        if (accepted) {
+            QVariantList expected;
+            for (int r : rows)
+                expected << r;
+            QCOMPARE(root->property("customDevices").toList(), expected);
+            QVERIFY(root->property("sourceFound").toBool());
+        } else {
+            // Closing the dialog chose nothing, and the plugin was not asked.
+            QVERIFY(!root->property("customDevices").isValid());
+        }
+    }
+
+    void deviceErrorIsShown()
+    {
+        if (!PluginHost::openCLLibraryLoads())
+            QSKIP("no OpenCL library: plugins are not loaded at all");
+        OpenCLDevices d;
+        QVERIFY(d.loadPlugin(QStringLiteral(TRX_FAKE_PLUGIN)));
+        fx->prompter.answerButton(Prompter::Ok);
+        bool res = true;
+        d.calcURatios(&res);
+        QVERIFY(!res);
+        const auto box = fx->prompt(QStringLiteral("Fake title"));
+        QCOMPARE(box.text, QStringLiteral("Fake text"));
+        QCOMPARE(box.icon, int(Prompter::Critical));
+    }
+
+    void wrongPluginIsRefused()
+    {
+        OpenCLDevices d;
+        QVERIFY(!d.loadPlugin(QStringLiteral(TRX_WRONG_PLUGIN)));
+        QVERIFY(!d.loadPlugin(QStringLiteral("/nonexistent/TrxOpenCL.so")));
+    }
+
+    // The whole command on the OpenCL runtime: the solver dialog's OpenCL
+    // button, the device dialog listing the runtime's devices, the solve.
+    void windowSolvesOnDevice()
+    {
+        UserPrefs::setOpenCLEnabled(true);
+        if (!SolverDialog::openCLLibraryLoads())
+            QSKIP("no OpenCL library");
+        {
+            PluginHost probe;
+            QList<QStringList> lists;
+            if (!probe.loadPlugin() || !probe.deviceInfo(&lists))
+                QSKIP("no OpenCL platform with a device (or no plugin beside the tests)");
+        }
+        tarvix *w = systemWindow(kExampleA, kExampleB);
+        int deviceRows = 0;
+        auto *timer = new QTimer(w);
+        connect(timer, &QTimer::timeout, [&] {
+            for (QWidget *top : QApplication::topLevelWidgets()) {
+                if (auto *s = qobject_cast<SolverDialog *>(top); s && s->isVisible()) {
+                    QVERIFY(s->findChild<QPushButton *>("openclb")->isEnabled());
+                    s->findChild<QPushButton *>("openclb")->click();
+                } else if (auto *d = qobject_cast<OpenCLDevices *>(top); d && d->isVisible()) {
+                    deviceRows = d->findChild<QTableWidget *>("tableWidget")->rowCount();
+                    selectRows(d, {0});
+                    d->findChild<QPushButton *>("okb")->click();
+                }
+            }
+        });
+        timer->start(5);
+        fx->prompter.answerButton(Prompter::No);
+        w->on_solveb_clicked();
+        timer->stop();
+        QVERIFY(deviceRows >= 1);
+        QVERIFY(fx->prompt(QStringLiteral("Solving Completed!")).kind == QLatin1String("message"));
+        const double *x = w->store().currentSol;
+        QVERIFY(fuzzyEqual(x[0], 5, 1e-12) && fuzzyEqual(x[1], 3, 1e-12) && fuzzyEqual(x[2], -2, 1e-12));
+    }
+};
+
+QTEST_MAIN(TestOpenCLDevices)
+#include "tst_opencldevices.moc"

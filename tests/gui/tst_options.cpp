@@ -1,0 +1,493 @@
+// The Options dialog, the thread optimisation and the benchmark pages.
+#include "guitestutil.h"
+#include "options/options.h"
+#include "solverdialog.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+// Presses "Solve" on the CPU in every solver dialog that comes up.
+class SolverDialogDriver : public QObject
+{
+public:
+    SolverDialogDriver()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *d = qobject_cast<SolverDialog *>(w); d && d->isVisible())
+                    d->findChild<QPushButton *>("multib")->click();
+        });
+        m_timer.start(5);
+    }
+
+private:
+    QTimer m_timer;
+};
+
+template <typename T> T *child(QObject *o, const char *name)
+{
+    T *c = o->findChild<T *>(name);
+    if (!c)
+        qFatal("no child %s", name);
+    return c;
+}
+
+int countPrompts(const ScriptedPrompter &p, const QString &title)
+{
+    int n = 0;
+    for (const auto &r : p.records())
+        n += r.title == title ? 1 : 0;
+    return n;
+}
+}
+
+class OptionsTest : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<GuiFixture> fx;
+    Options *openDialog(tarvix **window = nullptr)
+    {
+        auto *w = new tarvix();
+        if (window)
+            *window = w;
+        Options *d = tarvix::optionsDialog();
+        d->load();
+        return d;
+    }
+private slots:
+    void init() { fx.reset(new GuiFixture); }
+    void cleanup() { fx.reset(); }
+    void okWithoutChangesStoresNothing();
+    void optionsCommandFollowsUndoSetting();
+    void tolerance_data();
+    void tolerance();
+    void restartWarningOncePerOpening();
+    void simpleDisablesFancyControls();
+    void defaultButtons();
+    void threadTable();
+    void cancelRestoresThreadLimits();
+    void boundedOptimisationEnds();
+    void singleProcessorOptimisation();
+    void benchmarkIgnoresBadCounts_data();
+    void benchmarkIgnoresBadCounts();
+    void benchmarkFillsTable_data();
+    void benchmarkFillsTable();
+    void benchmarkUnwritableTemp();
+    void benchmarkCopyName_data();
+    void benchmarkCopyName();
+};
+
+void OptionsTest::okWithoutChangesStoresNothing()
+{
+    Options *d = openDialog();
+    QVERIFY(!UserPrefs::isDirty());
+    QVERIFY(!button(d, "Applyb")->isEnabled());
+    button(d, "OKb")->click();
+    QCOMPARE(fx->prompter.count(), 0);
+    QVERIFY(!UserPrefs::isDirty());
+    QVERIFY(!d->isVisible());
+}
+
+void OptionsTest::optionsCommandFollowsUndoSetting()
+{
+    tarvix *w = new tarvix();
+    QVERIFY(button(w, "undob")->isEnabled());
+    Options *d = tarvix::optionsDialog();
+    bool shown = false;
+    QTimer::singleShot(0, d, [&] {
+        shown = d->isVisible();
+        child<QComboBox>(d, "undoCombo")->setCurrentIndex(1);
+        button(d, "OKb")->click();
+    });
+    trigger(w, "actionOptions");
+    QVERIFY(shown);
+    QCOMPARE(countPrompts(fx->prompter, "RESTART APPLICATION"), 1);
+    QVERIFY(!UserPrefs::getUndoEnabled());
+    QVERIFY(!button(w, "undob")->isEnabled());
+    QVERIFY(!button(w, "redob")->isEnabled());
+    QVERIFY(!w->findChild<QAction *>("actionUndo")->isEnabled());
+    QVERIFY(!w->findChild<QAction *>("actionRedo")->isEnabled());
+
+    // The next opening shows the stored value again, not the last edit.
+    QTimer::singleShot(0, d, [&] {
+        QCOMPARE(child<QComboBox>(d, "undoCombo")->currentIndex(), 1);
+        child<QComboBox>(d, "undoCombo")->setCurrentIndex(0);
+        button(d, "Cancelb")->click();
+    });
+    trigger(w, "actionOptions");
+    QVERIFY(!UserPrefs::getUndoEnabled());
+    QVERIFY(!button(w, "undob")->isEnabled());
+}
+
+void OptionsTest::tolerance_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<double>("stored");
+    QTest::newRow("in range") << "0.01" << "0.01" << 0.01;
+    QTest::newRow("upper bound") << "0.1" << "0.1" << 0.1;
+    QTest::newRow("too large") << "0.5" << "0.001" << 0.001;
+    QTest::newRow("too small") << "1e-20" << "0.001" << 0.001;
+    QTest::newRow("text") << "abc" << "0.001" << 0.001;
+    QTest::newRow("empty") << "" << "0.001" << 0.001;
+}
+
+void OptionsTest::tolerance()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    QFETCH(double, stored);
+    UserPrefs::setTolerance(0.001);
+    Options *d = openDialog();
+    auto *tol = child<QLineEdit>(d, "tolLE");
+    QCOMPARE(tol->text(), QString("0.001"));
+    d->on_userDatab_clicked();
+    tol->setText(typed);
+    // Leaving the field, also where the validator holds editingFinished back.
+    QFocusEvent out(QEvent::FocusOut);
+    QApplication::sendEvent(tol, &out);
+    QCOMPARE(tol->text(), shown);
+    d->on_Applyb_clicked();
+    QCOMPARE(UserPrefs::getTolerance(), stored);
+}
+
+void OptionsTest::restartWarningOncePerOpening()
+{
+    Options *d = openDialog();
+    auto *tol = child<QLineEdit>(d, "tolLE");
+    tol->clear();
+    QTest::keyClicks(tol, "0.5");
+    QVERIFY(button(d, "Applyb")->isEnabled());
+    auto *cols = child<QSpinBox>(d, "DispColSpin");
+    cols->setValue(7);
+    button(d, "Applyb")->click();
+    QVERIFY(!button(d, "Applyb")->isEnabled());
+    cols->setValue(8);
+    button(d, "Applyb")->click();
+    QCOMPARE(countPrompts(fx->prompter, "RESTART APPLICATION"), 1);
+    QCOMPARE(fx->prompter.last().icon, int(Prompter::Warning));
+    QCOMPARE(UserPrefs::getDisplayColumns(), 8);
+    // 0.5 never reached the store.
+    QCOMPARE(UserPrefs::getTolerance(), 1e-15);
+
+    d->load();
+    QVERIFY(!d->restartWarned());
+    cols->setValue(9);
+    button(d, "OKb")->click();
+    QCOMPARE(countPrompts(fx->prompter, "RESTART APPLICATION"), 2);
+    QCOMPARE(UserPrefs::getDisplayColumns(), 9);
+}
+
+void OptionsTest::simpleDisablesFancyControls()
+{
+    UserPrefs::setFancyUI(true);
+    Options *d = openDialog();
+    auto *cols = child<QSpinBox>(d, "DispColSpin");
+    QVERIFY(cols->isEnabled());
+    cols->setValue(11);
+    child<QComboBox>(d, "comboUI")->setCurrentIndex(1);
+    for (const char *name : {"DispColSpin", "DispRowSpin", "DispColDefault", "textEditb", "variableb", "plusb"})
+        QVERIFY2(!d->findChild<QWidget *>(name)->isEnabled(), name);
+    QVERIFY(button(d, "mainWindowb")->isEnabled());
+    d->on_Applyb_clicked();
+    QVERIFY(!UserPrefs::getFancyUI());
+    QCOMPARE(UserPrefs::getDisplayColumns(), 11);
+
+    child<QComboBox>(d, "comboUI")->setCurrentIndex(0);
+    QVERIFY(cols->isEnabled());
+    QVERIFY(button(d, "plusb")->isEnabled());
+}
+
+void OptionsTest::defaultButtons()
+{
+    UserPrefs::setFancyUI(true);   // the display rows are fancy-only
+    Options *d = openDialog();
+    auto *cols = child<QSpinBox>(d, "DispColSpin");
+    auto *rows = child<QSpinBox>(d, "DispRowSpin");
+    cols->setValue(40);
+    rows->setValue(41);
+    d->on_Applyb_clicked();
+    QVERIFY(!button(d, "Applyb")->isEnabled());
+
+    button(d, "DispColDefault")->click();
+    QVERIFY(button(d, "Applyb")->isEnabled());
+    button(d, "DispRowDefault")->click();
+    QCOMPARE(cols->value(), 3);
+    QCOMPARE(rows->value(), 5);
+    child<QLineEdit>(d, "tolLE")->setText("0.05");
+    button(d, "tolDefault")->click();
+    QCOMPARE(child<QLineEdit>(d, "tolLE")->text(), QString("1e-15"));
+
+    auto *lw = child<QSpinBox>(d, "plusSLWidthSpin");
+    auto *mlw = child<QSpinBox>(d, "plusSMLWidthSpin");
+    lw->setValue(10);
+    mlw->setValue(10);
+    QCOMPARE(child<QLabel>(d, "plusExample")->lineWidth(), 10);
+    button(d, "plusSStyleDefault")->click();
+    QCOMPARE(lw->value(), UserPrefs::getDefaultPrefs(4, 3));
+    QCOMPARE(mlw->value(), UserPrefs::getDefaultPrefs(4, 4));
+    QCOMPARE(child<QLabel>(d, "plusExample")->lineWidth(), UserPrefs::getDefaultPrefs(4, 3));
+    auto *shadow = child<QComboBox>(d, "varSShadowCombo");
+    shadow->setCurrentIndex(2);
+    QCOMPARE(child<QLabel>(d, "varExample")->frameShadow(), QFrame::Sunken);
+    button(d, "varStyleDefault")->click();
+    QCOMPARE(shadow->currentIndex(), 0);
+    QCOMPARE(child<QLabel>(d, "varExample")->frameShadow(), QFrame::Raised);
+    auto *width = child<QSpinBox>(d, "coefWidthSpin");
+    width->setValue(199);
+    QCOMPARE(child<QLineEdit>(d, "coefExample")->width(), 199);
+    button(d, "coefWidthDefault")->click();
+    QCOMPARE(width->value(), UserPrefs::getDefaultPrefs(1, 1));
+    QCOMPARE(child<QLineEdit>(d, "coefExample")->width(), UserPrefs::getDefaultPrefs(1, 1));
+    d->on_Applyb_clicked();
+    QCOMPARE(UserPrefs::getDisplayRows(), 5);
+    QCOMPARE(UserPrefs::getDisplayColumns(), 3);
+}
+
+void OptionsTest::threadTable()
+{
+    UserPrefs::setThreadLimits({12, 40});
+    Options *d = openDialog();
+    auto *table = child<QTableWidget>(d, "tableWidget");
+    QCOMPARE(table->rowCount(), 2);
+    const QStringList expected{"0", "1", "12", "13", "2", "Infinity"};
+    QStringList cells;
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 3; ++c)
+            cells << table->item(r, c)->text();
+    QCOMPARE(cells, expected);
+
+    // A first limit of 0 is repaired to the defaults at load, with no copy
+    // for Cancel to restore.
+    UserPrefs::setThreadLimits({0, 40});
+    d->load();
+    QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
+    QVERIFY(d->savedLimits().isEmpty());
+    QCOMPARE(table->item(1, 0)->text(), QString("6"));
+    QCOMPARE(table->item(1, 2)->text(), QString("Infinity"));
+}
+
+void OptionsTest::cancelRestoresThreadLimits()
+{
+    UserPrefs::setThreadLimits({12, 40});
+    Options *d = openDialog();
+    button(d, "optDefault")->click();
+    QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
+    button(d, "Cancelb")->click();
+    QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{12, 40}));
+
+    // OK keeps them without a restart warning: the solver reads the limits
+    // at every solve. After that, Cancel has nothing to restore.
+    d->load();
+    button(d, "optDefault")->click();
+    button(d, "OKb")->click();
+    QCOMPARE(countPrompts(fx->prompter, "RESTART APPLICATION"), 0);
+    d->load();
+    button(d, "Cancelb")->click();
+    QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
+}
+
+void OptionsTest::boundedOptimisationEnds()
+{
+    UserPrefs::setThreadLimits({12, 40});
+    tarvix *w = nullptr;
+    Options *d = openDialog(&w);
+    // Systems of 10 to 30 unknowns never make a second thread pay off.
+    d->setOptimiseBounds(30, 60000);
+    button(d, "optb")->click();
+    QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
+    auto *note = child<QLabel>(d, "optBoundNote");
+    QVERIFY(!note->isHidden());
+    QVERIFY(note->text().contains("30 variables"));
+    QCOMPARE(tarvix::windows(), QList<tarvix *>{w});
+    QCOMPARE(d->savedLimits(), (QList<int>{12, 40}));
+    // The optimisation asked nothing: no solver dialog, no outcome box.
+    QCOMPARE(fx->prompter.count(), 0);
+
+    // A spent time budget stops before the first solve.
+    d->setOptimiseBounds(2000, 0);
+    button(d, "optb")->click();
+    QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
+    button(d, "Cancelb")->click();
+    QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{12, 40}));
+}
+
+void OptionsTest::singleProcessorOptimisation()
+{
+    fx.reset();
+    TestEnv env(1, false);
+    auto *prefs = new UserPrefs(nullptr);
+    UserPrefs::setInstance(prefs);
+    QVERIFY(prefs->initialise(env.environment(), TestEnv::screen()));
+    ScriptedPrompter prompter;
+    UserPrefs::setThreadLimits({40});
+    QCOMPARE(UserPrefs::getThreadLimits(), QList<int>{40});
+    {
+        auto *w = new tarvix();
+        tarvix::optionsDialog()->load();
+        button(tarvix::optionsDialog(), "optb")->click();
+        QCOMPARE(UserPrefs::getThreadLimits(), QList<int>{5});
+        QCOMPARE(child<QLabel>(tarvix::optionsDialog(), "optBoundNote")->isHidden(), true);
+        auto *table = child<QTableWidget>(tarvix::optionsDialog(), "tableWidget");
+        QCOMPARE(table->rowCount(), 1);
+        QCOMPARE(table->item(0, 2)->text(), QString("Infinity"));
+        prompter.answerButton(Prompter::Discard);
+        w->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    QVERIFY(tarvix::windows().isEmpty());
+    // The last window took the store with it.
+    QVERIFY(!UserPrefs::instance());
+}
+
+void OptionsTest::benchmarkIgnoresBadCounts_data()
+{
+    QTest::addColumn<QString>("count");
+    QTest::newRow("empty") << "";
+    QTest::newRow("text") << "abc";
+    QTest::newRow("one") << "1";
+    QTest::newRow("negative") << "-5";
+    QTest::newRow("declined memory") << "20000";
+}
+
+void OptionsTest::benchmarkIgnoresBadCounts()
+{
+    QFETCH(QString, count);
+    Options *d = openDialog();
+    child<QLineEdit>(d, "benchLE")->setText(count);
+    button(d, "benchStartb")->click();
+    QCOMPARE(countPrompts(fx->prompter, "Save Benchmark File?"), 0);
+    QCOMPARE(child<QTableWidget>(d, "benchTable")->item(5, 1), nullptr);
+    QCOMPARE(QDir(fx->env.temp()).entryList(QDir::Files), QStringList());
+    QCOMPARE(tarvix::windows().size(), 1);
+}
+
+void OptionsTest::benchmarkFillsTable_data()
+{
+    QTest::addColumn<int>("ui");
+    QTest::addColumn<int>("fileType");
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("kept");
+    QTest::addColumn<bool>("fancy");
+    QTest::newRow("simple text, no copy") << 0 << 0 << QString() << QString() << false;
+    QTest::newRow("simple binary, copy") << 0 << 1 << "run.trx.bak" << "run.trx.btrx" << false;
+    QTest::newRow("fancy window, text") << 0 << 0 << "run" << "run.trx" << true;
+    QTest::newRow("stealth text, copy") << 1 << 0 << "run.TRX" << "run.TRX.trx" << false;
+    QTest::newRow("stealth binary, no copy") << 1 << 1 << QString() << QString() << false;
+}
+
+void OptionsTest::benchmarkFillsTable()
+{
+    QFETCH(int, ui);
+    QFETCH(int, fileType);
+    QFETCH(QString, given);
+    QFETCH(QString, kept);
+    QFETCH(bool, fancy);
+    UserPrefs::setFancyUI(fancy);
+    SolverDialogDriver driver;
+    Options *d = openDialog();
+    child<QLineEdit>(d, "benchLE")->setText("30");
+    child<QComboBox>(d, "benchUI")->setCurrentIndex(ui);
+    child<QComboBox>(d, "fileTypecombo")->setCurrentIndex(fileType);
+    if (given.isEmpty()) {
+        fx->prompter.answerButton(Prompter::No);
+    } else {
+        fx->prompter.answerButton(Prompter::Yes);
+        fx->prompter.answerText(fx->env.temp() + "/" + given);
+    }
+    button(d, "benchStartb")->click();
+
+    const ScriptedPrompter::Record ask = fx->prompt("Save Benchmark File?");
+    QCOMPARE(ask.text, QString("Benchmark Successful!\nWould you like to have a copy of the benchmark file?"));
+    auto *table = child<QTableWidget>(d, "benchTable");
+    QCOMPARE(table->item(4, 0)->text(), QString("Solving Equations"));
+    double sum = 0;
+    double share = 0;
+    double perSum = 0;
+    for (int r = 0; r < 5; ++r) {
+        const double secs = table->item(r, 1)->text().toDouble();
+        QVERIFY(secs >= 0);
+        sum += secs;
+        share += table->item(r, 2)->text().toDouble();
+        perSum += table->item(r, 3)->text().toDouble();
+        QVERIFY(fuzzyEqual(table->item(r, 3)->text().toDouble(), secs / 30, 1e-5));
+    }
+    QVERIFY(fuzzyEqual(table->item(5, 1)->text().toDouble(), sum, 1e-5));
+    QVERIFY(fuzzyEqual(table->item(5, 3)->text().toDouble(), perSum, 1e-5));
+    QVERIFY(sum == 0 ? share == 0 : fuzzyEqual(share, 100, 1e-4));
+
+    QStringList left = QDir(fx->env.temp()).entryList(QDir::Files);
+    QCOMPARE(left, kept.isEmpty() ? QStringList() : QStringList{kept});
+    if (!kept.isEmpty()) {
+        const ScriptedPrompter::Record save = fx->prompt("Save File As");
+        QCOMPARE(save.dir, UserPrefs::getTempFolder());
+        QCOMPARE(save.items.value(0), fileType ? QString("Tarvix Binary (*.btrx)") : QString("Tarvix Text (*.trx)"));
+        // The copy is a whole system of the benchmark's size; through the
+        // fields every value has 6 significant digits.
+        EquationStore s;
+        QVERIFY(!EquationFile::open(fx->env.temp() + "/" + kept, s).failed);
+        QCOMPARE(s.N, 30);
+        int rounded = 0;
+        for (int i = 0; i < 30; ++i)
+            for (int j = 0; j < 30; ++j)
+                rounded += QString::number(s.coef[i][j], 'g', 6).toDouble() == s.coef[i][j] ? 1 : 0;
+        QCOMPARE(rounded == 900, fancy);
+    }
+    QCOMPARE(tarvix::windows().size(), 1);
+}
+
+void OptionsTest::benchmarkUnwritableTemp()
+{
+    // A file where the temporary folder should be: nothing can be written
+    // there, whoever runs the test.
+    QVERIFY(QDir(fx->env.temp()).removeRecursively());
+    {
+        QFile blocker(fx->env.temp());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    SolverDialogDriver driver;
+    Options *d = openDialog();
+    child<QLineEdit>(d, "benchLE")->setText("10");
+    child<QComboBox>(d, "benchUI")->setCurrentIndex(1);
+    button(d, "benchStartb")->click();
+    QCOMPARE(fx->prompt("ERROR: Could not save the file!").kind, QString("message"));
+    QCOMPARE(countPrompts(fx->prompter, "Save Benchmark File?"), 0);
+    QCOMPARE(child<QTableWidget>(d, "benchTable")->item(5, 1), nullptr);
+    QVERIFY(QFile::remove(fx->env.temp()));
+    QVERIFY(QDir().mkpath(fx->env.temp()));
+}
+
+void OptionsTest::benchmarkCopyName_data()
+{
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<bool>("binary");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("other suffix") << "/d/run.txt" << false << "/d/run.txt.trx";
+    QTest::newRow("suffix inside") << "/d/run.trx.bak" << false << "/d/run.trx.trx";
+    QTest::newRow("case differs") << "/d/run.TRX" << false << "/d/run.TRX.trx";
+    QTest::newRow("own suffix") << "/d/run.trx" << false << "/d/run.trx";
+    QTest::newRow("text to binary") << "/d/run.trx" << true << "/d/run.btrx";
+    QTest::newRow("binary to text") << "/d.x/run.btrx" << false << "/d.x/run.trx";
+    QTest::newRow("no suffix") << "/d/run" << true << "/d/run.btrx";
+}
+
+void OptionsTest::benchmarkCopyName()
+{
+    QFETCH(QString, given);
+    QFETCH(bool, binary);
+    QFETCH(QString, name);
+    QCOMPARE(Options::benchmarkCopyName(given, binary), name);
+}
+
+QTEST_MAIN(OptionsTest)
+#include "tst_options.moc"

@@ -1,0 +1,133 @@
+// tarvix-cli's OpenCL device path as a child process: the device list, a
+// device solve that gives the CPU's answer, and the CPU taking over when
+// the devices cannot.
+#include "testutil.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+struct Run
+{
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+std::vector<double> numbers(const QByteArray &text)
+{
+    std::vector<double> v;
+    for (const QByteArray &line : text.split('\n')) {
+        if (!line.trimmed().isEmpty())
+            v.push_back(line.trimmed().toDouble());
+    }
+    return v;
+}
+
+} // namespace
+
+class TestCliDevices : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+    bool m_haveDevice = false;
+
+    QString path(const QString &name) const { return m_dir.path() + QLatin1Char('/') + name; }
+
+    Run run(const QStringList &args)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("APPDATA"), m_dir.path() + QStringLiteral("/appdata"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.path() + QStringLiteral("/appdata"));
+        env.insert(QStringLiteral("TEMP"), m_dir.path());
+        env.insert(QStringLiteral("TMPDIR"), m_dir.path());
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli"), args);
+        Run r;
+        if (!p.waitForFinished(240000)) {
+            p.kill();
+            p.waitForFinished();
+            return r;
+        }
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        r.out = p.readAllStandardOutput();
+        r.err = p.readAllStandardError();
+        return r;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QDir().mkpath(m_dir.path() + QStringLiteral("/appdata"));
+        QCOMPARE(run({QStringLiteral("generate"), QStringLiteral("150"), path(QStringLiteral("sys.trx")),
+                      QStringLiteral("--seed"), QStringLiteral("11")}).code, 0);
+        const Run list = run({QStringLiteral("--list-devices")});
+        if (list.code == 0) {
+            m_haveDevice = true;
+            const QList<QByteArray> lines = list.out.trimmed().split('\n');
+            QVERIFY(lines.size() >= 2);
+            QVERIFY(lines.first().startsWith("Sr. No.\tName\tVendor\tType"));
+            QVERIFY(lines.at(1).startsWith("1\t"));
+            QCOMPARE(lines.at(1).split('\t').size(), 8);
+        } else {
+            QCOMPARE(list.code, 2);
+            QVERIFY(!list.err.isEmpty());
+        }
+    }
+
+    // The device answer is the CPU's to 1e-9.
+    void deviceSolveGivesCpuAnswer()
+    {
+        const Run cpu = run({QStringLiteral("solve"), path(QStringLiteral("sys.trx"))});
+        QCOMPARE(cpu.code, 0);
+        const Run dev = run({QStringLiteral("solve"), path(QStringLiteral("sys.trx")),
+                             QStringLiteral("--device"), QStringLiteral("opencl")});
+        QCOMPARE(dev.code, 0);
+        if (!m_haveDevice)
+            QVERIFY(dev.err.contains("solving on the CPU") || dev.err.contains("could not be loaded"));
+        else
+            QVERIFY2(dev.err.isEmpty(), dev.err.constData());
+        const std::vector<double> a = numbers(cpu.out), b = numbers(dev.out);
+        QCOMPARE(b.size(), size_t(150));
+        QCOMPARE(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); ++i)
+            QVERIFY(std::fabs(a[i] - b[i]) <= 1e-9 * std::fmax(1.0, std::fabs(a[i])));
+    }
+
+    // A device that does not exist, or a choice of no device: the CPU solves.
+    void unknownDeviceFallsBackToCpu()
+    {
+        const Run r = run({QStringLiteral("solve"), path(QStringLiteral("sys.trx")), QStringLiteral("--device"),
+                           QStringLiteral("opencl:99")});
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.err.contains("solving on the CPU"));
+        QCOMPARE(numbers(r.out).size(), size_t(150));
+    }
+
+    void badDeviceValues_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("gpu") << QStringLiteral("gpu");
+        QTest::newRow("zero") << QStringLiteral("opencl:0");
+        QTest::newRow("empty list") << QStringLiteral("opencl:");
+        QTest::newRow("letters") << QStringLiteral("opencl:1,x");
+    }
+    void badDeviceValues()
+    {
+        QFETCH(QString, value);
+        const Run r = run({QStringLiteral("solve"), path(QStringLiteral("sys.trx")), QStringLiteral("--device"), value});
+        QCOMPARE(r.code, 64);
+        QVERIFY(r.err.contains("--device needs"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliDevices)
+#include "tst_clidevices.moc"

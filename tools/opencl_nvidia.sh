@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds the OpenCL plugin, its tests and bench_opencl, runs the OpenCL
+# tests and the benchmark on a machine with an NVIDIA GPU and its OpenCL
+# runtime (the driver's ICD, /etc/OpenCL/vendors/nvidia.icd).
+#
+#   tools/opencl_nvidia.sh [BUILD_DIR] [bench arguments...]
+#
+# The device list comes first, so the GPU's number for --devices can be read
+# off it; without --devices the benchmark uses every device listed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-nvidia}
+shift || true
+
+if ! ls /etc/OpenCL/vendors/*.icd >/dev/null 2>&1; then
+  echo "No OpenCL ICD under /etc/OpenCL/vendors: is the NVIDIA OpenCL runtime installed?" >&2
+  exit 1
+fi
+tools/setup.sh
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVIX_GUI=OFF
+cmake --build "$build" --parallel "$(nproc)" --target TrxOpenCL tarvix-cli \
+  tst_openclengine tst_clidevices bench_opencl
+
+# Only the NVIDIA runtime for the tests and the benchmark (the ICD loader
+# reads this list instead of every file under /etc/OpenCL/vendors).
+if [ -f /etc/OpenCL/vendors/nvidia.icd ]; then
+  export OCL_ICD_VENDORS=/etc/OpenCL/vendors/nvidia.icd
+fi
+"$build"/tarvix-cli --list-devices
+# The engine test splits work between two devices when there are two; on a
+# single GPU that part is skipped.
+ctest --test-dir "$build" -R 'tst_(openclengine|clidevices)' --output-on-failure
+"$build"/bench/bench_opencl --sizes 500,1000,2000,4000 "$@"
