@@ -412,6 +412,9 @@ void tarvix::undoFinished()
 
 void tarvix::saveWindowToFile()
 {
+    // The session file is written by the recorder while this thread waits:
+    // a recording still under way needs this thread first.
+    awaitRecorder();
     emit saveWindow();
 }
 

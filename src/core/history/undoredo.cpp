@@ -616,11 +616,105 @@ void UndoRedo::saveWindowSession()
 void UndoRedo::resumeWindow(QString path)
 {
     Request done(this);
-    // Rebuilding a window from its session file is not part of this
-    // recorder yet: say so and give the window back its input.
-    Q_UNUSED(path);
-    status(QStringLiteral("Failed to resume session from file!"));
+    bool failed = false;
+    if (!QFileInfo(path).isDir()) {
+        status(QStringLiteral("Failed to resume session from file!"));
+        emit undoFinished();
+        return;
+    }
+    // Later recordings and session saves go to the resumed folder; the
+    // fresh folder this window was given is dropped while it holds nothing.
+    const QString fresh = windowFolder();
+    m_windowName = QFileInfo(path).fileName();
+    if (QFileInfo(fresh).absoluteFilePath() != QFileInfo(windowFolder()).absoluteFilePath()
+        && QDir(fresh).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty()) {
+        bool empty = true;
+        const QStringList subs = QDir(fresh).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        for (const QString &s : subs)
+            empty = empty && QDir(fresh + QLatin1Char('/') + s).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        if (empty)
+            QDir(fresh).removeRecursively();
+    }
+    createFolders(windowFolder());
+
+    QStringList lines;
+    if (!readLines(path + QStringLiteral("/Actions.sestrx"), &lines)) {
+        status(QStringLiteral("Failed to resume session from file!"));
+        emit undoFinished();
+        return;
+    }
+    QList<int> list;
+    QMap<int, QString> files;
+    int position = -1;
+    for (const QString &raw : qAsConst(lines)) {
+        const QStringList f = raw.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (f.isEmpty())
+            continue;
+        bool ok = false;
+        const int kind = f.first().toInt(&ok);
+        // Only the kinds this recorder writes; anything else is damage.
+        if (!ok || kind < Start || kind > ClearKind) {
+            failed = true;
+            continue;
+        }
+        const int key = list.size();
+        if (f.size() >= 2 && f.at(1) != QLatin1String("*")) {
+            if (files.contains(key))
+                qWarning("error no: UR27 - %s", qUtf8Printable(files.take(key)));
+            const QString reference = f.at(1);
+            // A reference names a file inside the window folder, nothing else.
+            const QString clean = QDir::cleanPath(reference);
+            if (clean.startsWith(QLatin1String("..")) || QDir::isAbsolutePath(clean)
+                || kindOfPath(clean) < 0) {
+                failed = true;
+            } else {
+                files.insert(key, clean);
+                QString file = clean;
+                if (isEditLine(file))
+                    file.truncate(file.lastIndexOf(QLatin1String(kEditLog)) + kEditLogLen);
+                if (!QFile::exists(path + QLatin1Char('/') + file))
+                    failed = true;
+            }
+        }
+        list.append(kind);
+        if (f.last() == QLatin1String("*"))
+            position = list.size() - 1;
+    }
+    // A usable list starts at the start entry and holds exactly one marker
+    // at the position; otherwise the window starts a fresh history.
+    int markers = 0;
+    for (int k : qAsConst(list))
+        markers += isMarker(k) ? 1 : 0;
+    if (list.isEmpty() || list.first() != Start || position < 1 || markers != 1 || !isMarker(list.at(position))) {
+        failed = true;
+        list = QList<int>{Start, Live};
+        files.clear();
+        position = 1;
+    }
+    *m_actions = list;
+    *m_files = files;
+    m_position = position;
+
+    // The window shows the state right after the last applied action.
+    const int applied = m_position - 1;
+    const int kind = m_actions->at(applied);
+    if (kind != Start) {
+        m_busy = true;
+        bool ok = false;
+        const QString reference = m_files->value(applied);
+        if (isEditLine(reference)) {
+            // A text run: its first snapshot with the run's edits up to this
+            // one replayed, as an undo to this entry rebuilds it.
+            emit ReadHistory(absolute(reference) + QLatin1Char('*'), &ok, false);
+        } else if (!reference.isEmpty()) {
+            emit ReadHistory(absolute(reference), &ok, false);
+        }
+        m_busy = false;
+        failed = failed || !ok;
+    }
     emit undoFinished();
+    status(failed ? QStringLiteral("Failed to resume session from file!")
+                   : QStringLiteral("Successfully resumed session from file!"));
 }
 
 void UndoRedo::dump() const
