@@ -6,6 +6,7 @@
 #include "guitestutil.h"
 #include "history/undoredo.h"
 #include "logcapture.h"
+#include "testutil.h"
 #include "session/sessionmanager.h"
 
 #include <QApplication>
@@ -48,6 +49,9 @@ private slots:
     void damagedHistory_data();
     void damagedHistory();
     void sessionNameWithKindWords();
+    void sessionSavedAndResumed();
+    void damagedSessionFile_data();
+    void damagedSessionFile();
     void typedEditRecorded();
     void equalsColumnTakesNoTyping();
     void openEditorCommitted_data();
@@ -454,6 +458,85 @@ void HistoryTest::sessionNameWithKindWords()
     QCOMPARE(historyFiles(w),
              QStringList({"CUT/1.btrx", "CUT/1.btrx.md", "INC_VAR/1.btrx", "INC_VAR/1.btrx.md", "OPEN/1.trx",
                           "OPEN/1.trx.md", "TEXT/1.btrx", "TEXT/1.btrx.btrx", "TEXT/1.btrx.md"}));
+}
+
+// A window's history saved to its session file and resumed into another
+// window: the data shown at the save comes back, and redo goes on from there.
+void HistoryTest::sessionSavedAndResumed()
+{
+    SessionManager session("study");
+    auto *w = openedWindow();
+    act(w, "new");
+    edit(w, 0, 0, "10");
+    edit(w, 2, 4, "11");
+    edit(w, 1, 2, "1e3");
+    act(w, "cut");
+    const QString cut = systemText(w);
+    button(w, "undob")->click();
+    const QString shown = systemText(w);
+    QVERIFY(shown != cut);
+    w->saveWindowToFile();
+    QTRY_COMPARE(status(w), QString("Successfully saved the session to file!"));
+    QFile file(w->historyFolder() + "/Actions.sestrx");
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    QCOMPARE(QString(file.readAll()),
+             QString("0\t\n3\tOPEN/1.trx\t\n2\tNEW/1.btrx\t\n9\tTEXT/1.btrx\t\n9\tTEXT/1.btrx.btrx2\t\n"
+                     "9\tTEXT/1.btrx.btrx3\t\n4\t*\n10\tCUT/1.btrx\t\n1\t\n"));
+
+    auto *resumed = new tarvix();
+    const QString fresh = resumed->historyFolder();
+    resumed->resumeFrom(w->historyFolder());
+    resumed->awaitRecorder();
+    QCOMPARE(status(resumed), QString("Successfully resumed session from file!"));
+    QCOMPARE(systemText(resumed), shown);
+    QCOMPARE(resumed->historyFolder(), w->historyFolder());
+    QVERIFY(!QFileInfo::exists(fresh));   // its own empty folder is gone
+    QCOMPARE(actions(resumed), actions(w));
+    QVERIFY(!resumed->isQuiet());
+    button(resumed, "redob")->click();
+    QCOMPARE(systemText(resumed), cut);
+}
+
+void HistoryTest::damagedSessionFile_data()
+{
+    QTest::addColumn<QByteArray>("content");   // "-": no file at all
+    QTest::addColumn<bool>("resumes");
+    QTest::newRow("blank lines and extra blanks") << QByteArray("  0 \t\n\n\n   1\t  *  \n") << true;
+    QTest::newRow("no file") << QByteArray("-") << false;
+    QTest::newRow("unknown kind") << QByteArray("0\t\n77\t\n1\t*\n") << false;
+    QTest::newRow("not a number") << QByteArray("0\t\nten\t\n1\t*\n") << false;
+    QTest::newRow("missing snapshot") << QByteArray("0\t\n10\tCUT/9.btrx\t\n1\t*\n") << false;
+    QTest::newRow("reference outside the folder")
+        << QByteArray("0\t\n10\t../../../x/CUT/1.btrx\t\n1\t*\n") << false;
+    QTest::newRow("no position") << QByteArray("0\t\n1\t\n") << false;
+    QTest::newRow("binary junk") << QByteArray("\x00\xff\x01\x02junk\t*\n\xfe", 13) << false;
+}
+
+void HistoryTest::damagedSessionFile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, resumes);
+    SessionManager session("damaged");
+    const QString folder = UndoRedo::folderFor("Window 999");
+    QVERIFY(UndoRedo::createFolders(folder));
+    if (content != "-")
+        QVERIFY(writeFile(folder + "/Actions.sestrx", content));
+    auto *w = new tarvix();
+    edit(w, 0, 0, "4");
+    const QString before = systemText(w);
+    w->resumeFrom(folder);
+    w->awaitRecorder();
+    QCOMPARE(status(w), resumes ? QString("Successfully resumed session from file!")
+                                : QString("Failed to resume session from file!"));
+    // Nothing half loaded: a failed resume leaves the window's data alone.
+    if (!resumes)
+        QCOMPARE(systemText(w), before);
+    QVERIFY(!w->isQuiet());
+    // The history still works afterwards.
+    edit(w, 1, 1, "5");
+    edit(w, 1, 1, "6");
+    button(w, "undob")->click();
+    QCOMPARE(w->store().coef[1][1], 5.0);
 }
 
 void HistoryTest::typedEditRecorded()

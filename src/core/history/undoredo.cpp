@@ -680,12 +680,10 @@ void UndoRedo::resumeWindow(QString path)
         if (f.last() == QLatin1String("*"))
             position = list.size() - 1;
     }
-    // A usable list starts at the start entry and holds exactly one marker
-    // at the position; otherwise the window starts a fresh history.
-    int markers = 0;
-    for (int k : qAsConst(list))
-        markers += isMarker(k) ? 1 : 0;
-    if (list.isEmpty() || list.first() != Start || position < 1 || markers != 1 || !isMarker(list.at(position))) {
+    // A usable list starts at the start entry, ends at the live end and has
+    // its position on a marker; otherwise the window starts a fresh history.
+    if (list.isEmpty() || list.first() != Start || list.last() != Live || position < 1
+        || !isMarker(list.at(position))) {
         failed = true;
         list = QList<int>{Start, Live};
         files.clear();
