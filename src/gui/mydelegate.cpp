@@ -1,9 +1,33 @@
 #include "mydelegate.h"
 
+#include <QAbstractItemView>
 #include <QDoubleValidator>
+#include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QMouseEvent>
 
-MyDelegate::MyDelegate(QObject *parent) : QItemDelegate(parent) {}
+MyDelegate::MyDelegate(QObject *parent) : QItemDelegate(parent)
+{
+    if (auto *view = qobject_cast<QAbstractItemView *>(parent))
+        view->viewport()->installEventFilter(this);
+}
+
+bool MyDelegate::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
+        auto *view = qobject_cast<QAbstractItemView *>(parent());
+        if (view && watched == view->viewport() && view->selectionModel()) {
+            const QModelIndex index = view->indexAt(static_cast<QMouseEvent *>(event)->pos());
+            // The view does not move the current cell onto a disabled one,
+            // so no cell is current after such a click.
+            if (index.isValid() && !(index.flags() & Qt::ItemIsEnabled)) {
+                view->selectionModel()->clearCurrentIndex();
+                view->clearSelection();
+            }
+        }
+    }
+    return QItemDelegate::eventFilter(watched, event);
+}
 
 QWidget *MyDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &,
                                   const QModelIndex &) const

@@ -85,6 +85,7 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
             buildFancyView();
         else
             buildTableView();
+        startRecorder();
     }
 
     bool undoOn = false;
@@ -168,6 +169,11 @@ void tarvix::buildTableView()
 
 tarvix::~tarvix()
 {
+    // The waits below handle events: a pending deferred delete of this
+    // window (close() then delete) must not run in them.
+    QCoreApplication::removePostedEvents(this, QEvent::DeferredDelete);
+    // A recording still under way reads the arrays released below.
+    awaitRecorder();
     emit terminateApp();
     setAreaUpdates(false);
     resizeSystem(0);
@@ -197,6 +203,7 @@ tarvix::~tarvix()
     m_grid = nullptr;
     delete ui;
     ui = nullptr;
+    stopRecorder();
 
     if (!g_windows || !g_windows->removeOne(this))
         qCritical("error no: TRX12");
@@ -254,6 +261,7 @@ bool tarvix::undoEnabledQuery()
 {
     if (!m_undo)
         return false;
+    awaitRecorder();
     bool b = false;
     emit isUndoEnabled(&b);
     return b;
@@ -263,6 +271,7 @@ bool tarvix::undoBusyQuery()
 {
     if (!m_undo)
         return false;
+    awaitRecorder();
     bool b = false;
     emit checkUndoState(&b);
     return b;
@@ -273,6 +282,7 @@ bool tarvix::beginCommand(bool *undoWas)
     *undoWas = false;
     if (m_quiet)
         return true;
+    commitOpenEditor();
     if (m_undo) {
         *undoWas = undoEnabledQuery();
         if (*undoWas && undoBusyQuery())
@@ -343,18 +353,6 @@ void tarvix::on_actionClose_All_triggered()
         close();
 }
 
-void tarvix::on_undob_clicked()
-{
-    if (m_undo)
-        emit undobClicked();
-}
-
-void tarvix::on_redob_clicked()
-{
-    if (m_undo)
-        emit redobClicked();
-}
-
 // --------------------------------------------------------------------- slots
 
 void tarvix::errMsg(QString *errTitle, QString *errTxt, QString errorType)
@@ -414,6 +412,9 @@ void tarvix::undoFinished()
 
 void tarvix::saveWindowToFile()
 {
+    // The session file is written by the recorder while this thread waits:
+    // a recording still under way needs this thread first.
+    awaitRecorder();
     emit saveWindow();
 }
 

@@ -22,6 +22,7 @@ class RatioStore;
 class OpenCLDevices;
 class Solve;
 class QThread;
+class UndoRedo;
 
 namespace Ui {
 class tarvix;
@@ -81,8 +82,25 @@ public:
     bool beginCommand(bool *undoWas);
     void endCommand(bool undoWas);
     // Stands in a recorder object; its slots answer the blocking queries.
-    // Used where a window runs without its own recorder (tests).
-    void setRecorder(QObject *recorder) { m_undo = recorder; }
+    // Used where a window runs without its own recorder (tests). The
+    // window's own recorder stops receiving the window's requests.
+    void setRecorder(QObject *recorder);
+
+    // ---- History (tarvix_history.cpp): the window's side of its undo
+    // recorder. The recorder writes below historyFolder(); each request the
+    // window sends it (the action signals, undo, redo, resumeWindow) is
+    // waited for before the window goes on, so every snapshot shows the
+    // state right after its action. A cell edit, reported from inside the
+    // table's editor, is served by the event loop and waited for before the
+    // next command does its own work.
+    UndoRedo *recorder() const { return m_recorder; }
+    QString historyFolder() const;
+    // Waits, handling the recorder's requests but no user input, until the
+    // recorder has finished every request sent to it.
+    void awaitRecorder();
+    // Commits a cell editor that is still open, so that commands read the
+    // value the user typed (and the edit is recorded first).
+    void commitOpenEditor();
 
     // Shared by all windows: the chooser of the edit commands and the copy
     // buffer (null until the first window made them, and after the last
@@ -155,6 +173,10 @@ public slots:
     void cellChanged(int row, int col, QString currs);
     void undoFinished();
     void saveWindowToFile();
+    // The recorder's snapshot writer and reader (run on this thread while
+    // the recorder waits). The kind of a snapshot is the name of its folder.
+    void saveHistToFile(QString path, bool *result);
+    void readHistFromFile(QString path, bool *result, bool redo);
 
 signals:
     void terminateApp();
@@ -222,6 +244,12 @@ protected:
 private:
     void buildForm();
     void buildTableView();
+    // History (tarvix_history.cpp).
+    void startRecorder();
+    void connectRecorder(QObject *recorder);
+    void stopRecorder();
+    void historyStep(bool redo);
+    bool readMetaRecord(const QString &path, QString *fileName, double *current, double *custom, int n);
     void lastWindowTearDown();
     // The recorder part of a command's frame: *undoWas receives whether
     // recording is on; false when the recorder is busy (ignore the command).
@@ -264,7 +292,14 @@ private:
     MyTableModel *m_model = nullptr;
     QTableView *m_view = nullptr;
     MyDelegate *m_delegate = nullptr;
-    QObject *m_undo = nullptr;   // the window's UndoRedo; none yet
+    QObject *m_undo = nullptr;   // answers the recorder queries (the recorder or a stand-in)
+    UndoRedo *m_recorder = nullptr;
+    // Non-zero while this window serves a request of its recorder (which
+    // waits meanwhile): waiting for the recorder there would never end.
+    int m_serving = 0;
+    // True while awaitRecorder waits; a wait started inside it (a queued
+    // call it delivered) leaves the waiting to the outer one.
+    bool m_awaiting = false;
     QThread *m_undoThread = nullptr;
 
     EquationStore m_store;

@@ -128,6 +128,8 @@ void tarvix::on_actionClear_triggered()
 void tarvix::editElement(char operation)
 {
     const bool copy = operation == 'c';
+    if (!m_quiet)
+        commitOpenEditor();
     bool undoWas = false;
     if (!copy && !recorderReady(&undoWas))
         return;

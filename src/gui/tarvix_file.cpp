@@ -106,6 +106,7 @@ bool tarvix::validForSaving()
 
 void tarvix::on_saveb_clicked()
 {
+    commitOpenEditor();
     if (m_fancy)
         fancyToArrays();
     if (!validForSaving())
@@ -114,11 +115,13 @@ void tarvix::on_saveb_clicked()
         on_actionSave_As_triggered(true);
     else
         savetoFile(isBinaryName(m_fileName));
+    updateTitle();
 }
 
 void tarvix::on_actionSave_As_triggered(bool saveb)
 {
     if (!saveb) {
+        commitOpenEditor();
         if (m_fancy)
             fancyToArrays();
         if (!validForSaving()) {
@@ -137,6 +140,7 @@ void tarvix::on_actionSave_As_triggered(bool saveb)
     m_lastDirectory = QFileInfo(name).absolutePath();
     m_fileName = currentNameFor(name);
     savetoFile(isBinaryName(m_fileName));
+    updateTitle();
 }
 
 void tarvix::dragEnterEvent(QDragEnterEvent *event)

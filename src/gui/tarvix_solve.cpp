@@ -76,6 +76,8 @@ bool tarvix::validateSystem()
 
 void tarvix::on_solveb_clicked()
 {
+    if (!m_quiet)
+        commitOpenEditor();
     bool undoWas = false;
     if (!m_quiet) {
         if (m_undo) {

@@ -20,6 +20,8 @@ constexpr int kMaxVariables = 999999999;
 bool tarvix::recorderReady(bool *undoWas)
 {
     *undoWas = false;
+    if (!m_quiet)
+        commitOpenEditor();
     if (m_quiet || !m_undo)
         return true;
     *undoWas = undoEnabledQuery();

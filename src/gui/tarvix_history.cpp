@@ -1,0 +1,495 @@
+// The window's side of its undo recorder: starting and ending it, waiting
+// for its requests, writing and reading the snapshots it asks for, and the
+// Undo and Redo commands.
+#include "tarvix.h"
+#include "ui_tarvix.h"
+
+#include "files/atomicfile.h"
+#include "files/equationfile.h"
+#include "files/filestring.h"
+#include "history/undoredo.h"
+#include "mydelegate.h"
+#include "mytablemodel.h"
+#include "prefs/userprefs.h"
+#include "threads/mythreads.h"
+
+#include <QAbstractItemDelegate>
+#include <QApplication>
+#include <QDataStream>
+#include <QFile>
+#include <QFileInfo>
+#include <QTableView>
+
+#include <functional>
+#include <vector>
+
+namespace {
+
+const QString kRetrieveFailed = QStringLiteral("Failed to retrieve data from backup!");
+const QString kRetrieved = QStringLiteral("Successfully retrieved data from backup!");
+const QString kRetrieveTitle = QStringLiteral("ERROR: Failed to retrieve data from backup!");
+
+// Writes one small record through a data stream; the file appears only when
+// complete. *status receives the stream status.
+bool writeRecord(const QString &path, const std::function<void(QDataStream &)> &fill, QString *error, int *status)
+{
+    const AtomicFile::Result r = AtomicFile::replace(path, [&](const QString &temp, QString *why) {
+        QFile f(temp);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            *why = f.errorString();
+            return false;
+        }
+        QDataStream out(&f);
+        fill(out);
+        *status = out.status();
+        const bool ok = out.status() == QDataStream::Ok && f.flush() && f.size() > 0;
+        if (!ok && why->isEmpty() && f.error() != QFileDevice::NoError)
+            *why = f.errorString();
+        return ok;
+    });
+    if (!r.ok)
+        *error = r.error;
+    return r.ok;
+}
+
+// One parsed edit log line.
+struct EditLine
+{
+    int row = 0;
+    int col = 0;
+    double oldValue = 0.0;
+    double newValue = 0.0;
+};
+
+bool parseEditLine(const QString &line, EditLine *e)
+{
+    const QStringList f = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (f.size() != 4)
+        return false;
+    bool ok[4] = {false, false, false, false};
+    e->row = f.at(0).toInt(&ok[0]);
+    e->col = f.at(1).toInt(&ok[1]);
+    ok[2] = MyTableModel::parseCell(f.at(2), &e->oldValue);
+    ok[3] = MyTableModel::parseCell(f.at(3), &e->newValue);
+    return ok[0] && ok[1] && ok[2] && ok[3];
+}
+
+}
+
+// ------------------------------------------------------------- lifetime
+
+QString tarvix::historyFolder() const
+{
+    return m_recorder ? m_recorder->windowFolder() : UndoRedo::folderFor(m_windowName);
+}
+
+void tarvix::startRecorder()
+{
+    if (!UndoRedo::createFolders(UndoRedo::folderFor(m_windowName)))
+        qWarning("error no: TRX16 - %s", qUtf8Printable(UndoRedo::folderFor(m_windowName)));
+    qRegisterMetaType<bool *>("bool*");
+    m_recorder = new UndoRedo(!m_fancy, m_windowName);
+    m_undo = m_recorder;
+    connectRecorder(m_recorder);
+    connect(m_recorder, &UndoRedo::undoFinished, this, &tarvix::undoFinished);
+    connect(m_recorder, &UndoRedo::incVar, this, &tarvix::on_incvarb_clicked);
+    connect(m_recorder, &UndoRedo::decVar, this, &tarvix::on_decvarb_clicked);
+    connect(m_recorder, &UndoRedo::nVar, this, &tarvix::n_Var);
+    connect(m_recorder, &UndoRedo::newB, this, &tarvix::on_newb_clicked);
+    connect(m_recorder, &UndoRedo::StatusBarMsg, this, &tarvix::StatusBarMsg);
+    connect(m_recorder, &UndoRedo::SaveHistory, this, &tarvix::saveHistToFile, Qt::BlockingQueuedConnection);
+    connect(m_recorder, &UndoRedo::ReadHistory, this, &tarvix::readHistFromFile, Qt::BlockingQueuedConnection);
+    if (m_model) {
+        connect(m_recorder, &UndoRedo::setCellData, m_model, &MyTableModel::setCellData,
+                Qt::BlockingQueuedConnection);
+        connect(m_recorder, &UndoRedo::scrollToCell, this, &tarvix::scrollToCell, Qt::BlockingQueuedConnection);
+    }
+    // Initialise runs when the thread starts; nothing is recorded before.
+    m_recorder->requestQueued();
+    m_undoThread = MyThreads::start(m_recorder, SLOT(Initialise()),
+                                    m_fancy ? QStringLiteral("Tarvix::Undo fancy")
+                                            : QStringLiteral("Tarvix::Undo simple"));
+    awaitRecorder();
+}
+
+void tarvix::connectRecorder(QObject *recorder)
+{
+    auto *rec = static_cast<UndoRedo *>(recorder);
+    connect(this, &tarvix::terminateApp, rec, &UndoRedo::DeInitialise);
+    connect(this, &tarvix::saveWindow, rec, &UndoRedo::saveWindowSession, Qt::BlockingQueuedConnection);
+    // The state flags are atomics read in place: a query never waits for a
+    // recorder that might itself be waiting for this thread.
+    connect(this, &tarvix::isUndoEnabled, rec, &UndoRedo::isUndoEnabled, Qt::DirectConnection);
+    connect(this, &tarvix::setUndoState, rec, &UndoRedo::setUndoEnabled, Qt::DirectConnection);
+    connect(this, &tarvix::checkUndoState, rec, &UndoRedo::checkState, Qt::DirectConnection);
+
+    // Each request is counted before it is posted and waited for after.
+    auto count = [rec] { rec->requestQueued(); };
+#define TARVIX_REQUEST(signal, slot)                                                  \
+    connect(this, &tarvix::signal, rec, count, Qt::DirectConnection);                 \
+    connect(this, &tarvix::signal, rec, &UndoRedo::slot, Qt::QueuedConnection);       \
+    connect(this, &tarvix::signal, this, &tarvix::awaitRecorder, Qt::DirectConnection)
+    TARVIX_REQUEST(resumeWindow, resumeWindow);
+    TARVIX_REQUEST(newbClicked, NewbClicked);
+    TARVIX_REQUEST(openbClicked, OpenbClicked);
+    TARVIX_REQUEST(undobClicked, UndobClicked);
+    TARVIX_REQUEST(redobClicked, RedobClicked);
+    TARVIX_REQUEST(incvarbClicked, IncVarbClicked);
+    TARVIX_REQUEST(decvarbClicked, DecVarbClicked);
+    TARVIX_REQUEST(nvarbClicked, N_VarbClicked);
+    TARVIX_REQUEST(editbClicked, EditbClicked);
+#undef TARVIX_REQUEST
+    // A cell edit arrives from inside the table's editor handling, where
+    // handling other events could delete the editor under it: it is not
+    // waited for here; the event loop serves it, and every command waits
+    // for it before its own work.
+    connect(this, &tarvix::textChanged, rec, count, Qt::DirectConnection);
+    connect(this, &tarvix::textChanged, rec, &UndoRedo::CellChanged, Qt::QueuedConnection);
+}
+
+void tarvix::setRecorder(QObject *recorder)
+{
+    if (m_recorder && recorder != m_recorder) {
+        // The stand-in takes every request; the recorder keeps only its end.
+        disconnect(this, nullptr, m_recorder, nullptr);
+        connect(this, &tarvix::terminateApp, m_recorder, &UndoRedo::DeInitialise);
+    }
+    m_undo = recorder;
+}
+
+void tarvix::stopRecorder()
+{
+    if (!m_recorder)
+        return;
+    // DeInitialise (sent by terminateApp) hands the recorder back to this
+    // thread when it is done.
+    while (m_undoThread && m_recorder->thread() != QThread::currentThread()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+        ThreadSleep::msleep(1);
+    }
+    disconnect(this, nullptr, m_recorder, nullptr);
+    disconnect(m_recorder, nullptr, this, nullptr);
+    delete m_recorder;
+    m_recorder = nullptr;
+    m_undo = nullptr;
+    m_undoThread = nullptr;
+}
+
+void tarvix::awaitRecorder()
+{
+    if (!m_recorder || m_serving > 0 || m_awaiting)
+        return;
+    m_awaiting = true;
+    while (m_recorder->requestsInFlight() > 0)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    m_awaiting = false;
+    // Its last queued calls (status, undoFinished) were posted before it
+    // counted the request off.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+void tarvix::commitOpenEditor()
+{
+    QWidget *editor = m_view && m_delegate ? m_view->indexWidget(m_view->currentIndex()) : nullptr;
+    if (editor) {
+        emit m_delegate->commitData(editor);
+        emit m_delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+    // A recording still under way must not meet the command's own file work
+    // (the file pipelines run one at a time).
+    awaitRecorder();
+}
+
+// --------------------------------------------------------- undo and redo
+
+void tarvix::on_undob_clicked()
+{
+    historyStep(false);
+}
+
+void tarvix::on_redob_clicked()
+{
+    historyStep(true);
+}
+
+void tarvix::historyStep(bool redo)
+{
+    if (m_quiet || !m_undo)
+        return;
+    commitOpenEditor();
+    if (!undoEnabledQuery() || undoBusyQuery())
+        return;
+    setAreaUpdates(false);
+    m_quiet = true;
+    m_store.allocated = m_store.N;
+    if (redo)
+        emit redobClicked();
+    else
+        emit undobClicked();
+    awaitRecorder();
+    if (m_undo != m_recorder)
+        m_quiet = false;   // a stand-in never answers with undoFinished
+    setAreaUpdates(true);
+    updateTitle();
+}
+
+// --------------------------------------------------------------- snapshots
+
+// Counts the window as serving its recorder for one scope.
+namespace {
+struct Serving
+{
+    explicit Serving(int &c) : count(c) { ++count; }
+    ~Serving() { --count; }
+    int &count;
+};
+}
+
+void tarvix::saveHistToFile(QString path, bool *result)
+{
+    const Serving serving(m_serving);
+    StatusBarMsg(QStringLiteral("Please wait while Tarvix is creating a backup of the data..."), 0);
+    *result = false;
+    if (QFile::exists(path)) {
+        qWarning("error no: TRX14 - %s", qUtf8Printable(path));
+        QFile::remove(path);
+    }
+    if (m_fancy)
+        fancyToArrays();
+    const int kind = UndoRedo::kindOfPath(path);
+    const int n = m_store.N;
+    QString error;
+    int status = 0;
+    auto meta = [this, n](QDataStream &out) {
+        FileString::writeMetaData(out, m_fileName, m_store.currentSol, m_store.customSol, n);
+    };
+    bool ok = false;
+    bool withMeta = false;
+    switch (kind) {
+    case UndoRedo::OpenKind:
+        // The copy of the opened file is the recorder's; this is its record.
+        ok = writeRecord(path, meta, &error, &status);
+        break;
+    case UndoRedo::NewKind:
+    case UndoRedo::IncVar:
+    case UndoRedo::DecVar:
+    case UndoRedo::NVar:
+        ok = writeRecord(path, [n](QDataStream &out) { FileString::writeHeaderRecord(out, n); }, &error, &status);
+        withMeta = kind != UndoRedo::NewKind;
+        break;
+    case UndoRedo::TextKind:
+    case UndoRedo::CutKind:
+    case UndoRedo::PasteKind:
+    case UndoRedo::ClearKind: {
+        const AtomicFile::Result r = AtomicFile::replace(path, [this, n](const QString &temp, QString *) {
+            EquationFile::Options options;
+            options.processors = UserPrefs::getProcessorCount();
+            options.poll = [] { QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
+            ++m_busy;
+            const EquationFile::Outcome out =
+                EquationFile::writeBinary(temp, m_store.coef, m_store.rhs, m_store.fileSol, n, options);
+            --m_busy;
+            return !out.failed && QFileInfo(temp).size() > 0;
+        });
+        ok = r.ok;
+        error = r.error;
+        withMeta = true;
+        break;
+    }
+    default:
+        error = QStringLiteral("Unknown kind of backup: ") + path;
+        break;
+    }
+    if (ok && withMeta) {
+        const QString md = path + QStringLiteral(".md");
+        if (QFile::exists(md)) {
+            qWarning("error no: TRX15 - %s", qUtf8Printable(md));
+            QFile::remove(md);
+        }
+        ok = writeRecord(md, meta, &error, &status);
+        if (!ok)
+            QFile::remove(path);
+    }
+    if (!ok) {
+        QString text = QStringLiteral("Could NOT save backup of current data to disk!\n");
+        if (!error.isEmpty())
+            text += error + QLatin1Char('\n');
+        if (status != 0)
+            text += QStringLiteral("Status = ") + QString::number(status);
+        errMsg(new QString(QStringLiteral("ERROR: Backup failed!")), new QString(text), QStringLiteral("WARNING"));
+    }
+    *result = ok;
+}
+
+bool tarvix::readMetaRecord(const QString &path, QString *fileName, double *current, double *custom, int n)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        StatusBarMsg(kRetrieveFailed, 2000);
+        return false;
+    }
+    QDataStream in(&f);
+    if (!FileString::readMetaData(in, n, fileName, current, custom)) {
+        QString text = QStringLiteral("Could not retrieve backed up data from disk!\n") + f.errorString()
+                       + QStringLiteral("\nStatus = ") + QString::number(in.status());
+        errMsg(new QString(kRetrieveTitle), new QString(text), QStringLiteral("WARNING"));
+        StatusBarMsg(kRetrieveFailed, 2000);
+        return false;
+    }
+    return true;
+}
+
+void tarvix::readHistFromFile(QString path, bool *result, bool redo)
+{
+    const Serving serving(m_serving);
+    *result = false;
+    StatusBarMsg(QStringLiteral("Please wait while Tarvix is retrieving data from the backup..."), 0);
+    if (QFileInfo(path).fileName() == QLatin1String("BEGIN")) {
+        n_Var(2);
+        *result = true;
+        return;
+    }
+    const bool rebuild = path.endsWith(QLatin1Char('*'));
+    if (rebuild)
+        path.chop(1);
+    const int kind = UndoRedo::kindOfPath(path);
+    const bool editLine = kind == UndoRedo::TextKind && UndoRedo::isEditLine(path);
+    const int logEnd = editLine ? path.lastIndexOf(QLatin1String(".btrx.btrx")) + 10 : -1;
+    const QString first = kind == UndoRedo::OpenKind ? path + QStringLiteral(".md")
+                          : editLine                 ? path.left(logEnd)
+                                                     : path;
+    if (kind < 0 || !QFile::exists(first)) {
+        qWarning("error no: TRX15 - %s", qUtf8Printable(first));
+        StatusBarMsg(kRetrieveFailed, 2000);
+        return;
+    }
+    {
+        QFile probe(first);
+        if (!probe.open(QIODevice::ReadOnly)) {
+            errMsg(new QString(kRetrieveTitle),
+                   new QString(QStringLiteral("Could not retrieve backed up data from disk because file could not be "
+                                              "opened!\n")
+                               + probe.errorString()),
+                   QStringLiteral("CRITICAL"));
+            StatusBarMsg(kRetrieveFailed, 2000);
+            return;
+        }
+    }
+
+    // Everything is read and checked before the window changes, so a
+    // damaged history leaves the window as it was.
+    auto fail = [this] {
+        StatusBarMsg(kRetrieveFailed, 2000);
+        return;
+    };
+    QString snapshot = path;   // the equation file to open, if any
+    int headerN = 0;
+    switch (kind) {
+    case UndoRedo::NewKind:
+    case UndoRedo::IncVar:
+    case UndoRedo::DecVar:
+    case UndoRedo::NVar: {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return fail();
+        QDataStream in(&f);
+        if (!FileString::readHeaderRecord(in, &headerN))
+            return fail();
+        snapshot.clear();
+        break;
+    }
+    default:
+        if (editLine)
+            snapshot = rebuild ? path.left(logEnd - 5) : QString();
+        break;
+    }
+
+    // The edit log lines to replay.
+    std::vector<EditLine> lines;
+    if (editLine) {
+        if (!m_model)
+            return fail();   // replaying cells needs the table
+        bool okM = false;
+        const int m = path.mid(logEnd).toInt(&okM);
+        const int i = m - 1 + (redo ? 0 : 1);
+        QFile f(path.left(logEnd));
+        if (!okM || m < 2 || !f.open(QIODevice::ReadOnly | QIODevice::Text))
+            return fail();
+        QStringList all;
+        for (const QByteArray &l : f.readAll().split('\n'))
+            if (!l.trimmed().isEmpty())
+                all.append(QString::fromUtf8(l));
+        const int from = rebuild ? 1 : i;
+        const int to = rebuild ? i - 1 : i;
+        if (to > all.size() || (!rebuild && i < 1))
+            return fail();
+        for (int k = from; k <= to; ++k) {
+            EditLine e;
+            if (!parseEditLine(all.at(k - 1), &e))
+                return fail();
+            lines.push_back(e);
+        }
+    }
+
+    // N after the step, for the meta-data record and the cell checks.
+    int n = m_store.N;
+    if (headerN > 0) {
+        n = headerN;
+    } else if (!snapshot.isEmpty()) {
+        const EquationFile::Header h = EquationFile::readHeader(snapshot);
+        if (!h.opened || h.corrupt) {
+            errMsg(new QString(kRetrieveTitle),
+                   new QString(QStringLiteral("Could not retrieve backed up data from disk!\n") + h.errorString),
+                   QStringLiteral("WARNING"));
+            return fail();
+        }
+        n = h.n;
+    }
+    for (const EditLine &e : lines)
+        if (e.row < 0 || e.row >= n || e.col < 0 || e.col == n || e.col > n + 1)
+            return fail();
+    QString name;
+    std::vector<double> current(static_cast<size_t>(n));
+    std::vector<double> custom(static_cast<size_t>(n));
+    const bool needMeta = kind != UndoRedo::NewKind && (!editLine || rebuild);
+    if (needMeta) {
+        const QString md = (editLine ? snapshot : path) + QStringLiteral(".md");
+        if (!readMetaRecord(md, &name, current.data(), custom.data(), n))
+            return;
+    }
+
+    // Apply.
+    if (headerN > 0) {
+        n_Var(headerN);
+    } else if (!snapshot.isEmpty()) {
+        bool failed = false;
+        openFile(snapshot, false, &failed);
+        if (failed || m_store.N != n) {
+            errMsg(new QString(kRetrieveTitle),
+                   new QString(QStringLiteral("Could not retrieve backed up data from disk!\n")),
+                   QStringLiteral("WARNING"));
+            return fail();
+        }
+    }
+    if (needMeta) {
+        m_fileName = name;
+        std::copy(current.begin(), current.end(), m_store.currentSol);
+        std::copy(custom.begin(), custom.end(), m_store.customSol);
+    }
+    for (const EditLine &e : lines) {
+        const double v = rebuild || redo ? e.newValue : e.oldValue;
+        if (e.col == n + 1)
+            m_store.rhs[e.row] = v;
+        else
+            m_store.coef[e.row][e.col] = v;
+    }
+    if (!lines.empty()) {
+        scrollToCell(lines.back().row, lines.back().col);
+        m_model->refreshAll();
+    }
+    if (ui)
+        ui->decvarb->setEnabled(m_store.N >= 3);
+    updateTitle();
+    *result = true;
+    StatusBarMsg(kRetrieved, 2000);
+}
