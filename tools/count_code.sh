@@ -1,6 +1,7 @@
 #!/bin/sh
 # Counts non-blank, non-comment lines of C++ under tests/ and under the rest
-# of the code (src/, bench/, fuzz/), and prints the ratio tests : rest.
+# of the code (every other source folder: src/, bench/, fuzz/, the plugin),
+# and prints the ratio tests : rest.
 # Usage: tools/count_code.sh [repository root]   (default: the root above this script)
 set -eu
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
@@ -38,7 +39,7 @@ count() {
 }
 
 tests=$(count tests)
-rest=$(count src bench fuzz)
+rest=$(count src bench fuzz trxopencl)
 echo "tests: $tests"
 echo "rest:  $rest"
 awk -v t="$tests" -v r="$rest" 'BEGIN { if (r > 0) printf "ratio: %.1f%%\n", 100 * t / r; else print "ratio: n/a" }'
