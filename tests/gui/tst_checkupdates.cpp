@@ -149,7 +149,7 @@ private slots:
         s.page("/longer.html", "***Tarvix 1.20.10***");
         s.moved("/moved.html", s.url("/new/latest.html"));
         s.page("/new/latest.html", "***Tarvix 1.21.0***");
-        s.moved("/offsite.html", "http://tarvix.invalid/latest.html");
+        s.moved("/offsite.html", "http://updates.example.org/latest.html");
         s.moved("/nohtml.html", s.url("/latest.txt"));
         s.page("/latest.txt", "***Tarvix 1.21.0***");
         s.moved("/loop.html", s.url("/loop.html"));
