@@ -358,15 +358,7 @@ void tarvix::on_actionClose_All_triggered()
 void tarvix::errMsg(QString *errTitle, QString *errTxt, QString errorType)
 {
     QApplication::processEvents();
-    Prompter::Icon icon = Prompter::NoIcon;
-    if (errorType == QLatin1String("WARNING"))
-        icon = Prompter::Warning;
-    else if (errorType == QLatin1String("CRITICAL"))
-        icon = Prompter::Critical;
-    else if (errorType == QLatin1String("INFORMATION"))
-        icon = Prompter::Information;
-    else if (errorType == QLatin1String("QUESTION"))
-        icon = Prompter::Question;
+    const Prompter::Icon icon = Prompter::iconForType(errorType);
     Prompter::instance()->message(icon, errTitle ? *errTitle : QString(), errTxt ? *errTxt : QString(),
                                   Prompter::Ok, Prompter::Ok);
     QApplication::processEvents();

@@ -75,3 +75,16 @@ QString SilentPrompter::saveFile(const QString &, const QString &, const QString
 {
     return QString();
 }
+
+Prompter::Icon Prompter::iconForType(const QString &errorType)
+{
+    if (errorType == QLatin1String("WARNING"))
+        return Warning;
+    if (errorType == QLatin1String("CRITICAL"))
+        return Critical;
+    if (errorType == QLatin1String("INFORMATION"))
+        return Information;
+    if (errorType == QLatin1String("QUESTION"))
+        return Question;
+    return NoIcon;
+}

@@ -60,6 +60,9 @@ public:
     // silent prompter answers every question with its default (No, Cancel,
     // the preselected item, an empty text).
     static Prompter *instance();
+    // The icon of an error triple's type ("WARNING", "CRITICAL",
+    // "INFORMATION", "QUESTION"; anything else has none).
+    static Icon iconForType(const QString &errorType);
     // Installs p (not owned); null puts the silent prompter back.
     static void setInstance(Prompter *p);
 };

@@ -144,15 +144,7 @@ void OpenCLDevices::calcURatios(bool *res)
 
 void OpenCLDevices::errMsg(QString *errTitle, QString *errTxt, QString errorType)
 {
-    Prompter::Icon icon = Prompter::NoIcon;
-    if (errorType == QLatin1String("WARNING"))
-        icon = Prompter::Warning;
-    else if (errorType == QLatin1String("CRITICAL"))
-        icon = Prompter::Critical;
-    else if (errorType == QLatin1String("INFORMATION"))
-        icon = Prompter::Information;
-    else if (errorType == QLatin1String("QUESTION"))
-        icon = Prompter::Question;
+    const Prompter::Icon icon = Prompter::iconForType(errorType);
     Prompter::instance()->message(icon, errTitle ? *errTitle : QString(), errTxt ? *errTxt : QString(),
                                   Prompter::Ok, Prompter::Ok);
     delete errTitle;
