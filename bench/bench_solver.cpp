@@ -8,6 +8,7 @@
 //   bench_solver [--max N] [--sizes a,b,c] [--seed S] [--repeat R] [--no-single]
 //
 // With --repeat every time is the best of R runs.
+#include "solver/doubleblock.h"
 #include "solver/reduce.h"
 #include "solver/solve.h"
 #include "solver/solverun.h"
@@ -117,15 +118,14 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     QElapsedTimer total;
     total.start();
     const std::clock_t cpuStart = std::clock();
-    std::vector<double> copy(s.a);
-    std::vector<double *> rows(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i)
-        rows[size_t(i)] = copy.data() + size_t(i) * size_t(n);
+    // The working copy, made as the solve command makes it.
+    RowBlock copy(n, s.rows.data());
+    double **rows = copy.rows();
     std::vector<double> r(s.b);
     std::vector<int> zeros(columnZeros, columnZeros + n);
     QElapsedTimer t;
     t.start();
-    Solve *solve = new Solve(rows.data(), r.data(), run.x.data(), zeros.data(), &run.status, n);
+    Solve *solve = new Solve(rows, r.data(), run.x.data(), zeros.data(), &run.status, n);
     solve->setThreadSettings(settings);
     QThread *thread = MyThreads::start(solve, SLOT(calc()), QStringLiteral("Tarvix::solveEq"));
     thread->wait();
@@ -135,7 +135,7 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     std::unique_ptr<RatioStore> ratios = solve->takeRatios();
     delete solve;
     t.restart();
-    improveSolution(n, s.rows.data(), s.b.data(), rows.data(), ratios.get(), run.x.data(), nullptr,
+    improveSolution(n, s.rows.data(), s.b.data(), rows, ratios.get(), run.x.data(), nullptr,
                     &settings);
     run.refinement = t.nsecsElapsed() / 1e9;
     t.restart();
@@ -144,8 +144,8 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     run.hpl = Trust::hplRatio(be, n);
     const RatioStore &store = *ratios;
     Trust::estimateRcond(n, s.rows.data(),
-                         [&](double *v) { Trust::specifiedSolve(n, rows.data(), store, v); },
-                         [&](double *v) { Trust::specifiedSolveTransposed(n, rows.data(), store, v); },
+                         [&](double *v) { Trust::specifiedSolve(n, rows, store, v); },
+                         [&](double *v) { Trust::specifiedSolveTransposed(n, rows, store, v); },
                          &scales);
     run.check = t.nsecsElapsed() / 1e9;
     run.total = total.nsecsElapsed() / 1e9;
@@ -153,14 +153,13 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     if (pivoting) {
         // What the fallback costs: factorisation with partial pivoting and
         // the solve, on a fresh copy.
-        std::memcpy(copy.data(), s.a.data(), sizeof(double) * copy.size());
         for (int i = 0; i < n; ++i)
-            rows[size_t(i)] = copy.data() + size_t(i) * size_t(n);
+            std::memcpy(rows[i], s.rows[size_t(i)], sizeof(double) * size_t(n));
         std::vector<int> perm;
         std::vector<double> x(s.b);
         t.restart();
-        Trust::factorPartialPivoting(n, rows.data(), perm, settings);
-        Trust::luSolve(n, rows.data(), perm, x.data());
+        Trust::factorPartialPivoting(n, rows, perm, settings);
+        Trust::luSolve(n, rows, perm, x.data());
         run.pivoting = t.nsecsElapsed() / 1e9;
     }
     return run;

@@ -4,6 +4,10 @@
 #include <QList>
 #include <QMap>
 
+#include <memory>
+
+class DoubleBlock;
+
 // What one solve learns and the refinement needs afterwards: the elimination
 // multipliers, the diagonal-reduction ratios, the column and row exchanges of
 // the ordering and the pivot-repair swaps. It belongs to exactly one solve;
@@ -32,6 +36,7 @@ public:
 
 private:
     int m_n;
+    std::unique_ptr<DoubleBlock> m_block;
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "solverun.h"
 
 #include "prefs/userprefs.h"
+#include "solver/doubleblock.h"
 #include "solver/solve.h"
 #include "store/equationstore.h"
 #include "threads/mythreads.h"
@@ -29,11 +30,8 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     if (n < 1 || !coef || !rhs || !customSol)
         return -1;
     const size_t bytes = sizeof(double) * size_t(n);
-    double **c = new double *[size_t(n)];
-    for (int i = 0; i < n; ++i) {
-        c[i] = new double[size_t(n)];
-        std::memcpy(c[i], coef[i], bytes);
-    }
+    RowBlock work(n, coef);
+    double **c = work.rows();
     double *r = new double[size_t(n)];
     std::memcpy(r, rhs, bytes);
     std::vector<int> zeros;
@@ -63,9 +61,6 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     status = finishSolve(n, coef, rhs, c, std::move(ratios), customSol, status, settings, trust);
     if (currentSol)
         std::memcpy(currentSol, customSol, bytes);
-    for (int i = 0; i < n; ++i)
-        delete[] c[i];
-    delete[] c;
     delete[] r;
     return status;
 }

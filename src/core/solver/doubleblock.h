@@ -1,0 +1,50 @@
+#ifndef DOUBLEBLOCK_H
+#define DOUBLEBLOCK_H
+
+#include <cstddef>
+
+// One zero-filled block of doubles for the solver's big arrays (the working
+// copy of the system, the ratio store). A big block comes straight from the
+// system as fresh pages, which are zero already, on huge pages where the
+// system has them: the first touch of a big system then costs a few hundred
+// page faults instead of a few hundred thousand. Throws std::bad_alloc like
+// new when there is no memory.
+class DoubleBlock
+{
+public:
+    DoubleBlock() = default;
+    explicit DoubleBlock(size_t count);
+    ~DoubleBlock();
+    DoubleBlock(const DoubleBlock &) = delete;
+    DoubleBlock &operator=(const DoubleBlock &) = delete;
+
+    double *data() const { return m_data; }
+    size_t size() const { return m_count; }
+
+    // Row stride (in doubles) for rows of n values: a multiple of eight, so
+    // that every row starts on a 64-byte line of an aligned block.
+    static size_t rowStride(int n);
+
+private:
+    double *m_data = nullptr;
+    size_t m_count = 0;
+    size_t m_mapped = 0; // bytes mapped from the system, 0 when from new
+};
+
+// A working copy of an n x n system: rows into one DoubleBlock.
+class RowBlock
+{
+public:
+    // Copies rows[i][0..n-1]; with rows null the copy is all zeros.
+    RowBlock(int n, double *const *rows);
+    double **rows() { return m_rows; }
+    ~RowBlock();
+    RowBlock(const RowBlock &) = delete;
+    RowBlock &operator=(const RowBlock &) = delete;
+
+private:
+    DoubleBlock m_block;
+    double **m_rows = nullptr;
+};
+
+#endif
