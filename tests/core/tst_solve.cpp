@@ -461,7 +461,9 @@ private slots:
         for (int n : {4, 12, 40}) {
             Rows r = random(n);
             r[0][0] = 3e-14;
-            QTest::addRow("tiny leading pivot n=%d", n) << r << values(n) << 0 << true;
+            // At n = 4 the refinement may rescue the ordered elimination's
+            // answer; from n = 12 on the growth is too much for it.
+            QTest::addRow("tiny leading pivot n=%d", n) << r << values(n) << 0 << (n > 4);
             // Row 1 is a multiple of row 0 but for its last entry, so the
             // second pivot is a rounding residue.
             r = random(n);

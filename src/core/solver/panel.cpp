@@ -1,6 +1,7 @@
 #include "panel.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -147,6 +148,80 @@ __attribute__((target("avx2,fma"))) void block256(double *const *rows, int count
 
 #endif
 
+// The triangular solve of packSolved on one packed block of width W:
+// ub[s][j] -= sum over t < s of l[s][t] * ub[t][j].
+void solveBlockGeneric(double *ub, const double *l, int ldl, int kb)
+{
+    for (int s = 1; s < kb; ++s) {
+        const double *ls = l + size_t(s) * size_t(ldl);
+        for (int j = 0; j < W; ++j) {
+            double acc = 0.0;
+            for (int t = 0; t < s; ++t)
+                acc = std::fma(ls[t], ub[t * W + j], acc);
+            ub[s * W + j] = ub[s * W + j] - acc;
+        }
+    }
+}
+
+#ifdef TARVIX_X86_KERNELS
+
+// Two blocks at once: four independent sums keep the multiply-add unit busy.
+__attribute__((target("avx512f"))) void solveBlock512(double *ub0, double *ub1, const double *l,
+                                                      int ldl, int kb)
+{
+    for (int s = 1; s < kb; ++s) {
+        const double *ls = l + size_t(s) * size_t(ldl);
+        __m512d a0 = _mm512_setzero_pd(), b0 = _mm512_setzero_pd();
+        __m512d a1 = _mm512_setzero_pd(), b1 = _mm512_setzero_pd();
+        for (int t = 0; t < s; ++t) {
+            const __m512d x = _mm512_set1_pd(ls[t]);
+            a0 = _mm512_fmadd_pd(x, _mm512_loadu_pd(ub0 + t * W), a0);
+            b0 = _mm512_fmadd_pd(x, _mm512_loadu_pd(ub0 + t * W + 8), b0);
+            a1 = _mm512_fmadd_pd(x, _mm512_loadu_pd(ub1 + t * W), a1);
+            b1 = _mm512_fmadd_pd(x, _mm512_loadu_pd(ub1 + t * W + 8), b1);
+        }
+        double *c0 = ub0 + s * W, *c1 = ub1 + s * W;
+        _mm512_storeu_pd(c0, _mm512_sub_pd(_mm512_loadu_pd(c0), a0));
+        _mm512_storeu_pd(c0 + 8, _mm512_sub_pd(_mm512_loadu_pd(c0 + 8), b0));
+        _mm512_storeu_pd(c1, _mm512_sub_pd(_mm512_loadu_pd(c1), a1));
+        _mm512_storeu_pd(c1 + 8, _mm512_sub_pd(_mm512_loadu_pd(c1 + 8), b1));
+    }
+}
+
+__attribute__((target("avx2,fma"))) void solveBlock256(double *ub0, double *ub1, const double *l,
+                                                       int ldl, int kb)
+{
+    for (int h = 0; h < W; h += 8) {
+        for (int s = 1; s < kb; ++s) {
+            const double *ls = l + size_t(s) * size_t(ldl);
+            __m256d a0 = _mm256_setzero_pd(), b0 = _mm256_setzero_pd();
+            __m256d a1 = _mm256_setzero_pd(), b1 = _mm256_setzero_pd();
+            for (int t = 0; t < s; ++t) {
+                const __m256d x = _mm256_broadcast_sd(ls + t);
+                a0 = _mm256_fmadd_pd(x, _mm256_loadu_pd(ub0 + t * W + h), a0);
+                b0 = _mm256_fmadd_pd(x, _mm256_loadu_pd(ub0 + t * W + h + 4), b0);
+                a1 = _mm256_fmadd_pd(x, _mm256_loadu_pd(ub1 + t * W + h), a1);
+                b1 = _mm256_fmadd_pd(x, _mm256_loadu_pd(ub1 + t * W + h + 4), b1);
+            }
+            double *c0 = ub0 + s * W + h, *c1 = ub1 + s * W + h;
+            _mm256_storeu_pd(c0, _mm256_sub_pd(_mm256_loadu_pd(c0), a0));
+            _mm256_storeu_pd(c0 + 4, _mm256_sub_pd(_mm256_loadu_pd(c0 + 4), b0));
+            _mm256_storeu_pd(c1, _mm256_sub_pd(_mm256_loadu_pd(c1), a1));
+            _mm256_storeu_pd(c1 + 4, _mm256_sub_pd(_mm256_loadu_pd(c1 + 4), b1));
+        }
+    }
+}
+
+#endif
+
+using SolvePair = void (*)(double *ub0, double *ub1, const double *l, int ldl, int kb);
+
+void solvePairGeneric(double *ub0, double *ub1, const double *l, int ldl, int kb)
+{
+    solveBlockGeneric(ub0, l, ldl, kb);
+    solveBlockGeneric(ub1, l, ldl, kb);
+}
+
 BlockKernel pickKernel()
 {
 #ifdef TARVIX_X86_KERNELS
@@ -160,6 +235,19 @@ BlockKernel pickKernel()
 }
 
 const BlockKernel kKernel = pickKernel();
+
+SolvePair pickSolve()
+{
+#ifdef TARVIX_X86_KERNELS
+    if (kKernel == block512)
+        return solveBlock512;
+    if (kKernel == block256)
+        return solveBlock256;
+#endif
+    return solvePairGeneric;
+}
+
+const SolvePair kSolvePair = pickSolve();
 
 } // namespace
 
@@ -196,10 +284,45 @@ void PanelUpdate::apply(double *const *rows, int count, const double *l) const
         for (int b = 0; b < full; ++b)
             kKernel(rows + r0, rc, m_col0 + b * W, lc, m_kb, m_u.data() + size_t(b) * blockSize);
         if (full * W < cols) {
-            const double *ub = m_u.data() + size_t(full) * blockSize;
+            // The last, narrow block: the rows' ends through a full-width
+            // scratch tile, so that they get the same kernel as the rest.
+            const int width = cols - full * W;
+            const int col = m_col0 + full * W;
+            double tile[kChunk][W];
+            double *tileRows[kChunk];
+            for (int r = 0; r < rc; ++r) {
+                tileRows[r] = tile[r];
+                std::memcpy(tile[r], rows[r0 + r] + col, sizeof(double) * size_t(width));
+                std::fill(tile[r] + width, tile[r] + W, 0.0);
+            }
+            kKernel(tileRows, rc, 0, lc, m_kb, m_u.data() + size_t(full) * blockSize);
             for (int r = 0; r < rc; ++r)
-                blockRowScalar(rows[r0 + r] + m_col0 + full * W, lc + size_t(r) * size_t(m_kb), ub,
-                               m_kb, cols - full * W);
+                std::memcpy(rows[r0 + r] + col, tile[r], sizeof(double) * size_t(width));
         }
+    }
+}
+
+void PanelUpdate::packSolved(double *const *u, const double *l, int ldl, int kb, int col0, int n)
+{
+    pack(u, kb, col0, n);
+    const int cols = n - col0;
+    const int blocks = cols > 0 ? (cols + W - 1) / W : 0;
+    const size_t blockSize = size_t(kb) * W;
+    // The padding columns are zero and stay zero.
+    int b = 0;
+    for (; b + 2 <= blocks; b += 2)
+        kSolvePair(m_u.data() + size_t(b) * blockSize, m_u.data() + size_t(b + 1) * blockSize, l,
+                   ldl, kb);
+    if (b < blocks) {
+        // The odd block goes with a block of zeros.
+        std::vector<double> spare(blockSize, 0.0);
+        kSolvePair(m_u.data() + size_t(b) * blockSize, spare.data(), l, ldl, kb);
+    }
+    for (b = 0; b < blocks; ++b) {
+        const int j0 = col0 + b * W;
+        const int width = n - j0 < W ? n - j0 : W;
+        const double *src = m_u.data() + size_t(b) * blockSize;
+        for (int s = 1; s < kb; ++s)
+            std::memcpy(u[s] + j0, src + s * W, sizeof(double) * size_t(width));
     }
 }

@@ -19,6 +19,13 @@ public:
     // kWidth columns, the last block padded with zeros.
     void pack(double *const *u, int kb, int col0, int n);
 
+    // The same for the pivot rows of a block whose columns right of the
+    // block still lack the block's own updates: row s takes
+    //     u[s][j] -= sum over t < s of l[s * ldl + t] * u[t][j]
+    // (t increasing, fused multiply-adds, subtracted once) in increasing s,
+    // is written back to u and packed.
+    void packSolved(double *const *u, const double *l, int ldl, int kb, int col0, int n);
+
     int steps() const { return m_kb; }
 
     // rows[r][col0..n-1] -= sum over s of l[r * kb + s] * u[s][...], for

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 // Hot kernels get an AVX2 variant picked at load time, where the compiler
@@ -23,9 +24,13 @@
 #endif
 #if !defined(TARVIX_CLONES) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define TARVIX_CLONES __attribute__((target_clones("avx2", "default")))
+#define TARVIX_CLONES_WIDE __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
 #ifndef TARVIX_CLONES
 #define TARVIX_CLONES
+#endif
+#ifndef TARVIX_CLONES_WIDE
+#define TARVIX_CLONES_WIDE
 #endif
 
 namespace {
@@ -47,36 +52,6 @@ inline void rowUpdate(double *__restrict dst, const double *__restrict src, doub
     }
     for (; j < len; ++j)
         dst[j] = dst[j] - src[j] * ratio;
-}
-
-// Two rows against the same pivot row: the pivot row is read once.
-inline void rowUpdate2(double *__restrict d0, double *__restrict d1, const double *__restrict src,
-                       double r0, double r1, int len)
-{
-    int j = 0;
-    for (; j + 4 <= len; j += 4) {
-        const double s0 = src[j], s1 = src[j + 1], s2 = src[j + 2], s3 = src[j + 3];
-        const double a0 = d0[j] - s0 * r0;
-        const double a1 = d0[j + 1] - s1 * r0;
-        const double a2 = d0[j + 2] - s2 * r0;
-        const double a3 = d0[j + 3] - s3 * r0;
-        const double b0 = d1[j] - s0 * r1;
-        const double b1 = d1[j + 1] - s1 * r1;
-        const double b2 = d1[j + 2] - s2 * r1;
-        const double b3 = d1[j + 3] - s3 * r1;
-        d0[j] = a0;
-        d0[j + 1] = a1;
-        d0[j + 2] = a2;
-        d0[j + 3] = a3;
-        d1[j] = b0;
-        d1[j + 1] = b1;
-        d1[j + 2] = b2;
-        d1[j + 3] = b3;
-    }
-    for (; j < len; ++j) {
-        d0[j] = d0[j] - src[j] * r0;
-        d1[j] = d1[j] - src[j] * r1;
-    }
 }
 
 // One row of the diagonal reduction: ratio = row[j] / d[j],
@@ -265,76 +240,6 @@ void Reduce::eliminateRows(double **coef, double *rhs, double *urk, int k, int n
     }
 }
 
-namespace {
-
-// The block kernel, built also for AVX2 where the processor has it (same
-// operations without fused multiply-add, so the same results).
-TARVIX_CLONES
-void eliminateBlockKernel(double **coef, double *rhs, double **ur, int k0, int k1, int n,
-                          int first, int last)
-{
-    int i = first;
-    // Rows two at a time, so each pivot row is read once for both.
-    for (; i + 1 <= last; i += 2) {
-        double *row0 = coef[i];
-        double *row1 = coef[i + 1];
-        double rhs0 = rhs[i];
-        double rhs1 = rhs[i + 1];
-        for (int s = k0; s < k1; ++s) {
-            const double *pivotRow = coef[s];
-            const double p = pivotRow[s];
-            double *urs = ur[s] + (i - s - 1); // rows i and i+1
-            if (EquationStore::isZero(p)) {
-                urs[0] = 0.0;
-                urs[1] = 0.0;
-                continue;
-            }
-            const double ratio0 = row0[s] / p;
-            const double ratio1 = row1[s] / p;
-            rhs0 = rhs0 - rhs[s] * ratio0;
-            rhs1 = rhs1 - rhs[s] * ratio1;
-            urs[0] = ratio0;
-            urs[1] = ratio1;
-            const bool use0 = !EquationStore::isZero(ratio0);
-            const bool use1 = !EquationStore::isZero(ratio1);
-            if (use0 && use1)
-                rowUpdate2(row0 + s, row1 + s, pivotRow + s, ratio0, ratio1, n - s);
-            else if (use0)
-                rowUpdate(row0 + s, pivotRow + s, ratio0, n - s);
-            else if (use1)
-                rowUpdate(row1 + s, pivotRow + s, ratio1, n - s);
-        }
-        rhs[i] = rhs0;
-        rhs[i + 1] = rhs1;
-    }
-    for (; i <= last; ++i) {
-        double *row = coef[i];
-        double ri = rhs[i];
-        for (int s = k0; s < k1; ++s) {
-            const double *pivotRow = coef[s];
-            const double p = pivotRow[s];
-            if (EquationStore::isZero(p)) {
-                ur[s][i - s - 1] = 0.0;
-                continue;
-            }
-            const double ratio = row[s] / p;
-            ri = ri - rhs[s] * ratio;
-            ur[s][i - s - 1] = ratio;
-            if (!EquationStore::isZero(ratio))
-                rowUpdate(row + s, pivotRow + s, ratio, n - s);
-        }
-        rhs[i] = ri;
-    }
-}
-
-} // namespace
-
-void Reduce::eliminateBlock(double **coef, double *rhs, double **ur, int k0, int k1, int n,
-                            int first, int last)
-{
-    eliminateBlockKernel(coef, rhs, ur, k0, k1, n, first, last);
-}
-
 void Reduce::diagonalRows(double **coef, double **dr, int n, int first, int last)
 {
     if (first < last || last < 0)
@@ -354,49 +259,122 @@ void Reduce::diagonalRows(double **coef, double **dr, int n, int first, int last
 
 void Reduce::eliminate()
 {
-    if (m_kEnd == m_k + 1)
-        eliminateRows(m_coef, m_rhs, m_ur[m_k], m_k, m_n, m_first, m_last);
-    else if (m_panel)
+    if (m_kEnd > m_k + 1 && m_panel)
         eliminateDelayed(m_coef, m_rhs, m_ur, m_k, m_kEnd, m_n, m_first, m_last, *m_panel);
     else
-        eliminateBlock(m_coef, m_rhs, m_ur, m_k, m_kEnd, m_n, m_first, m_last);
+        eliminateRows(m_coef, m_rhs, m_ur[m_k], m_k, m_n, m_first, m_last);
 }
+
+bool Reduce::eliminatePanelRow(double **coef, double *rhs, double **ur, int k0, int k1, int i,
+                               double *l, int ldl)
+{
+    const int kb = k1 - k0;
+    // The steps run on a copy, so that a zero pivot leaves the row as it was.
+    double t[kMaxSteps];
+    double ratios[kMaxSteps];
+    std::memcpy(t, coef[i] + k0, sizeof(double) * size_t(kb));
+    double ri = rhs[i];
+    for (int s = k0; s < i; ++s) {
+        const double *pivotRow = coef[s];
+        const double p = pivotRow[s];
+        if (EquationStore::isZero(p)) {
+            ratios[s - k0] = 0.0;
+            continue;
+        }
+        const double ratio = t[s - k0] / p;
+        ri = ri - rhs[s] * ratio;
+        ratios[s - k0] = ratio;
+        if (!EquationStore::isZero(ratio))
+            rowUpdate(t + (s - k0), pivotRow + s, ratio, k1 - s);
+    }
+    if (EquationStore::isZero(t[i - k0]))
+        return false;
+    std::memcpy(coef[i] + k0, t, sizeof(double) * size_t(kb));
+    rhs[i] = ri;
+    double *li = l + size_t(i - k0) * size_t(ldl);
+    for (int s = k0; s < i; ++s) {
+        ur[s][i - s - 1] = ratios[s - k0];
+        li[s - k0] = EquationStore::isZero(ratios[s - k0]) ? 0.0 : ratios[s - k0];
+    }
+    return true;
+}
+
+namespace {
+
+using v8d = double __attribute__((vector_size(64)));
+using v8l = long long __attribute__((vector_size(64)));
+
+// Eight rows side by side (one per lane) through the steps k0..k0+kb-1 on
+// the block's columns: t[c] holds column k0+c of the eight rows, r their
+// right-hand sides; ratio[s] receives each row's ratio of step k0+s. Each
+// lane does what the one-row steps do, operation for operation (a ratio
+// that counts as zero leaves its row alone), so a row comes out the same
+// whichever lane, or whichever worker's group, it falls in.
+TARVIX_CLONES_WIDE
+void panelSteps8(double *const *coef, const double *rhs, int k0, int kb, v8d *t, v8d &r,
+                 v8d *ratio)
+{
+    const v8d zero = {0, 0, 0, 0, 0, 0, 0, 0};
+    for (int s = 0; s < kb; ++s) {
+        const double *pivotRow = coef[k0 + s] + k0;
+        const double p = pivotRow[s];
+        if (EquationStore::isZero(p)) {
+            ratio[s] = zero;
+            continue;
+        }
+        const v8d q = t[s] / p;
+        r = r - rhs[k0 + s] * q;
+        ratio[s] = q;
+        const v8l alone = (q >= -1e-15) & (q <= 1e-15);
+        for (int c = s; c < kb; ++c) {
+            const v8d updated = t[c] - pivotRow[c] * q;
+            t[c] = alone ? t[c] : updated;
+        }
+    }
+}
+
+} // namespace
 
 void Reduce::eliminateDelayed(double **coef, double *rhs, double **ur, int k0, int k1, int n,
                               int first, int last, const PanelUpdate &panel)
 {
     (void)n; // the panel knows the columns
     const int kb = k1 - k0;
-    if (kb < 1 || first > last)
+    if (kb < 1 || kb > kMaxSteps || first > last)
         return;
     constexpr int kChunk = 64;
+    constexpr int kLanes = 8;
     std::vector<double> l(size_t(kChunk) * size_t(kb));
+    // On the stack: a vector type keeps its alignment only there.
+    alignas(64) v8d t[kMaxSteps];
+    alignas(64) v8d ratio[kMaxSteps];
     for (int i0 = first; i0 <= last; i0 += kChunk) {
         const int rc = last - i0 + 1 < kChunk ? last - i0 + 1 : kChunk;
-        for (int r = 0; r < rc; ++r) {
-            const int i = i0 + r;
-            double *row = coef[i];
-            double ri = rhs[i];
-            double *lr = l.data() + size_t(r) * size_t(kb);
-            for (int s = k0; s < k1; ++s) {
-                const double *pivotRow = coef[s];
-                const double p = pivotRow[s];
-                if (EquationStore::isZero(p)) {
-                    ur[s][i - s - 1] = 0.0;
-                    lr[s - k0] = 0.0;
-                    continue;
-                }
-                const double ratio = row[s] / p;
-                ri = ri - rhs[s] * ratio;
-                ur[s][i - s - 1] = ratio;
-                if (EquationStore::isZero(ratio)) {
-                    lr[s - k0] = 0.0;
-                    continue;
-                }
-                lr[s - k0] = ratio;
-                rowUpdate(row + s, pivotRow + s, ratio, k1 - s);
+        for (int g = 0; g < rc; g += kLanes) {
+            const int lanes = rc - g < kLanes ? rc - g : kLanes;
+            // Rows to lanes; missing rows are zeros, which no step changes.
+            v8d r = {0, 0, 0, 0, 0, 0, 0, 0};
+            for (int c = 0; c < kb; ++c)
+                t[c] = r;
+            for (int a = 0; a < lanes; ++a) {
+                const double *row = coef[i0 + g + a] + k0;
+                for (int c = 0; c < kb; ++c)
+                    t[c][a] = row[c];
+                r[a] = rhs[i0 + g + a];
             }
-            rhs[i] = ri;
+            panelSteps8(coef, rhs, k0, kb, t, r, ratio);
+            for (int a = 0; a < lanes; ++a) {
+                const int i = i0 + g + a;
+                double *row = coef[i] + k0;
+                double *lr = l.data() + size_t(g + a) * size_t(kb);
+                for (int c = 0; c < kb; ++c) {
+                    row[c] = t[c][a];
+                    const double q = ratio[c][a];
+                    ur[k0 + c][i - k0 - c - 1] = q;
+                    lr[c] = EquationStore::isZero(q) ? 0.0 : q;
+                }
+                rhs[i] = r[a];
+            }
         }
         panel.apply(coef + i0, rc, l.data());
     }

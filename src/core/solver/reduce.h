@@ -42,10 +42,9 @@ public:
 
     void setRange(double **coef, double *rhs, double **ur, double **dr, int k, int n, int first,
                   int last);
-    // Elimination workers may take the steps k..kEnd-1 at once (see
-    // eliminateBlock); setRange leaves kEnd at k+1. With a packed panel the
-    // columns right of the steps take their updates at the end, all at once
-    // (see eliminateDelayed).
+    // Elimination workers may take the steps k..kEnd-1 at once with the
+    // block's packed pivot rows (see eliminateDelayed); setRange leaves kEnd
+    // at k+1.
     void setSteps(int kEnd, const PanelUpdate *panel = nullptr)
     {
         m_kEnd = kEnd;
@@ -81,19 +80,22 @@ public:
     // Elimination step for column k over rows first..last; urk is ur[k].
     static void eliminateRows(double **coef, double *rhs, double *urk, int k, int n, int first,
                               int last);
-    // The elimination steps k0..k1-1 for rows first..last, taken row by row:
-    // each row goes through the steps in order while it sits in the cache.
-    // Every value gets the same operations in the same order as with one
-    // eliminateRows call per step, so the results are the same to the bit.
-    // Needs pivot rows k0..k1-1 that are final for these steps.
-    static void eliminateBlock(double **coef, double *rhs, double **ur, int k0, int k1, int n,
-                               int first, int last);
-    // The same steps k0..k1-1 for rows first..last with the update of the
-    // columns k1..n-1 delayed: each row takes the steps on the columns up to
-    // k1-1 (ratios, right-hand side and ur exactly as one step at a time),
-    // then panel (the packed pivot rows k0..k1-1 from column k1) applies all
-    // the row updates right of the steps at once. A ratio that counts as
-    // zero leaves the row alone, as in the single steps.
+    // The most steps one block takes.
+    static constexpr int kMaxSteps = 256;
+    // Pivot row i of the block k0..k1-1 (k0 < i < k1) takes the steps
+    // k0..i-1 on the block's columns only: ratios, right-hand side and ur
+    // exactly as one step at a time; its columns right of the block are left
+    // to PanelUpdate::packSolved, which takes l[(i-k0) * ldl + s-k0] (the
+    // ratio, or 0 where it counts as zero). Returns false and changes
+    // nothing when the pivot the steps leave in column i counts as zero.
+    static bool eliminatePanelRow(double **coef, double *rhs, double **ur, int k0, int k1, int i,
+                                  double *l, int ldl);
+    // The steps k0..k1-1 for rows first..last (below the block): each row
+    // takes the steps on the block's columns k0..k1-1 (ratios, right-hand
+    // side and ur exactly as one step at a time), then panel (the packed
+    // pivot rows k0..k1-1 from column k1) applies all the updates right of
+    // the block at once. A ratio that counts as zero leaves the row alone,
+    // as in the single steps.
     static void eliminateDelayed(double **coef, double *rhs, double **ur, int k0, int k1, int n,
                                  int first, int last, const PanelUpdate &panel);
     // Diagonal reduction over rows first down to last.

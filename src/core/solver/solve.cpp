@@ -161,27 +161,36 @@ int Solve::defaultBlockSize(int n)
 bool Solve::solveEq()
 {
     const int n = m_n;
-    const int block = m_blockSize > 0 ? m_blockSize : defaultBlockSize(n);
+    int block = m_blockSize > 0 ? m_blockSize : defaultBlockSize(n);
+    if (block > Reduce::kMaxSteps)
+        block = Reduce::kMaxSteps;
     double **ur = m_ratios->ur;
+    // The block's ratios for the rows right of it, block x block.
+    std::vector<double> l(size_t(block) * size_t(block), 0.0);
     checkDiagonal(0);
     int k0 = 0;
     while (k0 < n - 1) {
-        int k1 = k0 + block < n - 1 ? k0 + block : n - 1;
-        // The block's own pivot rows first, on this thread: row i takes the
-        // steps k0..i-1. A pivot that comes out zero ends the block there,
-        // so that its repair sees a matrix that is up to date.
-        int rowStart = k1;
+        const int k1 = k0 + block < n - 1 ? k0 + block : n - 1;
+        // The block's own pivot rows first, on this thread and on the
+        // block's columns only. A pivot that comes out zero ends the block
+        // before its row, so that its repair sees a matrix that is up to date.
+        int kEnd = k1;
         for (int i = k0 + 1; i < k1; ++i) {
-            Reduce::eliminateBlock(m_c, m_r, ur, k0, i, n, i, i);
-            if (EquationStore::isZero(m_c[i][i])) {
-                k1 = i;
-                rowStart = i + 1;
+            if (!Reduce::eliminatePanelRow(m_c, m_r, ur, k0, k1, i, l.data(), block)) {
+                kEnd = i;
                 break;
             }
         }
-        runElimination(k0, k1, rowStart);
-        checkDiagonal(k1);
-        k0 = k1;
+        if (kEnd > k0 + 1) {
+            // Their columns right of the block take the block's updates and
+            // are packed for the workers, which apply them as one product.
+            m_panel.packSolved(m_c + k0, l.data(), block, kEnd - k0, k1, n);
+            if (kEnd < k1)
+                m_panel.pack(m_c + k0, kEnd - k0, kEnd, n);
+        }
+        runElimination(k0, kEnd, kEnd);
+        checkDiagonal(kEnd);
+        k0 = kEnd;
     }
     return true;
 }
@@ -192,13 +201,9 @@ void Solve::runElimination(int k0, int k1, int rowStart)
         return;
     const int count = Reduce::workerCount(m_n - rowStart, m_settings.limits, m_settings.processors);
     const QVector<RowRange> ranges = Reduce::eliminationSplit(m_n, rowStart - 1, count);
-    // Several steps: the pivot rows right of them are packed once for all
-    // workers, which apply them as one product.
-    const PanelUpdate *panel = nullptr;
-    if (k1 > k0 + 1) {
-        m_panel.pack(m_c + k0, k1 - k0, k1, m_n);
-        panel = &m_panel;
-    }
+    // Several steps: the workers apply the packed pivot rows right of the
+    // block as one product.
+    const PanelUpdate *panel = k1 > k0 + 1 ? &m_panel : nullptr;
     runWorkers(ranges, QStringLiteral("Solve::solveEq "), false,
                [this, k0, k1, panel](Reduce *r, const RowRange &range) {
                    r->setRange(m_c, m_r, m_ratios->ur, nullptr, k0, m_n, range.first, range.last);

@@ -332,16 +332,16 @@ bool factorPartialPivoting(int n, double **lu, std::vector<int> &perm,
         }
         if (k1 >= n)
             break;
-        // The panel's rows of U right of it.
-        const int len = n - k1;
-        for (int i = k0 + 1; i < k1; ++i)
-            for (int s = k0; s < i; ++s)
-                Reduce::subtractScaled(lu[i] + k1, lu[s] + k1, lu[i][s], len);
-        // The rows below take the panel's updates as one product, spread
-        // over the workers; each element's sum has one order, whatever the split.
-        PanelUpdate panel;
-        panel.pack(lu + k0, k1 - k0, k1, n);
+        // The panel's rows of U right of it, packed; the rows below take
+        // the panel's updates as one product, spread over the workers; each
+        // element's sum has one order, whatever the split.
         const int kb = k1 - k0;
+        std::vector<double> lower(size_t(kb) * size_t(kb), 0.0);
+        for (int s = 1; s < kb; ++s)
+            for (int t = 0; t < s; ++t)
+                lower[size_t(s) * size_t(kb) + size_t(t)] = lu[k0 + s][k0 + t];
+        PanelUpdate panel;
+        panel.packSolved(lu + k0, lower.data(), kb, kb, k1, n);
         const int rows = n - k1;
         const int count = Reduce::workerCount(rows, settings.limits, settings.processors);
         const QVector<RowRange> ranges = Reduce::eliminationSplit(n, k1 - 1, count);
