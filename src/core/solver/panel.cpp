@@ -258,13 +258,18 @@ void PanelUpdate::pack(double *const *u, int kb, int col0, int n)
     m_n = n;
     const int cols = n - col0;
     const int blocks = cols > 0 ? (cols + W - 1) / W : 0;
-    m_u.assign(size_t(blocks) * size_t(kb) * W, 0.0);
+    // Every entry is written below: only a grown buffer is filled first.
+    const size_t size = size_t(blocks) * size_t(kb) * W;
+    if (m_u.size() < size)
+        m_u.resize(size);
     for (int b = 0; b < blocks; ++b) {
         const int j0 = col0 + b * W;
         const int width = n - j0 < W ? n - j0 : W;
         double *dst = m_u.data() + size_t(b) * size_t(kb) * W;
-        for (int s = 0; s < kb; ++s)
+        for (int s = 0; s < kb; ++s) {
             std::memcpy(dst + s * W, u[s] + j0, sizeof(double) * size_t(width));
+            std::fill(dst + s * W + width, dst + (s + 1) * W, 0.0);
+        }
     }
 }
 

@@ -176,6 +176,7 @@ QVector<RowRange> Reduce::diagonalSplit(int n, int count)
     return out;
 }
 
+TARVIX_CLONES_WIDE
 void Reduce::applyURatios(double *v, int n, double **ur)
 {
     // v[i] - ur[k][i-k-1] * v[k] for every i below k, as one row update.
@@ -183,12 +184,13 @@ void Reduce::applyURatios(double *v, int n, double **ur)
         rowUpdate(v + k + 1, ur[k], v[k], n - k - 1);
 }
 
+TARVIX_CLONES_WIDE
 void Reduce::subtractScaled(double *dst, const double *src, double f, int len)
 {
     rowUpdate(dst, src, f, len);
 }
 
-TARVIX_CLONES
+TARVIX_CLONES_WIDE
 double Reduce::dot(const double *a, const double *b, int n)
 {
     double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
@@ -207,13 +209,7 @@ double Reduce::dot(const double *a, const double *b, int n)
 void Reduce::applyDRatios(double *v, int n, double **dr)
 {
     for (int i = n - 2; i >= 0; --i) {
-        const double *dri = dr[i];
-        const double *vj = v + i + 1;
-        const int len = n - i - 1;
-        double sum = 0.0;
-        for (int j = 0; j < len; ++j)
-            sum += dri[j] * vj[j];
-        v[i] = v[i] - sum;
+        v[i] = v[i] - dot(dr[i], v + i + 1, n - i - 1);
     }
 }
 
@@ -240,6 +236,7 @@ void Reduce::eliminateRows(double **coef, double *rhs, double *urk, int k, int n
     }
 }
 
+TARVIX_CLONES_WIDE
 void Reduce::diagonalRows(double **coef, double **dr, int n, int first, int last)
 {
     if (first < last || last < 0)
