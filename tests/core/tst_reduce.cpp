@@ -183,36 +183,58 @@ private slots:
 
     // The product update of a block: the vector kernels give the bits of the
     // plain fused multiply-add chain for every row count and width (full
-    // blocks of four rows, single rows, the narrow last columns).
+    // blocks of four rows, single rows, the narrow last columns); so does
+    // the block's own triangular solve, both in the rows and in the packed
+    // copy the product uses.
     void panelUpdateBits()
     {
         // One block of four rows, a ragged width, two chunks, one narrow row, one step.
-        const struct { int rows, steps, cols; } cases[] = {{4, 8, 16}, {7, 5, 37}, {130, 64, 50}, {1, 3, 5}, {9, 1, 33}};
+        const struct { int rows, steps, cols; } cases[] = {{4, 8, 16}, {7, 5, 37}, {130, 64, 50}, {1, 3, 5}, {9, 1, 33}, {5, 6, 80}};
         for (const auto &k : cases) {
             const int rows = k.rows, steps = k.steps, cols = k.cols;
             std::mt19937 gen(uint(rows * 7 + steps * 3 + cols));
             std::uniform_real_distribution<double> dist(-1.0, 1.0);
             const int col0 = 3, n = col0 + cols;
             Matrix c(std::max(n, rows)), u(std::max(n, steps));
-            std::vector<double> l(size_t(rows) * size_t(steps));
+            std::vector<double> l(size_t(rows) * size_t(steps)), lower(size_t(steps) * size_t(steps));
             for (auto &v : c.store)
                 v = dist(gen);
             for (auto &v : u.store)
                 v = dist(gen) * 1e3;
             for (auto &v : l)
                 v = dist(gen);
-            Matrix expected(c);
-            for (int r = 0; r < rows; ++r)
-                for (int j = col0; j < n; ++j) {
-                    double acc = 0.0;
-                    for (int s = 0; s < steps; ++s)
-                        acc = std::fma(l[size_t(r) * size_t(steps) + size_t(s)], u.rows[size_t(s)][j], acc);
-                    expected.rows[size_t(r)][j] -= acc;
-                }
+            for (auto &v : lower)
+                v = dist(gen);
+            auto product = [&](const Matrix &uu) {
+                Matrix expected(c);
+                for (int r = 0; r < rows; ++r)
+                    for (int j = col0; j < n; ++j) {
+                        double acc = 0.0;
+                        for (int s = 0; s < steps; ++s)
+                            acc = std::fma(l[size_t(r) * size_t(steps) + size_t(s)], uu.rows[size_t(s)][j], acc);
+                        expected.rows[size_t(r)][j] -= acc;
+                    }
+                return expected;
+            };
+            auto applied = [&](PanelUpdate &panel) {
+                Matrix out(c);
+                panel.apply(out.ptr(), rows, l.data());
+                return out.store;
+            };
             PanelUpdate panel;
             panel.pack(u.ptr(), steps, col0, n);
-            panel.apply(c.ptr(), rows, l.data());
-            QVERIFY(std::memcmp(c.store.data(), expected.store.data(), sizeof(double) * c.store.size()) == 0);
+            QVERIFY(applied(panel) == product(u).store);
+            Matrix solved(u);
+            for (int s = 1; s < steps; ++s)
+                for (int j = col0; j < n; ++j) {
+                    double acc = 0.0;
+                    for (int t = 0; t < s; ++t)
+                        acc = std::fma(lower[size_t(s) * size_t(steps) + size_t(t)], solved.rows[size_t(t)][j], acc);
+                    solved.rows[size_t(s)][j] -= acc;
+                }
+            panel.packSolved(u.ptr(), lower.data(), steps, steps, col0, n);
+            QVERIFY(u.store == solved.store);
+            QVERIFY(applied(panel) == product(solved).store);
         }
     }
 };
