@@ -14,11 +14,14 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 SessionManager *g_instance = nullptr;
 QString g_current;
 QString g_unavailable;
 int g_windowCounter = 0;
+QString g_nextWindowName;
 std::function<bool()> g_busy;
 bool g_savePending = false;
 
@@ -197,7 +200,18 @@ QString SessionManager::unavailableReason()
 
 QString SessionManager::nextWindowName()
 {
-    return QStringLiteral("Window ") + QString::number(++g_windowCounter);
+    if (!g_nextWindowName.isEmpty())
+        return std::exchange(g_nextWindowName, QString());
+    QString name;
+    do
+        name = QStringLiteral("Window ") + QString::number(++g_windowCounter);
+    while (QFileInfo::exists(currentSessionFolder() + QLatin1Char('/') + name));
+    return name;
+}
+
+void SessionManager::setNextWindowName(const QString &name)
+{
+    g_nextWindowName = name;
 }
 
 QString SessionManager::sessionsRoot()
