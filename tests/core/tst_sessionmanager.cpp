@@ -1,3 +1,4 @@
+#include "logcapture.h"
 #include "scriptedprompter.h"
 #include "session/sessionmanager.h"
 #include "testenv.h"
@@ -170,6 +171,24 @@ private slots:
         QVERIFY(done);
         QCOMPARE(prompter.count(), 0);
         QCOMPARE(spy.count(), 2);
+    }
+
+    // A process killed between making the list's lock file and writing its
+    // owner into it leaves an empty lock behind: it must not hold the list.
+    void emptyLockLeftByKilledProcess()
+    {
+        TestEnv env;
+        QDir().mkpath(SessionManager::sessionsRoot());
+        QFile lock(SessionManager::sessionsRoot() + QLatin1Char('/') + SessionManager::listLockName());
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-5), QFileDevice::FileModificationTime));
+        lock.close();
+        LogCapture log;
+        SessionManager sessions;
+        QVERIFY(sessions.removeFromList({QStringLiteral("gone")}));
+        const QString logged = log.messages().join(QLatin1Char('\n'));
+        QVERIFY2(!logged.contains(QStringLiteral("Could not lock")), qPrintable(logged));
+        QCOMPARE(listFile(), QStringList{SessionManager::currentSessionName()});
     }
 
     void windowNamesCountUp()
