@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QUrl>
 
 #ifdef Q_OS_UNIX
@@ -125,6 +126,10 @@ int main(int argc, char *argv[])
         UserPrefs::setUndoEnabled(true);
         sessions = new SessionManager(args.at(1));
         SessionManagerDialog::resumeSessionFromFile(args.at(1));
+        // Scripted checks only: report the resumed windows, then close.
+        const QString report = qEnvironmentVariable("TARVIX_SESSION_REPORT");
+        if (!report.isEmpty())
+            QTimer::singleShot(0, app, [report]() { tarvix::reportSessionAndClose(report); });
     } else {
         sessions = new SessionManager();
         if (args.isEmpty())

@@ -125,6 +125,10 @@ public:
     // folder of a saved session; whether any window reads, writes or solves.
     void resumeFrom(const QString &windowFolder);
     static bool anyWindowBusy();
+    // Scripted checks of a resumed session (never in a normal run): writes
+    // every window's data, then after one redo and one undo, to path and
+    // closes every window without questions.
+    static void reportSessionAndClose(const QString &path);
 
     // Solving (tarvix_solve.cpp).
     void solveEq(double **c, double *r, int *columnZeros, int *status, int *elapsed);

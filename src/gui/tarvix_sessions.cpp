@@ -3,10 +3,15 @@
 
 #include "tarvix.h"
 
+#include "files/atomicfile.h"
+#include "mytablemodel.h"
 #include "sessions/sessionmanagerdialog.h"
 #include "session/sessionmanager.h"
 
+#include <QApplication>
+#include <QFileInfo>
 #include <QListWidget>
+#include <QStatusBar>
 
 void tarvix::on_actionSave_Session_triggered()
 {
@@ -59,4 +64,32 @@ bool tarvix::anyWindowBusy()
         if (w->m_busy > 0)
             return true;
     return false;
+}
+
+void tarvix::reportSessionAndClose(const QString &path)
+{
+    QString report;
+    for (tarvix *w : windows()) {
+        w->awaitRecorder();
+        auto text = [w]() {
+            QString s;
+            if (w->m_model)
+                w->m_model->getTableData(&s);
+            return s;
+        };
+        report += QStringLiteral("# ") + QFileInfo(w->historyFolder()).fileName() + QLatin1Char('\n')
+                  + w->statusBar()->currentMessage() + QLatin1Char('\n') + text();
+        w->on_redob_clicked();
+        w->awaitRecorder();
+        report += QStringLiteral("\n# redo\n") + text();
+        w->on_undob_clicked();
+        w->awaitRecorder();
+        report += QStringLiteral("\n# undo\n") + text() + QLatin1Char('\n');
+    }
+    const AtomicFile::Result r = AtomicFile::writeBytes(path, report.toUtf8());
+    if (!r.ok)
+        qWarning("%s", qUtf8Printable(r.error));
+    for (tarvix *w : windows())
+        w->m_saved = true;
+    QApplication::closeAllWindows();
 }

@@ -1,3 +1,4 @@
+#include "logcapture.h"
 #include "scriptedprompter.h"
 #include "session/sessionmanager.h"
 #include "testenv.h"
@@ -172,12 +173,37 @@ private slots:
         QCOMPARE(spy.count(), 2);
     }
 
+    // A process killed between making the list's lock file and writing its
+    // owner into it leaves an empty lock behind: it must not hold the list.
+    void emptyLockLeftByKilledProcess()
+    {
+        TestEnv env;
+        QDir().mkpath(SessionManager::sessionsRoot());
+        QFile lock(SessionManager::sessionsRoot() + QLatin1Char('/') + SessionManager::listLockName());
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-5), QFileDevice::FileModificationTime));
+        lock.close();
+        LogCapture log;
+        SessionManager sessions;
+        QVERIFY(sessions.removeFromList({QStringLiteral("gone")}));
+        const QString logged = log.messages().join(QLatin1Char('\n'));
+        QVERIFY2(!logged.contains(QStringLiteral("Could not lock")), qPrintable(logged));
+        QCOMPARE(listFile(), QStringList{SessionManager::currentSessionName()});
+    }
+
     void windowNamesCountUp()
     {
+        TestEnv env;
+        SessionManager sessions(QStringLiteral("resumed"));
         const QString a = SessionManager::nextWindowName();
-        const QString b = SessionManager::nextWindowName();
         QVERIFY(a.startsWith(QStringLiteral("Window ")));
-        QCOMPARE(b.mid(7).toInt(), a.mid(7).toInt() + 1);
+        // a resumed window holds the next number's folder: new windows skip it
+        QDir().mkpath(SessionManager::currentSessionFolder() + QStringLiteral("/Window ")
+                      + QString::number(a.mid(7).toInt() + 1));
+        QCOMPARE(SessionManager::nextWindowName().mid(7).toInt(), a.mid(7).toInt() + 2);
+        SessionManager::setNextWindowName(QStringLiteral("Window 1"));
+        QCOMPARE(SessionManager::nextWindowName(), QStringLiteral("Window 1"));
+        QCOMPARE(SessionManager::nextWindowName().mid(7).toInt(), a.mid(7).toInt() + 3);
     }
 };
 

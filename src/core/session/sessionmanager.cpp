@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDate>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,11 +15,14 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 SessionManager *g_instance = nullptr;
 QString g_current;
 QString g_unavailable;
 int g_windowCounter = 0;
+QString g_nextWindowName;
 std::function<bool()> g_busy;
 bool g_savePending = false;
 
@@ -40,15 +44,33 @@ class ListLock
 {
 public:
     ListLock()
-        : m_lock(SessionManager::sessionsRoot() + QLatin1Char('/') + SessionManager::listLockName())
+        : m_path(SessionManager::sessionsRoot() + QLatin1Char('/') + SessionManager::listLockName()),
+          m_lock(m_path)
     {
-        m_locked = m_lock.tryLock(10000);
+        m_locked = m_lock.tryLock(0);
+        // A process killed between making the lock file and writing its
+        // owner into it leaves an empty file that names no one: Qt would
+        // only give it up when it is old. A live owner writes its name at
+        // once, so an unreadable lock older than a second is stale. The
+        // check and the removal run under Qt's own removal lock, so no one
+        // removes a lock another process has just taken.
+        if (!m_locked) {
+            QLockFile removal(m_path + QStringLiteral(".rmlock"));
+            qint64 pid = 0;
+            QString host, app;
+            if (removal.tryLock(0) && !m_lock.getLockInfo(&pid, &host, &app)
+                && QFileInfo(m_path).lastModified().msecsTo(QDateTime::currentDateTime()) > 1000)
+                m_lock.removeStaleLockFile();
+        }
+        if (!m_locked)
+            m_locked = m_lock.tryLock(10000);
         if (!m_locked)
             qWarning("Could not lock the session list in %s", qUtf8Printable(SessionManager::sessionsRoot()));
     }
     bool locked() const { return m_locked; }
 
 private:
+    QString m_path;
     QLockFile m_lock;
     bool m_locked = false;
 };
@@ -197,7 +219,18 @@ QString SessionManager::unavailableReason()
 
 QString SessionManager::nextWindowName()
 {
-    return QStringLiteral("Window ") + QString::number(++g_windowCounter);
+    if (!g_nextWindowName.isEmpty())
+        return std::exchange(g_nextWindowName, QString());
+    QString name;
+    do
+        name = QStringLiteral("Window ") + QString::number(++g_windowCounter);
+    while (QFileInfo::exists(currentSessionFolder() + QLatin1Char('/') + name));
+    return name;
+}
+
+void SessionManager::setNextWindowName(const QString &name)
+{
+    g_nextWindowName = name;
 }
 
 QString SessionManager::sessionsRoot()

@@ -31,7 +31,12 @@ public:
 
     static SessionManager *instance();
     static QString currentSessionName();
+    // "Window " and the next free number: a resumed session already holds
+    // window folders, and a new window must never record into one of them.
     static QString nextWindowName();
+    // The next window made takes this name once: the saved window it is
+    // about to resume (so it makes no folder of its own).
+    static void setNextWindowName(const QString &name);
     static QString sessionsRoot();
     static QString listFilePath();
     static QString currentSessionFolder();

@@ -156,6 +156,9 @@ QList<tarvix *> SessionManagerDialog::resumeSessionFromFile(const QString &name)
         return windows;
     }
     for (const QString &wf : windowFolders) {
+        // The window takes the saved folder's name: nothing fresh to make
+        // and remove again.
+        SessionManager::setNextWindowName(wf);
         auto *w = new tarvix();
         w->show();
         w->resumeFrom(folder + QLatin1Char('/') + wf);
