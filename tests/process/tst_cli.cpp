@@ -1,5 +1,6 @@
 // tarvix-cli as a child process: exit codes, outputs, and that it never
 // writes into the application-data folder.
+#include "childrun.h"
 #include "files/equationfile.h"
 #include "store/equationstore.h"
 #include "testenv.h"
@@ -7,24 +8,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-
-namespace {
-
-struct Run
-{
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// 2x + y + z = 7, x + 3y + z = 10, x + y + 4z = 15; solution (1, 2, 3).
-const char *const kSystem =
-    "Tarvix 1.20.1\n3\n1\t2\t1\t1\t7\n2\t1\t3\t1\t10\n3\t1\t1\t4\t15\n\nSolution\n0\t0\t0\t\nEOF";
-
-} // namespace
 
 class TestCli : public QObject
 {
@@ -35,29 +20,7 @@ private:
     QString path(const QString &name) const { return m_dir.path() + QLatin1Char('/') + name; }
     QString appData() const { return m_dir.path() + QStringLiteral("/appdata"); }
 
-    Run run(const QStringList &args)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("APPDATA"), appData());
-        env.insert(QStringLiteral("XDG_DATA_HOME"), appData());
-        env.insert(QStringLiteral("TEMP"), m_dir.path());
-        env.insert(QStringLiteral("TMPDIR"), m_dir.path());
-        env.remove(QStringLiteral("DISPLAY"));
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(m_dir.path());
-        p.start(QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli"), args);
-        Run r;
-        if (!p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-        r.out = p.readAllStandardOutput();
-        r.err = p.readAllStandardError();
-        return r;
-    }
+    Run run(const QStringList &args) { return runChild(m_dir.path(), QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli"), args); }
 
     QByteArray read(const QString &name) const { return readFile(path(name)); }
 

@@ -2,6 +2,7 @@
 // limit, fed a pipe, short of memory, refused worker threads. Every run ends
 // with the old or the new file whole and either a correct result or a clear
 // failure; never a crash, a hang or a wrong result reported as success.
+#include "childrun.h"
 #include "testutil.h"
 
 #include <QDir>
@@ -30,13 +31,6 @@
 
 namespace {
 
-struct Run
-{
-    int code = -1;   // -2: ended by a signal, -1: did not end in time
-    QByteArray out;
-    QByteArray err;
-};
-
 // The child gets its limit (and, when the tests run as root, a user that
 // the process limit applies to) between fork and exec.
 class LimitedProcess : public QProcess
@@ -61,10 +55,6 @@ protected:
     }
 };
 
-// 2x + y + z = 7, x + 3y + z = 10, x + y + 4z = 15; solution (1, 2, 3).
-const char *const kSystem =
-    "Tarvix 1.20.1\n3\n1\t2\t1\t1\t7\n2\t1\t3\t1\t10\n3\t1\t1\t4\t15\n\nSolution\n0\t0\t0\t\nEOF";
-
 } // namespace
 
 class TestCliLimits : public QObject
@@ -75,24 +65,13 @@ private:
 
     QString path(const QString &name) const { return m_dir.path() + QLatin1Char('/') + name; }
 
-    void prepare(QProcess &p) const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("APPDATA"), m_dir.path() + QStringLiteral("/appdata"));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.path() + QStringLiteral("/appdata"));
-        env.insert(QStringLiteral("TMPDIR"), m_dir.path());
-        env.remove(QStringLiteral("DISPLAY"));
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(m_dir.path());
-    }
-
     Run run(const QStringList &args, int resource = -1, rlim_t limit = 0, bool asNobody = false)
     {
         LimitedProcess p;
         p.resource = resource;
         p.limit = limit;
         p.asNobody = asNobody;
-        prepare(p);
+        prepareChild(p, m_dir.path());
         if (resource == RLIMIT_NPROC) {
             // The leak check at exit needs a thread of its own, which the
             // limit refuses; it has nothing to do with the program.
@@ -101,17 +80,7 @@ private:
                        env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
             p.setProcessEnvironment(env);
         }
-        p.start(QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli"), args);
-        Run r;
-        if (!p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-        r.out = p.readAllStandardOutput();
-        r.err = p.readAllStandardError();
-        return r;
+        return runChild(p, QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli"), args);
     }
 
     QStringList leftovers() const
@@ -148,7 +117,7 @@ private slots:
         for (int trial = 0; trial < 24; ++trial) {
             QVERIFY(writeFile(path(QStringLiteral("target.trx")), old));
             QProcess p;
-            prepare(p);
+            prepareChild(p, m_dir.path());
             p.start(QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli"), {"convert", "big.trx", "target.trx"});
             QVERIFY(p.waitForStarted());
             // Mostly in the second half, where the new file is written.

@@ -1,9 +1,9 @@
 // tarvix-cli solve: the check of every answer, its report, the exit status
 // of untrustworthy answers and the exact printing of the solution.
+#include "childrun.h"
 #include "testutil.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -12,13 +12,6 @@
 
 
 namespace {
-
-struct Run
-{
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
 
 QByteArray system(const QList<QList<double>> &rows)
 {
@@ -41,27 +34,7 @@ class TestCliSolve : public QObject
 
     QString path(const QString &name) const { return m_dir.path() + QLatin1Char('/') + name; }
 
-    Run run(const QStringList &args)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("APPDATA"), m_dir.path() + QStringLiteral("/appdata"));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.path() + QStringLiteral("/appdata"));
-        env.insert(QStringLiteral("TEMP"), m_dir.path());
-        env.remove(QStringLiteral("DISPLAY"));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli"), args);
-        Run r;
-        if (!p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-        r.out = p.readAllStandardOutput();
-        r.err = p.readAllStandardError();
-        return r;
-    }
+    Run run(const QStringList &args) { return runChild(m_dir.path(), QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli"), args); }
 
 private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
