@@ -2,6 +2,7 @@
 // model's row and column changes, the memory question, the recorder frame
 // and the fatal end of an allocation that cannot succeed.
 #include "guitestutil.h"
+#include "testutil.h"
 
 #include <QSignalSpy>
 
@@ -10,14 +11,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define TARVIX_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TARVIX_ASAN 1
-#endif
-#endif
 
 namespace {
 // Every value of the system made non-zero and distinct (filled), or checks
@@ -101,127 +94,96 @@ private slots:
     void init() { fx.reset(new GuiFixture); }
     void cleanup() { fx.reset(); }
 
-    void resizePaths_data()
-    {
-        QTest::addColumn<int>("start");
-        QTest::addColumn<QString>("op");      // an action, or "nvar" (the history replay)
-        QTest::addColumn<QVariant>("answer"); // the count asked for (null: dialog cancelled)
-        QTest::addColumn<int>("expectedN");
-        QTest::addColumn<QStringList>("modelChanges");
-        const QVariant none;
-        const QString inc = "actionIncrease_Variables", dec = "actionDecrease_Variables", define = "actionVariables_n";
-        QTest::newRow("inc 2") << 2 << inc << none << 3 << QStringList{"+c4-4", "+r2-2"};
-        QTest::newRow("dec 3") << 3 << dec << none << 2 << QStringList{"-r2-2", "-c4-4"};
-        QTest::newRow("dec at 2") << 2 << dec << none << 2 << QStringList{};
-        QTest::newRow("define 2 to 5") << 2 << define << QVariant(5) << 5 << QStringList{"+c4-6", "+r2-4"};
-        QTest::newRow("define 6 to 3") << 6 << define << QVariant(3) << 3 << QStringList{"-r3-5", "-c5-7"};
-        QTest::newRow("define same") << 5 << define << QVariant(5) << 5 << QStringList{};
-        QTest::newRow("define cancelled") << 4 << define << none << 4 << QStringList{};
-        QTest::newRow("define below 2") << 4 << define << QVariant(1) << 4 << QStringList{};
-        QTest::newRow("nvar 4 to 2") << 4 << "nvar" << QVariant(2) << 2 << QStringList{"-r2-3", "-c4-5"};
-        // The same count still runs New.
-        QTest::newRow("nvar same") << 3 << "nvar" << QVariant(3) << 3 << QStringList{};
-    }
-
     void resizePaths()
     {
-        QFETCH(int, start);
-        QFETCH(QString, op);
-        QFETCH(QVariant, answer);
-        QFETCH(int, expectedN);
-        QFETCH(QStringList, modelChanges);
-        const bool changed = expectedN != start || op == "nvar";
+        // op: an action, or "nvar" (the history replay); answer: the count asked for (0: dialog cancelled).
+        const char *inc = "actionIncrease_Variables", *dec = "actionDecrease_Variables", *define = "actionVariables_n";
+        const struct { int start; const char *op; int answer, expectedN; QStringList modelChanges; } cases[] = {
+            {2, inc, 0, 3, {"+c4-4", "+r2-2"}}, {3, dec, 0, 2, {"-r2-2", "-c4-4"}}, {2, dec, 0, 2, {}},
+            {2, define, 5, 5, {"+c4-6", "+r2-4"}}, {6, define, 3, 3, {"-r3-5", "-c5-7"}}, {5, define, 5, 5, {}},
+            {4, define, 0, 4, {}}, {4, define, 1, 4, {}}, {4, "nvar", 2, 2, {"-r2-3", "-c4-5"}},
+            // The same count still runs New.
+            {3, "nvar", 3, 3, {}}};
+        for (const auto &[start, opName, answer, expectedN, modelChanges] : cases) {
+            fx->prompter.clear();
+            const QString op = opName;
+            const bool changed = expectedN != start || op == "nvar";
 
-        auto *w = new tarvix();
-        w->n_Var(start);
-        values(w, true, true);
-        w->setCurrentFileName("/x/a.trx");
-        MyTableModel *m = w->tableModel();
-        QStringList log;
-        QObject context;   // disconnects before log goes
-        watchModel(m, &context, &log);
-        QSignalSpy reset(m, &QAbstractItemModel::dataChanged);
-        if (op == "nvar") {
-            w->n_Var(answer.toInt());
-        } else {
-            fx->prompter.answer(answer);
-            trigger(w, op.toLatin1());
+            auto *w = new tarvix();
+            w->n_Var(start);
+            values(w, true, true);
+            w->setCurrentFileName("/x/a.trx");
+            MyTableModel *m = w->tableModel();
+            QStringList log;
+            QObject context;   // disconnects before log goes
+            watchModel(m, &context, &log);
+            QSignalSpy reset(m, &QAbstractItemModel::dataChanged);
+            if (op == "nvar") {
+                w->n_Var(answer);
+            } else {
+                fx->prompter.answer(answer ? QVariant(answer) : QVariant());
+                trigger(w, opName);
+            }
+            QCOMPARE(fx->prompter.count(), op.endsWith("_n") ? 1 : 0);
+            if (op.endsWith("_n")) {
+                const auto r = fx->prompter.last();
+                QCOMPARE(r.kind, QString("integer"));
+                QCOMPARE(r.title, QString("Tarvix"));
+                QCOMPARE(r.text, QString("Enter no of variables :"));
+                QCOMPARE(r.numbers, (QList<int>{start, 2, 999999999, 1}));
+            }
+            QCOMPARE(w->store().N, expectedN);
+            QCOMPARE(w->store().allocated, expectedN);
+            QCOMPARE(m->rowCount(), expectedN);
+            QCOMPARE(m->columnCount(), expectedN + 2);
+            QVERIFY(!m->isLocked());
+            QCOMPARE(log, modelChanges);
+            QCOMPARE(button(w, "decvarb")->isEnabled(), expectedN >= 3);
+            QVERIFY(values(w, !changed));
+            QCOMPARE(reset.isEmpty(), !changed);
+            QCOMPARE(w->currentFileName().isEmpty(), changed);
+            if (changed) {
+                QCOMPARE(w->windowTitle(), "Tarvix (" + w->windowName() + ")");
+                QVERIFY(w->isSaved());
+                // The model shows the new arrays: the last cell reads the zero there.
+                QCOMPARE(m->data(m->index(expectedN - 1, expectedN + 1)).toDouble(), 0.0);
+            }
         }
-        QCOMPARE(fx->prompter.count(), op.endsWith("_n") ? 1 : 0);
-        if (op.endsWith("_n")) {
-            const auto r = fx->prompter.last();
-            QCOMPARE(r.kind, QString("integer"));
-            QCOMPARE(r.title, QString("Tarvix"));
-            QCOMPARE(r.text, QString("Enter no of variables :"));
-            QCOMPARE(r.numbers, (QList<int>{start, 2, 999999999, 1}));
-        }
-        QCOMPARE(w->store().N, expectedN);
-        QCOMPARE(w->store().allocated, expectedN);
-        QCOMPARE(m->rowCount(), expectedN);
-        QCOMPARE(m->columnCount(), expectedN + 2);
-        QVERIFY(!m->isLocked());
-        QCOMPARE(log, modelChanges);
-        QCOMPARE(button(w, "decvarb")->isEnabled(), expectedN >= 3);
-        QVERIFY(values(w, !changed));
-        QCOMPARE(reset.isEmpty(), !changed);
-        QCOMPARE(w->currentFileName().isEmpty(), changed);
-        if (changed) {
-            QCOMPARE(w->windowTitle(), "Tarvix (" + w->windowName() + ")");
-            QVERIFY(w->isSaved());
-            // The model shows the new arrays: the last cell reads the zero there.
-            QCOMPARE(m->data(m->index(expectedN - 1, expectedN + 1)).toDouble(), 0.0);
-        }
-    }
-
-    void recorderFrame_data()
-    {
-        QTest::addColumn<QString>("op");
-        QTest::addColumn<bool>("enabled");
-        QTest::addColumn<bool>("busy");
-        QTest::addColumn<int>("expectedN");   // from 3
-        QTest::addColumn<QStringList>("recorded");
-        QTest::newRow("inc recorded") << "incvarb" << true << false << 4 << QStringList{"INC_VAR"};
-        QTest::newRow("dec recorded") << "decvarb" << true << false << 2 << QStringList{"DEC_VAR"};
-        QTest::newRow("define recorded") << "define" << true << false << 6 << QStringList{"N_VAR"};
-        QTest::newRow("inc undo off") << "incvarb" << false << false << 4 << QStringList{};
-        QTest::newRow("define undo off") << "define" << false << false << 6 << QStringList{};
-        QTest::newRow("inc busy") << "incvarb" << true << true << 3 << QStringList{};
-        QTest::newRow("define busy") << "define" << true << true << 3 << QStringList{};
-        // Without undo the busy answer does not matter.
-        QTest::newRow("dec busy undo off") << "decvarb" << false << true << 2 << QStringList{};
     }
 
     void recorderFrame()
     {
-        QFETCH(QString, op);
-        QFETCH(bool, enabled);
-        QFETCH(bool, busy);
-        QFETCH(int, expectedN);
-        QFETCH(QStringList, recorded);
-
-        auto *w = new tarvix();
-        w->n_Var(3);
-        values(w, true, true);
-        RecorderStub rec(w, enabled, busy);
-        if (op == "define") {
-            fx->prompter.answer(6);
-            trigger(w, "actionVariables_n");
-            // A busy recorder ignores the command before anything is asked.
-            QCOMPARE(fx->prompter.count(), enabled && busy ? 0 : 1);
-        } else {
-            button(w, op.toLatin1())->click();
-        }
-        QCOMPARE(w->store().N, expectedN);
-        QCOMPARE(rec.signalsOnly(), recorded);
-        // Recording ends as it was found.
-        QCOMPARE(rec.enabled, enabled);
-        if (expectedN == 3) {
-            QVERIFY(values(w, true));
-            QVERIFY(rec.log.isEmpty());
-        } else {
-            // Switched off while the command works, back to its value after.
-            QCOMPARE(rec.log.first(), QString("off"));
-            QVERIFY(rec.log.contains(enabled ? "on" : "off"));
+        // expectedN: from 3. Without undo the busy answer does not matter.
+        const struct { const char *op; bool enabled, busy; int expectedN; QStringList recorded; } cases[] = {
+            {"incvarb", true, false, 4, {"INC_VAR"}}, {"decvarb", true, false, 2, {"DEC_VAR"}},
+            {"define", true, false, 6, {"N_VAR"}}, {"incvarb", false, false, 4, {}}, {"define", false, false, 6, {}},
+            {"incvarb", true, true, 3, {}}, {"define", true, true, 3, {}}, {"decvarb", false, true, 2, {}}};
+        for (const auto &[op, enabled, busy, expectedN, recorded] : cases) {
+            fx->prompter.clear();
+            auto *w = new tarvix();
+            w->n_Var(3);
+            values(w, true, true);
+            RecorderStub rec(w, enabled, busy);
+            if (op == std::string("define")) {
+                fx->prompter.answer(6);
+                trigger(w, "actionVariables_n");
+                // A busy recorder ignores the command before anything is asked.
+                QCOMPARE(fx->prompter.count(), enabled && busy ? 0 : 1);
+            } else {
+                button(w, op)->click();
+            }
+            QCOMPARE(w->store().N, expectedN);
+            QCOMPARE(rec.signalsOnly(), recorded);
+            // Recording ends as it was found.
+            QCOMPARE(rec.enabled, enabled);
+            if (expectedN == 3) {
+                QVERIFY(values(w, true));
+                QVERIFY(rec.log.isEmpty());
+            } else {
+                // Switched off while the command works, back to its value after.
+                QCOMPARE(rec.log.first(), QString("off"));
+                QVERIFY(rec.log.contains(enabled ? "on" : "off"));
+            }
         }
     }
 
@@ -295,9 +257,9 @@ private slots:
 
     void unallocatableCountIsFatal()
     {
-    #ifdef TARVIX_ASAN
+#ifdef TARVIX_ASAN
         QSKIP("The address sanitizer reserves the address space the limit below would need.");
-    #else
+#else
         auto *w = new tarvix();
         w->n_Var(3);
         fillStore(w->store(), {1, 2, 3, 4, 5, 6, 7, 8, 9}, {1, 2, -3});
@@ -331,12 +293,10 @@ private slots:
         // The record names the count; the window still held its whole 3 x 3
         // system with its values when the process ended.
         QCOMPARE(QString::fromUtf8(got), QString("error no: TRX9 - 200000\t0|3|3|3|open|9|-3"));
-    #endif
+#endif
     }
 };
 
-#ifndef TARVIX_ASAN
-#endif
 
 QTEST_MAIN(VariablesTest)
 #include "tst_variables.moc"

@@ -21,14 +21,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define TARVIX_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TARVIX_ASAN 1
-#endif
-#endif
-
 namespace {
 
 // The child gets its limit (and, when the tests run as root, a user that
