@@ -1,6 +1,7 @@
 // Open, Save, Save As, the ".old" copy, failed writes, corrupt files and
 // drag and drop.
 #include "guitestutil.h"
+#include "testutil.h"
 
 #include <QDir>
 #include <QMimeData>
@@ -33,12 +34,6 @@ void fillWindow(tarvix *w, int n)
     }
     w->tableModel()->refreshAll();
 }
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 }
 
 class OpenSaveTest : public QObject
@@ -61,59 +56,52 @@ private slots:
     }
     void cleanup() { fx.reset(); }
 
-    void roundTrip_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<int>("n");
-        QTest::newRow("text") << "sys.trx" << "sys.trx" << 4;
-        QTest::newRow("binary") << "sys.btrx" << "sys.btrx" << 5;
-        QTest::newRow("text, threaded size") << "big.v2.trx" << "big.trx" << 60;
-        QTest::newRow("binary anywhere in name") << "m.btrx.keep" << "m.btrx" << 3;
-    }
-
     void roundTrip()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, stored);
-        QFETCH(int, n);
-        auto *w = new tarvix();
-        fillWindow(w, n);
-        QVERIFY(w->tableModel()->setData(w->tableModel()->index(0, 0), "2.5"));
-        QVERIFY(!w->isSaved());
-        fx->prompter.answerText(m_dir + "/" + name);
-        trigger(w, "actionSave_As");
-        QCOMPARE(fx->prompter.count(), 1);   // a valid system is not questioned
-        const auto dialog = fx->prompter.last();
-        QCOMPARE(dialog.kind, QString("save"));
-        QCOMPARE(dialog.title, QString("Save File As"));
-        QCOMPARE(dialog.items.first(), QString("Tarvix Text (*.trx);;Tarvix Binary (*.btrx)"));
-        const QString path = m_dir + "/" + stored;
-        QCOMPARE(w->currentFileName(), path);
-        QVERIFY(w->isSaved());
-        QVERIFY(leftovers().isEmpty());
-        QCOMPARE(w->lastDirectory(), m_dir);
+        const struct { const char *name, *stored; int n; } cases[] = {
+            {"sys.trx", "sys.trx", 4}, {"sys.btrx", "sys.btrx", 5},
+            // a size the threaded writer takes; "btrx" anywhere in the name
+            {"big.v2.trx", "big.trx", 60}, {"m.btrx.keep", "m.btrx", 3}};
+        for (const auto &[name, stored, n] : cases) {
+            fx->prompter.clear();
+            auto *w = new tarvix();
+            fillWindow(w, n);
+            QVERIFY(w->tableModel()->setData(w->tableModel()->index(0, 0), "2.5"));
+            QVERIFY(!w->isSaved());
+            fx->prompter.answerText(m_dir + "/" + QString(name));
+            trigger(w, "actionSave_As");
+            QCOMPARE(fx->prompter.count(), 1);   // a valid system is not questioned
+            const auto dialog = fx->prompter.last();
+            QCOMPARE(dialog.kind, QString("save"));
+            QCOMPARE(dialog.title, QString("Save File As"));
+            QCOMPARE(dialog.items.first(), QString("Tarvix Text (*.trx);;Tarvix Binary (*.btrx)"));
+            const QString path = m_dir + "/" + QString(stored);
+            QCOMPARE(w->currentFileName(), path);
+            QVERIFY(w->isSaved());
+            QVERIFY(leftovers().isEmpty());
+            QCOMPARE(w->lastDirectory(), m_dir);
 
-        auto *other = new tarvix();
-        bool failed = true;
-        other->openFile(path, false, &failed);
-        other->updateTitle();
-        QVERIFY(!failed);
-        const EquationStore &a = w->store(), &b = other->store();
-        const double tol = stored.endsWith(".btrx") ? 0.0 : 1e-14;
-        QCOMPARE(b.N, n);
-        for (int i = 0; i < n; ++i) {
-            for (int j = 0; j < n; ++j)
-                QVERIFY(a.coef[i][j] == b.coef[i][j] || fuzzyEqual(a.coef[i][j], b.coef[i][j], tol));
-            QVERIFY(a.rhs[i] == b.rhs[i] || fuzzyEqual(a.rhs[i], b.rhs[i], tol));
-            // The solution section comes back as the solution from file.
-            QCOMPARE(b.fileSol[i], i + 0.5);
+            auto *other = new tarvix();
+            bool failed = true;
+            other->openFile(path, false, &failed);
+            other->updateTitle();
+            QVERIFY(!failed);
+            const EquationStore &a = w->store(), &b = other->store();
+            const double tol = path.endsWith(".btrx") ? 0.0 : 1e-14;
+            QCOMPARE(b.N, n);
+            for (int i = 0; i < n; ++i) {
+                for (int j = 0; j < n; ++j)
+                    QVERIFY(a.coef[i][j] == b.coef[i][j] || fuzzyEqual(a.coef[i][j], b.coef[i][j], tol));
+                QVERIFY(a.rhs[i] == b.rhs[i] || fuzzyEqual(a.rhs[i], b.rhs[i], tol));
+                // The solution section comes back as the solution from file.
+                QCOMPARE(b.fileSol[i], i + 0.5);
+            }
+            QCOMPARE(other->tableModel()->columnCount(), n + 2);
+            QCOMPARE(other->tableModel()->data(other->tableModel()->index(0, 0)).toDouble(), 2.5);
+            QCOMPARE(other->windowTitle(), QString("%1 - [%2x%2] - Tarvix (%3)").arg(path).arg(n).arg(other->windowName()));
+            QVERIFY(other->isSaved());
+            QCOMPARE(button(other, "decvarb")->isEnabled(), n >= 3);
         }
-        QCOMPARE(other->tableModel()->columnCount(), n + 2);
-        QCOMPARE(other->tableModel()->data(other->tableModel()->index(0, 0)).toDouble(), 2.5);
-        QCOMPARE(other->windowTitle(), QString("%1 - [%2x%2] - Tarvix (%3)").arg(path).arg(n).arg(other->windowName()));
-        QVERIFY(other->isSaved());
-        QCOMPARE(button(other, "decvarb")->isEnabled(), n >= 3);
     }
 
     void openDialogAndBaseName()
@@ -135,17 +123,17 @@ private slots:
         auto *w = new tarvix();
         fillWindow(w, 3);
         saveAs(w, "keep.trx");
-        const QByteArray first = readAll(m_dir + "/keep.trx");
+        const QByteArray first = readFile(m_dir + "/keep.trx");
         QVERIFY(!first.isEmpty());
         QVERIFY(!QFile::exists(m_dir + "/keep.trx.old"));
         QVERIFY(w->tableModel()->setData(w->tableModel()->index(2, 4), "99"));
         w->on_saveb_clicked();
-        QCOMPARE(readAll(m_dir + "/keep.trx.old"), first);
-        const QByteArray second = readAll(m_dir + "/keep.trx");
+        QCOMPARE(readFile(m_dir + "/keep.trx.old"), first);
+        const QByteArray second = readFile(m_dir + "/keep.trx");
         QVERIFY(second.contains("\t99\n"));
         QVERIFY(leftovers().isEmpty());
         w->on_saveb_clicked();
-        QCOMPARE(readAll(m_dir + "/keep.trx.old"), second);
+        QCOMPARE(readFile(m_dir + "/keep.trx.old"), second);
     }
 
     void failedWriteKeepsPreviousFile()
@@ -153,7 +141,7 @@ private slots:
         auto *w = new tarvix();
         fillWindow(w, 60);
         saveAs(w, "full.btrx");
-        const QByteArray before = readAll(m_dir + "/full.btrx");
+        const QByteArray before = readFile(m_dir + "/full.btrx");
         QVERIFY(before.size() > 20000);
 
         // A disk that fills up: writes beyond 4 KiB fail with EFBIG.
@@ -171,7 +159,7 @@ private slots:
         std::signal(SIGXFSZ, previousHandler);
         QCoreApplication::processEvents();
 
-        QCOMPARE(readAll(m_dir + "/full.btrx"), before);
+        QCOMPARE(readFile(m_dir + "/full.btrx"), before);
         QVERIFY(leftovers().isEmpty());
         QVERIFY(!w->isSaved());
         QCOMPARE(w->store().coef[0][0], -1.0);
@@ -202,54 +190,44 @@ private slots:
         QVERIFY(!QFile::exists(m_dir + "/notadir/x.trx"));
     }
 
-    void unreadableFilesLeaveTheWindow_data()
-    {
-        QTest::addColumn<QByteArray>("content");   // null: no such file
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("logged");
-        QTest::addColumn<QString>("text");          // start of the message
-        const QString corrupt = "Could NOT Read the Opened File!\nFile is corrupt!";
-        // Which bytes count as corrupt is the file tests' business; here one case
-        // per path through the window.
-        QTest::newRow("huge N, tiny file") << QByteArray("Tarvix 1.20.1\n1000000000\n1\t1\t0\t1\n")
-                                           << "c.trx" << "error no: TRX6" << corrupt;
-        QTest::newRow("text in a number")
-            << QByteArray("Tarvix 1.20.1\n3\n1\t1\t0\t0\t1\n2\t0\tabc\t0\t1\n3\t0\t0\t1\t1\n\nSolution\n0\t0\t0\t\nEOF")
-            << "d.trx" << "error no: TRX8" << corrupt;
-        QTest::newRow("binary garbage") << QByteArray(300, 'x') << "e.btrx" << "error no: TRX6" << corrupt;
-        QTest::newRow("vanished") << QByteArray() << "gone.trx" << "" << "Could NOT Open File from Disk!\n";
-    }
-
     void unreadableFilesLeaveTheWindow()
     {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, name);
-        QFETCH(QString, logged);
-        QFETCH(QString, text);
-        QFile f(m_dir + "/" + name);
-        QVERIFY(content.isNull() || (f.open(QIODevice::WriteOnly) && f.write(content) == content.size()));
-        f.close();
-        auto *w = new tarvix();
-        fillWindow(w, 2);
-        saveAs(w, "good.trx");
-        const double before = w->store().coef[1][0];
-        fx->prompter.clear();
+        // content null: no such file; text: the start of the message. Which bytes
+        // count as corrupt is the file tests' business; here one case per path
+        // through the window: huge N in a tiny file, text in a number, binary garbage.
+        const char *corrupt = "Could NOT Read the Opened File!\nFile is corrupt!";
+        const struct { QByteArray content; const char *name, *logged, *text; } cases[] = {
+            {"Tarvix 1.20.1\n1000000000\n1\t1\t0\t1\n", "c.trx", "error no: TRX6", corrupt},
+            {"Tarvix 1.20.1\n3\n1\t1\t0\t0\t1\n2\t0\tabc\t0\t1\n3\t0\t0\t1\t1\n\nSolution\n0\t0\t0\t\nEOF", "d.trx",
+             "error no: TRX8", corrupt},
+            {QByteArray(300, 'x'), "e.btrx", "error no: TRX6", corrupt},
+            {QByteArray(), "gone.trx", "", "Could NOT Open File from Disk!\n"}};
+        for (const auto &[content, name, logged, text] : cases) {
+            QFile f(m_dir + "/" + QString(name));
+            QVERIFY(content.isNull() || (f.open(QIODevice::WriteOnly) && f.write(content) == content.size()));
+            f.close();
+            auto *w = new tarvix();
+            fillWindow(w, 2);
+            saveAs(w, "good.trx");
+            const double before = w->store().coef[1][0];
+            fx->prompter.clear();
 
-        if (!logged.isEmpty())
-            QTest::ignoreMessage(QtWarningMsg, qPrintable(logged));
-        bool failed = false;
-        w->openFile(m_dir + "/" + name, false, &failed);
-        QCoreApplication::processEvents();
-        QVERIFY(failed);
-        QCOMPARE(w->store().N, 2);
-        QCOMPARE(w->store().allocated, 2);
-        QCOMPARE(w->store().coef[1][0], before);
-        QCOMPARE(w->tableModel()->rowCount(), 2);
-        QCOMPARE(w->currentFileName(), m_dir + "/good.trx");
-        // One message, and no memory question for a file that cannot hold its N.
-        QCOMPARE(fx->prompter.count(), 1);
-        QCOMPARE(fx->prompter.last().title, QString("ERROR: Could not open the file!"));
-        QVERIFY2(fx->prompter.last().text.startsWith(text), qPrintable(fx->prompter.last().text));
+            if (*logged)
+                QTest::ignoreMessage(QtWarningMsg, logged);
+            bool failed = false;
+            w->openFile(m_dir + "/" + QString(name), false, &failed);
+            QCoreApplication::processEvents();
+            QVERIFY(failed);
+            QCOMPARE(w->store().N, 2);
+            QCOMPARE(w->store().allocated, 2);
+            QCOMPARE(w->store().coef[1][0], before);
+            QCOMPARE(w->tableModel()->rowCount(), 2);
+            QCOMPARE(w->currentFileName(), m_dir + "/good.trx");
+            // One message, and no memory question for a file that cannot hold its N.
+            QCOMPARE(fx->prompter.count(), 1);
+            QCOMPARE(fx->prompter.last().title, QString("ERROR: Could not open the file!"));
+            QVERIFY2(fx->prompter.last().text.startsWith(QString(text)), qPrintable(fx->prompter.last().text));
+        }
     }
 
     void invalidSystemQuestion()
