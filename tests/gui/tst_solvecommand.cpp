@@ -80,84 +80,69 @@ private slots:
     void init() { fx.reset(new GuiFixture); }
     void cleanup() { fx.reset(); }
 
-    void solvesTheExample_data()
-    {
-        QTest::addColumn<QByteArray>("button");
-        QTest::addColumn<int>("answer");
-        QTest::newRow("no analysis") << QByteArray("multib") << int(Prompter::No);
-        QTest::newRow("analysis") << QByteArray("multib") << int(Prompter::Yes);
-        // Escape still solves, on the processor.
-        QTest::newRow("escape") << QByteArray("escape") << int(Prompter::No);
-    }
-
     void solvesTheExample()
     {
-        QFETCH(QByteArray, button);
-        QFETCH(int, answer);
-        tarvix *w = systemWindow(kExampleA, kExampleB);
-        DialogDriver driver(button.constData());
-        fx->prompter.answerButton(answer);
-        ::button(w, "solveb")->click();
-        const EquationStore &s = w->store();
-        QVERIFY(solvesToExample(s.customSol));
-        QVERIFY(std::equal(s.customSol, s.customSol + 3, s.currentSol));
-        // The system itself is not touched by the solve.
-        QCOMPARE(s.coef[2][1], 5.0);
-        QCOMPARE(s.rhs[1], -4.0);
-        QCOMPARE(driver.dialogs, 1);
-        QCOMPARE(driver.waitBoxes, 1);
-        QCOMPARE(driver.waitBoxesWithButtons, 0);
-        QCOMPARE(driver.analyses, answer == Prompter::Yes ? 1 : 0);
-        QCOMPARE(fx->prompter.count(), 1);
-        const auto r = fx->prompter.last();
-        QCOMPARE(r.title, QString("Solving Completed!"));
-        QCOMPARE(r.text, QString("Successfully Solved the Equations.\nWould you like to Analyse the Solutions?"));
-        QCOMPARE(r.icon, int(Prompter::Information));
-        QCOMPARE(r.buttons, int(Prompter::Yes | Prompter::No));
-    }
-
-    void refused_data()
-    {
-        QTest::addColumn<QVector<double>>("a");
-        QTest::addColumn<QVector<double>>("b");
-        QTest::addColumn<QStringList>("messages");   // "title|text", in order
-        const QString invalid = "ERROR: INVALID DATA!|", c = "<u><b>Cannot Solve such Equations.</b></u>";
-        QTest::newRow("zero rhs") << QVector<double>{1, 2, 3, 4} << QVector<double>{0, 1e-16}
-                                  << QStringList{invalid + "<p>R.H.S. of all Equations is zero!</p>" + c};
-        QTest::newRow("zero equation and duplicates")
-            << QVector<double>{1, 2, 3, 0, 0, 0, 0, 0, 0} << QVector<double>{1, 2, 3}
-            << QStringList{invalid + "<p>All the co-efficients of following Equations are zero!</p><p>2 & 3.</p>" + c,
-                           invalid + "<p>Following Equations are Duplicate!</p><p></p><p><b><u>2</u></b> -> 3.</p>" + c};
-        QTest::newRow("proportional") << QVector<double>{1, 2, 2, 4} << QVector<double>{1, 2}
-                                      << QStringList{invalid + "<p>Following Equations are Duplicate!</p><p></p><p><b><u>1</u></b> -> 2.</p>" + c};
-        // Row 3 = row 1 + row 2 passes every check, but the last column has no pivot.
-        QTest::newRow("singular")
-            << QVector<double>{1, 1, 0, 0, 1, 1, 1, 2, 1} << QVector<double>{1, 2, 3}
-            << QStringList{"ERROR: Could not solve the equations!|Following Equation is faulty! All its co-efficients become zero while Solving: 3",
-                           "ERROR: Solution is INCORRECT!|<p><b>The co-efficient Matrix could NOT be reduced to Upper Triangular Matrix!</b></p>\n"
-                           "The calculated solution will be incorrect.\nPlease check the errors in equations."
-                           "<p>Reason: the equations are singular or nearly singular: the condition estimate is 0.</p>"};
+        // Escape still solves, on the processor; Yes opens the analysis.
+        const std::pair<const char *, int> cases[] = {
+            {"multib", Prompter::No}, {"multib", Prompter::Yes}, {"escape", Prompter::No}};
+        for (const auto &[button, answer] : cases) {
+            fx->prompter.clear();
+            tarvix *w = systemWindow(kExampleA, kExampleB);
+            DialogDriver driver(button);
+            fx->prompter.answerButton(answer);
+            ::button(w, "solveb")->click();
+            const EquationStore &s = w->store();
+            QVERIFY(solvesToExample(s.customSol));
+            QVERIFY(std::equal(s.customSol, s.customSol + 3, s.currentSol));
+            // The system itself is not touched by the solve.
+            QCOMPARE(s.coef[2][1], 5.0);
+            QCOMPARE(s.rhs[1], -4.0);
+            QCOMPARE(driver.dialogs, 1);
+            QCOMPARE(driver.waitBoxes, 1);
+            QCOMPARE(driver.waitBoxesWithButtons, 0);
+            QCOMPARE(driver.analyses, answer == Prompter::Yes ? 1 : 0);
+            QCOMPARE(fx->prompter.count(), 1);
+            const auto r = fx->prompter.last();
+            QCOMPARE(r.title, QString("Solving Completed!"));
+            QCOMPARE(r.text, QString("Successfully Solved the Equations.\nWould you like to Analyse the Solutions?"));
+            QCOMPARE(r.icon, int(Prompter::Information));
+            QCOMPARE(r.buttons, int(Prompter::Yes | Prompter::No));
+        }
     }
 
     void refused()
     {
-        QFETCH(QVector<double>, a);
-        QFETCH(QVector<double>, b);
-        QFETCH(QStringList, messages);
-        auto *w = systemWindow(a, b);
-        w->store().customSol[0] = 42;
-        DialogDriver driver;
-        w->on_solveb_clicked();
-        const bool solved = messages.last().contains("INCORRECT");
-        QCOMPARE(driver.dialogs, solved ? 1 : 0);
-        QStringList seen;
-        for (const auto &r : fx->prompter.records()) {
-            seen << r.title + "|" + r.text;
-            QCOMPARE(r.icon, int(Prompter::Warning));
+        // messages: "title|text", in order.
+        const QString invalid = "ERROR: INVALID DATA!|", c = "<u><b>Cannot Solve such Equations.</b></u>";
+        const struct { QVector<double> a, b; QStringList messages; } cases[] = {
+            {{1, 2, 3, 4}, {0, 1e-16}, {invalid + "<p>R.H.S. of all Equations is zero!</p>" + c}},
+            {{1, 2, 3, 0, 0, 0, 0, 0, 0}, {1, 2, 3},
+             {invalid + "<p>All the co-efficients of following Equations are zero!</p><p>2 & 3.</p>" + c,
+              invalid + "<p>Following Equations are Duplicate!</p><p></p><p><b><u>2</u></b> -> 3.</p>" + c}},
+            {{1, 2, 2, 4}, {1, 2}, {invalid + "<p>Following Equations are Duplicate!</p><p></p><p><b><u>1</u></b> -> 2.</p>" + c}},
+            // Row 3 = row 1 + row 2 passes every check, but the last column has no pivot.
+            {{1, 1, 0, 0, 1, 1, 1, 2, 1}, {1, 2, 3},
+             {"ERROR: Could not solve the equations!|Following Equation is faulty! All its co-efficients become zero while Solving: 3",
+              "ERROR: Solution is INCORRECT!|<p><b>The co-efficient Matrix could NOT be reduced to Upper Triangular Matrix!</b></p>\n"
+              "The calculated solution will be incorrect.\nPlease check the errors in equations."
+              "<p>Reason: the equations are singular or nearly singular: the condition estimate is 0.</p>"}}};
+        for (const auto &[a, b, messages] : cases) {
+            fx->prompter.clear();
+            auto *w = systemWindow(a, b);
+            w->store().customSol[0] = 42;
+            DialogDriver driver;
+            w->on_solveb_clicked();
+            const bool solved = messages.last().contains("INCORRECT");
+            QCOMPARE(driver.dialogs, solved ? 1 : 0);
+            QStringList seen;
+            for (const auto &r : fx->prompter.records()) {
+                seen << r.title + "|" + r.text;
+                QCOMPARE(r.icon, int(Prompter::Warning));
+            }
+            QCOMPARE(seen, messages);
+            if (!solved)
+                QCOMPARE(w->store().customSol[0], 42.0);
         }
-        QCOMPARE(seen, messages);
-        if (!solved)
-            QCOMPARE(w->store().customSol[0], 42.0);
     }
 
     void optimiseWindowAsksNothing()
@@ -172,29 +157,23 @@ private slots:
         QVERIFY(solvesToExample(hidden.store().currentSol));
     }
 
-    void solverDialogButtons_data()
-    {
-        QTest::addColumn<bool>("openCL");
-        QTest::newRow("OpenCL preference off") << false;
-        QTest::newRow("OpenCL preference on") << true;
-    }
-
     void solverDialogButtons()
     {
-        QFETCH(bool, openCL);
-        UserPrefs::setOpenCLEnabled(openCL);
-        const bool loads = SolverDialog::openCLLibraryLoads();
-        SolverDialog d;
-        QCOMPARE(d.getResult(), 0);
-        auto *opencl = d.findChild<QPushButton *>("openclb");
-        QCOMPARE(opencl->isEnabled(), openCL && loads);
-        if (!loads)
-            QCOMPARE(opencl->toolTip(), QString("Could not find OpenCL drivers for your PC."));
-        else if (!openCL)
-            QVERIFY(opencl->toolTip().startsWith("You have disabled this feature."));
-        d.findChild<QPushButton *>("multib")->click();
-        QCOMPARE(d.getResult(), 1);
-        QCOMPARE(d.result(), int(QDialog::Accepted));
+        for (bool openCL : {false, true}) {
+            UserPrefs::setOpenCLEnabled(openCL);
+            const bool loads = SolverDialog::openCLLibraryLoads();
+            SolverDialog d;
+            QCOMPARE(d.getResult(), 0);
+            auto *opencl = d.findChild<QPushButton *>("openclb");
+            QCOMPARE(opencl->isEnabled(), openCL && loads);
+            if (!loads)
+                QCOMPARE(opencl->toolTip(), QString("Could not find OpenCL drivers for your PC."));
+            else if (!openCL)
+                QVERIFY(opencl->toolTip().startsWith("You have disabled this feature."));
+            d.findChild<QPushButton *>("multib")->click();
+            QCOMPARE(d.getResult(), 1);
+            QCOMPARE(d.result(), int(QDialog::Accepted));
+        }
     }
 
     void commandLineOpensAndSolves()
