@@ -67,73 +67,58 @@ private slots:
         QCOMPARE(m.columnCount(), 0);
     }
 
-    void setDataRules_data()
-    {
-        QTest::addColumn<int>("column");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<double>("stored");
-        QTest::newRow("coefficient") << 0 << "-2.5" << true << -2.5;
-        QTest::newRow("same text") << 0 << "0" << true << 0.0;
-        QTest::newRow("rhs") << 3 << "7" << true << 7.0;
-        QTest::newRow("plus sign") << 1 << "+4" << true << 4.0;
-        QTest::newRow("blanks") << 1 << " 3 " << true << 3.0;
-        QTest::newRow("empty") << 0 << "" << false << 0.0;
-        QTest::newRow("bare exponent") << 0 << "1e" << false << 0.0;
-        QTest::newRow("double minus") << 0 << "--3" << false << 0.0;
-        QTest::newRow("overflow") << 0 << "1e999" << false << 0.0;
-        QTest::newRow("inf") << 0 << "inf" << false << 0.0;
-        QTest::newRow("nan") << 0 << "nan" << false << 0.0;
-        QTest::newRow("trailing junk") << 0 << "3x" << false << 0.0;
-        QTest::newRow("equals column") << 2 << "5" << false << 0.0;
-    }
-
     void setDataRules()
     {
-        QFETCH(int, column);
-        QFETCH(QString, text);
-        QFETCH(bool, accepted);
-        QFETCH(double, stored);
-        Table t(2);
-        // The receiver must still see the old value when cellChanged arrives.
-        double seenBefore = -1.0;
-        connect(&t.m, &MyTableModel::cellChanged, this,
-                [&](int r, int c, const QString &) { seenBefore = t.at(r, c); }, Qt::DirectConnection);
-        QSignalSpy changed(&t.m, &MyTableModel::cellChanged);
-        QSignalSpy data(&t.m, &QAbstractItemModel::dataChanged);
-        const QModelIndex index = t.m.index(1, column);
-        QVERIFY(!t.m.setData(index, text, Qt::DisplayRole));
-        QCOMPARE(t.m.setData(index, text, Qt::EditRole), accepted);
-        QCOMPARE(data.size(), changed.size());
-        QCOMPARE(changed.size(), accepted ? 1 : 0);
-        if (accepted) {
-            QCOMPARE(changed.first().at(2).toString(), text);
-            QCOMPARE(seenBefore, 0.0);
-            QCOMPARE(t.at(1, column), stored);
-        }
-        // No other cell is touched.
-        double total = 0;
-        for (double v : t.data)
-            total += std::fabs(v);
-        QCOMPARE(total + std::fabs(t.rhs[0]) + std::fabs(t.rhs[1]), std::fabs(stored));
+        // Accepted: a coefficient, the same text, the right-hand side, a plus
+        // sign, blanks. Refused: empty, bare exponent, double minus, overflow,
+        // inf, nan, trailing junk, the "=" column.
+        const struct { int column; const char *text; bool accepted; double stored; } cases[] = {
+            {0, "-2.5", true, -2.5}, {0, "0", true, 0.0}, {3, "7", true, 7.0}, {1, "+4", true, 4.0},
+            {1, " 3 ", true, 3.0}, {0, "", false, 0.0}, {0, "1e", false, 0.0}, {0, "--3", false, 0.0},
+            {0, "1e999", false, 0.0}, {0, "inf", false, 0.0}, {0, "nan", false, 0.0}, {0, "3x", false, 0.0},
+            {2, "5", false, 0.0}};
+        for (const auto &[column, text, accepted, stored] : cases) {
+            Table t(2);
+            // The receiver must still see the old value when cellChanged arrives.
+            double seenBefore = -1.0;
+            connect(&t.m, &MyTableModel::cellChanged, this,
+                    [&](int r, int c, const QString &) { seenBefore = t.at(r, c); }, Qt::DirectConnection);
+            QSignalSpy changed(&t.m, &MyTableModel::cellChanged);
+            QSignalSpy data(&t.m, &QAbstractItemModel::dataChanged);
+            const QModelIndex index = t.m.index(1, column);
+            QVERIFY(!t.m.setData(index, text, Qt::DisplayRole));
+            QCOMPARE(t.m.setData(index, text, Qt::EditRole), accepted);
+            QCOMPARE(data.size(), changed.size());
+            QCOMPARE(changed.size(), accepted ? 1 : 0);
+            if (accepted) {
+                QCOMPARE(changed.first().at(2).toString(), QString(text));
+                QCOMPARE(seenBefore, 0.0);
+                QCOMPARE(t.at(1, column), stored);
+            }
+            // No other cell is touched.
+            double total = 0;
+            for (double v : t.data)
+                total += std::fabs(v);
+            QCOMPARE(total + std::fabs(t.rhs[0]) + std::fabs(t.rhs[1]), std::fabs(stored));
 
-        // Through the cell editor: an empty or unchanged text is not committed,
-        // a refused one is logged.
-        Table u(2);
-        MyDelegate d;
-        QWidget parent;
-        auto *edit = qobject_cast<QLineEdit *>(d.createEditor(&parent, QStyleOptionViewItem(), index));
-        QVERIFY(edit);
-        d.setEditorData(edit, u.m.index(1, column));
-        QCOMPARE(edit->selectedText(), column == 2 ? QString("=") : QString("0"));
-        QSignalSpy committed(&u.m, &MyTableModel::cellChanged);
-        edit->setText(text);   // bypasses the validator, as a paste may
-        if (!accepted && !text.isEmpty())
-            QTest::ignoreMessage(QtCriticalMsg, "error no: MD1");
-        d.setModelData(edit, &u.m, u.m.index(1, column));
-        QCOMPARE(committed.size(), accepted && text != "0" ? 1 : 0);
-        if (column != 2)
-            QCOMPARE(u.at(1, column), stored);
+            // Through the cell editor: an empty or unchanged text is not committed,
+            // a refused one is logged.
+            Table u(2);
+            MyDelegate d;
+            QWidget parent;
+            auto *edit = qobject_cast<QLineEdit *>(d.createEditor(&parent, QStyleOptionViewItem(), index));
+            QVERIFY(edit);
+            d.setEditorData(edit, u.m.index(1, column));
+            QCOMPARE(edit->selectedText(), column == 2 ? QString("=") : QString("0"));
+            QSignalSpy committed(&u.m, &MyTableModel::cellChanged);
+            edit->setText(text);   // bypasses the validator, as a paste may
+            if (!accepted && *text)
+                QTest::ignoreMessage(QtCriticalMsg, "error no: MD1");
+            d.setModelData(edit, &u.m, u.m.index(1, column));
+            QCOMPARE(committed.size(), accepted && text != QString("0") ? 1 : 0);
+            if (column != 2)
+                QCOMPARE(u.at(1, column), stored);
+        }
     }
 
     void lockedModelReadsNothing()
