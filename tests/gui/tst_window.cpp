@@ -90,37 +90,31 @@ private slots:
         QCOMPARE(recorded.last().at(3).toString(), QString("2.5"));
     }
 
-    void closeModifiedWindow_data()
-    {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("closes");
-        QTest::newRow("cancel") << int(Prompter::Cancel) << false;
-        QTest::newRow("discard") << int(Prompter::Discard) << true;
-        QTest::newRow("save, no name") << int(Prompter::Save) << false;
-    }
-
     void closeModifiedWindow()
     {
-        QFETCH(int, answer);
-        QFETCH(bool, closes);
-        auto *w = new tarvix();
-        QPointer<tarvix> guard(w);
-        new tarvix();   // keeps the process-wide objects alive
-        QVERIFY(w->tableModel()->setData(w->tableModel()->index(0, 1), "7"));
-        fx->prompter.answerButton(answer);
-        fx->prompter.answerButton(Prompter::Yes);   // the validation question of Save
-        fx->prompter.answerCancel();                // no file name
-        const bool closed = w->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCOMPARE(closed, closes);
-        QCOMPARE(guard.isNull(), closes);
-        const auto first = fx->prompter.records().first();
-        QCOMPARE(first.title, QString("Session NOT Saved!"));
-        QCOMPARE(first.text, QString("The Session has been modified.\nDo you want to save your changes?"));
-        QCOMPARE(first.buttons, int(Prompter::Save | Prompter::Discard | Prompter::Cancel));
-        QCOMPARE(first.icon, int(Prompter::Warning));
-        if (!closes)
-            QCOMPARE(w->store().coef[0][1], 7.0);
+        // Save without a file name closes nothing.
+        const std::pair<int, bool> cases[] = {{Prompter::Cancel, false}, {Prompter::Discard, true}, {Prompter::Save, false}};
+        for (const auto &[answer, closes] : cases) {
+            fx->prompter.clear();
+            auto *w = new tarvix();
+            QPointer<tarvix> guard(w);
+            new tarvix();   // keeps the process-wide objects alive
+            QVERIFY(w->tableModel()->setData(w->tableModel()->index(0, 1), "7"));
+            fx->prompter.answerButton(answer);
+            fx->prompter.answerButton(Prompter::Yes);   // the validation question of Save
+            fx->prompter.answerCancel();                // no file name
+            const bool closed = w->close();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QCOMPARE(closed, closes);
+            QCOMPARE(guard.isNull(), closes);
+            const auto first = fx->prompter.records().first();
+            QCOMPARE(first.title, QString("Session NOT Saved!"));
+            QCOMPARE(first.text, QString("The Session has been modified.\nDo you want to save your changes?"));
+            QCOMPARE(first.buttons, int(Prompter::Save | Prompter::Discard | Prompter::Cancel));
+            QCOMPARE(first.icon, int(Prompter::Warning));
+            if (!closes)
+                QCOMPARE(w->store().coef[0][1], 7.0);
+        }
     }
 
     void closeAllExceptThis()
