@@ -15,10 +15,8 @@
 
 #include <csignal>
 
-#include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -148,22 +146,6 @@ private slots:
         QCOMPARE(readFile(path(QStringLiteral("mine.trx"))), before);
         QVERIFY(!QFile::exists(path(QStringLiteral("mine.btrx"))));
         QVERIFY(leftovers().isEmpty());
-    }
-
-    // A pipe named like an equation file is refused at once, whatever waits in it.
-    void pipeIsRefused()
-    {
-        for (const char *name : {"fifo.btrx", "fifo.trx"}) {
-            const QByteArray fifo = QFile::encodeName(path(QLatin1String(name)));
-            QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
-            const int fd = ::open(fifo.constData(), O_RDWR | O_NONBLOCK);
-            QVERIFY(fd >= 0);
-            QCOMPARE(::write(fd, "\x80\0\0\0", 4), ssize_t(4));
-            const Run r = run({"check", QLatin1String(name)});
-            ::close(fd);
-            QCOMPARE(r.code, 2);
-            QVERIFY2(r.err.contains("not a regular file"), r.err.constData());
-        }
     }
 
     // Short of address space: a clear message and exit 2, or a correct
