@@ -209,10 +209,7 @@ private slots:
         QVERIFY(!wrong.loadPlugin(QStringLiteral(TRX_WRONG_PLUGIN)));
         QTemporaryDir dir;
         const QString broken = dir.path() + QStringLiteral("/TrxOpenCL.so");
-        QFile f(broken);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("\x7f" "ELF this is no library");
-        f.close();
+        QVERIFY(writeFile(broken, "\x7f" "ELF this is no library"));
         PluginHost garbage;
         QVERIFY(!garbage.loadPlugin(broken));
         // Without a plugin the device requests fail instead of crashing.

@@ -1,6 +1,7 @@
 // The update check against a web server on the loopback address (no request
 // ever leaves the machine), the daily check and its log.
 #include "guitestutil.h"
+#include "testutil.h"
 
 #include "checkupdates.h"
 
@@ -267,21 +268,14 @@ private slots:
         UserPrefs::setAutoCheckUpdates(true);
         const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
         // Yesterday's check does not count for today.
-        QVERIFY(QDir().mkpath(QFileInfo(log).path()));
-        {
-            QFile f(log);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(QDate::currentDate().addDays(-1).toString(Qt::TextDate).toUtf8());
-        }
+        QVERIFY(writeFile(log, QDate::currentDate().addDays(-1).toString(Qt::TextDate).toUtf8()));
 
         auto *first = new tarvix();
         QCOMPARE(server->requests.size(), 1);
         // Quiet: the answer is in the status bar, no box.
         QCOMPARE(prompter->count(), 0);
         QCOMPARE(first->statusBar()->currentMessage(), QStringLiteral("Looks like you have the latest version of Tarvix!"));
-        QFile f(log);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(f.readAll()), QDate::currentDate().toString(Qt::TextDate));
+        QCOMPARE(readFile(log), QDate::currentDate().toString(Qt::TextDate).toUtf8());
 
         new tarvix();
         new tarvix();

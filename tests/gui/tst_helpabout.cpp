@@ -1,6 +1,7 @@
 // Help opens the help file (copying the program's own copy into place);
 // About shows the shared about dialog.
 #include "guitestutil.h"
+#include "testutil.h"
 
 #include "about/aboutdialog.h"
 
@@ -39,9 +40,7 @@ private slots:
         QCoreApplication::setApplicationVersion(QStringLiteral("1.20.1"));
         qputenv("TARVIX_UPDATE_URL", "");
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
-        QFile f(shippedPath());
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("TARVIX HELP\n");
+        QVERIFY(writeFile(shippedPath(), "TARVIX HELP\n"));
     }
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
     void init()
@@ -71,12 +70,8 @@ private slots:
         QFETCH(QByteArray, present);
         QFETCH(bool, shippedCopy);
         QFETCH(QByteArray, opened);
-        if (!present.isNull()) {
-            QVERIFY(QDir().mkpath(QFileInfo(helpPath()).path()));
-            QFile f(helpPath());
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(present);
-        }
+        if (!present.isNull())
+            QVERIFY(writeFile(helpPath(), present));
         if (!shippedCopy)
             tarvix::setShippedHelpFile(shipped.path() + "/none.txt");
 
@@ -93,9 +88,7 @@ private slots:
         }
         QCOMPARE(fx->prompter.count(), 0);
         QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(helpPath())});
-        QFile f(helpPath());
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), opened);
+        QCOMPARE(readFile(helpPath()), opened);
     }
 
     void aboutDialog()

@@ -251,9 +251,7 @@ private slots:
         QCOMPARE(actions(w), QList<int>({0, 3, 9, 9, 9, 1}));
         QCOMPARE(w->recorder()->fileMap().value(3), QString("TEXT/1.btrx.btrx2"));
         QCOMPARE(w->recorder()->fileMap().value(4), QString("TEXT/1.btrx.btrx3"));
-        QFile log(w->historyFolder() + "/TEXT/1.btrx.btrx");
-        QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text));
-        QCOMPARE(QString(log.readAll()), QString("2 4 27 11\n1 2 5 1e3\n"));
+        QCOMPARE(readFile(w->historyFolder() + "/TEXT/1.btrx.btrx"), QByteArray("2 4 27 11\n1 2 5 1e3\n"));
 
         // A cut after the run: undoing it rebuilds the run's last state.
         act(w, "cut");
@@ -352,9 +350,7 @@ private slots:
             if (!content) {
                 QVERIFY(QFile::remove(path));
             } else {
-                QFile f(path);
-                QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-                f.write(content, size);
+                QVERIFY(writeFile(path, QByteArray(content, size)));
             }
             button(w, redo ? "redob" : "undob")->click();
             QVERIFY2(status(w).endsWith(" failed."), qPrintable(status(w)));
@@ -384,10 +380,8 @@ private slots:
         QVERIFY(shown != cut);
         w->saveWindowToFile();
         QTRY_COMPARE(status(w), QString("Successfully saved the session to file!"));
-        QFile file(w->historyFolder() + "/Actions.sestrx");
-        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-        QCOMPARE(QString(file.readAll()),
-                 QString("0\t\n3\tOPEN/1.trx\t\n2\tNEW/1.btrx\t\n9\tTEXT/1.btrx\t\n9\tTEXT/1.btrx.btrx2\t\n"
+        QCOMPARE(readFile(w->historyFolder() + "/Actions.sestrx"),
+                 QByteArray("0\t\n3\tOPEN/1.trx\t\n2\tNEW/1.btrx\t\n9\tTEXT/1.btrx\t\n9\tTEXT/1.btrx.btrx2\t\n"
                          "9\tTEXT/1.btrx.btrx3\t\n4\t*\n10\tCUT/1.btrx\t\n1\t\n"));
 
         auto *resumed = new tarvix();

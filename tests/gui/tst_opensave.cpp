@@ -175,9 +175,7 @@ private slots:
     void unwritableFolder()
     {
         // A "folder" that is a plain file cannot take a new file, even for root.
-        QFile blocker(m_dir + "/notadir");
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        QVERIFY(writeFile(m_dir + "/notadir", ""));
         auto *w = new tarvix();
         fillWindow(w, 2);
         QTest::ignoreMessage(QtCriticalMsg, "error no: TRX4");
@@ -203,9 +201,7 @@ private slots:
             {QByteArray(300, 'x'), "e.btrx", "error no: TRX6", corrupt},
             {QByteArray(), "gone.trx", "", "Could NOT Open File from Disk!\n"}};
         for (const auto &[content, name, logged, text] : cases) {
-            QFile f(m_dir + "/" + QString(name));
-            QVERIFY(content.isNull() || (f.open(QIODevice::WriteOnly) && f.write(content) == content.size()));
-            f.close();
+            QVERIFY(content.isNull() || writeFile(m_dir + "/" + QString(name), content));
             auto *w = new tarvix();
             fillWindow(w, 2);
             saveAs(w, "good.trx");

@@ -1,5 +1,6 @@
 // The Options dialog, the thread optimisation and the benchmark pages.
 #include "guitestutil.h"
+#include "testutil.h"
 #include "options/options.h"
 #include "solverdialog.h"
 
@@ -413,10 +414,7 @@ private slots:
         // A file where the temporary folder should be: nothing can be written
         // there, whoever runs the test.
         QVERIFY(QDir(fx->env.temp()).removeRecursively());
-        {
-            QFile blocker(fx->env.temp());
-            QVERIFY(blocker.open(QIODevice::WriteOnly));
-        }
+        QVERIFY(writeFile(fx->env.temp(), ""));
         SolverDialogDriver driver;
         Options *d = openDialog();
         child<QLineEdit>(d, "benchLE")->setText("10");

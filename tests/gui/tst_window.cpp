@@ -1,5 +1,6 @@
 // The main window shell: title, New, window list and close handling.
 #include "guitestutil.h"
+#include "testutil.h"
 #include "threads/mythreads.h"
 
 #include <QGroupBox>
@@ -161,10 +162,8 @@ private slots:
         const QString geometry = QString("%1\t%2\t%3\t%4").arg(w->x()).arg(w->y()).arg(w->width()).arg(w->height());
         QFile::remove(prefsFile);
         QVERIFY(fx->close(w));
-        QFile f(prefsFile);
-        QVERIFY(f.open(QIODevice::ReadOnly | QIODevice::Text));
-        const QString all = QString::fromUtf8(f.readAll());
-        QVERIFY2(all.contains(geometry), qPrintable(all));
+        const QByteArray all = readFile(prefsFile);
+        QVERIFY2(all.contains(geometry.toUtf8()), all.constData());
     }
 
     void hiddenWindowStaysOffTheList()
