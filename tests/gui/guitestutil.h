@@ -8,6 +8,7 @@
 #include "mytablemodel.h"
 #include "prefs/userprefs.h"
 #include "scriptedprompter.h"
+#include "solverdialog.h"
 #include "tarvix.h"
 #include "testenv.h"
 
@@ -207,6 +208,31 @@ inline void answerChooser(QObject *context, const QString &kind, int k = 1, bool
         d->okButton()->click();
     };
     QTimer::singleShot(0, context, [attempt] { (*attempt)(50); });
+}
+
+// Calls act for every visible top-level widget every 5 ms while it lives.
+class WidgetPoller : public QObject
+{
+public:
+    explicit WidgetPoller(std::function<void(QWidget *)> act)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [act] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (w->isVisible())
+                    act(w);
+        });
+        m_timer.start(5);
+    }
+
+private:
+    QTimer m_timer;
+};
+
+// Presses "Solve" on the CPU when w is a solver dialog.
+inline void solveOnCpu(QWidget *w)
+{
+    if (auto *d = qobject_cast<SolverDialog *>(w))
+        d->findChild<QPushButton *>("multib")->click();
 }
 
 // The 3x3 example: x+y+z=6, 2y+5z=-4, 2x+5y-z=27 -> (5, 3, -2).

@@ -5,7 +5,6 @@
 #include "analysis/analyseoptions.h"
 #include "analysis/analysetable.h"
 #include "guitestutil.h"
-#include "solverdialog.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -50,31 +49,21 @@ QList<int> asList(const std::array<int, 10> &a)
 
 // Clicks "Solve" of the solver dialog and runs check on the analysis dialog
 // once it is shown, then closes it.
-class Driver : public QObject
+struct Driver
 {
-public:
-    explicit Driver(std::function<void(AnalyseDialog *)> check) : m_check(std::move(check))
+    explicit Driver(std::function<void(AnalyseDialog *)> check)
+        : poller([this, check](QWidget *w) {
+              solveOnCpu(w);
+              if (auto *a = qobject_cast<AnalyseDialog *>(w)) {
+                  ++analyses;
+                  check(a);
+                  a->findChild<QPushButton *>("pushButton_3")->click();
+              }
+          })
     {
-        connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
-        m_timer.start(5);
     }
     int analyses = 0;
-
-private:
-    void poll()
-    {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (auto *s = qobject_cast<SolverDialog *>(w); s && s->isVisible())
-                s->findChild<QPushButton *>("multib")->click();
-            if (auto *a = qobject_cast<AnalyseDialog *>(w); a && a->isVisible()) {
-                ++analyses;
-                m_check(a);
-                a->findChild<QPushButton *>("pushButton_3")->click();
-            }
-        }
-    }
-    std::function<void(AnalyseDialog *)> m_check;
-    QTimer m_timer;
+    WidgetPoller poller;
 };
 
 // A system of its own for a dialog used without a window.

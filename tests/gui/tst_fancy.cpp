@@ -1,11 +1,9 @@
 // The fancy interface: equations written out as fields and labels in pages,
 // panning, resizes that keep their widgets, field edits and the fields as
 // the working values of Solve, Save, Open and the edit commands.
-#include "editdialog.h"
 #include "fancy/fancygrid.h"
 #include "guitestutil.h"
 #include "logcapture.h"
-#include "solverdialog.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -66,31 +64,20 @@ void type(QLineEdit *f, const QString &text)
 
 // Answers every solver dialog with the CPU solver and each element chooser
 // with the next queued choice ("column 1", "row 2", "rhs").
-class DialogAnswers : public QObject
+struct DialogAnswers
 {
-public:
     QStringList choices;
-    DialogAnswers()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            for (QWidget *w : QApplication::topLevelWidgets()) {
-                auto *e = qobject_cast<EditDialog *>(w);
-                if (auto *d = qobject_cast<SolverDialog *>(w); d && d->isVisible())
-                    d->findChild<QPushButton *>("multib")->click();
-                if (!e || !e->isVisible() || choices.isEmpty())
-                    continue;
-                const QStringList c = choices.takeFirst().split(' ');
-                (c[0] == "row" ? e->rowButton() : c[0] == "column" ? e->columnButton() : e->rhsButton())->click();
-                if (c.size() > 1)
-                    e->combo()->setCurrentIndex(c[1].toInt() - 1);
-                e->okButton()->click();
-            }
-        });
-        m_timer.start(5);
-    }
-
-private:
-    QTimer m_timer;
+    WidgetPoller poller{[this](QWidget *w) {
+        solveOnCpu(w);
+        auto *e = qobject_cast<EditDialog *>(w);
+        if (!e || choices.isEmpty())
+            return;
+        const QStringList c = choices.takeFirst().split(' ');
+        (c[0] == "row" ? e->rowButton() : c[0] == "column" ? e->columnButton() : e->rhsButton())->click();
+        if (c.size() > 1)
+            e->combo()->setCurrentIndex(c[1].toInt() - 1);
+        e->okButton()->click();
+    }};
 };
 
 QStringList fieldTexts(FancyGrid *g)

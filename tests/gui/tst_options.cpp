@@ -2,7 +2,6 @@
 #include "guitestutil.h"
 #include "testutil.h"
 #include "options/options.h"
-#include "solverdialog.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -17,24 +16,6 @@
 #include <memory>
 
 namespace {
-// Presses "Solve" on the CPU in every solver dialog that comes up.
-class SolverDialogDriver : public QObject
-{
-public:
-    SolverDialogDriver()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [] {
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (auto *d = qobject_cast<SolverDialog *>(w); d && d->isVisible())
-                    d->findChild<QPushButton *>("multib")->click();
-        });
-        m_timer.start(5);
-    }
-
-private:
-    QTimer m_timer;
-};
-
 template <typename T> T *child(QObject *o, const char *name)
 {
     T *c = o->findChild<T *>(name);
@@ -357,7 +338,7 @@ private slots:
         QFETCH(QString, kept);
         QFETCH(bool, fancy);
         UserPrefs::setFancyUI(fancy);
-        SolverDialogDriver driver;
+        WidgetPoller driver(solveOnCpu);
         Options *d = openDialog();
         child<QLineEdit>(d, "benchLE")->setText("30");
         child<QComboBox>(d, "benchUI")->setCurrentIndex(ui);
@@ -415,7 +396,7 @@ private slots:
         // there, whoever runs the test.
         QVERIFY(QDir(fx->env.temp()).removeRecursively());
         QVERIFY(writeFile(fx->env.temp(), ""));
-        SolverDialogDriver driver;
+        WidgetPoller driver(solveOnCpu);
         Options *d = openDialog();
         child<QLineEdit>(d, "benchLE")->setText("10");
         child<QComboBox>(d, "benchUI")->setCurrentIndex(1);
