@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QMutex>
+#include <QMutexLocker>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -33,16 +34,21 @@ public:
 
     // Queue answers: a button for message(), a string for item/text/file
     // dialogs (a null QString means "cancelled"), an int for integer().
-    void answer(const QVariant &a);
+    void answer(const QVariant &a) { QMutexLocker lock(&m_mutex); m_answers.append(a); }
     void answerButton(int button) { answer(QVariant(button)); }
     void answerText(const QString &s) { answer(QVariant(s)); }
     void answerCancel() { answer(QVariant()); }
 
-    QList<Record> records() const;
-    int count() const;
-    Record last() const;
-    int pendingAnswers() const;
-    void clear();
+    QList<Record> records() const { QMutexLocker lock(&m_mutex); return m_records; }
+    int count() const { return records().size(); }
+    Record last() const { const QList<Record> r = records(); return r.isEmpty() ? Record() : r.last(); }
+    int pendingAnswers() const { QMutexLocker lock(&m_mutex); return m_answers.size(); }
+    void clear()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_records.clear();
+        m_answers.clear();
+    }
 
     int message(Icon icon, const QString &title, const QString &text, Buttons buttons,
                 Button defaultButton) override;

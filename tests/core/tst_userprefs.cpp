@@ -94,29 +94,21 @@ private slots:
         }
     }
 
-    void wholeFile_data()
-    {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<QByteArray>("after");
-        QByteArray lower = joined(defaultLines());
-        lower[0] = 't'; // the product name test is case-sensitive
-        QTest::newRow("first line in lower case") << lower << false << lower;
-        QTest::newRow("empty file is recreated") << QByteArray() << true << joined(defaultLines());
-    }
-
     void wholeFile()
     {
-        QFETCH(QByteArray, stored);
-        QFETCH(bool, accepted);
-        QFETCH(QByteArray, after);
-        TestEnv env(2, false);
-        QVERIFY(writeFile(prefFolder(env) + QStringLiteral("/Tarvix.pref"), stored));
-        ScriptedPrompter prompter;
-        UserPrefs prefs(nullptr);
-        QCOMPARE(prefs.initialise(env.environment(), TestEnv::screen()), accepted);
-        QCOMPARE(prompter.count(), 0);
-        QCOMPARE(readFile(prefFolder(env) + QStringLiteral("/Tarvix.pref")), after);
+        // A first line in lower case is refused (the product name test is
+        // case-sensitive); an empty file is recreated.
+        QByteArray lower = joined(defaultLines());
+        lower[0] = 't';
+        for (const auto &[stored, accepted, after] : {std::tuple{lower, false, lower}, {QByteArray(), true, joined(defaultLines())}}) {
+            TestEnv env(2, false);
+            QVERIFY(writeFile(prefFolder(env) + QStringLiteral("/Tarvix.pref"), stored));
+            ScriptedPrompter prompter;
+            UserPrefs prefs(nullptr);
+            QCOMPARE(prefs.initialise(env.environment(), TestEnv::screen()), accepted);
+            QCOMPARE(prompter.count(), 0);
+            QCOMPARE(readFile(prefFolder(env) + QStringLiteral("/Tarvix.pref")), after);
+        }
     }
 
     void savesKeepOneOldFileAndNoTail()
