@@ -329,9 +329,7 @@ private slots:
         // elements; 10: 90 elements.
         const struct { int n; bool ratiosOnDevice, updateOnDevice; } cases[] = {
             {34, true, true}, {33, false, true}, {11, false, true}, {10, false, false}};
-        for (const auto &c : cases) {
-            const int n = c.n;
-            const bool ratiosOnDevice = c.ratiosOnDevice, updateOnDevice = c.updateOnDevice;
+        for (const auto &[n, ratiosOnDevice, updateOnDevice] : cases) {
             auto h = host(kFloatPlugin, {0});
             QVERIFY(h);
             std::vector<double> rhs;

@@ -67,10 +67,8 @@ private slots:
             {4, "<cut>", "433\t189\t500\t350\t", true}, // file cut after line 4
             {12, QString::fromLatin1("\x01\x02\xff\xfe"), "0\t0\t5\t3", true}, // binary junk on a line
         };
-        for (const auto &c : cases) {
-            const int line = c.line;
-            const QString &stored = c.stored, expected = QString::fromLatin1(c.expected);
-            const bool dirty = c.dirty;
+        for (const auto &[line, stored, text, dirty] : cases) {
+            const QString expected = QString::fromLatin1(text);
             TestEnv env(2, false);
             const QString folder = prefFolder(env);
             QStringList lines = defaultLines();

@@ -221,10 +221,7 @@ private slots:
         // Copy the Current set raw or as shown, the file's set as shown, or zero.
         const struct { int choice; bool accuracy; double expected; } cases[] = {
             {1, false, 3.14159265358979}, {1, true, 3.14}, {2, true, -2.71}, {3, false, 0.0}};
-        for (const auto &c : cases) {
-            const int choice = c.choice;
-            const bool accuracy = c.accuracy;
-            const double expected = c.expected;
+        for (const auto &[choice, accuracy, expected] : cases) {
             UserPrefs::setAccuracyDigits(3);
             System sys(2);
             sys.s.currentSol[0] = 3.14159265358979;

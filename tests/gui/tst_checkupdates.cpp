@@ -203,46 +203,38 @@ private slots:
         }
     }
 
-    void manualCheckBoxes_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("newer") << "/newer.html"
-                               << "<p>You are using <b>Tarvix 1.20.1</b>. <b>Tarvix 1.21.0</b> has been released.</p>"
-                                  "<p>Please download the latest version from <a href = \"%1\">here</a>.</p>";
-        QTest::newRow("up to date") << "/same.html" << "Looks like you have the latest version of Tarvix!";
-        QTest::newRow("no section") << "/plain.html"
-                                    << "<p>Tarvix could not connect to the server. Error message: <b>No Error</b>.</p>"
-                                       "<p>Please try again or <a href = \"%1\">check manually</a>.</p>";
-        QTest::newRow("no address") << ""
-                                    << "<p>Tarvix could not connect to the server. Error message: <b>no update "
-                                       "address is configured</b>.</p><p>Please try again or <a href = \"\">check "
-                                       "manually</a>.</p>";
-    }
-
     void manualCheckBoxes()
     {
-        QFETCH(QString, path);
-        QFETCH(QString, text);
-        server->page("/newer.html", "***Tarvix 1.21.0***");
-        server->page("/same.html", "***Tarvix 1.20.1***");
-        server->page("/plain.html", "nothing to see");
-        const QString address = path.isEmpty() ? QString() : server->url(path);
-        setAddress(address);
-        UserPrefs::setAutoCheckUpdates(true);
+        // Newer, up to date, no section, no address.
+        const std::pair<const char *, const char *> cases[] = {
+            {"/newer.html", "<p>You are using <b>Tarvix 1.20.1</b>. <b>Tarvix 1.21.0</b> has been released.</p>"
+                            "<p>Please download the latest version from <a href = \"%1\">here</a>.</p>"},
+            {"/same.html", "Looks like you have the latest version of Tarvix!"},
+            {"/plain.html", "<p>Tarvix could not connect to the server. Error message: <b>No Error</b>.</p>"
+                            "<p>Please try again or <a href = \"%1\">check manually</a>.</p>"},
+            {"", "<p>Tarvix could not connect to the server. Error message: <b>no update address is configured</b>.</p>"
+                 "<p>Please try again or <a href = \"\">check manually</a>.</p>"}};
+        for (const auto &[path, text] : cases) {
+            server->page("/newer.html", "***Tarvix 1.21.0***");
+            server->page("/same.html", "***Tarvix 1.20.1***");
+            server->page("/plain.html", "nothing to see");
+            const QString address = *path ? server->url(path) : QString();
+            setAddress(address);
+            UserPrefs::setAutoCheckUpdates(true);
 
-        auto *w = new tarvix();   // checks once: the day's check
-        prompter->clear();
-        prompter->shownChecked.clear();
-        trigger(w, "actionCheck_for_Updates");
-        QCOMPARE(prompter->count(), 1);
-        const auto box = prompter->last();
-        QCOMPARE(box.title, QStringLiteral("Checking for Updates"));
-        QCOMPARE(box.text, text.contains("%1") ? text.arg(address) : text);
-        QCOMPARE(box.buttons, int(Prompter::Close));
-        QCOMPARE(prompter->checkTexts.last(), QStringLiteral("Check Updates Automatically"));
-        QCOMPARE(prompter->shownChecked, QList<bool>{true});
-        QVERIFY(UserPrefs::getAutoCheckUpdates());
+            auto *w = new tarvix();   // checks once: the day's check
+            prompter->clear();
+            prompter->shownChecked.clear();
+            trigger(w, "actionCheck_for_Updates");
+            QCOMPARE(prompter->count(), 1);
+            const auto box = prompter->last();
+            QCOMPARE(box.title, QStringLiteral("Checking for Updates"));
+            QCOMPARE(box.text, QString(text).contains("%1") ? QString(text).arg(address) : QString(text));
+            QCOMPARE(box.buttons, int(Prompter::Close));
+            QCOMPARE(prompter->checkTexts.last(), QStringLiteral("Check Updates Automatically"));
+            QCOMPARE(prompter->shownChecked, QList<bool>{true});
+            QVERIFY(UserPrefs::getAutoCheckUpdates());
+        }
     }
 
     void untickingTurnsAutomaticChecksOff()

@@ -55,40 +55,36 @@ private slots:
         tarvix::setShippedHelpFile(QString());
     }
 
-    void help_data()
-    {
-        QTest::addColumn<QByteArray>("present");   // the data folder's help file; null: none
-        QTest::addColumn<bool>("shippedCopy");
-        QTest::addColumn<QByteArray>("opened");    // content of the opened file; null: the box
-        QTest::newRow("present") << QByteArray("MY NOTES\n") << true << QByteArray("MY NOTES\n");
-        QTest::newRow("copied from the installation") << QByteArray() << true << QByteArray("TARVIX HELP\n");
-        QTest::newRow("nowhere") << QByteArray() << false << QByteArray();
-    }
-
     void help()
     {
-        QFETCH(QByteArray, present);
-        QFETCH(bool, shippedCopy);
-        QFETCH(QByteArray, opened);
-        if (!present.isNull())
-            QVERIFY(writeFile(helpPath(), present));
-        if (!shippedCopy)
-            tarvix::setShippedHelpFile(shipped.path() + "/none.txt");
+        // present: the data folder's help file (null: none); opened: the content
+        // of the opened file (null: the box).
+        const struct { QByteArray present; bool shippedCopy; QByteArray opened; } cases[] = {
+            {"MY NOTES\n", true, "MY NOTES\n"}, {QByteArray(), true, "TARVIX HELP\n"}, {QByteArray(), false, QByteArray()}};
+        for (const auto &[present, shippedCopy, opened] : cases) {
+            catcher.urls.clear();
+            QFile::remove(helpPath());
+            tarvix::setShippedHelpFile(shippedPath());
+            if (!present.isNull())
+                QVERIFY(writeFile(helpPath(), present));
+            if (!shippedCopy)
+                tarvix::setShippedHelpFile(shipped.path() + "/none.txt");
 
-        auto *w = new tarvix();
-        trigger(w, "actionHelp");
-        if (opened.isNull()) {
-            QCOMPARE(catcher.urls.size(), 0);
-            const auto box = fx->prompt("Unable to Help You!");
-            QCOMPARE(box.icon, int(Prompter::Warning));
-            QCOMPARE(box.text, "Looks like the help file is not available.\nPlease copy the help.txt file from "
-                               "your installation and paste it at the location:\n" + fx->env.appData() + "/Tarvix");
-            QVERIFY(!QFile::exists(helpPath()));
-            return;
+            auto *w = new tarvix();
+            trigger(w, "actionHelp");
+            if (opened.isNull()) {
+                QCOMPARE(catcher.urls.size(), 0);
+                const auto box = fx->prompt("Unable to Help You!");
+                QCOMPARE(box.icon, int(Prompter::Warning));
+                QCOMPARE(box.text, "Looks like the help file is not available.\nPlease copy the help.txt file from "
+                                   "your installation and paste it at the location:\n" + fx->env.appData() + "/Tarvix");
+                QVERIFY(!QFile::exists(helpPath()));
+                continue;
+            }
+            QCOMPARE(fx->prompter.count(), 0);
+            QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(helpPath())});
+            QCOMPARE(readFile(helpPath()), opened);
         }
-        QCOMPARE(fx->prompter.count(), 0);
-        QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(helpPath())});
-        QCOMPARE(readFile(helpPath()), opened);
     }
 
     void aboutDialog()

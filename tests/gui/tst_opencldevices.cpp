@@ -94,9 +94,7 @@ private slots:
         // Rows 1 and 3 chosen; a set-up that fails; Escape.
         const struct { QList<int> rows; bool accepted, result; } cases[] = {
             {{0, 2}, true, true}, {{1}, true, false}, {{0}, false, false}};
-        for (const auto &c : cases) {
-            const QList<int> &rows = c.rows;
-            const bool accepted = c.accepted, result = c.result;
+        for (const auto &[rows, accepted, result] : cases) {
             OpenCLDevices d;
             QVERIFY(d.loadPlugin(QStringLiteral(TRX_FAKE_PLUGIN)));
             QObject *root = fakeRoot();
