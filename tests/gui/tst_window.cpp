@@ -3,7 +3,6 @@
 #include "testutil.h"
 #include "threads/mythreads.h"
 
-#include <QGroupBox>
 #include <QSignalSpy>
 #include <QTableView>
 
@@ -17,31 +16,12 @@ private slots:
     void init() { fx.reset(new GuiFixture); }
     void cleanup() { fx.reset(); }
 
-    void titleAndWindowList()
-    {
-        auto *a = new tarvix();
-        auto *b = new tarvix();
-        QCOMPARE(tarvix::windows(), (QList<tarvix *>{a, b}));
-        QVERIFY(a->windowName().startsWith("Window "));
-        QVERIFY(a->windowName() != b->windowName());
-        QCOMPARE(a->windowTitle(), "Tarvix (" + a->windowName() + ")");
-        a->setCurrentFileName("/x/a.trx");
-        a->store().N = 4;   // only the title is looked at here
-        a->updateTitle();
-        a->store().N = 2;
-        QCOMPARE(a->windowTitle(), "/x/a.trx - [4x4] - Tarvix (" + a->windowName() + ")");
-    }
-
-    void simpleInterface()
+    // Which interface a window has is checked with the fancy one.
+    void scrolledToCellIsTheOnlySelection()
     {
         tarvix w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        auto *pan = w.findChild<QGroupBox *>("panGroup");
-        QVERIFY(pan && !pan->isVisible());
-        QVERIFY(w.tableView()->isVisible());
-        QVERIFY(!w.findChild<QWidget *>("gridFrame"));
-        // A scrolled-to cell is the only one selected.
         w.tableView()->selectAll();
         w.scrollToCell(1, 3);
         QCOMPARE(w.tableView()->selectionModel()->selectedIndexes(), QModelIndexList{w.tableModel()->index(1, 3)});
