@@ -27,6 +27,11 @@ public:
         QStringList items; // items of a list dialog; filter of a file dialog in items[0]
         QString dir;       // start folder of a file dialog
         QList<int> numbers; // integer(): initial value, minimum, maximum, step
+        // "kind|title|text|icon|buttons|items", for comparing a whole prompt at once.
+        QString all() const
+        {
+            return QStringList{kind, title, text, QString::number(icon), QString::number(buttons), items.join(',')}.join('|');
+        }
     };
 
     ScriptedPrompter();

@@ -71,10 +71,7 @@ private slots:
             fx->prompter.answerText(m_dir + "/" + QString(name));
             trigger(w, "actionSave_As");
             QCOMPARE(fx->prompter.count(), 1);   // a valid system is not questioned
-            const auto dialog = fx->prompter.last();
-            QCOMPARE(dialog.kind, QString("save"));
-            QCOMPARE(dialog.title, QString("Save File As"));
-            QCOMPARE(dialog.items.first(), QString("Tarvix Text (*.trx);;Tarvix Binary (*.btrx)"));
+            QCOMPARE(fx->prompter.last().all(), QString("save|Save File As||0|0|Tarvix Text (*.trx);;Tarvix Binary (*.btrx)"));
             const QString path = m_dir + "/" + QString(stored);
             QCOMPARE(w->currentFileName(), path);
             QVERIFY(w->isSaved());
@@ -110,10 +107,7 @@ private slots:
         auto *w = new tarvix();
         fx->prompter.answerText(m_dir + "/results.final.trx");
         button(w, "openb")->click();
-        const auto r = fx->prompter.records().first();
-        QCOMPARE(r.kind, QString("open"));
-        QCOMPARE(r.title, QString("Open a File"));
-        QCOMPARE(r.items.first(), QString("Tarvix Text (*.trx);;Tarvix Binary (*.btrx)"));
+        QCOMPARE(fx->prompter.records().first().all(), QString("open|Open a File||0|0|Tarvix Text (*.trx);;Tarvix Binary (*.btrx)"));
         QCOMPARE(w->store().N, 3);
         QCOMPARE(w->windowTitle(), m_dir + "/results.trx - [3x3] - Tarvix (" + w->windowName() + ")");
     }

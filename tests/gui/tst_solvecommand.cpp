@@ -102,11 +102,9 @@ private slots:
             QCOMPARE(driver.waitBoxesWithButtons, 0);
             QCOMPARE(driver.analyses, answer == Prompter::Yes ? 1 : 0);
             QCOMPARE(fx->prompter.count(), 1);
-            const auto r = fx->prompter.last();
-            QCOMPARE(r.title, QString("Solving Completed!"));
-            QCOMPARE(r.text, QString("Successfully Solved the Equations.\nWould you like to Analyse the Solutions?"));
-            QCOMPARE(r.icon, int(Prompter::Information));
-            QCOMPARE(r.buttons, int(Prompter::Yes | Prompter::No));
+            QCOMPARE(fx->prompter.last().all(),
+                     QString("message|Solving Completed!|Successfully Solved the Equations.\nWould you like to Analyse the "
+                             "Solutions?|%1|%2|").arg(int(Prompter::Information)).arg(int(Prompter::Yes | Prompter::No)));
         }
     }
 

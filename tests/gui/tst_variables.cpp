@@ -126,11 +126,8 @@ private slots:
             }
             QCOMPARE(fx->prompter.count(), op.endsWith("_n") ? 1 : 0);
             if (op.endsWith("_n")) {
-                const auto r = fx->prompter.last();
-                QCOMPARE(r.kind, QString("integer"));
-                QCOMPARE(r.title, QString("Tarvix"));
-                QCOMPARE(r.text, QString("Enter no of variables :"));
-                QCOMPARE(r.numbers, (QList<int>{start, 2, 999999999, 1}));
+                QCOMPARE(fx->prompter.last().all(), QString("integer|Tarvix|Enter no of variables :|0|0|"));
+                QCOMPARE(fx->prompter.last().numbers, (QList<int>{start, 2, 999999999, 1}));
             }
             QCOMPARE(w->store().N, expectedN);
             QCOMPARE(w->store().allocated, expectedN);

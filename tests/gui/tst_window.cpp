@@ -88,11 +88,9 @@ private slots:
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             QCOMPARE(closed, closes);
             QCOMPARE(guard.isNull(), closes);
-            const auto first = fx->prompter.records().first();
-            QCOMPARE(first.title, QString("Session NOT Saved!"));
-            QCOMPARE(first.text, QString("The Session has been modified.\nDo you want to save your changes?"));
-            QCOMPARE(first.buttons, int(Prompter::Save | Prompter::Discard | Prompter::Cancel));
-            QCOMPARE(first.icon, int(Prompter::Warning));
+            QCOMPARE(fx->prompter.records().first().all(),
+                     QString("message|Session NOT Saved!|The Session has been modified.\nDo you want to save your changes?|%1|%2|")
+                         .arg(int(Prompter::Warning)).arg(int(Prompter::Save | Prompter::Discard | Prompter::Cancel)));
             if (!closes)
                 QCOMPARE(w->store().coef[0][1], 7.0);
         }
