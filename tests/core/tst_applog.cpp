@@ -1,16 +1,13 @@
 #include "app/applog.h"
-#include "prefs/userprefs.h"
 #include "scriptedprompter.h"
 #include "testenv.h"
 #include "testutil.h"
 
 #include <QDate>
 #include <QDir>
-#include <QFile>
 #include <QLocale>
 #include <QProcess>
 #include <QtTest>
-
 
 namespace {
 QString readText(const QString &path)

@@ -4,7 +4,6 @@
 #include <QtTest>
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 class TestAtomicFile : public QObject

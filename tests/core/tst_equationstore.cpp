@@ -5,7 +5,6 @@
 
 #include <QtTest>
 
-#include <cmath>
 #include <limits>
 
 class TestEquationStore : public QObject

@@ -11,13 +11,9 @@
 #include "threads/mythreads.h"
 #include "worksizes.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
-#include <cmath>
-#include <memory>
 #include <random>
 
 namespace {
@@ -158,7 +154,6 @@ private:
             return nullptr;
         return h;
     }
-
 
 private slots:
     void initTestCase()

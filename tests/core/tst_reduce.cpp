@@ -10,10 +10,8 @@
 
 #include <QtTest>
 
-#include <cmath>
 #include <cstring>
 #include <random>
-#include <vector>
 
 Q_DECLARE_METATYPE(QList<int>)
 

@@ -2,7 +2,6 @@
 // records, the status word, refinement, and a randomized cross-check against
 // a plain elimination with partial pivoting.
 #include "logcapture.h"
-#include "prefs/userprefs.h"
 #include "solver/reduce.h"
 #include "solver/solve.h"
 #include "solver/solverun.h"
@@ -14,7 +13,6 @@
 
 #include <QtTest>
 
-#include <cmath>
 #include <cstring>
 #include <functional>
 #include <limits>

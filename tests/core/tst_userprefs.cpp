@@ -1,11 +1,9 @@
 #include "logcapture.h"
-#include "prefs/userprefs.h"
 #include "scriptedprompter.h"
 #include "testenv.h"
 #include "testutil.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QtTest>
 

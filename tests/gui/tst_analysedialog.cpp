@@ -7,19 +7,14 @@
 #include "guitestutil.h"
 
 #include <QAbstractItemModelTester>
-#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QComboBox>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QSpinBox>
 #include <QTableView>
 #include <QtCharts/QBarSet>
 
-#include <functional>
 #include <limits>
-#include <memory>
 
 namespace {
 QString cell(AnalyseTable *m, int row, int col, int role = Qt::DisplayRole)

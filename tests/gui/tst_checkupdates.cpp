@@ -13,8 +13,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include <memory>
-
 namespace {
 
 // A minimal HTTP server on 127.0.0.1: every path answers with a prepared

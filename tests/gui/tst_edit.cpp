@@ -6,8 +6,6 @@
 #include <QLabel>
 #include <QSignalSpy>
 
-#include <memory>
-
 class EditTest : public QObject
 {
     Q_OBJECT

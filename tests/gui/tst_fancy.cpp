@@ -5,14 +5,10 @@
 #include "guitestutil.h"
 #include "logcapture.h"
 
-#include <QApplication>
 #include <QClipboard>
-#include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPointer>
-#include <QRadioButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 

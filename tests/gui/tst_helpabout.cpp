@@ -9,10 +9,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QRegularExpression>
-#include <QTimer>
 #include <QUrl>
-
-#include <memory>
 
 // Takes the URLs the program hands to the desktop, instead of a viewer.
 class UrlCatcher : public QObject

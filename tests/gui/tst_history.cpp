@@ -8,16 +8,9 @@
 #include "testutil.h"
 #include "session/sessionmanager.h"
 
-#include <QApplication>
-#include <QComboBox>
 #include <QDirIterator>
-#include <QLineEdit>
-#include <QRadioButton>
 #include <QStatusBar>
 #include <QTableView>
-
-#include <functional>
-#include <memory>
 
 namespace {
 
@@ -529,8 +522,6 @@ private slots:
         QCOMPARE(w->windowTitle(), target + " - [3x3] - Tarvix (" + w->windowName() + ")");
     }
 };
-
-
 
 QTEST_MAIN(HistoryTest)
 #include "tst_history.moc"

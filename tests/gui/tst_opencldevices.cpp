@@ -3,13 +3,9 @@
 #include "guitestutil.h"
 #include "opencl/opencldevices.h"
 #include "opencl/pluginhost.h"
-#include "solverdialog.h"
 
 #include <QPluginLoader>
 #include <QTableWidget>
-#include <QTimer>
-
-#include <functional>
 
 namespace {
 

@@ -7,7 +7,6 @@
 #include <QMimeData>
 
 #include <csignal>
-#include <memory>
 #include <sys/resource.h>
 
 namespace {

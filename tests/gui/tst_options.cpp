@@ -3,17 +3,10 @@
 #include "testutil.h"
 #include "options/options.h"
 
-#include <QApplication>
-#include <QComboBox>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
-#include <QLineEdit>
 #include <QSpinBox>
 #include <QTableWidget>
-#include <QTimer>
-
-#include <memory>
 
 namespace {
 template <typename T> T *child(QObject *o, const char *name)

@@ -3,13 +3,8 @@
 #include "analysis/analysedialog.h"
 #include "commandline.h"
 #include "guitestutil.h"
-#include "solverdialog.h"
 
-#include <QApplication>
 #include <QMessageBox>
-
-#include <functional>
-#include <memory>
 
 namespace {
 // Presses a button of every solver dialog that comes up ("escape" rejects

@@ -6,8 +6,6 @@
 
 #include <QSignalSpy>
 
-#include <memory>
-
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -293,7 +291,6 @@ private slots:
 #endif
     }
 };
-
 
 QTEST_MAIN(VariablesTest)
 #include "tst_variables.moc"

@@ -6,8 +6,6 @@
 #include <QSignalSpy>
 #include <QTableView>
 
-#include <memory>
-
 class WindowTest : public QObject
 {
     Q_OBJECT

@@ -7,8 +7,6 @@
 #include "testutil.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
 
 class TestCli : public QObject

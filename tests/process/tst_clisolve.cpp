@@ -10,7 +10,6 @@
 #include <cmath>
 #include <limits>
 
-
 namespace {
 
 QByteArray system(const QList<QList<double>> &rows)

@@ -1,7 +1,6 @@
 // cmake --install into a private prefix, then the installed programs run
 // from there and the desktop entry names them.
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>

@@ -2,7 +2,6 @@
 // in the application-data folder.
 #include <QDate>
 #include <QDir>
-#include <QFile>
 #include <QLocale>
 #include <QProcess>
 #include <QTemporaryDir>
