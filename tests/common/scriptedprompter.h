@@ -46,6 +46,13 @@ public:
 
     QList<Record> records() const { QMutexLocker lock(&m_mutex); return m_records; }
     int count() const { return records().size(); }
+    int count(const QString &title) const
+    {
+        int n = 0;
+        for (const Record &r : records())
+            n += r.title == title ? 1 : 0;
+        return n;
+    }
     Record last() const { const QList<Record> r = records(); return r.isEmpty() ? Record() : r.last(); }
     int pendingAnswers() const { QMutexLocker lock(&m_mutex); return m_answers.size(); }
     void clear()

@@ -106,6 +106,8 @@ class CheckUpdatesTest : public QObject
     std::unique_ptr<CheckPrompter> prompter;
     std::unique_ptr<PageServer> server;
 
+    QString log() const { return fx->env.appData() + "/Tarvix/Updates/check.log"; }
+
     // One check to its end; the result string.
     QString runCheck(int timeoutMs = 10000)
     {
@@ -126,6 +128,7 @@ private slots:
         fx.reset(new GuiFixture);
         prompter.reset(new CheckPrompter);
         server.reset(new PageServer);
+        server->page("/same.html", "***Tarvix 1.20.1***");
         UserPrefs::setAutoCheckUpdates(false);
         setAddress(QString());
     }
@@ -214,8 +217,7 @@ private slots:
                  "<p>Please try again or <a href = \"\">check manually</a>.</p>"}};
         for (const auto &[path, text] : cases) {
             server->page("/newer.html", "***Tarvix 1.21.0***");
-            server->page("/same.html", "***Tarvix 1.20.1***");
-            server->page("/plain.html", "nothing to see");
+                server->page("/plain.html", "nothing to see");
             const QString address = *path ? server->url(path) : QString();
             setAddress(address);
             UserPrefs::setAutoCheckUpdates(true);
@@ -237,7 +239,6 @@ private slots:
 
     void untickingTurnsAutomaticChecksOff()
     {
-        server->page("/same.html", "***Tarvix 1.20.1***");
         setAddress(server->url("/same.html"));
         auto *w = new tarvix();
         UserPrefs::setAutoCheckUpdates(true);
@@ -253,26 +254,24 @@ private slots:
 
     void dailyCheckOncePerDay()
     {
-        server->page("/same.html", "***Tarvix 1.20.1***");
         setAddress(server->url("/same.html"));
         UserPrefs::setAutoCheckUpdates(true);
-        const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
         // Yesterday's check does not count for today.
-        QVERIFY(writeFile(log, QDate::currentDate().addDays(-1).toString(Qt::TextDate).toUtf8()));
+        QVERIFY(writeFile(log(), QDate::currentDate().addDays(-1).toString(Qt::TextDate).toUtf8()));
 
         auto *first = new tarvix();
         QCOMPARE(server->requests.size(), 1);
         // Quiet: the answer is in the status bar, no box.
         QCOMPARE(prompter->count(), 0);
         QCOMPARE(first->statusBar()->currentMessage(), QStringLiteral("Looks like you have the latest version of Tarvix!"));
-        QCOMPARE(readFile(log), QDate::currentDate().toString(Qt::TextDate).toUtf8());
+        QCOMPARE(readFile(log()), QDate::currentDate().toString(Qt::TextDate).toUtf8());
 
         new tarvix();
         new tarvix();
         QCOMPARE(server->requests.size(), 1);
 
         // News is shown in a box even in the quiet check.
-        QVERIFY(QFile::remove(log));
+        QVERIFY(QFile::remove(log()));
         server->page("/same.html", "***Tarvix 1.21.0***");
         new tarvix();
         QCOMPARE(server->requests.size(), 2);
@@ -285,22 +284,18 @@ private slots:
         server->page("/missing.html", "gone", "404 Not Found");
         setAddress(server->url("/missing.html"));
         UserPrefs::setAutoCheckUpdates(true);
-        const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
-        QVERIFY(QDir().mkpath(log));   // a folder where the log should be
+        QVERIFY(QDir().mkpath(log()));   // a folder where the log should be
 
         auto *w = new tarvix();
         QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Tarvix could not connect to the server."));
         // Without a log every window checks, and none fails over it.
         QVERIFY(!w->checkUpdateLog());
-        QVERIFY(QFileInfo(log).isDir());
+        QVERIFY(QFileInfo(log()).isDir());
         QCOMPARE(prompter->count(), 0);
     }
 
     void dailyCheckNeedsPreferenceAndAddress()
     {
-        server->page("/same.html", "***Tarvix 1.20.1***");
-        const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
-
         setAddress(server->url("/same.html"));
         UserPrefs::setAutoCheckUpdates(false);
         new tarvix();
@@ -309,7 +304,7 @@ private slots:
         new tarvix();
 
         QVERIFY(server->requests.isEmpty());
-        QVERIFY(!QFile::exists(log));
+        QVERIFY(!QFile::exists(log()));
         QCOMPARE(prompter->count(), 0);
     }
 };

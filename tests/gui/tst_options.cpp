@@ -16,14 +16,6 @@ template <typename T> T *child(QObject *o, const char *name)
         qFatal("no child %s", name);
     return c;
 }
-
-int countPrompts(const ScriptedPrompter &p, const QString &title)
-{
-    int n = 0;
-    for (const auto &r : p.records())
-        n += r.title == title ? 1 : 0;
-    return n;
-}
 }
 
 class OptionsTest : public QObject
@@ -66,7 +58,7 @@ private slots:
         });
         trigger(w, "actionOptions");
         QVERIFY(shown);
-        QCOMPARE(countPrompts(fx->prompter, "RESTART APPLICATION"), 1);
+        QCOMPARE(fx->prompter.count("RESTART APPLICATION"), 1);
         QVERIFY(!UserPrefs::getUndoEnabled());
         QVERIFY(!button(w, "undob")->isEnabled());
         QVERIFY(!button(w, "redob")->isEnabled());
@@ -120,7 +112,7 @@ private slots:
         QVERIFY(!button(d, "Applyb")->isEnabled());
         cols->setValue(8);
         button(d, "Applyb")->click();
-        QCOMPARE(countPrompts(fx->prompter, "RESTART APPLICATION"), 1);
+        QCOMPARE(fx->prompter.count("RESTART APPLICATION"), 1);
         QCOMPARE(fx->prompter.last().icon, int(Prompter::Warning));
         QCOMPARE(UserPrefs::getDisplayColumns(), 8);
         // 0.5 never reached the store.
@@ -130,7 +122,7 @@ private slots:
         QVERIFY(!d->restartWarned());
         cols->setValue(9);
         button(d, "OKb")->click();
-        QCOMPARE(countPrompts(fx->prompter, "RESTART APPLICATION"), 2);
+        QCOMPARE(fx->prompter.count("RESTART APPLICATION"), 2);
         QCOMPARE(UserPrefs::getDisplayColumns(), 9);
     }
 
@@ -237,7 +229,7 @@ private slots:
         d->load();
         button(d, "optDefault")->click();
         button(d, "OKb")->click();
-        QCOMPARE(countPrompts(fx->prompter, "RESTART APPLICATION"), 0);
+        QCOMPARE(fx->prompter.count("RESTART APPLICATION"), 0);
         d->load();
         button(d, "Cancelb")->click();
         QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
@@ -302,7 +294,7 @@ private slots:
         for (const char *count : {"", "1", "-5", "20000"}) {   // 20000: the memory question declined
             child<QLineEdit>(d, "benchLE")->setText(count);
             button(d, "benchStartb")->click();
-            QCOMPARE(countPrompts(fx->prompter, "Save Benchmark File?"), 0);
+            QCOMPARE(fx->prompter.count("Save Benchmark File?"), 0);
             QCOMPARE(child<QTableWidget>(d, "benchTable")->item(5, 1), nullptr);
             QCOMPARE(QDir(fx->env.temp()).entryList(QDir::Files), QStringList());
             QCOMPARE(tarvix::windows().size(), 1);
@@ -385,7 +377,7 @@ private slots:
         child<QComboBox>(d, "benchUI")->setCurrentIndex(1);
         button(d, "benchStartb")->click();
         QCOMPARE(fx->prompt("ERROR: Could not save the file!").kind, QString("message"));
-        QCOMPARE(countPrompts(fx->prompter, "Save Benchmark File?"), 0);
+        QCOMPARE(fx->prompter.count("Save Benchmark File?"), 0);
         QCOMPARE(child<QTableWidget>(d, "benchTable")->item(5, 1), nullptr);
         QVERIFY(QFile::remove(fx->env.temp()));
         QVERIFY(QDir().mkpath(fx->env.temp()));
