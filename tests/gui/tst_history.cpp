@@ -55,6 +55,12 @@ class HistoryTest : public QObject
         return w;
     }
 
+    static bool shown(QWidget *w)
+    {
+        w->show();
+        return QTest::qWaitForWindowActive(w);
+    }
+
     void open(tarvix *w, const QString &path)
     {
         fx->prompter.answerText(path);
@@ -120,8 +126,7 @@ private slots:
     void openIncUndoRedo()
     {
         auto *w = openedWindow();
-        w->show();
-        QVERIFY(QTest::qWaitForWindowActive(w));
+        QVERIFY(shown(w));
         const QString opened = systemText(w);
         const QString openedTitle = w->windowTitle();
         QVERIFY(openedTitle.startsWith(m_fileA));
@@ -429,8 +434,7 @@ private slots:
     void typedEditRecorded()
     {
         auto *w = openedWindow();
-        w->show();
-        QVERIFY(QTest::qWaitForWindowActive(w));
+        QVERIFY(shown(w));
         QTableView *view = w->tableView();
         view->setFocus();
         view->setCurrentIndex(w->tableModel()->index(1, 4));
@@ -454,8 +458,7 @@ private slots:
     void equalsColumnTakesNoTyping()
     {
         auto *w = openedWindow();
-        w->show();
-        QVERIFY(QTest::qWaitForWindowActive(w));
+        QVERIFY(shown(w));
         const QString before = systemText(w);
         const int recorded = actions(w).size();
         QTableView *view = w->tableView();
@@ -481,8 +484,7 @@ private slots:
     {
         QFETCH(QString, command);
         auto *w = openedWindow();
-        w->show();
-        QVERIFY(QTest::qWaitForWindowActive(w));
+        QVERIFY(shown(w));
         QTableView *view = w->tableView();
         const QModelIndex cell = w->tableModel()->index(0, 0);
         view->setCurrentIndex(cell);

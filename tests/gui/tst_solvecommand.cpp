@@ -13,10 +13,20 @@ namespace {
 class DialogDriver : public QObject
 {
 public:
-    explicit DialogDriver(const char *button = "multib") : m_button(button)
+    explicit DialogDriver(const char *button = "multib")
+        : m_poller([this, button](QWidget *w) {
+              if (auto *a = qobject_cast<AnalyseDialog *>(w)) {
+                  ++analyses;
+                  a->close();
+              } else if (auto *d = qobject_cast<SolverDialog *>(w)) {
+                  ++dialogs;
+                  if (QByteArray(button) == "escape")
+                      d->reject();
+                  else
+                      d->findChild<QPushButton *>(button)->click();
+              }
+          })
     {
-        connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
-        m_timer.start(5);
         qApp->installEventFilter(this);
     }
     ~DialogDriver() override { qApp->removeEventFilter(this); }
@@ -27,24 +37,6 @@ public:
     std::function<void()> onWaitBox;
 
 private:
-    void poll()
-    {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (auto *a = qobject_cast<AnalyseDialog *>(w); a && a->isVisible()) {
-                ++analyses;
-                a->close();
-                continue;
-            }
-            auto *d = qobject_cast<SolverDialog *>(w);
-            if (!d || !d->isVisible())
-                continue;
-            ++dialogs;
-            if (QByteArray(m_button) == "escape")
-                d->reject();
-            else
-                d->findChild<QPushButton *>(m_button)->click();
-        }
-    }
     // The wait box may come and go between two polls: catch it being shown.
     bool eventFilter(QObject *o, QEvent *e) override
     {
@@ -57,8 +49,7 @@ private:
         }
         return false;
     }
-    const char *m_button;
-    QTimer m_timer;
+    WidgetPoller m_poller;
 };
 
 bool solvesToExample(const double *x)
