@@ -13,43 +13,6 @@ ScriptedPrompter::~ScriptedPrompter()
         Prompter::setInstance(nullptr);
 }
 
-void ScriptedPrompter::answer(const QVariant &a)
-{
-    QMutexLocker lock(&m_mutex);
-    m_answers.append(a);
-}
-
-QList<ScriptedPrompter::Record> ScriptedPrompter::records() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_records;
-}
-
-int ScriptedPrompter::count() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_records.size();
-}
-
-ScriptedPrompter::Record ScriptedPrompter::last() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_records.isEmpty() ? Record() : m_records.last();
-}
-
-int ScriptedPrompter::pendingAnswers() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_answers.size();
-}
-
-void ScriptedPrompter::clear()
-{
-    QMutexLocker lock(&m_mutex);
-    m_records.clear();
-    m_answers.clear();
-}
-
 bool ScriptedPrompter::takeAnswer(QVariant *a)
 {
     QMutexLocker lock(&m_mutex);

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QMutex>
+#include <QMutexLocker>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -26,6 +27,11 @@ public:
         QStringList items; // items of a list dialog; filter of a file dialog in items[0]
         QString dir;       // start folder of a file dialog
         QList<int> numbers; // integer(): initial value, minimum, maximum, step
+        // "kind|title|text|icon|buttons|items", for comparing a whole prompt at once.
+        QString all() const
+        {
+            return QStringList{kind, title, text, QString::number(icon), QString::number(buttons), items.join(',')}.join('|');
+        }
     };
 
     ScriptedPrompter();
@@ -33,16 +39,28 @@ public:
 
     // Queue answers: a button for message(), a string for item/text/file
     // dialogs (a null QString means "cancelled"), an int for integer().
-    void answer(const QVariant &a);
+    void answer(const QVariant &a) { QMutexLocker lock(&m_mutex); m_answers.append(a); }
     void answerButton(int button) { answer(QVariant(button)); }
     void answerText(const QString &s) { answer(QVariant(s)); }
     void answerCancel() { answer(QVariant()); }
 
-    QList<Record> records() const;
-    int count() const;
-    Record last() const;
-    int pendingAnswers() const;
-    void clear();
+    QList<Record> records() const { QMutexLocker lock(&m_mutex); return m_records; }
+    int count() const { return records().size(); }
+    int count(const QString &title) const
+    {
+        int n = 0;
+        for (const Record &r : records())
+            n += r.title == title ? 1 : 0;
+        return n;
+    }
+    Record last() const { const QList<Record> r = records(); return r.isEmpty() ? Record() : r.last(); }
+    int pendingAnswers() const { QMutexLocker lock(&m_mutex); return m_answers.size(); }
+    void clear()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_records.clear();
+        m_answers.clear();
+    }
 
     int message(Icon icon, const QString &title, const QString &text, Buttons buttons,
                 Button defaultButton) override;

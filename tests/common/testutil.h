@@ -10,6 +10,15 @@
 
 #include <vector>
 
+// TARVIX_ASAN: built with the address sanitizer.
+#if defined(__SANITIZE_ADDRESS__)
+#define TARVIX_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TARVIX_ASAN 1
+#endif
+#endif
+
 using Rows = QVector<QVector<double>>;
 Q_DECLARE_METATYPE(Rows)
 

@@ -49,9 +49,7 @@ private slots:
             {{1, 0, 0, 1}, {1e-16, 2}, {0, 3}, {-1e-16, 1}, {-1, 50}, {0, 1, 4, 1}},
             {{1, 0, 0, 1}, {1, 2}, {kNaN, 2}, {kNaN, kNaN}, {kNaN, kNaN}, {9, 2}},
             {{1, 0, 0, 1}, {1, 2}, {kInf, 2}, {kInf, kNaN}, {kInf, kNaN}, {9, 2}}};
-        for (const auto &c : cases) {
-            const V &a = c.a, &b = c.b, &s = c.s, &diff = c.diff, &pct = c.pct;
-            const QVector<int> &counts = c.counts;
+        for (const auto &[a, b, s, diff, pct, counts] : cases) {
             const int n = b.size();
             QVector<const double *> rows(n);
             for (int i = 0; i < n; ++i)

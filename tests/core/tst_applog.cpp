@@ -1,16 +1,13 @@
 #include "app/applog.h"
-#include "prefs/userprefs.h"
 #include "scriptedprompter.h"
 #include "testenv.h"
 #include "testutil.h"
 
 #include <QDate>
 #include <QDir>
-#include <QFile>
 #include <QLocale>
 #include <QProcess>
 #include <QtTest>
-
 
 namespace {
 QString readText(const QString &path)
@@ -58,28 +55,22 @@ private slots:
         m_env.reset();
     }
 
-    void blocksAreFramedExactly_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("warning") << int(QtWarningMsg) << "Warning";
-        QTest::newRow("critical") << int(QtCriticalMsg) << "Critical";
-    }
-
     void blocksAreFramedExactly()
     {
-        QFETCH(int, type);
-        QFETCH(QString, name);
-        QMessageLogger logger("solve", 310, "void Solve::checkDiagonal(int)");
-        if (type == QtWarningMsg)
-            logger.warning("Error no: SOL1");
-        else
-            logger.critical("Error no: SOL1");
-        const QString want = QStringLiteral("\n*** %1 ***\nError no: SOL1\nCategory: default\nFile: solve\n"
-                                            "Function: void Solve::checkDiagonal(int)\nLine: 310\nVersion: 2"
-                                            "\n*** %1 Complete ***\n").arg(name);
-        QCOMPARE(readText(m_log), want);
-        QVERIFY(AppLog::internalError());
+        QString want;   // the blocks so far
+        for (const auto &[type, name] : {std::pair{QtWarningMsg, "Warning"}, {QtCriticalMsg, "Critical"}}) {
+            AppLog::setInternalError(false);
+            QMessageLogger logger("solve", 310, "void Solve::checkDiagonal(int)");
+            if (type == QtWarningMsg)
+                logger.warning("Error no: SOL1");
+            else
+                logger.critical("Error no: SOL1");
+            want += QStringLiteral("\n*** %1 ***\nError no: SOL1\nCategory: default\nFile: solve\n"
+                                   "Function: void Solve::checkDiagonal(int)\nLine: 310\nVersion: 2"
+                                   "\n*** %1 Complete ***\n").arg(QLatin1String(name));
+            QCOMPARE(readText(m_log), want);
+            QVERIFY(AppLog::internalError());
+        }
     }
 
     void debugFollowsTheSwitch()

@@ -5,7 +5,6 @@
 
 #include <QtTest>
 
-#include <cmath>
 #include <limits>
 
 class TestEquationStore : public QObject
@@ -89,40 +88,26 @@ private slots:
         s.release();                              // twice is harmless
     }
 
-    void incorrectCount_data()
-    {
-        QTest::addColumn<QVector<double>>("a");   // row-major 3x3
-        QTest::addColumn<QVector<double>>("b");
-        QTest::addColumn<QVector<double>>("x");
-        QTest::addColumn<int>("bad");
-        const QVector<double> a{1, 1, 1, 0, 2, 5, 2, 5, -1};
-        QTest::newRow("exact solution") << a << QVector<double>{6, -4, 27} << QVector<double>{5, 3, -2} << 0;
-        QTest::newRow("all zero") << QVector<double>(9, 0.0) << QVector<double>(3, 0.0) << QVector<double>(3, 0.0) << 0;
-        QTest::newRow("one equation off") << a << QVector<double>{6, -4, 28} << QVector<double>{5, 3, -2} << 1;
-        QTest::newRow("residual of 1e-15 counts as zero")
-            << QVector<double>{1, 0, 0, 0, 1, 0, 0, 0, 1} << QVector<double>{1e-15, 0, 0} << QVector<double>{0, 0, 0} << 0;
-        QTest::newRow("residual of 2e-15 does not")
-            << QVector<double>{1, 0, 0, 0, 1, 0, 0, 0, 1} << QVector<double>{2e-15, 0, 0} << QVector<double>{0, 0, 0} << 1;
-        QTest::newRow("not a number")
-            << a << QVector<double>{6, -4, 27} << QVector<double>{std::numeric_limits<double>::quiet_NaN(), 3, -2} << 3;
-    }
-
     void incorrectCount()
     {
-        QFETCH(QVector<double>, a);
-        QFETCH(QVector<double>, b);
-        QFETCH(QVector<double>, x);
-        QFETCH(int, bad);
-        EquationStore s;
-        s.N = 3;
-        QVERIFY(s.reallocate());
-        for (int i = 0; i < 3; ++i) {
-            for (int j = 0; j < 3; ++j)
-                s.coef[i][j] = a[3 * i + j];
-            s.rhs[i] = b[i];
-            s.customSol[i] = x[i];
+        // a: row-major 3x3. A residual of 1e-15 counts as zero, 2e-15 does not.
+        const QVector<double> ex{1, 1, 1, 0, 2, 5, 2, 5, -1}, unit{1, 0, 0, 0, 1, 0, 0, 0, 1}, zero(3, 0.0);
+        const struct { QVector<double> a, b, x; int bad; } cases[] = {
+            {ex, {6, -4, 27}, {5, 3, -2}, 0}, {QVector<double>(9, 0.0), zero, zero, 0}, {ex, {6, -4, 28}, {5, 3, -2}, 1},
+            {unit, {1e-15, 0, 0}, zero, 0}, {unit, {2e-15, 0, 0}, zero, 1},
+            {ex, {6, -4, 27}, {std::numeric_limits<double>::quiet_NaN(), 3, -2}, 3}};
+        for (const auto &[a, b, x, bad] : cases) {
+            EquationStore s;
+            s.N = 3;
+            QVERIFY(s.reallocate());
+            for (int i = 0; i < 3; ++i) {
+                for (int j = 0; j < 3; ++j)
+                    s.coef[i][j] = a[3 * i + j];
+                s.rhs[i] = b[i];
+                s.customSol[i] = x[i];
+            }
+            QCOMPARE(s.incorrectCount(), bad);
         }
-        QCOMPARE(s.incorrectCount(), bad);
     }
 };
 

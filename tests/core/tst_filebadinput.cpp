@@ -113,16 +113,12 @@ class TestFileBadInput : public QObject
 {
     Q_OBJECT
 private slots:
-    void damaged_data()
+    void damaged()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("binary");
-        QTest::addColumn<int>("expect");
-        QTest::addColumn<int>("readerCode");
-        QTest::addColumn<int>("parserCode");
-        QTest::addColumn<bool>("solutionRead");
-        auto row = [](const char *name, const QByteArray &b, int expect, int reader = 0, int parser = 0,
-                      bool sol = false) { QTest::newRow(name) << b << false << expect << reader << parser << sol; };
+        struct Case { const char *name; QByteArray bytes; bool binary; int expect, readerCode, parserCode; bool solutionRead; };
+        std::vector<Case> cases;
+        auto row = [&cases](const char *name, const QByteArray &b, int expect, int reader = 0, int parser = 0,
+                            bool sol = false) { cases.push_back({name, b, false, expect, reader, parser, sol}); };
         const QList<QByteArray> r{kRows[0], kRows[1], kRows[2]};
         row("LF", textFile(), Ok, 0, 0, true);
         row("CR LF", textFile().replace("\n", "\r\n"), Ok, 0, 0, true);
@@ -145,19 +141,19 @@ private slots:
         row("header with word inside", textFile(r, kTail, "3", "my xTarvixx file"), Ok, 0, 0, true);
         row("header in lower case", textFile(r, kTail, "3", "tarvix 1.20.1"), HeaderBad);
         for (const char *n : {"0", "1", "-3", "99999999999", "3.0", "1000000000", "30"})
-            row(qPrintable(QStringLiteral("N %1").arg(QLatin1String(n))), textFile(r, "", n), HeaderBad);
+            row(n, textFile(r, "", n), HeaderBad);
         row("N missing", QByteArray("Tarvix 1.20.1\n"), HeaderBad);
         row("empty file", QByteArray(), HeaderBad);
 
-        auto bin = [](const char *name, const std::function<void(Bin &)> &change, int expect, int reader = 0) {
-            QTest::newRow(name) << binaryFile(change) << true << expect << reader << 0 << (expect == Ok);
+        auto bin = [&cases](const char *name, const std::function<void(Bin &)> &change, int expect, int reader = 0) {
+            cases.push_back({name, binaryFile(change), true, expect, reader, 0, expect == Ok});
         };
         bin("binary", {}, Ok);
         bin("binary header with word inside", [](Bin &b) { b.header = "  some Tarvix file "; }, Ok);
         bin("binary header without word", [](Bin &b) { b.header = "Tarvox"; }, HeaderBad);
         bin("binary null header", [](Bin &b) { b.header = QString(); }, HeaderBad);
         for (const char *n : {"1", "0", "-3", "x", "99999999999", "1000000000"})
-            bin(qPrintable(QStringLiteral("binary N %1").arg(QLatin1String(n))), [n](Bin &b) { b.n = QLatin1String(n); }, HeaderBad);
+            bin(n, [n](Bin &b) { b.n = QLatin1String(n); }, HeaderBad);
         bin("binary bytes per number padded", [](Bin &b) { b.bytes = " 8 "; }, Ok);
         bin("binary bytes per number 4", [](Bin &b) { b.bytes = "4"; }, Corrupt, FileString::ReadBinNumberSize);
         bin("binary bytes per number 16", [](Bin &b) { b.bytes = "16"; b.extra = QByteArray(200, '\0'); }, Corrupt, FileString::ReadBinNumberSize);
@@ -169,44 +165,38 @@ private slots:
         bin("binary rows missing", [](Bin &b) { b.rows = 2; b.marker = "Solution and more than enough text to pass the size check"; },
             Corrupt, FileString::ReadBinStream);
         bin("binary trailing bytes", [](Bin &b) { b.extra = "trailing bytes"; }, Ok);
-    }
-    void damaged()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, binary);
-        QFETCH(int, expect);
-        QFETCH(int, readerCode);
-        QFETCH(int, parserCode);
-        QFETCH(bool, solutionRead);
-        TestEnv env(3);
-        EquationStore store;
-        store.N = 5;
-        QVERIFY(store.reallocate());
-        EquationFile::Header h;
-        EquationFile::Options opt;
-        opt.processors = 3;
-        const EquationFile::Outcome out = EquationFile::open(put(env, bytes, binary), store, opt, &h);
-        QVERIFY(h.opened);
-        QCOMPARE(h.corrupt, expect == HeaderBad);
-        QCOMPARE(out.failed, expect != Ok);
-        if (expect == HeaderBad) {
-            QCOMPARE(store.N, 5); // nothing was allocated for the file
-            return;
+
+        for (const auto &[name, bytes, binary, expect, readerCode, parserCode, solutionRead] : cases) {
+            TestEnv env(3);
+            EquationStore store;
+            store.N = 5;
+            QVERIFY(store.reallocate());
+            EquationFile::Header h;
+            EquationFile::Options opt;
+            opt.processors = 3;
+            const EquationFile::Outcome out = EquationFile::open(put(env, bytes, binary), store, opt, &h);
+            QVERIFY2(h.opened, name);
+            QVERIFY2(h.corrupt == (expect == HeaderBad), name);
+            QVERIFY2(out.failed == (expect != Ok), name);
+            if (expect == HeaderBad) {
+                QCOMPARE(store.N, 5); // nothing was allocated for the file
+                continue;
+            }
+            QCOMPARE(out.code, readerCode);
+            QCOMPARE(firstCode(out.workerCodes), parserCode);
+            QCOMPARE(out.corrupt, expect == Corrupt);
+            if (expect == Corrupt)
+                continue;
+            QCOMPARE(store.N, 3);
+            for (int i = 0; i < 3; ++i) {
+                QVERIFY(std::equal(kCoef[i], kCoef[i] + 3, store.coef[i]));
+                QCOMPARE(store.rhs[i], kRhs[i]);
+            }
+            // A bad solution value keeps the values before it.
+            const bool partial = readerCode == FileString::ReadTextSolution;
+            for (int i = 0; i < 3; ++i)
+                QCOMPARE(store.fileSol[i], solutionRead || (partial && i == 0) ? 1.0 : 0.0);
         }
-        QCOMPARE(out.code, readerCode);
-        QCOMPARE(firstCode(out.workerCodes), parserCode);
-        QCOMPARE(out.corrupt, expect == Corrupt);
-        if (expect == Corrupt)
-            return;
-        QCOMPARE(store.N, 3);
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(std::equal(kCoef[i], kCoef[i] + 3, store.coef[i]));
-            QCOMPARE(store.rhs[i], kRhs[i]);
-        }
-        // A bad solution value keeps the values before it.
-        const bool partial = readerCode == FileString::ReadTextSolution;
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE(store.fileSol[i], solutionRead || (partial && i == 0) ? 1.0 : 0.0);
     }
 
     void readerMessagesAndCodes()
@@ -418,9 +408,7 @@ private slots:
         const struct { bool binary; int refused, badRow; } cases[] = {
             {false, 1, -1}, {true, 1, -1}, {false, 3, -1}, {true, 3, -1}, {false, 100, -1}, {true, 100, -1},
             {false, 100, 70}};
-        for (const auto &c : cases) {
-            const bool binary = c.binary;
-            const int refused = c.refused, badRow = c.badRow;
+        for (const auto &[binary, refused, badRow] : cases) {
             TestEnv env(4);
             const int n = 300;
             EquationStore source;

@@ -8,12 +8,10 @@
 
 #include <QBuffer>
 #include <QDataStream>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QtTest>
 
 #include <clocale>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -67,34 +67,27 @@ private slots:
         QCOMPARE(MyThreads::poolSize(), size);
     }
 
-    void finishedWorkerGoesHome_data()
-    {
-        QTest::addColumn<QString>("tag");
-        QTest::addColumn<bool>("home");
-        for (const char *t : {"ANALYSEWORKER", "FILESTRING", "REDUCE", "SOLVE", "UNDOREDO", "USERPREFS", "VALIDATE"})
-            QTest::newRow(t) << QString::fromLatin1(t) << true;
-        QTest::newRow("lower case is unknown") << "solve" << false;
-        QTest::newRow("unknown") << "WORKER" << false;
-    }
-
     void finishedWorkerGoesHome()
     {
-        QFETCH(QString, tag);
-        QFETCH(bool, home);
-        TestEnv env(2);
-        LogCapture log;
-        Probe probe(tag);
-        QThread *t = MyThreads::startIdle(QStringLiteral("probe"));
-        QVERIFY(t);
-        QVERIFY(QObject::connect(t, SIGNAL(objectNameChanged(QString)), &probe, SLOT(work())));
-        MyThreads::run(t, &probe, SLOT(work()));
-        QVERIFY(t->wait(10000));
-        QCOMPARE(probe.ranOn.load(), t);
-        QVERIFY(MyThreads::inPool(t));
-        QCOMPARE(log.count(QStringLiteral("critical: error no: MT4")), home ? 0 : 1);
-        QCOMPARE(probe.thread(), home ? QThread::currentThread() : t);
-        // a known worker is cut off from the pooled thread's signals
-        QCOMPARE(QObject::disconnect(t, SIGNAL(objectNameChanged(QString)), &probe, SLOT(work())), !home);
+        // Lower case is unknown.
+        const std::pair<const char *, bool> cases[] = {{"ANALYSEWORKER", true}, {"FILESTRING", true}, {"REDUCE", true},
+            {"SOLVE", true}, {"UNDOREDO", true}, {"USERPREFS", true}, {"VALIDATE", true}, {"solve", false}, {"WORKER", false}};
+        for (const auto &[tag, home] : cases) {
+            TestEnv env(2);
+            LogCapture log;
+            Probe probe{QLatin1String(tag)};
+            QThread *t = MyThreads::startIdle(QStringLiteral("probe"));
+            QVERIFY(t);
+            QVERIFY(QObject::connect(t, SIGNAL(objectNameChanged(QString)), &probe, SLOT(work())));
+            MyThreads::run(t, &probe, SLOT(work()));
+            QVERIFY(t->wait(10000));
+            QCOMPARE(probe.ranOn.load(), t);
+            QVERIFY(MyThreads::inPool(t));
+            QCOMPARE(log.count(QStringLiteral("critical: error no: MT4")), home ? 0 : 1);
+            QCOMPARE(probe.thread(), home ? QThread::currentThread() : t);
+            // a known worker is cut off from the pooled thread's signals
+            QCOMPARE(QObject::disconnect(t, SIGNAL(objectNameChanged(QString)), &probe, SLOT(work())), !home);
+        }
     }
 
     // A thread the system will not start: null, logged, the worker still on

@@ -11,13 +11,9 @@
 #include "threads/mythreads.h"
 #include "worksizes.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
-#include <cmath>
-#include <memory>
 #include <random>
 
 namespace {
@@ -159,7 +155,6 @@ private:
         return h;
     }
 
-
 private slots:
     void initTestCase()
     {
@@ -209,10 +204,7 @@ private slots:
         QVERIFY(!wrong.loadPlugin(QStringLiteral(TRX_WRONG_PLUGIN)));
         QTemporaryDir dir;
         const QString broken = dir.path() + QStringLiteral("/TrxOpenCL.so");
-        QFile f(broken);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("\x7f" "ELF this is no library");
-        f.close();
+        QVERIFY(writeFile(broken, "\x7f" "ELF this is no library"));
         PluginHost garbage;
         QVERIFY(!garbage.loadPlugin(broken));
         // Without a plugin the device requests fail instead of crashing.
@@ -332,9 +324,7 @@ private slots:
         // elements; 10: 90 elements.
         const struct { int n; bool ratiosOnDevice, updateOnDevice; } cases[] = {
             {34, true, true}, {33, false, true}, {11, false, true}, {10, false, false}};
-        for (const auto &c : cases) {
-            const int n = c.n;
-            const bool ratiosOnDevice = c.ratiosOnDevice, updateOnDevice = c.updateOnDevice;
+        for (const auto &[n, ratiosOnDevice, updateOnDevice] : cases) {
             auto h = host(kFloatPlugin, {0});
             QVERIFY(h);
             std::vector<double> rhs;

@@ -10,10 +10,8 @@
 
 #include <QtTest>
 
-#include <cmath>
 #include <cstring>
 #include <random>
-#include <vector>
 
 Q_DECLARE_METATYPE(QList<int>)
 
@@ -155,9 +153,7 @@ private slots:
         const struct { int n, processors; QList<int> limits; } cases[] = {
             {9, 8, {1, 2, 3, 4, 5, 6, 7, 8}}, {41, 8, defaultLimits(8)}, {30, 3, defaultLimits(3)},
             {3, 5, {0, 0, 0, 0, 0}}, {64, 16, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}, {300, 3, {0, 1, 2}}};
-        for (const auto &c : cases) {
-            const int n = c.n, processors = c.processors;
-            const QList<int> &limits = c.limits;
+        for (const auto &[n, processors, limits] : cases) {
             TestEnv env(2);
             std::mt19937 gen(uint(n * 31 + processors));
             std::uniform_real_distribution<double> dist(-10.0, 10.0);

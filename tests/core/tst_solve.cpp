@@ -2,7 +2,6 @@
 // records, the status word, refinement, and a randomized cross-check against
 // a plain elimination with partial pivoting.
 #include "logcapture.h"
-#include "prefs/userprefs.h"
 #include "solver/reduce.h"
 #include "solver/solve.h"
 #include "solver/solverun.h"
@@ -14,7 +13,6 @@
 
 #include <QtTest>
 
-#include <cmath>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -215,10 +213,7 @@ private slots:
             cases.append({{{p, 1}, {std::fabs(p), 2}}, {}, zero ? QList<int>{1} : QList<int>(),
                           zero ? QStringList{notFound + "1"} : QStringList()});
         }
-        for (const Case &c : cases) {
-            const Rows &rows = c.rows;
-            const QList<int> &swaps = c.swaps, &errors = c.errors;
-            const QStringList &texts = c.texts;
+        for (const auto &[rows, swaps, errors, texts] : cases) {
             Matrix a(rows);
             std::vector<double> b(size_t(a.n));
             for (int i = 0; i < a.n; ++i)
@@ -391,10 +386,8 @@ private slots:
             {{{1e-15, 1}, {-1e-15, 2}}, {1, 2}, "refused"}, // pivots 1e-15
             {{{1.5e-15, 1}, {1.5e-15, 2}}, {1, 3}, "0"}, // pivots 1.5e-15
         };
-        for (const auto &c : cases) {
-            const Rows &rows = c.rows;
-            const QVector<double> &rhs = c.rhs;
-            const QString outcome = QString::fromLatin1(c.outcome);
+        for (const auto &[rows, rhs, word] : cases) {
+            const QString outcome = QString::fromLatin1(word);
             const int n = rows.size();
             Matrix a(rows);
             const std::vector<double> b(rhs.begin(), rhs.end());
@@ -435,12 +428,12 @@ private slots:
     // reported as good must be good: its HPL ratio is below 16 and its error
     // within what the condition allows. Systems marked regular must be
     // solved; singular ones must be refused with status 1.
-    void trustFamilies_data()
+    void trustFamilies()
     {
-        QTest::addColumn<Rows>("rows");
-        QTest::addColumn<QVector<double>>("exact"); // empty: singular
-        QTest::addColumn<int>("expected");          // status 0 or 1; -1 either
-        QTest::addColumn<bool>("pivoted");          // partial pivoting must have been needed
+        // exact empty: singular; expected: status 0 or 1, -1 either; pivoted:
+        // partial pivoting must have been needed.
+        struct Case { QString name; Rows rows; QVector<double> exact; int expected; bool pivoted; };
+        std::vector<Case> cases;
         std::mt19937 gen(1306);
         std::uniform_real_distribution<double> real(-1.0, 1.0);
         auto random = [&](int n) {
@@ -457,26 +450,26 @@ private slots:
                 v = real(gen) * 100.0;
             return x;
         };
-        QTest::newRow("hand-typed 3x3") << Rows{{5.7, 74.1, 1}, {74.1, 963.3, 2}, {1, 2, 3}} << ones(3) << 0 << false;
+        cases.push_back({"hand-typed 3x3", Rows{{5.7, 74.1, 1}, {74.1, 963.3, 2}, {1, 2, 3}}, ones(3), 0, false});
         for (int n : {4, 12, 40}) {
             Rows r = random(n);
             r[0][0] = 3e-14;
             // At n = 4 the refinement may rescue the ordered elimination's
             // answer; from n = 12 on the growth is too much for it.
-            QTest::addRow("tiny leading pivot n=%d", n) << r << values(n) << 0 << (n > 4);
+            cases.push_back({QString::asprintf("tiny leading pivot n=%d", n), r, values(n), 0, n > 4});
             // Row 1 is a multiple of row 0 but for its last entry, so the
             // second pivot is a rounding residue.
             r = random(n);
             for (int j = 0; j + 1 < n; ++j)
                 r[1][j] = 13.1 * r[0][j];
-            QTest::addRow("hidden pivot n=%d", n) << r << values(n) << 0 << false;
+            cases.push_back({QString::asprintf("hidden pivot n=%d", n), r, values(n), 0, false});
             // Rows from 1e-4 to 1e12.
             r = random(n);
             for (int i = 0; i < n; ++i)
                 for (double &v : r[i])
                     v *= std::pow(10.0, -4 + (i * 16) / n);
-            QTest::addRow("row-scaled n=%d", n) << r << values(n) << -1 << false;
-            QTest::addRow("plain random n=%d", n) << random(n) << values(n) << 0 << false;
+            cases.push_back({QString::asprintf("row-scaled n=%d", n), r, values(n), -1, false});
+            cases.push_back({QString::asprintf("plain random n=%d", n), random(n), values(n), 0, false});
         }
         // Permuted diagonals: each row has its one value in another column.
         for (int n : {5, 17}) {
@@ -488,8 +481,8 @@ private slots:
                 perm[i][p[size_t(i)]] = 1.0 + i;
                 anti[i][n - 1 - i] = -2.0 - i;
             }
-            QTest::addRow("permuted n=%d", n) << perm << values(n) << 0 << false;
-            QTest::addRow("anti-diagonal n=%d", n) << anti << values(n) << 0 << false;
+            cases.push_back({QString::asprintf("permuted n=%d", n), perm, values(n), 0, false});
+            cases.push_back({QString::asprintf("anti-diagonal n=%d", n), anti, values(n), 0, false});
         }
         // Sparse integer systems; either outcome, never a silent wrong one.
         std::uniform_int_distribution<int> small(-4, 4), keep(0, 9);
@@ -499,93 +492,87 @@ private slots:
             for (auto &row : r)
                 for (double &v : row)
                     v = keep(gen) < 3 ? double(small(gen)) : 0.0;
-            QTest::addRow("sparse integer %d", k) << r << values(n) << -1 << false;
+            cases.push_back({QString::asprintf("sparse integer %d", k), r, values(n), -1, false});
         }
         for (int n = 8; n <= 14; ++n) {
             Rows h(n, QVector<double>(n));
             for (int i = 0; i < n; ++i)
                 for (int j = 0; j < n; ++j)
                     h[i][j] = 1.0 / (i + j + 1);
-            QTest::addRow("Hilbert %d", n) << h << ones(n) << (n <= 10 ? 0 : n >= 13 ? 1 : -1) << false;
+            cases.push_back({QString::asprintf("Hilbert %d", n), h, ones(n), (n <= 10 ? 0 : n >= 13 ? 1 : -1), false});
         }
         // Row 2 is the sum of rows 0 and 1: consistent and inconsistent.
         for (int n : {3, 9}) {
             Rows r = random(n);
             for (int j = 0; j < n; ++j)
                 r[2][j] = r[0][j] + r[1][j];
-            QTest::addRow("singular consistent n=%d", n) << r << QVector<double>() << 1 << false;
-            QTest::addRow("singular inconsistent n=%d", n) << r << QVector<double>{-1} << 1 << false;
+            cases.push_back({QString::asprintf("singular consistent n=%d", n), r, QVector<double>(), 1, false});
+            cases.push_back({QString::asprintf("singular inconsistent n=%d", n), r, QVector<double>{-1}, 1, false});
         }
-    }
-    void trustFamilies()
-    {
-        QFETCH(Rows, rows);
-        QFETCH(QVector<double>, exact);
-        QFETCH(int, expected);
-        QFETCH(bool, pivoted);
-        const int n = rows.size();
-        Matrix a(rows);
-        std::vector<double> b(static_cast<size_t>(n), 0.0);
-        if (exact.size() == n) {
-            for (int i = 0; i < n; ++i)
-                for (int j = 0; j < n; ++j)
-                    b[size_t(i)] += a.rows[size_t(i)][j] * exact[j];
-        } else {
-            // Singular: a consistent right-hand side, or row 2's broken.
-            for (int i = 0; i < n; ++i)
-                b[size_t(i)] = i == 2 ? b[0] + b[1] : 1.0 + i;
-            if (!exact.isEmpty())
-                b[2] += 1.0;
+
+        for (const auto &[name, rows, exact, expected, pivoted] : cases) {
+            const int n = rows.size();
+            Matrix a(rows);
+            std::vector<double> b(static_cast<size_t>(n), 0.0);
+            if (exact.size() == n) {
+                for (int i = 0; i < n; ++i)
+                    for (int j = 0; j < n; ++j)
+                        b[size_t(i)] += a.rows[size_t(i)][j] * exact[j];
+            } else {
+                // Singular: a consistent right-hand side, or row 2's broken.
+                for (int i = 0; i < n; ++i)
+                    b[size_t(i)] = i == 2 ? b[0] + b[1] : 1.0 + i;
+                if (!exact.isEmpty())
+                    b[2] += 1.0;
+            }
+            std::vector<int> zeros(static_cast<size_t>(n));
+            if (!Validate::check(n, a.ptr(), b.data(), zeros.data()).valid()) {
+                QVERIFY2(expected == -1, qPrintable(name));
+                continue;
+            }
+            ThreadSettings one, many;
+            one.limits = {5};
+            many.processors = 3;
+            many.limits = {0, 1, 2}; // three workers for every phase
+            std::vector<double> x(static_cast<size_t>(n)), x3(static_cast<size_t>(n));
+            SolveTrust trust, trust3;
+            const int status = solveArrays(n, a.ptr(), b.data(), zeros.data(), x.data(), nullptr, one, nullptr, &trust);
+            const int status3 = solveArrays(n, a.ptr(), b.data(), zeros.data(), x3.data(), nullptr, many, nullptr, &trust3);
+            QCOMPARE(status3, status);
+            QVERIFY(sameBits(x, x3));
+            QCOMPARE(int(trust3.method), int(trust.method));
+            QCOMPARE(status, trust.trusted() ? 0 : 1);
+            if (expected >= 0)
+                QVERIFY2(status == expected, qPrintable(QStringLiteral("%1: status %2: %3").arg(name).arg(status).arg(trust.reason())));
+            if (pivoted)
+                QCOMPARE(int(trust.method), int(SolveTrust::PartialPivoting));
+            if (expected == 0 && !pivoted && trust.rcond > 1e-6)
+                QCOMPARE(int(trust.method), int(SolveTrust::Specified));
+            if (status != 0) {
+                QVERIFY(!trust.reason().isEmpty());
+                continue;
+            }
+            QVERIFY(trust.hplRatio < 16.0);
+            QVERIFY(std::fabs(Trust::backwardError(n, a.ptr(), b.data(), x.data()) - trust.backwardError)
+                    <= 1e-3 * trust.backwardError);
+            QVERIFY2(exact.size() == n, qPrintable(name));   // a singular system reported as solved
+            double err = 0.0, size = 0.0;
+            for (int i = 0; i < n; ++i) {
+                err = std::fmax(err, std::fabs(x[size_t(i)] - exact[i]));
+                size = std::fmax(size, std::fabs(exact[i]));
+            }
+            // Forward error <= condition x backward error, with room for the
+            // estimate and the norms.
+            const double bound = 1e3 * n * SolveTrust::kEps / trust.rcond;
+            QVERIFY2(err / size <= bound, qPrintable(QStringLiteral("error %1, bound %2").arg(err / size).arg(bound)));
+            QCOMPARE(trust.digitsLost(), trust.rcond < 1e-8);
         }
-        std::vector<int> zeros(static_cast<size_t>(n));
-        if (!Validate::check(n, a.ptr(), b.data(), zeros.data()).valid()) {
-            QVERIFY2(expected == -1, "a regular system was refused by validation");
-            return;
-        }
-        ThreadSettings one, many;
-        one.limits = {5};
-        many.processors = 3;
-        many.limits = {0, 1, 2}; // three workers for every phase
-        std::vector<double> x(static_cast<size_t>(n)), x3(static_cast<size_t>(n));
-        SolveTrust trust, trust3;
-        const int status = solveArrays(n, a.ptr(), b.data(), zeros.data(), x.data(), nullptr, one, nullptr, &trust);
-        const int status3 = solveArrays(n, a.ptr(), b.data(), zeros.data(), x3.data(), nullptr, many, nullptr, &trust3);
-        QCOMPARE(status3, status);
-        QVERIFY(sameBits(x, x3));
-        QCOMPARE(int(trust3.method), int(trust.method));
-        QCOMPARE(status, trust.trusted() ? 0 : 1);
-        if (expected >= 0)
-            QVERIFY2(status == expected, qPrintable(QStringLiteral("status %1: %2").arg(status).arg(trust.reason())));
-        if (pivoted)
-            QCOMPARE(int(trust.method), int(SolveTrust::PartialPivoting));
-        if (expected == 0 && !pivoted && trust.rcond > 1e-6)
-            QCOMPARE(int(trust.method), int(SolveTrust::Specified));
-        if (status != 0) {
-            QVERIFY(!trust.reason().isEmpty());
-            return;
-        }
-        QVERIFY(trust.hplRatio < 16.0);
-        QVERIFY(std::fabs(Trust::backwardError(n, a.ptr(), b.data(), x.data()) - trust.backwardError)
-                <= 1e-3 * trust.backwardError);
-        QVERIFY2(exact.size() == n, "a singular system was reported as solved");
-        double err = 0.0, size = 0.0;
-        for (int i = 0; i < n; ++i) {
-            err = std::fmax(err, std::fabs(x[size_t(i)] - exact[i]));
-            size = std::fmax(size, std::fabs(exact[i]));
-        }
-        // Forward error <= condition x backward error, with room for the
-        // estimate and the norms.
-        const double bound = 1e3 * n * SolveTrust::kEps / trust.rcond;
-        QVERIFY2(err / size <= bound, qPrintable(QStringLiteral("error %1, bound %2").arg(err / size).arg(bound)));
-        QCOMPARE(trust.digitsLost(), trust.rcond < 1e-8);
     }
 
     // The solves through either kind of factors are those of the matrix and
     // of its transpose (the condition estimate depends on both).
-    void factorSolves_data()
+    void factorSolves()
     {
-        QTest::addColumn<Rows>("rows");
-        QTest::addColumn<bool>("pivoting");
         const Rows ordered{{1, 2, 0}, {0, 3, 0}, {4, 0, 5}};    // column and row exchanges
         const Rows repaired{{1, 1, 1}, {2, 2, 3}, {3, 4, 1}};   // a pivot-repair swap
         Rows random(23, QVector<double>(23));
@@ -596,69 +583,63 @@ private slots:
                 v = real(gen);
         random[0][0] = 0.0;
         for (bool pivoting : {false, true}) {
-            QTest::addRow("ordered %d", pivoting) << ordered << pivoting;
-            QTest::addRow("repaired %d", pivoting) << repaired << pivoting;
-            QTest::addRow("random 23 %d", pivoting) << random << pivoting;
-        }
-    }
-    void factorSolves()
-    {
-        QFETCH(Rows, rows);
-        QFETCH(bool, pivoting);
-        const Matrix a(rows);
-        const int n = a.n;
-        std::vector<int> zeros(static_cast<size_t>(n)), perm;
-        Matrix copy(a);
-        QVERIFY(Validate::check(n, copy.ptr(), std::vector<double>(size_t(n), 1.0).data(), zeros.data()).valid());
-        SolveRun run = runSolve(a, std::vector<double>(size_t(n), 1.0), zeros.data(), nullptr);
-        Matrix lu(a);
-        ThreadSettings settings;
-        settings.processors = 2;
-        settings.limits = {0, 1};
-        QVERIFY(Trust::factorPartialPivoting(n, lu.ptr(), perm, settings));
-        std::vector<double> invColSum(static_cast<size_t>(n), 0.0); // column sums of |A^-1|
-        for (int transposed = 0; transposed < 2; ++transposed) {
-            for (int e = 0; e < n; ++e) {
-                std::vector<double> v(static_cast<size_t>(n), 0.0);
-                v[size_t(e)] = 1.0;
-                if (pivoting)
-                    (transposed ? Trust::luSolveTransposed : Trust::luSolve)(n, lu.ptr(), perm, v.data());
-                else
-                    (transposed ? Trust::specifiedSolveTransposed : Trust::specifiedSolve)(n, run.reduced.ptr(), *run.store, v.data());
-                for (int i = 0; i < n; ++i) {
-                    double s = 0.0;
-                    for (int j = 0; j < n; ++j)
-                        s += (transposed ? a.rows[size_t(j)][i] : a.rows[size_t(i)][j]) * v[size_t(j)];
-                    QVERIFY2(std::fabs(s - (i == e ? 1.0 : 0.0)) < 1e-9,
-                             qPrintable(QStringLiteral("transposed %1 column %2 row %3: %4").arg(transposed).arg(e).arg(i).arg(s)));
-                    if (!transposed)
-                        invColSum[size_t(e)] += std::fabs(v[size_t(i)]);
+            for (const Rows &rows : {ordered, repaired, random}) {
+                const Matrix a(rows);
+                const int n = a.n;
+                std::vector<int> zeros(static_cast<size_t>(n)), perm;
+                Matrix copy(a);
+                QVERIFY(Validate::check(n, copy.ptr(), std::vector<double>(size_t(n), 1.0).data(), zeros.data()).valid());
+                SolveRun run = runSolve(a, std::vector<double>(size_t(n), 1.0), zeros.data(), nullptr);
+                Matrix lu(a);
+                ThreadSettings settings;
+                settings.processors = 2;
+                settings.limits = {0, 1};
+                QVERIFY(Trust::factorPartialPivoting(n, lu.ptr(), perm, settings));
+                std::vector<double> invColSum(static_cast<size_t>(n), 0.0); // column sums of |A^-1|
+                for (int transposed = 0; transposed < 2; ++transposed) {
+                    for (int e = 0; e < n; ++e) {
+                        std::vector<double> v(static_cast<size_t>(n), 0.0);
+                        v[size_t(e)] = 1.0;
+                        if (pivoting)
+                            (transposed ? Trust::luSolveTransposed : Trust::luSolve)(n, lu.ptr(), perm, v.data());
+                        else
+                            (transposed ? Trust::specifiedSolveTransposed : Trust::specifiedSolve)(n, run.reduced.ptr(), *run.store, v.data());
+                        for (int i = 0; i < n; ++i) {
+                            double s = 0.0;
+                            for (int j = 0; j < n; ++j)
+                                s += (transposed ? a.rows[size_t(j)][i] : a.rows[size_t(i)][j]) * v[size_t(j)];
+                            QVERIFY2(std::fabs(s - (i == e ? 1.0 : 0.0)) < 1e-9,
+                                     qPrintable(QStringLiteral("transposed %1 column %2 row %3: %4").arg(transposed).arg(e).arg(i).arg(s)));
+                            if (!transposed)
+                                invColSum[size_t(e)] += std::fabs(v[size_t(i)]);
+                        }
+                    }
                 }
+                // The estimate against the exact reciprocal condition of the
+                // row-equilibrated matrix R A: it never exceeds it by much and, as
+                // an estimate of a norm from below, is never below it.
+                std::vector<double> rowMax(static_cast<size_t>(n), 0.0), colSum(static_cast<size_t>(n), 0.0);
+                for (int i = 0; i < n; ++i)
+                    for (int j = 0; j < n; ++j)
+                        rowMax[size_t(i)] = std::fmax(rowMax[size_t(i)], std::fabs(a.rows[size_t(i)][j]));
+                double normB = 0.0, normInv = 0.0;
+                for (int j = 0; j < n; ++j) {
+                    for (int i = 0; i < n; ++i)
+                        colSum[size_t(j)] += std::fabs(a.rows[size_t(i)][j]) / rowMax[size_t(i)];
+                    normB = std::fmax(normB, colSum[size_t(j)]);
+                    normInv = std::fmax(normInv, rowMax[size_t(j)] * invColSum[size_t(j)]);
+                }
+                const double exactRcond = 1.0 / (normB * normInv);
+                Matrix am(a);
+                const double rc = pivoting
+                    ? Trust::estimateRcond(n, am.ptr(), [&](double *v) { Trust::luSolve(n, lu.ptr(), perm, v); },
+                                           [&](double *v) { Trust::luSolveTransposed(n, lu.ptr(), perm, v); })
+                    : Trust::estimateRcond(n, am.ptr(), [&](double *v) { Trust::specifiedSolve(n, run.reduced.ptr(), *run.store, v); },
+                                           [&](double *v) { Trust::specifiedSolveTransposed(n, run.reduced.ptr(), *run.store, v); });
+                QVERIFY2(rc >= exactRcond * (1 - 1e-9) && rc <= 10.0 * exactRcond,
+                         qPrintable(QStringLiteral("estimate %1, exact %2").arg(rc).arg(exactRcond)));
             }
         }
-        // The estimate against the exact reciprocal condition of the
-        // row-equilibrated matrix R A: it never exceeds it by much and, as
-        // an estimate of a norm from below, is never below it.
-        std::vector<double> rowMax(static_cast<size_t>(n), 0.0), colSum(static_cast<size_t>(n), 0.0);
-        for (int i = 0; i < n; ++i)
-            for (int j = 0; j < n; ++j)
-                rowMax[size_t(i)] = std::fmax(rowMax[size_t(i)], std::fabs(a.rows[size_t(i)][j]));
-        double normB = 0.0, normInv = 0.0;
-        for (int j = 0; j < n; ++j) {
-            for (int i = 0; i < n; ++i)
-                colSum[size_t(j)] += std::fabs(a.rows[size_t(i)][j]) / rowMax[size_t(i)];
-            normB = std::fmax(normB, colSum[size_t(j)]);
-            normInv = std::fmax(normInv, rowMax[size_t(j)] * invColSum[size_t(j)]);
-        }
-        const double exactRcond = 1.0 / (normB * normInv);
-        Matrix am(a);
-        const double rc = pivoting
-            ? Trust::estimateRcond(n, am.ptr(), [&](double *v) { Trust::luSolve(n, lu.ptr(), perm, v); },
-                                   [&](double *v) { Trust::luSolveTransposed(n, lu.ptr(), perm, v); })
-            : Trust::estimateRcond(n, am.ptr(), [&](double *v) { Trust::specifiedSolve(n, run.reduced.ptr(), *run.store, v); },
-                                   [&](double *v) { Trust::specifiedSolveTransposed(n, run.reduced.ptr(), *run.store, v); });
-        QVERIFY2(rc >= exactRcond * (1 - 1e-9) && rc <= 10.0 * exactRcond,
-                 qPrintable(QStringLiteral("estimate %1, exact %2").arg(rc).arg(exactRcond)));
     }
 };
 

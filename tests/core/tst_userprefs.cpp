@@ -1,11 +1,9 @@
 #include "logcapture.h"
-#include "prefs/userprefs.h"
 #include "scriptedprompter.h"
 #include "testenv.h"
 #include "testutil.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QtTest>
 
@@ -67,10 +65,8 @@ private slots:
             {4, "<cut>", "433\t189\t500\t350\t", true}, // file cut after line 4
             {12, QString::fromLatin1("\x01\x02\xff\xfe"), "0\t0\t5\t3", true}, // binary junk on a line
         };
-        for (const auto &c : cases) {
-            const int line = c.line;
-            const QString &stored = c.stored, expected = QString::fromLatin1(c.expected);
-            const bool dirty = c.dirty;
+        for (const auto &[line, stored, text, dirty] : cases) {
+            const QString expected = QString::fromLatin1(text);
             TestEnv env(2, false);
             const QString folder = prefFolder(env);
             QStringList lines = defaultLines();
@@ -94,29 +90,21 @@ private slots:
         }
     }
 
-    void wholeFile_data()
-    {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<QByteArray>("after");
-        QByteArray lower = joined(defaultLines());
-        lower[0] = 't'; // the product name test is case-sensitive
-        QTest::newRow("first line in lower case") << lower << false << lower;
-        QTest::newRow("empty file is recreated") << QByteArray() << true << joined(defaultLines());
-    }
-
     void wholeFile()
     {
-        QFETCH(QByteArray, stored);
-        QFETCH(bool, accepted);
-        QFETCH(QByteArray, after);
-        TestEnv env(2, false);
-        QVERIFY(writeFile(prefFolder(env) + QStringLiteral("/Tarvix.pref"), stored));
-        ScriptedPrompter prompter;
-        UserPrefs prefs(nullptr);
-        QCOMPARE(prefs.initialise(env.environment(), TestEnv::screen()), accepted);
-        QCOMPARE(prompter.count(), 0);
-        QCOMPARE(readFile(prefFolder(env) + QStringLiteral("/Tarvix.pref")), after);
+        // A first line in lower case is refused (the product name test is
+        // case-sensitive); an empty file is recreated.
+        QByteArray lower = joined(defaultLines());
+        lower[0] = 't';
+        for (const auto &[stored, accepted, after] : {std::tuple{lower, false, lower}, {QByteArray(), true, joined(defaultLines())}}) {
+            TestEnv env(2, false);
+            QVERIFY(writeFile(prefFolder(env) + QStringLiteral("/Tarvix.pref"), stored));
+            ScriptedPrompter prompter;
+            UserPrefs prefs(nullptr);
+            QCOMPARE(prefs.initialise(env.environment(), TestEnv::screen()), accepted);
+            QCOMPARE(prompter.count(), 0);
+            QCOMPARE(readFile(prefFolder(env) + QStringLiteral("/Tarvix.pref")), after);
+        }
     }
 
     void savesKeepOneOldFileAndNoTail()

@@ -48,65 +48,19 @@ private slots:
             QCOMPARE(Validate::itemList(c.indices, QStringLiteral("[more]")), QString(c.expected));
     }
 
-    void boxes_data()
+    void boxes()
     {
-        QTest::addColumn<Rows>("rows");
-        QTest::addColumn<QVector<double>>("rhs");
-        QTest::addColumn<QStringList>("texts");
         const QString rhsText = QStringLiteral("<p>R.H.S. of all Equations is zero!</p>") + kClose;
         const QString rowHead = QStringLiteral("<p>All the co-efficients of following Equations are zero!</p><p>");
         const QString colHead = QStringLiteral("<p>All the co-efficients of following Variables is zero!</p>\n<p>");
-        const QString dupHead = QStringLiteral("<p>Following Equations are Duplicate!</p><p>");
-
-        QTest::newRow("valid") << Rows{{1, 2}, {3, 4}} << QVector<double>{1, 0} << QStringList();
-        QTest::newRow("rhs zero within 1e-15") << Rows{{1, 2}, {3, 4}} << QVector<double>{1e-15, -1e-15}
-                                               << QStringList{rhsText};
-        QTest::newRow("rhs 1.5e-15 is not zero") << Rows{{1, 2}, {3, 4}} << QVector<double>{0, 1.5e-15}
-                                                 << QStringList();
-        // Rows 2 and 4 zero: also a zero-equation pair, hence duplicates; no
-        // column is entirely zero.
-        QTest::newRow("equations 2 and 4")
-            << Rows{{1, 0, 0, 0}, {0, 0, 0, 0}, {0, 1, 1, 1}, {0, 0, 0, 0}} << QVector<double>{1, 1, 1, 1}
-            << QStringList{rowHead + QStringLiteral("2 & 4.</p>") + kClose,
-                           dupHead + QStringLiteral("</p><p><b><u>2</u></b> -> 4.</p>") + kClose};
-        QTest::newRow("variable 3") << Rows{{1, 2, 0}, {3, 1, 0}, {1, 1, 0}} << QVector<double>{1, 2, 3}
-                                    << QStringList{colHead + QStringLiteral("3.</p>") + kClose};
-        QTest::newRow("all four")
-            << Rows{{0, 0}, {0, 0}} << QVector<double>{0, 0}
-            << QStringList{rhsText, rowHead + QStringLiteral("1 & 2.</p>") + kClose,
-                           colHead + QStringLiteral("1 & 2.</p>") + kClose,
-                           dupHead + QStringLiteral("</p><p><b><u>1</u></b> -> 2.</p>") + kClose};
-        QTest::newRow("multiple rows") << Rows{{1, 2, 3}, {2, 4, 6}, {0, 1, 5}} << QVector<double>{1, 2, 3}
-                                       << QStringList{dupHead + QStringLiteral("</p><p><b><u>1</u></b> -> 2.</p>") + kClose};
-        QTest::newRow("nearly multiple") << Rows{{1, 2, 3}, {1, 2, 3.000001}, {0, 1, 5}}
-                                         << QVector<double>{1, 2, 3} << QStringList();
-        QTest::newRow("large multiple") << Rows{{1e20, 1}, {2e20, 2}} << QVector<double>{1, 2}
-                                        << QStringList{dupHead + QStringLiteral("</p><p><b><u>1</u></b> -> 2.</p>") + kClose};
-        QTest::newRow("zero where the other has a value") << Rows{{1, 0, 3}, {2, 1, 6}, {0, 1, 5}}
-                                                          << QVector<double>{1, 2, 3} << QStringList();
-        // Ratios far below the zero threshold are still compared.
-        QTest::newRow("rows of very different size") << Rows{{1e12, 1e12}, {1e-4, 2e-4}}
-                                                     << QVector<double>{1, 2} << QStringList();
-        QTest::newRow("tiny multiple") << Rows{{1e12, 3e12, 1e6}, {0, 1, 5}, {1e-4, 3e-4, 1e-10}}
-                                       << QVector<double>{1, 2, 3}
-                                       << QStringList{dupHead + QStringLiteral("</p><p><b><u>1</u></b> -> 3.</p>") + kClose};
-        // A value that is not finite gets its own box, and only that one:
-        // the other checks would see nonsense multiples and zeros.
+        const QString dup12 = QStringLiteral("<p>Following Equations are Duplicate!</p><p></p><p><b><u>1</u></b> -> 2.</p>") + kClose;
+        const QString bad = QStringLiteral("<p>The following value is infinite or not a number!</p><p>");
         const double nan = std::numeric_limits<double>::quiet_NaN();
         const double inf = std::numeric_limits<double>::infinity();
-        const QString bad = QStringLiteral("<p>The following value is infinite or not a number!</p><p>");
-        QTest::newRow("NaN coefficient") << Rows{{1, 1}, {nan, 2}} << QVector<double>{1, 2}
-                                         << QStringList{bad + QStringLiteral("Equation 2, Variable 1.</p>") + kClose};
-        QTest::newRow("inf in the first column") << Rows{{inf, 1}, {2, 1}} << QVector<double>{0, 0}
-                                                 << QStringList{bad + QStringLiteral("Equation 1, Variable 1.</p>") + kClose};
-        QTest::newRow("infinite right-hand side") << Rows{{1, 0}, {0, 1}} << QVector<double>{1, -inf}
-                                                  << QStringList{bad + QStringLiteral("Equation 2, R.H.S.</p>") + kClose};
-
         // Twelve zero equations: eleven recorded, ten shown.
         QList<int> twelve;
         for (int i = 0; i < 12; ++i)
             twelve << 2 * i + 1;
-        Rows many = identityWithZeroRows(24, twelve);
         const QString rowList = QStringLiteral("2, 4, 6, 8, 10, 12, 14, 16, 18, 20 & ") + kMore;
         // The zero rows are also proportional to one another: row 2 with the ten
         // after it (eleven rows in its group, ten shown), row 4 with its ten...
@@ -120,32 +74,51 @@ private slots:
             groups += QStringLiteral("</p><p><b><u>%1</u></b> -> ").arg(first) + after.join(QStringLiteral(", "))
                       + (after.isEmpty() ? QString() : QStringLiteral(" & ")) + last;
         }
-        groups += kMore;
-        QTest::newRow("twelve zero equations")
-            << many << QVector<double>(24, 1.0)
-            << QStringList{rowHead + rowList + QStringLiteral("</p>") + kClose,
-                           colHead + QStringLiteral("2, 4, 6, 8, 10, 12, 14, 16, 18, 20 & ") + kMore
-                               + QStringLiteral("</p>") + kClose,
-                           dupHead + groups + QStringLiteral("</p>") + kClose};
-    }
-
-    void boxes()
-    {
-        QFETCH(Rows, rows);
-        QFETCH(QVector<double>, rhs);
-        QFETCH(QStringList, texts);
-        Matrix a(rows);
-        std::vector<double> b(rhs.begin(), rhs.end());
-        std::vector<int> zeros(size_t(a.n), -1);
-        ScriptedPrompter prompter;
-        QCOMPARE(Validate::validateSystem(a.n, a.ptr(), b.data(), zeros.data()), texts.isEmpty());
-        QStringList shown;
-        for (const ScriptedPrompter::Record &r : prompter.records()) {
-            QCOMPARE(r.kind + r.title, QStringLiteral("message") + kTitle);
-            QCOMPARE(r.icon, int(Prompter::Warning));
-            shown << r.text;
+        const struct { Rows rows; QVector<double> rhs; QStringList texts; } cases[] = {
+            {{{1, 2}, {3, 4}}, {1, 0}, {}},
+            // The right-hand side is zero within 1e-15; 1.5e-15 is not zero.
+            {{{1, 2}, {3, 4}}, {1e-15, -1e-15}, {rhsText}},
+            {{{1, 2}, {3, 4}}, {0, 1.5e-15}, {}},
+            // Rows 2 and 4 zero: also a zero-equation pair, hence duplicates; no
+            // column is entirely zero.
+            {{{1, 0, 0, 0}, {0, 0, 0, 0}, {0, 1, 1, 1}, {0, 0, 0, 0}}, {1, 1, 1, 1},
+             {rowHead + QStringLiteral("2 & 4.</p>") + kClose,
+              QStringLiteral("<p>Following Equations are Duplicate!</p><p></p><p><b><u>2</u></b> -> 4.</p>") + kClose}},
+            {{{1, 2, 0}, {3, 1, 0}, {1, 1, 0}}, {1, 2, 3}, {colHead + QStringLiteral("3.</p>") + kClose}},
+            {{{0, 0}, {0, 0}}, {0, 0},
+             {rhsText, rowHead + QStringLiteral("1 & 2.</p>") + kClose, colHead + QStringLiteral("1 & 2.</p>") + kClose, dup12}},
+            // Multiple rows, nearly multiple, a large multiple, a zero where the other row has a value.
+            {{{1, 2, 3}, {2, 4, 6}, {0, 1, 5}}, {1, 2, 3}, {dup12}},
+            {{{1, 2, 3}, {1, 2, 3.000001}, {0, 1, 5}}, {1, 2, 3}, {}},
+            {{{1e20, 1}, {2e20, 2}}, {1, 2}, {dup12}},
+            {{{1, 0, 3}, {2, 1, 6}, {0, 1, 5}}, {1, 2, 3}, {}},
+            // Ratios far below the zero threshold are still compared.
+            {{{1e12, 1e12}, {1e-4, 2e-4}}, {1, 2}, {}},
+            {{{1e12, 3e12, 1e6}, {0, 1, 5}, {1e-4, 3e-4, 1e-10}}, {1, 2, 3},
+             {QStringLiteral("<p>Following Equations are Duplicate!</p><p></p><p><b><u>1</u></b> -> 3.</p>") + kClose}},
+            // A value that is not finite gets its own box, and only that one:
+            // the other checks would see nonsense multiples and zeros.
+            {{{1, 1}, {nan, 2}}, {1, 2}, {bad + QStringLiteral("Equation 2, Variable 1.</p>") + kClose}},
+            {{{inf, 1}, {2, 1}}, {0, 0}, {bad + QStringLiteral("Equation 1, Variable 1.</p>") + kClose}},
+            {{{1, 0}, {0, 1}}, {1, -inf}, {bad + QStringLiteral("Equation 2, R.H.S.</p>") + kClose}},
+            {identityWithZeroRows(24, twelve), QVector<double>(24, 1.0),
+             {rowHead + rowList + QStringLiteral("</p>") + kClose,
+              colHead + QStringLiteral("2, 4, 6, 8, 10, 12, 14, 16, 18, 20 & ") + kMore + QStringLiteral("</p>") + kClose,
+              QStringLiteral("<p>Following Equations are Duplicate!</p><p>") + groups + kMore + QStringLiteral("</p>") + kClose}}};
+        for (const auto &[rows, rhs, texts] : cases) {
+            Matrix a(rows);
+            std::vector<double> b(rhs.begin(), rhs.end());
+            std::vector<int> zeros(size_t(a.n), -1);
+            ScriptedPrompter prompter;
+            QCOMPARE(Validate::validateSystem(a.n, a.ptr(), b.data(), zeros.data()), texts.isEmpty());
+            QStringList shown;
+            for (const ScriptedPrompter::Record &r : prompter.records()) {
+                QCOMPARE(r.kind + r.title, QStringLiteral("message") + kTitle);
+                QCOMPARE(r.icon, int(Prompter::Warning));
+                shown << r.text;
+            }
+            QCOMPARE(shown, texts);
         }
-        QCOMPARE(shown, texts);
     }
 
     void columnCounts()
@@ -166,10 +139,7 @@ private slots:
             {{{1, 2, 3}, {1, 2, 3}, {1, 2, 3}}, {0, 1}, "1,2|2"},
             {{{1, 2, 3, 4}, {0, 1, 0, 1}, {-2, -4, -6, -8}, {0, 3, 0, 3}}, {0, 1}, "2|3"},
             {{{0, 1, 2}, {0, 2, 4}, {1, 1, 1}}, {0}, "1"}, {{{1, 2}, {2, 1}}, {}, ""}};
-        for (const auto &c : cases) {
-            const Rows &rows = c.rows;
-            const QList<int> &firsts = c.firsts;
-            const QString groups = QString::fromLatin1(c.groups);
+        for (const auto &[rows, firsts, groups] : cases) {
             Matrix a(rows);
             std::vector<double> b(size_t(a.n), 1.0);
             const ValidationReport report = Validate::check(a.n, a.ptr(), b.data(), nullptr);
@@ -182,7 +152,7 @@ private slots:
                     members << QString::number(r);
                 parts << members.join(QLatin1Char(','));
             }
-            QCOMPARE(parts.join(QLatin1Char('|')), groups);
+            QCOMPARE(parts.join(QLatin1Char('|')), QString(groups));
         }
     }
 

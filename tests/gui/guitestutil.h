@@ -3,18 +3,27 @@
 
 // Shared set-up of the window tests: private folders, the preference store,
 // the scripted prompter, a stand-in undo recorder and small helpers.
+#include "editdialog.h"
 #include "files/equationfile.h"
 #include "mytablemodel.h"
 #include "prefs/userprefs.h"
 #include "scriptedprompter.h"
+#include "solverdialog.h"
 #include "tarvix.h"
 #include "testenv.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QRadioButton>
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QVector>
 #include <QtTest>
+
+#include <functional>
+#include <memory>
 
 // One test's folders, preference store and prompter. On destruction every
 // window is closed (changes discarded) and the preference store goes.
@@ -168,6 +177,62 @@ inline bool writeSystem(const QString &path, int n, const QVector<double> &a = {
     s.clear();
     fillStore(s, a, b);
     return !EquationFile::save(path, s, s.fileSol).failed;
+}
+
+// Answers the next edit chooser: "row", "column" or "rhs" with item k
+// (1-based; typed into the search field when bySearch), or "cancel". Tries
+// every 20 ms for about a second (an ignored command shows none); the timers
+// belong to context; shown counts the choosers answered.
+inline void answerChooser(QObject *context, const QString &kind, int k = 1, bool bySearch = false,
+                          int *shown = nullptr)
+{
+    auto attempt = std::make_shared<std::function<void(int)>>();
+    const std::weak_ptr<std::function<void(int)>> self = attempt;
+    *attempt = [=](int triesLeft) {
+        auto *d = qobject_cast<EditDialog *>(QApplication::activeModalWidget());
+        if (!d || !d->isVisible()) {
+            auto again = self.lock();
+            if (again && triesLeft > 0)
+                QTimer::singleShot(20, context, [again, triesLeft] { (*again)(triesLeft - 1); });
+            return;
+        }
+        if (shown)
+            ++*shown;
+        if (kind == "cancel")
+            return d->cancelButton()->click();
+        (kind == "row" ? d->rowButton() : kind == "column" ? d->columnButton() : d->rhsButton())->click();
+        if (kind != "rhs" && bySearch)
+            QTest::keyClicks(d->searchEdit(), QString::number(k));
+        else if (kind != "rhs")
+            d->combo()->setCurrentIndex(k - 1);
+        d->okButton()->click();
+    };
+    QTimer::singleShot(0, context, [attempt] { (*attempt)(50); });
+}
+
+// Calls act for every visible top-level widget every 5 ms while it lives.
+class WidgetPoller : public QObject
+{
+public:
+    explicit WidgetPoller(std::function<void(QWidget *)> act)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [act] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (w->isVisible())
+                    act(w);
+        });
+        m_timer.start(5);
+    }
+
+private:
+    QTimer m_timer;
+};
+
+// Presses "Solve" on the CPU when w is a solver dialog.
+inline void solveOnCpu(QWidget *w)
+{
+    if (auto *d = qobject_cast<SolverDialog *>(w))
+        d->findChild<QPushButton *>("multib")->click();
 }
 
 // The 3x3 example: x+y+z=6, 2y+5z=-4, 2x+5y-z=27 -> (5, 3, -2).

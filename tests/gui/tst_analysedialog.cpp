@@ -5,22 +5,16 @@
 #include "analysis/analyseoptions.h"
 #include "analysis/analysetable.h"
 #include "guitestutil.h"
-#include "solverdialog.h"
 
 #include <QAbstractItemModelTester>
-#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QComboBox>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QSpinBox>
 #include <QTableView>
 #include <QtCharts/QBarSet>
 
-#include <functional>
 #include <limits>
-#include <memory>
 
 namespace {
 QString cell(AnalyseTable *m, int row, int col, int role = Qt::DisplayRole)
@@ -50,31 +44,21 @@ QList<int> asList(const std::array<int, 10> &a)
 
 // Clicks "Solve" of the solver dialog and runs check on the analysis dialog
 // once it is shown, then closes it.
-class Driver : public QObject
+struct Driver
 {
-public:
-    explicit Driver(std::function<void(AnalyseDialog *)> check) : m_check(std::move(check))
+    explicit Driver(std::function<void(AnalyseDialog *)> check)
+        : poller([this, check](QWidget *w) {
+              solveOnCpu(w);
+              if (auto *a = qobject_cast<AnalyseDialog *>(w)) {
+                  ++analyses;
+                  check(a);
+                  a->findChild<QPushButton *>("pushButton_3")->click();
+              }
+          })
     {
-        connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
-        m_timer.start(5);
     }
     int analyses = 0;
-
-private:
-    void poll()
-    {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (auto *s = qobject_cast<SolverDialog *>(w); s && s->isVisible())
-                s->findChild<QPushButton *>("multib")->click();
-            if (auto *a = qobject_cast<AnalyseDialog *>(w); a && a->isVisible()) {
-                ++analyses;
-                m_check(a);
-                a->findChild<QPushButton *>("pushButton_3")->click();
-            }
-        }
-    }
-    std::function<void(AnalyseDialog *)> m_check;
-    QTimer m_timer;
+    WidgetPoller poller;
 };
 
 // A system of its own for a dialog used without a window.
@@ -232,10 +216,7 @@ private slots:
         // Copy the Current set raw or as shown, the file's set as shown, or zero.
         const struct { int choice; bool accuracy; double expected; } cases[] = {
             {1, false, 3.14159265358979}, {1, true, 3.14}, {2, true, -2.71}, {3, false, 0.0}};
-        for (const auto &c : cases) {
-            const int choice = c.choice;
-            const bool accuracy = c.accuracy;
-            const double expected = c.expected;
+        for (const auto &[choice, accuracy, expected] : cases) {
             UserPrefs::setAccuracyDigits(3);
             System sys(2);
             sys.s.currentSol[0] = 3.14159265358979;

@@ -1,6 +1,7 @@
 // The update check against a web server on the loopback address (no request
 // ever leaves the machine), the daily check and its log.
 #include "guitestutil.h"
+#include "testutil.h"
 
 #include "checkupdates.h"
 
@@ -11,8 +12,6 @@
 #include <QStatusBar>
 #include <QTcpServer>
 #include <QTcpSocket>
-
-#include <memory>
 
 namespace {
 
@@ -107,6 +106,8 @@ class CheckUpdatesTest : public QObject
     std::unique_ptr<CheckPrompter> prompter;
     std::unique_ptr<PageServer> server;
 
+    QString log() const { return fx->env.appData() + "/Tarvix/Updates/check.log"; }
+
     // One check to its end; the result string.
     QString runCheck(int timeoutMs = 10000)
     {
@@ -127,6 +128,7 @@ private slots:
         fx.reset(new GuiFixture);
         prompter.reset(new CheckPrompter);
         server.reset(new PageServer);
+        server->page("/same.html", "***Tarvix 1.20.1***");
         UserPrefs::setAutoCheckUpdates(false);
         setAddress(QString());
     }
@@ -202,51 +204,41 @@ private slots:
         }
     }
 
-    void manualCheckBoxes_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("newer") << "/newer.html"
-                               << "<p>You are using <b>Tarvix 1.20.1</b>. <b>Tarvix 1.21.0</b> has been released.</p>"
-                                  "<p>Please download the latest version from <a href = \"%1\">here</a>.</p>";
-        QTest::newRow("up to date") << "/same.html" << "Looks like you have the latest version of Tarvix!";
-        QTest::newRow("no section") << "/plain.html"
-                                    << "<p>Tarvix could not connect to the server. Error message: <b>No Error</b>.</p>"
-                                       "<p>Please try again or <a href = \"%1\">check manually</a>.</p>";
-        QTest::newRow("no address") << ""
-                                    << "<p>Tarvix could not connect to the server. Error message: <b>no update "
-                                       "address is configured</b>.</p><p>Please try again or <a href = \"\">check "
-                                       "manually</a>.</p>";
-    }
-
     void manualCheckBoxes()
     {
-        QFETCH(QString, path);
-        QFETCH(QString, text);
-        server->page("/newer.html", "***Tarvix 1.21.0***");
-        server->page("/same.html", "***Tarvix 1.20.1***");
-        server->page("/plain.html", "nothing to see");
-        const QString address = path.isEmpty() ? QString() : server->url(path);
-        setAddress(address);
-        UserPrefs::setAutoCheckUpdates(true);
+        // Newer, up to date, no section, no address.
+        const std::pair<const char *, const char *> cases[] = {
+            {"/newer.html", "<p>You are using <b>Tarvix 1.20.1</b>. <b>Tarvix 1.21.0</b> has been released.</p>"
+                            "<p>Please download the latest version from <a href = \"%1\">here</a>.</p>"},
+            {"/same.html", "Looks like you have the latest version of Tarvix!"},
+            {"/plain.html", "<p>Tarvix could not connect to the server. Error message: <b>No Error</b>.</p>"
+                            "<p>Please try again or <a href = \"%1\">check manually</a>.</p>"},
+            {"", "<p>Tarvix could not connect to the server. Error message: <b>no update address is configured</b>.</p>"
+                 "<p>Please try again or <a href = \"\">check manually</a>.</p>"}};
+        for (const auto &[path, text] : cases) {
+            server->page("/newer.html", "***Tarvix 1.21.0***");
+                server->page("/plain.html", "nothing to see");
+            const QString address = *path ? server->url(path) : QString();
+            setAddress(address);
+            UserPrefs::setAutoCheckUpdates(true);
 
-        auto *w = new tarvix();   // checks once: the day's check
-        prompter->clear();
-        prompter->shownChecked.clear();
-        trigger(w, "actionCheck_for_Updates");
-        QCOMPARE(prompter->count(), 1);
-        const auto box = prompter->last();
-        QCOMPARE(box.title, QStringLiteral("Checking for Updates"));
-        QCOMPARE(box.text, text.contains("%1") ? text.arg(address) : text);
-        QCOMPARE(box.buttons, int(Prompter::Close));
-        QCOMPARE(prompter->checkTexts.last(), QStringLiteral("Check Updates Automatically"));
-        QCOMPARE(prompter->shownChecked, QList<bool>{true});
-        QVERIFY(UserPrefs::getAutoCheckUpdates());
+            auto *w = new tarvix();   // checks once: the day's check
+            prompter->clear();
+            prompter->shownChecked.clear();
+            trigger(w, "actionCheck_for_Updates");
+            QCOMPARE(prompter->count(), 1);
+            const auto box = prompter->last();
+            QCOMPARE(box.title, QStringLiteral("Checking for Updates"));
+            QCOMPARE(box.text, QString(text).contains("%1") ? QString(text).arg(address) : QString(text));
+            QCOMPARE(box.buttons, int(Prompter::Close));
+            QCOMPARE(prompter->checkTexts.last(), QStringLiteral("Check Updates Automatically"));
+            QCOMPARE(prompter->shownChecked, QList<bool>{true});
+            QVERIFY(UserPrefs::getAutoCheckUpdates());
+        }
     }
 
     void untickingTurnsAutomaticChecksOff()
     {
-        server->page("/same.html", "***Tarvix 1.20.1***");
         setAddress(server->url("/same.html"));
         auto *w = new tarvix();
         UserPrefs::setAutoCheckUpdates(true);
@@ -262,33 +254,24 @@ private slots:
 
     void dailyCheckOncePerDay()
     {
-        server->page("/same.html", "***Tarvix 1.20.1***");
         setAddress(server->url("/same.html"));
         UserPrefs::setAutoCheckUpdates(true);
-        const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
         // Yesterday's check does not count for today.
-        QVERIFY(QDir().mkpath(QFileInfo(log).path()));
-        {
-            QFile f(log);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(QDate::currentDate().addDays(-1).toString(Qt::TextDate).toUtf8());
-        }
+        QVERIFY(writeFile(log(), QDate::currentDate().addDays(-1).toString(Qt::TextDate).toUtf8()));
 
         auto *first = new tarvix();
         QCOMPARE(server->requests.size(), 1);
         // Quiet: the answer is in the status bar, no box.
         QCOMPARE(prompter->count(), 0);
         QCOMPARE(first->statusBar()->currentMessage(), QStringLiteral("Looks like you have the latest version of Tarvix!"));
-        QFile f(log);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(f.readAll()), QDate::currentDate().toString(Qt::TextDate));
+        QCOMPARE(readFile(log()), QDate::currentDate().toString(Qt::TextDate).toUtf8());
 
         new tarvix();
         new tarvix();
         QCOMPARE(server->requests.size(), 1);
 
         // News is shown in a box even in the quiet check.
-        QVERIFY(QFile::remove(log));
+        QVERIFY(QFile::remove(log()));
         server->page("/same.html", "***Tarvix 1.21.0***");
         new tarvix();
         QCOMPARE(server->requests.size(), 2);
@@ -301,22 +284,18 @@ private slots:
         server->page("/missing.html", "gone", "404 Not Found");
         setAddress(server->url("/missing.html"));
         UserPrefs::setAutoCheckUpdates(true);
-        const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
-        QVERIFY(QDir().mkpath(log));   // a folder where the log should be
+        QVERIFY(QDir().mkpath(log()));   // a folder where the log should be
 
         auto *w = new tarvix();
         QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Tarvix could not connect to the server."));
         // Without a log every window checks, and none fails over it.
         QVERIFY(!w->checkUpdateLog());
-        QVERIFY(QFileInfo(log).isDir());
+        QVERIFY(QFileInfo(log()).isDir());
         QCOMPARE(prompter->count(), 0);
     }
 
     void dailyCheckNeedsPreferenceAndAddress()
     {
-        server->page("/same.html", "***Tarvix 1.20.1***");
-        const QString log = fx->env.appData() + "/Tarvix/Updates/check.log";
-
         setAddress(server->url("/same.html"));
         UserPrefs::setAutoCheckUpdates(false);
         new tarvix();
@@ -325,7 +304,7 @@ private slots:
         new tarvix();
 
         QVERIFY(server->requests.isEmpty());
-        QVERIFY(!QFile::exists(log));
+        QVERIFY(!QFile::exists(log()));
         QCOMPARE(prompter->count(), 0);
     }
 };

@@ -1,20 +1,14 @@
 // The fancy interface: equations written out as fields and labels in pages,
 // panning, resizes that keep their widgets, field edits and the fields as
 // the working values of Solve, Save, Open and the edit commands.
-#include "editdialog.h"
 #include "fancy/fancygrid.h"
 #include "guitestutil.h"
 #include "logcapture.h"
-#include "solverdialog.h"
 
-#include <QApplication>
 #include <QClipboard>
-#include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPointer>
-#include <QRadioButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 
@@ -66,31 +60,20 @@ void type(QLineEdit *f, const QString &text)
 
 // Answers every solver dialog with the CPU solver and each element chooser
 // with the next queued choice ("column 1", "row 2", "rhs").
-class DialogAnswers : public QObject
+struct DialogAnswers
 {
-public:
     QStringList choices;
-    DialogAnswers()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            for (QWidget *w : QApplication::topLevelWidgets()) {
-                auto *e = qobject_cast<EditDialog *>(w);
-                if (auto *d = qobject_cast<SolverDialog *>(w); d && d->isVisible())
-                    d->findChild<QPushButton *>("multib")->click();
-                if (!e || !e->isVisible() || choices.isEmpty())
-                    continue;
-                const QStringList c = choices.takeFirst().split(' ');
-                (c[0] == "row" ? e->rowButton() : c[0] == "column" ? e->columnButton() : e->rhsButton())->click();
-                if (c.size() > 1)
-                    e->combo()->setCurrentIndex(c[1].toInt() - 1);
-                e->okButton()->click();
-            }
-        });
-        m_timer.start(5);
-    }
-
-private:
-    QTimer m_timer;
+    WidgetPoller poller{[this](QWidget *w) {
+        solveOnCpu(w);
+        auto *e = qobject_cast<EditDialog *>(w);
+        if (!e || choices.isEmpty())
+            return;
+        const QStringList c = choices.takeFirst().split(' ');
+        (c[0] == "row" ? e->rowButton() : c[0] == "column" ? e->columnButton() : e->rhsButton())->click();
+        if (c.size() > 1)
+            e->combo()->setCurrentIndex(c[1].toInt() - 1);
+        e->okButton()->click();
+    }};
 };
 
 QStringList fieldTexts(FancyGrid *g)
@@ -129,9 +112,7 @@ private slots:
         // 4 in 5x4 pages: "=" alone on a page; page size 0 is read as 1.
         const struct { int n, cp, rp, across, down; } cases[] = {
             {10, 4, 5, 3, 2}, {4, 4, 5, 2, 1}, {7, 1, 2, 8, 4}, {2, 0, 0, 3, 2}};
-        for (const auto &c : cases) {
-            const int n = c.n, across = c.across, down = c.down;
-            int cp = c.cp, rp = c.rp;
+        for (auto [n, cp, rp, across, down] : cases) {
             tarvix *w = fancyWindow(n, cp, rp);
             FancyGrid *g = w->fancyGrid();
             QCOMPARE(QList<int>({g->fields().size(), g->variableLabels().size(), g->plusLabels().size(),
@@ -166,53 +147,45 @@ private slots:
         }
     }
 
-    void panning_data()
-    {
-        QTest::addColumn<QString>("steps");   // buttons L R U D, or "h:text" / "v:text" typed
-        QTest::addColumn<int>("down");
-        QTest::addColumn<int>("across");
-        QTest::newRow("right to the last page, then once more") << "R R R" << 1 << 3;
-        QTest::newRow("up and left at the first page") << "U L" << 1 << 1;
-        QTest::newRow("down to the last row, then once more") << "D D R" << 2 << 2;
-        QTest::newRow("page field") << "h:3 v:2" << 2 << 3;
-        QTest::newRow("page field 0 keeps the page") << "R h:0" << 1 << 2;
-        QTest::newRow("page field beyond the last page") << "R h:4 v:7" << 1 << 2;
-        QTest::newRow("page field emptied") << "D v:" << 2 << 1;
-    }
-
     void panning()
     {
-        QFETCH(QString, steps);
-        QFETCH(int, down);
-        QFETCH(int, across);
-        tarvix *w = fancyWindow(10);
-        w->show();
-        FancyGrid *g = w->fancyGrid();
-        auto *hField = w->findChild<QLineEdit *>("H_LE");
-        auto *vField = w->findChild<QLineEdit *>("V_LE");
-        for (const QString &step : steps.split(' ')) {
-            if (step.contains(':'))
-                type(step[0] == 'h' ? hField : vField, step.mid(2));
-            else
-                button(w, step == "L" ? "left_panb" : step == "R" ? "right_panb" : step == "U" ? "up_panb" : "down_panb")
-                    ->click();
-        }
-        QCOMPARE(QStringList({QString::number(g->currentDown()), QString::number(g->currentAcross()), vField->text(),
-                              hField->text()}),
-                 QStringList({QString::number(down), QString::number(across), QString::number(down),
-                              QString::number(across)}));
-        // Exactly the one page is in the equation area and on screen.
-        QFrame *shown = g->page(down, across);
-        QCOMPARE(g->currentPage(), shown);
-        QVERIFY(shown->isVisible());
-        auto *area = w->findChild<QVBoxLayout *>("areaLayout");
-        int pagesInArea = 0;
-        for (int v = 1; v <= g->pagesDown(); ++v)
-            for (int h = 1; h <= g->pagesAcross(); ++h) {
-                pagesInArea += area->indexOf(g->page(v, h)) >= 0 ? 1 : 0;
-                QCOMPARE(g->page(v, h)->isVisible(), g->page(v, h) == shown);
+        // steps: buttons L R U D, or "h:text" / "v:text" typed. Right to the
+        // last page and once more; up and left at the first page; down to the
+        // last row and once more; the page fields, 0 keeping the page, beyond
+        // the last page, emptied.
+        const struct { const char *steps; int down, across; } cases[] = {
+            {"R R R", 1, 3}, {"U L", 1, 1}, {"D D R", 2, 2}, {"h:3 v:2", 2, 3}, {"R h:0", 1, 2}, {"R h:4 v:7", 1, 2},
+            {"D v:", 2, 1}};
+        for (const auto &[steps, down, across] : cases) {
+            tarvix *w = fancyWindow(10);
+            w->show();
+            FancyGrid *g = w->fancyGrid();
+            auto *hField = w->findChild<QLineEdit *>("H_LE");
+            auto *vField = w->findChild<QLineEdit *>("V_LE");
+            for (const QString &step : QString(steps).split(' ')) {
+                if (step.contains(':'))
+                    type(step[0] == 'h' ? hField : vField, step.mid(2));
+                else
+                    button(w, step == "L" ? "left_panb" : step == "R" ? "right_panb" : step == "U" ? "up_panb" : "down_panb")
+                        ->click();
             }
-        QCOMPARE(pagesInArea, 1);
+            QCOMPARE(QStringList({QString::number(g->currentDown()), QString::number(g->currentAcross()), vField->text(),
+                                  hField->text()}),
+                     QStringList({QString::number(down), QString::number(across), QString::number(down),
+                                  QString::number(across)}));
+            // Exactly the one page is in the equation area and on screen.
+            QFrame *shown = g->page(down, across);
+            QCOMPARE(g->currentPage(), shown);
+            QVERIFY(shown->isVisible());
+            auto *area = w->findChild<QVBoxLayout *>("areaLayout");
+            int pagesInArea = 0;
+            for (int v = 1; v <= g->pagesDown(); ++v)
+                for (int h = 1; h <= g->pagesAcross(); ++h) {
+                    pagesInArea += area->indexOf(g->page(v, h)) >= 0 ? 1 : 0;
+                    QCOMPARE(g->page(v, h)->isVisible(), g->page(v, h) == shown);
+                }
+            QCOMPARE(pagesInArea, 1);
+        }
     }
 
     void growKeepsWidgetsShrinkTurnsPlusIntoEquals()
@@ -279,9 +252,8 @@ private slots:
         // recordedCol -1: nothing recorded.
         const struct { int row, col; const char *text; int recordedCol; } cases[] = {
             {2, 3, "7.5", 4}, {1, 0, "-2e3", 0}, {0, 1, "abc", -1}, {0, 2, "", -1}};
-        for (const auto &c : cases) {
-            const int row = c.row, col = c.col, recordedCol = c.recordedCol;
-            const QString text = QString::fromLatin1(c.text);
+        for (const auto &[row, col, chars, recordedCol] : cases) {
+            const QString text = QString::fromLatin1(chars);
             tarvix *w = fancyWindow(3);
             FancyGrid *g = w->fancyGrid();
             EquationStore &s = w->store();

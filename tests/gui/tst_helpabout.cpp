@@ -1,6 +1,7 @@
 // Help opens the help file (copying the program's own copy into place);
 // About shows the shared about dialog.
 #include "guitestutil.h"
+#include "testutil.h"
 
 #include "about/aboutdialog.h"
 
@@ -8,10 +9,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QRegularExpression>
-#include <QTimer>
 #include <QUrl>
-
-#include <memory>
 
 // Takes the URLs the program hands to the desktop, instead of a viewer.
 class UrlCatcher : public QObject
@@ -39,9 +37,7 @@ private slots:
         QCoreApplication::setApplicationVersion(QStringLiteral("1.20.1"));
         qputenv("TARVIX_UPDATE_URL", "");
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
-        QFile f(shippedPath());
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("TARVIX HELP\n");
+        QVERIFY(writeFile(shippedPath(), "TARVIX HELP\n"));
     }
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
     void init()
@@ -56,46 +52,36 @@ private slots:
         tarvix::setShippedHelpFile(QString());
     }
 
-    void help_data()
-    {
-        QTest::addColumn<QByteArray>("present");   // the data folder's help file; null: none
-        QTest::addColumn<bool>("shippedCopy");
-        QTest::addColumn<QByteArray>("opened");    // content of the opened file; null: the box
-        QTest::newRow("present") << QByteArray("MY NOTES\n") << true << QByteArray("MY NOTES\n");
-        QTest::newRow("copied from the installation") << QByteArray() << true << QByteArray("TARVIX HELP\n");
-        QTest::newRow("nowhere") << QByteArray() << false << QByteArray();
-    }
-
     void help()
     {
-        QFETCH(QByteArray, present);
-        QFETCH(bool, shippedCopy);
-        QFETCH(QByteArray, opened);
-        if (!present.isNull()) {
-            QVERIFY(QDir().mkpath(QFileInfo(helpPath()).path()));
-            QFile f(helpPath());
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(present);
-        }
-        if (!shippedCopy)
-            tarvix::setShippedHelpFile(shipped.path() + "/none.txt");
+        // present: the data folder's help file (null: none); opened: the content
+        // of the opened file (null: the box).
+        const struct { QByteArray present; bool shippedCopy; QByteArray opened; } cases[] = {
+            {"MY NOTES\n", true, "MY NOTES\n"}, {QByteArray(), true, "TARVIX HELP\n"}, {QByteArray(), false, QByteArray()}};
+        for (const auto &[present, shippedCopy, opened] : cases) {
+            catcher.urls.clear();
+            QFile::remove(helpPath());
+            tarvix::setShippedHelpFile(shippedPath());
+            if (!present.isNull())
+                QVERIFY(writeFile(helpPath(), present));
+            if (!shippedCopy)
+                tarvix::setShippedHelpFile(shipped.path() + "/none.txt");
 
-        auto *w = new tarvix();
-        trigger(w, "actionHelp");
-        if (opened.isNull()) {
-            QCOMPARE(catcher.urls.size(), 0);
-            const auto box = fx->prompt("Unable to Help You!");
-            QCOMPARE(box.icon, int(Prompter::Warning));
-            QCOMPARE(box.text, "Looks like the help file is not available.\nPlease copy the help.txt file from "
-                               "your installation and paste it at the location:\n" + fx->env.appData() + "/Tarvix");
-            QVERIFY(!QFile::exists(helpPath()));
-            return;
+            auto *w = new tarvix();
+            trigger(w, "actionHelp");
+            if (opened.isNull()) {
+                QCOMPARE(catcher.urls.size(), 0);
+                const auto box = fx->prompt("Unable to Help You!");
+                QCOMPARE(box.icon, int(Prompter::Warning));
+                QCOMPARE(box.text, "Looks like the help file is not available.\nPlease copy the help.txt file from "
+                                   "your installation and paste it at the location:\n" + fx->env.appData() + "/Tarvix");
+                QVERIFY(!QFile::exists(helpPath()));
+                continue;
+            }
+            QCOMPARE(fx->prompter.count(), 0);
+            QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(helpPath())});
+            QCOMPARE(readFile(helpPath()), opened);
         }
-        QCOMPARE(fx->prompter.count(), 0);
-        QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(helpPath())});
-        QFile f(helpPath());
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), opened);
     }
 
     void aboutDialog()

@@ -2,64 +2,16 @@
 // each action leaves in the history folder, undo and redo across every kind,
 // text runs, discarded entries, damaged snapshots, awkward session names,
 // and the table fixes that share the recorded edit path.
-#include "editdialog.h"
 #include "guitestutil.h"
 #include "history/undoredo.h"
 #include "logcapture.h"
 #include "testutil.h"
 #include "session/sessionmanager.h"
 
-#include <QApplication>
-#include <QComboBox>
 #include <QDirIterator>
-#include <QLineEdit>
-#include <QRadioButton>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTableView>
-
-#include <functional>
-#include <memory>
-
-class HistoryTest : public QObject
-{
-    Q_OBJECT
-    std::unique_ptr<GuiFixture> fx;
-    std::unique_ptr<QObject> m_context;
-    QString m_fileA;   // 3x3 example, text
-    QString m_fileB;   // 2x2, binary
-
-    // Answers the next edit chooser: "row", "column" or "rhs" with item k.
-    void answerChooser(const QString &kind, int k = 1);
-    tarvix *openedWindow();
-    void open(tarvix *w, const QString &path);
-    void edit(tarvix *w, int row, int col, const QString &text);
-    void act(tarvix *w, const QString &action);
-
-private slots:
-    void init();
-    void cleanup();
-    void openIncUndoRedo();
-    void everyKind_data();
-    void everyKind();
-    void firstUndoFails();
-    void textRun();
-    void newEditDiscardsUndone();
-    void newAfterNew();
-    void recordingDisabled();
-    void damagedHistory_data();
-    void damagedHistory();
-    void sessionNameWithKindWords();
-    void sessionSavedAndResumed();
-    void damagedSessionFile_data();
-    void damagedSessionFile();
-    void typedEditRecorded();
-    void equalsColumnTakesNoTyping();
-    void openEditorCommitted_data();
-    void openEditorCommitted();
-    void titleFollowsSaveAs();
-};
-
-// ------------------------------------------------------------------ helpers
 
 namespace {
 
@@ -86,547 +38,485 @@ QString status(tarvix *w)
     return w->statusBar()->currentMessage();
 }
 
-bool logged(const LogCapture &log, const QString &start)
-{
-    for (const QString &m : log.messages())
-        if (m.startsWith(start))
-            return true;
-    return false;
 }
 
-}
-
-void HistoryTest::init()
+class HistoryTest : public QObject
 {
-    fx.reset(new GuiFixture);
-    m_context.reset(new QObject);
-    m_fileA = fx->env.temp() + "/a.trx";
-    m_fileB = fx->env.temp() + "/b.btrx";
-    QVERIFY(writeSystem(m_fileA, 3, kExampleA, kExampleB));
-    QVERIFY(writeSystem(m_fileB, 2, {1, 2, 3, 4}, {5, 6}));
-}
+    Q_OBJECT
+    std::unique_ptr<GuiFixture> fx;
+    std::unique_ptr<QObject> m_context;
+    QString m_fileA;   // 3x3 example, text
+    QString m_fileB;   // 2x2, binary
 
-void HistoryTest::cleanup()
-{
-    m_context.reset();
-    fx.reset();
-}
+    tarvix *openedWindow()
+    {
+        auto *w = new tarvix();
+        open(w, m_fileA);
+        return w;
+    }
 
-void HistoryTest::answerChooser(const QString &kind, int k)
-{
-    auto attempt = std::make_shared<std::function<void(int)>>();
-    const std::weak_ptr<std::function<void(int)>> self = attempt;
-    *attempt = [=](int triesLeft) {
-        auto *d = qobject_cast<EditDialog *>(QApplication::activeModalWidget());
-        if (!d || !d->isVisible()) {
-            auto again = self.lock();
-            if (again && triesLeft > 0)
-                QTimer::singleShot(20, m_context.get(), [again, triesLeft] { (*again)(triesLeft - 1); });
-            return;
+    static bool shown(QWidget *w)
+    {
+        w->show();
+        return QTest::qWaitForWindowActive(w);
+    }
+
+    void open(tarvix *w, const QString &path)
+    {
+        fx->prompter.answerText(path);
+        w->on_openb_clicked();
+    }
+
+    void edit(tarvix *w, int row, int col, const QString &text)
+    {
+        QVERIFY(w->tableModel()->setData(w->tableModel()->index(row, col), text, Qt::EditRole));
+        w->awaitRecorder();
+    }
+
+    // One recorded command by name.
+    void act(tarvix *w, const QString &action)
+    {
+        if (action == "inc") {
+            button(w, "incvarb")->click();
+        } else if (action == "dec") {
+            button(w, "decvarb")->click();
+        } else if (action == "define") {
+            fx->prompter.answer(5);
+            trigger(w, "actionVariables_n");
+        } else if (action == "new") {
+            button(w, "newb")->click();
+        } else if (action == "open trx") {
+            QVERIFY(writeSystem(fx->env.temp() + "/c.trx", 2, {9, 8, 7, 6}, {5, 4}));
+            open(w, fx->env.temp() + "/c.trx");
+        } else if (action == "open btrx") {
+            open(w, m_fileB);
+        } else if (action == "cut") {
+            answerChooser(m_context.get(), "row", 2);
+            trigger(w, "actionCut");
+        } else if (action == "paste") {
+            answerChooser(m_context.get(), "column", 1);
+            trigger(w, "actionPaste");
+        } else if (action == "clear") {
+            answerChooser(m_context.get(), "rhs");
+            trigger(w, "actionClear");
+        } else if (action == "edit") {
+            edit(w, 1, 4, "-2.5");
+        } else {
+            QFAIL(qPrintable(action));
         }
-        (kind == "row" ? d->rowButton() : kind == "column" ? d->columnButton() : d->rhsButton())->click();
-        if (kind != "rhs")
-            d->combo()->setCurrentIndex(k - 1);
-        d->okButton()->click();
-    };
-    QTimer::singleShot(0, m_context.get(), [attempt] { (*attempt)(50); });
-}
+    }
 
-void HistoryTest::open(tarvix *w, const QString &path)
-{
-    fx->prompter.answerText(path);
-    w->on_openb_clicked();
-}
+private slots:
+    void init()
+    {
+        fx.reset(new GuiFixture);
+        m_context.reset(new QObject);
+        m_fileA = fx->env.temp() + "/a.trx";
+        m_fileB = fx->env.temp() + "/b.btrx";
+        QVERIFY(writeSystem(m_fileA, 3, kExampleA, kExampleB));
+        QVERIFY(writeSystem(m_fileB, 2, {1, 2, 3, 4}, {5, 6}));
+    }
 
-tarvix *HistoryTest::openedWindow()
-{
-    auto *w = new tarvix();
-    open(w, m_fileA);
-    return w;
-}
+    void cleanup()
+    {
+        m_context.reset();
+        fx.reset();
+    }
 
-void HistoryTest::edit(tarvix *w, int row, int col, const QString &text)
-{
-    QVERIFY(w->tableModel()->setData(w->tableModel()->index(row, col), text, Qt::EditRole));
-    w->awaitRecorder();
-}
+    void openIncUndoRedo()
+    {
+        auto *w = openedWindow();
+        QVERIFY(shown(w));
+        const QString opened = systemText(w);
+        const QString openedTitle = w->windowTitle();
+        QVERIFY(openedTitle.startsWith(m_fileA));
 
-// One recorded command by name.
-void HistoryTest::act(tarvix *w, const QString &action)
-{
-    if (action == "inc") {
+        // A button's shortcut clicks it a moment later.
+        QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+        QTRY_COMPARE(w->store().N, 4);
+        QCOMPARE(systemText(w), QString("0 0 0 0 0 ;0 0 0 0 0 ;0 0 0 0 0 ;0 0 0 0 0 "));
+        QCOMPARE(w->windowTitle(), "Tarvix (" + w->windowName() + ")");
+        QCOMPARE(historyFiles(w),
+                 QStringList({"INC_VAR/1.btrx", "INC_VAR/1.btrx.md", "OPEN/1.trx", "OPEN/1.trx.md"}));
+
+        QTest::keyClick(w, Qt::Key_Z, Qt::ControlModifier);
+        QTRY_COMPARE(systemText(w), opened);
+        QCOMPARE(w->windowTitle(), openedTitle);
+        QCOMPARE(status(w), QString("Undo of action INCREASE VARIABLES BY 1 complete."));
+        QVERIFY(!w->isQuiet());
+
+        QTest::keyClick(w, Qt::Key_Y, Qt::ControlModifier);
+        QTRY_COMPARE(w->store().N, 4);
+        QCOMPARE(systemText(w), QString("0 0 0 0 0 ;0 0 0 0 0 ;0 0 0 0 0 ;0 0 0 0 0 "));
+        QCOMPARE(w->windowTitle(), "Tarvix (" + w->windowName() + ")");
+        QCOMPARE(status(w), QString("Redo of action INCREASE VARIABLES BY 1 complete."));
+        QCOMPARE(actions(w), QList<int>({0, 3, 6, 5, 1}));
+        QCOMPARE(w->recorder()->position(), 3);
+    }
+
+    void everyKind()
+    {
+        const struct { const char *action; QStringList added; } cases[] = {
+            {"open trx", {"OPEN/2.trx", "OPEN/2.trx.md"}}, {"open btrx", {"OPEN/2.btrx", "OPEN/2.btrx.md"}},
+            {"inc", {"INC_VAR/1.btrx", "INC_VAR/1.btrx.md"}}, {"dec", {"DEC_VAR/1.btrx", "DEC_VAR/1.btrx.md"}},
+            {"define", {"N_VAR/1.btrx", "N_VAR/1.btrx.md"}}, {"new", {"NEW/1.btrx"}},
+            {"cut", {"CUT/1.btrx", "CUT/1.btrx.md"}}, {"paste", {"PASTE/1.btrx", "PASTE/1.btrx.md"}},
+            {"clear", {"CLEAR/1.btrx", "CLEAR/1.btrx.md"}}, {"edit", {"TEXT/1.btrx", "TEXT/1.btrx.md"}}};
+        for (const auto &[action, added] : cases) {
+            auto *w = openedWindow();
+            // Solution sets travel in the meta-data records: the opened file's are
+            // zero, the action's are those of the moment after it.
+            w->store().currentSol[0] = 1.5;
+            w->store().customSol[1] = -7;
+            const QString before = systemText(w);
+            const QString beforeTitle = w->windowTitle();
+            const QStringList beforeFiles = historyFiles(w);
+
+            act(w, action);
+            const QString after = systemText(w);
+            const QString afterTitle = w->windowTitle();
+            const double afterCurrent = w->store().currentSol[0];
+            const double afterCustom = w->store().customSol[1];
+            QVERIFY2(after != before || action == QString("new"), action);
+            QStringList expected = beforeFiles + added;
+            expected.sort();
+            QCOMPARE(historyFiles(w), expected);
+
+            button(w, "undob")->click();
+            QCOMPARE(systemText(w), before);
+            QCOMPARE(w->windowTitle(), beforeTitle);
+            QCOMPARE(w->store().currentSol[0], 0.0);
+            QCOMPARE(w->store().customSol[1], 0.0);
+            QVERIFY(status(w).endsWith(" complete."));
+
+            button(w, "redob")->click();
+            QCOMPARE(systemText(w), after);
+            QCOMPARE(w->windowTitle(), afterTitle);
+            QCOMPARE(w->store().currentSol[0], afterCurrent);
+            QCOMPARE(w->store().customSol[1], afterCustom);
+            QVERIFY(status(w).startsWith("Redo of action "));
+            QVERIFY(status(w).endsWith(" complete."));
+            // Nothing further to redo: back at the live end, nothing read.
+            button(w, "redob")->click();
+            QCOMPARE(systemText(w), after);
+            QCOMPARE(actions(w).last(), 1);
+            QCOMPARE(w->recorder()->position(), actions(w).size() - 1);
+        }
+    }
+
+    void firstUndoFails()
+    {
+        LogCapture log;
+        auto *w = new tarvix();
         button(w, "incvarb")->click();
-    } else if (action == "dec") {
-        button(w, "decvarb")->click();
-    } else if (action == "define") {
-        fx->prompter.answer(5);
-        trigger(w, "actionVariables_n");
-    } else if (action == "new") {
-        button(w, "newb")->click();
-    } else if (action == "open trx") {
-        QVERIFY(writeSystem(fx->env.temp() + "/c.trx", 2, {9, 8, 7, 6}, {5, 4}));
-        open(w, fx->env.temp() + "/c.trx");
-    } else if (action == "open btrx") {
-        open(w, m_fileB);
-    } else if (action == "cut") {
-        answerChooser("row", 2);
-        trigger(w, "actionCut");
-    } else if (action == "paste") {
-        answerChooser("column", 1);
-        trigger(w, "actionPaste");
-    } else if (action == "clear") {
-        answerChooser("rhs");
-        trigger(w, "actionClear");
-    } else if (action == "edit") {
-        edit(w, 1, 4, "-2.5");
-    } else {
-        QFAIL(qPrintable(action));
-    }
-}
-
-// ------------------------------------------------------------------- tests
-
-void HistoryTest::openIncUndoRedo()
-{
-    auto *w = openedWindow();
-    w->show();
-    QVERIFY(QTest::qWaitForWindowActive(w));
-    const QString opened = systemText(w);
-    const QString openedTitle = w->windowTitle();
-    QVERIFY(openedTitle.startsWith(m_fileA));
-
-    // A button's shortcut clicks it a moment later.
-    QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
-    QTRY_COMPARE(w->store().N, 4);
-    QCOMPARE(systemText(w), QString("0 0 0 0 0 ;0 0 0 0 0 ;0 0 0 0 0 ;0 0 0 0 0 "));
-    QCOMPARE(w->windowTitle(), "Tarvix (" + w->windowName() + ")");
-    QCOMPARE(historyFiles(w),
-             QStringList({"INC_VAR/1.btrx", "INC_VAR/1.btrx.md", "OPEN/1.trx", "OPEN/1.trx.md"}));
-
-    QTest::keyClick(w, Qt::Key_Z, Qt::ControlModifier);
-    QTRY_COMPARE(systemText(w), opened);
-    QCOMPARE(w->windowTitle(), openedTitle);
-    QCOMPARE(status(w), QString("Undo of action INCREASE VARIABLES BY 1 complete."));
-    QVERIFY(!w->isQuiet());
-
-    QTest::keyClick(w, Qt::Key_Y, Qt::ControlModifier);
-    QTRY_COMPARE(w->store().N, 4);
-    QCOMPARE(systemText(w), QString("0 0 0 0 0 ;0 0 0 0 0 ;0 0 0 0 0 ;0 0 0 0 0 "));
-    QCOMPARE(w->windowTitle(), "Tarvix (" + w->windowName() + ")");
-    QCOMPARE(status(w), QString("Redo of action INCREASE VARIABLES BY 1 complete."));
-    QCOMPARE(actions(w), QList<int>({0, 3, 6, 5, 1}));
-    QCOMPARE(w->recorder()->position(), 3);
-}
-
-void HistoryTest::everyKind_data()
-{
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<QStringList>("added");
-    QTest::newRow("open text") << "open trx" << QStringList{"OPEN/2.trx", "OPEN/2.trx.md"};
-    QTest::newRow("open binary") << "open btrx" << QStringList{"OPEN/2.btrx", "OPEN/2.btrx.md"};
-    QTest::newRow("increase") << "inc" << QStringList{"INC_VAR/1.btrx", "INC_VAR/1.btrx.md"};
-    QTest::newRow("decrease") << "dec" << QStringList{"DEC_VAR/1.btrx", "DEC_VAR/1.btrx.md"};
-    QTest::newRow("define") << "define" << QStringList{"N_VAR/1.btrx", "N_VAR/1.btrx.md"};
-    QTest::newRow("new") << "new" << QStringList{"NEW/1.btrx"};
-    QTest::newRow("cut") << "cut" << QStringList{"CUT/1.btrx", "CUT/1.btrx.md"};
-    QTest::newRow("paste") << "paste" << QStringList{"PASTE/1.btrx", "PASTE/1.btrx.md"};
-    QTest::newRow("clear") << "clear" << QStringList{"CLEAR/1.btrx", "CLEAR/1.btrx.md"};
-    QTest::newRow("cell edit") << "edit" << QStringList{"TEXT/1.btrx", "TEXT/1.btrx.md"};
-}
-
-void HistoryTest::everyKind()
-{
-    QFETCH(QString, action);
-    QFETCH(QStringList, added);
-    auto *w = openedWindow();
-    // Solution sets travel in the meta-data records: the opened file's are
-    // zero, the action's are those of the moment after it.
-    w->store().currentSol[0] = 1.5;
-    w->store().customSol[1] = -7;
-    const QString before = systemText(w);
-    const QString beforeTitle = w->windowTitle();
-    const QStringList beforeFiles = historyFiles(w);
-
-    act(w, action);
-    const QString after = systemText(w);
-    const QString afterTitle = w->windowTitle();
-    const double afterCurrent = w->store().currentSol[0];
-    const double afterCustom = w->store().customSol[1];
-    QVERIFY(after != before || action == "new");
-    QStringList expected = beforeFiles + added;
-    expected.sort();
-    QCOMPARE(historyFiles(w), expected);
-
-    button(w, "undob")->click();
-    QCOMPARE(systemText(w), before);
-    QCOMPARE(w->windowTitle(), beforeTitle);
-    QCOMPARE(w->store().currentSol[0], 0.0);
-    QCOMPARE(w->store().customSol[1], 0.0);
-    QVERIFY(status(w).endsWith(" complete."));
-
-    button(w, "redob")->click();
-    QCOMPARE(systemText(w), after);
-    QCOMPARE(w->windowTitle(), afterTitle);
-    QCOMPARE(w->store().currentSol[0], afterCurrent);
-    QCOMPARE(w->store().customSol[1], afterCustom);
-    QVERIFY(status(w).startsWith("Redo of action "));
-    QVERIFY(status(w).endsWith(" complete."));
-    // Nothing further to redo: back at the live end, nothing read.
-    button(w, "redob")->click();
-    QCOMPARE(systemText(w), after);
-    QCOMPARE(actions(w).last(), 1);
-    QCOMPARE(w->recorder()->position(), actions(w).size() - 1);
-}
-
-void HistoryTest::firstUndoFails()
-{
-    LogCapture log;
-    auto *w = new tarvix();
-    button(w, "incvarb")->click();
-    QCOMPARE(actions(w), QList<int>({0, 6, 1}));
-    button(w, "undob")->click();
-    QCOMPARE(status(w), QString("Undo of action INCREASE VARIABLES BY 1 failed."));
-    QVERIFY(log.contains("warning: error no: UR19 - INCREASE VARIABLES BY 1"));
-    QCOMPARE(w->store().N, 3);
-    // The list is as before the attempt, and the history goes on working.
-    QCOMPARE(actions(w), QList<int>({0, 6, 1}));
-    QCOMPARE(w->recorder()->position(), 2);
-    QVERIFY(!w->isQuiet());
-    button(w, "redob")->click();
-    QCOMPARE(w->store().N, 3);
-    button(w, "incvarb")->click();
-    button(w, "undob")->click();
-    QCOMPARE(w->store().N, 3);
-    QCOMPARE(status(w), QString("Undo of action INCREASE VARIABLES BY 1 complete."));
-}
-
-void HistoryTest::textRun()
-{
-    auto *w = openedWindow();
-    QStringList states{systemText(w)};
-    edit(w, 0, 0, "10");
-    states << systemText(w);
-    edit(w, 2, 4, "11");
-    states << systemText(w);
-    edit(w, 1, 2, "1e3");
-    states << systemText(w);
-    QCOMPARE(actions(w), QList<int>({0, 3, 9, 9, 9, 1}));
-    QCOMPARE(w->recorder()->fileMap().value(3), QString("TEXT/1.btrx.btrx2"));
-    QCOMPARE(w->recorder()->fileMap().value(4), QString("TEXT/1.btrx.btrx3"));
-    QFile log(w->historyFolder() + "/TEXT/1.btrx.btrx");
-    QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text));
-    QCOMPARE(QString(log.readAll()), QString("2 4 27 11\n1 2 5 1e3\n"));
-
-    // A cut after the run: undoing it rebuilds the run's last state.
-    act(w, "cut");
-    button(w, "undob")->click();
-    QCOMPARE(systemText(w), states[3]);
-    for (int i = 2; i >= 0; --i) {
+        QCOMPARE(actions(w), QList<int>({0, 6, 1}));
         button(w, "undob")->click();
-        QCOMPARE(systemText(w), states[i]);
-    }
-    for (int i = 1; i <= 3; ++i) {
+        QCOMPARE(status(w), QString("Undo of action INCREASE VARIABLES BY 1 failed."));
+        QVERIFY(log.contains("warning: error no: UR19 - INCREASE VARIABLES BY 1"));
+        QCOMPARE(w->store().N, 3);
+        // The list is as before the attempt, and the history goes on working.
+        QCOMPARE(actions(w), QList<int>({0, 6, 1}));
+        QCOMPARE(w->recorder()->position(), 2);
+        QVERIFY(!w->isQuiet());
         button(w, "redob")->click();
-        QCOMPARE(systemText(w), states[i]);
-    }
-}
-
-void HistoryTest::newEditDiscardsUndone()
-{
-    auto *w = openedWindow();
-    edit(w, 0, 0, "10");
-    edit(w, 0, 1, "12");
-    act(w, "cut");
-    act(w, "clear");
-    button(w, "undob")->click();
-    button(w, "undob")->click();
-    button(w, "undob")->click();
-    button(w, "undob")->click();
-    const QString opened = systemText(w);
-    // The whole text run goes: its snapshot, record and edit log as well.
-    edit(w, 2, 2, "4");
-    QCOMPARE(actions(w), QList<int>({0, 3, 9, 1}));
-    QCOMPARE(historyFiles(w), QStringList({"OPEN/1.trx", "OPEN/1.trx.md", "TEXT/1.btrx", "TEXT/1.btrx.md"}));
-    // Undo twice, then a new edit: the two entries and their files go.
-    act(w, "cut");
-    act(w, "paste");
-    button(w, "undob")->click();
-    button(w, "undob")->click();
-    edit(w, 1, 1, "6");
-    QCOMPARE(actions(w), QList<int>({0, 3, 9, 9, 1}));
-    QCOMPARE(historyFiles(w),
-             QStringList({"OPEN/1.trx", "OPEN/1.trx.md", "TEXT/1.btrx", "TEXT/1.btrx.btrx", "TEXT/1.btrx.md"}));
-    button(w, "undob")->click();
-    button(w, "undob")->click();
-    QCOMPARE(systemText(w), opened);
-}
-
-void HistoryTest::newAfterNew()
-{
-    auto *w = openedWindow();
-    button(w, "newb")->click();
-    button(w, "newb")->click();
-    QCOMPARE(actions(w), QList<int>({0, 3, 2, 1}));
-    QCOMPARE(historyFiles(w), QStringList({"NEW/1.btrx", "OPEN/1.trx", "OPEN/1.trx.md"}));
-}
-
-void HistoryTest::recordingDisabled()
-{
-    UserPrefs::setUndoEnabled(false);
-    auto *w = openedWindow();
-    const QString opened = systemText(w);
-    act(w, "cut");
-    edit(w, 0, 0, "5");
-    button(w, "incvarb")->click();
-    QCOMPARE(actions(w), QList<int>({0, 1}));
-    QCOMPARE(historyFiles(w), QStringList());
-    QVERIFY(!button(w, "undob")->isEnabled());
-    w->on_undob_clicked();
-    QCOMPARE(w->store().N, 4);
-    QVERIFY(systemText(w) != opened);
-}
-
-void HistoryTest::damagedHistory_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QByteArray>("content");   // null: the file is deleted
-    QTest::addColumn<bool>("redo");
-    QTest::newRow("snapshot deleted") << "OPEN/1.trx" << QByteArray() << false;
-    QTest::newRow("snapshot garbage") << "OPEN/1.trx" << QByteArray("not an equation file\n") << false;
-    QTest::newRow("meta-data cut short") << "OPEN/1.trx.md" << QByteArray("\0\0\0", 3) << false;
-    QTest::newRow("meta-data deleted") << "OPEN/1.trx.md" << QByteArray() << false;
-    QTest::newRow("header record garbage") << "INC_VAR/1.btrx" << QByteArray("xx") << true;
-    QTest::newRow("edit log line bad") << "TEXT/1.btrx.btrx" << QByteArray("1 1 x\n") << false;
-}
-
-void HistoryTest::damagedHistory()
-{
-    QFETCH(QString, file);
-    QFETCH(QByteArray, content);
-    QFETCH(bool, redo);
-    LogCapture log;
-    auto *w = openedWindow();
-    if (file.startsWith("TEXT")) {
-        edit(w, 0, 0, "10");
-        edit(w, 0, 1, "12");
-        edit(w, 0, 2, "14");
-    } else {
-        button(w, "incvarb")->click();
-    }
-    if (redo)
-        button(w, "undob")->click();
-    const QString shown = systemText(w);
-    const QString title = w->windowTitle();
-    const QList<int> list = actions(w);
-    const int position = w->recorder()->position();
-
-    const QString path = w->historyFolder() + '/' + file;
-    if (content.isNull()) {
-        QVERIFY(QFile::remove(path));
-    } else {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(content);
-    }
-    button(w, redo ? "redob" : "undob")->click();
-    QVERIFY2(status(w).endsWith(" failed."), qPrintable(status(w)));
-    QVERIFY(logged(log, redo ? "warning: error no: UR26 - " : "warning: error no: UR19 - "));
-    QCOMPARE(systemText(w), shown);
-    QCOMPARE(w->windowTitle(), title);
-    QCOMPARE(actions(w), list);
-    QCOMPARE(w->recorder()->position(), position);
-    QVERIFY(!w->isQuiet());
-}
-
-void HistoryTest::sessionNameWithKindWords()
-{
-    SessionManager session("NEW ideas OPEN TEXT my.btrx.files");
-    auto *w = openedWindow();
-    QVERIFY(w->historyFolder().contains("/NEW ideas OPEN TEXT my.btrx.files/"));
-    const QString opened = systemText(w);
-    edit(w, 0, 0, "10");
-    edit(w, 0, 1, "12");
-    const QString edited = systemText(w);
-    act(w, "cut");
-    button(w, "incvarb")->click();
-    for (int i = 0; i < 2; ++i)
-        button(w, "undob")->click();
-    QCOMPARE(systemText(w), edited);
-    for (int i = 0; i < 2; ++i)
-        button(w, "undob")->click();
-    QCOMPARE(systemText(w), opened);
-    QCOMPARE(historyFiles(w),
-             QStringList({"CUT/1.btrx", "CUT/1.btrx.md", "INC_VAR/1.btrx", "INC_VAR/1.btrx.md", "OPEN/1.trx",
-                          "OPEN/1.trx.md", "TEXT/1.btrx", "TEXT/1.btrx.btrx", "TEXT/1.btrx.md"}));
-}
-
-// A window's history saved to its session file and resumed into another
-// window: the data shown at the save comes back, and redo goes on from there.
-void HistoryTest::sessionSavedAndResumed()
-{
-    SessionManager session("study");
-    auto *w = openedWindow();
-    act(w, "new");
-    edit(w, 0, 0, "10");
-    edit(w, 2, 4, "11");
-    edit(w, 1, 2, "1e3");
-    act(w, "cut");
-    const QString cut = systemText(w);
-    button(w, "undob")->click();
-    const QString shown = systemText(w);
-    QVERIFY(shown != cut);
-    w->saveWindowToFile();
-    QTRY_COMPARE(status(w), QString("Successfully saved the session to file!"));
-    QFile file(w->historyFolder() + "/Actions.sestrx");
-    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-    QCOMPARE(QString(file.readAll()),
-             QString("0\t\n3\tOPEN/1.trx\t\n2\tNEW/1.btrx\t\n9\tTEXT/1.btrx\t\n9\tTEXT/1.btrx.btrx2\t\n"
-                     "9\tTEXT/1.btrx.btrx3\t\n4\t*\n10\tCUT/1.btrx\t\n1\t\n"));
-
-    auto *resumed = new tarvix();
-    const QString fresh = resumed->historyFolder();
-    resumed->resumeFrom(w->historyFolder());
-    resumed->awaitRecorder();
-    QCOMPARE(status(resumed), QString("Successfully resumed session from file!"));
-    QCOMPARE(systemText(resumed), shown);
-    QCOMPARE(resumed->historyFolder(), w->historyFolder());
-    QVERIFY(!QFileInfo::exists(fresh));   // its own empty folder is gone
-    QCOMPARE(actions(resumed), actions(w));
-    QVERIFY(!resumed->isQuiet());
-    button(resumed, "redob")->click();
-    QCOMPARE(systemText(resumed), cut);
-}
-
-void HistoryTest::damagedSessionFile_data()
-{
-    QTest::addColumn<QByteArray>("content");   // "-": no file at all
-    QTest::addColumn<bool>("resumes");
-    QTest::newRow("blank lines and extra blanks") << QByteArray("  0 \t\n\n\n   1\t  *  \n") << true;
-    QTest::newRow("no file") << QByteArray("-") << false;
-    QTest::newRow("unknown kind") << QByteArray("0\t\n77\t\n1\t*\n") << false;
-    QTest::newRow("not a number") << QByteArray("0\t\nten\t\n1\t*\n") << false;
-    QTest::newRow("missing snapshot") << QByteArray("0\t\n10\tCUT/9.btrx\t\n1\t*\n") << false;
-    QTest::newRow("reference outside the folder")
-        << QByteArray("0\t\n10\t../../../x/CUT/1.btrx\t\n1\t*\n") << false;
-    QTest::newRow("no position") << QByteArray("0\t\n1\t\n") << false;
-    QTest::newRow("binary junk") << QByteArray("\x00\xff\x01\x02junk\t*\n\xfe", 13) << false;
-}
-
-void HistoryTest::damagedSessionFile()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(bool, resumes);
-    SessionManager session("damaged");
-    const QString folder = UndoRedo::folderFor("Window 999");
-    QVERIFY(UndoRedo::createFolders(folder));
-    if (content != "-")
-        QVERIFY(writeFile(folder + "/Actions.sestrx", content));
-    auto *w = new tarvix();
-    edit(w, 0, 0, "4");
-    const QString before = systemText(w);
-    w->resumeFrom(folder);
-    w->awaitRecorder();
-    QCOMPARE(status(w), resumes ? QString("Successfully resumed session from file!")
-                                : QString("Failed to resume session from file!"));
-    // Nothing half loaded: a failed resume leaves the window's data alone.
-    if (!resumes)
-        QCOMPARE(systemText(w), before);
-    QVERIFY(!w->isQuiet());
-    // The history still works afterwards.
-    edit(w, 1, 1, "5");
-    edit(w, 1, 1, "6");
-    button(w, "undob")->click();
-    QCOMPARE(w->store().coef[1][1], 5.0);
-}
-
-void HistoryTest::typedEditRecorded()
-{
-    auto *w = openedWindow();
-    w->show();
-    QVERIFY(QTest::qWaitForWindowActive(w));
-    QTableView *view = w->tableView();
-    view->setFocus();
-    view->setCurrentIndex(w->tableModel()->index(1, 4));
-    QTest::keyClicks(view, "8");
-    auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
-    QVERIFY(editor);
-    // The delegate commits on its next event.
-    QTest::keyClick(editor, Qt::Key_Return);
-    QTRY_COMPARE(w->store().rhs[1], 8.0);
-    QCOMPARE(actions(w), QList<int>({0, 3, 9, 1}));
-    button(w, "undob")->click();
-    QCOMPARE(w->store().rhs[1], -4.0);
-    // Closing with text still in an editor.
-    view->setCurrentIndex(w->tableModel()->index(0, 0));
-    QTest::keyClicks(view, "5");
-    QVERIFY(qobject_cast<QLineEdit *>(QApplication::focusWidget()));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    QVERIFY(fx->close(w));
-}
-
-void HistoryTest::equalsColumnTakesNoTyping()
-{
-    auto *w = openedWindow();
-    w->show();
-    QVERIFY(QTest::qWaitForWindowActive(w));
-    const QString before = systemText(w);
-    const int recorded = actions(w).size();
-    QTableView *view = w->tableView();
-    view->setCurrentIndex(w->tableModel()->index(2, 2));
-    view->setFocus();
-    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(w->tableModel()->index(0, 3)).center());
-    QTest::keyClicks(view, "7");
-    QTest::keyClick(view, Qt::Key_Return);
-    if (QWidget *editor = QApplication::focusWidget(); editor && editor->parent() == view->viewport())
-        QTest::keyClick(editor, Qt::Key_Return);
-    QCOMPARE(systemText(w), before);
-    QCOMPARE(actions(w).size(), recorded);
-}
-
-void HistoryTest::openEditorCommitted_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::newRow("save") << "save";
-    QTest::newRow("increase, then undo") << "inc";
-}
-
-void HistoryTest::openEditorCommitted()
-{
-    QFETCH(QString, command);
-    auto *w = openedWindow();
-    w->show();
-    QVERIFY(QTest::qWaitForWindowActive(w));
-    QTableView *view = w->tableView();
-    const QModelIndex cell = w->tableModel()->index(0, 0);
-    view->setCurrentIndex(cell);
-    view->edit(cell);
-    auto *editor = qobject_cast<QLineEdit *>(view->indexWidget(cell));
-    QVERIFY(editor);
-    editor->setText("9");
-    if (command == "save") {
-        QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier);
-        QTRY_COMPARE(actions(w), QList<int>({0, 3, 9, 1}));
-        EquationStore saved;
-        QVERIFY(!EquationFile::open(m_fileA, saved).failed);
-        QCOMPARE(saved.coef[0][0], 9.0);
-        QVERIFY(w->isSaved());
-    } else {
+        QCOMPARE(w->store().N, 3);
         button(w, "incvarb")->click();
         button(w, "undob")->click();
         QCOMPARE(w->store().N, 3);
-        QCOMPARE(w->store().coef[0][0], 9.0);
+        QCOMPARE(status(w), QString("Undo of action INCREASE VARIABLES BY 1 complete."));
     }
-    QCOMPARE(actions(w), command == "save" ? QList<int>({0, 3, 9, 1}) : QList<int>({0, 3, 9, 4, 6, 1}));
-}
 
-void HistoryTest::titleFollowsSaveAs()
-{
-    auto *w = openedWindow();
-    const QString target = fx->env.temp() + "/renamed.btrx";
-    fx->prompter.answerText(target);
-    trigger(w, "actionSave_As");
-    QCOMPARE(w->windowTitle(), target + " - [3x3] - Tarvix (" + w->windowName() + ")");
-}
+    // Kind words and extensions in the session name do not confuse the history.
+    void textRun()
+    {
+        SessionManager session("NEW ideas OPEN TEXT my.btrx.files");
+        auto *w = openedWindow();
+        QVERIFY(w->historyFolder().contains("/NEW ideas OPEN TEXT my.btrx.files/"));
+        QStringList states{systemText(w)};
+        edit(w, 0, 0, "10");
+        states << systemText(w);
+        edit(w, 2, 4, "11");
+        states << systemText(w);
+        edit(w, 1, 2, "1e3");
+        states << systemText(w);
+        QCOMPARE(actions(w), QList<int>({0, 3, 9, 9, 9, 1}));
+        QCOMPARE(w->recorder()->fileMap().value(3), QString("TEXT/1.btrx.btrx2"));
+        QCOMPARE(w->recorder()->fileMap().value(4), QString("TEXT/1.btrx.btrx3"));
+        QCOMPARE(readFile(w->historyFolder() + "/TEXT/1.btrx.btrx"), QByteArray("2 4 27 11\n1 2 5 1e3\n"));
+
+        // A cut after the run: undoing it rebuilds the run's last state.
+        act(w, "cut");
+        button(w, "undob")->click();
+        QCOMPARE(systemText(w), states[3]);
+        for (int i = 2; i >= 0; --i) {
+            button(w, "undob")->click();
+            QCOMPARE(systemText(w), states[i]);
+        }
+        for (int i = 1; i <= 3; ++i) {
+            button(w, "redob")->click();
+            QCOMPARE(systemText(w), states[i]);
+        }
+    }
+
+    void newEditDiscardsUndone()
+    {
+        auto *w = openedWindow();
+        edit(w, 0, 0, "10");
+        edit(w, 0, 1, "12");
+        act(w, "cut");
+        act(w, "clear");
+        button(w, "undob")->click();
+        button(w, "undob")->click();
+        button(w, "undob")->click();
+        button(w, "undob")->click();
+        const QString opened = systemText(w);
+        // The whole text run goes: its snapshot, record and edit log as well.
+        edit(w, 2, 2, "4");
+        QCOMPARE(actions(w), QList<int>({0, 3, 9, 1}));
+        QCOMPARE(historyFiles(w), QStringList({"OPEN/1.trx", "OPEN/1.trx.md", "TEXT/1.btrx", "TEXT/1.btrx.md"}));
+        // Undo twice, then a new edit: the two entries and their files go.
+        act(w, "cut");
+        act(w, "paste");
+        button(w, "undob")->click();
+        button(w, "undob")->click();
+        edit(w, 1, 1, "6");
+        QCOMPARE(actions(w), QList<int>({0, 3, 9, 9, 1}));
+        QCOMPARE(historyFiles(w),
+                 QStringList({"OPEN/1.trx", "OPEN/1.trx.md", "TEXT/1.btrx", "TEXT/1.btrx.btrx", "TEXT/1.btrx.md"}));
+        button(w, "undob")->click();
+        button(w, "undob")->click();
+        QCOMPARE(systemText(w), opened);
+    }
+
+    void newAfterNew()
+    {
+        auto *w = openedWindow();
+        button(w, "newb")->click();
+        button(w, "newb")->click();
+        QCOMPARE(actions(w), QList<int>({0, 3, 2, 1}));
+        QCOMPARE(historyFiles(w), QStringList({"NEW/1.btrx", "OPEN/1.trx", "OPEN/1.trx.md"}));
+    }
+
+    void recordingDisabled()
+    {
+        UserPrefs::setUndoEnabled(false);
+        auto *w = openedWindow();
+        const QString opened = systemText(w);
+        act(w, "cut");
+        edit(w, 0, 0, "5");
+        button(w, "incvarb")->click();
+        QCOMPARE(actions(w), QList<int>({0, 1}));
+        QCOMPARE(historyFiles(w), QStringList());
+        QVERIFY(!button(w, "undob")->isEnabled());
+        w->on_undob_clicked();
+        QCOMPARE(w->store().N, 4);
+        QVERIFY(systemText(w) != opened);
+    }
+
+    void damagedHistory()
+    {
+        // content null: the file is deleted.
+        const struct { const char *file, *content; int size; bool redo; } cases[] = {
+            {"OPEN/1.trx", nullptr, 0, false}, {"OPEN/1.trx", "not an equation file\n", 21, false},
+            {"OPEN/1.trx.md", "\0\0\0", 3, false}, {"OPEN/1.trx.md", nullptr, 0, false},
+            {"INC_VAR/1.btrx", "xx", 2, true}, {"TEXT/1.btrx.btrx", "1 1 x\n", 6, false}};
+        for (const auto &[file, content, size, redo] : cases) {
+            LogCapture log;
+            auto *w = openedWindow();
+            if (QString(file).startsWith("TEXT")) {
+                edit(w, 0, 0, "10");
+                edit(w, 0, 1, "12");
+                edit(w, 0, 2, "14");
+            } else {
+                button(w, "incvarb")->click();
+            }
+            if (redo)
+                button(w, "undob")->click();
+            const QString shown = systemText(w);
+            const QString title = w->windowTitle();
+            const QList<int> list = actions(w);
+            const int position = w->recorder()->position();
+
+            const QString path = w->historyFolder() + '/' + QString(file);
+            if (!content) {
+                QVERIFY(QFile::remove(path));
+            } else {
+                QVERIFY(writeFile(path, QByteArray(content, size)));
+            }
+            button(w, redo ? "redob" : "undob")->click();
+            QVERIFY2(status(w).endsWith(" failed."), qPrintable(status(w)));
+            QVERIFY(!log.messages().filter(QRegularExpression(QString("^warning: error no: UR%1 - ").arg(redo ? 26 : 19))).isEmpty());
+            QCOMPARE(systemText(w), shown);
+            QCOMPARE(w->windowTitle(), title);
+            QCOMPARE(actions(w), list);
+            QCOMPARE(w->recorder()->position(), position);
+            QVERIFY(!w->isQuiet());
+        }
+    }
+
+    // A window's history saved to its session file and resumed into another
+    // window: the data shown at the save comes back, and redo goes on from there.
+    void sessionSavedAndResumed()
+    {
+        SessionManager session("study");
+        auto *w = openedWindow();
+        act(w, "new");
+        edit(w, 0, 0, "10");
+        edit(w, 2, 4, "11");
+        edit(w, 1, 2, "1e3");
+        act(w, "cut");
+        const QString cut = systemText(w);
+        button(w, "undob")->click();
+        const QString shown = systemText(w);
+        QVERIFY(shown != cut);
+        w->saveWindowToFile();
+        QTRY_COMPARE(status(w), QString("Successfully saved the session to file!"));
+        QCOMPARE(readFile(w->historyFolder() + "/Actions.sestrx"),
+                 QByteArray("0\t\n3\tOPEN/1.trx\t\n2\tNEW/1.btrx\t\n9\tTEXT/1.btrx\t\n9\tTEXT/1.btrx.btrx2\t\n"
+                         "9\tTEXT/1.btrx.btrx3\t\n4\t*\n10\tCUT/1.btrx\t\n1\t\n"));
+
+        auto *resumed = new tarvix();
+        const QString fresh = resumed->historyFolder();
+        resumed->resumeFrom(w->historyFolder());
+        resumed->awaitRecorder();
+        QCOMPARE(status(resumed), QString("Successfully resumed session from file!"));
+        QCOMPARE(systemText(resumed), shown);
+        QCOMPARE(resumed->historyFolder(), w->historyFolder());
+        QVERIFY(!QFileInfo::exists(fresh));   // its own empty folder is gone
+        QCOMPARE(actions(resumed), actions(w));
+        QVERIFY(!resumed->isQuiet());
+        button(resumed, "redob")->click();
+        QCOMPARE(systemText(resumed), cut);
+    }
+
+    void damagedSessionFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");   // "-": no file at all
+        QTest::addColumn<bool>("resumes");
+        QTest::newRow("blank lines and extra blanks") << QByteArray("  0 \t\n\n\n   1\t  *  \n") << true;
+        QTest::newRow("no file") << QByteArray("-") << false;
+        QTest::newRow("unknown kind") << QByteArray("0\t\n77\t\n1\t*\n") << false;
+        QTest::newRow("not a number") << QByteArray("0\t\nten\t\n1\t*\n") << false;
+        QTest::newRow("missing snapshot") << QByteArray("0\t\n10\tCUT/9.btrx\t\n1\t*\n") << false;
+        QTest::newRow("reference outside the folder")
+            << QByteArray("0\t\n10\t../../../x/CUT/1.btrx\t\n1\t*\n") << false;
+        QTest::newRow("no position") << QByteArray("0\t\n1\t\n") << false;
+        QTest::newRow("binary junk") << QByteArray("\x00\xff\x01\x02junk\t*\n\xfe", 13) << false;
+    }
+
+    void damagedSessionFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, resumes);
+        SessionManager session("damaged");
+        const QString folder = UndoRedo::folderFor("Window 999");
+        QVERIFY(UndoRedo::createFolders(folder));
+        if (content != "-")
+            QVERIFY(writeFile(folder + "/Actions.sestrx", content));
+        auto *w = new tarvix();
+        edit(w, 0, 0, "4");
+        const QString before = systemText(w);
+        w->resumeFrom(folder);
+        w->awaitRecorder();
+        QCOMPARE(status(w), resumes ? QString("Successfully resumed session from file!")
+                                    : QString("Failed to resume session from file!"));
+        // Nothing half loaded: a failed resume leaves the window's data alone.
+        if (!resumes)
+            QCOMPARE(systemText(w), before);
+        QVERIFY(!w->isQuiet());
+        // The history still works afterwards.
+        edit(w, 1, 1, "5");
+        edit(w, 1, 1, "6");
+        button(w, "undob")->click();
+        QCOMPARE(w->store().coef[1][1], 5.0);
+    }
+
+    void typedEditRecorded()
+    {
+        auto *w = openedWindow();
+        QVERIFY(shown(w));
+        QTableView *view = w->tableView();
+        view->setFocus();
+        view->setCurrentIndex(w->tableModel()->index(1, 4));
+        QTest::keyClicks(view, "8");
+        auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+        QVERIFY(editor);
+        // The delegate commits on its next event.
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(w->store().rhs[1], 8.0);
+        QCOMPARE(actions(w), QList<int>({0, 3, 9, 1}));
+        button(w, "undob")->click();
+        QCOMPARE(w->store().rhs[1], -4.0);
+        // Closing with text still in an editor.
+        view->setCurrentIndex(w->tableModel()->index(0, 0));
+        QTest::keyClicks(view, "5");
+        QVERIFY(qobject_cast<QLineEdit *>(QApplication::focusWidget()));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(fx->close(w));
+    }
+
+    void equalsColumnTakesNoTyping()
+    {
+        auto *w = openedWindow();
+        QVERIFY(shown(w));
+        const QString before = systemText(w);
+        const int recorded = actions(w).size();
+        QTableView *view = w->tableView();
+        view->setCurrentIndex(w->tableModel()->index(2, 2));
+        view->setFocus();
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(w->tableModel()->index(0, 3)).center());
+        QTest::keyClicks(view, "7");
+        QTest::keyClick(view, Qt::Key_Return);
+        if (QWidget *editor = QApplication::focusWidget(); editor && editor->parent() == view->viewport())
+            QTest::keyClick(editor, Qt::Key_Return);
+        QCOMPARE(systemText(w), before);
+        QCOMPARE(actions(w).size(), recorded);
+    }
+
+    void openEditorCommitted_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("save") << "save";
+        QTest::newRow("increase, then undo") << "inc";
+    }
+
+    void openEditorCommitted()
+    {
+        QFETCH(QString, command);
+        auto *w = openedWindow();
+        QVERIFY(shown(w));
+        QTableView *view = w->tableView();
+        const QModelIndex cell = w->tableModel()->index(0, 0);
+        view->setCurrentIndex(cell);
+        view->edit(cell);
+        auto *editor = qobject_cast<QLineEdit *>(view->indexWidget(cell));
+        QVERIFY(editor);
+        editor->setText("9");
+        if (command == "save") {
+            QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier);
+            QTRY_COMPARE(actions(w), QList<int>({0, 3, 9, 1}));
+            EquationStore saved;
+            QVERIFY(!EquationFile::open(m_fileA, saved).failed);
+            QCOMPARE(saved.coef[0][0], 9.0);
+            QVERIFY(w->isSaved());
+        } else {
+            button(w, "incvarb")->click();
+            button(w, "undob")->click();
+            QCOMPARE(w->store().N, 3);
+            QCOMPARE(w->store().coef[0][0], 9.0);
+        }
+        QCOMPARE(actions(w), command == "save" ? QList<int>({0, 3, 9, 1}) : QList<int>({0, 3, 9, 4, 6, 1}));
+    }
+
+    void titleFollowsSaveAs()
+    {
+        auto *w = openedWindow();
+        const QString target = fx->env.temp() + "/renamed.btrx";
+        fx->prompter.answerText(target);
+        trigger(w, "actionSave_As");
+        QCOMPARE(w->windowTitle(), target + " - [3x3] - Tarvix (" + w->windowName() + ")");
+    }
+};
 
 QTEST_MAIN(HistoryTest)
 #include "tst_history.moc"

@@ -1,12 +1,12 @@
 // Open, Save, Save As, the ".old" copy, failed writes, corrupt files and
 // drag and drop.
 #include "guitestutil.h"
+#include "testutil.h"
 
 #include <QDir>
 #include <QMimeData>
 
 #include <csignal>
-#include <memory>
 #include <sys/resource.h>
 
 namespace {
@@ -33,12 +33,6 @@ void fillWindow(tarvix *w, int n)
     }
     w->tableModel()->refreshAll();
 }
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 }
 
 class OpenSaveTest : public QObject
@@ -60,299 +54,258 @@ private slots:
         QVERIFY(QDir().mkpath(m_dir));
     }
     void cleanup() { fx.reset(); }
-    void roundTrip_data();
-    void roundTrip();
-    void openDialogAndBaseName();
-    void secondSaveKeepsOldCopy();
-    void failedWriteKeepsPreviousFile();
-    void unwritableFolder();
-    void unreadableFilesLeaveTheWindow_data();
-    void unreadableFilesLeaveTheWindow();
-    void invalidSystemQuestion();
-    void saveAsNeedsAnExtension();
-    void closeWithSave();
-    void dropTwoFiles();
-};
 
-void OpenSaveTest::roundTrip_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<int>("n");
-    QTest::newRow("text") << "sys.trx" << "sys.trx" << 4;
-    QTest::newRow("binary") << "sys.btrx" << "sys.btrx" << 5;
-    QTest::newRow("text, threaded size") << "big.v2.trx" << "big.trx" << 60;
-    QTest::newRow("binary anywhere in name") << "m.btrx.keep" << "m.btrx" << 3;
-}
+    void roundTrip()
+    {
+        const struct { const char *name, *stored; int n; } cases[] = {
+            {"sys.trx", "sys.trx", 4}, {"sys.btrx", "sys.btrx", 5},
+            // a size the threaded writer takes; "btrx" anywhere in the name
+            {"big.v2.trx", "big.trx", 60}, {"m.btrx.keep", "m.btrx", 3}};
+        for (const auto &[name, stored, n] : cases) {
+            fx->prompter.clear();
+            auto *w = new tarvix();
+            fillWindow(w, n);
+            QVERIFY(w->tableModel()->setData(w->tableModel()->index(0, 0), "2.5"));
+            QVERIFY(!w->isSaved());
+            fx->prompter.answerText(m_dir + "/" + QString(name));
+            trigger(w, "actionSave_As");
+            QCOMPARE(fx->prompter.count(), 1);   // a valid system is not questioned
+            QCOMPARE(fx->prompter.last().all(), QString("save|Save File As||0|0|Tarvix Text (*.trx);;Tarvix Binary (*.btrx)"));
+            const QString path = m_dir + "/" + QString(stored);
+            QCOMPARE(w->currentFileName(), path);
+            QVERIFY(w->isSaved());
+            QVERIFY(leftovers().isEmpty());
+            QCOMPARE(w->lastDirectory(), m_dir);
 
-void OpenSaveTest::roundTrip()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, stored);
-    QFETCH(int, n);
-    auto *w = new tarvix();
-    fillWindow(w, n);
-    QVERIFY(w->tableModel()->setData(w->tableModel()->index(0, 0), "2.5"));
-    QVERIFY(!w->isSaved());
-    fx->prompter.answerText(m_dir + "/" + name);
-    trigger(w, "actionSave_As");
-    QCOMPARE(fx->prompter.count(), 1);   // a valid system is not questioned
-    const auto dialog = fx->prompter.last();
-    QCOMPARE(dialog.kind, QString("save"));
-    QCOMPARE(dialog.title, QString("Save File As"));
-    QCOMPARE(dialog.items.first(), QString("Tarvix Text (*.trx);;Tarvix Binary (*.btrx)"));
-    const QString path = m_dir + "/" + stored;
-    QCOMPARE(w->currentFileName(), path);
-    QVERIFY(w->isSaved());
-    QVERIFY(leftovers().isEmpty());
-    QCOMPARE(w->lastDirectory(), m_dir);
-
-    auto *other = new tarvix();
-    bool failed = true;
-    other->openFile(path, false, &failed);
-    other->updateTitle();
-    QVERIFY(!failed);
-    const EquationStore &a = w->store(), &b = other->store();
-    const double tol = stored.endsWith(".btrx") ? 0.0 : 1e-14;
-    QCOMPARE(b.N, n);
-    for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j)
-            QVERIFY(a.coef[i][j] == b.coef[i][j] || fuzzyEqual(a.coef[i][j], b.coef[i][j], tol));
-        QVERIFY(a.rhs[i] == b.rhs[i] || fuzzyEqual(a.rhs[i], b.rhs[i], tol));
-        // The solution section comes back as the solution from file.
-        QCOMPARE(b.fileSol[i], i + 0.5);
+            auto *other = new tarvix();
+            bool failed = true;
+            other->openFile(path, false, &failed);
+            other->updateTitle();
+            QVERIFY(!failed);
+            const EquationStore &a = w->store(), &b = other->store();
+            const double tol = path.endsWith(".btrx") ? 0.0 : 1e-14;
+            QCOMPARE(b.N, n);
+            // Every value is the file tests' business; here the window's arrays went out.
+            QVERIFY(fuzzyEqual(a.coef[n - 1][1], b.coef[n - 1][1], tol) && fuzzyEqual(a.rhs[n - 1], b.rhs[n - 1], tol));
+            // The solution section comes back as the solution from file.
+            for (int i = 0; i < n; ++i)
+                QCOMPARE(b.fileSol[i], i + 0.5);
+            QCOMPARE(other->tableModel()->columnCount(), n + 2);
+            QCOMPARE(other->tableModel()->data(other->tableModel()->index(0, 0)).toDouble(), 2.5);
+            QCOMPARE(other->windowTitle(), QString("%1 - [%2x%2] - Tarvix (%3)").arg(path).arg(n).arg(other->windowName()));
+            QVERIFY(other->isSaved());
+            QCOMPARE(button(other, "decvarb")->isEnabled(), n >= 3);
+        }
     }
-    QCOMPARE(other->tableModel()->columnCount(), n + 2);
-    QCOMPARE(other->tableModel()->data(other->tableModel()->index(0, 0)).toDouble(), 2.5);
-    QCOMPARE(other->windowTitle(), QString("%1 - [%2x%2] - Tarvix (%3)").arg(path).arg(n).arg(other->windowName()));
-    QVERIFY(other->isSaved());
-    QCOMPARE(button(other, "decvarb")->isEnabled(), n >= 3);
-}
 
-void OpenSaveTest::openDialogAndBaseName()
-{
-    QVERIFY(writeSystem(m_dir + "/results.final.trx", 3, {1, 0, 0, 0, 1, 0, 0, 0, 1}, {1, 0, 0}));
-    auto *w = new tarvix();
-    fx->prompter.answerText(m_dir + "/results.final.trx");
-    button(w, "openb")->click();
-    const auto r = fx->prompter.records().first();
-    QCOMPARE(r.kind, QString("open"));
-    QCOMPARE(r.title, QString("Open a File"));
-    QCOMPARE(r.items.first(), QString("Tarvix Text (*.trx);;Tarvix Binary (*.btrx)"));
-    QCOMPARE(w->store().N, 3);
-    QCOMPARE(w->windowTitle(), m_dir + "/results.trx - [3x3] - Tarvix (" + w->windowName() + ")");
-}
+    void openDialogAndBaseName()
+    {
+        QVERIFY(writeSystem(m_dir + "/results.final.trx", 3, {1, 0, 0, 0, 1, 0, 0, 0, 1}, {1, 0, 0}));
+        auto *w = new tarvix();
+        fx->prompter.answerText(m_dir + "/results.final.trx");
+        button(w, "openb")->click();
+        QCOMPARE(fx->prompter.records().first().all(), QString("open|Open a File||0|0|Tarvix Text (*.trx);;Tarvix Binary (*.btrx)"));
+        QCOMPARE(w->store().N, 3);
+        QCOMPARE(w->windowTitle(), m_dir + "/results.trx - [3x3] - Tarvix (" + w->windowName() + ")");
+    }
 
-void OpenSaveTest::secondSaveKeepsOldCopy()
-{
-    auto *w = new tarvix();
-    fillWindow(w, 3);
-    saveAs(w, "keep.trx");
-    const QByteArray first = readAll(m_dir + "/keep.trx");
-    QVERIFY(!first.isEmpty());
-    QVERIFY(!QFile::exists(m_dir + "/keep.trx.old"));
-    QVERIFY(w->tableModel()->setData(w->tableModel()->index(2, 4), "99"));
-    w->on_saveb_clicked();
-    QCOMPARE(readAll(m_dir + "/keep.trx.old"), first);
-    const QByteArray second = readAll(m_dir + "/keep.trx");
-    QVERIFY(second.contains("\t99\n"));
-    QVERIFY(leftovers().isEmpty());
-    w->on_saveb_clicked();
-    QCOMPARE(readAll(m_dir + "/keep.trx.old"), second);
-}
+    void secondSaveKeepsOldCopy()
+    {
+        auto *w = new tarvix();
+        fillWindow(w, 3);
+        saveAs(w, "keep.trx");
+        const QByteArray first = readFile(m_dir + "/keep.trx");
+        QVERIFY(!first.isEmpty());
+        QVERIFY(!QFile::exists(m_dir + "/keep.trx.old"));
+        QVERIFY(w->tableModel()->setData(w->tableModel()->index(2, 4), "99"));
+        w->on_saveb_clicked();
+        QCOMPARE(readFile(m_dir + "/keep.trx.old"), first);
+        const QByteArray second = readFile(m_dir + "/keep.trx");
+        QVERIFY(second.contains("\t99\n"));
+        QVERIFY(leftovers().isEmpty());
+        w->on_saveb_clicked();
+        QCOMPARE(readFile(m_dir + "/keep.trx.old"), second);
+    }
 
-void OpenSaveTest::failedWriteKeepsPreviousFile()
-{
-    auto *w = new tarvix();
-    fillWindow(w, 60);
-    saveAs(w, "full.btrx");
-    const QByteArray before = readAll(m_dir + "/full.btrx");
-    QVERIFY(before.size() > 20000);
+    void failedWriteKeepsPreviousFile()
+    {
+        auto *w = new tarvix();
+        fillWindow(w, 60);
+        saveAs(w, "full.btrx");
+        const QByteArray before = readFile(m_dir + "/full.btrx");
+        QVERIFY(before.size() > 20000);
 
-    // A disk that fills up: writes beyond 4 KiB fail with EFBIG.
-    QVERIFY(w->tableModel()->setData(w->tableModel()->index(0, 0), "-1"));
-    fx->prompter.clear();
-    struct rlimit old;
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 4096;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    QTest::ignoreMessage(QtCriticalMsg, "error no: TRX5");
-    w->on_saveb_clicked();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, previousHandler);
-    QCoreApplication::processEvents();
-
-    QCOMPARE(readAll(m_dir + "/full.btrx"), before);
-    QVERIFY(leftovers().isEmpty());
-    QVERIFY(!w->isSaved());
-    QCOMPARE(w->store().coef[0][0], -1.0);
-    const auto r = fx->prompt("ERROR: Could not save the file!\n");
-    // The specified text, then the reason with the file's name.
-    QVERIFY2(r.text.startsWith("Could not add any data to the newly created File, hence deleting the File."
-                               "\nRestoring previously saved File.\n")
-                 && r.text.contains("full.btrx: File too large"),
-             qPrintable(r.text));
-    QCOMPARE(r.icon, int(Prompter::Warning));
-}
-
-void OpenSaveTest::unwritableFolder()
-{
-    // A "folder" that is a plain file cannot take a new file, even for root.
-    QFile blocker(m_dir + "/notadir");
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    auto *w = new tarvix();
-    fillWindow(w, 2);
-    QTest::ignoreMessage(QtCriticalMsg, "error no: TRX4");
-    saveAs(w, "notadir/x.trx");
-    const auto r = fx->prompter.last();
-    QCOMPARE(r.title, QString("ERROR: Could not save the file!"));
-    QVERIFY(r.text.startsWith("Unable to open the file for writing!\n"));
-    QVERIFY2(r.text.contains("notadir/x.trx: Not a directory"), qPrintable(r.text));
-    QCOMPARE(r.icon, int(Prompter::Critical));
-    QVERIFY(!QFile::exists(m_dir + "/notadir/x.trx"));
-}
-
-void OpenSaveTest::unreadableFilesLeaveTheWindow_data()
-{
-    QTest::addColumn<QByteArray>("content");   // null: no such file
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("logged");
-    QTest::addColumn<QString>("text");          // start of the message
-    const QString corrupt = "Could NOT Read the Opened File!\nFile is corrupt!";
-    // Which bytes count as corrupt is the file tests' business; here one case
-    // per path through the window.
-    QTest::newRow("huge N, tiny file") << QByteArray("Tarvix 1.20.1\n1000000000\n1\t1\t0\t1\n")
-                                       << "c.trx" << "error no: TRX6" << corrupt;
-    QTest::newRow("text in a number")
-        << QByteArray("Tarvix 1.20.1\n3\n1\t1\t0\t0\t1\n2\t0\tabc\t0\t1\n3\t0\t0\t1\t1\n\nSolution\n0\t0\t0\t\nEOF")
-        << "d.trx" << "error no: TRX8" << corrupt;
-    QTest::newRow("binary garbage") << QByteArray(300, 'x') << "e.btrx" << "error no: TRX6" << corrupt;
-    QTest::newRow("vanished") << QByteArray() << "gone.trx" << "" << "Could NOT Open File from Disk!\n";
-}
-
-void OpenSaveTest::unreadableFilesLeaveTheWindow()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QString, name);
-    QFETCH(QString, logged);
-    QFETCH(QString, text);
-    QFile f(m_dir + "/" + name);
-    QVERIFY(content.isNull() || (f.open(QIODevice::WriteOnly) && f.write(content) == content.size()));
-    f.close();
-    auto *w = new tarvix();
-    fillWindow(w, 2);
-    saveAs(w, "good.trx");
-    const double before = w->store().coef[1][0];
-    fx->prompter.clear();
-
-    if (!logged.isEmpty())
-        QTest::ignoreMessage(QtWarningMsg, qPrintable(logged));
-    bool failed = false;
-    w->openFile(m_dir + "/" + name, false, &failed);
-    QCoreApplication::processEvents();
-    QVERIFY(failed);
-    QCOMPARE(w->store().N, 2);
-    QCOMPARE(w->store().allocated, 2);
-    QCOMPARE(w->store().coef[1][0], before);
-    QCOMPARE(w->tableModel()->rowCount(), 2);
-    QCOMPARE(w->currentFileName(), m_dir + "/good.trx");
-    // One message, and no memory question for a file that cannot hold its N.
-    QCOMPARE(fx->prompter.count(), 1);
-    QCOMPARE(fx->prompter.last().title, QString("ERROR: Could not open the file!"));
-    QVERIFY2(fx->prompter.last().text.startsWith(text), qPrintable(fx->prompter.last().text));
-}
-
-void OpenSaveTest::invalidSystemQuestion()
-{
-    auto *w = new tarvix();   // all zeros: refused by all four checks
-    auto answer = [this](int last) {
+        // A disk that fills up: writes beyond 4 KiB fail with EFBIG.
+        QVERIFY(w->tableModel()->setData(w->tableModel()->index(0, 0), "-1"));
         fx->prompter.clear();
-        for (int i = 0; i < 4; ++i)
-            fx->prompter.answerButton(Prompter::Ok);
-        fx->prompter.answerButton(last);
-    };
-    answer(Prompter::No);
-    w->on_saveb_clicked();
-    QCOMPARE(fx->prompter.count(), 5);
-    QCOMPARE(fx->prompter.records().first().title, QString("ERROR: INVALID DATA!"));
-    QCOMPARE(fx->prompter.last().title, QString("File Saving FAILED!"));
-    QCOMPARE(fx->prompter.last().buttons, int(Prompter::Yes | Prompter::No));
-    QCOMPARE(fx->prompter.pendingAnswers(), 0);
+        struct rlimit old;
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = old;
+        small.rlim_cur = 4096;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        QTest::ignoreMessage(QtCriticalMsg, "error no: TRX5");
+        w->on_saveb_clicked();
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, previousHandler);
+        QCoreApplication::processEvents();
 
-    answer(Prompter::No);
-    w->on_actionSave_As_triggered(false);
-    QCOMPARE(fx->prompter.count(), 6);
-    QCOMPARE(fx->prompter.last().title, QString("ERROR: Could not save the file!"));
-    QCOMPARE(fx->prompter.last().text, QString("Could NOT Save File to Disk!\nPlease input valid co-efficients which can be solved, then save the file."));
+        QCOMPARE(readFile(m_dir + "/full.btrx"), before);
+        QVERIFY(leftovers().isEmpty());
+        QVERIFY(!w->isSaved());
+        QCOMPARE(w->store().coef[0][0], -1.0);
+        const auto r = fx->prompt("ERROR: Could not save the file!\n");
+        // The specified text, then the reason with the file's name.
+        QVERIFY2(r.text.startsWith("Could not add any data to the newly created File, hence deleting the File."
+                                   "\nRestoring previously saved File.\n")
+                     && r.text.contains("full.btrx: File too large"),
+                 qPrintable(r.text));
+        QCOMPARE(r.icon, int(Prompter::Warning));
+    }
 
-    // Yes saves anyway.
-    answer(Prompter::Yes);
-    fx->prompter.answerText(m_dir + "/zero.trx");
-    w->on_saveb_clicked();
-    QVERIFY(QFile::exists(m_dir + "/zero.trx"));
-    QVERIFY(w->isSaved());
-}
+    void unwritableFolder()
+    {
+        // A "folder" that is a plain file cannot take a new file, even for root.
+        QVERIFY(writeFile(m_dir + "/notadir", ""));
+        auto *w = new tarvix();
+        fillWindow(w, 2);
+        QTest::ignoreMessage(QtCriticalMsg, "error no: TRX4");
+        saveAs(w, "notadir/x.trx");
+        const auto r = fx->prompter.last();
+        QCOMPARE(r.title, QString("ERROR: Could not save the file!"));
+        QVERIFY(r.text.startsWith("Unable to open the file for writing!\n"));
+        QVERIFY2(r.text.contains("notadir/x.trx: Not a directory"), qPrintable(r.text));
+        QCOMPARE(r.icon, int(Prompter::Critical));
+        QVERIFY(!QFile::exists(m_dir + "/notadir/x.trx"));
+    }
 
-void OpenSaveTest::saveAsNeedsAnExtension()
-{
-    auto *w = new tarvix();
-    fillWindow(w, 2);
-    saveAs(w, "plain.txt");
-    QVERIFY(w->currentFileName().isEmpty());
-    QVERIFY(QDir(m_dir).entryList(QDir::Files | QDir::Hidden).isEmpty());
-}
+    void unreadableFilesLeaveTheWindow()
+    {
+        // content null: no such file; text: the start of the message. Which bytes
+        // count as corrupt is the file tests' business; here one case per path
+        // through the window: huge N in a tiny file, text in a number, binary garbage.
+        const char *corrupt = "Could NOT Read the Opened File!\nFile is corrupt!";
+        const struct { QByteArray content; const char *name, *logged, *text; } cases[] = {
+            {"Tarvix 1.20.1\n1000000000\n1\t1\t0\t1\n", "c.trx", "error no: TRX6", corrupt},
+            {"Tarvix 1.20.1\n3\n1\t1\t0\t0\t1\n2\t0\tabc\t0\t1\n3\t0\t0\t1\t1\n\nSolution\n0\t0\t0\t\nEOF", "d.trx",
+             "error no: TRX8", corrupt},
+            {QByteArray(300, 'x'), "e.btrx", "error no: TRX6", corrupt},
+            {QByteArray(), "gone.trx", "", "Could NOT Open File from Disk!\n"}};
+        for (const auto &[content, name, logged, text] : cases) {
+            QVERIFY(content.isNull() || writeFile(m_dir + "/" + QString(name), content));
+            auto *w = new tarvix();
+            fillWindow(w, 2);
+            saveAs(w, "good.trx");
+            const double before = w->store().coef[1][0];
+            fx->prompter.clear();
 
-void OpenSaveTest::closeWithSave()
-{
-    new tarvix();   // keeps the process-wide objects alive
-    auto *w = new tarvix();
-    QPointer<tarvix> guard(w);
-    fillWindow(w, 3);
-    QVERIFY(w->tableModel()->setData(w->tableModel()->index(1, 1), "4"));
-    fx->prompter.answerButton(Prompter::Save);
-    fx->prompter.answerText(m_dir + "/onclose.btrx");
-    QVERIFY(w->close());
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(guard.isNull());
-    EquationStore s;
-    QVERIFY(!EquationFile::open(m_dir + "/onclose.btrx", s).failed);
-    QCOMPARE(s.N, 3);
-    QCOMPARE(s.coef[1][1], 4.0);
-}
+            if (*logged)
+                QTest::ignoreMessage(QtWarningMsg, logged);
+            bool failed = false;
+            w->openFile(m_dir + "/" + QString(name), false, &failed);
+            QCoreApplication::processEvents();
+            QVERIFY(failed);
+            QCOMPARE(w->store().N, 2);
+            QCOMPARE(w->store().allocated, 2);
+            QCOMPARE(w->store().coef[1][0], before);
+            QCOMPARE(w->tableModel()->rowCount(), 2);
+            QCOMPARE(w->currentFileName(), m_dir + "/good.trx");
+            // One message, and no memory question for a file that cannot hold its N.
+            QCOMPARE(fx->prompter.count(), 1);
+            QCOMPARE(fx->prompter.last().title, QString("ERROR: Could not open the file!"));
+            QVERIFY2(fx->prompter.last().text.startsWith(QString(text)), qPrintable(fx->prompter.last().text));
+        }
+    }
 
-void OpenSaveTest::dropTwoFiles()
-{
-    QVERIFY(writeSystem(m_dir + "/one.trx", 3));
-    QVERIFY(writeSystem(m_dir + "/two.btrx", 4));
-    auto *w = new tarvix();
-    w->show();
-    QVERIFY(w->acceptDrops());   // the events below reach the window either way
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(m_dir + "/one.trx"), QUrl("https://example.org/x.trx"),
-                  QUrl::fromLocalFile(m_dir + "/notes.txt"), QUrl::fromLocalFile(m_dir + "/two.btrx")});
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &drop);
-    QCOMPARE(tarvix::windows().size(), 2);
-    QCOMPARE(w->currentFileName(), m_dir + "/one.trx");
-    QCOMPARE(w->store().N, 3);
-    tarvix *second = tarvix::windows().last();
-    QCOMPARE(second->currentFileName(), m_dir + "/two.btrx");
-    QCOMPARE(second->store().N, 4);
-    QVERIFY(second->isVisible());
+    void invalidSystemQuestion()
+    {
+        auto *w = new tarvix();   // all zeros: refused by all four checks
+        auto answer = [this](int last) {
+            fx->prompter.clear();
+            for (int i = 0; i < 4; ++i)
+                fx->prompter.answerButton(Prompter::Ok);
+            fx->prompter.answerButton(last);
+        };
+        answer(Prompter::No);
+        w->on_saveb_clicked();
+        QCOMPARE(fx->prompter.count(), 5);
+        QCOMPARE(fx->prompter.records().first().title, QString("ERROR: INVALID DATA!"));
+        QCOMPARE(fx->prompter.last().title, QString("File Saving FAILED!"));
+        QCOMPARE(fx->prompter.last().buttons, int(Prompter::Yes | Prompter::No));
+        QCOMPARE(fx->prompter.pendingAnswers(), 0);
 
-    QMimeData other;
-    other.setUrls({QUrl::fromLocalFile(m_dir + "/notes.txt")});
-    QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &other, Qt::LeftButton, Qt::NoModifier);
-    refused.setAccepted(false);
-    QCoreApplication::sendEvent(w, &refused);
-    QVERIFY(!refused.isAccepted());
-}
+        answer(Prompter::No);
+        w->on_actionSave_As_triggered(false);
+        QCOMPARE(fx->prompter.count(), 6);
+        QCOMPARE(fx->prompter.last().title, QString("ERROR: Could not save the file!"));
+        QCOMPARE(fx->prompter.last().text, QString("Could NOT Save File to Disk!\nPlease input valid co-efficients which can be solved, then save the file."));
+
+        // Yes saves anyway.
+        answer(Prompter::Yes);
+        fx->prompter.answerText(m_dir + "/zero.trx");
+        w->on_saveb_clicked();
+        QVERIFY(QFile::exists(m_dir + "/zero.trx"));
+        QVERIFY(w->isSaved());
+    }
+
+    void saveAsNeedsAnExtension()
+    {
+        auto *w = new tarvix();
+        fillWindow(w, 2);
+        saveAs(w, "plain.txt");
+        QVERIFY(w->currentFileName().isEmpty());
+        QVERIFY(QDir(m_dir).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    void closeWithSave()
+    {
+        new tarvix();   // keeps the process-wide objects alive
+        auto *w = new tarvix();
+        QPointer<tarvix> guard(w);
+        fillWindow(w, 3);
+        QVERIFY(w->tableModel()->setData(w->tableModel()->index(1, 1), "4"));
+        fx->prompter.answerButton(Prompter::Save);
+        fx->prompter.answerText(m_dir + "/onclose.btrx");
+        QVERIFY(w->close());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(guard.isNull());
+        EquationStore s;
+        QVERIFY(!EquationFile::open(m_dir + "/onclose.btrx", s).failed);
+        QCOMPARE(s.N, 3);
+        QCOMPARE(s.coef[1][1], 4.0);
+    }
+
+    void dropTwoFiles()
+    {
+        QVERIFY(writeSystem(m_dir + "/one.trx", 3));
+        QVERIFY(writeSystem(m_dir + "/two.btrx", 4));
+        auto *w = new tarvix();
+        w->show();
+        QVERIFY(w->acceptDrops());   // the events below reach the window either way
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(m_dir + "/one.trx"), QUrl("https://example.org/x.trx"),
+                      QUrl::fromLocalFile(m_dir + "/notes.txt"), QUrl::fromLocalFile(m_dir + "/two.btrx")});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &drop);
+        QCOMPARE(tarvix::windows().size(), 2);
+        QCOMPARE(w->currentFileName(), m_dir + "/one.trx");
+        QCOMPARE(w->store().N, 3);
+        tarvix *second = tarvix::windows().last();
+        QCOMPARE(second->currentFileName(), m_dir + "/two.btrx");
+        QCOMPARE(second->store().N, 4);
+        QVERIFY(second->isVisible());
+
+        QMimeData other;
+        other.setUrls({QUrl::fromLocalFile(m_dir + "/notes.txt")});
+        QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &other, Qt::LeftButton, Qt::NoModifier);
+        refused.setAccepted(false);
+        QCoreApplication::sendEvent(w, &refused);
+        QVERIFY(!refused.isAccepted());
+    }
+};
 
 QTEST_MAIN(OpenSaveTest)
 #include "tst_opensave.moc"

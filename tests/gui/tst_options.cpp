@@ -1,53 +1,20 @@
 // The Options dialog, the thread optimisation and the benchmark pages.
 #include "guitestutil.h"
+#include "testutil.h"
 #include "options/options.h"
-#include "solverdialog.h"
 
-#include <QApplication>
-#include <QComboBox>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
-#include <QLineEdit>
 #include <QSpinBox>
 #include <QTableWidget>
-#include <QTimer>
-
-#include <memory>
 
 namespace {
-// Presses "Solve" on the CPU in every solver dialog that comes up.
-class SolverDialogDriver : public QObject
-{
-public:
-    SolverDialogDriver()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [] {
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (auto *d = qobject_cast<SolverDialog *>(w); d && d->isVisible())
-                    d->findChild<QPushButton *>("multib")->click();
-        });
-        m_timer.start(5);
-    }
-
-private:
-    QTimer m_timer;
-};
-
 template <typename T> T *child(QObject *o, const char *name)
 {
     T *c = o->findChild<T *>(name);
     if (!c)
         qFatal("no child %s", name);
     return c;
-}
-
-int countPrompts(const ScriptedPrompter &p, const QString &title)
-{
-    int n = 0;
-    for (const auto &r : p.records())
-        n += r.title == title ? 1 : 0;
-    return n;
 }
 }
 
@@ -91,7 +58,7 @@ private slots:
         });
         trigger(w, "actionOptions");
         QVERIFY(shown);
-        QCOMPARE(countPrompts(fx->prompter, "RESTART APPLICATION"), 1);
+        QCOMPARE(fx->prompter.count("RESTART APPLICATION"), 1);
         QVERIFY(!UserPrefs::getUndoEnabled());
         QVERIFY(!button(w, "undob")->isEnabled());
         QVERIFY(!button(w, "redob")->isEnabled());
@@ -145,7 +112,7 @@ private slots:
         QVERIFY(!button(d, "Applyb")->isEnabled());
         cols->setValue(8);
         button(d, "Applyb")->click();
-        QCOMPARE(countPrompts(fx->prompter, "RESTART APPLICATION"), 1);
+        QCOMPARE(fx->prompter.count("RESTART APPLICATION"), 1);
         QCOMPARE(fx->prompter.last().icon, int(Prompter::Warning));
         QCOMPARE(UserPrefs::getDisplayColumns(), 8);
         // 0.5 never reached the store.
@@ -155,7 +122,7 @@ private slots:
         QVERIFY(!d->restartWarned());
         cols->setValue(9);
         button(d, "OKb")->click();
-        QCOMPARE(countPrompts(fx->prompter, "RESTART APPLICATION"), 2);
+        QCOMPARE(fx->prompter.count("RESTART APPLICATION"), 2);
         QCOMPARE(UserPrefs::getDisplayColumns(), 9);
     }
 
@@ -262,7 +229,7 @@ private slots:
         d->load();
         button(d, "optDefault")->click();
         button(d, "OKb")->click();
-        QCOMPARE(countPrompts(fx->prompter, "RESTART APPLICATION"), 0);
+        QCOMPARE(fx->prompter.count("RESTART APPLICATION"), 0);
         d->load();
         button(d, "Cancelb")->click();
         QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
@@ -327,85 +294,75 @@ private slots:
         for (const char *count : {"", "1", "-5", "20000"}) {   // 20000: the memory question declined
             child<QLineEdit>(d, "benchLE")->setText(count);
             button(d, "benchStartb")->click();
-            QCOMPARE(countPrompts(fx->prompter, "Save Benchmark File?"), 0);
+            QCOMPARE(fx->prompter.count("Save Benchmark File?"), 0);
             QCOMPARE(child<QTableWidget>(d, "benchTable")->item(5, 1), nullptr);
             QCOMPARE(QDir(fx->env.temp()).entryList(QDir::Files), QStringList());
             QCOMPARE(tarvix::windows().size(), 1);
         }
     }
 
-    void benchmarkFillsTable_data()
-    {
-        QTest::addColumn<int>("ui");
-        QTest::addColumn<int>("fileType");
-        QTest::addColumn<QString>("given");
-        QTest::addColumn<QString>("kept");
-        QTest::addColumn<bool>("fancy");
-        QTest::newRow("simple text, no copy") << 0 << 0 << QString() << QString() << false;
-        QTest::newRow("simple binary, copy") << 0 << 1 << "run.trx.bak" << "run.trx.btrx" << false;
-        QTest::newRow("fancy window, text") << 0 << 0 << "run" << "run.trx" << true;
-        QTest::newRow("stealth text, copy") << 1 << 0 << "run.TRX" << "run.TRX.trx" << false;
-        QTest::newRow("stealth binary, no copy") << 1 << 1 << QString() << QString() << false;
-    }
-
     void benchmarkFillsTable()
     {
-        QFETCH(int, ui);
-        QFETCH(int, fileType);
-        QFETCH(QString, given);
-        QFETCH(QString, kept);
-        QFETCH(bool, fancy);
-        UserPrefs::setFancyUI(fancy);
-        SolverDialogDriver driver;
-        Options *d = openDialog();
-        child<QLineEdit>(d, "benchLE")->setText("30");
-        child<QComboBox>(d, "benchUI")->setCurrentIndex(ui);
-        child<QComboBox>(d, "fileTypecombo")->setCurrentIndex(fileType);
-        if (given.isEmpty()) {
-            fx->prompter.answerButton(Prompter::No);
-        } else {
-            fx->prompter.answerButton(Prompter::Yes);
-            fx->prompter.answerText(fx->env.temp() + "/" + given);
-        }
-        button(d, "benchStartb")->click();
+        // Simple text with no copy, simple binary with a copy, a fancy window,
+        // stealth text with a copy, stealth binary with none.
+        const struct { int ui, fileType; const char *given, *kept; bool fancy; } cases[] = {
+            {0, 0, "", "", false}, {0, 1, "run.trx.bak", "run.trx.btrx", false}, {0, 0, "run", "run.trx", true},
+            {1, 0, "run.TRX", "run.TRX.trx", false}, {1, 1, "", "", false}};
+        for (const auto &[ui, fileType, given, kept, fancy] : cases) {
+            fx.reset();
+            fx.reset(new GuiFixture);
+            UserPrefs::setFancyUI(fancy);
+            WidgetPoller driver(solveOnCpu);
+            Options *d = openDialog();
+            child<QLineEdit>(d, "benchLE")->setText("30");
+            child<QComboBox>(d, "benchUI")->setCurrentIndex(ui);
+            child<QComboBox>(d, "fileTypecombo")->setCurrentIndex(fileType);
+            if (!*given) {
+                fx->prompter.answerButton(Prompter::No);
+            } else {
+                fx->prompter.answerButton(Prompter::Yes);
+                fx->prompter.answerText(fx->env.temp() + "/" + QString(given));
+            }
+            button(d, "benchStartb")->click();
 
-        const ScriptedPrompter::Record ask = fx->prompt("Save Benchmark File?");
-        QCOMPARE(ask.text, QString("Benchmark Successful!\nWould you like to have a copy of the benchmark file?"));
-        auto *table = child<QTableWidget>(d, "benchTable");
-        QCOMPARE(table->item(4, 0)->text(), QString("Solving Equations"));
-        double sum = 0;
-        double share = 0;
-        double perSum = 0;
-        for (int r = 0; r < 5; ++r) {
-            const double secs = table->item(r, 1)->text().toDouble();
-            QVERIFY(secs >= 0);
-            sum += secs;
-            share += table->item(r, 2)->text().toDouble();
-            perSum += table->item(r, 3)->text().toDouble();
-            QVERIFY(fuzzyEqual(table->item(r, 3)->text().toDouble(), secs / 30, 1e-5));
-        }
-        QVERIFY(fuzzyEqual(table->item(5, 1)->text().toDouble(), sum, 1e-5));
-        QVERIFY(fuzzyEqual(table->item(5, 3)->text().toDouble(), perSum, 1e-5));
-        QVERIFY(sum == 0 ? share == 0 : fuzzyEqual(share, 100, 1e-4));
+            const ScriptedPrompter::Record ask = fx->prompt("Save Benchmark File?");
+            QCOMPARE(ask.text, QString("Benchmark Successful!\nWould you like to have a copy of the benchmark file?"));
+            auto *table = child<QTableWidget>(d, "benchTable");
+            QCOMPARE(table->item(4, 0)->text(), QString("Solving Equations"));
+            double sum = 0;
+            double share = 0;
+            double perSum = 0;
+            for (int r = 0; r < 5; ++r) {
+                const double secs = table->item(r, 1)->text().toDouble();
+                QVERIFY(secs >= 0);
+                sum += secs;
+                share += table->item(r, 2)->text().toDouble();
+                perSum += table->item(r, 3)->text().toDouble();
+                QVERIFY(fuzzyEqual(table->item(r, 3)->text().toDouble(), secs / 30, 1e-5));
+            }
+            QVERIFY(fuzzyEqual(table->item(5, 1)->text().toDouble(), sum, 1e-5));
+            QVERIFY(fuzzyEqual(table->item(5, 3)->text().toDouble(), perSum, 1e-5));
+            QVERIFY(sum == 0 ? share == 0 : fuzzyEqual(share, 100, 1e-4));
 
-        QStringList left = QDir(fx->env.temp()).entryList(QDir::Files);
-        QCOMPARE(left, kept.isEmpty() ? QStringList() : QStringList{kept});
-        if (!kept.isEmpty()) {
-            const ScriptedPrompter::Record save = fx->prompt("Save File As");
-            QCOMPARE(save.dir, UserPrefs::getTempFolder());
-            QCOMPARE(save.items.value(0), fileType ? QString("Tarvix Binary (*.btrx)") : QString("Tarvix Text (*.trx)"));
-            // The copy is a whole system of the benchmark's size; through the
-            // fields every value has 6 significant digits.
-            EquationStore s;
-            QVERIFY(!EquationFile::open(fx->env.temp() + "/" + kept, s).failed);
-            QCOMPARE(s.N, 30);
-            int rounded = 0;
-            for (int i = 0; i < 30; ++i)
-                for (int j = 0; j < 30; ++j)
-                    rounded += QString::number(s.coef[i][j], 'g', 6).toDouble() == s.coef[i][j] ? 1 : 0;
-            QCOMPARE(rounded == 900, fancy);
+            QStringList left = QDir(fx->env.temp()).entryList(QDir::Files);
+            QCOMPARE(left, *kept ? QStringList{kept} : QStringList());
+            if (*kept) {
+                const ScriptedPrompter::Record save = fx->prompt("Save File As");
+                QCOMPARE(save.dir, UserPrefs::getTempFolder());
+                QCOMPARE(save.items.value(0), fileType ? QString("Tarvix Binary (*.btrx)") : QString("Tarvix Text (*.trx)"));
+                // The copy is a whole system of the benchmark's size; through the
+                // fields every value has 6 significant digits.
+                EquationStore s;
+                QVERIFY(!EquationFile::open(fx->env.temp() + "/" + QString(kept), s).failed);
+                QCOMPARE(s.N, 30);
+                int rounded = 0;
+                for (int i = 0; i < 30; ++i)
+                    for (int j = 0; j < 30; ++j)
+                        rounded += QString::number(s.coef[i][j], 'g', 6).toDouble() == s.coef[i][j] ? 1 : 0;
+                QCOMPARE(rounded == 900, fancy);
+            }
+            QCOMPARE(tarvix::windows().size(), 1);
         }
-        QCOMPARE(tarvix::windows().size(), 1);
     }
 
     void benchmarkUnwritableTemp()
@@ -413,17 +370,14 @@ private slots:
         // A file where the temporary folder should be: nothing can be written
         // there, whoever runs the test.
         QVERIFY(QDir(fx->env.temp()).removeRecursively());
-        {
-            QFile blocker(fx->env.temp());
-            QVERIFY(blocker.open(QIODevice::WriteOnly));
-        }
-        SolverDialogDriver driver;
+        QVERIFY(writeFile(fx->env.temp(), ""));
+        WidgetPoller driver(solveOnCpu);
         Options *d = openDialog();
         child<QLineEdit>(d, "benchLE")->setText("10");
         child<QComboBox>(d, "benchUI")->setCurrentIndex(1);
         button(d, "benchStartb")->click();
         QCOMPARE(fx->prompt("ERROR: Could not save the file!").kind, QString("message"));
-        QCOMPARE(countPrompts(fx->prompter, "Save Benchmark File?"), 0);
+        QCOMPARE(fx->prompter.count("Save Benchmark File?"), 0);
         QCOMPARE(child<QTableWidget>(d, "benchTable")->item(5, 1), nullptr);
         QVERIFY(QFile::remove(fx->env.temp()));
         QVERIFY(QDir().mkpath(fx->env.temp()));

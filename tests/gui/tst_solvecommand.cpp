@@ -3,13 +3,8 @@
 #include "analysis/analysedialog.h"
 #include "commandline.h"
 #include "guitestutil.h"
-#include "solverdialog.h"
 
-#include <QApplication>
 #include <QMessageBox>
-
-#include <functional>
-#include <memory>
 
 namespace {
 // Presses a button of every solver dialog that comes up ("escape" rejects
@@ -18,10 +13,20 @@ namespace {
 class DialogDriver : public QObject
 {
 public:
-    explicit DialogDriver(const char *button = "multib") : m_button(button)
+    explicit DialogDriver(const char *button = "multib")
+        : m_poller([this, button](QWidget *w) {
+              if (auto *a = qobject_cast<AnalyseDialog *>(w)) {
+                  ++analyses;
+                  a->close();
+              } else if (auto *d = qobject_cast<SolverDialog *>(w)) {
+                  ++dialogs;
+                  if (QByteArray(button) == "escape")
+                      d->reject();
+                  else
+                      d->findChild<QPushButton *>(button)->click();
+              }
+          })
     {
-        connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
-        m_timer.start(5);
         qApp->installEventFilter(this);
     }
     ~DialogDriver() override { qApp->removeEventFilter(this); }
@@ -32,24 +37,6 @@ public:
     std::function<void()> onWaitBox;
 
 private:
-    void poll()
-    {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (auto *a = qobject_cast<AnalyseDialog *>(w); a && a->isVisible()) {
-                ++analyses;
-                a->close();
-                continue;
-            }
-            auto *d = qobject_cast<SolverDialog *>(w);
-            if (!d || !d->isVisible())
-                continue;
-            ++dialogs;
-            if (QByteArray(m_button) == "escape")
-                d->reject();
-            else
-                d->findChild<QPushButton *>(m_button)->click();
-        }
-    }
     // The wait box may come and go between two polls: catch it being shown.
     bool eventFilter(QObject *o, QEvent *e) override
     {
@@ -62,8 +49,7 @@ private:
         }
         return false;
     }
-    const char *m_button;
-    QTimer m_timer;
+    WidgetPoller m_poller;
 };
 
 bool solvesToExample(const double *x)
@@ -79,210 +65,176 @@ class SolveCommandTest : public QObject
 private slots:
     void init() { fx.reset(new GuiFixture); }
     void cleanup() { fx.reset(); }
-    void solvesTheExample_data();
-    void solvesTheExample();
-    void refused_data();
-    void refused();
-    void optimiseWindowAsksNothing();
-    void solverDialogButtons_data();
-    void solverDialogButtons();
-    void commandLineOpensAndSolves();
-    void commandLineSkipsBadArguments();
-    void stealthSolve();
-    void solvingWindowCannotBeClosed();
+
+    void solvesTheExample()
+    {
+        // Escape still solves, on the processor; Yes opens the analysis.
+        const std::pair<const char *, int> cases[] = {
+            {"multib", Prompter::No}, {"multib", Prompter::Yes}, {"escape", Prompter::No}};
+        for (const auto &[button, answer] : cases) {
+            fx->prompter.clear();
+            tarvix *w = systemWindow(kExampleA, kExampleB);
+            DialogDriver driver(button);
+            fx->prompter.answerButton(answer);
+            ::button(w, "solveb")->click();
+            const EquationStore &s = w->store();
+            QVERIFY(solvesToExample(s.customSol));
+            QVERIFY(std::equal(s.customSol, s.customSol + 3, s.currentSol));
+            // The system itself is not touched by the solve.
+            QCOMPARE(s.coef[2][1], 5.0);
+            QCOMPARE(s.rhs[1], -4.0);
+            QCOMPARE(driver.dialogs, 1);
+            QCOMPARE(driver.waitBoxes, 1);
+            QCOMPARE(driver.waitBoxesWithButtons, 0);
+            QCOMPARE(driver.analyses, answer == Prompter::Yes ? 1 : 0);
+            QCOMPARE(fx->prompter.count(), 1);
+            QCOMPARE(fx->prompter.last().all(),
+                     QString("message|Solving Completed!|Successfully Solved the Equations.\nWould you like to Analyse the "
+                             "Solutions?|%1|%2|").arg(int(Prompter::Information)).arg(int(Prompter::Yes | Prompter::No)));
+        }
+    }
+
+    void refused()
+    {
+        // messages: "title|text", in order.
+        const QString invalid = "ERROR: INVALID DATA!|", c = "<u><b>Cannot Solve such Equations.</b></u>";
+        const struct { QVector<double> a, b; QStringList messages; } cases[] = {
+            {{1, 2, 3, 4}, {0, 1e-16}, {invalid + "<p>R.H.S. of all Equations is zero!</p>" + c}},
+            {{1, 2, 3, 0, 0, 0, 0, 0, 0}, {1, 2, 3},
+             {invalid + "<p>All the co-efficients of following Equations are zero!</p><p>2 & 3.</p>" + c,
+              invalid + "<p>Following Equations are Duplicate!</p><p></p><p><b><u>2</u></b> -> 3.</p>" + c}},
+            {{1, 2, 2, 4}, {1, 2}, {invalid + "<p>Following Equations are Duplicate!</p><p></p><p><b><u>1</u></b> -> 2.</p>" + c}},
+            // Row 3 = row 1 + row 2 passes every check, but the last column has no pivot.
+            {{1, 1, 0, 0, 1, 1, 1, 2, 1}, {1, 2, 3},
+             {"ERROR: Could not solve the equations!|Following Equation is faulty! All its co-efficients become zero while Solving: 3",
+              "ERROR: Solution is INCORRECT!|<p><b>The co-efficient Matrix could NOT be reduced to Upper Triangular Matrix!</b></p>\n"
+              "The calculated solution will be incorrect.\nPlease check the errors in equations."
+              "<p>Reason: the equations are singular or nearly singular: the condition estimate is 0.</p>"}}};
+        for (const auto &[a, b, messages] : cases) {
+            fx->prompter.clear();
+            auto *w = systemWindow(a, b);
+            w->store().customSol[0] = 42;
+            DialogDriver driver;
+            w->on_solveb_clicked();
+            const bool solved = messages.last().contains("INCORRECT");
+            QCOMPARE(driver.dialogs, solved ? 1 : 0);
+            QStringList seen;
+            for (const auto &r : fx->prompter.records()) {
+                seen << r.title + "|" + r.text;
+                QCOMPARE(r.icon, int(Prompter::Warning));
+            }
+            QCOMPARE(seen, messages);
+            if (!solved)
+                QCOMPARE(w->store().customSol[0], 42.0);
+        }
+    }
+
+    void optimiseWindowAsksNothing()
+    {
+        tarvix hidden(QString(), true);
+        hidden.setCurrentFileName("%Optimise%");
+        hidden.resizeSystem(3);
+        fillStore(hidden.store(), kExampleA, kExampleB);
+        DialogDriver driver;
+        hidden.on_solveb_clicked();
+        QCOMPARE(driver.dialogs + driver.waitBoxes + fx->prompter.count(), 0);
+        QVERIFY(solvesToExample(hidden.store().currentSol));
+    }
+
+    void solverDialogButtons()
+    {
+        for (bool openCL : {false, true}) {
+            UserPrefs::setOpenCLEnabled(openCL);
+            const bool loads = SolverDialog::openCLLibraryLoads();
+            SolverDialog d;
+            QCOMPARE(d.getResult(), 0);
+            auto *opencl = d.findChild<QPushButton *>("openclb");
+            QCOMPARE(opencl->isEnabled(), openCL && loads);
+            if (!loads)
+                QCOMPARE(opencl->toolTip(), QString("Could not find OpenCL drivers for your PC."));
+            else if (!openCL)
+                QVERIFY(opencl->toolTip().startsWith("You have disabled this feature."));
+            d.findChild<QPushButton *>("multib")->click();
+            QCOMPARE(d.getResult(), 1);
+            QCOMPARE(d.result(), int(QDialog::Accepted));
+        }
+    }
+
+    void commandLineOpensAndSolves()
+    {
+        const QString dir = fx->env.root();
+        QVERIFY(writeSystem(dir + "/a.trx", 3, kExampleA, kExampleB));
+        QVERIFY(writeSystem(dir + "/b.btrx", 3, kExampleA, kExampleB));
+        DialogDriver driver;
+        fx->prompter.answerButton(Prompter::No);
+        fx->prompter.answerButton(Prompter::No);
+        const QList<tarvix *> opened = CommandLine::openFromArguments({dir + "/a.trx", "solve", dir + "/b.btrx", "SOLVE"});
+        QCOMPARE(opened.size(), 2);
+        QCOMPARE(driver.dialogs, 2);
+        for (tarvix *w : opened) {
+            QVERIFY(solvesToExample(w->store().currentSol));
+            QVERIFY(w->isVisible());
+        }
+        QCOMPARE(opened.at(0)->currentFileName(), dir + "/a.trx");
+        QCOMPARE(opened.at(1)->windowTitle(), dir + "/b.btrx - [3x3] - Tarvix (" + opened.at(1)->windowName() + ")");
+    }
+
+    void commandLineSkipsBadArguments()
+    {
+        const QString dir = fx->env.root();
+        QVERIFY(writeSystem(dir + "/notes.trx.bak", 2));
+        DialogDriver driver;
+        QTest::ignoreMessage(QtWarningMsg, "error no: MAIN2 - solve. Unkown Argument!");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("error no: MAIN1 - .*missing.trx. File does not exist!"));
+        QTest::ignoreMessage(QtWarningMsg, "error no: MAIN2 - a.TRX. Unkown Argument!");
+        const QList<tarvix *> opened =
+            CommandLine::openFromArguments({"solve", dir + "/missing.trx", "a.TRX", dir + "/notes.trx.bak"});
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.first()->currentFileName(), dir + "/notes.trx");
+        QCOMPARE(driver.dialogs, 0);
+        QCOMPARE(fx->prompter.count(), 1);
+        QCOMPARE(fx->prompter.last().title, QString("WARNING!"));
+        QCOMPARE(fx->prompter.last().text, dir + "/missing.trx. File does not exist!");
+    }
+
+    void stealthSolve()
+    {
+        QVERIFY(writeSystem(fx->env.root() + "/big.btrx", 3, kExampleA, kExampleB));
+        tarvix w;
+        DialogDriver driver;
+        fx->prompter.answerText(fx->env.root() + "/big.btrx");
+        trigger(&w, "actionSolve_in_Stealth_mode");
+        QCOMPARE(fx->prompter.records().first().kind, QString("open"));
+        QCOMPARE(driver.dialogs, 1);
+        // A hidden window never says "Solving Completed!"; the shown window
+        // keeps its own system.
+        QVERIFY(fx->prompt("Solving Completed!").kind.isEmpty());
+        QCOMPARE(driver.analyses, 1);
+        QCOMPARE(w.store().N, 2);
+        QCOMPARE(tarvix::windows(), QList<tarvix *>{&w});
+    }
+
+    void solvingWindowCannotBeClosed()
+    {
+        tarvix *w = systemWindow(kExampleA, kExampleB);
+        QPointer<tarvix> guard(w);
+        auto *other = new tarvix();
+        DialogDriver driver;
+        bool closeRefused = false;
+        // Once the wait box is up, another window tries to close everything.
+        driver.onWaitBox = [&] {
+            closeRefused = !w->close();
+            trigger(other, "actionClose_All_Except_This");
+        };
+        fx->prompter.answerButton(Prompter::No);
+        w->on_solveb_clicked();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(closeRefused);
+        QVERIFY(!guard.isNull());
+        QVERIFY(tarvix::windows().contains(w));
+        QVERIFY(fuzzyEqual(w->store().currentSol[1], 3.0, 1e-12));
+    }
 };
-
-void SolveCommandTest::solvesTheExample_data()
-{
-    QTest::addColumn<QByteArray>("button");
-    QTest::addColumn<int>("answer");
-    QTest::newRow("no analysis") << QByteArray("multib") << int(Prompter::No);
-    QTest::newRow("analysis") << QByteArray("multib") << int(Prompter::Yes);
-    // Escape still solves, on the processor.
-    QTest::newRow("escape") << QByteArray("escape") << int(Prompter::No);
-}
-
-void SolveCommandTest::solvesTheExample()
-{
-    QFETCH(QByteArray, button);
-    QFETCH(int, answer);
-    tarvix *w = systemWindow(kExampleA, kExampleB);
-    DialogDriver driver(button.constData());
-    fx->prompter.answerButton(answer);
-    ::button(w, "solveb")->click();
-    const EquationStore &s = w->store();
-    QVERIFY(solvesToExample(s.customSol));
-    QVERIFY(std::equal(s.customSol, s.customSol + 3, s.currentSol));
-    // The system itself is not touched by the solve.
-    QCOMPARE(s.coef[2][1], 5.0);
-    QCOMPARE(s.rhs[1], -4.0);
-    QCOMPARE(driver.dialogs, 1);
-    QCOMPARE(driver.waitBoxes, 1);
-    QCOMPARE(driver.waitBoxesWithButtons, 0);
-    QCOMPARE(driver.analyses, answer == Prompter::Yes ? 1 : 0);
-    QCOMPARE(fx->prompter.count(), 1);
-    const auto r = fx->prompter.last();
-    QCOMPARE(r.title, QString("Solving Completed!"));
-    QCOMPARE(r.text, QString("Successfully Solved the Equations.\nWould you like to Analyse the Solutions?"));
-    QCOMPARE(r.icon, int(Prompter::Information));
-    QCOMPARE(r.buttons, int(Prompter::Yes | Prompter::No));
-}
-
-void SolveCommandTest::refused_data()
-{
-    QTest::addColumn<QVector<double>>("a");
-    QTest::addColumn<QVector<double>>("b");
-    QTest::addColumn<QStringList>("messages");   // "title|text", in order
-    const QString invalid = "ERROR: INVALID DATA!|", c = "<u><b>Cannot Solve such Equations.</b></u>";
-    QTest::newRow("zero rhs") << QVector<double>{1, 2, 3, 4} << QVector<double>{0, 1e-16}
-                              << QStringList{invalid + "<p>R.H.S. of all Equations is zero!</p>" + c};
-    QTest::newRow("zero equation and duplicates")
-        << QVector<double>{1, 2, 3, 0, 0, 0, 0, 0, 0} << QVector<double>{1, 2, 3}
-        << QStringList{invalid + "<p>All the co-efficients of following Equations are zero!</p><p>2 & 3.</p>" + c,
-                       invalid + "<p>Following Equations are Duplicate!</p><p></p><p><b><u>2</u></b> -> 3.</p>" + c};
-    QTest::newRow("proportional") << QVector<double>{1, 2, 2, 4} << QVector<double>{1, 2}
-                                  << QStringList{invalid + "<p>Following Equations are Duplicate!</p><p></p><p><b><u>1</u></b> -> 2.</p>" + c};
-    // Row 3 = row 1 + row 2 passes every check, but the last column has no pivot.
-    QTest::newRow("singular")
-        << QVector<double>{1, 1, 0, 0, 1, 1, 1, 2, 1} << QVector<double>{1, 2, 3}
-        << QStringList{"ERROR: Could not solve the equations!|Following Equation is faulty! All its co-efficients become zero while Solving: 3",
-                       "ERROR: Solution is INCORRECT!|<p><b>The co-efficient Matrix could NOT be reduced to Upper Triangular Matrix!</b></p>\n"
-                       "The calculated solution will be incorrect.\nPlease check the errors in equations."
-                       "<p>Reason: the equations are singular or nearly singular: the condition estimate is 0.</p>"};
-}
-
-void SolveCommandTest::refused()
-{
-    QFETCH(QVector<double>, a);
-    QFETCH(QVector<double>, b);
-    QFETCH(QStringList, messages);
-    auto *w = systemWindow(a, b);
-    w->store().customSol[0] = 42;
-    DialogDriver driver;
-    w->on_solveb_clicked();
-    const bool solved = messages.last().contains("INCORRECT");
-    QCOMPARE(driver.dialogs, solved ? 1 : 0);
-    QStringList seen;
-    for (const auto &r : fx->prompter.records()) {
-        seen << r.title + "|" + r.text;
-        QCOMPARE(r.icon, int(Prompter::Warning));
-    }
-    QCOMPARE(seen, messages);
-    if (!solved)
-        QCOMPARE(w->store().customSol[0], 42.0);
-}
-
-void SolveCommandTest::optimiseWindowAsksNothing()
-{
-    tarvix hidden(QString(), true);
-    hidden.setCurrentFileName("%Optimise%");
-    hidden.resizeSystem(3);
-    fillStore(hidden.store(), kExampleA, kExampleB);
-    DialogDriver driver;
-    hidden.on_solveb_clicked();
-    QCOMPARE(driver.dialogs + driver.waitBoxes + fx->prompter.count(), 0);
-    QVERIFY(solvesToExample(hidden.store().currentSol));
-}
-
-void SolveCommandTest::solverDialogButtons_data()
-{
-    QTest::addColumn<bool>("openCL");
-    QTest::newRow("OpenCL preference off") << false;
-    QTest::newRow("OpenCL preference on") << true;
-}
-
-void SolveCommandTest::solverDialogButtons()
-{
-    QFETCH(bool, openCL);
-    UserPrefs::setOpenCLEnabled(openCL);
-    const bool loads = SolverDialog::openCLLibraryLoads();
-    SolverDialog d;
-    QCOMPARE(d.getResult(), 0);
-    auto *opencl = d.findChild<QPushButton *>("openclb");
-    QCOMPARE(opencl->isEnabled(), openCL && loads);
-    if (!loads)
-        QCOMPARE(opencl->toolTip(), QString("Could not find OpenCL drivers for your PC."));
-    else if (!openCL)
-        QVERIFY(opencl->toolTip().startsWith("You have disabled this feature."));
-    d.findChild<QPushButton *>("multib")->click();
-    QCOMPARE(d.getResult(), 1);
-    QCOMPARE(d.result(), int(QDialog::Accepted));
-}
-
-void SolveCommandTest::commandLineOpensAndSolves()
-{
-    const QString dir = fx->env.root();
-    QVERIFY(writeSystem(dir + "/a.trx", 3, kExampleA, kExampleB));
-    QVERIFY(writeSystem(dir + "/b.btrx", 3, kExampleA, kExampleB));
-    DialogDriver driver;
-    fx->prompter.answerButton(Prompter::No);
-    fx->prompter.answerButton(Prompter::No);
-    const QList<tarvix *> opened = CommandLine::openFromArguments({dir + "/a.trx", "solve", dir + "/b.btrx", "SOLVE"});
-    QCOMPARE(opened.size(), 2);
-    QCOMPARE(driver.dialogs, 2);
-    for (tarvix *w : opened) {
-        QVERIFY(solvesToExample(w->store().currentSol));
-        QVERIFY(w->isVisible());
-    }
-    QCOMPARE(opened.at(0)->currentFileName(), dir + "/a.trx");
-    QCOMPARE(opened.at(1)->windowTitle(), dir + "/b.btrx - [3x3] - Tarvix (" + opened.at(1)->windowName() + ")");
-}
-
-void SolveCommandTest::commandLineSkipsBadArguments()
-{
-    const QString dir = fx->env.root();
-    QVERIFY(writeSystem(dir + "/notes.trx.bak", 2));
-    DialogDriver driver;
-    QTest::ignoreMessage(QtWarningMsg, "error no: MAIN2 - solve. Unkown Argument!");
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("error no: MAIN1 - .*missing.trx. File does not exist!"));
-    QTest::ignoreMessage(QtWarningMsg, "error no: MAIN2 - a.TRX. Unkown Argument!");
-    const QList<tarvix *> opened =
-        CommandLine::openFromArguments({"solve", dir + "/missing.trx", "a.TRX", dir + "/notes.trx.bak"});
-    QCOMPARE(opened.size(), 1);
-    QCOMPARE(opened.first()->currentFileName(), dir + "/notes.trx");
-    QCOMPARE(driver.dialogs, 0);
-    QCOMPARE(fx->prompter.count(), 1);
-    QCOMPARE(fx->prompter.last().title, QString("WARNING!"));
-    QCOMPARE(fx->prompter.last().text, dir + "/missing.trx. File does not exist!");
-}
-
-void SolveCommandTest::stealthSolve()
-{
-    QVERIFY(writeSystem(fx->env.root() + "/big.btrx", 3, kExampleA, kExampleB));
-    tarvix w;
-    DialogDriver driver;
-    fx->prompter.answerText(fx->env.root() + "/big.btrx");
-    trigger(&w, "actionSolve_in_Stealth_mode");
-    QCOMPARE(fx->prompter.records().first().kind, QString("open"));
-    QCOMPARE(driver.dialogs, 1);
-    // A hidden window never says "Solving Completed!"; the shown window
-    // keeps its own system.
-    QVERIFY(fx->prompt("Solving Completed!").kind.isEmpty());
-    QCOMPARE(driver.analyses, 1);
-    QCOMPARE(w.store().N, 2);
-    QCOMPARE(tarvix::windows(), QList<tarvix *>{&w});
-}
-
-void SolveCommandTest::solvingWindowCannotBeClosed()
-{
-    tarvix *w = systemWindow(kExampleA, kExampleB);
-    QPointer<tarvix> guard(w);
-    auto *other = new tarvix();
-    DialogDriver driver;
-    bool closeRefused = false;
-    // Once the wait box is up, another window tries to close everything.
-    driver.onWaitBox = [&] {
-        closeRefused = !w->close();
-        trigger(other, "actionClose_All_Except_This");
-    };
-    fx->prompter.answerButton(Prompter::No);
-    w->on_solveb_clicked();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(closeRefused);
-    QVERIFY(!guard.isNull());
-    QVERIFY(tarvix::windows().contains(w));
-    QVERIFY(fuzzyEqual(w->store().currentSol[1], 3.0, 1e-12));
-}
 
 QTEST_MAIN(SolveCommandTest)
 #include "tst_solvecommand.moc"

@@ -33,196 +33,172 @@ class TableModelTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void headersAndFlags();
-    void resizes();
-    void setDataRules_data();
-    void setDataRules();
-    void lockedModelReadsNothing();
-    void tableText();
-    void setCellData();
-    void typingIntoTheView();
-};
-
-void TableModelTest::headersAndFlags()
-{
-    Table t(3);
-    MyTableModel &m = t.m;
-    QStringList h;
-    for (int c = 0; c < m.columnCount(); ++c)
-        h << m.headerData(c, Qt::Horizontal).toString();
-    QCOMPARE(h, QStringList({"X1", "X2", "X3", "=", "R.H.S."}));
-    QCOMPARE(m.headerData(2, Qt::Vertical).toString(), QString("3"));
-    QVERIFY(!m.headerData(5, Qt::Horizontal).isValid());
-    QVERIFY(!m.headerData(3, Qt::Vertical).isValid());
-    QCOMPARE(m.data(m.index(2, 3)).toString(), QString("="));
-    QCOMPARE(m.flags(m.index(2, 3)), Qt::NoItemFlags);
-    QVERIFY(m.flags(m.index(2, 4)) & Qt::ItemIsEditable);
-    // The edit role gives nothing: editors start from the display text.
-    QVERIFY(!m.data(m.index(0, 0), Qt::EditRole).isValid());
-}
-
-// Where rows and columns go is checked through the window (tst_variables).
-void TableModelTest::resizes()
-{
-    Table a(2), b(5), c(3);
-    MyTableModel m;
-    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    m.resize(2, a.rows.data(), a.rhs.data());
-    m.resize(5, b.rows.data(), b.rhs.data());
-    m.resize(3, c.rows.data(), c.rhs.data());
-    QVERIFY(m.setData(m.index(1, 1), "2.5"));
-    QCOMPARE(c.rows[1][1], 2.5);
-    QCOMPARE(m.columnCount(), 5);
-    m.resize(0, nullptr, nullptr);
-    QCOMPARE(m.columnCount(), 0);
-}
-
-void TableModelTest::setDataRules_data()
-{
-    QTest::addColumn<int>("column");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("accepted");
-    QTest::addColumn<double>("stored");
-    QTest::newRow("coefficient") << 0 << "-2.5" << true << -2.5;
-    QTest::newRow("same text") << 0 << "0" << true << 0.0;
-    QTest::newRow("rhs") << 3 << "7" << true << 7.0;
-    QTest::newRow("plus sign") << 1 << "+4" << true << 4.0;
-    QTest::newRow("blanks") << 1 << " 3 " << true << 3.0;
-    QTest::newRow("empty") << 0 << "" << false << 0.0;
-    QTest::newRow("bare exponent") << 0 << "1e" << false << 0.0;
-    QTest::newRow("double minus") << 0 << "--3" << false << 0.0;
-    QTest::newRow("overflow") << 0 << "1e999" << false << 0.0;
-    QTest::newRow("inf") << 0 << "inf" << false << 0.0;
-    QTest::newRow("nan") << 0 << "nan" << false << 0.0;
-    QTest::newRow("trailing junk") << 0 << "3x" << false << 0.0;
-    QTest::newRow("equals column") << 2 << "5" << false << 0.0;
-}
-
-void TableModelTest::setDataRules()
-{
-    QFETCH(int, column);
-    QFETCH(QString, text);
-    QFETCH(bool, accepted);
-    QFETCH(double, stored);
-    Table t(2);
-    // The receiver must still see the old value when cellChanged arrives.
-    double seenBefore = -1.0;
-    connect(&t.m, &MyTableModel::cellChanged, this,
-            [&](int r, int c, const QString &) { seenBefore = t.at(r, c); }, Qt::DirectConnection);
-    QSignalSpy changed(&t.m, &MyTableModel::cellChanged);
-    QSignalSpy data(&t.m, &QAbstractItemModel::dataChanged);
-    const QModelIndex index = t.m.index(1, column);
-    QVERIFY(!t.m.setData(index, text, Qt::DisplayRole));
-    QCOMPARE(t.m.setData(index, text, Qt::EditRole), accepted);
-    QCOMPARE(data.size(), changed.size());
-    QCOMPARE(changed.size(), accepted ? 1 : 0);
-    if (accepted) {
-        QCOMPARE(changed.first().at(2).toString(), text);
-        QCOMPARE(seenBefore, 0.0);
-        QCOMPARE(t.at(1, column), stored);
+    void headersAndFlags()
+    {
+        Table t(3);
+        MyTableModel &m = t.m;
+        QStringList h;
+        for (int c = 0; c < m.columnCount(); ++c)
+            h << m.headerData(c, Qt::Horizontal).toString();
+        QCOMPARE(h, QStringList({"X1", "X2", "X3", "=", "R.H.S."}));
+        QCOMPARE(m.headerData(2, Qt::Vertical).toString(), QString("3"));
+        QVERIFY(!m.headerData(5, Qt::Horizontal).isValid());
+        QVERIFY(!m.headerData(3, Qt::Vertical).isValid());
+        QCOMPARE(m.data(m.index(2, 3)).toString(), QString("="));
+        QCOMPARE(m.flags(m.index(2, 3)), Qt::NoItemFlags);
+        QVERIFY(m.flags(m.index(2, 4)) & Qt::ItemIsEditable);
+        // The edit role gives nothing: editors start from the display text.
+        QVERIFY(!m.data(m.index(0, 0), Qt::EditRole).isValid());
     }
-    // No other cell is touched.
-    double total = 0;
-    for (double v : t.data)
-        total += std::fabs(v);
-    QCOMPARE(total + std::fabs(t.rhs[0]) + std::fabs(t.rhs[1]), std::fabs(stored));
 
-    // Through the cell editor: an empty or unchanged text is not committed,
-    // a refused one is logged.
-    Table u(2);
-    MyDelegate d;
-    QWidget parent;
-    auto *edit = qobject_cast<QLineEdit *>(d.createEditor(&parent, QStyleOptionViewItem(), index));
-    QVERIFY(edit);
-    d.setEditorData(edit, u.m.index(1, column));
-    QCOMPARE(edit->selectedText(), column == 2 ? QString("=") : QString("0"));
-    QSignalSpy committed(&u.m, &MyTableModel::cellChanged);
-    edit->setText(text);   // bypasses the validator, as a paste may
-    if (!accepted && !text.isEmpty())
-        QTest::ignoreMessage(QtCriticalMsg, "error no: MD1");
-    d.setModelData(edit, &u.m, u.m.index(1, column));
-    QCOMPARE(committed.size(), accepted && text != "0" ? 1 : 0);
-    if (column != 2)
-        QCOMPARE(u.at(1, column), stored);
-}
+    // Where rows and columns go is checked through the window (tst_variables).
+    void resizes()
+    {
+        Table a(2), b(5), c(3);
+        MyTableModel m;
+        QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        m.resize(2, a.rows.data(), a.rhs.data());
+        m.resize(5, b.rows.data(), b.rhs.data());
+        m.resize(3, c.rows.data(), c.rhs.data());
+        QVERIFY(m.setData(m.index(1, 1), "2.5"));
+        QCOMPARE(c.rows[1][1], 2.5);
+        QCOMPARE(m.columnCount(), 5);
+        m.resize(0, nullptr, nullptr);
+        QCOMPARE(m.columnCount(), 0);
+    }
 
-void TableModelTest::lockedModelReadsNothing()
-{
-    Table t(2);
-    t.rows[0][0] = 9.0;
-    t.m.lock();
-    QVERIFY(!t.m.data(t.m.index(0, 0)).isValid());
-    QVERIFY(!t.m.setData(t.m.index(0, 0), "1"));
-    QCOMPARE(t.rows[0][0], 9.0);
-    t.m.resize(2, t.rows.data(), t.rhs.data());
-    QVERIFY(!t.m.isLocked());
-    QCOMPARE(t.m.data(t.m.index(0, 0)).toDouble(), 9.0);
-}
+    void setDataRules()
+    {
+        // Accepted: a coefficient, the same text, the right-hand side, a plus
+        // sign, blanks. Refused: empty, bare exponent, double minus, overflow,
+        // inf, nan, trailing junk, the "=" column.
+        const struct { int column; const char *text; bool accepted; double stored; } cases[] = {
+            {0, "-2.5", true, -2.5}, {0, "0", true, 0.0}, {3, "7", true, 7.0}, {1, "+4", true, 4.0},
+            {1, " 3 ", true, 3.0}, {0, "", false, 0.0}, {0, "1e", false, 0.0}, {0, "--3", false, 0.0},
+            {0, "1e999", false, 0.0}, {0, "inf", false, 0.0}, {0, "nan", false, 0.0}, {0, "3x", false, 0.0},
+            {2, "5", false, 0.0}};
+        for (const auto &[column, text, accepted, stored] : cases) {
+            Table t(2);
+            // The receiver must still see the old value when cellChanged arrives.
+            double seenBefore = -1.0;
+            connect(&t.m, &MyTableModel::cellChanged, this,
+                    [&](int r, int c, const QString &) { seenBefore = t.at(r, c); }, Qt::DirectConnection);
+            QSignalSpy changed(&t.m, &MyTableModel::cellChanged);
+            QSignalSpy data(&t.m, &QAbstractItemModel::dataChanged);
+            const QModelIndex index = t.m.index(1, column);
+            QVERIFY(!t.m.setData(index, text, Qt::DisplayRole));
+            QCOMPARE(t.m.setData(index, text, Qt::EditRole), accepted);
+            QCOMPARE(data.size(), changed.size());
+            QCOMPARE(changed.size(), accepted ? 1 : 0);
+            if (accepted) {
+                QCOMPARE(changed.first().at(2).toString(), QString(text));
+                QCOMPARE(seenBefore, 0.0);
+                QCOMPARE(t.at(1, column), stored);
+            }
+            // No other cell is touched.
+            double total = 0;
+            for (double v : t.data)
+                total += std::fabs(v);
+            QCOMPARE(total + std::fabs(t.rhs[0]) + std::fabs(t.rhs[1]), std::fabs(stored));
 
-void TableModelTest::tableText()
-{
-    Table a(3);
-    const double values[] = {0.1, -1e-300, 123456789012345678.0, 1.0 / 3.0, 2e15, -0.0, 5e-324, 7, 8};
-    for (int i = 0; i < 9; ++i)
-        a.data[size_t(i)] = values[i];
-    a.rhs = {4, 5, 6};
-    QString s;
-    a.m.getTableData(&s);
-    QCOMPARE(s, QString("0.1 -1e-300 1.23456789012346e+17 4 ;0.333333333333333 2e+15 -0 5 ;"
-                        "4.94065645841247e-324 7 8 6 "));
-    Table back(3);
-    back.m.setTableData(&s);
-    for (int i = 0; i < 9; ++i)
-        QVERIFY(fuzzyEqual(back.data[size_t(i)], a.data[size_t(i)], 1e-14));
-    QCOMPARE(back.rhs, a.rhs);
+            // Through the cell editor: an empty or unchanged text is not committed,
+            // a refused one is logged.
+            Table u(2);
+            MyDelegate d;
+            QWidget parent;
+            auto *edit = qobject_cast<QLineEdit *>(d.createEditor(&parent, QStyleOptionViewItem(), index));
+            QVERIFY(edit);
+            d.setEditorData(edit, u.m.index(1, column));
+            QCOMPARE(edit->selectedText(), column == 2 ? QString("=") : QString("0"));
+            QSignalSpy committed(&u.m, &MyTableModel::cellChanged);
+            edit->setText(text);   // bypasses the validator, as a paste may
+            if (!accepted && *text)
+                QTest::ignoreMessage(QtCriticalMsg, "error no: MD1");
+            d.setModelData(edit, &u.m, u.m.index(1, column));
+            QCOMPARE(committed.size(), accepted && text != QString("0") ? 1 : 0);
+            if (column != 2)
+                QCOMPARE(u.at(1, column), stored);
+        }
+    }
 
-    // Extra values and blanks are skipped, junk reads as zero, missing rows stay.
-    Table t(2);
-    t.rows[1][1] = 42;
-    s = "1  x 3 99 99;;";
-    t.m.setTableData(&s);
-    QCOMPARE(t.data, (std::vector<double>{1, 0, 0, 42}));
-    QCOMPARE(t.rhs[0], 3.0);
-    QVERIFY(!t.m.isLocked());
-}
+    void lockedModelReadsNothing()
+    {
+        Table t(2);
+        t.rows[0][0] = 9.0;
+        t.m.lock();
+        QVERIFY(!t.m.data(t.m.index(0, 0)).isValid());
+        QVERIFY(!t.m.setData(t.m.index(0, 0), "1"));
+        QCOMPARE(t.rows[0][0], 9.0);
+        t.m.resize(2, t.rows.data(), t.rhs.data());
+        QVERIFY(!t.m.isLocked());
+        QCOMPARE(t.m.data(t.m.index(0, 0)).toDouble(), 9.0);
+    }
 
-void TableModelTest::setCellData()
-{
-    Table t(2);
-    QSignalSpy data(&t.m, &QAbstractItemModel::dataChanged);
-    t.m.setCellData(1, 0, 4.5);
-    t.m.setCellData(0, 2, 8.0);   // column N or beyond: the right-hand side
-    t.m.setCellData(5, 0, 1.0);   // outside: ignored
-    QCOMPARE(t.rows[1][0], 4.5);
-    QCOMPARE(t.rhs[0], 8.0);
-    QCOMPARE(data.size(), 0);
-}
+    void tableText()
+    {
+        Table a(3);
+        const double values[] = {0.1, -1e-300, 123456789012345678.0, 1.0 / 3.0, 2e15, -0.0, 5e-324, 7, 8};
+        for (int i = 0; i < 9; ++i)
+            a.data[size_t(i)] = values[i];
+        a.rhs = {4, 5, 6};
+        QString s;
+        a.m.getTableData(&s);
+        QCOMPARE(s, QString("0.1 -1e-300 1.23456789012346e+17 4 ;0.333333333333333 2e+15 -0 5 ;"
+                            "4.94065645841247e-324 7 8 6 "));
+        Table back(3);
+        back.m.setTableData(&s);
+        for (int i = 0; i < 9; ++i)
+            QVERIFY(fuzzyEqual(back.data[size_t(i)], a.data[size_t(i)], 1e-14));
+        QCOMPARE(back.rhs, a.rhs);
 
-void TableModelTest::typingIntoTheView()
-{
-    Table t(2);
-    QTableView view;
-    MyDelegate d;
-    view.setModel(&t.m);
-    view.setItemDelegate(&d);
-    view.resize(400, 200);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    auto type = [&](int r, int c, const QString &keys, const QString &shown) {
-        view.setCurrentIndex(t.m.index(r, c));
-        view.edit(t.m.index(r, c));
-        auto *edit = view.findChild<QLineEdit *>();
-        QVERIFY(edit);
-        QTest::keyClicks(edit, keys);
-        QCOMPARE(edit->text(), shown);
-        QTest::keyClick(edit, Qt::Key_Return);
-    };
-    type(1, 3, "-7.25", "-7.25");
-    QTRY_COMPARE(t.rhs[1], -7.25);
-    // Letters never reach the cell: the validator drops them.
-    type(0, 0, "abc--3", "-3");
-    QTRY_COMPARE(t.rows[0][0], -3.0);
-}
+        // Extra values and blanks are skipped, junk reads as zero, missing rows stay.
+        Table t(2);
+        t.rows[1][1] = 42;
+        s = "1  x 3 99 99;;";
+        t.m.setTableData(&s);
+        QCOMPARE(t.data, (std::vector<double>{1, 0, 0, 42}));
+        QCOMPARE(t.rhs[0], 3.0);
+        QVERIFY(!t.m.isLocked());
+    }
+
+    void setCellData()
+    {
+        Table t(2);
+        QSignalSpy data(&t.m, &QAbstractItemModel::dataChanged);
+        t.m.setCellData(1, 0, 4.5);
+        t.m.setCellData(0, 2, 8.0);   // column N or beyond: the right-hand side
+        t.m.setCellData(5, 0, 1.0);   // outside: ignored
+        QCOMPARE(t.rows[1][0], 4.5);
+        QCOMPARE(t.rhs[0], 8.0);
+        QCOMPARE(data.size(), 0);
+    }
+
+    void typingIntoTheView()
+    {
+        Table t(2);
+        QTableView view;
+        MyDelegate d;
+        view.setModel(&t.m);
+        view.setItemDelegate(&d);
+        view.resize(400, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        auto type = [&](int r, int c, const QString &keys, const QString &shown) {
+            view.setCurrentIndex(t.m.index(r, c));
+            view.edit(t.m.index(r, c));
+            auto *edit = view.findChild<QLineEdit *>();
+            QVERIFY(edit);
+            QTest::keyClicks(edit, keys);
+            QCOMPARE(edit->text(), shown);
+            QTest::keyClick(edit, Qt::Key_Return);
+        };
+        type(1, 3, "-7.25", "-7.25");
+        QTRY_COMPARE(t.rhs[1], -7.25);
+        // Letters never reach the cell: the validator drops them.
+        type(0, 0, "abc--3", "-3");
+        QTRY_COMPARE(t.rows[0][0], -3.0);
+    }
+};
 
 QTEST_MAIN(TableModelTest)
 #include "tst_tablemodel.moc"

@@ -2,37 +2,13 @@
 // model's row and column changes, the memory question, the recorder frame
 // and the fatal end of an allocation that cannot succeed.
 #include "guitestutil.h"
+#include "testutil.h"
 
 #include <QSignalSpy>
-
-#include <memory>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define TARVIX_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TARVIX_ASAN 1
-#endif
-#endif
-
-class VariablesTest : public QObject
-{
-    Q_OBJECT
-    std::unique_ptr<GuiFixture> fx;
-private slots:
-    void init() { fx.reset(new GuiFixture); }
-    void cleanup() { fx.reset(); }
-    void resizePaths_data();
-    void resizePaths();
-    void recorderFrame_data();
-    void recorderFrame();
-    void memoryQuestion();
-    void unallocatableCountIsFatal();
-};
 
 namespace {
 // Every value of the system made non-zero and distinct (filled), or checks
@@ -77,199 +53,6 @@ QString memoryText(long long mb)
 }
 }
 
-void VariablesTest::resizePaths_data()
-{
-    QTest::addColumn<int>("start");
-    QTest::addColumn<QString>("op");      // an action, or "nvar" (the history replay)
-    QTest::addColumn<QVariant>("answer"); // the count asked for (null: dialog cancelled)
-    QTest::addColumn<int>("expectedN");
-    QTest::addColumn<QStringList>("modelChanges");
-    const QVariant none;
-    const QString inc = "actionIncrease_Variables", dec = "actionDecrease_Variables", define = "actionVariables_n";
-    QTest::newRow("inc 2") << 2 << inc << none << 3 << QStringList{"+c4-4", "+r2-2"};
-    QTest::newRow("dec 3") << 3 << dec << none << 2 << QStringList{"-r2-2", "-c4-4"};
-    QTest::newRow("dec at 2") << 2 << dec << none << 2 << QStringList{};
-    QTest::newRow("define 2 to 5") << 2 << define << QVariant(5) << 5 << QStringList{"+c4-6", "+r2-4"};
-    QTest::newRow("define 6 to 3") << 6 << define << QVariant(3) << 3 << QStringList{"-r3-5", "-c5-7"};
-    QTest::newRow("define same") << 5 << define << QVariant(5) << 5 << QStringList{};
-    QTest::newRow("define cancelled") << 4 << define << none << 4 << QStringList{};
-    QTest::newRow("define below 2") << 4 << define << QVariant(1) << 4 << QStringList{};
-    QTest::newRow("nvar 4 to 2") << 4 << "nvar" << QVariant(2) << 2 << QStringList{"-r2-3", "-c4-5"};
-    // The same count still runs New.
-    QTest::newRow("nvar same") << 3 << "nvar" << QVariant(3) << 3 << QStringList{};
-}
-
-void VariablesTest::resizePaths()
-{
-    QFETCH(int, start);
-    QFETCH(QString, op);
-    QFETCH(QVariant, answer);
-    QFETCH(int, expectedN);
-    QFETCH(QStringList, modelChanges);
-    const bool changed = expectedN != start || op == "nvar";
-
-    auto *w = new tarvix();
-    w->n_Var(start);
-    values(w, true, true);
-    w->setCurrentFileName("/x/a.trx");
-    MyTableModel *m = w->tableModel();
-    QStringList log;
-    QObject context;   // disconnects before log goes
-    watchModel(m, &context, &log);
-    QSignalSpy reset(m, &QAbstractItemModel::dataChanged);
-    if (op == "nvar") {
-        w->n_Var(answer.toInt());
-    } else {
-        fx->prompter.answer(answer);
-        trigger(w, op.toLatin1());
-    }
-    QCOMPARE(fx->prompter.count(), op.endsWith("_n") ? 1 : 0);
-    if (op.endsWith("_n")) {
-        const auto r = fx->prompter.last();
-        QCOMPARE(r.kind, QString("integer"));
-        QCOMPARE(r.title, QString("Tarvix"));
-        QCOMPARE(r.text, QString("Enter no of variables :"));
-        QCOMPARE(r.numbers, (QList<int>{start, 2, 999999999, 1}));
-    }
-    QCOMPARE(w->store().N, expectedN);
-    QCOMPARE(w->store().allocated, expectedN);
-    QCOMPARE(m->rowCount(), expectedN);
-    QCOMPARE(m->columnCount(), expectedN + 2);
-    QVERIFY(!m->isLocked());
-    QCOMPARE(log, modelChanges);
-    QCOMPARE(button(w, "decvarb")->isEnabled(), expectedN >= 3);
-    QVERIFY(values(w, !changed));
-    QCOMPARE(reset.isEmpty(), !changed);
-    QCOMPARE(w->currentFileName().isEmpty(), changed);
-    if (changed) {
-        QCOMPARE(w->windowTitle(), "Tarvix (" + w->windowName() + ")");
-        QVERIFY(w->isSaved());
-        // The model shows the new arrays: the last cell reads the zero there.
-        QCOMPARE(m->data(m->index(expectedN - 1, expectedN + 1)).toDouble(), 0.0);
-    }
-}
-
-void VariablesTest::recorderFrame_data()
-{
-    QTest::addColumn<QString>("op");
-    QTest::addColumn<bool>("enabled");
-    QTest::addColumn<bool>("busy");
-    QTest::addColumn<int>("expectedN");   // from 3
-    QTest::addColumn<QStringList>("recorded");
-    QTest::newRow("inc recorded") << "incvarb" << true << false << 4 << QStringList{"INC_VAR"};
-    QTest::newRow("dec recorded") << "decvarb" << true << false << 2 << QStringList{"DEC_VAR"};
-    QTest::newRow("define recorded") << "define" << true << false << 6 << QStringList{"N_VAR"};
-    QTest::newRow("inc undo off") << "incvarb" << false << false << 4 << QStringList{};
-    QTest::newRow("define undo off") << "define" << false << false << 6 << QStringList{};
-    QTest::newRow("inc busy") << "incvarb" << true << true << 3 << QStringList{};
-    QTest::newRow("define busy") << "define" << true << true << 3 << QStringList{};
-    // Without undo the busy answer does not matter.
-    QTest::newRow("dec busy undo off") << "decvarb" << false << true << 2 << QStringList{};
-}
-
-void VariablesTest::recorderFrame()
-{
-    QFETCH(QString, op);
-    QFETCH(bool, enabled);
-    QFETCH(bool, busy);
-    QFETCH(int, expectedN);
-    QFETCH(QStringList, recorded);
-
-    auto *w = new tarvix();
-    w->n_Var(3);
-    values(w, true, true);
-    RecorderStub rec(w, enabled, busy);
-    if (op == "define") {
-        fx->prompter.answer(6);
-        trigger(w, "actionVariables_n");
-        // A busy recorder ignores the command before anything is asked.
-        QCOMPARE(fx->prompter.count(), enabled && busy ? 0 : 1);
-    } else {
-        button(w, op.toLatin1())->click();
-    }
-    QCOMPARE(w->store().N, expectedN);
-    QCOMPARE(rec.signalsOnly(), recorded);
-    // Recording ends as it was found.
-    QCOMPARE(rec.enabled, enabled);
-    if (expectedN == 3) {
-        QVERIFY(values(w, true));
-        QVERIFY(rec.log.isEmpty());
-    } else {
-        // Switched off while the command works, back to its value after.
-        QCOMPARE(rec.log.first(), QString("off"));
-        QVERIFY(rec.log.contains(enabled ? "on" : "off"));
-    }
-}
-
-// Counts up to 15000 are set without a question. Increase and decrease name
-// the count the window has when asked, Define the new one. Every big system
-// costs seconds, so the boundaries are walked once in one window.
-void VariablesTest::memoryQuestion()
-{
-    auto *w = new tarvix();
-    w->n_Var(3);
-    values(w, true, true);
-    ScriptedPrompter &p = fx->prompter;
-    auto ask = [&](const char *op, int count, int reply) {
-        p.clear();
-        if (count)
-            p.answer(count);
-        p.answerButton(reply);
-        if (count)
-            trigger(w, "actionVariables_n");
-        else
-            button(w, op)->click();
-        return p.last();
-    };
-    const auto r = ask(nullptr, 20000, Prompter::No);
-    QCOMPARE(r.title, QString("Memory Limitation Warning!"));
-    QVERIFY(r.text.contains(memoryText(6104)));
-    QVERIFY(values(w, true));
-
-    p.clear();
-    p.answer(15000);
-    trigger(w, "actionVariables_n");
-    QCOMPARE(p.count(), 1);
-    EquationStore &s = w->store();
-    QCOMPARE(s.N, 15000);
-    const int n = s.N;
-    double *corners[] = {&s.coef[0][0], &s.coef[0][n - 1], &s.coef[n - 1][0], &s.coef[n - 1][n - 1],
-                         &s.rhs[n - 1], &s.customSol[n - 1]};
-    for (int i = 0; i < 6; ++i)
-        *corners[i] = 1.5 + i;
-    double **coefBefore = s.coef;
-    RecorderStub rec(w);
-    QSignalSpy changed(w->tableModel(), &QAbstractItemModel::dataChanged);
-    QVERIFY(ask("incvarb", 0, Prompter::No).text.contains(memoryText(3434)));
-    // Declined: the very same arrays with the same values.
-    QCOMPARE(s.N, n);
-    QCOMPARE(s.allocated, n);
-    QCOMPARE(s.coef, coefBefore);
-    QCOMPARE(w->tableModel()->rowCount(), n);
-    QVERIFY(!w->tableModel()->isLocked());
-    for (int i = 0; i < 6; ++i)
-        QCOMPARE(*corners[i], 1.5 + i);
-    QVERIFY(changed.isEmpty());
-    QVERIFY(rec.log.isEmpty());
-
-    // Accepted: an empty system of the new size.
-    w->n_Var(3);
-    values(w, true, true);
-    QVERIFY(ask(nullptr, 15002, Prompter::Yes).text.contains(memoryText(3435)));
-    QCOMPARE(s.N, 15002);
-    QCOMPARE(s.allocated, 15002);
-    QCOMPARE(w->tableModel()->rowCount(), 15002);
-    QCOMPARE(w->tableModel()->columnCount(), 15004);
-    QCOMPARE(s.coef[15001][15001], 0.0);
-    QCOMPARE(s.coef[2][2], 0.0);
-    QCOMPARE(s.rhs[15001], 0.0);
-    QVERIFY(button(w, "decvarb")->isEnabled());
-    // 15001 would be 3434.
-    QVERIFY(ask("decvarb", 0, Prompter::No).text.contains(memoryText(3435)));
-    QCOMPARE(s.N, 15002);
-}
-
-#ifndef TARVIX_ASAN
 namespace {
 int g_fatalPipe = -1;
 tarvix *g_fatalWindow = nullptr;
@@ -300,48 +83,214 @@ qint64 addressSpaceInUse()
     return -1;
 }
 }
-#endif
 
-void VariablesTest::unallocatableCountIsFatal()
+class VariablesTest : public QObject
 {
-#ifdef TARVIX_ASAN
-    QSKIP("The address sanitizer reserves the address space the limit below would need.");
-#else
-    auto *w = new tarvix();
-    w->n_Var(3);
-    fillStore(w->store(), {1, 2, 3, 4, 5, 6, 7, 8, 9}, {1, 2, -3});
-    const qint64 inUse = addressSpaceInUse();
-    QVERIFY(inUse > 0);
-    int fds[2];
-    QCOMPARE(pipe(fds), 0);
-    const pid_t pid = fork();
-    QVERIFY(pid >= 0);
-    if (pid == 0) {
-        close(fds[0]);
-        g_fatalPipe = fds[1];
-        g_fatalWindow = w;
-        qInstallMessageHandler(fatalHandler);
-        // 200000 rows of 1.6 MB cannot fit 256 MB more address space.
-        rlimit lim;
-        lim.rlim_cur = lim.rlim_max = rlim_t(inUse + 256LL * 1024 * 1024);
-        if (setrlimit(RLIMIT_AS, &lim) != 0)
-            _exit(3);
-        w->n_Var(200000);
-        _exit(4);
+    Q_OBJECT
+    std::unique_ptr<GuiFixture> fx;
+private slots:
+    void init() { fx.reset(new GuiFixture); }
+    void cleanup() { fx.reset(); }
+
+    void resizePaths()
+    {
+        // op: an action, or "nvar" (the history replay); answer: the count asked for (0: dialog cancelled).
+        const char *inc = "actionIncrease_Variables", *dec = "actionDecrease_Variables", *define = "actionVariables_n";
+        const struct { int start; const char *op; int answer, expectedN; QStringList modelChanges; } cases[] = {
+            {2, inc, 0, 3, {"+c4-4", "+r2-2"}}, {3, dec, 0, 2, {"-r2-2", "-c4-4"}}, {2, dec, 0, 2, {}},
+            {2, define, 5, 5, {"+c4-6", "+r2-4"}}, {6, define, 3, 3, {"-r3-5", "-c5-7"}}, {5, define, 5, 5, {}},
+            {4, define, 0, 4, {}}, {4, define, 1, 4, {}}, {4, "nvar", 2, 2, {"-r2-3", "-c4-5"}},
+            // The same count still runs New.
+            {3, "nvar", 3, 3, {}}};
+        for (const auto &[start, opName, answer, expectedN, modelChanges] : cases) {
+            fx->prompter.clear();
+            const QString op = opName;
+            const bool changed = expectedN != start || op == "nvar";
+
+            auto *w = new tarvix();
+            w->n_Var(start);
+            values(w, true, true);
+            w->setCurrentFileName("/x/a.trx");
+            MyTableModel *m = w->tableModel();
+            QStringList log;
+            QObject context;   // disconnects before log goes
+            watchModel(m, &context, &log);
+            QSignalSpy reset(m, &QAbstractItemModel::dataChanged);
+            if (op == "nvar") {
+                w->n_Var(answer);
+            } else {
+                fx->prompter.answer(answer ? QVariant(answer) : QVariant());
+                trigger(w, opName);
+            }
+            QCOMPARE(fx->prompter.count(), op.endsWith("_n") ? 1 : 0);
+            if (op.endsWith("_n")) {
+                QCOMPARE(fx->prompter.last().all(), QString("integer|Tarvix|Enter no of variables :|0|0|"));
+                QCOMPARE(fx->prompter.last().numbers, (QList<int>{start, 2, 999999999, 1}));
+            }
+            QCOMPARE(w->store().N, expectedN);
+            QCOMPARE(w->store().allocated, expectedN);
+            QCOMPARE(m->rowCount(), expectedN);
+            QCOMPARE(m->columnCount(), expectedN + 2);
+            QVERIFY(!m->isLocked());
+            QCOMPARE(log, modelChanges);
+            QCOMPARE(button(w, "decvarb")->isEnabled(), expectedN >= 3);
+            QVERIFY(values(w, !changed));
+            QCOMPARE(reset.isEmpty(), !changed);
+            QCOMPARE(w->currentFileName().isEmpty(), changed);
+            if (changed) {
+                QCOMPARE(w->windowTitle(), "Tarvix (" + w->windowName() + ")");
+                QVERIFY(w->isSaved());
+                // The model shows the new arrays: the last cell reads the zero there.
+                QCOMPARE(m->data(m->index(expectedN - 1, expectedN + 1)).toDouble(), 0.0);
+            }
+        }
     }
-    close(fds[1]);
-    QFile pipeEnd;
-    QVERIFY(pipeEnd.open(fds[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
-    const QByteArray got = pipeEnd.readAll();
-    int status = 0;
-    QCOMPARE(waitpid(pid, &status, 0), pid);
-    QVERIFY(WIFEXITED(status));
-    QCOMPARE(WEXITSTATUS(status), 42);
-    // The record names the count; the window still held its whole 3 x 3
-    // system with its values when the process ended.
-    QCOMPARE(QString::fromUtf8(got), QString("error no: TRX9 - 200000\t0|3|3|3|open|9|-3"));
+
+    void recorderFrame()
+    {
+        // expectedN: from 3. Without undo the busy answer does not matter.
+        const struct { const char *op; bool enabled, busy; int expectedN; QStringList recorded; } cases[] = {
+            {"incvarb", true, false, 4, {"INC_VAR"}}, {"decvarb", true, false, 2, {"DEC_VAR"}},
+            {"define", true, false, 6, {"N_VAR"}}, {"incvarb", false, false, 4, {}}, {"define", false, false, 6, {}},
+            {"incvarb", true, true, 3, {}}, {"define", true, true, 3, {}}, {"decvarb", false, true, 2, {}}};
+        for (const auto &[op, enabled, busy, expectedN, recorded] : cases) {
+            fx->prompter.clear();
+            auto *w = new tarvix();
+            w->n_Var(3);
+            values(w, true, true);
+            RecorderStub rec(w, enabled, busy);
+            if (op == std::string("define")) {
+                fx->prompter.answer(6);
+                trigger(w, "actionVariables_n");
+                // A busy recorder ignores the command before anything is asked.
+                QCOMPARE(fx->prompter.count(), enabled && busy ? 0 : 1);
+            } else {
+                button(w, op)->click();
+            }
+            QCOMPARE(w->store().N, expectedN);
+            QCOMPARE(rec.signalsOnly(), recorded);
+            // Recording ends as it was found.
+            QCOMPARE(rec.enabled, enabled);
+            if (expectedN == 3) {
+                QVERIFY(values(w, true));
+                QVERIFY(rec.log.isEmpty());
+            } else {
+                // Switched off while the command works, back to its value after.
+                QCOMPARE(rec.log.first(), QString("off"));
+                QVERIFY(rec.log.contains(enabled ? "on" : "off"));
+            }
+        }
+    }
+
+    // Counts up to 15000 are set without a question. Increase and decrease name
+    // the count the window has when asked, Define the new one. Every big system
+    // costs seconds, so the boundaries are walked once in one window.
+    void memoryQuestion()
+    {
+        auto *w = new tarvix();
+        w->n_Var(3);
+        values(w, true, true);
+        ScriptedPrompter &p = fx->prompter;
+        auto ask = [&](const char *op, int count, int reply) {
+            p.clear();
+            if (count)
+                p.answer(count);
+            p.answerButton(reply);
+            if (count)
+                trigger(w, "actionVariables_n");
+            else
+                button(w, op)->click();
+            return p.last();
+        };
+        const auto r = ask(nullptr, 20000, Prompter::No);
+        QCOMPARE(r.title, QString("Memory Limitation Warning!"));
+        QVERIFY(r.text.contains(memoryText(6104)));
+        QVERIFY(values(w, true));
+
+        p.clear();
+        p.answer(15000);
+        trigger(w, "actionVariables_n");
+        QCOMPARE(p.count(), 1);
+        EquationStore &s = w->store();
+        QCOMPARE(s.N, 15000);
+        const int n = s.N;
+        double *corners[] = {&s.coef[0][0], &s.coef[0][n - 1], &s.coef[n - 1][0], &s.coef[n - 1][n - 1],
+                             &s.rhs[n - 1], &s.customSol[n - 1]};
+        for (int i = 0; i < 6; ++i)
+            *corners[i] = 1.5 + i;
+        double **coefBefore = s.coef;
+        RecorderStub rec(w);
+        QSignalSpy changed(w->tableModel(), &QAbstractItemModel::dataChanged);
+        QVERIFY(ask("incvarb", 0, Prompter::No).text.contains(memoryText(3434)));
+        // Declined: the very same arrays with the same values.
+        QCOMPARE(s.N, n);
+        QCOMPARE(s.allocated, n);
+        QCOMPARE(s.coef, coefBefore);
+        QCOMPARE(w->tableModel()->rowCount(), n);
+        QVERIFY(!w->tableModel()->isLocked());
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(*corners[i], 1.5 + i);
+        QVERIFY(changed.isEmpty());
+        QVERIFY(rec.log.isEmpty());
+
+        // Accepted: an empty system of the new size.
+        w->n_Var(3);
+        values(w, true, true);
+        QVERIFY(ask(nullptr, 15002, Prompter::Yes).text.contains(memoryText(3435)));
+        QCOMPARE(s.N, 15002);
+        QCOMPARE(s.allocated, 15002);
+        QCOMPARE(w->tableModel()->rowCount(), 15002);
+        QCOMPARE(w->tableModel()->columnCount(), 15004);
+        QCOMPARE(s.coef[15001][15001], 0.0);
+        QCOMPARE(s.coef[2][2], 0.0);
+        QCOMPARE(s.rhs[15001], 0.0);
+        QVERIFY(button(w, "decvarb")->isEnabled());
+        // 15001 would be 3434.
+        QVERIFY(ask("decvarb", 0, Prompter::No).text.contains(memoryText(3435)));
+        QCOMPARE(s.N, 15002);
+    }
+
+    void unallocatableCountIsFatal()
+    {
+#ifdef TARVIX_ASAN
+        QSKIP("The address sanitizer reserves the address space the limit below would need.");
+#else
+        auto *w = new tarvix();
+        w->n_Var(3);
+        fillStore(w->store(), {1, 2, 3, 4, 5, 6, 7, 8, 9}, {1, 2, -3});
+        const qint64 inUse = addressSpaceInUse();
+        QVERIFY(inUse > 0);
+        int fds[2];
+        QCOMPARE(pipe(fds), 0);
+        const pid_t pid = fork();
+        QVERIFY(pid >= 0);
+        if (pid == 0) {
+            close(fds[0]);
+            g_fatalPipe = fds[1];
+            g_fatalWindow = w;
+            qInstallMessageHandler(fatalHandler);
+            // 200000 rows of 1.6 MB cannot fit 256 MB more address space.
+            rlimit lim;
+            lim.rlim_cur = lim.rlim_max = rlim_t(inUse + 256LL * 1024 * 1024);
+            if (setrlimit(RLIMIT_AS, &lim) != 0)
+                _exit(3);
+            w->n_Var(200000);
+            _exit(4);
+        }
+        close(fds[1]);
+        QFile pipeEnd;
+        QVERIFY(pipeEnd.open(fds[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+        const QByteArray got = pipeEnd.readAll();
+        int status = 0;
+        QCOMPARE(waitpid(pid, &status, 0), pid);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 42);
+        // The record names the count; the window still held its whole 3 x 3
+        // system with its values when the process ended.
+        QCOMPARE(QString::fromUtf8(got), QString("error no: TRX9 - 200000\t0|3|3|3|open|9|-3"));
 #endif
-}
+    }
+};
 
 QTEST_MAIN(VariablesTest)
 #include "tst_variables.moc"

@@ -1,12 +1,10 @@
 // The main window shell: title, New, window list and close handling.
 #include "guitestutil.h"
+#include "testutil.h"
 #include "threads/mythreads.h"
 
-#include <QGroupBox>
 #include <QSignalSpy>
 #include <QTableView>
-
-#include <memory>
 
 class WindowTest : public QObject
 {
@@ -15,189 +13,146 @@ class WindowTest : public QObject
 private slots:
     void init() { fx.reset(new GuiFixture); }
     void cleanup() { fx.reset(); }
-    void titleAndWindowList();
-    void simpleInterface();
-    void undoButtonsFollowThePreference();
-    void newClearsEverything();
-    void editingClearsTheSavedFlag();
-    void closeModifiedWindow_data();
-    void closeModifiedWindow();
-    void closeAllExceptThis();
-    void closeAllAsksOnceAndEnds();
-    void lastWindowWritesThePreferences();
-    void hiddenWindowStaysOffTheList();
-};
 
-void WindowTest::titleAndWindowList()
-{
-    auto *a = new tarvix();
-    auto *b = new tarvix();
-    QCOMPARE(tarvix::windows(), (QList<tarvix *>{a, b}));
-    QVERIFY(a->windowName().startsWith("Window "));
-    QVERIFY(a->windowName() != b->windowName());
-    QCOMPARE(a->windowTitle(), "Tarvix (" + a->windowName() + ")");
-    a->setCurrentFileName("/x/a.trx");
-    a->store().N = 4;   // only the title is looked at here
-    a->updateTitle();
-    a->store().N = 2;
-    QCOMPARE(a->windowTitle(), "/x/a.trx - [4x4] - Tarvix (" + a->windowName() + ")");
-}
-
-void WindowTest::simpleInterface()
-{
-    tarvix w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    auto *pan = w.findChild<QGroupBox *>("panGroup");
-    QVERIFY(pan && !pan->isVisible());
-    QVERIFY(w.tableView()->isVisible());
-    QVERIFY(!w.findChild<QWidget *>("gridFrame"));
-    // A scrolled-to cell is the only one selected.
-    w.tableView()->selectAll();
-    w.scrollToCell(1, 3);
-    QCOMPARE(w.tableView()->selectionModel()->selectedIndexes(), QModelIndexList{w.tableModel()->index(1, 3)});
-}
-
-void WindowTest::undoButtonsFollowThePreference()
-{
-    for (bool enabled : {true, false}) {
-        UserPrefs::setUndoEnabled(enabled);
-        tarvix w;
-        QCOMPARE(button(&w, "undob")->isEnabled(), enabled);
-        QCOMPARE(button(&w, "redob")->isEnabled(), enabled);
-        QCOMPARE(w.findChild<QAction *>("actionUndo")->isEnabled(), enabled);
-        QCOMPARE(w.findChild<QAction *>("actionRedo")->isEnabled(), enabled);
-    }
-}
-
-void WindowTest::newClearsEverything()
-{
-    // Every array, the title and the model refresh are checked with the count
-    // changes, which run New too; here the action and the saved flag.
-    tarvix w;
-    w.store().customSol[1] = 4;
-    w.setCurrentFileName("/x/a.trx");
-    QVERIFY(w.tableModel()->setData(w.tableModel()->index(1, 1), "3"));
-    QVERIFY(!w.isSaved());
-    trigger(&w, "actionNew");
-    QCOMPARE(w.store().coef[1][1] + w.store().customSol[1], 0.0);
-    QVERIFY(w.currentFileName().isEmpty());
-    QVERIFY(w.isSaved());
-}
-
-void WindowTest::editingClearsTheSavedFlag()
-{
-    tarvix w;
-    QSignalSpy recorded(&w, &tarvix::textChanged);
-    MyTableModel *m = w.tableModel();
-    QVERIFY(!m->setData(m->index(0, 0), "x"));
-    QVERIFY(w.isSaved());
-    QVERIFY(m->setData(m->index(0, 0), "2.5"));
-    QVERIFY(!w.isSaved());
-    QCOMPARE(recorded.size(), 1);
-    QCOMPARE(recorded.first(), (QVariantList{0, 0, QString("2.5"), QString("0")}));
-    QVERIFY(m->setData(m->index(1, 3), "1e300"));
-    QCOMPARE(recorded.last(), (QVariantList{1, 3, QString("1e300"), QString("0")}));
-    QVERIFY(m->setData(m->index(0, 0), "-1"));
-    QCOMPARE(recorded.last().at(3).toString(), QString("2.5"));
-}
-
-void WindowTest::closeModifiedWindow_data()
-{
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<bool>("closes");
-    QTest::newRow("cancel") << int(Prompter::Cancel) << false;
-    QTest::newRow("discard") << int(Prompter::Discard) << true;
-    QTest::newRow("save, no name") << int(Prompter::Save) << false;
-}
-
-void WindowTest::closeModifiedWindow()
-{
-    QFETCH(int, answer);
-    QFETCH(bool, closes);
-    auto *w = new tarvix();
-    QPointer<tarvix> guard(w);
-    new tarvix();   // keeps the process-wide objects alive
-    QVERIFY(w->tableModel()->setData(w->tableModel()->index(0, 1), "7"));
-    fx->prompter.answerButton(answer);
-    fx->prompter.answerButton(Prompter::Yes);   // the validation question of Save
-    fx->prompter.answerCancel();                // no file name
-    const bool closed = w->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCOMPARE(closed, closes);
-    QCOMPARE(guard.isNull(), closes);
-    const auto first = fx->prompter.records().first();
-    QCOMPARE(first.title, QString("Session NOT Saved!"));
-    QCOMPARE(first.text, QString("The Session has been modified.\nDo you want to save your changes?"));
-    QCOMPARE(first.buttons, int(Prompter::Save | Prompter::Discard | Prompter::Cancel));
-    QCOMPARE(first.icon, int(Prompter::Warning));
-    if (!closes)
-        QCOMPARE(w->store().coef[0][1], 7.0);
-}
-
-void WindowTest::closeAllExceptThis()
-{
-    new tarvix();
-    auto *b = new tarvix();
-    auto *c = new tarvix();
-    auto *d = new tarvix();
-    QVERIFY(c->tableModel()->setData(c->tableModel()->index(0, 0), "1"));
-    // c asks; Cancel keeps it and ends the command there.
-    fx->prompter.answerButton(Prompter::Cancel);
-    trigger(b, "actionClose_All_Except_This");
-    QCOMPARE(tarvix::windows(), (QList<tarvix *>{b, c, d}));
-    fx->prompter.answerButton(Prompter::Discard);
-    trigger(b, "actionClose_All_Except_This");
-    QCOMPARE(tarvix::windows(), (QList<tarvix *>{b}));
-    QCOMPARE(fx->prompter.count(), 2);
-}
-
-void WindowTest::closeAllAsksOnceAndEnds()
-{
-    auto *a = new tarvix();
-    new tarvix();
-    QVERIFY(a->tableModel()->setData(a->tableModel()->index(1, 1), "3"));
-    fx->prompter.answerButton(Prompter::Discard);
-    trigger(tarvix::windows().last(), "actionClose_All");
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(tarvix::windows().isEmpty());
-    QCOMPARE(fx->prompter.count(), 1);
-    // The last window took the process-wide objects with it.
-    QVERIFY(!UserPrefs::instance());
-    QCOMPARE(MyThreads::poolSize(), 0);
-}
-
-void WindowTest::lastWindowWritesThePreferences()
-{
-    const QString prefsFile = UserPrefs::prefsFilePath();
-    auto *w = new tarvix();
-    w->show();
-    w->setGeometry(40, 50, 640, 380);
-    QCoreApplication::processEvents();
-    // Stored as the frame's position and the client size, as move() and
-    // resize() take them back.
-    const QString geometry = QString("%1\t%2\t%3\t%4").arg(w->x()).arg(w->y()).arg(w->width()).arg(w->height());
-    QFile::remove(prefsFile);
-    QVERIFY(fx->close(w));
-    QFile f(prefsFile);
-    QVERIFY(f.open(QIODevice::ReadOnly | QIODevice::Text));
-    const QString all = QString::fromUtf8(f.readAll());
-    QVERIFY2(all.contains(geometry), qPrintable(all));
-}
-
-void WindowTest::hiddenWindowStaysOffTheList()
-{
-    auto *shown = new tarvix();
+    // Which interface a window has is checked with the fancy one.
+    void scrolledToCellIsTheOnlySelection()
     {
-        tarvix hidden(QString(), true);
-        QVERIFY(hidden.testAttribute(Qt::WA_DontShowOnScreen));
-        QVERIFY(!hidden.tableModel());
-        QCOMPARE(tarvix::windows(), QList<tarvix *>{shown});
-        QCOMPARE(hidden.store().N, 2);
-        QVERIFY(hidden.store().coef);
+        tarvix w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.tableView()->selectAll();
+        w.scrollToCell(1, 3);
+        QCOMPARE(w.tableView()->selectionModel()->selectedIndexes(), QModelIndexList{w.tableModel()->index(1, 3)});
     }
-    QCOMPARE(tarvix::windows(), QList<tarvix *>{shown});
-}
+
+    void undoButtonsFollowThePreference()
+    {
+        for (bool enabled : {true, false}) {
+            UserPrefs::setUndoEnabled(enabled);
+            tarvix w;
+            QCOMPARE(button(&w, "undob")->isEnabled(), enabled);
+            QCOMPARE(button(&w, "redob")->isEnabled(), enabled);
+            QCOMPARE(w.findChild<QAction *>("actionUndo")->isEnabled(), enabled);
+            QCOMPARE(w.findChild<QAction *>("actionRedo")->isEnabled(), enabled);
+        }
+    }
+
+    void newClearsEverything()
+    {
+        // Every array, the title and the model refresh are checked with the count
+        // changes, which run New too; here the action and the saved flag.
+        tarvix w;
+        w.store().customSol[1] = 4;
+        w.setCurrentFileName("/x/a.trx");
+        QVERIFY(w.tableModel()->setData(w.tableModel()->index(1, 1), "3"));
+        QVERIFY(!w.isSaved());
+        trigger(&w, "actionNew");
+        QCOMPARE(w.store().coef[1][1] + w.store().customSol[1], 0.0);
+        QVERIFY(w.currentFileName().isEmpty());
+        QVERIFY(w.isSaved());
+    }
+
+    void editingClearsTheSavedFlag()
+    {
+        tarvix w;
+        QSignalSpy recorded(&w, &tarvix::textChanged);
+        MyTableModel *m = w.tableModel();
+        QVERIFY(!m->setData(m->index(0, 0), "x"));
+        QVERIFY(w.isSaved());
+        QVERIFY(m->setData(m->index(0, 0), "2.5"));
+        QVERIFY(!w.isSaved());
+        QCOMPARE(recorded.size(), 1);
+        QCOMPARE(recorded.first(), (QVariantList{0, 0, QString("2.5"), QString("0")}));
+        QVERIFY(m->setData(m->index(1, 3), "1e300"));
+        QCOMPARE(recorded.last(), (QVariantList{1, 3, QString("1e300"), QString("0")}));
+        QVERIFY(m->setData(m->index(0, 0), "-1"));
+        QCOMPARE(recorded.last().at(3).toString(), QString("2.5"));
+    }
+
+    void closeModifiedWindow()
+    {
+        // Save without a file name closes nothing.
+        const std::pair<int, bool> cases[] = {{Prompter::Cancel, false}, {Prompter::Discard, true}, {Prompter::Save, false}};
+        for (const auto &[answer, closes] : cases) {
+            fx->prompter.clear();
+            auto *w = new tarvix();
+            QPointer<tarvix> guard(w);
+            new tarvix();   // keeps the process-wide objects alive
+            QVERIFY(w->tableModel()->setData(w->tableModel()->index(0, 1), "7"));
+            fx->prompter.answerButton(answer);
+            fx->prompter.answerButton(Prompter::Yes);   // the validation question of Save
+            fx->prompter.answerCancel();                // no file name
+            const bool closed = w->close();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QCOMPARE(closed, closes);
+            QCOMPARE(guard.isNull(), closes);
+            QCOMPARE(fx->prompter.records().first().all(),
+                     QString("message|Session NOT Saved!|The Session has been modified.\nDo you want to save your changes?|%1|%2|")
+                         .arg(int(Prompter::Warning)).arg(int(Prompter::Save | Prompter::Discard | Prompter::Cancel)));
+            if (!closes)
+                QCOMPARE(w->store().coef[0][1], 7.0);
+        }
+    }
+
+    void closeAllExceptThisThenAll()
+    {
+        new tarvix();
+        auto *b = new tarvix();
+        auto *c = new tarvix();
+        auto *d = new tarvix();
+        QVERIFY(c->tableModel()->setData(c->tableModel()->index(0, 0), "1"));
+        // c asks; Cancel keeps it and ends the command there.
+        fx->prompter.answerButton(Prompter::Cancel);
+        trigger(b, "actionClose_All_Except_This");
+        QCOMPARE(tarvix::windows(), (QList<tarvix *>{b, c, d}));
+        fx->prompter.answerButton(Prompter::Discard);
+        trigger(b, "actionClose_All_Except_This");
+        QCOMPARE(tarvix::windows(), (QList<tarvix *>{b}));
+        QCOMPARE(fx->prompter.count(), 2);
+
+        // Close All asks once and ends the program's objects.
+        new tarvix();
+        QVERIFY(b->tableModel()->setData(b->tableModel()->index(1, 1), "3"));
+        fx->prompter.answerButton(Prompter::Discard);
+        trigger(tarvix::windows().last(), "actionClose_All");
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(tarvix::windows().isEmpty());
+        QCOMPARE(fx->prompter.count(), 3);
+        // The last window took the process-wide objects with it.
+        QVERIFY(!UserPrefs::instance());
+        QCOMPARE(MyThreads::poolSize(), 0);
+    }
+
+    void lastWindowWritesThePreferences()
+    {
+        const QString prefsFile = UserPrefs::prefsFilePath();
+        auto *w = new tarvix();
+        w->show();
+        w->setGeometry(40, 50, 640, 380);
+        QCoreApplication::processEvents();
+        // Stored as the frame's position and the client size, as move() and
+        // resize() take them back.
+        const QString geometry = QString("%1\t%2\t%3\t%4").arg(w->x()).arg(w->y()).arg(w->width()).arg(w->height());
+        QFile::remove(prefsFile);
+        QVERIFY(fx->close(w));
+        const QByteArray all = readFile(prefsFile);
+        QVERIFY2(all.contains(geometry.toUtf8()), all.constData());
+    }
+
+    void hiddenWindowStaysOffTheList()
+    {
+        auto *shown = new tarvix();
+        {
+            tarvix hidden(QString(), true);
+            QVERIFY(hidden.testAttribute(Qt::WA_DontShowOnScreen));
+            QVERIFY(!hidden.tableModel());
+            QCOMPARE(tarvix::windows(), QList<tarvix *>{shown});
+            QCOMPARE(hidden.store().N, 2);
+            QVERIFY(hidden.store().coef);
+        }
+        QCOMPARE(tarvix::windows(), QList<tarvix *>{shown});
+    }
+};
 
 QTEST_MAIN(WindowTest)
 #include "tst_window.moc"

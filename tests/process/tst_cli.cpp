@@ -1,30 +1,13 @@
 // tarvix-cli as a child process: exit codes, outputs, and that it never
 // writes into the application-data folder.
+#include "childrun.h"
 #include "files/equationfile.h"
 #include "store/equationstore.h"
 #include "testenv.h"
 #include "testutil.h"
 
 #include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
-
-namespace {
-
-struct Run
-{
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// 2x + y + z = 7, x + 3y + z = 10, x + y + 4z = 15; solution (1, 2, 3).
-const char *const kSystem =
-    "Tarvix 1.20.1\n3\n1\t2\t1\t1\t7\n2\t1\t3\t1\t10\n3\t1\t1\t4\t15\n\nSolution\n0\t0\t0\t\nEOF";
-
-} // namespace
 
 class TestCli : public QObject
 {
@@ -35,29 +18,7 @@ private:
     QString path(const QString &name) const { return m_dir.path() + QLatin1Char('/') + name; }
     QString appData() const { return m_dir.path() + QStringLiteral("/appdata"); }
 
-    Run run(const QStringList &args)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("APPDATA"), appData());
-        env.insert(QStringLiteral("XDG_DATA_HOME"), appData());
-        env.insert(QStringLiteral("TEMP"), m_dir.path());
-        env.insert(QStringLiteral("TMPDIR"), m_dir.path());
-        env.remove(QStringLiteral("DISPLAY"));
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(m_dir.path());
-        p.start(QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli"), args);
-        Run r;
-        if (!p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-        r.out = p.readAllStandardOutput();
-        r.err = p.readAllStandardError();
-        return r;
-    }
+    Run run(const QStringList &args) { return runChild(m_dir.path(), QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli"), args); }
 
     QByteArray read(const QString &name) const { return readFile(path(name)); }
 
@@ -129,50 +90,36 @@ private slots:
         }
     }
 
-    void exitCodes_data()
-    {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QByteArray>("message");
-        QTest::newRow("missing file") << "solve" << QByteArray() << 2 << QByteArray("tarvix-cli: cannot open nowhere.btrx: ");
-        QTest::newRow("valid check") << "check" << QByteArray(kSystem) << 0 << QByteArray();
-        QTest::newRow("zero equation")
-            << "solve" << QByteArray("Tarvix 1.20.1\n3\n1\t2\t1\t1\t7\n2\t0\t0\t0\t10\n3\t1\t1\t4\t15\n")
-            << 1 << QByteArray("tarvix-cli: invalid system: equations with only zero coefficients: 2\n");
-        QTest::newRow("zero right-hand side")
-            << "check" << QByteArray("Tarvix 1.20.1\n2\n1\t2\t1\t0\n2\t1\t3\t0\n")
-            << 1 << QByteArray("tarvix-cli: invalid system: every right-hand-side value is zero\n");
-        QTest::newRow("multiple equation")
-            << "check" << QByteArray("Tarvix 1.20.1\n3\n1\t2\t1\t1\t7\n2\t1\t3\t1\t10\n3\t4\t2\t2\t15\n")
-            << 1 << QByteArray("tarvix-cli: invalid system: equation 1 is a multiple of equation(s) 3\n");
-        QTest::newRow("not a number in the system")
-            << "solve" << QByteArray("Tarvix 1.20.1\n3\n1\t2\t1\t1\t7\n2\t1\tnan\t1\t10\n3\t1\t1\t4\t15\n")
-            << 1 << QByteArray("tarvix-cli: invalid system: equation 2, variable 2 is infinite or not a number");
-        QTest::newRow("corrupt row")
-            << "solve" << QByteArray("Tarvix 1.20.1\n3\n1\t2\t1\t1\t7\n2\t1\t3\t10\n3\t1\t1\t4\t15\n")
-            << 2 << QByteArray("tarvix-cli: in.trx is corrupt: a row has the wrong number of fields\n");
-        QTest::newRow("no header")
-            << "check" << QByteArray("Hello\n3\n") << 2 << QByteArray("tarvix-cli: in.trx is corrupt: no Tarvix header\n");
-        QTest::newRow("N beyond the file")
-            << "solve" << QByteArray("Tarvix 1.20.1\n1000000000\n1\t2\t3\n") << 2
-            << QByteArray("tarvix-cli: in.trx is corrupt: the file is too small for 1000000000 variables\n");
-    }
     void exitCodes()
     {
-        QFETCH(QString, command);
-        QFETCH(QByteArray, content);
-        QFETCH(int, code);
-        QFETCH(QByteArray, message);
-        const QString file = content.isNull() ? QStringLiteral("nowhere.btrx") : QStringLiteral("in.trx");
-        if (!content.isNull())
-            QVERIFY(writeFile(path(file), content));
-        const Run r = run({command, file});
-        QCOMPARE(r.code, code);
-        if (message.isEmpty())
-            QCOMPARE(r.err, QByteArray());
-        else
-            QVERIFY2(r.err.startsWith(message) && r.err.count('\n') == 1, r.err.constData());
+        // content null: no such file; message empty: nothing on standard error.
+        const struct { const char *command; QByteArray content; int code; QByteArray message; } cases[] = {
+            {"solve", QByteArray(), 2, "tarvix-cli: cannot open nowhere.btrx: "},
+            {"check", kSystem, 0, QByteArray()},
+            {"solve", "Tarvix 1.20.1\n3\n1\t2\t1\t1\t7\n2\t0\t0\t0\t10\n3\t1\t1\t4\t15\n", 1,
+             "tarvix-cli: invalid system: equations with only zero coefficients: 2\n"},
+            {"check", "Tarvix 1.20.1\n2\n1\t2\t1\t0\n2\t1\t3\t0\n", 1,
+             "tarvix-cli: invalid system: every right-hand-side value is zero\n"},
+            {"check", "Tarvix 1.20.1\n3\n1\t2\t1\t1\t7\n2\t1\t3\t1\t10\n3\t4\t2\t2\t15\n", 1,
+             "tarvix-cli: invalid system: equation 1 is a multiple of equation(s) 3\n"},
+            {"solve", "Tarvix 1.20.1\n3\n1\t2\t1\t1\t7\n2\t1\tnan\t1\t10\n3\t1\t1\t4\t15\n", 1,
+             "tarvix-cli: invalid system: equation 2, variable 2 is infinite or not a number"},
+            {"solve", "Tarvix 1.20.1\n3\n1\t2\t1\t1\t7\n2\t1\t3\t10\n3\t1\t1\t4\t15\n", 2,
+             "tarvix-cli: in.trx is corrupt: a row has the wrong number of fields\n"},
+            {"check", "Hello\n3\n", 2, "tarvix-cli: in.trx is corrupt: no Tarvix header\n"},
+            {"solve", "Tarvix 1.20.1\n1000000000\n1\t2\t3\n", 2,
+             "tarvix-cli: in.trx is corrupt: the file is too small for 1000000000 variables\n"}};
+        for (const auto &[command, content, code, message] : cases) {
+            const QString file = content.isNull() ? QStringLiteral("nowhere.btrx") : QStringLiteral("in.trx");
+            if (!content.isNull())
+                QVERIFY(writeFile(path(file), content));
+            const Run r = run({command, file});
+            QVERIFY2(r.code == code, r.err.constData());
+            if (message.isEmpty())
+                QCOMPARE(r.err, QByteArray());
+            else
+                QVERIFY2(r.err.startsWith(message) && r.err.count('\n') == 1, r.err.constData());
+        }
     }
 
     void generateIsDeterministic()

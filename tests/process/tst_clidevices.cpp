@@ -1,23 +1,16 @@
 // tarvix-cli's OpenCL device path as a child process: the device list, a
 // device solve that gives the CPU's answer, and the CPU taking over when
 // the devices cannot.
+#include "childrun.h"
 #include "testutil.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
 
 namespace {
-
-struct Run
-{
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
 
 std::vector<double> numbers(const QByteArray &text)
 {
@@ -40,27 +33,7 @@ private:
 
     QString path(const QString &name) const { return m_dir.path() + QLatin1Char('/') + name; }
 
-    Run run(const QStringList &args)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("APPDATA"), m_dir.path() + QStringLiteral("/appdata"));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.path() + QStringLiteral("/appdata"));
-        env.insert(QStringLiteral("TEMP"), m_dir.path());
-        env.insert(QStringLiteral("TMPDIR"), m_dir.path());
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli"), args);
-        Run r;
-        if (!p.waitForFinished(240000)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-        r.out = p.readAllStandardOutput();
-        r.err = p.readAllStandardError();
-        return r;
-    }
+    Run run(const QStringList &args) { return runChild(m_dir.path(), QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli"), args); }
 
 private slots:
     void initTestCase()
@@ -112,20 +85,13 @@ private slots:
         QCOMPARE(numbers(r.out).size(), size_t(150));
     }
 
-    void badDeviceValues_data()
-    {
-        QTest::addColumn<QString>("value");
-        QTest::newRow("gpu") << QStringLiteral("gpu");
-        QTest::newRow("zero") << QStringLiteral("opencl:0");
-        QTest::newRow("empty list") << QStringLiteral("opencl:");
-        QTest::newRow("letters") << QStringLiteral("opencl:1,x");
-    }
     void badDeviceValues()
     {
-        QFETCH(QString, value);
-        const Run r = run({QStringLiteral("solve"), path(QStringLiteral("sys.trx")), QStringLiteral("--device"), value});
-        QCOMPARE(r.code, 64);
-        QVERIFY(r.err.contains("--device needs"));
+        for (const char *value : {"gpu", "opencl:0", "opencl:", "opencl:1,x"}) {
+            const Run r = run({QStringLiteral("solve"), path(QStringLiteral("sys.trx")), QStringLiteral("--device"), value});
+            QCOMPARE(r.code, 64);
+            QVERIFY(r.err.contains("--device needs"));
+        }
     }
 };
 

@@ -1,24 +1,16 @@
 // tarvix-cli solve: the check of every answer, its report, the exit status
 // of untrustworthy answers and the exact printing of the solution.
+#include "childrun.h"
 #include "testutil.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
 #include <limits>
 
-
 namespace {
-
-struct Run
-{
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
 
 QByteArray system(const QList<QList<double>> &rows)
 {
@@ -41,52 +33,13 @@ class TestCliSolve : public QObject
 
     QString path(const QString &name) const { return m_dir.path() + QLatin1Char('/') + name; }
 
-    Run run(const QStringList &args)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("APPDATA"), m_dir.path() + QStringLiteral("/appdata"));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.path() + QStringLiteral("/appdata"));
-        env.insert(QStringLiteral("TEMP"), m_dir.path());
-        env.remove(QStringLiteral("DISPLAY"));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli"), args);
-        Run r;
-        if (!p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-        r.out = p.readAllStandardOutput();
-        r.err = p.readAllStandardError();
-        return r;
-    }
+    Run run(const QStringList &args) { return runChild(m_dir.path(), QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli"), args); }
 
 private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-    void outcomes_data()
+    void outcomes()
     {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QList<double>>("solution"); // empty: not checked
-        QTest::addColumn<QByteArray>("error");       // a piece of standard error
-        // The second pivot of the ordered elimination is a rounding residue.
-        QTest::newRow("hand-typed 3x3")
-            << system({{5.7, 74.1, 1, 80.8}, {74.1, 963.3, 2, 1039.4}, {1, 2, 3, 6}}) << 0
-            << QList<double>{1, 1, 1} << QByteArray("report: method: ");
-        // Row 3 is the sum of rows 1 and 2.
-        QTest::newRow("singular, consistent")
-            << system({{1, 2, 3, 1}, {4, 5, 6, 2}, {5, 7, 9, 3}}) << 3 << QList<double>()
-            << QByteArray("the solution is not correct: the equations are singular or nearly "
-                          "singular: the condition estimate is ");
-        QTest::newRow("singular, inconsistent")
-            << system({{1, 2, 3, 1}, {4, 5, 6, 2}, {5, 7, 9, 4}}) << 3 << QList<double>()
-            << QByteArray("singular or nearly singular");
-        // Well-conditioned, rows of very different size: not multiples.
-        QTest::newRow("rows 1e12 and 1e-4") << system({{1e12, 1e12, 2e12}, {1e-4, 2e-4, 3e-4}}) << 0
-                                            << QList<double>{1, 1} << QByteArray("report: HPL ratio: ");
         // Hilbert 8: solved, with a warning about lost digits.
         QList<QList<double>> h;
         for (int i = 0; i < 8; ++i) {
@@ -98,32 +51,37 @@ private slots:
             }
             h << (row << sum);
         }
-        QTest::newRow("Hilbert 8") << system(h) << 0 << QList<double>() << QByteArray("warning: the equations are ill-conditioned");
-        QTest::newRow("infinite value") << system({{1, std::numeric_limits<double>::infinity(), 1}, {1, 2, 3}}) << 1 << QList<double>()
-                                        << QByteArray("equation 1, variable 2 is infinite or not a number");
-    }
-    void outcomes()
-    {
-        QFETCH(QByteArray, file);
-        QFETCH(int, code);
-        QFETCH(QList<double>, solution);
-        QFETCH(QByteArray, error);
-        QVERIFY(writeFile(path(QStringLiteral("s.trx")), file));
-        const Run r = run({QStringLiteral("solve"), path(QStringLiteral("s.trx")), QStringLiteral("--report")});
-        QVERIFY2(r.code == code, r.err.constData());
-        QVERIFY2(r.err.contains(error), r.err.constData());
-        if (code == 0 || code == 3) {
-            for (const char *line : {"report: method: ", "report: backward error: ", "report: HPL ratio: ",
-                                     "report: condition estimate (rcond): ", "report: refinement steps: "})
-                QVERIFY2(r.err.contains(line), line);
+        // solution empty: not checked; error: a piece of standard error.
+        const struct { QByteArray file; int code; QList<double> solution; QByteArray error; } cases[] = {
+            // The second pivot of the ordered elimination is a rounding residue.
+            {system({{5.7, 74.1, 1, 80.8}, {74.1, 963.3, 2, 1039.4}, {1, 2, 3, 6}}), 0, {1, 1, 1}, "report: method: "},
+            // Row 3 is the sum of rows 1 and 2: consistent, then inconsistent.
+            {system({{1, 2, 3, 1}, {4, 5, 6, 2}, {5, 7, 9, 3}}), 3, {},
+             "the solution is not correct: the equations are singular or nearly singular: the condition estimate is "},
+            {system({{1, 2, 3, 1}, {4, 5, 6, 2}, {5, 7, 9, 4}}), 3, {}, "singular or nearly singular"},
+            // Well-conditioned, rows of very different size: not multiples.
+            {system({{1e12, 1e12, 2e12}, {1e-4, 2e-4, 3e-4}}), 0, {1, 1}, "report: HPL ratio: "},
+            {system(h), 0, {}, "warning: the equations are ill-conditioned"},
+            {system({{1, std::numeric_limits<double>::infinity(), 1}, {1, 2, 3}}), 1, {},
+             "equation 1, variable 2 is infinite or not a number"}};
+        for (const auto &[file, code, solution, error] : cases) {
+            QVERIFY(writeFile(path(QStringLiteral("s.trx")), file));
+            const Run r = run({QStringLiteral("solve"), path(QStringLiteral("s.trx")), QStringLiteral("--report")});
+            QVERIFY2(r.code == code, r.err.constData());
+            QVERIFY2(r.err.contains(error), r.err.constData());
+            if (code == 0 || code == 3) {
+                for (const char *line : {"report: method: ", "report: backward error: ", "report: HPL ratio: ",
+                                         "report: condition estimate (rcond): ", "report: refinement steps: "})
+                    QVERIFY2(r.err.contains(line), line);
+            }
+            const QList<QByteArray> lines = r.out.split('\n');
+            for (int i = 0; i < solution.size(); ++i)
+                QVERIFY2(std::fabs(lines.value(i).toDouble() - solution.at(i)) < 1e-12, r.out.constData());
+            // Without --report nothing but the findings goes to standard error.
+            const Run quiet = run({QStringLiteral("solve"), path(QStringLiteral("s.trx"))});
+            QCOMPARE(quiet.code, code);
+            QVERIFY(!quiet.err.contains("report:"));
         }
-        const QList<QByteArray> lines = r.out.split('\n');
-        for (int i = 0; i < solution.size(); ++i)
-            QVERIFY2(std::fabs(lines.value(i).toDouble() - solution.at(i)) < 1e-12, r.out.constData());
-        // Without --report nothing but the findings goes to standard error.
-        const Run quiet = run({QStringLiteral("solve"), path(QStringLiteral("s.trx"))});
-        QCOMPARE(quiet.code, code);
-        QVERIFY(!quiet.err.contains("report:"));
     }
 
     void shortestText()

@@ -1,7 +1,6 @@
 // cmake --install into a private prefix, then the installed programs run
 // from there and the desktop entry names them.
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -42,37 +41,28 @@ private slots:
         QCOMPARE(run(cmake, {"--install", TARVIX_BIN_DIR, "--prefix", prefix()}, &out), 0);
     }
 
-    void files_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("iconSize");   // 0: not an icon
-        QTest::newRow("program") << "bin/tarvix" << 0;
-        QTest::newRow("console program") << "bin/tarvix-cli" << 0;
-        QTest::newRow("help") << "share/tarvix/help.txt" << 0;
-        for (int size : {16, 32, 64, 128, 256}) {
-            const QString s = QString::number(size);
-            QTest::newRow(qPrintable("icon " + s))
-                << "share/icons/hicolor/" + s + "x" + s + "/apps/app.tarvix.Tarvix.png" << size;
-        }
-    }
     void files()
     {
-        QFETCH(QString, path);
-        QFETCH(int, iconSize);
-        const QFileInfo info(prefix() + QLatin1Char('/') + path);
-        QVERIFY2(info.isFile(), qPrintable(path));
-        if (path.startsWith(QLatin1String("bin/")))
-            QVERIFY(info.isExecutable());
-        if (iconSize > 0) {
-            // PNG: width and height are the big-endian words at bytes 16 and 20.
-            const QByteArray png = readFile(info.filePath());
-            QVERIFY(png.startsWith("\x89PNG"));
-            auto word = [&png](int at) {
-                return (uchar(png[at]) << 24) | (uchar(png[at + 1]) << 16) | (uchar(png[at + 2]) << 8)
-                       | uchar(png[at + 3]);
-            };
-            QCOMPARE(int(word(16)), iconSize);
-            QCOMPARE(int(word(20)), iconSize);
+        // iconSize 0: not an icon.
+        QList<std::pair<QString, int>> cases{{"bin/tarvix", 0}, {"bin/tarvix-cli", 0}, {"share/tarvix/help.txt", 0}};
+        for (int size : {16, 32, 64, 128, 256})
+            cases.append({QStringLiteral("share/icons/hicolor/%1x%1/apps/app.tarvix.Tarvix.png").arg(size), size});
+        for (const auto &[path, iconSize] : cases) {
+            const QFileInfo info(prefix() + QLatin1Char('/') + path);
+            QVERIFY2(info.isFile(), qPrintable(path));
+            if (path.startsWith(QLatin1String("bin/")))
+                QVERIFY(info.isExecutable());
+            if (iconSize > 0) {
+                // PNG: width and height are the big-endian words at bytes 16 and 20.
+                const QByteArray png = readFile(info.filePath());
+                QVERIFY(png.startsWith("\x89PNG"));
+                auto word = [&png](int at) {
+                    return (uchar(png[at]) << 24) | (uchar(png[at + 1]) << 16) | (uchar(png[at + 2]) << 8)
+                           | uchar(png[at + 3]);
+                };
+                QCOMPARE(int(word(16)), iconSize);
+                QCOMPARE(int(word(20)), iconSize);
+            }
         }
     }
 

@@ -2,7 +2,6 @@
 // in the application-data folder.
 #include <QDate>
 #include <QDir>
-#include <QFile>
 #include <QLocale>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -80,7 +79,7 @@ int runOnce(const QString &root)
     return run.finish();
 }
 
-// One application-data folder for the runs one after another.
+// Runs of the program on their own application-data folders.
 class TestStartup : public QObject
 {
     Q_OBJECT
@@ -101,18 +100,6 @@ private slots:
         const QString today = QLocale::c().toString(QDate::currentDate(), QStringLiteral("'Unsaved 'MMM dd, yyyy"));
         QVERIFY(QFileInfo(tarvixDir() + QStringLiteral("/Sessions/") + today).isDir());
         QVERIFY(!QFileInfo::exists(tarvixDir() + QStringLiteral("/Error Reports")));
-    }
-
-    void secondRunRepairsPreferences()
-    {
-        const QString prefPath = tarvixDir() + QStringLiteral("/Preferences/Tarvix.pref");
-        QString pref = readText(prefPath);
-        QVERIFY(pref.contains(QStringLiteral("\n1e-15\t0\t1\t1\t0\t1\n")));
-        pref.replace(QStringLiteral("\n1e-15\t0\t1\t1\t0\t1\n"), QStringLiteral("\n0.5\t0\t1\t1\t7\t1\n"));
-        QVERIFY(writeFile(prefPath, pref.toUtf8()));
-        QCOMPARE(runOnce(m_dir.path()), 0);
-        QVERIFY(readText(prefPath).contains(QStringLiteral("\n1e-15\t0\t1\t1\t0\t1\n")));
-        QCOMPARE(readText(tarvixDir() + QStringLiteral("/Preferences/Old_Tarvix.pref")), pref);
     }
 
     void damagedPreferencesEndStartUpEarly()
