@@ -2,16 +2,13 @@
 // real program in a child process (tarvix -Session NAME), and a process
 // killed in the middle of its session saves leaves whole files behind.
 #include "../gui/guitestutil.h"
-#include "editdialog.h"
 #include "history/undoredo.h"
 #include "session/sessionmanager.h"
 #include "testutil.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QRadioButton>
 #include <QRandomGenerator>
 
 #include <csignal>
@@ -19,18 +16,6 @@
 #include <cstring>
 
 namespace {
-
-// Answers the next edit chooser with row k.
-void answerRowChooser(int k)
-{
-    QTimer::singleShot(0, [k] {
-        auto *d = qobject_cast<EditDialog *>(QApplication::activeModalWidget());
-        QVERIFY(d);
-        d->rowButton()->click();
-        d->combo()->setCurrentIndex(k - 1);
-        d->okButton()->click();
-    });
-}
 
 void edit(tarvix *w, int row, int col, const char *text)
 {
@@ -106,7 +91,7 @@ void SessionResumeTest::resumedInChildProcess()
         edit(a, 0, 0, "10");
         edit(a, 1, 1, "11");
         edit(a, 1, 3, "1e3");
-        answerRowChooser(2);
+        answerChooser(a, "row", 2);
         trigger(a, "actionCut");
         a->awaitRecorder();
         const QString cut = systemText(a);
