@@ -22,6 +22,9 @@
 
 namespace {
 
+// Set once SIGTERM or SIGINT has been handled.
+bool g_terminated = false;
+
 #ifdef Q_OS_UNIX
 int g_signalPipe[2] = {-1, -1};
 
@@ -42,6 +45,7 @@ void closeWindowsOnSignals(QApplication *app)
         char c;
         [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &c, 1);
         notifier->setEnabled(false);
+        g_terminated = true;
         QApplication::closeAllWindows();
     });
     struct sigaction sa = {};
@@ -145,6 +149,11 @@ int main(int argc, char *argv[])
         tarvix::windows().first()->StatusBarMsg(
             QStringLiteral("Sessions are off for this run: ") + SessionManager::unavailableReason(), 10000);
 
+    // A signal handled while the program was still starting (in the
+    // start-up prompt, or while the first window was being made) closed
+    // only what was shown then: close what start-up has shown since.
+    if (g_terminated)
+        QTimer::singleShot(0, app, []() { QApplication::closeAllWindows(); });
     const int code = QApplication::exec();
 
     AppLog::setDebugEnabled(true);

@@ -44,10 +44,10 @@ public:
     }
     // Waits until the program is up (its log names the session), then asks
     // it to close the way the desktop does at logout.
-    void closeWhenUp(const QString &log)
+    void closeWhenUp(const QString &log, int delay = 500)
     {
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log), 30000);
-        QTest::qWait(500);
+        QTest::qWait(delay);
         ::kill(pid_t(m_process.processId()), SIGTERM);
     }
     int finish()
@@ -100,6 +100,22 @@ private slots:
         const QString today = QLocale::c().toString(QDate::currentDate(), QStringLiteral("'Unsaved 'MMM dd, yyyy"));
         QVERIFY(QFileInfo(tarvixDir() + QStringLiteral("/Sessions/") + today).isDir());
         QVERIFY(!QFileInfo::exists(tarvixDir() + QStringLiteral("/Error Reports")));
+    }
+
+    // The signal ends the program normally whenever it comes during
+    // start-up: while the start-up prompt for a saved session is up, or
+    // while the first window is still being made.
+    void signalDuringStartUpEnds()
+    {
+        for (int delay : {0, 100, 400, 1500}) {
+            QTemporaryDir dir;
+            Run run(dir.path());
+            QVERIFY(QDir().mkpath(run.tarvixDir() + QStringLiteral("/Sessions/study/Window 1")));
+            QVERIFY(writeFile(run.tarvixDir() + QStringLiteral("/Sessions/Sessions.sestrx"), "study\n"));
+            run.start();
+            run.closeWhenUp(run.tarvixDir() + QStringLiteral("/logs/session.log"), delay);
+            QCOMPARE(run.finish(), 0);
+        }
     }
 
     void damagedPreferencesEndStartUpEarly()
