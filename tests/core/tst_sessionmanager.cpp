@@ -135,42 +135,34 @@ private slots:
         QCOMPARE(listFile(), (QStringList{QStringLiteral("work"), today()}));
     }
 
-    void saveAsksOnceThenRenamesTheFolder_data()
-    {
-        QTest::addColumn<QString>("name");        // null: cancelled
-        QTest::addColumn<bool>("saved");
-        QTest::addColumn<QString>("lastTitle");
-        QTest::newRow("named") << "thesis" << true << "Session Name";
-        QTest::newRow("cancelled") << QString() << false << "Session not saved!";
-        QTest::newRow("name with Unsaved") << "Unsaved work" << false << "Session not saved!";
-        QTest::newRow("name leaving the folder") << "../escape" << false << "Session not saved!";
-    }
-
     void saveAsksOnceThenRenamesTheFolder()
     {
-        QFETCH(QString, name);
-        QFETCH(bool, saved);
-        QFETCH(QString, lastTitle);
-        TestEnv env;
-        SessionManager sessions;
-        QSignalSpy spy(&sessions, &SessionManager::SaveSession);
-        ScriptedPrompter prompter;
-        prompter.answer(name.isNull() ? QVariant() : QVariant(name));
-        bool done = false;
-        sessions.saveSession(&done);
-        QCOMPARE(done, saved);
-        QCOMPARE(spy.count(), saved ? 1 : 0);
-        QCOMPARE(prompter.last().title, lastTitle);
-        if (!saved)
-            return;
-        QCOMPARE(SessionManager::currentSessionName(), name);
-        QVERIFY(QFileInfo(SessionManager::sessionsRoot() + QLatin1Char('/') + name).isDir());
-        // a second save asks for nothing
-        prompter.clear();
-        sessions.saveSession(&done);
-        QVERIFY(done);
-        QCOMPARE(prompter.count(), 0);
-        QCOMPARE(spy.count(), 2);
+        // name null: cancelled; the title of the last box shown.
+        const struct { QString name; bool saved; const char *lastTitle; } cases[] = {
+            {QStringLiteral("thesis"), true, "Session Name"}, {QString(), false, "Session not saved!"},
+            {QStringLiteral("Unsaved work"), false, "Session not saved!"}, {QStringLiteral("../escape"), false, "Session not saved!"}};
+        for (const auto &[name, saved, lastTitle] : cases) {
+            TestEnv env;
+            SessionManager sessions;
+            QSignalSpy spy(&sessions, &SessionManager::SaveSession);
+            ScriptedPrompter prompter;
+            prompter.answer(name.isNull() ? QVariant() : QVariant(name));
+            bool done = false;
+            sessions.saveSession(&done);
+            QCOMPARE(done, saved);
+            QCOMPARE(spy.count(), saved ? 1 : 0);
+            QCOMPARE(prompter.last().title, QString::fromLatin1(lastTitle));
+            if (!saved)
+                continue;
+            QCOMPARE(SessionManager::currentSessionName(), name);
+            QVERIFY(QFileInfo(SessionManager::sessionsRoot() + QLatin1Char('/') + name).isDir());
+            // a second save asks for nothing
+            prompter.clear();
+            sessions.saveSession(&done);
+            QVERIFY(done);
+            QCOMPARE(prompter.count(), 0);
+            QCOMPARE(spy.count(), 2);
+        }
     }
 
     // A process killed between making the list's lock file and writing its

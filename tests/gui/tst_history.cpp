@@ -307,7 +307,9 @@ private slots:
         button(w, "incvarb")->click();
         QCOMPARE(actions(w), QList<int>({0, 1}));
         QCOMPARE(historyFiles(w), QStringList());
-        QVERIFY(!button(w, "undob")->isEnabled());
+        // Off from the start: every undo and redo control.
+        QVERIFY(!button(w, "undob")->isEnabled() && !button(w, "redob")->isEnabled());
+        QVERIFY(!w->findChild<QAction *>("actionUndo")->isEnabled() && !w->findChild<QAction *>("actionRedo")->isEnabled());
         w->on_undob_clicked();
         QCOMPARE(w->store().N, 4);
         QVERIFY(systemText(w) != opened);
@@ -389,46 +391,37 @@ private slots:
         QCOMPARE(systemText(resumed), cut);
     }
 
-    void damagedSessionFile_data()
-    {
-        QTest::addColumn<QByteArray>("content");   // "-": no file at all
-        QTest::addColumn<bool>("resumes");
-        QTest::newRow("blank lines and extra blanks") << QByteArray("  0 \t\n\n\n   1\t  *  \n") << true;
-        QTest::newRow("no file") << QByteArray("-") << false;
-        QTest::newRow("unknown kind") << QByteArray("0\t\n77\t\n1\t*\n") << false;
-        QTest::newRow("not a number") << QByteArray("0\t\nten\t\n1\t*\n") << false;
-        QTest::newRow("missing snapshot") << QByteArray("0\t\n10\tCUT/9.btrx\t\n1\t*\n") << false;
-        QTest::newRow("reference outside the folder")
-            << QByteArray("0\t\n10\t../../../x/CUT/1.btrx\t\n1\t*\n") << false;
-        QTest::newRow("no position") << QByteArray("0\t\n1\t\n") << false;
-        QTest::newRow("binary junk") << QByteArray("\x00\xff\x01\x02junk\t*\n\xfe", 13) << false;
-    }
-
     void damagedSessionFile()
     {
-        QFETCH(QByteArray, content);
-        QFETCH(bool, resumes);
-        SessionManager session("damaged");
-        const QString folder = UndoRedo::folderFor("Window 999");
-        QVERIFY(UndoRedo::createFolders(folder));
-        if (content != "-")
-            QVERIFY(writeFile(folder + "/Actions.sestrx", content));
-        auto *w = new tarvix();
-        edit(w, 0, 0, "4");
-        const QString before = systemText(w);
-        w->resumeFrom(folder);
-        w->awaitRecorder();
-        QCOMPARE(status(w), resumes ? QString("Successfully resumed session from file!")
-                                    : QString("Failed to resume session from file!"));
-        // Nothing half loaded: a failed resume leaves the window's data alone.
-        if (!resumes)
-            QCOMPARE(systemText(w), before);
-        QVERIFY(!w->isQuiet());
-        // The history still works afterwards.
-        edit(w, 1, 1, "5");
-        edit(w, 1, 1, "6");
-        button(w, "undob")->click();
-        QCOMPARE(w->store().coef[1][1], 5.0);
+        // content "-": no file at all. Only the first resumes.
+        const QByteArray contents[] = {QByteArray("  0 \t\n\n\n   1\t  *  \n"), "-", "0\t\n77\t\n1\t*\n", "0\t\nten\t\n1\t*\n",
+            "0\t\n10\tCUT/9.btrx\t\n1\t*\n", "0\t\n10\t../../../x/CUT/1.btrx\t\n1\t*\n", "0\t\n1\t\n",
+            QByteArray("\x00\xff\x01\x02junk\t*\n\xfe", 13)};
+        for (const QByteArray &content : contents) {
+            const int i = int(&content - contents);
+            const bool resumes = i == 0;
+            SessionManager session("damaged");
+            const QString folder = UndoRedo::folderFor(QString("Window %1").arg(990 + i));
+            QVERIFY(UndoRedo::createFolders(folder));
+            if (content != "-")
+                QVERIFY(writeFile(folder + "/Actions.sestrx", content));
+            auto *w = new tarvix();
+            edit(w, 0, 0, "4");
+            const QString before = systemText(w);
+            w->resumeFrom(folder);
+            w->awaitRecorder();
+            QCOMPARE(status(w), resumes ? QString("Successfully resumed session from file!")
+                                        : QString("Failed to resume session from file!"));
+            // Nothing half loaded: a failed resume leaves the window's data alone.
+            if (!resumes)
+                QCOMPARE(systemText(w), before);
+            QVERIFY(!w->isQuiet());
+            // The history still works afterwards.
+            edit(w, 1, 1, "5");
+            edit(w, 1, 1, "6");
+            button(w, "undob")->click();
+            QCOMPARE(w->store().coef[1][1], 5.0);
+        }
     }
 
     void typedEditRecorded()

@@ -25,18 +25,6 @@ private slots:
         QCOMPARE(w.tableView()->selectionModel()->selectedIndexes(), QModelIndexList{w.tableModel()->index(1, 3)});
     }
 
-    void undoButtonsFollowThePreference()
-    {
-        for (bool enabled : {true, false}) {
-            UserPrefs::setUndoEnabled(enabled);
-            tarvix w;
-            QCOMPARE(button(&w, "undob")->isEnabled(), enabled);
-            QCOMPARE(button(&w, "redob")->isEnabled(), enabled);
-            QCOMPARE(w.findChild<QAction *>("actionUndo")->isEnabled(), enabled);
-            QCOMPARE(w.findChild<QAction *>("actionRedo")->isEnabled(), enabled);
-        }
-    }
-
     void newClearsEverything()
     {
         // Every array, the title and the model refresh are checked with the count
