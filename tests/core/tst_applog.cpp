@@ -142,8 +142,7 @@ private slots:
         // an old log nobody holds is simply replaced
         AppLog::closeLog();
         path = m_env->appData() + QStringLiteral("/Tarvix/logs/other.log");
-        QVERIFY(writeFile(path, "stale"));
-        QVERIFY(AppLog::openLog(path));
+        QVERIFY(writeFile(path, "stale") && AppLog::openLog(path));
         QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("other.log"));
         QCOMPARE(readText(path), QString());
     }
@@ -215,8 +214,7 @@ private slots:
 
         LogWorker worker;
         worker.start();
-        QVERIFY(worker.wait(10000));
-        QVERIFY(readText(m_log).contains(QStringLiteral("from a worker")));
+        QVERIFY(worker.wait(10000) && readText(m_log).contains(QStringLiteral("from a worker")));
         QTRY_COMPARE(saves, 2);                  // run on the GUI thread's event loop
     }
 

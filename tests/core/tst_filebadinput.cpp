@@ -365,8 +365,7 @@ private slots:
         }
         // A sparse file far larger than its first length field says it may be.
         const QString sparse = env.temp() + QStringLiteral("/sparse.btrx");
-        QVERIFY(writeFile(sparse, lengthThen(0xFFFFFFF0u, QByteArray())));
-        QVERIFY(QFile::resize(sparse, qint64(5) << 30));
+        QVERIFY(writeFile(sparse, lengthThen(0xFFFFFFF0u, QByteArray())) && QFile::resize(sparse, qint64(5) << 30));
         EquationStore store;
         const EquationFile::Outcome out = EquationFile::open(sparse, store);
         QVERIFY(out.failed && out.corrupt);
@@ -395,8 +394,7 @@ private slots:
         QVERIFY(QDir(env.temp()).mkpath(QStringLiteral("old.btrx.d")));
         EquationStore store;
         const QString path = env.temp() + QStringLiteral("/old.btrx.d/sys.trx");
-        QVERIFY(writeFile(path, textFile()));
-        QVERIFY(!EquationFile::open(path, store).failed);
+        QVERIFY(writeFile(path, textFile()) && !EquationFile::open(path, store).failed);
         QCOMPARE(store.rhs[2], kRhs[2]);
     }
 

@@ -194,8 +194,7 @@ private slots:
                 for (int i = 0; i < n; ++i) {
                     for (int j = 0; j < n; ++j)
                         QVERIFY(sameBits(b.coef[i][j], back(a.coef[i][j])));
-                    QVERIFY(sameBits(b.rhs[i], back(a.rhs[i])));
-                    QVERIFY(sameBits(b.fileSol[i], back(a.customSol[i])));
+                    QVERIFY(sameBits(b.rhs[i], back(a.rhs[i])) && sameBits(b.fileSol[i], back(a.customSol[i])));
                 }
             }
         }
@@ -211,8 +210,7 @@ private slots:
             a.coef[1][2] = std::numeric_limits<double>::quiet_NaN();
             a.coef[2][1] = -std::numeric_limits<double>::infinity();
             const QString path = env.temp() + QStringLiteral("/round.btrx");
-            QVERIFY(!EquationFile::save(path, a, a.customSol).failed);
-            QVERIFY(!EquationFile::open(path, b).failed);
+            QVERIFY(!EquationFile::save(path, a, a.customSol).failed && !EquationFile::open(path, b).failed);
             QCOMPARE(b.N, n);
             QByteArray expected;
             QDataStream ds(&expected, QIODevice::WriteOnly);
@@ -295,8 +293,7 @@ private slots:
         QCOMPARE(EquationFile::minimumSize(3, true, 10), qint64(10 + 96 + 20 + 24));
         const qint64 big = std::numeric_limits<int>::max();
         QCOMPARE(EquationFile::minimumSize(big, true), std::numeric_limits<qint64>::max());
-        QVERIFY(EquationFile::minimumSize(big, false) > 0);
-        QVERIFY(!EquationFile::sizeCanHold(200, 1000000000, false));
+        QVERIFY(EquationFile::minimumSize(big, false) > 0 && !EquationFile::sizeCanHold(200, 1000000000, false));
         QVERIFY(!EquationFile::sizeCanHold(200, 1000000000, true, 40));
     }
 };

@@ -198,8 +198,7 @@ private slots:
     void badPluginsDoNotLoad()
     {
         PluginHost missing;
-        QVERIFY(!missing.loadPlugin(QStringLiteral("/nonexistent/plugins/TrxOpenCL.so")));
-        QVERIFY(!missing.isLoaded());
+        QVERIFY(!missing.loadPlugin(QStringLiteral("/nonexistent/plugins/TrxOpenCL.so")) && !missing.isLoaded());
         PluginHost wrong;
         QVERIFY(!wrong.loadPlugin(QStringLiteral(TRX_WRONG_PLUGIN)));
         QTemporaryDir dir;
@@ -210,8 +209,7 @@ private slots:
         // Without a plugin the device requests fail instead of crashing.
         bool ok = true;
         garbage.calcURatios(&ok);
-        QVERIFY(!ok);
-        QVERIFY(!garbage.setCustomDevices({0}));
+        QVERIFY(!ok && !garbage.setCustomDevices({0}));
     }
 
     void nothingChosenIsRefused()
@@ -220,8 +218,7 @@ private slots:
         PluginHost h;
         QVERIFY(h.loadPlugin(QString::fromLocal8Bit(kPlugin)));
         QList<QStringList> lists;
-        QVERIFY(h.deviceInfo(&lists));
-        QVERIFY(!h.setCustomDevices({}));
+        QVERIFY(h.deviceInfo(&lists) && !h.setCustomDevices({}));
         // A device number that does not exist leaves nothing to build for.
         QVERIFY(!h.setCustomDevices({lists.size() + 5}));
     }

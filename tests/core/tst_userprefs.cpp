@@ -113,8 +113,7 @@ private slots:
         const QString folder = prefFolder(env);
         UserPrefs::setFancyUI(false); // same values: no change, nothing written
         UserPrefs::setTolerance(1e-15);
-        QVERIFY(!UserPrefs::isDirty());
-        QVERIFY(UserPrefs::savePrefs());
+        QVERIFY(!UserPrefs::isDirty() && UserPrefs::savePrefs());
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("Tarvix.pref")});
         // A long file left by an interrupted save leaves no tail behind.
         QVERIFY(writeFile(folder + QStringLiteral("/New_Tarvix.pref"), QByteArray(4000, 'x')));
@@ -266,8 +265,7 @@ private slots:
         QThread *t = MyThreads::start(prefs, SLOT(Destruct()), QStringLiteral("Tarvix::destruct"));
         QVERIFY(t->wait(10000));
         QCOMPARE(prefs->thread(), QThread::currentThread());
-        QVERIFY(MyThreads::inPool(t));
-        QVERIFY(readFile(UserPrefs::prefsFilePath()).contains("\n100\t3\t2\t2\t0\t9\n"));
+        QVERIFY(MyThreads::inPool(t) && readFile(UserPrefs::prefsFilePath()).contains("\n100\t3\t2\t2\t0\t9\n"));
         delete prefs;
     }
 };

@@ -174,8 +174,7 @@ private slots:
             QCOMPARE(m_choosersShown, proceeds ? 1 : 0);
             QCOMPARE(systemText(w), QString("1 2 3 10 ;4 5 6 11 ;7 8 9 12 "));
             QCOMPARE(*tarvix::copyBuffer(), proceeds ? QStringList({"2", "5", "8"}) : QStringList());
-            QVERIFY(rec.log.isEmpty());
-            QVERIFY(w->isSaved());
+            QVERIFY(rec.log.isEmpty() && w->isSaved());
         }
     }
 
@@ -199,8 +198,7 @@ private slots:
     d->resize(600, 320);
     const std::array<int, 4> last{d->x(), d->y(), d->width(), d->height()};
     fx->close(b);
-    QVERIFY(!tarvix::editDialog());
-    QVERIFY(!tarvix::copyBuffer());
+    QVERIFY(!tarvix::editDialog() && !tarvix::copyBuffer());
     QCOMPARE(UserPrefs::getGeometry(UserPrefs::EditWindow), last);
     }
 };

@@ -163,8 +163,7 @@ private slots:
             // Recording ends as it was found.
             QCOMPARE(rec.enabled, enabled);
             if (expectedN == 3) {
-                QVERIFY(values(w, true));
-                QVERIFY(rec.log.isEmpty());
+                QVERIFY(values(w, true) && rec.log.isEmpty());
             } else {
                 // Switched off while the command works, back to its value after.
                 QCOMPARE(rec.log.first(), QString("off"));
@@ -220,8 +219,7 @@ private slots:
         QVERIFY(!w->tableModel()->isLocked());
         for (int i = 0; i < 6; ++i)
             QCOMPARE(*corners[i], 1.5 + i);
-        QVERIFY(changed.isEmpty());
-        QVERIFY(rec.log.isEmpty());
+        QVERIFY(changed.isEmpty() && rec.log.isEmpty());
 
         // Accepted: an empty system of the new size.
         w->n_Var(3);
