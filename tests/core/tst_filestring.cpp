@@ -51,8 +51,7 @@ bool strtodWhole(const QByteArray &token, double *v)
 void fill(EquationStore &s, int n, quint32 seed)
 {
     QRandomGenerator rng(seed);
-    s.N = n;
-    QVERIFY(s.reallocate());
+    QVERIFY(sized(s, n));
     auto value = [&](int k) {
         switch (k % 23) {
         case 0: return 5e-324;
@@ -154,8 +153,7 @@ private slots:
     {
         TestEnv env(2);
         EquationStore s;
-        s.N = 3;
-        QVERIFY(s.reallocate());
+        QVERIFY(sized(s, 3));
         const double vals[3][4] = {{2, 0.5, -1e-5, 7}, {1e16, 3.25, 0.1, -0.0}, {1, 2, 3, 2.5e20}};
         double sol[3] = {1.0 / 3.0, -4, 1e-300};
         QByteArray expected = "Tarvix 1.20.1\n3\n";

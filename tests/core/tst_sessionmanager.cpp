@@ -2,6 +2,7 @@
 #include "scriptedprompter.h"
 #include "session/sessionmanager.h"
 #include "testenv.h"
+#include "testutil.h"
 
 #include <QDate>
 #include <QDir>
@@ -21,10 +22,7 @@ QString today()
 
 QStringList listFile()
 {
-    QFile f(SessionManager::listFilePath());
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {QStringLiteral("<missing>")};
-    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromUtf8(readFile(SessionManager::listFilePath())).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 }
 
@@ -63,10 +61,7 @@ private slots:
         const QString root = env.appData() + QStringLiteral("/Tarvix/Sessions");
         for (const char *d : {"busy", "Unsaved Feb 02, 2020", "crashed"})
             QDir().mkpath(root + QLatin1Char('/') + QLatin1String(d));
-        QFile list(root + QStringLiteral("/Sessions.sestrx"));
-        QVERIFY(list.open(QIODevice::WriteOnly | QIODevice::Text));
-        list.write("busy\ncrashed\n");
-        list.close();
+        QVERIFY(writeFile(root + QStringLiteral("/Sessions.sestrx"), "busy\ncrashed\n"));
         // Another process works in "busy" and in an unlisted unsaved session.
         QLockFile busy(root + QStringLiteral("/busy/Session.lock"));
         busy.setStaleLockTime(0);
@@ -75,10 +70,8 @@ private slots:
         live.setStaleLockTime(0);
         QVERIFY(live.tryLock(0));
         // "crashed" holds the lock of a process that no longer runs.
-        QFile stale(root + QStringLiteral("/crashed/Session.lock"));
-        QVERIFY(stale.open(QIODevice::WriteOnly));
-        stale.write("999999999\ntarvix\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-        stale.close();
+        QVERIFY(writeFile(root + QStringLiteral("/crashed/Session.lock"),
+                          "999999999\ntarvix\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
 
         SessionManager sessions;
         QVERIFY(QFileInfo(root + QStringLiteral("/Unsaved Feb 02, 2020")).isDir());
@@ -123,10 +116,7 @@ private slots:
         const QString root = env.appData() + QStringLiteral("/Tarvix/Sessions");
         QDir().mkpath(root + QStringLiteral("/work/Window 1"));
         QDir().mkpath(root + QStringLiteral("/stray"));
-        QFile list(root + QStringLiteral("/Sessions.sestrx"));
-        QVERIFY(list.open(QIODevice::WriteOnly | QIODevice::Text));
-        list.write("  work \n\ngone\n");
-        list.close();
+        QVERIFY(writeFile(root + QStringLiteral("/Sessions.sestrx"), "  work \n\ngone\n"));
         SessionManager sessions;
         QCOMPARE(sessions.listedSessions(), QStringList{QStringLiteral("work")});
         QCOMPARE(sessions.resumableSessions(), QStringList{QStringLiteral("work")});

@@ -189,10 +189,9 @@ private slots:
             TestEnv env(2, false);
             UserPrefs prefs(nullptr);
             QVERIFY(prefs.initialise(env.environment(), c.screen));
-            QCOMPARE(UserPrefs::getHorizontalScale(), c.sx);
-            QCOMPARE(UserPrefs::getVerticalScale(), c.sy);
-            QCOMPARE(UserPrefs::getGeometry(UserPrefs::MainWindow)[0], c.mainX);
-            QCOMPARE(UserPrefs::getGeometry(UserPrefs::MainWindow)[2], c.mainW);
+            QCOMPARE(QList<double>({UserPrefs::getHorizontalScale(), UserPrefs::getVerticalScale()}), QList<double>({c.sx, c.sy}));
+            const auto main = UserPrefs::getGeometry(UserPrefs::MainWindow);
+            QCOMPARE(QList<int>({main[0], main[2]}), QList<int>({c.mainX, c.mainW}));
         }
     }
 

@@ -14,24 +14,6 @@ const QList<QStringList> kThree{
     {"Beta CPU", "Vendor B", "CPU", "3000", "16000", "8", "Bad"},
     {"Gamma", "Vendor C", "Accelerator", "900", "2000", "4", "good"}};
 
-// Runs act on the device dialog as soon as it is shown modally.
-void whenShown(std::function<void(OpenCLDevices *)> act)
-{
-    auto *timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            auto *d = qobject_cast<OpenCLDevices *>(w);
-            if (d && d->isVisible()) {
-                timer->stop();
-                timer->deleteLater();
-                act(d);
-                return;
-            }
-        }
-    });
-    timer->start(5);
-}
-
 void selectRows(OpenCLDevices *d, const QList<int> &rows)
 {
     auto *table = d->findChild<QTableWidget *>("tableWidget");
@@ -96,7 +78,10 @@ private slots:
             QObject *root = fakeRoot();
             QVERIFY(root);
             root->setProperty("customDevices", QVariant());
-            whenShown([&](OpenCLDevices *dialog) {
+            WidgetPoller poller([&](QWidget *top) {
+                auto *dialog = qobject_cast<OpenCLDevices *>(top);
+                if (!dialog)
+                    return;
                 selectRows(dialog, rows);
                 if (accepted)
                     dialog->findChild<QPushButton *>("okb")->click();

@@ -1,4 +1,5 @@
 #include "guitestutil.h"
+#include "testutil.h"
 #include "session/sessionmanager.h"
 #include "sessions/sessionmanagerdialog.h"
 
@@ -8,21 +9,14 @@
 namespace {
 QStringList listFile()
 {
-    QFile f(SessionManager::listFilePath());
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {QStringLiteral("<missing>")};
-    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromUtf8(readFile(SessionManager::listFilePath())).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 void makeSavedSessions(const QStringList &names)
 {
-    QDir().mkpath(SessionManager::sessionsRoot());
-    QFile list(SessionManager::listFilePath());
-    QVERIFY(list.open(QIODevice::WriteOnly | QIODevice::Text));
-    for (const QString &n : names) {
+    for (const QString &n : names)
         QDir().mkpath(SessionManager::sessionsRoot() + QLatin1Char('/') + n + QStringLiteral("/Window 1"));
-        list.write(n.toUtf8() + '\n');
-    }
+    QVERIFY(writeFile(SessionManager::listFilePath(), (names.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8()));
 }
 } // namespace
 

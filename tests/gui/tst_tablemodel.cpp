@@ -118,7 +118,7 @@ private slots:
         }
     }
 
-    void lockedModelReadsNothing()
+    void lockedModelAndCellsFromCode()
     {
         Table t(2);
         t.rows[0][0] = 9.0;
@@ -128,6 +128,15 @@ private slots:
         t.m.resize(2, t.rows.data(), t.rhs.data());
         QVERIFY(!t.m.isLocked());
         QCOMPARE(t.m.data(t.m.index(0, 0)).toDouble(), 9.0);
+
+        // Cells set from code: no dataChanged; column N or beyond is the right-hand side.
+        QSignalSpy data(&t.m, &QAbstractItemModel::dataChanged);
+        t.m.setCellData(1, 0, 4.5);
+        t.m.setCellData(0, 2, 8.0);
+        t.m.setCellData(5, 0, 1.0);   // outside: ignored
+        QCOMPARE(t.rows[1][0], 4.5);
+        QCOMPARE(t.rhs[0], 8.0);
+        QCOMPARE(data.size(), 0);
     }
 
     void tableText()
@@ -155,18 +164,6 @@ private slots:
         QCOMPARE(t.data, (std::vector<double>{1, 0, 0, 42}));
         QCOMPARE(t.rhs[0], 3.0);
         QVERIFY(!t.m.isLocked());
-    }
-
-    void setCellData()
-    {
-        Table t(2);
-        QSignalSpy data(&t.m, &QAbstractItemModel::dataChanged);
-        t.m.setCellData(1, 0, 4.5);
-        t.m.setCellData(0, 2, 8.0);   // column N or beyond: the right-hand side
-        t.m.setCellData(5, 0, 1.0);   // outside: ignored
-        QCOMPARE(t.rows[1][0], 4.5);
-        QCOMPARE(t.rhs[0], 8.0);
-        QCOMPARE(data.size(), 0);
     }
 
     void typingIntoTheView()

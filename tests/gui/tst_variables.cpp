@@ -118,10 +118,8 @@ private slots:
                 QCOMPARE(fx->prompter.last().all(), QString("integer|Tarvix|Enter no of variables :|0|0|"));
                 QCOMPARE(fx->prompter.last().numbers, (QList<int>{start, 2, 999999999, 1}));
             }
-            QCOMPARE(w->store().N, expectedN);
-            QCOMPARE(w->store().allocated, expectedN);
-            QCOMPARE(m->rowCount(), expectedN);
-            QCOMPARE(m->columnCount(), expectedN + 2);
+            QCOMPARE(QList<int>({w->store().N, w->store().allocated, m->rowCount(), m->columnCount()}),
+                     QList<int>({expectedN, expectedN, expectedN, expectedN + 2}));
             QVERIFY(!m->isLocked());
             QCOMPARE(log, modelChanges);
             QCOMPARE(button(w, "decvarb")->isEnabled(), expectedN >= 3);
@@ -212,10 +210,8 @@ private slots:
         QSignalSpy changed(w->tableModel(), &QAbstractItemModel::dataChanged);
         QVERIFY(ask("incvarb", 0, Prompter::No).text.contains("3434MB"));
         // Declined: the very same arrays with the same values.
-        QCOMPARE(s.N, n);
-        QCOMPARE(s.allocated, n);
+        QCOMPARE(QList<int>({s.N, s.allocated, w->tableModel()->rowCount()}), QList<int>({n, n, n}));
         QCOMPARE(s.coef, coefBefore);
-        QCOMPARE(w->tableModel()->rowCount(), n);
         QVERIFY(!w->tableModel()->isLocked());
         for (int i = 0; i < 6; ++i)
             QCOMPARE(*corners[i], 1.5 + i);
@@ -225,13 +221,9 @@ private slots:
         w->n_Var(3);
         values(w, true, true);
         QVERIFY(ask(nullptr, 15002, Prompter::Yes).text.contains("3435MB"));
-        QCOMPARE(s.N, 15002);
-        QCOMPARE(s.allocated, 15002);
-        QCOMPARE(w->tableModel()->rowCount(), 15002);
-        QCOMPARE(w->tableModel()->columnCount(), 15004);
-        QCOMPARE(s.coef[15001][15001], 0.0);
-        QCOMPARE(s.coef[2][2], 0.0);
-        QCOMPARE(s.rhs[15001], 0.0);
+        QCOMPARE(QList<int>({s.N, s.allocated, w->tableModel()->rowCount(), w->tableModel()->columnCount()}),
+                 QList<int>({15002, 15002, 15002, 15004}));
+        QCOMPARE(QList<double>({s.coef[15001][15001], s.coef[2][2], s.rhs[15001]}), QList<double>({0, 0, 0}));
         QVERIFY(button(w, "decvarb")->isEnabled());
         // 15001 would be 3434.
         QVERIFY(ask("decvarb", 0, Prompter::No).text.contains("3435MB"));
