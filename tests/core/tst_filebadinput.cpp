@@ -207,8 +207,7 @@ private slots:
         // The string after the number size names the computer.
         EquationFile::Outcome out = readBinary(binaryFile([](Bin &b) { b.bytes = " 4 "; b.rows = 0; b.marker = "HOSTNAME"; }));
         QCOMPARE(out.code, int(FileString::ReadBinNumberSize));
-        QVERIFY(out.corrupt);
-        QCOMPARE(out.messages.size(), 1);
+        QVERIFY(out.corrupt && out.messages.size() == 1);
         QCOMPARE(out.messages.at(0).title + QLatin1Char('|') + out.messages.at(0).type, QStringLiteral("Incompatible Binary File!|WARNING"));
         QCOMPARE(out.messages.at(0).text,
                  QStringLiteral("The file you are trying to open was created on a computer using a non-standard way of storing data. Hence it is incompatible with your current computer.\n"
@@ -229,15 +228,13 @@ private slots:
         const QString bin = text + QStringLiteral(".btrx");
         EquationFile::Outcome out = EquationFile::readText(text, store.coef, store.rhs, store.fileSol, 3);
         QCOMPARE(out.code, int(FileString::ReadTextOpen));
-        QVERIFY(!out.corrupt && out.failed);
-        QCOMPARE(out.messages.size(), 1);
+        QVERIFY(!out.corrupt && out.failed && out.messages.size() == 1);
         QCOMPARE(out.messages.at(0).title, QStringLiteral("ERROR: Could not open the file!"));
         QVERIFY(out.messages.at(0).text.startsWith(QStringLiteral("Could not open the file from disk!\n")));
         QCOMPARE(EquationFile::writeText(text, store.coef, store.rhs, store.fileSol, 3).code, int(FileString::SaveTextOpen));
         QCOMPARE(EquationFile::readBinary(bin, store.coef, store.rhs, store.fileSol, 3).code, int(FileString::ReadBinOpen));
         out = EquationFile::writeBinary(bin, store.coef, store.rhs, store.fileSol, 3);
-        QCOMPARE(out.code, int(FileString::SaveBinOpen));
-        QVERIFY(!out.corrupt);
+        QVERIFY(out.code == int(FileString::SaveBinOpen) && !out.corrupt);
         // A writer that cannot open its file must not leave converters waiting.
         EquationStore big;
         QVERIFY(sized(big, 400));

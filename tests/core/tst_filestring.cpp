@@ -269,8 +269,7 @@ private slots:
         QDataStream m(meta);
         QVERIFY(FileString::readMetaData(m, 3, &name, c1, c2));
         QCOMPARE(name, QStringLiteral("/x/y.trx"));
-        QCOMPARE(c1[2], 3.0);
-        QCOMPARE(c2[1], 5.0);
+        QCOMPARE(QList<double>({c1[2], c2[1]}), QList<double>({3, 5}));
         QVERIFY(std::isnan(c2[2]));
         // A record cut short fails and leaves the sets alone.
         double d1[3] = {9, 9, 9}, d2[3] = {9, 9, 9};

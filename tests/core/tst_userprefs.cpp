@@ -41,7 +41,6 @@ private slots:
         QCOMPARE(UserPrefs::prefsFilePath(), path);
         QCOMPARE(readFile(path), joined(defaultLines()));
         QVERIFY(!UserPrefs::isDirty());
-        QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
         QCOMPARE(UserPrefs::getProcessorCount(), 2);
     }
 

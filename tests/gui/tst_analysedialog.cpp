@@ -29,9 +29,7 @@ QColor tone(AnalyseTable *m, int row)
 
 QList<int> counts(std::initializer_list<std::pair<int, int>> nonZero)
 {
-    QList<int> c;
-    for (int i = 0; i < 10; ++i)
-        c << 0;
+    QList<int> c = QVector<int>(10, 0).toList();
     for (auto [k, v] : nonZero)
         c[k] = v;
     return c;
@@ -100,10 +98,9 @@ private slots:
             d->findChild<QComboBox *>("errCombo")->setCurrentIndex(0);
             QCOMPARE(UserPrefs::getErrorSolutionSet(), 0);
             AnalyseTable *err = d->table(AnalyseDialog::ErrorPage, 0);
-            for (int r = 0; r < 3; ++r) {
-                QCOMPARE(QStringList({cell(err, r, 0), cell(err, r, 2), cell(err, r, 3)}), QStringList({cell(err, r, 1), "0", "0 %"}));
-                QCOMPARE(tone(err, r), QColor(Qt::green));
-            }
+            for (int r = 0; r < 3; ++r)
+                QCOMPARE(QStringList({cell(err, r, 0), cell(err, r, 2), cell(err, r, 3), tone(err, r).name()}),
+                         QStringList({cell(err, r, 1), "0", "0 %", QColor(Qt::green).name()}));
             QCOMPARE(d->options()->shownCounts(), counts({{0, 3}}));
             QCOMPARE(d->options()->chartBars()->at(9), 3.0);   // range 1
             QCOMPARE(d->options()->chartBars()->at(0), 0.0);

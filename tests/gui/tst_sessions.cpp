@@ -26,7 +26,6 @@ class TestSessions : public QObject
 private slots:
     void dialogResumesAndDeletes();
     void saveSessionAndExitClosesWithoutQuestions();
-    void resumeOfMissingSessionOpensEmptyWindow_data();
     void resumeOfMissingSessionOpensEmptyWindow();
 };
 
@@ -83,24 +82,18 @@ void TestSessions::saveSessionAndExitClosesWithoutQuestions()
     QVERIFY(listFile().contains(QStringLiteral("study")));
 }
 
-void TestSessions::resumeOfMissingSessionOpensEmptyWindow_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("no such folder") << "vanished";
-    QTest::newRow("folder without windows") << "empty";
-    QTest::newRow("name leaving the sessions folder") << "..";
-}
-
 void TestSessions::resumeOfMissingSessionOpensEmptyWindow()
 {
-    QFETCH(QString, name);
-    GuiFixture fx;
-    QDir().mkpath(SessionManager::sessionsRoot() + QStringLiteral("/empty"));
-    SessionManager keeper(name);
-    const QList<tarvix *> windows = SessionManagerDialog::resumeSessionFromFile(name);
-    QCOMPARE(windows.size(), 1);
-    QCOMPARE(windows.first()->statusBar()->currentMessage(), QStringLiteral("Failed to resume session!"));
-    QCOMPARE(windows.first()->store().N, 2);
+    // No such folder, a folder without windows, a name leaving the sessions folder.
+    for (const QString name : {"vanished", "empty", ".."}) {
+        GuiFixture fx;
+        QDir().mkpath(SessionManager::sessionsRoot() + QStringLiteral("/empty"));
+        SessionManager keeper(name);
+        const QList<tarvix *> windows = SessionManagerDialog::resumeSessionFromFile(name);
+        QCOMPARE(windows.size(), 1);
+        QCOMPARE(windows.first()->statusBar()->currentMessage(), QStringLiteral("Failed to resume session!"));
+        QCOMPARE(windows.first()->store().N, 2);
+    }
 }
 
 QTEST_MAIN(TestSessions)
