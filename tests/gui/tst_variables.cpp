@@ -50,7 +50,7 @@ tarvix *g_fatalWindow = nullptr;
 
 // In the child: report the fatal record and the window's state as it is
 // when the process would end, then leave.
-void fatalHandler(QtMsgType type, const QMessageLogContext &, const QString &msg)
+[[maybe_unused]] void fatalHandler(QtMsgType type, const QMessageLogContext &, const QString &msg)
 {
     if (type != QtFatalMsg)
         return;
@@ -63,7 +63,7 @@ void fatalHandler(QtMsgType type, const QMessageLogContext &, const QString &msg
     _exit(42);
 }
 
-qint64 addressSpaceInUse()
+[[maybe_unused]] qint64 addressSpaceInUse()
 {
     QFile f("/proc/self/status");
     if (!f.open(QIODevice::ReadOnly))
