@@ -51,6 +51,9 @@ QByteArray readFile(const QString &path);
 // Writes the file, creating its folder; false on failure.
 bool writeFile(const QString &path, const QByteArray &bytes);
 
+// Sizes an equation store for n unknowns; false when that fails.
+template <typename Store> bool sized(Store &s, int n) { s.N = n; return s.reallocate(); }
+
 // Holds a file with an exclusive lock the way a running instance holds its log.
 class FileHolder
 {

@@ -101,10 +101,8 @@ QString put(const TestEnv &env, const QByteArray &bytes, bool binary)
 
 int firstCode(const QVector<int> &codes)
 {
-    for (int c : codes)
-        if (c != 0)
-            return c;
-    return 0;
+    const auto it = std::find_if(codes.begin(), codes.end(), [](int c) { return c != 0; });
+    return it == codes.end() ? 0 : *it;
 }
 
 } // namespace
@@ -169,8 +167,7 @@ private slots:
         for (const auto &[name, bytes, binary, expect, readerCode, parserCode, solutionRead] : cases) {
             TestEnv env(3);
             EquationStore store;
-            store.N = 5;
-            QVERIFY(store.reallocate());
+            QVERIFY(sized(store, 5));
             EquationFile::Header h;
             EquationFile::Options opt;
             opt.processors = 3;
@@ -203,18 +200,15 @@ private slots:
     {
         TestEnv env(2);
         EquationStore store;
-        store.N = 3;
-        QVERIFY(store.reallocate());
+        QVERIFY(sized(store, 3));
         auto readBinary = [&](const QByteArray &bytes) {
             return EquationFile::readBinary(put(env, bytes, true), store.coef, store.rhs, store.fileSol, 3);
         };
         // The string after the number size names the computer.
         EquationFile::Outcome out = readBinary(binaryFile([](Bin &b) { b.bytes = " 4 "; b.rows = 0; b.marker = "HOSTNAME"; }));
         QCOMPARE(out.code, int(FileString::ReadBinNumberSize));
-        QVERIFY(out.corrupt);
-        QCOMPARE(out.messages.size(), 1);
-        QCOMPARE(out.messages.at(0).title, QStringLiteral("Incompatible Binary File!"));
-        QCOMPARE(out.messages.at(0).type, QStringLiteral("WARNING"));
+        QVERIFY(out.corrupt && out.messages.size() == 1);
+        QCOMPARE(out.messages.at(0).title + QLatin1Char('|') + out.messages.at(0).type, QStringLiteral("Incompatible Binary File!|WARNING"));
         QCOMPARE(out.messages.at(0).text,
                  QStringLiteral("The file you are trying to open was created on a computer using a non-standard way of storing data. Hence it is incompatible with your current computer.\n"
                                 "The file was created using 4 bytes, while your computer uses 8 bytes to store a number.\n"
@@ -229,25 +223,21 @@ private slots:
     {
         TestEnv env(2);
         EquationStore store;
-        store.N = 3;
-        QVERIFY(store.reallocate());
+        QVERIFY(sized(store, 3));
         const QString text = env.temp() + QStringLiteral("/none/x.trx");
         const QString bin = text + QStringLiteral(".btrx");
         EquationFile::Outcome out = EquationFile::readText(text, store.coef, store.rhs, store.fileSol, 3);
         QCOMPARE(out.code, int(FileString::ReadTextOpen));
-        QVERIFY(!out.corrupt && out.failed);
-        QCOMPARE(out.messages.size(), 1);
+        QVERIFY(!out.corrupt && out.failed && out.messages.size() == 1);
         QCOMPARE(out.messages.at(0).title, QStringLiteral("ERROR: Could not open the file!"));
         QVERIFY(out.messages.at(0).text.startsWith(QStringLiteral("Could not open the file from disk!\n")));
         QCOMPARE(EquationFile::writeText(text, store.coef, store.rhs, store.fileSol, 3).code, int(FileString::SaveTextOpen));
         QCOMPARE(EquationFile::readBinary(bin, store.coef, store.rhs, store.fileSol, 3).code, int(FileString::ReadBinOpen));
         out = EquationFile::writeBinary(bin, store.coef, store.rhs, store.fileSol, 3);
-        QCOMPARE(out.code, int(FileString::SaveBinOpen));
-        QVERIFY(!out.corrupt);
+        QVERIFY(out.code == int(FileString::SaveBinOpen) && !out.corrupt);
         // A writer that cannot open its file must not leave converters waiting.
         EquationStore big;
-        big.N = 400;
-        QVERIFY(big.reallocate());
+        QVERIFY(sized(big, 400));
         big.clear();
         EquationFile::Options opt;
         opt.processors = 4;
@@ -365,8 +355,7 @@ private slots:
         }
         // A sparse file far larger than its first length field says it may be.
         const QString sparse = env.temp() + QStringLiteral("/sparse.btrx");
-        QVERIFY(writeFile(sparse, lengthThen(0xFFFFFFF0u, QByteArray())));
-        QVERIFY(QFile::resize(sparse, qint64(5) << 30));
+        QVERIFY(writeFile(sparse, lengthThen(0xFFFFFFF0u, QByteArray())) && QFile::resize(sparse, qint64(5) << 30));
         EquationStore store;
         const EquationFile::Outcome out = EquationFile::open(sparse, store);
         QVERIFY(out.failed && out.corrupt);
@@ -395,8 +384,7 @@ private slots:
         QVERIFY(QDir(env.temp()).mkpath(QStringLiteral("old.btrx.d")));
         EquationStore store;
         const QString path = env.temp() + QStringLiteral("/old.btrx.d/sys.trx");
-        QVERIFY(writeFile(path, textFile()));
-        QVERIFY(!EquationFile::open(path, store).failed);
+        QVERIFY(writeFile(path, textFile()) && !EquationFile::open(path, store).failed);
         QCOMPARE(store.rhs[2], kRhs[2]);
     }
 
@@ -412,8 +400,7 @@ private slots:
             TestEnv env(4);
             const int n = 300;
             EquationStore source;
-            source.N = n;
-            QVERIFY(source.reallocate());
+            QVERIFY(sized(source, n));
             for (int i = 0; i < n; ++i) {
                 for (int j = 0; j < n; ++j)
                     source.coef[i][j] = (i + 1) * 0.5 + j * 0.25;   // exact in 15 digits

@@ -123,11 +123,6 @@ void referenceForward(Forward &f)
     }
 }
 
-bool isFloat(double x)
-{
-    return double(float(x)) == x;
-}
-
 } // namespace
 
 // QSKIP leaves the function it is written in, so this is a macro.
@@ -198,8 +193,7 @@ private slots:
     void badPluginsDoNotLoad()
     {
         PluginHost missing;
-        QVERIFY(!missing.loadPlugin(QStringLiteral("/nonexistent/plugins/TrxOpenCL.so")));
-        QVERIFY(!missing.isLoaded());
+        QVERIFY(!missing.loadPlugin(QStringLiteral("/nonexistent/plugins/TrxOpenCL.so")) && !missing.isLoaded());
         PluginHost wrong;
         QVERIFY(!wrong.loadPlugin(QStringLiteral(TRX_WRONG_PLUGIN)));
         QTemporaryDir dir;
@@ -210,8 +204,7 @@ private slots:
         // Without a plugin the device requests fail instead of crashing.
         bool ok = true;
         garbage.calcURatios(&ok);
-        QVERIFY(!ok);
-        QVERIFY(!garbage.setCustomDevices({0}));
+        QVERIFY(!ok && !garbage.setCustomDevices({0}));
     }
 
     void nothingChosenIsRefused()
@@ -220,8 +213,7 @@ private slots:
         PluginHost h;
         QVERIFY(h.loadPlugin(QString::fromLocal8Bit(kPlugin)));
         QList<QStringList> lists;
-        QVERIFY(h.deviceInfo(&lists));
-        QVERIFY(!h.setCustomDevices({}));
+        QVERIFY(h.deviceInfo(&lists) && !h.setCustomDevices({}));
         // A device number that does not exist leaves nothing to build for.
         QVERIFY(!h.setCustomDevices({lists.size() + 5}));
     }
@@ -336,6 +328,7 @@ private slots:
             // update). A device chunk may leave a tail to the CPU, so only
             // whether any value is float-rounded tells where the work went.
             int ratiosFloat = 0, rowFloat = 0;
+            auto isFloat = [](double x) { return double(float(x)) == x; };
             for (int i = 0; i < n - 1; ++i)
                 ratiosFloat += isFloat(dev.ratios.ur[0][i]) ? 1 : 0;
             for (int j = 1; j < n; ++j) // column 0 ends near zero either way
@@ -378,8 +371,7 @@ private slots:
         a.rows[0][0] = 2.0;
         Forward f(a, rhs);
         QVERIFY(runEngine(h->plugin(), f));
-        QCOMPARE(f.a.rows[0][0], 2.0);
-        QCOMPARE(f.r[0], 3.0);
+        QVERIFY(f.a.rows[0][0] == 2.0 && f.r[0] == 3.0);
     }
 
     void versionTexts()

@@ -2,6 +2,7 @@
 #include "scriptedprompter.h"
 #include "session/sessionmanager.h"
 #include "testenv.h"
+#include "testutil.h"
 
 #include <QDate>
 #include <QDir>
@@ -21,10 +22,7 @@ QString today()
 
 QStringList listFile()
 {
-    QFile f(SessionManager::listFilePath());
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {QStringLiteral("<missing>")};
-    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromUtf8(readFile(SessionManager::listFilePath())).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 }
 
@@ -63,10 +61,7 @@ private slots:
         const QString root = env.appData() + QStringLiteral("/Tarvix/Sessions");
         for (const char *d : {"busy", "Unsaved Feb 02, 2020", "crashed"})
             QDir().mkpath(root + QLatin1Char('/') + QLatin1String(d));
-        QFile list(root + QStringLiteral("/Sessions.sestrx"));
-        QVERIFY(list.open(QIODevice::WriteOnly | QIODevice::Text));
-        list.write("busy\ncrashed\n");
-        list.close();
+        QVERIFY(writeFile(root + QStringLiteral("/Sessions.sestrx"), "busy\ncrashed\n"));
         // Another process works in "busy" and in an unlisted unsaved session.
         QLockFile busy(root + QStringLiteral("/busy/Session.lock"));
         busy.setStaleLockTime(0);
@@ -75,10 +70,8 @@ private slots:
         live.setStaleLockTime(0);
         QVERIFY(live.tryLock(0));
         // "crashed" holds the lock of a process that no longer runs.
-        QFile stale(root + QStringLiteral("/crashed/Session.lock"));
-        QVERIFY(stale.open(QIODevice::WriteOnly));
-        stale.write("999999999\ntarvix\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-        stale.close();
+        QVERIFY(writeFile(root + QStringLiteral("/crashed/Session.lock"),
+                          "999999999\ntarvix\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
 
         SessionManager sessions;
         QVERIFY(QFileInfo(root + QStringLiteral("/Unsaved Feb 02, 2020")).isDir());
@@ -123,10 +116,7 @@ private slots:
         const QString root = env.appData() + QStringLiteral("/Tarvix/Sessions");
         QDir().mkpath(root + QStringLiteral("/work/Window 1"));
         QDir().mkpath(root + QStringLiteral("/stray"));
-        QFile list(root + QStringLiteral("/Sessions.sestrx"));
-        QVERIFY(list.open(QIODevice::WriteOnly | QIODevice::Text));
-        list.write("  work \n\ngone\n");
-        list.close();
+        QVERIFY(writeFile(root + QStringLiteral("/Sessions.sestrx"), "  work \n\ngone\n"));
         SessionManager sessions;
         QCOMPARE(sessions.listedSessions(), QStringList{QStringLiteral("work")});
         QCOMPARE(sessions.resumableSessions(), QStringList{QStringLiteral("work")});
@@ -135,42 +125,34 @@ private slots:
         QCOMPARE(listFile(), (QStringList{QStringLiteral("work"), today()}));
     }
 
-    void saveAsksOnceThenRenamesTheFolder_data()
-    {
-        QTest::addColumn<QString>("name");        // null: cancelled
-        QTest::addColumn<bool>("saved");
-        QTest::addColumn<QString>("lastTitle");
-        QTest::newRow("named") << "thesis" << true << "Session Name";
-        QTest::newRow("cancelled") << QString() << false << "Session not saved!";
-        QTest::newRow("name with Unsaved") << "Unsaved work" << false << "Session not saved!";
-        QTest::newRow("name leaving the folder") << "../escape" << false << "Session not saved!";
-    }
-
     void saveAsksOnceThenRenamesTheFolder()
     {
-        QFETCH(QString, name);
-        QFETCH(bool, saved);
-        QFETCH(QString, lastTitle);
-        TestEnv env;
-        SessionManager sessions;
-        QSignalSpy spy(&sessions, &SessionManager::SaveSession);
-        ScriptedPrompter prompter;
-        prompter.answer(name.isNull() ? QVariant() : QVariant(name));
-        bool done = false;
-        sessions.saveSession(&done);
-        QCOMPARE(done, saved);
-        QCOMPARE(spy.count(), saved ? 1 : 0);
-        QCOMPARE(prompter.last().title, lastTitle);
-        if (!saved)
-            return;
-        QCOMPARE(SessionManager::currentSessionName(), name);
-        QVERIFY(QFileInfo(SessionManager::sessionsRoot() + QLatin1Char('/') + name).isDir());
-        // a second save asks for nothing
-        prompter.clear();
-        sessions.saveSession(&done);
-        QVERIFY(done);
-        QCOMPARE(prompter.count(), 0);
-        QCOMPARE(spy.count(), 2);
+        // name null: cancelled; the title of the last box shown.
+        const struct { QString name; bool saved; const char *lastTitle; } cases[] = {
+            {QStringLiteral("thesis"), true, "Session Name"}, {QString(), false, "Session not saved!"},
+            {QStringLiteral("Unsaved work"), false, "Session not saved!"}, {QStringLiteral("../escape"), false, "Session not saved!"}};
+        for (const auto &[name, saved, lastTitle] : cases) {
+            TestEnv env;
+            SessionManager sessions;
+            QSignalSpy spy(&sessions, &SessionManager::SaveSession);
+            ScriptedPrompter prompter;
+            prompter.answer(name.isNull() ? QVariant() : QVariant(name));
+            bool done = false;
+            sessions.saveSession(&done);
+            QCOMPARE(done, saved);
+            QCOMPARE(spy.count(), saved ? 1 : 0);
+            QCOMPARE(prompter.last().title, QString::fromLatin1(lastTitle));
+            if (!saved)
+                continue;
+            QCOMPARE(SessionManager::currentSessionName(), name);
+            QVERIFY(QFileInfo(SessionManager::sessionsRoot() + QLatin1Char('/') + name).isDir());
+            // a second save asks for nothing
+            prompter.clear();
+            sessions.saveSession(&done);
+            QVERIFY(done);
+            QCOMPARE(prompter.count(), 0);
+            QCOMPARE(spy.count(), 2);
+        }
     }
 
     // A process killed between making the list's lock file and writing its

@@ -105,8 +105,7 @@ private slots:
             about->findChild<QPushButton *>("AbtOKb")->click();
         });
         trigger(w, "actionAbout");
-        QVERIFY(wasModal);
-        QVERIFY(!about->isVisible());
+        QVERIFY(wasModal && !about->isVisible());
     }
 
     void aboutGeometryKept()
@@ -116,10 +115,7 @@ private slots:
         about->setGeometry(40, 50, 420, 300);
         fx->close(w);
         QVERIFY(!tarvix::aboutDialog());
-        const auto g = UserPrefs::getGeometry(UserPrefs::AboutWindow);
-        QCOMPARE(g[2], 420);
-        QCOMPARE(g[3], 300);
-        QCOMPARE(QPoint(g[0], g[1]), QPoint(40, 50));
+        QCOMPARE(UserPrefs::getGeometry(UserPrefs::AboutWindow), (std::array<int, 4>{40, 50, 420, 300}));
     }
 };
 

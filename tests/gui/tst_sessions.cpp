@@ -1,4 +1,5 @@
 #include "guitestutil.h"
+#include "testutil.h"
 #include "session/sessionmanager.h"
 #include "sessions/sessionmanagerdialog.h"
 
@@ -8,21 +9,14 @@
 namespace {
 QStringList listFile()
 {
-    QFile f(SessionManager::listFilePath());
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {QStringLiteral("<missing>")};
-    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromUtf8(readFile(SessionManager::listFilePath())).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 void makeSavedSessions(const QStringList &names)
 {
-    QDir().mkpath(SessionManager::sessionsRoot());
-    QFile list(SessionManager::listFilePath());
-    QVERIFY(list.open(QIODevice::WriteOnly | QIODevice::Text));
-    for (const QString &n : names) {
+    for (const QString &n : names)
         QDir().mkpath(SessionManager::sessionsRoot() + QLatin1Char('/') + n + QStringLiteral("/Window 1"));
-        list.write(n.toUtf8() + '\n');
-    }
+    QVERIFY(writeFile(SessionManager::listFilePath(), (names.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8()));
 }
 } // namespace
 
@@ -32,7 +26,6 @@ class TestSessions : public QObject
 private slots:
     void dialogResumesAndDeletes();
     void saveSessionAndExitClosesWithoutQuestions();
-    void resumeOfMissingSessionOpensEmptyWindow_data();
     void resumeOfMissingSessionOpensEmptyWindow();
 };
 
@@ -89,24 +82,18 @@ void TestSessions::saveSessionAndExitClosesWithoutQuestions()
     QVERIFY(listFile().contains(QStringLiteral("study")));
 }
 
-void TestSessions::resumeOfMissingSessionOpensEmptyWindow_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("no such folder") << "vanished";
-    QTest::newRow("folder without windows") << "empty";
-    QTest::newRow("name leaving the sessions folder") << "..";
-}
-
 void TestSessions::resumeOfMissingSessionOpensEmptyWindow()
 {
-    QFETCH(QString, name);
-    GuiFixture fx;
-    QDir().mkpath(SessionManager::sessionsRoot() + QStringLiteral("/empty"));
-    SessionManager keeper(name);
-    const QList<tarvix *> windows = SessionManagerDialog::resumeSessionFromFile(name);
-    QCOMPARE(windows.size(), 1);
-    QCOMPARE(windows.first()->statusBar()->currentMessage(), QStringLiteral("Failed to resume session!"));
-    QCOMPARE(windows.first()->store().N, 2);
+    // No such folder, a folder without windows, a name leaving the sessions folder.
+    for (const QString name : {"vanished", "empty", ".."}) {
+        GuiFixture fx;
+        QDir().mkpath(SessionManager::sessionsRoot() + QStringLiteral("/empty"));
+        SessionManager keeper(name);
+        const QList<tarvix *> windows = SessionManagerDialog::resumeSessionFromFile(name);
+        QCOMPARE(windows.size(), 1);
+        QCOMPARE(windows.first()->statusBar()->currentMessage(), QStringLiteral("Failed to resume session!"));
+        QCOMPARE(windows.first()->store().N, 2);
+    }
 }
 
 QTEST_MAIN(TestSessions)

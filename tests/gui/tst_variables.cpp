@@ -45,21 +45,12 @@ void watchModel(MyTableModel *m, QObject *context, QStringList *log)
     add(&QAbstractItemModel::columnsRemoved, "-c");
 }
 
-// The memory question's text names the size in megabytes (its full text is
-// checked with the store).
-QString memoryText(long long mb)
-{
-    return "requires <b>" + QString::number(mb) + "MB</b>";
-}
-}
-
-namespace {
 int g_fatalPipe = -1;
 tarvix *g_fatalWindow = nullptr;
 
 // In the child: report the fatal record and the window's state as it is
 // when the process would end, then leave.
-void fatalHandler(QtMsgType type, const QMessageLogContext &, const QString &msg)
+[[maybe_unused]] void fatalHandler(QtMsgType type, const QMessageLogContext &, const QString &msg)
 {
     if (type != QtFatalMsg)
         return;
@@ -72,7 +63,7 @@ void fatalHandler(QtMsgType type, const QMessageLogContext &, const QString &msg
     _exit(42);
 }
 
-qint64 addressSpaceInUse()
+[[maybe_unused]] qint64 addressSpaceInUse()
 {
     QFile f("/proc/self/status");
     if (!f.open(QIODevice::ReadOnly))
@@ -127,10 +118,8 @@ private slots:
                 QCOMPARE(fx->prompter.last().all(), QString("integer|Tarvix|Enter no of variables :|0|0|"));
                 QCOMPARE(fx->prompter.last().numbers, (QList<int>{start, 2, 999999999, 1}));
             }
-            QCOMPARE(w->store().N, expectedN);
-            QCOMPARE(w->store().allocated, expectedN);
-            QCOMPARE(m->rowCount(), expectedN);
-            QCOMPARE(m->columnCount(), expectedN + 2);
+            QCOMPARE(QList<int>({w->store().N, w->store().allocated, m->rowCount(), m->columnCount()}),
+                     QList<int>({expectedN, expectedN, expectedN, expectedN + 2}));
             QVERIFY(!m->isLocked());
             QCOMPARE(log, modelChanges);
             QCOMPARE(button(w, "decvarb")->isEnabled(), expectedN >= 3);
@@ -172,8 +161,7 @@ private slots:
             // Recording ends as it was found.
             QCOMPARE(rec.enabled, enabled);
             if (expectedN == 3) {
-                QVERIFY(values(w, true));
-                QVERIFY(rec.log.isEmpty());
+                QVERIFY(values(w, true) && rec.log.isEmpty());
             } else {
                 // Switched off while the command works, back to its value after.
                 QCOMPARE(rec.log.first(), QString("off"));
@@ -202,9 +190,8 @@ private slots:
                 button(w, op)->click();
             return p.last();
         };
-        const auto r = ask(nullptr, 20000, Prompter::No);
-        QCOMPARE(r.title, QString("Memory Limitation Warning!"));
-        QVERIFY(r.text.contains(memoryText(6104)));
+        // The whole question is compared with the store's; here only the size it names.
+        QVERIFY(ask(nullptr, 20000, Prompter::No).text.contains("<b>6104MB</b>"));
         QVERIFY(values(w, true));
 
         p.clear();
@@ -221,32 +208,25 @@ private slots:
         double **coefBefore = s.coef;
         RecorderStub rec(w);
         QSignalSpy changed(w->tableModel(), &QAbstractItemModel::dataChanged);
-        QVERIFY(ask("incvarb", 0, Prompter::No).text.contains(memoryText(3434)));
+        QVERIFY(ask("incvarb", 0, Prompter::No).text.contains("3434MB"));
         // Declined: the very same arrays with the same values.
-        QCOMPARE(s.N, n);
-        QCOMPARE(s.allocated, n);
+        QCOMPARE(QList<int>({s.N, s.allocated, w->tableModel()->rowCount()}), QList<int>({n, n, n}));
         QCOMPARE(s.coef, coefBefore);
-        QCOMPARE(w->tableModel()->rowCount(), n);
         QVERIFY(!w->tableModel()->isLocked());
         for (int i = 0; i < 6; ++i)
             QCOMPARE(*corners[i], 1.5 + i);
-        QVERIFY(changed.isEmpty());
-        QVERIFY(rec.log.isEmpty());
+        QVERIFY(changed.isEmpty() && rec.log.isEmpty());
 
         // Accepted: an empty system of the new size.
         w->n_Var(3);
         values(w, true, true);
-        QVERIFY(ask(nullptr, 15002, Prompter::Yes).text.contains(memoryText(3435)));
-        QCOMPARE(s.N, 15002);
-        QCOMPARE(s.allocated, 15002);
-        QCOMPARE(w->tableModel()->rowCount(), 15002);
-        QCOMPARE(w->tableModel()->columnCount(), 15004);
-        QCOMPARE(s.coef[15001][15001], 0.0);
-        QCOMPARE(s.coef[2][2], 0.0);
-        QCOMPARE(s.rhs[15001], 0.0);
+        QVERIFY(ask(nullptr, 15002, Prompter::Yes).text.contains("3435MB"));
+        QCOMPARE(QList<int>({s.N, s.allocated, w->tableModel()->rowCount(), w->tableModel()->columnCount()}),
+                 QList<int>({15002, 15002, 15002, 15004}));
+        QCOMPARE(QList<double>({s.coef[15001][15001], s.coef[2][2], s.rhs[15001]}), QList<double>({0, 0, 0}));
         QVERIFY(button(w, "decvarb")->isEnabled());
         // 15001 would be 3434.
-        QVERIFY(ask("decvarb", 0, Prompter::No).text.contains(memoryText(3435)));
+        QVERIFY(ask("decvarb", 0, Prompter::No).text.contains("3435MB"));
         QCOMPARE(s.N, 15002);
     }
 
