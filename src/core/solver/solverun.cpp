@@ -2,6 +2,7 @@
 
 #include "prefs/userprefs.h"
 #include "solver/doubleblock.h"
+#include "solver/reduce.h"
 #include "solver/solve.h"
 #include "store/equationstore.h"
 #include "threads/mythreads.h"
@@ -65,6 +66,40 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     return status;
 }
 
+SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, RatioStore *ratios,
+                          double *sol, const ThreadSettings &settings)
+{
+    SolveTrust result;
+    result.method = SolveTrust::Specified;
+    // The condition estimate reads only the system and the factors, which
+    // nothing changes from here on: it runs on a thread of its own beside
+    // the refinement, whose triangular passes leave a processor free.
+    const bool canEstimate = ratios && ratios->size() == n;
+    double rcond = 0.0;
+    auto estimate = [&](int) {
+        const RatioStore &store = *ratios;
+        rcond = Trust::estimateRcond(
+            n, a, [&](double *v) { Trust::specifiedSolve(n, work, store, v); },
+            [&](double *v) { Trust::specifiedSolveTransposed(n, work, store, v); });
+    };
+    Reduce estimator;
+    QThread *beside = nullptr;
+    if (canEstimate) {
+        estimator.setJob(estimate, 0);
+        beside = MyThreads::start(&estimator, SLOT(runJob()), QStringLiteral("Tarvix::estimate"));
+    }
+    improveSolution(n, a, b, work, ratios, sol, &result.refinementSteps, &settings);
+    result.backwardError = Trust::backwardError(n, a, b, sol);
+    result.hplRatio = Trust::hplRatio(result.backwardError, n);
+    if (beside)
+        beside->wait();
+    else if (canEstimate && result.passes())
+        estimate(0);
+    if (canEstimate && result.passes())
+        result.rcond = rcond;
+    return result;
+}
+
 int finishSolve(int n, double **a, const double *b, double **work,
                 std::unique_ptr<RatioStore> ratios, double *sol, int status,
                 const ThreadSettings &settings, SolveTrust *trust)
@@ -76,19 +111,8 @@ int finishSolve(int n, double **a, const double *b, double **work,
         return 1;
     }
     const bool solved = status == 0 || status == 1 || status == 5;
-    if (solved) {
-        result.method = SolveTrust::Specified;
-        improveSolution(n, a, b, work, ratios.get(), sol, &result.refinementSteps, &settings);
-        Trust::Scales scales;
-        result.backwardError = Trust::backwardError(n, a, b, sol, &scales);
-        result.hplRatio = Trust::hplRatio(result.backwardError, n);
-        if (result.passes() && ratios && ratios->size() == n) {
-            const RatioStore &store = *ratios;
-            result.rcond = Trust::estimateRcond(
-                n, a, [&](double *v) { Trust::specifiedSolve(n, work, store, v); },
-                [&](double *v) { Trust::specifiedSolveTransposed(n, work, store, v); }, &scales);
-        }
-    }
+    if (solved)
+        result = refineAndCheck(n, a, b, work, ratios.get(), sol, settings);
     ratios.reset();
 
     if (!result.passes()) {

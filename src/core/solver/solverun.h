@@ -41,6 +41,12 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
 // elimination with partial pivoting in work (overwritten), refines with those
 // factors and measures again. The condition is estimated from the factors of
 // the solution kept. Returns the status word for the outcome: 0 trusted, 1 not.
+// The refinement of a specified solve's answer and its trust check: the
+// refined sol, the backward error and, where that passes, the condition
+// estimate (worked out beside the refinement on a thread of its own).
+SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, RatioStore *ratios,
+                          double *sol, const ThreadSettings &settings);
+
 int finishSolve(int n, double **a, const double *b, double **work,
                 std::unique_ptr<RatioStore> ratios, double *sol, int status,
                 const ThreadSettings &settings, SolveTrust *trust);
