@@ -119,8 +119,9 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     total.start();
     const std::clock_t cpuStart = std::clock();
     // The working copy, made as the solve command makes it.
-    RowBlock copy(n, s.rows.data());
+    RowBlock copy(n, nullptr);
     double **rows = copy.rows();
+    copyRows(n, s.rows.data(), rows, settings);
     std::vector<double> r(s.b);
     std::vector<int> zeros(columnZeros, columnZeros + n);
     QElapsedTimer t;

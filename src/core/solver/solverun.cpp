@@ -24,6 +24,19 @@ int solveStore(EquationStore &store, const int *columnZeros, QObject *errorRecei
                        store.currentSol, ThreadSettings::fromPrefs(), errorReceiver, trust);
 }
 
+void copyRows(int n, double *const *from, double **to, const ThreadSettings &settings)
+{
+    // Bound by memory and by the first touch of the pages: each worker
+    // copies one run of rows.
+    const int count = n >= 512 ? Reduce::workerCount(n, settings.limits, settings.processors) : 1;
+    const size_t bytes = sizeof(double) * size_t(n > 0 ? n : 0);
+    Reduce::runPhase(QStringLiteral("Tarvix::copy "), count, [&](int w) {
+        const int last = int((long long)n * (w + 1) / count);
+        for (int i = int((long long)n * w / count); i < last; ++i)
+            std::memcpy(to[i], from[i], bytes);
+    });
+}
+
 int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
                 double *customSol, double *currentSol, const ThreadSettings &settings,
                 QObject *errorReceiver, SolveTrust *trust)
@@ -31,8 +44,9 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     if (n < 1 || !coef || !rhs || !customSol)
         return -1;
     const size_t bytes = sizeof(double) * size_t(n);
-    RowBlock work(n, coef);
+    RowBlock work(n, nullptr);
     double **c = work.rows();
+    copyRows(n, coef, c, settings);
     double *r = new double[size_t(n)];
     std::memcpy(r, rhs, bytes);
     std::vector<int> zeros;

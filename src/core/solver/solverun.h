@@ -30,6 +30,10 @@ int solveStore(EquationStore &store, const int *columnZeros, QObject *errorRecei
 // The same on plain arrays with explicit worker settings (benchmarks and the
 // thread optimisation). coef and rhs are not changed; the result goes into
 // customSol and, unless the status is -1, into currentSol (may be null).
+// to[i][0..n-1] = from[i][0..n-1], the rows spread over the workers of
+// settings (the working copy of a solve).
+void copyRows(int n, double *const *from, double **to, const ThreadSettings &settings);
+
 int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
                 double *customSol, double *currentSol, const ThreadSettings &settings,
                 QObject *errorReceiver = nullptr, SolveTrust *trust = nullptr);
