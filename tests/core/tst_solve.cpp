@@ -89,6 +89,7 @@ SolveRun runSolve(const Matrix &a, std::vector<double> b, const int *columnZeros
     while (!t->wait(10))
         QCoreApplication::processEvents();
     QCoreApplication::processEvents();
+    MyThreads::joined();
     run.swaps = s->ratios()->swaps;
     run.columns = s->ratios()->columnExchanges;
     run.rows = s->ratios()->rowExchanges;

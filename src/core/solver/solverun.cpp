@@ -70,6 +70,7 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     } else {
         t->wait();
     }
+    MyThreads::joined();
     std::unique_ptr<RatioStore> ratios = solve->takeRatios();
     delete solve;
 
@@ -105,8 +106,10 @@ SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, Rat
     improveSolution(n, a, b, work, ratios, sol, &result.refinementSteps, &settings);
     result.backwardError = Trust::backwardError(n, a, b, sol);
     result.hplRatio = Trust::hplRatio(result.backwardError, n);
-    if (beside)
+    if (beside) {
         beside->wait();
+        MyThreads::joined();
+    }
     else if (canEstimate && result.passes())
         estimate(0);
     if (canEstimate && result.passes())
