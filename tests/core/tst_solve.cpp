@@ -89,6 +89,7 @@ SolveRun runSolve(const Matrix &a, std::vector<double> b, const int *columnZeros
     while (!t->wait(10))
         QCoreApplication::processEvents();
     QCoreApplication::processEvents();
+    MyThreads::joined();
     run.swaps = s->ratios()->swaps;
     run.columns = s->ratios()->columnExchanges;
     run.rows = s->ratios()->rowExchanges;
@@ -319,6 +320,33 @@ private slots:
         ratios->ur[0][0] = 1e9;
         QCOMPARE(improveSolution(2, d.ptr(), db.data(), Matrix(d).ptr(), std::move(ratios), dx.data()), 0);
         QCOMPARE(dx, (std::vector<double>{1.0, 2.0}));
+    }
+
+    // The condition estimate runs beside the refinement, or after it when
+    // no thread can be had: the same trust record either way.
+    void estimateBesideRefinement()
+    {
+        std::mt19937 gen(7);
+        std::uniform_real_distribution<double> real(-1.0, 1.0);
+        const int n = 60;
+        Matrix a(n);
+        for (double &v : a.store)
+            v = real(gen);
+        const std::vector<double> b(size_t(n), 1.0);
+        SolveTrust trust[2];
+        std::vector<double> x[2];
+        for (int refused = 0; refused < 2; ++refused) {
+            SolveRun run = runSolve(a, b, nullptr, nullptr);
+            QCOMPARE(run.status, 0);
+            MyThreads::failNextStarts(refused);
+            trust[refused] = refineAndCheck(n, a.ptr(), b.data(), run.reduced.ptr(), run.store.get(),
+                                            run.x.data(), ThreadSettings{});
+            x[refused] = run.x;
+        }
+        QVERIFY(trust[0].passes() && trust[0].rcond > 0.0);
+        QCOMPARE(trust[1].rcond, trust[0].rcond);
+        QCOMPARE(trust[1].backwardError, trust[0].backwardError);
+        QVERIFY(sameBits(x[1], x[0]));
     }
 
     void randomCrossCheck()

@@ -429,6 +429,8 @@ void Reduce::runPhase(const QString &name, int count, const std::function<void(i
     for (int w = 0; w < count; ++w) {
         if (threads[size_t(w)])
             threads[size_t(w)]->wait();
-        delete workers[size_t(w)];
     }
+    MyThreads::joined();
+    for (int w = 0; w < count; ++w)
+        delete workers[size_t(w)];
 }

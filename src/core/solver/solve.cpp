@@ -255,6 +255,7 @@ void Solve::runWorkers(const QVector<RowRange> &ranges, const QString &name, boo
         if (m_threads[size_t(w)])
             m_threads[size_t(w)]->wait();
     }
+    MyThreads::joined();
     for (int w = 0; w < count; ++w) {
         delete m_workers[size_t(w)];
         m_workers[size_t(w)] = nullptr;

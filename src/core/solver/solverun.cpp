@@ -2,6 +2,7 @@
 
 #include "prefs/userprefs.h"
 #include "solver/doubleblock.h"
+#include "solver/reduce.h"
 #include "solver/solve.h"
 #include "store/equationstore.h"
 #include "threads/mythreads.h"
@@ -23,6 +24,19 @@ int solveStore(EquationStore &store, const int *columnZeros, QObject *errorRecei
                        store.currentSol, ThreadSettings::fromPrefs(), errorReceiver, trust);
 }
 
+void copyRows(int n, double *const *from, double **to, const ThreadSettings &settings)
+{
+    // Bound by memory and by the first touch of the pages: each worker
+    // copies one run of rows.
+    const int count = n >= 512 ? Reduce::workerCount(n, settings.limits, settings.processors) : 1;
+    const size_t bytes = sizeof(double) * size_t(n > 0 ? n : 0);
+    Reduce::runPhase(QStringLiteral("Tarvix::copy "), count, [&](int w) {
+        const int last = int((long long)n * (w + 1) / count);
+        for (int i = int((long long)n * w / count); i < last; ++i)
+            std::memcpy(to[i], from[i], bytes);
+    });
+}
+
 int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
                 double *customSol, double *currentSol, const ThreadSettings &settings,
                 QObject *errorReceiver, SolveTrust *trust)
@@ -30,8 +44,9 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     if (n < 1 || !coef || !rhs || !customSol)
         return -1;
     const size_t bytes = sizeof(double) * size_t(n);
-    RowBlock work(n, coef);
+    RowBlock work(n, nullptr);
     double **c = work.rows();
+    copyRows(n, coef, c, settings);
     double *r = new double[size_t(n)];
     std::memcpy(r, rhs, bytes);
     std::vector<int> zeros;
@@ -55,6 +70,7 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     } else {
         t->wait();
     }
+    MyThreads::joined();
     std::unique_ptr<RatioStore> ratios = solve->takeRatios();
     delete solve;
 
@@ -63,6 +79,42 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
         std::memcpy(currentSol, customSol, bytes);
     delete[] r;
     return status;
+}
+
+SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, RatioStore *ratios,
+                          double *sol, const ThreadSettings &settings)
+{
+    SolveTrust result;
+    result.method = SolveTrust::Specified;
+    // The condition estimate reads only the system and the factors, which
+    // nothing changes from here on: it runs on a thread of its own beside
+    // the refinement, whose triangular passes leave a processor free.
+    const bool canEstimate = ratios && ratios->size() == n;
+    double rcond = 0.0;
+    auto estimate = [&](int) {
+        const RatioStore &store = *ratios;
+        rcond = Trust::estimateRcond(
+            n, a, [&](double *v) { Trust::specifiedSolve(n, work, store, v); },
+            [&](double *v) { Trust::specifiedSolveTransposed(n, work, store, v); });
+    };
+    Reduce estimator;
+    QThread *beside = nullptr;
+    if (canEstimate) {
+        estimator.setJob(estimate, 0);
+        beside = MyThreads::start(&estimator, SLOT(runJob()), QStringLiteral("Tarvix::estimate"));
+    }
+    improveSolution(n, a, b, work, ratios, sol, &result.refinementSteps, &settings);
+    result.backwardError = Trust::backwardError(n, a, b, sol);
+    result.hplRatio = Trust::hplRatio(result.backwardError, n);
+    if (beside) {
+        beside->wait();
+        MyThreads::joined();
+    }
+    else if (canEstimate && result.passes())
+        estimate(0);
+    if (canEstimate && result.passes())
+        result.rcond = rcond;
+    return result;
 }
 
 int finishSolve(int n, double **a, const double *b, double **work,
@@ -76,19 +128,8 @@ int finishSolve(int n, double **a, const double *b, double **work,
         return 1;
     }
     const bool solved = status == 0 || status == 1 || status == 5;
-    if (solved) {
-        result.method = SolveTrust::Specified;
-        improveSolution(n, a, b, work, ratios.get(), sol, &result.refinementSteps, &settings);
-        Trust::Scales scales;
-        result.backwardError = Trust::backwardError(n, a, b, sol, &scales);
-        result.hplRatio = Trust::hplRatio(result.backwardError, n);
-        if (result.passes() && ratios && ratios->size() == n) {
-            const RatioStore &store = *ratios;
-            result.rcond = Trust::estimateRcond(
-                n, a, [&](double *v) { Trust::specifiedSolve(n, work, store, v); },
-                [&](double *v) { Trust::specifiedSolveTransposed(n, work, store, v); }, &scales);
-        }
-    }
+    if (solved)
+        result = refineAndCheck(n, a, b, work, ratios.get(), sol, settings);
     ratios.reset();
 
     if (!result.passes()) {

@@ -30,6 +30,10 @@ int solveStore(EquationStore &store, const int *columnZeros, QObject *errorRecei
 // The same on plain arrays with explicit worker settings (benchmarks and the
 // thread optimisation). coef and rhs are not changed; the result goes into
 // customSol and, unless the status is -1, into currentSol (may be null).
+// to[i][0..n-1] = from[i][0..n-1], the rows spread over the workers of
+// settings (the working copy of a solve).
+void copyRows(int n, double *const *from, double **to, const ThreadSettings &settings);
+
 int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
                 double *customSol, double *currentSol, const ThreadSettings &settings,
                 QObject *errorReceiver = nullptr, SolveTrust *trust = nullptr);
@@ -41,6 +45,12 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
 // elimination with partial pivoting in work (overwritten), refines with those
 // factors and measures again. The condition is estimated from the factors of
 // the solution kept. Returns the status word for the outcome: 0 trusted, 1 not.
+// The refinement of a specified solve's answer and its trust check: the
+// refined sol, the backward error and, where that passes, the condition
+// estimate (worked out beside the refinement on a thread of its own).
+SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, RatioStore *ratios,
+                          double *sol, const ThreadSettings &settings);
+
 int finishSolve(int n, double **a, const double *b, double **work,
                 std::unique_ptr<RatioStore> ratios, double *sol, int status,
                 const ThreadSettings &settings, SolveTrust *trust);

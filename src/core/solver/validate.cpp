@@ -196,6 +196,7 @@ ValidationReport Validate::check(int n, double **coef, double *rhs, int *columnZ
         if (threads[w])
             threads[w]->wait();
     }
+    MyThreads::joined();
 
     report.rhsOk = workers[0]->result();
     report.rowsOk = workers[1]->result();

@@ -186,7 +186,13 @@ void MyThreads::run(QThread *thread, QObject *worker, const char *slot)
         const bool invoked = QMetaObject::invokeMethod(worker, method.constData(), Qt::DirectConnection);
         Q_ASSERT_X(invoked, "MyThreads::run", "the worker has no such slot");
         Q_UNUSED(invoked)
+        { std::lock_guard<std::mutex> done(g_handoff); }
     }, Qt::QueuedConnection);
+}
+
+void MyThreads::joined()
+{
+    std::lock_guard<std::mutex> lock(g_handoff);
 }
 
 QThread *MyThreads::start(QObject *worker, const char *slot, const QString &name)

@@ -52,6 +52,10 @@ public:
     // worker stays on the caller's thread and its slot has not run, so the
     // caller does that work itself or fails the operation.
     static QThread *start(QObject *worker, const char *slot, const QString &name);
+    // Called after waiting for started workers' threads: their writes are
+    // handed over under the same lock as the start's, so that
+    // ThreadSanitizer sees them (it cannot see the locking inside QThread::wait).
+    static void joined();
     // The two halves of start(), for callers that need every thread of a
     // group running before any worker begins: startIdle takes a pooled
     // thread and starts its event loop (null and logged when it cannot be
