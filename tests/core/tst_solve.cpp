@@ -349,6 +349,35 @@ private slots:
         QVERIFY(sameBits(x[1], x[0]));
     }
 
+    // The backward error spread over workers is the one of a single pass,
+    // NaN in the answer included.
+    void backwardErrorSpread()
+    {
+        std::mt19937 gen(11);
+        std::uniform_real_distribution<double> real(-1.0, 1.0);
+        const int n = 700;
+        Matrix a(n);
+        std::vector<double> b(static_cast<size_t>(n)), x(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            // Rows of several sizes, so that the row-scaled error counts too.
+            const double size = std::pow(10.0, i % 7 - 3);
+            for (int j = 0; j < n; ++j)
+                a.rows[size_t(i)][j] = real(gen) * size;
+            b[size_t(i)] = real(gen) * size;
+            x[size_t(i)] = real(gen);
+        }
+        ThreadSettings three;
+        three.processors = 3;
+        three.limits = {0, 1, 2};
+        for (int round = 0; round < 2; ++round) {
+            const double one = Trust::backwardError(n, a.ptr(), b.data(), x.data());
+            const double spread = Trust::backwardError(n, a.ptr(), b.data(), x.data(), nullptr, &three);
+            QVERIFY(std::memcmp(&one, &spread, sizeof one) == 0);
+            QCOMPARE(std::isnan(one), round == 1);
+            x[650] = std::nan("");
+        }
+    }
+
     void randomCrossCheck()
     {
         // For each block size every worker count gives the bits of one

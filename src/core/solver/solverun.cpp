@@ -104,7 +104,7 @@ SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, Rat
         beside = MyThreads::start(&estimator, SLOT(runJob()), QStringLiteral("Tarvix::estimate"));
     }
     improveSolution(n, a, b, work, ratios, sol, &result.refinementSteps, &settings);
-    result.backwardError = Trust::backwardError(n, a, b, sol);
+    result.backwardError = Trust::backwardError(n, a, b, sol, nullptr, &settings);
     result.hplRatio = Trust::hplRatio(result.backwardError, n);
     if (beside) {
         beside->wait();

@@ -96,36 +96,50 @@ inline void rowNorms(const double *row, int n, double *sum, double *max)
 
 } // namespace
 
-double backwardError(int n, double *const *a, const double *b, const double *x, Scales *scales)
+namespace {
+
+// The norms backwardError gathers over a run of rows.
+struct ErrorNorms
 {
-    // Plain: r / (|A| |x| + |b|) in the infinity norm. Row-equilibrated: the
-    // same with every row divided by its largest coefficient, so that an
-    // equation of small size that is badly violated is not hidden by the
-    // large ones. The larger of the two counts. One pass over the matrix,
-    // which also gathers the scales of the condition estimate.
     double r = 0.0, an = 0.0, xn = 0.0, bn = 0.0;
     double rs = 0.0, ans = 0.0, bns = 0.0;
-    if (scales) {
-        scales->rowMax.assign(size_t(n), 0.0);
-        scales->colSum.assign(size_t(n), 0.0);
+
+    // fmax drops NaN, so the residual and the solution keep NaN with
+    // comparisons that fail.
+    static void keep(double &to, double v)
+    {
+        if (!(v <= to))
+            to = v;
     }
-    for (int i = 0; i < n; ++i) {
+    void add(const ErrorNorms &o)
+    {
+        keep(r, o.r);
+        keep(xn, o.xn);
+        an = std::fmax(an, o.an);
+        bn = std::fmax(bn, o.bn);
+        rs = std::fmax(rs, o.rs);
+        ans = std::fmax(ans, o.ans);
+        bns = std::fmax(bns, o.bns);
+    }
+};
+
+ErrorNorms errorNorms(int n, double *const *a, const double *b, const double *x, int first,
+                      int end, Scales *scales)
+{
+    ErrorNorms e;
+    for (int i = first; i < end; ++i) {
         const double *row = a[i];
         double rowSum = 0.0, rowMax = 0.0;
         rowNorms(row, n, &rowSum, &rowMax);
-        an = std::fmax(an, rowSum);
-        // fmax drops NaN, so NaN is caught with comparisons that fail.
+        e.an = std::fmax(e.an, rowSum);
         const double ri = std::fabs(Reduce::dot(row, x, n) - b[i]);
-        if (!(ri <= r))
-            r = ri;
-        const double xi = std::fabs(x[i]);
-        if (!(xi <= xn))
-            xn = xi;
-        bn = std::fmax(bn, std::fabs(b[i]));
+        ErrorNorms::keep(e.r, ri);
+        ErrorNorms::keep(e.xn, std::fabs(x[i]));
+        e.bn = std::fmax(e.bn, std::fabs(b[i]));
         if (rowMax > 0.0) {
-            rs = std::fmax(rs, ri / rowMax);
-            ans = std::fmax(ans, rowSum / rowMax);
-            bns = std::fmax(bns, std::fabs(b[i]) / rowMax);
+            e.rs = std::fmax(e.rs, ri / rowMax);
+            e.ans = std::fmax(e.ans, rowSum / rowMax);
+            e.bns = std::fmax(e.bns, std::fabs(b[i]) / rowMax);
             if (scales) {
                 // The row is still in the cache.
                 scales->rowMax[size_t(i)] = rowMax;
@@ -136,12 +150,42 @@ double backwardError(int n, double *const *a, const double *b, const double *x, 
             }
         }
     }
-    if (std::isnan(r) || std::isnan(xn) || std::isinf(xn))
+    return e;
+}
+
+} // namespace
+
+double backwardError(int n, double *const *a, const double *b, const double *x, Scales *scales,
+                     const ThreadSettings *settings)
+{
+    // Plain: r / (|A| |x| + |b|) in the infinity norm. Row-equilibrated: the
+    // same with every row divided by its largest coefficient, so that an
+    // equation of small size that is badly violated is not hidden by the
+    // large ones. The larger of the two counts. One pass over the matrix,
+    // which also gathers the scales of the condition estimate.
+    if (scales) {
+        scales->rowMax.assign(size_t(n), 0.0);
+        scales->colSum.assign(size_t(n), 0.0);
+    }
+    // Without scales the rows may be spread over the workers: every norm
+    // is a largest value, the same whichever worker finds it.
+    const int count = !scales && settings && n >= 512
+        ? Reduce::workerCount(n, settings->limits, settings->processors) : 1;
+    std::vector<ErrorNorms> parts(size_t(count > 0 ? count : 1));
+    Reduce::runPhase(QStringLiteral("Tarvix::check "), int(parts.size()), [&](int w) {
+        const int first = int((long long)n * w / int(parts.size()));
+        const int end = int((long long)n * (w + 1) / int(parts.size()));
+        parts[size_t(w)] = errorNorms(n, a, b, x, first, end, scales);
+    });
+    ErrorNorms e;
+    for (const ErrorNorms &p : parts)
+        e.add(p);
+    if (std::isnan(e.r) || std::isnan(e.xn) || std::isinf(e.xn))
         return std::numeric_limits<double>::quiet_NaN();
-    if (r == 0.0)
+    if (e.r == 0.0)
         return 0.0;
-    const double plain = r / (an * xn + bn);
-    const double scaled = rs / (ans * xn + bns);
+    const double plain = e.r / (e.an * e.xn + e.bn);
+    const double scaled = e.rs / (e.ans * e.xn + e.bns);
     return std::fmax(plain, scaled);
 }
 

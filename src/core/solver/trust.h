@@ -64,9 +64,10 @@ struct Scales
 
 // The backward error of SolveTrust: the larger of the plain and the
 // row-equilibrated normwise one. scales (may be null) receives the row
-// scales, gathered in the same pass.
+// scales, gathered in the same pass; without them the rows are spread over
+// the workers of settings (may be null: this thread alone).
 double backwardError(int n, double *const *a, const double *b, const double *x,
-                     Scales *scales = nullptr);
+                     Scales *scales = nullptr, const ThreadSettings *settings = nullptr);
 double hplRatio(double backwardError, int n);
 
 // Applies the inverse of the factored matrix (or of its transpose) to v.
