@@ -119,7 +119,7 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     total.start();
     const std::clock_t cpuStart = std::clock();
     // The working copy, made as the solve command makes it.
-    RowBlock copy(n, nullptr);
+    RowBlock copy(n);
     double **rows = copy.rows();
     copyRows(n, s.rows.data(), rows, settings);
     std::vector<double> r(s.b);

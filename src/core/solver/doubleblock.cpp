@@ -1,6 +1,5 @@
 #include "doubleblock.h"
 
-#include <cstring>
 #include <new>
 
 #if defined(__linux__)
@@ -52,17 +51,13 @@ size_t DoubleBlock::rowStride(int n)
     return (len + 7) / 8 * 8;
 }
 
-RowBlock::RowBlock(int n, double *const *rows)
-    : m_block(DoubleBlock::rowStride(n) * size_t(n > 0 ? n : 0))
+RowBlock::RowBlock(int n) : m_block(DoubleBlock::rowStride(n) * size_t(n > 0 ? n : 0))
 {
     const int count = n > 0 ? n : 0;
     m_rows = new double *[size_t(count) + 1];
     const size_t stride = DoubleBlock::rowStride(n);
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count; ++i)
         m_rows[i] = m_block.data() + size_t(i) * stride;
-        if (rows)
-            std::memcpy(m_rows[i], rows[i], sizeof(double) * size_t(count));
-    }
 }
 
 RowBlock::~RowBlock()

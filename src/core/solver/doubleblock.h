@@ -31,12 +31,12 @@ private:
     size_t m_mapped = 0; // bytes mapped from the system, 0 when from new
 };
 
-// A working copy of an n x n system: rows into one DoubleBlock.
+// Room for the working copy of an n x n system: n zero rows in one
+// DoubleBlock.
 class RowBlock
 {
 public:
-    // Copies rows[i][0..n-1]; with rows null the copy is all zeros.
-    RowBlock(int n, double *const *rows);
+    explicit RowBlock(int n);
     double **rows() { return m_rows; }
     ~RowBlock();
     RowBlock(const RowBlock &) = delete;

@@ -337,6 +337,8 @@ void Reduce::eliminateDelayed(double **coef, double *rhs, double **ur, int k0, i
 {
     (void)n; // the panel knows the columns
     const int kb = k1 - k0;
+    // Blocks are never wider than kMaxSteps (Solve::solveEq caps them).
+    Q_ASSERT(kb <= kMaxSteps);
     if (kb < 1 || kb > kMaxSteps || first > last)
         return;
     constexpr int kChunk = 64;

@@ -44,7 +44,7 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     if (n < 1 || !coef || !rhs || !customSol)
         return -1;
     const size_t bytes = sizeof(double) * size_t(n);
-    RowBlock work(n, nullptr);
+    RowBlock work(n);
     double **c = work.rows();
     copyRows(n, coef, c, settings);
     double *r = new double[size_t(n)];
