@@ -10,6 +10,8 @@
 #include "store/equationstore.h"
 #include "threads/mythreads.h"
 
+#include "benchutil.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,16 +19,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 namespace {
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // The reference: one plain residual pass, in the order the dialog sums.
 double residualPass(int n, double *const *coef, const double *rhs, const double *x, double *out)
@@ -47,16 +42,9 @@ double residualPass(int n, double *const *coef, const double *rhs, const double 
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    int n = 10000;
-    int runs = 5;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (!std::strcmp(argv[i], "--n"))
-            n = std::max(2, std::atoi(argv[++i]));
-        else if (!std::strcmp(argv[i], "--runs"))
-            runs = std::max(1, std::atoi(argv[++i]));
-    }
+    runHeadless();
+    const int n = intOption(argc, argv, "--n", 10000, 2);
+    const int runs = intOption(argc, argv, "--runs", 5, 1);
 
     QTemporaryDir dir;
     QDir().mkpath(dir.path() + "/appdata");

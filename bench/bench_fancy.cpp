@@ -8,6 +8,8 @@
 #include "prefs/userprefs.h"
 #include "tarvix.h"
 
+#include "benchutil.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,16 +18,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 namespace {
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // A shown fancy window of n variables, laid out and painted.
 tarvix *window(int n)
@@ -72,12 +67,8 @@ double timePans(tarvix *w, int pans)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    int runs = 5;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (!std::strcmp(argv[i], "--runs"))
-            runs = std::max(1, std::atoi(argv[++i]));
+    runHeadless();
+    const int runs = intOption(argc, argv, "--runs", 5, 1);
 
     QTemporaryDir dir;
     qputenv("APPDATA", (dir.path() + "/appdata").toUtf8());

@@ -16,6 +16,8 @@
 #include "tarvix.h"
 #include "threads/mythreads.h"
 
+#include "benchutil.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -28,20 +30,6 @@
 #include <vector>
 
 namespace {
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double timed(const std::function<void()> &f)
-{
-    QElapsedTimer t;
-    t.start();
-    f();
-    return t.nsecsElapsed() / 1e6;
-}
 
 struct Figures
 {
@@ -124,8 +112,7 @@ bool measure(int n, int runs, const QString &dir, Figures *f)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    runHeadless();
     std::vector<int> sizes{1000, 4000};
     int runs = 3;
     for (int i = 1; i + 1 < argc; ++i) {

@@ -11,6 +11,8 @@
 #include "tarvix.h"
 #include "threads/mythreads.h"
 
+#include "benchutil.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,31 +20,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <vector>
-
-namespace {
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-}
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    int n = 4000;
-    int runs = 3;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (!std::strcmp(argv[i], "--n"))
-            n = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--runs"))
-            runs = std::max(1, std::atoi(argv[++i]));
-    }
+    runHeadless();
+    const int n = intOption(argc, argv, "--n", 4000, 1);
+    const int runs = intOption(argc, argv, "--runs", 3, 1);
 
     QTemporaryDir dir;
     qputenv("APPDATA", (dir.path() + "/appdata").toUtf8());

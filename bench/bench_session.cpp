@@ -16,6 +16,8 @@
 #include "tarvix.h"
 #include "threads/mythreads.h"
 
+#include "benchutil.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -23,7 +25,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -41,20 +42,6 @@ public:
         return QStringLiteral("bench");
     }
 };
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double timed(const std::function<void()> &f)
-{
-    QElapsedTimer t;
-    t.start();
-    f();
-    return t.nsecsElapsed() / 1e6;
-}
 
 void closeAll()
 {
@@ -98,16 +85,9 @@ bool makeSession(int n, QStringList *snapshots)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    int n = 1000;
-    int runs = 5;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (!std::strcmp(argv[i], "--n"))
-            n = std::max(2, std::atoi(argv[++i]));
-        else if (!std::strcmp(argv[i], "--runs"))
-            runs = std::max(1, std::atoi(argv[++i]));
-    }
+    runHeadless();
+    const int n = intOption(argc, argv, "--n", 1000, 2);
+    const int runs = intOption(argc, argv, "--runs", 5, 1);
 
     QTemporaryDir dir;
     qputenv("APPDATA", (dir.path() + "/appdata").toUtf8());
