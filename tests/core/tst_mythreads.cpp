@@ -1,10 +1,15 @@
 #include "logcapture.h"
 #include "testenv.h"
 #include "threads/mythreads.h"
+#include "threads/workerteam.h"
+#include "solver/reduce.h"
 
 #include <QtTest>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
+#include <set>
 
 namespace {
 // A worker that records where its slot ran and hands itself back.
@@ -129,6 +134,90 @@ private slots:
             QVERIFY(again->isFinished() || !again->isRunning());
             MyThreads::thrOpt(again, QStringLiteral("t"));
         }
+    }
+
+    // Every share of every phase runs exactly once, share 0 on the caller
+    // and each other share on the same member thread phase after phase;
+    // shares of members that could not be started, and those beyond the
+    // team, run on the caller. The threads go back to the pool at the end.
+    void teamRunsEveryShareOnce()
+    {
+        for (int refused = 0; refused < 3; ++refused) {
+            TestEnv env(2);
+            LogCapture log;
+            const int pooled = MyThreads::poolSize();
+            const int size = 4;
+            std::vector<std::set<QThread *>> where(size_t(size + 2));
+            std::mutex seen;
+            {
+                MyThreads::failNextStarts(refused);
+                WorkerTeam team(size, QStringLiteral("team "));
+                MyThreads::failNextStarts(0);
+                QCOMPARE(WorkerTeam::current(), &team);
+                for (int phase = 0; phase < 300; ++phase) {
+                    const int count = 1 + phase % (size + 2);
+                    std::unique_ptr<std::atomic<int>[]> runs(new std::atomic<int>[size_t(count)]);
+                    for (int w = 0; w < count; ++w)
+                        runs[size_t(w)] = 0;
+                    // Through Reduce::runPhase, as the solver calls it.
+                    std::atomic<int> outside{0};
+                    Reduce::runPhase(QStringLiteral("unused "), count, [&](int w) {
+                        if (w < 0 || w >= count) {
+                            ++outside;
+                            return;
+                        }
+                        ++runs[size_t(w)];
+                        std::lock_guard<std::mutex> lock(seen);
+                        where[size_t(w)].insert(QThread::currentThread());
+                    });
+                    QCOMPARE(outside.load(), 0);
+                    for (int w = 0; w < count; ++w)
+                        QVERIFY2(runs[size_t(w)] == 1, qPrintable(QStringLiteral("phase %1 share %2").arg(phase).arg(w)));
+                }
+            }
+            QCOMPARE(WorkerTeam::current(), nullptr);
+            QThread *caller = QThread::currentThread();
+            std::set<QThread *> members;
+            for (int w = 0; w < size + 2; ++w) {
+                QCOMPARE(int(where[size_t(w)].size()), 1);
+                QThread *t = *where[size_t(w)].begin();
+                // The first members asked for are the ones refused.
+                const bool onCaller = w == 0 || w >= size || w <= refused;
+                QVERIFY2((t == caller) == onCaller, qPrintable(QStringLiteral("share %1").arg(w)));
+                if (!onCaller)
+                    members.insert(t);
+            }
+            QCOMPARE(int(members.size()), size - 1 - refused);
+            QCOMPARE(log.count(QStringLiteral("critical: error no: MT6 - team %1 could not be started")
+                                   .arg(refused)), refused > 0 ? 1 : 0);
+            QCOMPARE(MyThreads::poolSize(), pooled);
+        }
+    }
+
+    // A team made inside another serves its own phases; the outer one
+    // serves again when it ends. Without a team, runPhase starts threads.
+    void teamsNest()
+    {
+        TestEnv env(2);
+        auto sharesOn = [](int count) {
+            std::vector<QThread *> on(size_t(count), nullptr);
+            Reduce::runPhase(QStringLiteral("phase "), count,
+                             [&](int w) { on[size_t(w)] = QThread::currentThread(); });
+            return on;
+        };
+        const std::vector<QThread *> before = sharesOn(2);
+        QVERIFY(before[1] != QThread::currentThread() && before[0] != QThread::currentThread());
+        WorkerTeam outer(2, QStringLiteral("outer "));
+        const std::vector<QThread *> first = sharesOn(2);
+        QCOMPARE(first[0], QThread::currentThread());
+        {
+            WorkerTeam inner(3, QStringLiteral("inner "));
+            QCOMPARE(WorkerTeam::current(), &inner);
+            const std::vector<QThread *> on = sharesOn(3);
+            QVERIFY(on[1] != first[1] && on[2] != first[1] && on[1] != on[2]);
+        }
+        QCOMPARE(WorkerTeam::current(), &outer);
+        QCOMPARE(sharesOn(2), first);
     }
 };
 

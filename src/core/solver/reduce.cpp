@@ -4,6 +4,7 @@
 
 #include "prefs/userprefs.h"
 #include "store/equationstore.h"
+#include "threads/workerteam.h"
 
 #include <QThread>
 
@@ -412,6 +413,10 @@ void Reduce::runPhase(const QString &name, int count, const std::function<void(i
         return;
     if (count == 1) {
         job(0);
+        return;
+    }
+    if (WorkerTeam *team = WorkerTeam::current()) {
+        team->run(count, job);
         return;
     }
     std::vector<Reduce *> workers(size_t(count), nullptr);

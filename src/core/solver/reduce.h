@@ -104,7 +104,8 @@ public:
     // Runs job(0..count-1) as one phase, each share on its own pooled
     // worker thread named name followed by the share's number, and waits
     // for all. A share whose thread cannot be started runs on the calling
-    // thread; one share runs there at once.
+    // thread; one share runs there at once. Within a WorkerTeam made by
+    // the calling thread, the team runs the shares.
     static void runPhase(const QString &name, int count, const std::function<void(int)> &job);
     // The job runJob runs (for a single job started by the caller).
     void setJob(const std::function<void(int)> &job, int index)

@@ -2,6 +2,7 @@
 
 #include "prefs/userprefs.h"
 #include "store/equationstore.h"
+#include "threads/workerteam.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -73,6 +74,12 @@ void Solve::calc()
         bool ok = true;
         QElapsedTimer timer;
         timer.start();
+        // The elimination's blocks and the diagonal reduction are many
+        // short phases: one team of workers serves them all.
+        const int members = m_gpu ? 1 : Reduce::workerCount(n, m_settings.limits, m_settings.processors);
+        std::unique_ptr<WorkerTeam> team;
+        if (members > 1)
+            team.reset(new WorkerTeam(members, QStringLiteral("Solve::solveEq ")));
         if (m_gpu)
             emit calcURatios(&ok);
         else
@@ -101,6 +108,7 @@ void Solve::calc()
                 std::swap(m_sol[it.key()], m_sol[it.value()]);
             }
             m_diagSeconds = timer.nsecsElapsed() / 1e9;
+            team.reset();
             if (m_status && (m_repairFailed || badInput || !allFinite(m_sol, n)))
                 *m_status = 1;
         }
@@ -224,42 +232,18 @@ void Solve::reduceDiagonal()
 void Solve::runWorkers(const QVector<RowRange> &ranges, const QString &name, bool diagonal,
                        const std::function<void(Reduce *, const RowRange &)> &configure)
 {
-    const int count = ranges.size();
-    if (m_threads.size() < size_t(count)) {
-        m_threads.resize(size_t(count), nullptr);
-        m_workers.resize(size_t(count), nullptr);
-    }
-    // Workers whose range is cut away entirely get no thread.
-    for (int w = 0; w < count; ++w) {
-        m_threads[size_t(w)] = nullptr;
-        m_workers[size_t(w)] = nullptr;
-        if (ranges.at(w).empty)
-            continue;
-        Reduce *r = new Reduce();
-        configure(r, ranges.at(w));
-        m_workers[size_t(w)] = r;
-        m_threads[size_t(w)] = MyThreads::start(
-            r, diagonal ? SLOT(diagonalReduce()) : SLOT(reduction()), name + QString::number(w));
-    }
-    // A worker whose thread could not be started does its rows here.
-    for (int w = 0; w < count; ++w) {
-        Reduce *r = m_workers[size_t(w)];
-        if (r && !m_threads[size_t(w)]) {
-            if (diagonal)
-                r->diagonal();
-            else
-                r->eliminate();
-        }
-    }
-    for (int w = 0; w < count; ++w) {
-        if (m_threads[size_t(w)])
-            m_threads[size_t(w)]->wait();
-    }
-    MyThreads::joined();
-    for (int w = 0; w < count; ++w) {
-        delete m_workers[size_t(w)];
-        m_workers[size_t(w)] = nullptr;
-    }
+    Reduce::runPhase(name, ranges.size(), [&](int w) {
+        // A range cut away entirely has no rows to do.
+        const RowRange &range = ranges.at(w);
+        if (range.empty)
+            return;
+        Reduce r;
+        configure(&r, range);
+        if (diagonal)
+            r.diagonal();
+        else
+            r.eliminate();
+    });
 }
 
 void Solve::checkDiagonal(int k)

@@ -102,8 +102,8 @@ private:
     void raiseError(int code, int k);
     void runElimination(int k0, int k1, int rowStart);
     void reduceDiagonal();
-    // Starts one Reduce per non-empty range on a pooled thread, configured
-    // by configure, and waits for them all.
+    // One Reduce per non-empty range, configured by configure, each run
+    // as a share of one phase; waits for them all.
     void runWorkers(const QVector<RowRange> &ranges, const QString &name, bool diagonal,
                     const std::function<void(Reduce *, const RowRange &)> &configure);
     void emitError(const QString &title, const QString &text);
@@ -122,9 +122,6 @@ private:
     int m_blockSize = 0;
     double m_elimSeconds = 0.0;
     double m_diagSeconds = 0.0;
-    // Pooled threads and workers of the running phase, sized once per solve.
-    std::vector<QThread *> m_threads;
-    std::vector<Reduce *> m_workers;
     // Pivot rows of the running block, packed for the workers.
     PanelUpdate m_panel;
 };

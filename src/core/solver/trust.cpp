@@ -3,6 +3,7 @@
 #include "solver/ratiostore.h"
 #include "solver/panel.h"
 #include "solver/solve.h"
+#include "threads/workerteam.h"
 
 #include <algorithm>
 #include <charconv>
@@ -344,6 +345,11 @@ bool factorPartialPivoting(int n, double **lu, std::vector<int> &perm,
     perm.assign(size_t(n), 0);
     bool regular = true;
     const int block = Solve::defaultBlockSize(n);
+    // Two phases a panel: one team of workers serves them all.
+    const int members = Reduce::workerCount(n, settings.limits, settings.processors);
+    std::unique_ptr<WorkerTeam> team;
+    if (members > 1 && n > block)
+        team.reset(new WorkerTeam(members, QStringLiteral("Solve::solveEq ")));
     for (int k0 = 0; k0 < n; k0 += block) {
         const int k1 = std::min(n, k0 + block);
         // The panel: columns k0..k1-1 over all rows below, on this thread.

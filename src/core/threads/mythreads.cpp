@@ -23,7 +23,7 @@ QList<QThread *> &pool()
 }
 
 const char *const kKnownTags[] = {"ANALYSEWORKER", "FILESTRING", "REDUCE", "SOLVE",
-                                  "UNDOREDO", "USERPREFS", "VALIDATE"};
+                                  "UNDOREDO", "USERPREFS", "VALIDATE", "WORKERTEAM"};
 }
 
 QThread *MyThreads::thrOpt(const QString &name)
