@@ -228,9 +228,25 @@ private slots:
                         acc = std::fma(lower[size_t(s) * size_t(steps) + size_t(t)], solved.rows[size_t(t)][j], acc);
                     solved.rows[size_t(s)][j] -= acc;
                 }
+            const Matrix unsolved(u);
             panel.packSolved(u.ptr(), lower.data(), steps, steps, col0, n);
             QVERIFY(u.store == solved.store);
             QVERIFY(applied(panel) == product(solved).store);
+            // Spread over shares of column blocks (run here in reverse):
+            // the same rows and the same packed copy.
+            for (int count : {2, 3, 7}) {
+                Matrix again(unsolved);
+                PanelUpdate::Spread spread;
+                spread.count = count;
+                spread.run = [](int c, const std::function<void(int)> &job) {
+                    for (int w = c - 1; w >= 0; --w)
+                        job(w);
+                };
+                PanelUpdate spreadPanel;
+                spreadPanel.packSolved(again.ptr(), lower.data(), steps, steps, col0, n, spread);
+                QVERIFY(again.store == solved.store);
+                QVERIFY(applied(spreadPanel) == product(solved).store);
+            }
         }
     }
 };

@@ -251,26 +251,56 @@ const SolvePair kSolvePair = pickSolve();
 
 } // namespace
 
-void PanelUpdate::pack(double *const *u, int kb, int col0, int n)
+int PanelUpdate::reserve(int kb, int col0, int n)
 {
     m_kb = kb;
     m_col0 = col0;
     m_n = n;
     const int cols = n - col0;
     const int blocks = cols > 0 ? (cols + W - 1) / W : 0;
-    // Every entry is written below: only a grown buffer is filled first.
+    // Every entry is written by the packing: only a grown buffer is filled first.
     const size_t size = size_t(blocks) * size_t(kb) * W;
     if (m_u.size() < size)
         m_u.resize(size);
-    for (int b = 0; b < blocks; ++b) {
-        const int j0 = col0 + b * W;
-        const int width = n - j0 < W ? n - j0 : W;
-        double *dst = m_u.data() + size_t(b) * size_t(kb) * W;
-        for (int s = 0; s < kb; ++s) {
+    return blocks;
+}
+
+void PanelUpdate::packBlocks(double *const *u, int b0, int b1)
+{
+    for (int b = b0; b < b1; ++b) {
+        const int j0 = m_col0 + b * W;
+        const int width = m_n - j0 < W ? m_n - j0 : W;
+        double *dst = m_u.data() + size_t(b) * size_t(m_kb) * W;
+        for (int s = 0; s < m_kb; ++s) {
             std::memcpy(dst + s * W, u[s] + j0, sizeof(double) * size_t(width));
             std::fill(dst + s * W + width, dst + (s + 1) * W, 0.0);
         }
     }
+}
+
+void PanelUpdate::pack(double *const *u, int kb, int col0, int n, const Spread &spread)
+{
+    const int blocks = reserve(kb, col0, n);
+    inShares(blocks, spread, [&](int b0, int b1) { packBlocks(u, b0, b1); });
+}
+
+void PanelUpdate::inShares(int blocks, const Spread &spread,
+                           const std::function<void(int, int)> &part)
+{
+    // Shares of whole pairs of blocks, so that each block is solved as it
+    // would be in one pass.
+    const int pairs = (blocks + 1) / 2;
+    const int count = spread && pairs > 1 ? std::min(spread.count, pairs) : 1;
+    if (count <= 1) {
+        part(0, blocks);
+        return;
+    }
+    spread.run(count, [&](int w) {
+        const int b0 = 2 * int((long long)pairs * w / count);
+        const int b1 = std::min(blocks, 2 * int((long long)pairs * (w + 1) / count));
+        if (b0 < b1)
+            part(b0, b1);
+    });
 }
 
 void PanelUpdate::apply(double *const *rows, int count, const double *l) const
@@ -307,27 +337,29 @@ void PanelUpdate::apply(double *const *rows, int count, const double *l) const
     }
 }
 
-void PanelUpdate::packSolved(double *const *u, const double *l, int ldl, int kb, int col0, int n)
+void PanelUpdate::packSolved(double *const *u, const double *l, int ldl, int kb, int col0, int n,
+                             const Spread &spread)
 {
-    pack(u, kb, col0, n);
-    const int cols = n - col0;
-    const int blocks = cols > 0 ? (cols + W - 1) / W : 0;
+    const int blocks = reserve(kb, col0, n);
     const size_t blockSize = size_t(kb) * W;
-    // The padding columns are zero and stay zero.
-    int b = 0;
-    for (; b + 2 <= blocks; b += 2)
-        kSolvePair(m_u.data() + size_t(b) * blockSize, m_u.data() + size_t(b + 1) * blockSize, l,
-                   ldl, kb);
-    if (b < blocks) {
-        // The odd block goes with a block of zeros.
-        std::vector<double> spare(blockSize, 0.0);
-        kSolvePair(m_u.data() + size_t(b) * blockSize, spare.data(), l, ldl, kb);
-    }
-    for (b = 0; b < blocks; ++b) {
-        const int j0 = col0 + b * W;
-        const int width = n - j0 < W ? n - j0 : W;
-        const double *src = m_u.data() + size_t(b) * blockSize;
-        for (int s = 1; s < kb; ++s)
-            std::memcpy(u[s] + j0, src + s * W, sizeof(double) * size_t(width));
-    }
+    inShares(blocks, spread, [&](int b0, int b1) {
+        packBlocks(u, b0, b1);
+        // The padding columns are zero and stay zero.
+        int b = b0;
+        for (; b + 2 <= b1; b += 2)
+            kSolvePair(m_u.data() + size_t(b) * blockSize, m_u.data() + size_t(b + 1) * blockSize,
+                       l, ldl, kb);
+        if (b < b1) {
+            // The odd block goes with a block of zeros.
+            std::vector<double> spare(blockSize, 0.0);
+            kSolvePair(m_u.data() + size_t(b) * blockSize, spare.data(), l, ldl, kb);
+        }
+        for (b = b0; b < b1; ++b) {
+            const int j0 = col0 + b * W;
+            const int width = n - j0 < W ? n - j0 : W;
+            const double *src = m_u.data() + size_t(b) * blockSize;
+            for (int s = 1; s < kb; ++s)
+                std::memcpy(u[s] + j0, src + s * W, sizeof(double) * size_t(width));
+        }
+    });
 }

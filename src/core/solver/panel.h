@@ -1,7 +1,17 @@
 #ifndef PANEL_H
 #define PANEL_H
 
+#include <functional>
 #include <vector>
+
+// How a packing may be spread: run(c, job) runs job(0..c-1) and waits for
+// all, c at most count. Empty: on the calling thread.
+struct PanelSpread
+{
+    int count = 1;
+    std::function<void(int, const std::function<void(int)> &)> run;
+    explicit operator bool() const { return count > 1 && run; }
+};
 
 // The delayed update of the blocked elimination: after a panel of kb steps,
 // the columns right of the panel take all kb row updates at once,
@@ -14,17 +24,20 @@ class PanelUpdate
 {
 public:
     static constexpr int kWidth = 16; // columns per packed block
+    using Spread = PanelSpread;
 
     // Packs u[s][col0..n-1] for s < kb (u: kb row pointers) in blocks of
     // kWidth columns, the last block padded with zeros.
-    void pack(double *const *u, int kb, int col0, int n);
+    void pack(double *const *u, int kb, int col0, int n, const Spread &spread = Spread());
 
     // The same for the pivot rows of a block whose columns right of the
     // block still lack the block's own updates: row s takes
     //     u[s][j] -= sum over t < s of l[s * ldl + t] * u[t][j]
     // (t increasing, fused multiply-adds, subtracted once) in increasing s,
     // is written back to u and packed.
-    void packSolved(double *const *u, const double *l, int ldl, int kb, int col0, int n);
+    // Each column comes out the same however the blocks are spread.
+    void packSolved(double *const *u, const double *l, int ldl, int kb, int col0, int n,
+                    const Spread &spread = Spread());
 
     int steps() const { return m_kb; }
 
@@ -33,6 +46,13 @@ public:
     void apply(double *const *rows, int count, const double *l) const;
 
 private:
+    // Sizes the buffer for kb rows from column col0; returns the block count.
+    int reserve(int kb, int col0, int n);
+    void packBlocks(double *const *u, int b0, int b1);
+    // part(b0, b1) over all blocks, in shares of spread.
+    static void inShares(int blocks, const Spread &spread,
+                         const std::function<void(int, int)> &part);
+
     std::vector<double> m_u;
     int m_kb = 0;
     int m_col0 = 0;

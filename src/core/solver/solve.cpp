@@ -192,9 +192,14 @@ bool Solve::solveEq()
         if (kEnd > k0 + 1) {
             // Their columns right of the block take the block's updates and
             // are packed for the workers, which apply them as one product.
-            m_panel.packSolved(m_c + k0, l.data(), block, kEnd - k0, k1, n);
+            PanelUpdate::Spread spread;
+            spread.count = Reduce::workerCount(n - k1, m_settings.limits, m_settings.processors);
+            spread.run = [](int count, const std::function<void(int)> &job) {
+                Reduce::runPhase(QStringLiteral("Solve::solveEq "), count, job);
+            };
+            m_panel.packSolved(m_c + k0, l.data(), block, kEnd - k0, k1, n, spread);
             if (kEnd < k1)
-                m_panel.pack(m_c + k0, kEnd - k0, kEnd, n);
+                m_panel.pack(m_c + k0, kEnd - k0, kEnd, n, spread);
         }
         runElimination(k0, kEnd, kEnd);
         checkDiagonal(kEnd);

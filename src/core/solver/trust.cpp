@@ -390,10 +390,15 @@ bool factorPartialPivoting(int n, double **lu, std::vector<int> &perm,
         for (int s = 1; s < kb; ++s)
             for (int t = 0; t < s; ++t)
                 lower[size_t(s) * size_t(kb) + size_t(t)] = lu[k0 + s][k0 + t];
-        PanelUpdate panel;
-        panel.packSolved(lu + k0, lower.data(), kb, kb, k1, n);
         const int rows = n - k1;
         const int count = Reduce::workerCount(rows, settings.limits, settings.processors);
+        PanelUpdate::Spread spread;
+        spread.count = count;
+        spread.run = [](int c, const std::function<void(int)> &job) {
+            Reduce::runPhase(QStringLiteral("Solve::solveEq "), c, job);
+        };
+        PanelUpdate panel;
+        panel.packSolved(lu + k0, lower.data(), kb, kb, k1, n, spread);
         const QVector<RowRange> ranges = Reduce::eliminationSplit(n, k1 - 1, count);
         Reduce::runPhase(QStringLiteral("Solve::solveEq "), count, [&](int w) {
             const RowRange &r = ranges.at(w);
