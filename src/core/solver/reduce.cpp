@@ -36,6 +36,9 @@
 
 namespace {
 
+using v8d = double __attribute__((vector_size(64)));
+using v8l = long long __attribute__((vector_size(64)));
+
 // dst[j] -= src[j] * ratio over len entries. Unrolled by four with no
 // branches in the body, so the compiler turns it into vector instructions.
 inline void rowUpdate(double *__restrict dst, const double *__restrict src, double ratio, int len)
@@ -299,34 +302,75 @@ bool Reduce::eliminatePanelRow(double **coef, double *rhs, double **ur, int k0, 
 
 namespace {
 
-using v8d = double __attribute__((vector_size(64)));
-using v8l = long long __attribute__((vector_size(64)));
-
 // Eight rows side by side (one per lane) through the steps k0..k0+kb-1 on
 // the block's columns: t[c] holds column k0+c of the eight rows, r their
 // right-hand sides; ratio[s] receives each row's ratio of step k0+s. Each
 // lane does what the one-row steps do, operation for operation (a ratio
 // that counts as zero leaves its row alone), so a row comes out the same
-// whichever lane, or whichever worker's group, it falls in.
+// whichever lane, or whichever worker's group, it falls in. Steps go in
+// groups of four: the group's own columns take them one at a time, the
+// columns right of the group take all four in one pass, each still in
+// step order.
 TARVIX_CLONES_WIDE
 void panelSteps8(double *const *coef, const double *rhs, int k0, int kb, v8d *t, v8d &r,
                  v8d *ratio)
 {
+    constexpr int G = 4;
     const v8d zero = {0, 0, 0, 0, 0, 0, 0, 0};
-    for (int s = 0; s < kb; ++s) {
-        const double *pivotRow = coef[k0 + s] + k0;
-        const double p = pivotRow[s];
-        if (EquationStore::isZero(p)) {
-            ratio[s] = zero;
-            continue;
+    const v8l all = {-1, -1, -1, -1, -1, -1, -1, -1};
+    for (int s0 = 0; s0 < kb; s0 += G) {
+        const int g = kb - s0 < G ? kb - s0 : G;
+        const int end = s0 + g;
+        v8d q[G];
+        v8l alone[G];
+        const double *pivot[G];
+        for (int a = 0; a < G; ++a) {
+            q[a] = zero;
+            alone[a] = all;
+            pivot[a] = coef[k0] + k0;
         }
-        const v8d q = t[s] / p;
-        r = r - rhs[k0 + s] * q;
-        ratio[s] = q;
-        const v8l alone = (q >= -1e-15) & (q <= 1e-15);
-        for (int c = s; c < kb; ++c) {
-            const v8d updated = t[c] - pivotRow[c] * q;
-            t[c] = alone ? t[c] : updated;
+        for (int a = 0; a < g; ++a) {
+            const int s = s0 + a;
+            const double *pivotRow = coef[k0 + s] + k0;
+            pivot[a] = pivotRow;
+            const double p = pivotRow[s];
+            if (EquationStore::isZero(p)) {
+                // No step: the row stays as it is (alone in every lane).
+                ratio[s] = zero;
+                continue;
+            }
+            q[a] = t[s] / p;
+            r = r - rhs[k0 + s] * q[a];
+            ratio[s] = q[a];
+            alone[a] = (q[a] >= -1e-15) & (q[a] <= 1e-15);
+            for (int c = s; c < end; ++c) {
+                const v8d updated = t[c] - pivotRow[c] * q[a];
+                t[c] = alone[a] ? t[c] : updated;
+            }
+        }
+        if (g == G) {
+            const double *p0 = pivot[0], *p1 = pivot[1], *p2 = pivot[2], *p3 = pivot[3];
+            for (int c = end; c < kb; ++c) {
+                v8d x = t[c];
+                v8d u = x - p0[c] * q[0];
+                x = alone[0] ? x : u;
+                u = x - p1[c] * q[1];
+                x = alone[1] ? x : u;
+                u = x - p2[c] * q[2];
+                x = alone[2] ? x : u;
+                u = x - p3[c] * q[3];
+                x = alone[3] ? x : u;
+                t[c] = x;
+            }
+        } else {
+            for (int c = end; c < kb; ++c) {
+                v8d x = t[c];
+                for (int a = 0; a < g; ++a) {
+                    const v8d u = x - pivot[a][c] * q[a];
+                    x = alone[a] ? x : u;
+                }
+                t[c] = x;
+            }
         }
     }
 }
