@@ -115,6 +115,19 @@ private slots:
         Reduce::applyDRatios(w, 3, dr);
         // w1 = 7 - 3*2 = 1; w0 = 10 - (1*1 + 2*2) = 5 with the updated w1.
         QCOMPARE(QVector<double>(w, w + 3), (QVector<double>{5.0, 1.0, 2.0}));
+        // Both dots take every pair once, whole vectors and tails alike
+        // (small integers: every order gives the exact sum).
+        for (int len : {0, 1, 3, 4, 15, 16, 17, 31, 33, 100}) {
+            std::vector<double> x(static_cast<size_t>(len)), y(static_cast<size_t>(len));
+            double exact = 0.0;
+            for (int j = 0; j < len; ++j) {
+                x[size_t(j)] = j + 1;
+                y[size_t(j)] = j % 3 - 1 + (j == len - 1 ? 5 : 0);
+                exact += x[size_t(j)] * y[size_t(j)];
+            }
+            QCOMPARE(Reduce::dotWide(x.data(), y.data(), len), exact);
+            QCOMPARE(Reduce::dot(x.data(), y.data(), len), exact);
+        }
         double one[] = {42.0};
         Reduce::applyURatios(one, 1, nullptr);
         Reduce::applyDRatios(one, 1, nullptr);

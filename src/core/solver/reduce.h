@@ -75,6 +75,9 @@ public:
     // sum of a[j] * b[j] (four running sums, for speed; the order of the
     // additions is not the plain left-to-right one).
     static double dot(const double *a, const double *b, int n);
+    // The same with sixteen running sums: another fixed order, for long
+    // passes where the four sums' chain of additions is the bottleneck.
+    static double dotWide(const double *a, const double *b, int n);
 
     // The row kernels behind the two slots.
     // Elimination step for column k over rows first..last; urk is ur[k].
