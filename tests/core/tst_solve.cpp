@@ -323,7 +323,8 @@ private slots:
     }
 
     // The condition estimate runs beside the refinement, or after it when
-    // no thread can be had: the same trust record either way.
+    // no thread can be had or one processor is allowed: the same trust
+    // record every way.
     void estimateBesideRefinement()
     {
         std::mt19937 gen(7);
@@ -333,20 +334,25 @@ private slots:
         for (double &v : a.store)
             v = real(gen);
         const std::vector<double> b(size_t(n), 1.0);
-        SolveTrust trust[2];
-        std::vector<double> x[2];
-        for (int refused = 0; refused < 2; ++refused) {
+        SolveTrust trust[3];
+        std::vector<double> x[3];
+        for (int way = 0; way < 3; ++way) {
             SolveRun run = runSolve(a, b, nullptr, nullptr);
             QCOMPARE(run.status, 0);
-            MyThreads::failNextStarts(refused);
-            trust[refused] = refineAndCheck(n, a.ptr(), b.data(), run.reduced.ptr(), run.store.get(),
-                                            run.x.data(), ThreadSettings{});
-            x[refused] = run.x;
+            ThreadSettings settings;
+            settings.processors = way == 2 ? 1 : 2;
+            MyThreads::failNextStarts(way == 1 ? 1 : 0);
+            trust[way] = refineAndCheck(n, a.ptr(), b.data(), run.reduced.ptr(), run.store.get(),
+                                        run.x.data(), settings);
+            MyThreads::failNextStarts(0);
+            x[way] = run.x;
         }
         QVERIFY(trust[0].passes() && trust[0].rcond > 0.0);
-        QCOMPARE(trust[1].rcond, trust[0].rcond);
-        QCOMPARE(trust[1].backwardError, trust[0].backwardError);
-        QVERIFY(sameBits(x[1], x[0]));
+        for (int way = 1; way < 3; ++way) {
+            QCOMPARE(trust[way].rcond, trust[0].rcond);
+            QCOMPARE(trust[way].backwardError, trust[0].backwardError);
+            QVERIFY(sameBits(x[way], x[0]));
+        }
     }
 
     // The backward error spread over workers is the one of a single pass,

@@ -99,7 +99,8 @@ SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, Rat
     };
     Reduce estimator;
     QThread *beside = nullptr;
-    if (canEstimate) {
+    // With one processor allowed, it waits for the refinement instead.
+    if (canEstimate && settings.processors > 1) {
         estimator.setJob(estimate, 0);
         beside = MyThreads::start(&estimator, SLOT(runJob()), QStringLiteral("Tarvix::estimate"));
     }
