@@ -6,6 +6,7 @@
 #include "solver/solve.h"
 #include "store/equationstore.h"
 #include "threads/mythreads.h"
+#include "threads/workerteam.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -104,8 +105,16 @@ SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, Rat
         estimator.setJob(estimate, 0);
         beside = MyThreads::start(&estimator, SLOT(runJob()), QStringLiteral("Tarvix::estimate"));
     }
-    improveSolution(n, a, b, work, ratios, sol, &result.refinementSteps, &settings);
-    result.backwardError = Trust::backwardError(n, a, b, sol, nullptr, &settings);
+    {
+        // Each refinement step spreads its residuals, and the backward
+        // error its rows, over the same team.
+        const int members = n >= 256 ? Reduce::workerCount(n, settings.limits, settings.processors) : 1;
+        std::unique_ptr<WorkerTeam> team;
+        if (members > 1)
+            team.reset(new WorkerTeam(members, QStringLiteral("Tarvix::refine ")));
+        improveSolution(n, a, b, work, ratios, sol, &result.refinementSteps, &settings);
+        result.backwardError = Trust::backwardError(n, a, b, sol, nullptr, &settings);
+    }
     result.hplRatio = Trust::hplRatio(result.backwardError, n);
     if (beside) {
         beside->wait();
