@@ -434,17 +434,22 @@ void Reduce::eliminateDelayed(double **coef, double *rhs, double **ur, int k0, i
                 r[a] = rhs[i0 + g + a];
             }
             panelSteps8(coef, rhs, k0, kb, t, r, ratio);
+            // The group's ratios of one step lie side by side in ur.
+            const int first = i0 + g;
+            for (int c = 0; c < kb; ++c) {
+                double *u = ur[k0 + c] + (first - k0 - c - 1);
+                for (int a = 0; a < lanes; ++a)
+                    u[a] = ratio[c][a];
+            }
             for (int a = 0; a < lanes; ++a) {
-                const int i = i0 + g + a;
-                double *row = coef[i] + k0;
+                double *row = coef[first + a] + k0;
                 double *lr = l.data() + size_t(g + a) * size_t(kb);
                 for (int c = 0; c < kb; ++c) {
                     row[c] = t[c][a];
                     const double q = ratio[c][a];
-                    ur[k0 + c][i - k0 - c - 1] = q;
                     lr[c] = EquationStore::isZero(q) ? 0.0 : q;
                 }
-                rhs[i] = r[a];
+                rhs[first + a] = r[a];
             }
         }
         panel.apply(coef + i0, rc, l.data());
