@@ -127,6 +127,17 @@ private slots:
             }
             QCOMPARE(Reduce::dotWide(x.data(), y.data(), len), exact);
             QCOMPARE(Reduce::dot(x.data(), y.data(), len), exact);
+            // One inf or NaN anywhere, in the vectors or the tail, is seen.
+            QVERIFY(Reduce::allFinite(x.data(), len));
+            for (int at : {0, len / 2, len - 1}) {
+                if (at < 0 || at >= len)
+                    continue;
+                for (double bad : {qInf(), -qInf(), qQNaN()}) {
+                    std::vector<double> z(x);
+                    z[size_t(at)] = bad;
+                    QVERIFY(!Reduce::allFinite(z.data(), len));
+                }
+            }
         }
         double one[] = {42.0};
         Reduce::applyURatios(one, 1, nullptr);

@@ -78,6 +78,8 @@ public:
     // The same with sixteen running sums: another fixed order, for long
     // passes where the four sums' chain of additions is the bottleneck.
     static double dotWide(const double *a, const double *b, int n);
+    // Whether v[0..n-1] holds no inf and no NaN.
+    static bool allFinite(const double *v, int n);
 
     // The row kernels behind the two slots.
     // Elimination step for column k over rows first..last; urk is ur[k].

@@ -17,16 +17,6 @@ namespace {
 const char *const kCheckDiagonal = "void Solve::checkDiagonal(int)";
 const char *const kPrint = "void Solve::print(double**, double*)";
 
-bool allFinite(const double *v, int n)
-{
-    // x - x is 0 for every finite x and NaN for inf and NaN, so a single
-    // pass without branches tells whether all are finite.
-    double acc = 0.0;
-    for (int i = 0; i < n; ++i)
-        acc += v[i] - v[i];
-    return acc == 0.0;
-}
-
 } // namespace
 
 Solve::Solve(double **c, double *r, double *sol, int *columnZeros, int *status, int n)
@@ -60,11 +50,27 @@ void Solve::calc()
     const int n = m_n;
     // Only the solving form solves; a refinement-form object has nothing to do.
     if (n > 0 && m_leadZeros && m_ratios && m_ratios->size() == n) {
+        // The check of the input, the elimination's blocks and the diagonal
+        // reduction are many short phases: one team of workers serves them.
+        const int members = m_gpu ? 1 : Reduce::workerCount(n, m_settings.limits, m_settings.processors);
+        std::unique_ptr<WorkerTeam> team;
+        if (members > 1)
+            team.reset(new WorkerTeam(members, QStringLiteral("Solve::solveEq ")));
+
         // Inf or NaN in the input cannot give a trustworthy answer, even
         // when the arithmetic happens to end finite.
-        bool badInput = !allFinite(m_r, n);
-        for (int i = 0; i < n && !badInput; ++i)
-            badInput = !allFinite(m_c[i], n);
+        std::vector<char> finite(size_t(members), 1);
+        Reduce::runPhase(QStringLiteral("Solve::solveEq "), members, [&](int w) {
+            const int first = int((long long)n * w / members);
+            const int end = int((long long)n * (w + 1) / members);
+            bool ok = true;
+            for (int i = first; i < end && ok; ++i)
+                ok = Reduce::allFinite(m_c[i], n);
+            finite[size_t(w)] = ok ? 1 : 0;
+        });
+        bool badInput = !Reduce::allFinite(m_r, n);
+        for (char f : finite)
+            badInput = badInput || !f;
 
         m_repairFailed = false;
         orderColumns();
@@ -74,12 +80,6 @@ void Solve::calc()
         bool ok = true;
         QElapsedTimer timer;
         timer.start();
-        // The elimination's blocks and the diagonal reduction are many
-        // short phases: one team of workers serves them all.
-        const int members = m_gpu ? 1 : Reduce::workerCount(n, m_settings.limits, m_settings.processors);
-        std::unique_ptr<WorkerTeam> team;
-        if (members > 1)
-            team.reset(new WorkerTeam(members, QStringLiteral("Solve::solveEq ")));
         if (m_gpu)
             emit calcURatios(&ok);
         else
@@ -109,7 +109,7 @@ void Solve::calc()
             }
             m_diagSeconds = timer.nsecsElapsed() / 1e9;
             team.reset();
-            if (m_status && (m_repairFailed || badInput || !allFinite(m_sol, n)))
+            if (m_status && (m_repairFailed || badInput || !Reduce::allFinite(m_sol, n)))
                 *m_status = 1;
         }
     }
