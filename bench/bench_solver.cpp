@@ -277,6 +277,9 @@ int main(int argc, char **argv)
             lapackTime = r == 0 ? elapsed : std::min(lapackTime, elapsed);
             lapackRes = info == 0 ? scaledResidual(s, x) : std::nan("");
         }
+        // OpenBLAS's threads keep spinning for a while after a call; the
+        // next size's runs must not share the processors with them.
+        QThread::msleep(500);
 #endif
         std::printf("%6d %8.3f %8.3f %7.3f %7.3f %7.3f %7.4f %6.2f %8.3f %6.2f %8.2f %8.3f %7.2f %8.3f %6.2f %6d %9.2e %10.2e\n",
                     n, cpu.total, cpu.solve, cpu.elim, cpu.diag, cpu.refinement, cpu.check, 100.0 * cpu.check / cpu.total,
