@@ -262,9 +262,19 @@ double Reduce::dotWide(const double *a, const double *b, int n)
     return (q0 + q1) + tail;
 }
 
+void Reduce::prefetchRow(const double *row)
+{
+    const char *start = reinterpret_cast<const char *>(row);
+    for (int line = 0; line < 8; ++line)
+        __builtin_prefetch(start + 64 * line);
+}
+
 void Reduce::applyDRatios(double *v, int n, double **dr)
 {
     for (int i = n - 2; i >= 0; --i) {
+        // The rows run backwards through memory: start the next one early.
+        if (i > 0)
+            prefetchRow(dr[i - 1]);
         v[i] = v[i] - dotWide(dr[i], v + i + 1, n - i - 1);
     }
 }

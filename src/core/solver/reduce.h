@@ -67,7 +67,11 @@ public:
 
     // v[i] -= ur[k][i-k-1] * v[k], for k = 0..n-2 and i > k.
     static void applyURatios(double *v, int n, double **ur);
-    // v[i] -= sum over j > i of dr[i][j-i-1] * v[j], for i = n-2 down to 0.
+    // Asks for the first lines of a row that a pass running backwards
+    // through memory reads next (the hardware does not guess those).
+    static void prefetchRow(const double *row);
+    // v[i] -= sum over j > i of dr[i][j-i-1] * v[j], for i = n-2 down to 0,
+    // each sum as dotWide takes it.
     static void applyDRatios(double *v, int n, double **dr);
 
     // dst[j] = dst[j] - src[j] * f for j < len.

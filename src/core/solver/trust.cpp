@@ -295,10 +295,7 @@ void specifiedSolve(int n, double *const *reduced, const RatioStore &ratios, dou
         if (k < n - 1)
             Reduce::subtractScaled(v + k + 1, ratios.ur[k], v[k], n - k - 1);
     }
-    // The back substitution with four running sums (the estimate does not
-    // need the solve's own order of additions).
-    for (int i = n - 2; i >= 0; --i)
-        v[i] = v[i] - Reduce::dot(ratios.dr[i], v + i + 1, n - i - 1);
+    Reduce::applyDRatios(v, n, ratios.dr);
     for (int i = 0; i < n; ++i)
         v[i] = v[i] / reduced[i][i];
     const QMap<int, int> &cols = ratios.columnExchanges;
@@ -323,8 +320,11 @@ void specifiedSolveTransposed(int n, double *const *reduced, const RatioStore &r
     if (swaps.size() % 2)
         --s;
     for (int k = n - 1; k >= 0; --k) {
-        if (k < n - 1)
-            v[k] = v[k] - Reduce::dot(ratios.ur[k], v + k + 1, n - k - 1);
+        if (k < n - 1) {
+            if (k > 0)
+                Reduce::prefetchRow(ratios.ur[k - 1]);
+            v[k] = v[k] - Reduce::dotWide(ratios.ur[k], v + k + 1, n - k - 1);
+        }
         while (s >= 0 && swaps.at(s) >= k) {
             const int p = swaps.at(s), q = swaps.at(s + 1);
             if (p >= 0 && p < n && q >= 0 && q < n)
