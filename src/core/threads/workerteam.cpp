@@ -8,9 +8,11 @@ namespace {
 thread_local WorkerTeam *t_current = nullptr;
 
 // How long a member, or the caller waiting for the members, keeps checking
-// before it sleeps: about as long as the gap between two phases of a block
-// elimination, far below what a thread start or a sleep and wake-up cost.
-constexpr std::chrono::microseconds kSpin(60);
+// before it sleeps: longer than the gap between two phases of a block
+// elimination (the block's own rows, on the caller), so that the members
+// of a solve never need waking; a sleep and wake-up costs tens of
+// microseconds each time.
+constexpr std::chrono::microseconds kSpin(300);
 
 inline void relax()
 {
