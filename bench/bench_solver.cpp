@@ -7,7 +7,8 @@
 //
 //   bench_solver [--max N] [--sizes a,b,c] [--seed S] [--repeat R] [--no-single]
 //
-// With --repeat every time is the best of R runs.
+// With --repeat every time is the best of R rounds; each round runs the
+// default solve, the one-thread solve and dgesv in turn.
 #include "solver/doubleblock.h"
 #include "solver/reduce.h"
 #include "solver/solve.h"
@@ -240,28 +241,29 @@ int main(int argc, char **argv)
             std::printf("%6d system refused by validation\n", n);
             continue;
         }
-        CpuRun cpu = cpuSolve(s, zeros.data(), threads, true);
-        for (int r = 1; r < repeat; ++r) {
-            CpuRun again = cpuSolve(s, zeros.data(), threads, true);
-            again.pivoting = std::min(again.pivoting, cpu.pivoting);
-            again.check = std::min(again.check, cpu.check);
-            if (again.total < cpu.total)
-                cpu = std::move(again);
-            else
-                cpu.pivoting = again.pivoting, cpu.check = std::min(cpu.check, again.check);
-        }
+        // The three solves take turns in every round, so that a change in
+        // the machine's speed during the run falls on all of them alike.
+        CpuRun cpu;
         double oneTime = std::nan("");
-        if (single && n <= 4000) {
-            for (int r = 0; r < repeat; ++r) {
+        double lapackTime = std::nan("");
+        double lapackRes = std::nan("");
+        for (int r = 0; r < repeat; ++r) {
+            CpuRun again = cpuSolve(s, zeros.data(), threads, true);
+            if (r == 0) {
+                cpu = std::move(again);
+            } else {
+                const double pivoting = std::min(again.pivoting, cpu.pivoting);
+                const double check = std::min(again.check, cpu.check);
+                if (again.total < cpu.total)
+                    cpu = std::move(again);
+                cpu.pivoting = pivoting;
+                cpu.check = check;
+            }
+            if (single && n <= 4000) {
                 const double t = cpuSolve(s, zeros.data(), one).total;
                 oneTime = r == 0 ? t : std::min(oneTime, t);
             }
-        }
-
-        double lapackTime = std::nan("");
-        double lapackRes = std::nan("");
 #ifdef HAVE_OPENBLAS
-        for (int r = 0; r < repeat; ++r) {
             std::vector<double> cm(size_t(n) * size_t(n));
             for (int i = 0; i < n; ++i)
                 for (int j = 0; j < n; ++j)
@@ -276,11 +278,11 @@ int main(int argc, char **argv)
             const double elapsed = t.nsecsElapsed() / 1e9;
             lapackTime = r == 0 ? elapsed : std::min(lapackTime, elapsed);
             lapackRes = info == 0 ? scaledResidual(s, x) : std::nan("");
-        }
-        // OpenBLAS's threads keep spinning for a while after a call; the
-        // next size's runs must not share the processors with them.
-        QThread::msleep(500);
+            // OpenBLAS's threads keep spinning for a while after a call;
+            // the next solve must not share the processors with them.
+            QThread::msleep(500);
 #endif
+        }
         std::printf("%6d %8.3f %8.3f %7.3f %7.3f %7.3f %7.4f %6.2f %8.3f %6.2f %8.2f %8.3f %7.2f %8.3f %6.2f %6d %9.2e %10.2e\n",
                     n, cpu.total, cpu.solve, cpu.elim, cpu.diag, cpu.refinement, cpu.check, 100.0 * cpu.check / cpu.total,
                     cpu.pivoting, cpu.pivoting / cpu.solve, cpu.cpu / cpu.total, oneTime,
