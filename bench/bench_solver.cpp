@@ -16,6 +16,7 @@
 #include "solver/trust.h"
 #include "solver/validate.h"
 #include "threads/mythreads.h"
+#include "threads/workerteam.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -27,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <ctime>
 #include <vector>
 
@@ -142,8 +144,15 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     // it is the check's cost (the condition estimate runs beside it).
     std::vector<double> alone(run.x);
     t.restart();
-    improveSolution(n, s.rows.data(), s.b.data(), rows, ratios.get(), alone.data(), nullptr,
-                    &settings);
+    {
+        // On a team, as refineAndCheck runs it.
+        const int members = n >= 256 ? Reduce::workerCount(n, settings.limits, settings.processors) : 1;
+        std::unique_ptr<WorkerTeam> team;
+        if (members > 1)
+            team.reset(new WorkerTeam(members, QStringLiteral("Tarvix::refine ")));
+        improveSolution(n, s.rows.data(), s.b.data(), rows, ratios.get(), alone.data(), nullptr,
+                        &settings);
+    }
     run.refinement = t.nsecsElapsed() / 1e9;
     t.restart();
     const std::clock_t finishCpu = std::clock();
