@@ -45,10 +45,12 @@ WorkerTeam::WorkerTeam(int size, const QString &name)
     : m_size(size > 1 ? size : 1), m_outer(t_current)
 {
     t_current = this;
+    m_serves.assign(size_t(m_size), false);
     for (int w = 1; w < m_size; ++w) {
         QThread *t = MyThreads::startIdle(name + QString::number(w));
         if (!t)
             continue;
+        m_serves[size_t(w)] = true;
         auto *member = new TeamMember(this, w);
         m_members.push_back(member);
         m_threads.push_back(t);
@@ -94,12 +96,8 @@ void WorkerTeam::run(int count, const std::function<void(int)> &job)
     }
     job(0);
     // Shares of members that could not be started, and those beyond the team.
-    size_t next = 0;
     for (int w = 1; w < count; ++w) {
-        while (next < m_members.size() && m_members[next]->index() < w)
-            ++next;
-        const bool served = next < m_members.size() && m_members[next]->index() == w;
-        if (!served || started == 0)
+        if (w >= m_size || !m_serves[size_t(w)])
             job(w);
     }
     if (count > 1 && started > 0) {

@@ -50,6 +50,7 @@ private:
     int m_size = 1;
     WorkerTeam *m_outer = nullptr;
     std::vector<TeamMember *> m_members;
+    std::vector<bool> m_serves;   // share w has a started member
     std::vector<QThread *> m_threads;
     // The phase: written by the caller before m_phase moves on, read by the
     // members after they see it move.
@@ -69,7 +70,6 @@ class TeamMember : public TrxWorker
     Q_OBJECT
 public:
     TeamMember(WorkerTeam *team, int index) : m_team(team), m_index(index) {}
-    int index() const { return m_index; }
 
 public slots:
     void serve();
