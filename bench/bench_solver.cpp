@@ -146,10 +146,7 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     t.restart();
     {
         // On a team, as refineAndCheck runs it.
-        const int members = n >= 256 ? Reduce::workerCount(n, settings.limits, settings.processors) : 1;
-        std::unique_ptr<WorkerTeam> team;
-        if (members > 1)
-            team.reset(new WorkerTeam(members, QStringLiteral("Tarvix::refine ")));
+        const std::unique_ptr<WorkerTeam> team = refinementTeam(n, settings);
         improveSolution(n, s.rows.data(), s.b.data(), rows, ratios.get(), alone.data(), nullptr,
                         &settings);
     }

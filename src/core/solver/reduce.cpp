@@ -518,6 +518,14 @@ void Reduce::runJob()
                               QStringLiteral("REDUCE"));
 }
 
+PanelSpread Reduce::phaseSpread(int count, const QString &name)
+{
+    PanelSpread spread;
+    spread.count = count;
+    spread.run = [name](int c, const std::function<void(int)> &job) { runPhase(name, c, job); };
+    return spread;
+}
+
 void Reduce::runPhase(const QString &name, int count, const std::function<void(int)> &job)
 {
     if (count < 1)

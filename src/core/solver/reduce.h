@@ -9,6 +9,7 @@
 #include <functional>
 
 class PanelUpdate;
+struct PanelSpread;
 
 // Worker thread settings of one solve: the threshold list (entry c is the
 // largest number of rows that c+1 workers handle) and the processor count.
@@ -116,6 +117,9 @@ public:
     // thread; one share runs there at once. Within a WorkerTeam made by
     // the calling thread, the team runs the shares.
     static void runPhase(const QString &name, int count, const std::function<void(int)> &job);
+    // A packing spread (PanelUpdate) of up to count shares, each share a
+    // share of runPhase under name.
+    static PanelSpread phaseSpread(int count, const QString &name);
     // The job runJob runs (for a single job started by the caller).
     void setJob(const std::function<void(int)> &job, int index)
     {

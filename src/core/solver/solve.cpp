@@ -53,9 +53,7 @@ void Solve::calc()
         // The check of the input, the elimination's blocks and the diagonal
         // reduction are many short phases: one team of workers serves them.
         const int members = m_gpu ? 1 : Reduce::workerCount(n, m_settings.limits, m_settings.processors);
-        std::unique_ptr<WorkerTeam> team;
-        if (members > 1)
-            team.reset(new WorkerTeam(members, QStringLiteral("Solve::solveEq ")));
+        std::unique_ptr<WorkerTeam> team = WorkerTeam::forSize(members, QStringLiteral("Solve::solveEq "));
 
         // Inf or NaN in the input cannot give a trustworthy answer, even
         // when the arithmetic happens to end finite.
@@ -192,11 +190,9 @@ bool Solve::solveEq()
         if (kEnd > k0 + 1) {
             // Their columns right of the block take the block's updates and
             // are packed for the workers, which apply them as one product.
-            PanelUpdate::Spread spread;
-            spread.count = Reduce::workerCount(n - k1, m_settings.limits, m_settings.processors);
-            spread.run = [](int count, const std::function<void(int)> &job) {
-                Reduce::runPhase(QStringLiteral("Solve::solveEq "), count, job);
-            };
+            const PanelUpdate::Spread spread = Reduce::phaseSpread(
+                Reduce::workerCount(n - k1, m_settings.limits, m_settings.processors),
+                QStringLiteral("Solve::solveEq "));
             m_panel.packSolved(m_c + k0, l.data(), block, kEnd - k0, k1, n, spread);
             if (kEnd < k1)
                 m_panel.pack(m_c + k0, kEnd - k0, kEnd, n, spread);

@@ -82,6 +82,13 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     return status;
 }
 
+std::unique_ptr<WorkerTeam> refinementTeam(int n, const ThreadSettings &settings)
+{
+    // Below this the residuals are not spread (see countUnsolvedKeep).
+    const int members = n >= 256 ? Reduce::workerCount(n, settings.limits, settings.processors) : 1;
+    return WorkerTeam::forSize(members, QStringLiteral("Tarvix::refine "));
+}
+
 SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, RatioStore *ratios,
                           double *sol, const ThreadSettings &settings)
 {
@@ -108,10 +115,7 @@ SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, Rat
     {
         // Each refinement step spreads its residuals, and the backward
         // error its rows, over the same team.
-        const int members = n >= 256 ? Reduce::workerCount(n, settings.limits, settings.processors) : 1;
-        std::unique_ptr<WorkerTeam> team;
-        if (members > 1)
-            team.reset(new WorkerTeam(members, QStringLiteral("Tarvix::refine ")));
+        const std::unique_ptr<WorkerTeam> team = refinementTeam(n, settings);
         improveSolution(n, a, b, work, ratios, sol, &result.refinementSteps, &settings);
         result.backwardError = Trust::backwardError(n, a, b, sol, nullptr, &settings);
     }

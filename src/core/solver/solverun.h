@@ -8,6 +8,7 @@
 #include <memory>
 
 class EquationStore;
+class WorkerTeam;
 class QObject;
 
 // The core work of the Solve command without any window or dialog.
@@ -48,6 +49,10 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
 // The refinement of a specified solve's answer and its trust check: the
 // refined sol, the backward error and, where that passes, the condition
 // estimate (worked out beside the refinement on a thread of its own).
+// The team that serves a refinement of n unknowns with settings (null where
+// its phases would have one share): refineAndCheck keeps one for its steps.
+std::unique_ptr<WorkerTeam> refinementTeam(int n, const ThreadSettings &settings);
+
 SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, RatioStore *ratios,
                           double *sol, const ThreadSettings &settings);
 

@@ -346,10 +346,9 @@ bool factorPartialPivoting(int n, double **lu, std::vector<int> &perm,
     bool regular = true;
     const int block = Solve::defaultBlockSize(n);
     // Two phases a panel: one team of workers serves them all.
-    const int members = Reduce::workerCount(n, settings.limits, settings.processors);
-    std::unique_ptr<WorkerTeam> team;
-    if (members > 1 && n > block)
-        team.reset(new WorkerTeam(members, QStringLiteral("Solve::solveEq ")));
+    const std::unique_ptr<WorkerTeam> team = WorkerTeam::forSize(
+        n > block ? Reduce::workerCount(n, settings.limits, settings.processors) : 1,
+        QStringLiteral("Solve::solveEq "));
     for (int k0 = 0; k0 < n; k0 += block) {
         const int k1 = std::min(n, k0 + block);
         // The panel: columns k0..k1-1 over all rows below, on this thread.
@@ -392,11 +391,7 @@ bool factorPartialPivoting(int n, double **lu, std::vector<int> &perm,
                 lower[size_t(s) * size_t(kb) + size_t(t)] = lu[k0 + s][k0 + t];
         const int rows = n - k1;
         const int count = Reduce::workerCount(rows, settings.limits, settings.processors);
-        PanelUpdate::Spread spread;
-        spread.count = count;
-        spread.run = [](int c, const std::function<void(int)> &job) {
-            Reduce::runPhase(QStringLiteral("Solve::solveEq "), c, job);
-        };
+        const PanelUpdate::Spread spread = Reduce::phaseSpread(count, QStringLiteral("Solve::solveEq "));
         PanelUpdate panel;
         panel.packSolved(lu + k0, lower.data(), kb, kb, k1, n, spread);
         const QVector<RowRange> ranges = Reduce::eliminationSplit(n, k1 - 1, count);

@@ -79,6 +79,13 @@ WorkerTeam *WorkerTeam::current()
     return t_current;
 }
 
+std::unique_ptr<WorkerTeam> WorkerTeam::forSize(int size, const QString &name)
+{
+    if (size < 2)
+        return nullptr;
+    return std::unique_ptr<WorkerTeam>(new WorkerTeam(size, name));
+}
+
 void WorkerTeam::run(int count, const std::function<void(int)> &job)
 {
     if (count < 1)

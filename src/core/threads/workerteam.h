@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -39,6 +40,8 @@ public:
 
     // The innermost team made by the calling thread, or null.
     static WorkerTeam *current();
+    // A team of size, or none where one share would be all (size < 2).
+    static std::unique_ptr<WorkerTeam> forSize(int size, const QString &name);
 
 private:
     friend class TeamMember;
