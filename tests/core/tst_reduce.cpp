@@ -1,6 +1,7 @@
 // Worker counts, row splits and the two vector passes of the parallel row
 // reduction; and that the result of a solve does not depend on how its rows
 // were spread over workers.
+#include "solver/doubleblock.h"
 #include "solver/panel.h"
 #include "solver/reduce.h"
 #include "solver/solve.h"
@@ -25,6 +26,19 @@ QList<int> defaultLimits(int t)
     return l;
 }
 
+// The process's mapped memory (VmSize), 0 where the system does not say.
+qulonglong mappedKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').value(0).toULongLong();
+    }
+    return 0;
+}
+
 QString describe(const QVector<RowRange> &ranges)
 {
     QStringList parts;
@@ -39,6 +53,44 @@ class TestReduce : public QObject
 {
     Q_OBJECT
 private slots:
+    // The solver's big arrays: zero, aligned for the vector passes, and
+    // every element theirs (a block cut from a bigger mapping must keep its
+    // last pages), small ones and mapped ones alike.
+    void blockIsZeroAndWhole_data()
+    {
+        QTest::addColumn<qulonglong>("count");
+        const qulonglong mapFrom = (2u << 20) / sizeof(double);
+        QTest::newRow("one") << qulonglong(1);
+        QTest::newRow("below mapping") << mapFrom - 1;
+        QTest::newRow("one huge page") << mapFrom;
+        QTest::newRow("odd size") << 3 * mapFrom + 5;
+        QTest::newRow("n 1001 rows") << qulonglong(DoubleBlock::rowStride(1001)) * 1001u;
+    }
+
+    void blockIsZeroAndWhole()
+    {
+        QFETCH(qulonglong, count);
+        const qulonglong before = mappedKiB();
+        for (int round = 0; round < 3; ++round) {
+            DoubleBlock block(count);
+            QCOMPARE(qulonglong(block.size()), count);
+            QVERIFY(reinterpret_cast<quintptr>(block.data()) % 64 == 0);
+            double *d = block.data();
+            size_t nonZero = 0;
+            for (size_t i = 0; i < count; ++i) {
+                nonZero += d[i] != 0.0;
+                d[i] = double(i) + 0.5;
+            }
+            QCOMPARE(nonZero, size_t(0));
+            QCOMPARE(d[count - 1], double(count - 1) + 0.5);
+            QCOMPARE(d[0], 0.5);
+        }
+        // A big block gives back everything it took (the allocator keeps
+        // what small ones took).
+        if (count * sizeof(double) >= (2u << 20) && before > 0)
+            QCOMPARE(mappedKiB(), before);
+    }
+
     void workerCount()
     {
         // One worker per limit reached (5 rows each by default), at most T.

@@ -1,5 +1,6 @@
 #include "doubleblock.h"
 
+#include <cstdint>
 #include <new>
 
 #if defined(__linux__)
@@ -9,6 +10,11 @@
 namespace {
 // Below this the allocator's own pages serve better.
 constexpr size_t kMapFrom = size_t(2) << 20;
+// The huge page size of x86-64 and of most arm64 systems.
+constexpr size_t kHugePage = size_t(2) << 20;
+#if defined(__linux__) && !defined(MADV_POPULATE_WRITE)
+#define MADV_POPULATE_WRITE 23
+#endif
 }
 
 DoubleBlock::DoubleBlock(size_t count) : m_count(count)
@@ -19,13 +25,31 @@ DoubleBlock::DoubleBlock(size_t count) : m_count(count)
     if (bytes / sizeof(double) != count)
         throw std::bad_alloc();
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    if (bytes >= kMapFrom) {
-        void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (bytes >= kMapFrom && bytes <= size_t(-1) / 2) {
+        // Whole huge pages, and one more than that, so that the block can
+        // start on a huge page boundary: otherwise its first and last huge
+        // page's worth stays on small pages.
+        const size_t length = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+        void *p = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p != MAP_FAILED) {
-            // Only a hint: without huge pages the block works the same.
-            madvise(p, bytes, MADV_HUGEPAGE);
-            m_data = static_cast<double *>(p);
-            m_mapped = bytes;
+            char *raw = static_cast<char *>(p);
+            char *start = reinterpret_cast<char *>(
+                (reinterpret_cast<uintptr_t>(raw) + kHugePage - 1) & ~uintptr_t(kHugePage - 1));
+            if (start > raw)
+                munmap(raw, size_t(start - raw));
+            if (start + length < raw + length + kHugePage)
+                munmap(start + length, size_t(raw + length + kHugePage - (start + length)));
+            // Only hints: without huge pages, or on a kernel that cannot
+            // populate, the block works the same and its pages come on
+            // first touch. Populating here, on one thread, takes the pages
+            // in one pass; workers that fault them in side by side while
+            // they fill the block stall each other for tens of
+            // milliseconds on some systems.
+            madvise(start, length, MADV_HUGEPAGE);
+            madvise(start, length, MADV_POPULATE_WRITE);
+            m_data = reinterpret_cast<double *>(start);
+            m_mapped = length;
             return;
         }
     }

@@ -5,10 +5,11 @@
 
 // One zero-filled block of doubles for the solver's big arrays (the working
 // copy of the system, the ratio store). A big block comes straight from the
-// system as fresh pages, which are zero already, on huge pages where the
-// system has them: the first touch of a big system then costs a few hundred
-// page faults instead of a few hundred thousand. Throws std::bad_alloc like
-// new when there is no memory.
+// system as fresh pages, which are zero already, starting on a huge page and
+// on huge pages where the system has them, all taken at once when the block
+// is made: filling a big system then costs a few hundred page faults instead
+// of a few hundred thousand, and no worker waits for its pages while others
+// wait for it. Throws std::bad_alloc like new when there is no memory.
 class DoubleBlock
 {
 public:
