@@ -6,9 +6,11 @@
 // one, on the same matrix and workers.
 //
 //   bench_solver [--max N] [--sizes a,b,c] [--seed S] [--repeat R] [--no-single]
+//                [--cold]
 //
 // With --repeat every time is the best of R rounds; each round runs the
-// default solve, the one-thread solve and dgesv in turn.
+// default solve, the one-thread solve and dgesv in turn. --cold: every solve
+// takes memory that has been free for a few seconds (see settleMemory).
 #include "solver/doubleblock.h"
 #include "solver/reduce.h"
 #include "solver/solve.h"
@@ -175,6 +177,24 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     return run;
 }
 
+// Every timed solve starts from the same state of the memory it is about to
+// take. Virtual machines that hand free memory back to their host (free
+// page reporting) make memory left free for a second or two ten times
+// dearer at its next touch; in a round the solve after dgesv's pause would
+// pay that and the one after it would not. By default the memory is taken
+// and given back just before, as a program that has been solving would
+// find it; with --cold the solve waits long enough for it to go back to
+// the host, as a first solve might find it.
+void settleMemory(int n, bool cold)
+{
+    if (cold) {
+        QThread::msleep(3000);
+        return;
+    }
+    // The working copy and the ratio store.
+    DoubleBlock scratch(2 * size_t(n) * DoubleBlock::rowStride(n));
+}
+
 ThreadSettings defaultThreads(int p)
 {
     ThreadSettings s;
@@ -192,6 +212,7 @@ int main(int argc, char **argv)
     int maxN = 4000;
     unsigned seed = 12345;
     bool single = true;
+    bool cold = false;
     int repeat = 1;
     QList<int> sizes{500, 1000, 2000, 4000};
     const QStringList args = app.arguments();
@@ -204,13 +225,15 @@ int main(int argc, char **argv)
             repeat = std::max(1, args[++i].toInt());
         else if (args[i] == QLatin1String("--no-single"))
             single = false;
+        else if (args[i] == QLatin1String("--cold"))
+            cold = true;
         else if (args[i] == QLatin1String("--sizes") && i + 1 < args.size()) {
             sizes.clear();
             for (const QString &v : args[++i].split(QLatin1Char(',')))
                 sizes << v.toInt();
         } else {
             std::fprintf(stderr, "usage: bench_solver [--max N] [--sizes a,b] [--seed S] "
-                                 "[--repeat R] [--no-single]\n");
+                                 "[--repeat R] [--no-single] [--cold]\n");
             return 2;
         }
     }
@@ -254,6 +277,7 @@ int main(int argc, char **argv)
         double lapackTime = std::nan("");
         double lapackRes = std::nan("");
         for (int r = 0; r < repeat; ++r) {
+            settleMemory(n, cold);
             CpuRun again = cpuSolve(s, zeros.data(), threads, true);
             if (r == 0) {
                 cpu = std::move(again);
@@ -266,6 +290,7 @@ int main(int argc, char **argv)
                 cpu.check = check;
             }
             if (single && n <= 4000) {
+                settleMemory(n, cold);
                 const double t = cpuSolve(s, zeros.data(), one).total;
                 oneTime = r == 0 ? t : std::min(oneTime, t);
             }
@@ -276,6 +301,7 @@ int main(int argc, char **argv)
                     cm[size_t(j) * size_t(n) + size_t(i)] = s.rows[size_t(i)][j];
             std::vector<double> x(s.b);
             std::vector<int> ipiv(static_cast<size_t>(n));
+            settleMemory(n, cold);
             const int nrhs = 1;
             int info = 0;
             QElapsedTimer t;
