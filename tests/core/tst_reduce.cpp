@@ -190,7 +190,27 @@ private slots:
                     QVERIFY(!Reduce::allFinite(z.data(), len));
                 }
             }
+            // The row scales of the condition estimate: the largest
+            // magnitude wherever it sits (a NaN beside it passed over), and
+            // every column's sum taking its own entry once.
+            for (int at : {0, len / 2, len - 1}) {
+                if (at < 0 || at >= len)
+                    continue;
+                std::vector<double> z(x);
+                z[size_t(at)] = -1000.0;
+                if (len > 1)
+                    z[size_t((at + 1) % len)] = qQNaN();
+                QCOMPARE(Reduce::absMax(z.data(), len), 1000.0);
+            }
+            std::vector<double> sums(size_t(len), 0.5);
+            std::vector<double> negated(x);
+            for (double &e : negated)
+                e = -e;
+            Reduce::addAbsScaled(sums.data(), negated.data(), 0.25, len);
+            for (int j = 0; j < len; ++j)
+                QCOMPARE(sums[size_t(j)], 0.5 + (j + 1) * 0.25);
         }
+        QCOMPARE(Reduce::absMax(nullptr, 0), 0.0);
         double one[] = {42.0};
         Reduce::applyURatios(one, 1, nullptr);
         Reduce::applyDRatios(one, 1, nullptr);

@@ -195,6 +195,42 @@ void Reduce::subtractScaled(double *dst, const double *src, double f, int len)
 }
 
 TARVIX_CLONES_WIDE
+void Reduce::addAbsScaled(double *__restrict dst, const double *__restrict src, double f, int len)
+{
+    // Unrolled by eight with no branches, so that it becomes vector code.
+    int j = 0;
+    for (; j + 8 <= len; j += 8) {
+        for (int q = 0; q < 8; ++q)
+            dst[j + q] = dst[j + q] + std::fabs(src[j + q]) * f;
+    }
+    for (; j < len; ++j)
+        dst[j] = dst[j] + std::fabs(src[j]) * f;
+}
+
+TARVIX_CLONES_WIDE
+double Reduce::absMax(const double *v, int n)
+{
+    // Eight running maxima; a NaN never wins a comparison, so it is passed
+    // over in every order alike.
+    double m[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    int j = 0;
+    for (; j + 8 <= n; j += 8) {
+        for (int q = 0; q < 8; ++q) {
+            const double x = std::fabs(v[j + q]);
+            m[q] = x > m[q] ? x : m[q];
+        }
+    }
+    for (; j < n; ++j) {
+        const double x = std::fabs(v[j]);
+        m[0] = x > m[0] ? x : m[0];
+    }
+    double best = 0.0;
+    for (double x : m)
+        best = x > best ? x : best;
+    return best;
+}
+
+TARVIX_CLONES_WIDE
 double Reduce::dot(const double *a, const double *b, int n)
 {
     double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;

@@ -77,6 +77,10 @@ public:
 
     // dst[j] = dst[j] - src[j] * f for j < len.
     static void subtractScaled(double *dst, const double *src, double f, int len);
+    // dst[j] = dst[j] + |src[j]| * f for j < len (dst and src apart).
+    static void addAbsScaled(double *dst, const double *src, double f, int len);
+    // The largest |v[j]|, NaN passed over; 0 for n < 1.
+    static double absMax(const double *v, int n);
     // sum of a[j] * b[j] (four running sums, for speed; the order of the
     // additions is not the plain left-to-right one).
     static double dot(const double *a, const double *b, int n);

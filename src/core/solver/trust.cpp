@@ -144,10 +144,7 @@ ErrorNorms errorNorms(int n, double *const *a, const double *b, const double *x,
             if (scales) {
                 // The row is still in the cache.
                 scales->rowMax[size_t(i)] = rowMax;
-                const double inv = 1.0 / rowMax;
-                double *cs = scales->colSum.data();
-                for (int j = 0; j < n; ++j)
-                    cs[j] += std::fabs(row[j]) * inv;
+                Reduce::addAbsScaled(scales->colSum.data(), row, 1.0 / rowMax, n);
             }
         }
     }
@@ -206,14 +203,11 @@ double estimateRcond(int n, double *const *a, const Apply &solve, const Apply &s
         own.rowMax.assign(size_t(n), 0.0);
         own.colSum.assign(size_t(n), 0.0);
         for (int i = 0; i < n; ++i) {
-            double sum = 0.0, m = 0.0;
-            rowNorms(a[i], n, &sum, &m);
+            const double m = Reduce::absMax(a[i], n);
             own.rowMax[size_t(i)] = m;
             if (!(m > 0.0) || std::isinf(m))
                 continue;
-            const double inv = 1.0 / m;
-            for (int j = 0; j < n; ++j)
-                own.colSum[size_t(j)] += std::fabs(a[i][j]) * inv;
+            Reduce::addAbsScaled(own.colSum.data(), a[i], 1.0 / m, n);
         }
         given = &own;
     }
