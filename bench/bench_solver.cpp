@@ -143,7 +143,7 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     const double solveWall = total.nsecsElapsed() / 1e9;
     const std::clock_t solveCpu = std::clock() - cpuStart;
     // The refinement alone, on a copy of the answer: what the check adds to
-    // it is the check's cost (the condition estimate runs beside it).
+    // it is the check's cost.
     std::vector<double> alone(run.x);
     t.restart();
     {
@@ -250,7 +250,7 @@ int main(int argc, char **argv)
                 "one thread = processorCount 1. Times in seconds.\n",
                 processors);
     std::printf("tarvix: wall time of the whole solve; elim+bs: ordering to division; refine: "
-                "the refinement; check: what the backward error and the condition estimate (run beside the refinement) add to it (%% of the whole solve); "
+                "the refinement; check: what the backward error and the condition estimate add to it (%% of the whole solve); "
                 "pivot: the partial-pivoting solve of the fallback (not in tarvix; x elim+bs); "
                 "cpu/wall: processor time of all threads over wall time; ratio: tarvix / dgesv; "
                 "hpl: HPL ratio of the answer (passes below 16); elim, diag: the forward "

@@ -3,9 +3,11 @@
 // were spread over workers.
 #include "solver/doubleblock.h"
 #include "solver/panel.h"
+#include "solver/ratiopass.h"
 #include "solver/reduce.h"
 #include "solver/solve.h"
 #include "solver/solverun.h"
+#include "threads/workerteam.h"
 #include "testenv.h"
 #include "testutil.h"
 
@@ -159,12 +161,12 @@ private slots:
         // ur and dr of a 3 x 3 system written out by hand.
         double ur0[] = {2.0, -1.0}, ur1[] = {0.5}, *ur[] = {ur0, ur1};
         double v[] = {1.0, 4.0, 3.0};
-        Reduce::applyURatios(v, 3, ur);
+        RatioPass::forward(v, 3, ur, nullptr);
         // v1 = 4 - 2*1 = 2; v2 = 3 + 1 = 4, then 4 - 0.5*2 = 3.
         QCOMPARE(QVector<double>(v, v + 3), (QVector<double>{1.0, 2.0, 3.0}));
         double dr0[] = {1.0, 2.0}, dr1[] = {3.0}, *dr[] = {dr0, dr1};
         double w[] = {10.0, 7.0, 2.0};
-        Reduce::applyDRatios(w, 3, dr);
+        RatioPass::backward(w, 3, dr, nullptr, 1);
         // w1 = 7 - 3*2 = 1; w0 = 10 - (1*1 + 2*2) = 5 with the updated w1.
         QCOMPARE(QVector<double>(w, w + 3), (QVector<double>{5.0, 1.0, 2.0}));
         // Both dots take every pair once, whole vectors and tails alike
@@ -212,9 +214,96 @@ private slots:
         }
         QCOMPARE(Reduce::absMax(nullptr, 0), 0.0);
         double one[] = {42.0};
-        Reduce::applyURatios(one, 1, nullptr);
-        Reduce::applyDRatios(one, 1, nullptr);
+        RatioPass::forward(one, 1, nullptr, nullptr);
+        RatioPass::backward(one, 1, nullptr, nullptr, 1);
         QCOMPARE(one[0], 42.0);
+    }
+
+    // The passes through the ratios: with small whole numbers every order
+    // of the additions gives the exact value, so the blocked passes must
+    // give the plain step-by-step ones to the bit, exchanges included
+    // (inside a block, on its edges, past the end, and malformed); with
+    // real numbers every worker count gives the bits of one.
+    void ratioPasses_data()
+    {
+        QTest::addColumn<int>("n");
+        QTest::addColumn<QList<int>>("swaps");
+        QTest::newRow("one") << 1 << QList<int>{0, 0};
+        QTest::newRow("two, exchanged") << 2 << QList<int>{0, 1};
+        QTest::newRow("one block and a row") << 129 << QList<int>{};
+        QTest::newRow("exchanges on block edges") << 600 << QList<int>{0, 7, 127, 300, 128, 129, 471, 599};
+        QTest::newRow("same step twice, past the end") << 600 << QList<int>{5, 9, 5, 590, 598, 2, 600, 3};
+        QTest::newRow("odd list, negative entry") << 1000 << QList<int>{3, -1, 200, 900, 950};
+        QTest::newRow("long, no exchanges") << 1000 << QList<int>{};
+    }
+
+    void ratioPasses()
+    {
+        QFETCH(int, n);
+        QFETCH(QList<int>, swaps);
+        std::mt19937 gen(uint32_t(n) * 31u + uint32_t(swaps.size()));
+        std::uniform_int_distribution<int> entry(-64, 64), start(-9, 9);
+        std::uniform_real_distribution<double> real(-1.0, 1.0);
+        for (int whole = 1; whole >= 0; --whole) {
+            // r[k][i-k-1]: a few nonzero ones per row (-1, 1), so that the
+            // whole numbers stay far below 2^53.
+            std::vector<std::vector<double>> rows(size_t(n > 1 ? n - 1 : 0));
+            std::vector<double *> r;
+            for (int k = 0; k + 1 < n; ++k) {
+                std::vector<double> &row = rows[size_t(k)];
+                row.resize(size_t(n - k - 1));
+                for (double &e : row) {
+                    const int pick = entry(gen);
+                    e = whole ? (pick == 64 ? 1.0 : pick == -64 ? -1.0 : 0.0) : real(gen) / n;
+                }
+                r.push_back(row.data());
+            }
+            std::vector<double> v0(static_cast<size_t>(n));
+            for (double &e : v0)
+                e = whole ? double(start(gen)) : real(gen);
+
+            // The plain passes, one step at a time.
+            std::vector<double> fwd(v0), bwd(v0);
+            auto exchange = [n](std::vector<double> &v, int p, int q) {
+                if (p >= 0 && p < n && q >= 0 && q < n)
+                    std::swap(v[size_t(p)], v[size_t(q)]);
+            };
+            int s = 0;
+            for (int k = 0; k < n; ++k) {
+                for (; s + 1 < swaps.size() && swaps.at(s) <= k; s += 2)
+                    exchange(fwd, swaps.at(s), swaps.at(s + 1));
+                for (int i = k + 1; i < n; ++i)
+                    fwd[size_t(i)] -= r[size_t(k)][i - k - 1] * fwd[size_t(k)];
+            }
+            s = int(swaps.size()) - 2 - int(swaps.size() % 2);
+            for (int i = n - 1; i >= 0; --i) {
+                double sum = 0.0;
+                for (int j = i + 1; j < n; ++j)
+                    sum += r[size_t(i)][j - i - 1] * bwd[size_t(j)];
+                bwd[size_t(i)] -= sum;
+                for (; s >= 0 && swaps.at(s) >= i; s -= 2)
+                    exchange(bwd, swaps.at(s), swaps.at(s + 1));
+            }
+
+            std::vector<double> oneF(v0), oneB(v0);
+            RatioPass::forward(oneF.data(), n, r.data(), &swaps);
+            RatioPass::backward(oneB.data(), n, r.data(), &swaps, 1);
+            for (int i = 0; i < n; ++i) {
+                const QByteArray where = QStringLiteral("whole %1 entry %2: %3 / %4, %5 / %6")
+                                             .arg(whole).arg(i).arg(oneF[size_t(i)]).arg(fwd[size_t(i)])
+                                             .arg(oneB[size_t(i)]).arg(bwd[size_t(i)]).toUtf8();
+                const double tol = whole ? 0.0 : 1e-12 * (1.0 + std::fabs(bwd[size_t(i)]));
+                QVERIFY2(oneF[size_t(i)] == fwd[size_t(i)], where.constData());
+                QVERIFY2(std::fabs(oneB[size_t(i)] - bwd[size_t(i)]) <= tol, where.constData());
+            }
+            for (int count : {2, 3}) {
+                WorkerTeam team(count, QStringLiteral("tst_reduce "));
+                std::vector<double> shared(v0);
+                RatioPass::backward(shared.data(), n, r.data(), &swaps, count);
+                QVERIFY2(std::memcmp(shared.data(), oneB.data(), sizeof(double) * size_t(n)) == 0,
+                         qPrintable(QStringLiteral("whole %1, %2 workers").arg(whole).arg(count)));
+            }
+        }
     }
 
     void diagonalRowsKeepDiagonal()

@@ -322,36 +322,60 @@ private slots:
         QCOMPARE(dx, (std::vector<double>{1.0, 2.0}));
     }
 
-    // The condition estimate runs beside the refinement, or after it when
-    // no thread can be had or one processor is allowed: the same trust
-    // record every way.
-    void estimateBesideRefinement()
+    // The whole finish of a solve (the back substitution, the refinement
+    // with its passes through the factors, the backward error with the row
+    // scales, the condition estimate) gives the same bits for every worker
+    // count, and when the finish can have no worker thread. The system is
+    // big enough for every part to be shared, with rows of very different
+    // sizes so that the scales count, and pivot repairs so that the passes
+    // meet exchanges.
+    void finishSameForEveryWorkerCount()
     {
         std::mt19937 gen(7);
         std::uniform_real_distribution<double> real(-1.0, 1.0);
-        const int n = 60;
+        const int n = 600;
         Matrix a(n);
-        for (double &v : a.store)
-            v = real(gen);
-        const std::vector<double> b(size_t(n), 1.0);
-        SolveTrust trust[3];
-        std::vector<double> x[3];
-        for (int way = 0; way < 3; ++way) {
-            SolveRun run = runSolve(a, b, nullptr, nullptr);
-            QCOMPARE(run.status, 0);
-            ThreadSettings settings;
-            settings.processors = way == 2 ? 1 : 2;
-            MyThreads::failNextStarts(way == 1 ? 1 : 0);
-            trust[way] = refineAndCheck(n, a.ptr(), b.data(), run.reduced.ptr(), run.store.get(),
-                                        run.x.data(), settings);
-            MyThreads::failNextStarts(0);
-            x[way] = run.x;
+        for (int i = 0; i < n; ++i) {
+            const double size = std::pow(10.0, i % 5 - 2);
+            for (int j = 0; j < n; ++j)
+                a.rows[size_t(i)][j] = real(gen) * size;
         }
-        QVERIFY(trust[0].passes() && trust[0].rcond > 0.0);
-        for (int way = 1; way < 3; ++way) {
-            QCOMPARE(trust[way].rcond, trust[0].rcond);
-            QCOMPARE(trust[way].backwardError, trust[0].backwardError);
-            QVERIFY(sameBits(x[way], x[0]));
+        // Rows that start alike: after step 0 the pivots of steps 1 and 2
+        // are zero, and the repair exchanges rows.
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                a.rows[size_t(i)][j] = j + 1.0;
+        std::vector<double> b(static_cast<size_t>(n));
+        for (double &e : b)
+            e = real(gen);
+        struct Way { int processors; int failedStarts; };
+        const Way ways[] = {{1, 0}, {2, 0}, {3, 0}, {2, 1000}};
+        SolveTrust first;
+        std::vector<double> firstX;
+        for (const Way &way : ways) {
+            ThreadSettings settings;
+            settings.processors = way.processors;
+            for (int t = 0; t < way.processors; ++t)
+                settings.limits << t;
+            SolveRun run = runSolve(a, b, nullptr, nullptr, &settings);
+            MyThreads::failNextStarts(way.failedStarts);
+            const SolveTrust trust = refineAndCheck(n, a.ptr(), b.data(), run.reduced.ptr(),
+                                                    run.store.get(), run.x.data(), settings);
+            MyThreads::failNextStarts(0);
+            const QByteArray where = QStringLiteral("%1 processors, %2 failed starts")
+                                         .arg(way.processors).arg(way.failedStarts).toUtf8();
+            QVERIFY2(run.status == 0 && trust.passes() && trust.rcond > 0.0, where.constData());
+            if (way.processors == 1) {
+                QVERIFY2(!run.swaps.isEmpty(), "the system takes pivot repairs");
+                first = trust;
+                firstX = run.x;
+                continue;
+            }
+            QVERIFY2(sameBits(run.x, firstX), where.constData());
+            QVERIFY2(std::memcmp(&trust.rcond, &first.rcond, sizeof(double)) == 0, where.constData());
+            QVERIFY2(std::memcmp(&trust.backwardError, &first.backwardError, sizeof(double)) == 0,
+                     where.constData());
+            QCOMPARE(trust.refinementSteps, first.refinementSteps);
         }
     }
 
@@ -666,7 +690,7 @@ private slots:
                         if (pivoting)
                             (transposed ? Trust::luSolveTransposed : Trust::luSolve)(n, lu.ptr(), perm, v.data());
                         else
-                            (transposed ? Trust::specifiedSolveTransposed : Trust::specifiedSolve)(n, run.reduced.ptr(), *run.store, v.data());
+                            (transposed ? Trust::specifiedSolveTransposed : Trust::specifiedSolve)(n, run.reduced.ptr(), *run.store, v.data(), 1);
                         for (int i = 0; i < n; ++i) {
                             double s = 0.0;
                             for (int j = 0; j < n; ++j)

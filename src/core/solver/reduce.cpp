@@ -181,14 +181,6 @@ QVector<RowRange> Reduce::diagonalSplit(int n, int count)
 }
 
 TARVIX_CLONES_WIDE
-void Reduce::applyURatios(double *v, int n, double **ur)
-{
-    // v[i] - ur[k][i-k-1] * v[k] for every i below k, as one row update.
-    for (int k = 0; k < n - 1; ++k)
-        rowUpdate(v + k + 1, ur[k], v[k], n - k - 1);
-}
-
-TARVIX_CLONES_WIDE
 void Reduce::subtractScaled(double *dst, const double *src, double f, int len)
 {
     rowUpdate(dst, src, f, len);
@@ -296,23 +288,6 @@ double Reduce::dotWide(const double *a, const double *b, int n)
     const double q0 = (s[0] + s[4]) + (s[2] + s[6]);
     const double q1 = (s[1] + s[5]) + (s[3] + s[7]);
     return (q0 + q1) + tail;
-}
-
-void Reduce::prefetchRow(const double *row)
-{
-    const char *start = reinterpret_cast<const char *>(row);
-    for (int line = 0; line < 8; ++line)
-        __builtin_prefetch(start + 64 * line);
-}
-
-void Reduce::applyDRatios(double *v, int n, double **dr)
-{
-    for (int i = n - 2; i >= 0; --i) {
-        // The rows run backwards through memory: start the next one early.
-        if (i > 0)
-            prefetchRow(dr[i - 1]);
-        v[i] = v[i] - dotWide(dr[i], v + i + 1, n - i - 1);
-    }
 }
 
 void Reduce::eliminateRows(double **coef, double *rhs, double *urk, int k, int n, int first,

@@ -66,15 +66,6 @@ public:
     // inside rows n-2..0; together they cover those rows exactly once.
     static QVector<RowRange> diagonalSplit(int n, int count);
 
-    // v[i] -= ur[k][i-k-1] * v[k], for k = 0..n-2 and i > k.
-    static void applyURatios(double *v, int n, double **ur);
-    // Asks for the first lines of a row that a pass running backwards
-    // through memory reads next (the hardware does not guess those).
-    static void prefetchRow(const double *row);
-    // v[i] -= sum over j > i of dr[i][j-i-1] * v[j], for i = n-2 down to 0,
-    // each sum as dotWide takes it.
-    static void applyDRatios(double *v, int n, double **dr);
-
     // dst[j] = dst[j] - src[j] * f for j < len.
     static void subtractScaled(double *dst, const double *src, double f, int len);
     // dst[j] = dst[j] + |src[j]| * f for j < len (dst and src apart).

@@ -1,6 +1,8 @@
 #include "solve.h"
 
 #include "prefs/userprefs.h"
+#include "solver/ratiopass.h"
+#include "solver/trust.h"
 #include "store/equationstore.h"
 #include "threads/workerteam.h"
 
@@ -10,6 +12,7 @@
 #include <QThread>
 
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -93,7 +96,7 @@ void Solve::calc()
                 *m_status = 2;
         } else {
             reduceDiagonal();
-            Reduce::applyDRatios(m_r, n, m_ratios->dr);
+            RatioPass::backward(m_r, n, m_ratios->dr, nullptr, members);
             double *diag = new double[n];
             for (int i = 0; i < n; ++i)
                 diag[i] = m_c[i][i];
@@ -366,38 +369,14 @@ void Solve::refine(double **a, double *residual, double *correction)
     refineFromResidual(residual, correction);
 }
 
-void Solve::refineFromResidual(double *residual, double *correction)
+void Solve::refineFromResidual(double *residual, double *correction, int count)
 {
     const int n = m_n;
     if (n < 1 || !m_ratios || m_ratios->size() != n)
         return;
-    // Put the residual through the same steps the right-hand side went
-    // through: row ordering, then each step's pivot-repair exchange followed
-    // by its multipliers, in the order the solve made them.
-    const QMap<int, int> &rows = m_ratios->rowExchanges;
-    for (auto it = rows.constBegin(); it != rows.constEnd(); ++it)
-        std::swap(residual[it.key()], residual[it.value()]);
-    const QList<int> &swaps = m_ratios->swaps;
-    int s = 0;
-    for (int k = 0; k < n; ++k) {
-        while (s + 1 < swaps.size() && swaps.at(s) <= k) {
-            const int p = swaps.at(s);
-            const int q = swaps.at(s + 1);
-            if (p >= 0 && p < n && q >= 0 && q < n)
-                std::swap(residual[p], residual[q]);
-            s += 2;
-        }
-        if (k < n - 1)
-            Reduce::subtractScaled(residual + k + 1, m_ratios->ur[k], residual[k], n - k - 1);
-    }
-    Reduce::applyDRatios(residual, n, m_ratios->dr);
-    for (int i = 0; i < n; ++i)
-        correction[i] = residual[i] / m_c[i][i];
-    const QMap<int, int> &cols = m_ratios->columnExchanges;
-    for (auto it = cols.constEnd(); it != cols.constBegin();) {
-        --it;
-        std::swap(correction[it.key()], correction[it.value()]);
-    }
+    // The residual goes the right-hand side's way through the solve.
+    Trust::specifiedSolve(n, m_c, *m_ratios, residual, count);
+    std::memcpy(correction, residual, sizeof(double) * size_t(n));
     for (int i = 0; i < n; ++i)
         m_sol[i] = m_sol[i] - correction[i];
 }

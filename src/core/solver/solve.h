@@ -69,8 +69,9 @@ public:
     // residual and correction scratch vectors of n values.
     void refine(double **a, double *residual, double *correction);
     // The same with residual already holding a x - r for the working
-    // solution (computed the same way), which saves a pass over a.
-    void refineFromResidual(double *residual, double *correction);
+    // solution (computed the same way), which saves a pass over a; count
+    // workers of the calling thread's team share its passes.
+    void refineFromResidual(double *residual, double *correction, int count = 1);
 
     // Debug dump of the matrices (only with debug logging on).
     static void print(double **c, double *r, int n);

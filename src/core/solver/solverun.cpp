@@ -94,40 +94,25 @@ SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, Rat
 {
     SolveTrust result;
     result.method = SolveTrust::Specified;
-    // The condition estimate reads only the system and the factors, which
-    // nothing changes from here on: it runs on a thread of its own beside
-    // the refinement, whose triangular passes leave a processor free.
     const bool canEstimate = ratios && ratios->size() == n;
-    double rcond = 0.0;
-    auto estimate = [&](int) {
-        const RatioStore &store = *ratios;
-        rcond = Trust::estimateRcond(
-            n, a, [&](double *v) { Trust::specifiedSolve(n, work, store, v); },
-            [&](double *v) { Trust::specifiedSolveTransposed(n, work, store, v); });
-    };
-    Reduce estimator;
-    QThread *beside = nullptr;
-    // With one processor allowed, it waits for the refinement instead.
-    if (canEstimate && settings.processors > 1) {
-        estimator.setJob(estimate, 0);
-        beside = MyThreads::start(&estimator, SLOT(runJob()), QStringLiteral("Tarvix::estimate"));
-    }
-    {
-        // Each refinement step spreads its residuals, and the backward
-        // error its rows, over the same team.
-        const std::unique_ptr<WorkerTeam> team = refinementTeam(n, settings);
-        improveSolution(n, a, b, work, ratios, sol, &result.refinementSteps, &settings);
-        result.backwardError = Trust::backwardError(n, a, b, sol, nullptr, &settings);
-    }
+    // One team serves it all: each refinement step's residuals and passes
+    // through the factors, the backward error with the row scales, and the
+    // passes of the condition estimate.
+    const std::unique_ptr<WorkerTeam> team = refinementTeam(n, settings);
+    const int count = team ? team->size() : 1;
+    improveSolution(n, a, b, work, ratios, sol, &result.refinementSteps, &settings);
+    Trust::Scales scales;
+    result.backwardError =
+        Trust::backwardError(n, a, b, sol, canEstimate ? &scales : nullptr, &settings);
     result.hplRatio = Trust::hplRatio(result.backwardError, n);
-    if (beside) {
-        beside->wait();
-        MyThreads::joined();
+    // An answer that fails is solved again, and estimated, another way.
+    if (canEstimate && result.passes()) {
+        const RatioStore &store = *ratios;
+        result.rcond = Trust::estimateRcond(
+            n, a, [&](double *v) { Trust::specifiedSolve(n, work, store, v, count); },
+            [&](double *v) { Trust::specifiedSolveTransposed(n, work, store, v, count); },
+            &scales);
     }
-    else if (canEstimate && result.passes())
-        estimate(0);
-    if (canEstimate && result.passes())
-        result.rcond = rcond;
     return result;
 }
 
@@ -253,10 +238,12 @@ int improveSolution(int n, double **a, const double *b, double **reduced, RatioS
     Solve refiner(reduced, rhs.data(), x.data(), n, std::unique_ptr<RatioStore>(ratios));
     const double tolerance = UserPrefs::getTolerance();
 
+    // The residuals' workers share the passes through the factors too.
+    const int count = settings ? Reduce::workerCount(n, settings->limits, settings->processors) : 1;
     int penalty = 0;
     int stable = 0;
     for (;;) {
-        refiner.refineFromResidual(residual.data(), correction.data());
+        refiner.refineFromResidual(residual.data(), correction.data(), count);
         if (steps)
             ++*steps;
         bool settled = true;

@@ -2,6 +2,7 @@
 
 #include "solver/ratiostore.h"
 #include "solver/panel.h"
+#include "solver/ratiopass.h"
 #include "solver/solve.h"
 #include "threads/workerteam.h"
 
@@ -99,6 +100,9 @@ inline void rowNorms(const double *row, int n, double *sum, double *max)
 
 namespace {
 
+// Runs of rows whose scale sums backwardError keeps apart.
+constexpr int kScaleRuns = 16;
+
 // The norms backwardError gathers over a run of rows.
 struct ErrorNorms
 {
@@ -124,8 +128,10 @@ struct ErrorNorms
     }
 };
 
+// rowMax (may be null) receives the largest magnitude of each row, and
+// colSum then the sums of the scaled rows' magnitudes over these rows.
 ErrorNorms errorNorms(int n, double *const *a, const double *b, const double *x, int first,
-                      int end, Scales *scales)
+                      int end, double *rowMaxes, double *colSum)
 {
     ErrorNorms e;
     for (int i = first; i < end; ++i) {
@@ -141,10 +147,10 @@ ErrorNorms errorNorms(int n, double *const *a, const double *b, const double *x,
             e.rs = std::fmax(e.rs, ri / rowMax);
             e.ans = std::fmax(e.ans, rowSum / rowMax);
             e.bns = std::fmax(e.bns, std::fabs(b[i]) / rowMax);
-            if (scales) {
+            if (rowMaxes) {
+                rowMaxes[i] = rowMax;
                 // The row is still in the cache.
-                scales->rowMax[size_t(i)] = rowMax;
-                Reduce::addAbsScaled(scales->colSum.data(), row, 1.0 / rowMax, n);
+                Reduce::addAbsScaled(colSum, row, 1.0 / rowMax, n);
             }
         }
     }
@@ -165,16 +171,38 @@ double backwardError(int n, double *const *a, const double *b, const double *x, 
         scales->rowMax.assign(size_t(n), 0.0);
         scales->colSum.assign(size_t(n), 0.0);
     }
-    // Without scales the rows may be spread over the workers: every norm
-    // is a largest value, the same whichever worker finds it.
-    const int count = !scales && settings && n >= 512
+    // The rows may be spread over the workers: every norm is a largest
+    // value, the same whichever worker finds it. The column sums of the
+    // scales are gathered in a fixed number of runs of rows, each into sums
+    // of its own, added up in order at the end: the same sums for every
+    // worker count.
+    const int count = settings && n >= 512
         ? Reduce::workerCount(n, settings->limits, settings->processors) : 1;
-    std::vector<ErrorNorms> parts(size_t(count > 0 ? count : 1));
-    Reduce::runPhase(QStringLiteral("Tarvix::check "), int(parts.size()), [&](int w) {
-        const int first = int((long long)n * w / int(parts.size()));
-        const int end = int((long long)n * (w + 1) / int(parts.size()));
-        parts[size_t(w)] = errorNorms(n, a, b, x, first, end, scales);
+    const int runs = scales ? std::min(n, kScaleRuns) : std::max(count, 1);
+    const int shares = std::max(1, std::min(count, runs));
+    std::vector<ErrorNorms> parts(static_cast<size_t>(runs));
+    std::vector<double> runSums(scales && runs > 1 ? size_t(runs - 1) * size_t(n) : 0, 0.0);
+    auto sumsOf = [&](int run) {
+        return run == 0 ? scales->colSum.data() : runSums.data() + size_t(run - 1) * size_t(n);
+    };
+    Reduce::runPhase(QStringLiteral("Tarvix::check "), shares, [&](int w) {
+        const int last = int((long long)runs * (w + 1) / shares);
+        for (int run = int((long long)runs * w / shares); run < last; ++run) {
+            const int first = int((long long)n * run / runs);
+            const int end = int((long long)n * (run + 1) / runs);
+            parts[size_t(run)] = scales
+                ? errorNorms(n, a, b, x, first, end, scales->rowMax.data(), sumsOf(run))
+                : errorNorms(n, a, b, x, first, end, nullptr, nullptr);
+        }
     });
+    if (scales) {
+        double *colSum = scales->colSum.data();
+        for (int run = 1; run < runs; ++run) {
+            const double *more = sumsOf(run);
+            for (int j = 0; j < n; ++j)
+                colSum[j] = colSum[j] + more[j];
+        }
+    }
     ErrorNorms e;
     for (const ErrorNorms &p : parts)
         e.add(p);
@@ -271,25 +299,14 @@ double estimateRcond(int n, double *const *a, const Apply &solve, const Apply &s
     return 1.0 / (normB * est);
 }
 
-void specifiedSolve(int n, double *const *reduced, const RatioStore &ratios, double *v)
+void specifiedSolve(int n, double *const *reduced, const RatioStore &ratios, double *v, int count)
 {
     // The steps the right-hand side went through in the solve.
     const QMap<int, int> &rows = ratios.rowExchanges;
     for (auto it = rows.constBegin(); it != rows.constEnd(); ++it)
         std::swap(v[it.key()], v[it.value()]);
-    const QList<int> &swaps = ratios.swaps;
-    int s = 0;
-    for (int k = 0; k < n; ++k) {
-        while (s + 1 < swaps.size() && swaps.at(s) <= k) {
-            const int p = swaps.at(s), q = swaps.at(s + 1);
-            if (p >= 0 && p < n && q >= 0 && q < n)
-                std::swap(v[p], v[q]);
-            s += 2;
-        }
-        if (k < n - 1)
-            Reduce::subtractScaled(v + k + 1, ratios.ur[k], v[k], n - k - 1);
-    }
-    Reduce::applyDRatios(v, n, ratios.dr);
+    RatioPass::forward(v, n, ratios.ur, &ratios.swaps);
+    RatioPass::backward(v, n, ratios.dr, nullptr, count);
     for (int i = 0; i < n; ++i)
         v[i] = v[i] / reduced[i][i];
     const QMap<int, int> &cols = ratios.columnExchanges;
@@ -299,7 +316,8 @@ void specifiedSolve(int n, double *const *reduced, const RatioStore &ratios, dou
     }
 }
 
-void specifiedSolveTransposed(int n, double *const *reduced, const RatioStore &ratios, double *v)
+void specifiedSolveTransposed(int n, double *const *reduced, const RatioStore &ratios, double *v,
+                              int count)
 {
     // The transposes of the steps above, in reverse order.
     const QMap<int, int> &cols = ratios.columnExchanges;
@@ -307,25 +325,8 @@ void specifiedSolveTransposed(int n, double *const *reduced, const RatioStore &r
         std::swap(v[it.key()], v[it.value()]);
     for (int i = 0; i < n; ++i)
         v[i] = v[i] / reduced[i][i];
-    for (int i = 0; i + 1 < n; ++i)
-        Reduce::subtractScaled(v + i + 1, ratios.dr[i], v[i], n - i - 1);
-    const QList<int> &swaps = ratios.swaps;
-    int s = int(swaps.size()) - 2;
-    if (swaps.size() % 2)
-        --s;
-    for (int k = n - 1; k >= 0; --k) {
-        if (k < n - 1) {
-            if (k > 0)
-                Reduce::prefetchRow(ratios.ur[k - 1]);
-            v[k] = v[k] - Reduce::dotWide(ratios.ur[k], v + k + 1, n - k - 1);
-        }
-        while (s >= 0 && swaps.at(s) >= k) {
-            const int p = swaps.at(s), q = swaps.at(s + 1);
-            if (p >= 0 && p < n && q >= 0 && q < n)
-                std::swap(v[p], v[q]);
-            s -= 2;
-        }
-    }
+    RatioPass::forward(v, n, ratios.dr, nullptr);
+    RatioPass::backward(v, n, ratios.ur, &ratios.swaps, count);
     const QMap<int, int> &rows = ratios.rowExchanges;
     for (auto it = rows.constEnd(); it != rows.constBegin();) {
         --it;

@@ -64,8 +64,9 @@ struct Scales
 
 // The backward error of SolveTrust: the larger of the plain and the
 // row-equilibrated normwise one. scales (may be null) receives the row
-// scales, gathered in the same pass; without them the rows are spread over
-// the workers of settings (may be null: this thread alone).
+// scales, gathered on the way. The work is spread over the workers of
+// settings (may be null: this thread alone); the result, scales included,
+// is the same for every worker count.
 double backwardError(int n, double *const *a, const double *b, const double *x,
                      Scales *scales = nullptr, const ThreadSettings *settings = nullptr);
 double hplRatio(double backwardError, int n);
@@ -81,9 +82,13 @@ double estimateRcond(int n, double *const *a, const Apply &solve, const Apply &s
                      const Scales *scales = nullptr);
 
 // Solves with the factors an ordered elimination left: the reduced matrix
-// (diagonal = pivots) and its ratio store.
-void specifiedSolve(int n, double *const *reduced, const RatioStore &ratios, double *v);
-void specifiedSolveTransposed(int n, double *const *reduced, const RatioStore &ratios, double *v);
+// (diagonal = pivots) and its ratio store. Within a WorkerTeam of the
+// calling thread, count workers share the passes; the result is the same
+// for every count.
+void specifiedSolve(int n, double *const *reduced, const RatioStore &ratios, double *v,
+                    int count = 1);
+void specifiedSolveTransposed(int n, double *const *reduced, const RatioStore &ratios, double *v,
+                              int count = 1);
 
 // Elimination with partial pivoting, in place: on return lu holds L (unit,
 // below the diagonal) and U; rows are exchanged by exchanging the pointers,
