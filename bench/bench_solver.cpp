@@ -126,12 +126,14 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     // The working copy, made as the solve command makes it.
     RowBlock copy(n);
     double **rows = copy.rows();
-    copyRows(n, s.rows.data(), rows, settings);
+    std::unique_ptr<RatioStore> store;
+    copyRows(n, s.rows.data(), rows, settings, [&] { store = std::make_unique<RatioStore>(n); });
     std::vector<double> r(s.b);
     std::vector<int> zeros(columnZeros, columnZeros + n);
     QElapsedTimer t;
     t.start();
-    Solve *solve = new Solve(rows, r.data(), run.x.data(), zeros.data(), &run.status, n);
+    Solve *solve = new Solve(rows, r.data(), run.x.data(), zeros.data(), &run.status, n,
+                             std::move(store));
     solve->setThreadSettings(settings);
     QThread *thread = MyThreads::start(solve, SLOT(calc()), QStringLiteral("Tarvix::solveEq"));
     thread->wait();

@@ -13,6 +13,7 @@
 
 #include <QtTest>
 
+#include <atomic>
 #include <cstring>
 #include <random>
 
@@ -337,7 +338,8 @@ private slots:
         // refinement to be spread too; one row per worker; zero limits.
         const struct { int n, processors; QList<int> limits; } cases[] = {
             {9, 8, {1, 2, 3, 4, 5, 6, 7, 8}}, {41, 8, defaultLimits(8)}, {30, 3, defaultLimits(3)},
-            {3, 5, {0, 0, 0, 0, 0}}, {64, 16, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}, {300, 3, {0, 1, 2}}};
+            {3, 5, {0, 0, 0, 0, 0}}, {64, 16, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}, {300, 3, {0, 1, 2}},
+            {700, 3, {0, 1, 2}}};
         for (const auto &[n, processors, limits] : cases) {
             TestEnv env(2);
             std::mt19937 gen(uint(n * 31 + processors));
@@ -360,6 +362,34 @@ private slots:
             // the split, so the results agree to the last bit.
             QCOMPARE(many, one);
         }
+    }
+
+    // The working copy: every row copied once, the last run of rows a short
+    // one, and the job that goes beside the copy run exactly once.
+    void copyTakesEveryRowOnce_data()
+    {
+        QTest::addColumn<int>("processors");
+        QTest::newRow("alone") << 1;
+        QTest::newRow("two") << 2;
+        QTest::newRow("three") << 3;
+    }
+
+    void copyTakesEveryRowOnce()
+    {
+        QFETCH(int, processors);
+        const int n = 1003;
+        Matrix from(n), to(n);
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j)
+                from.rows[size_t(i)][j] = double(i) * n + j;
+        ThreadSettings settings;
+        settings.processors = processors;
+        for (int t = 0; t < processors; ++t)
+            settings.limits << t;
+        std::atomic<int> firstRuns{0};
+        copyRows(n, from.ptr(), to.ptr(), settings, [&] { ++firstRuns; });
+        QCOMPARE(firstRuns.load(), 1);
+        QVERIFY(to.store == from.store);
     }
 
     // The product update of a block: the vector kernels give the bits of the

@@ -22,10 +22,13 @@ const char *const kPrint = "void Solve::print(double**, double*)";
 
 } // namespace
 
-Solve::Solve(double **c, double *r, double *sol, int *columnZeros, int *status, int n)
+Solve::Solve(double **c, double *r, double *sol, int *columnZeros, int *status, int n,
+             std::unique_ptr<RatioStore> store)
     : m_n(n), m_status(status), m_c(c), m_r(r), m_sol(sol),
       m_leadZeros(new int[n > 0 ? n : 1]()), m_columnZeros(columnZeros),
-      m_ratios(new RatioStore(n)), m_settings(ThreadSettings::fromPrefs())
+      m_ratios(store && store->size() == (n > 0 ? n : 0) ? std::move(store)
+                                                         : std::make_unique<RatioStore>(n)),
+      m_settings(ThreadSettings::fromPrefs())
 {
 }
 

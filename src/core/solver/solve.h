@@ -34,8 +34,10 @@ public:
     // (null: no column ordering). status: the caller's status word, written
     // at the end of calc: 0 clean, 1 the result is not to be trusted (a pivot
     // could not be repaired, the input or the result holds inf or NaN), 2 the
-    // forward elimination failed and no solution was computed.
-    Solve(double **c, double *r, double *sol, int *columnZeros, int *status, int n);
+    // forward elimination failed and no solution was computed. store: a
+    // fresh RatioStore of n made ahead (null: the solve makes its own).
+    Solve(double **c, double *r, double *sol, int *columnZeros, int *status, int n,
+          std::unique_ptr<RatioStore> store = nullptr);
     // Refinement form: c is the reduced matrix a solve left behind, r the
     // unreduced right-hand side, sol the working solution, ratios the store
     // of that solve.

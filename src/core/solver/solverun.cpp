@@ -2,6 +2,7 @@
 
 #include "prefs/userprefs.h"
 #include "solver/doubleblock.h"
+#include "solver/ratiostore.h"
 #include "solver/reduce.h"
 #include "solver/solve.h"
 #include "store/equationstore.h"
@@ -11,6 +12,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -25,16 +28,24 @@ int solveStore(EquationStore &store, const int *columnZeros, QObject *errorRecei
                        store.currentSol, ThreadSettings::fromPrefs(), errorReceiver, trust);
 }
 
-void copyRows(int n, double *const *from, double **to, const ThreadSettings &settings)
+void copyRows(int n, double *const *from, double **to, const ThreadSettings &settings,
+              const std::function<void()> &first)
 {
-    // Bound by memory and by the first touch of the pages: each worker
-    // copies one run of rows.
+    // Bound by memory: the workers take runs of rows as they come free.
     const int count = n >= 512 ? Reduce::workerCount(n, settings.limits, settings.processors) : 1;
     const size_t bytes = sizeof(double) * size_t(n > 0 ? n : 0);
+    constexpr int kRun = 16;
+    std::atomic<int> next{0};
     Reduce::runPhase(QStringLiteral("Tarvix::copy "), count, [&](int w) {
-        const int last = int((long long)n * (w + 1) / count);
-        for (int i = int((long long)n * w / count); i < last; ++i)
-            std::memcpy(to[i], from[i], bytes);
+        // The last worker does the job first: a job that takes fresh pages
+        // and a copy go well side by side (two that take pages do not).
+        if (w == count - 1 && first)
+            first();
+        for (int i = next.fetch_add(kRun); i < n; i = next.fetch_add(kRun)) {
+            const int end = std::min(n, i + kRun);
+            for (int row = i; row < end; ++row)
+                std::memcpy(to[row], from[row], bytes);
+        }
     });
 }
 
@@ -47,7 +58,9 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     const size_t bytes = sizeof(double) * size_t(n);
     RowBlock work(n);
     double **c = work.rows();
-    copyRows(n, coef, c, settings);
+    // The solve's ratio store takes its pages while the system is copied.
+    std::unique_ptr<RatioStore> store;
+    copyRows(n, coef, c, settings, [&] { store = std::make_unique<RatioStore>(n); });
     double *r = new double[size_t(n)];
     std::memcpy(r, rhs, bytes);
     std::vector<int> zeros;
@@ -55,7 +68,8 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
         zeros.assign(columnZeros, columnZeros + n);
 
     int status = 0;
-    Solve *solve = new Solve(c, r, customSol, columnZeros ? zeros.data() : nullptr, &status, n);
+    Solve *solve = new Solve(c, r, customSol, columnZeros ? zeros.data() : nullptr, &status, n,
+                             std::move(store));
     solve->setThreadSettings(settings);
     QThread *t = MyThreads::start(solve, SLOT(calc()), QStringLiteral("Tarvix::solveEq"));
     if (!t) {
