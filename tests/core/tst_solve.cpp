@@ -358,6 +358,10 @@ private slots:
             for (int t = 0; t < way.processors; ++t)
                 settings.limits << t;
             SolveRun run = runSolve(a, b, nullptr, nullptr, &settings);
+            // The passes divide by the store's copy of the pivots.
+            QCOMPARE(run.store->pivots.size(), size_t(n));
+            for (int i = 0; i < n; ++i)
+                QCOMPARE(run.store->pivots[size_t(i)], run.reduced.rows[size_t(i)][i]);
             MyThreads::failNextStarts(way.failedStarts);
             const SolveTrust trust = refineAndCheck(n, a.ptr(), b.data(), run.reduced.ptr(),
                                                     run.store.get(), run.x.data(), settings);

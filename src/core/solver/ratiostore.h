@@ -5,6 +5,7 @@
 #include <QMap>
 
 #include <memory>
+#include <vector>
 
 class DoubleBlock;
 
@@ -33,6 +34,9 @@ public:
     QMap<int, int> rowExchanges;
     // Read in pairs (k, r): rows k and r were exchanged before step k.
     QList<int> swaps;
+    // The diagonal the solve left, once its diagonal reduction is done
+    // (empty before): read in one line, not one row of the matrix each.
+    std::vector<double> pivots;
 
 private:
     int m_n;

@@ -100,12 +100,12 @@ void Solve::calc()
         } else {
             reduceDiagonal();
             RatioPass::backward(m_r, n, m_ratios->dr, nullptr, members);
-            double *diag = new double[n];
+            std::vector<double> &diag = m_ratios->pivots;
+            diag.resize(size_t(n));
             for (int i = 0; i < n; ++i)
-                diag[i] = m_c[i][i];
+                diag[size_t(i)] = m_c[i][i];
             for (int i = 0; i < n; ++i)
-                m_sol[i] = m_r[i] / diag[i];
-            delete[] diag;
+                m_sol[i] = m_r[i] / diag[size_t(i)];
             const QMap<int, int> &cols = m_ratios->columnExchanges;
             for (auto it = cols.constEnd(); it != cols.constBegin();) {
                 --it;

@@ -299,6 +299,23 @@ double estimateRcond(int n, double *const *a, const Apply &solve, const Apply &s
     return 1.0 / (normB * est);
 }
 
+namespace {
+
+// v[i] / the pivot of row i, from the store's copy where it has one.
+void dividePivots(int n, double *const *reduced, const RatioStore &ratios, double *v)
+{
+    if (ratios.pivots.size() == size_t(n)) {
+        const double *p = ratios.pivots.data();
+        for (int i = 0; i < n; ++i)
+            v[i] = v[i] / p[i];
+    } else {
+        for (int i = 0; i < n; ++i)
+            v[i] = v[i] / reduced[i][i];
+    }
+}
+
+} // namespace
+
 void specifiedSolve(int n, double *const *reduced, const RatioStore &ratios, double *v, int count)
 {
     // The steps the right-hand side went through in the solve.
@@ -307,8 +324,7 @@ void specifiedSolve(int n, double *const *reduced, const RatioStore &ratios, dou
         std::swap(v[it.key()], v[it.value()]);
     RatioPass::forward(v, n, ratios.ur, &ratios.swaps);
     RatioPass::backward(v, n, ratios.dr, nullptr, count);
-    for (int i = 0; i < n; ++i)
-        v[i] = v[i] / reduced[i][i];
+    dividePivots(n, reduced, ratios, v);
     const QMap<int, int> &cols = ratios.columnExchanges;
     for (auto it = cols.constEnd(); it != cols.constBegin();) {
         --it;
@@ -323,8 +339,7 @@ void specifiedSolveTransposed(int n, double *const *reduced, const RatioStore &r
     const QMap<int, int> &cols = ratios.columnExchanges;
     for (auto it = cols.constBegin(); it != cols.constEnd(); ++it)
         std::swap(v[it.key()], v[it.value()]);
-    for (int i = 0; i < n; ++i)
-        v[i] = v[i] / reduced[i][i];
+    dividePivots(n, reduced, ratios, v);
     RatioPass::forward(v, n, ratios.dr, nullptr);
     RatioPass::backward(v, n, ratios.ur, &ratios.swaps, count);
     const QMap<int, int> &rows = ratios.rowExchanges;
