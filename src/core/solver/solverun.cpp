@@ -109,24 +109,47 @@ SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, Rat
     SolveTrust result;
     result.method = SolveTrust::Specified;
     const bool canEstimate = ratios && ratios->size() == n;
-    // One team serves it all: each refinement step's residuals and passes
-    // through the factors, the backward error with the row scales, and the
-    // passes of the condition estimate.
-    const std::unique_ptr<WorkerTeam> team = refinementTeam(n, settings);
-    const int count = team ? team->size() : 1;
-    improveSolution(n, a, b, work, ratios, sol, &result.refinementSteps, &settings);
+    const int count = n >= 256 ? Reduce::workerCount(n, settings.limits, settings.processors) : 1;
+    // The condition estimate reads only the system and the factors, which
+    // nothing changes from here on. With a processor to spare it runs on a
+    // thread of its own, beside the refinement, whose passes through the
+    // factors leave a processor idle; the refinement and the backward error
+    // share the others.
+    double rcond = 0.0;
+    const RatioStore *store = ratios;
+    Reduce estimator;
+    QThread *beside = nullptr;
+    if (canEstimate && count > 1) {
+        estimator.setJob([&](int) {
+            rcond = Trust::estimateRcond(
+                n, a, [&](double *v) { Trust::specifiedSolve(n, work, *store, v); },
+                [&](double *v) { Trust::specifiedSolveTransposed(n, work, *store, v); });
+        }, 0);
+        beside = MyThreads::start(&estimator, SLOT(runJob()), QStringLiteral("Tarvix::estimate"));
+    }
+    ThreadSettings lane = settings;
+    lane.processors = beside ? count - 1 : count;
+    const std::unique_ptr<WorkerTeam> team = refinementTeam(n, lane);
+    improveSolution(n, a, b, work, ratios, sol, &result.refinementSteps, &lane);
+    // Without the estimate beside, its row scales come with the backward
+    // error's pass.
     Trust::Scales scales;
-    result.backwardError =
-        Trust::backwardError(n, a, b, sol, canEstimate ? &scales : nullptr, &settings);
+    result.backwardError = Trust::backwardError(n, a, b, sol,
+                                                canEstimate && !beside ? &scales : nullptr, &lane);
     result.hplRatio = Trust::hplRatio(result.backwardError, n);
-    // An answer that fails is solved again, and estimated, another way.
-    if (canEstimate && result.passes()) {
-        const RatioStore &store = *ratios;
-        result.rcond = Trust::estimateRcond(
-            n, a, [&](double *v) { Trust::specifiedSolve(n, work, store, v, count); },
-            [&](double *v) { Trust::specifiedSolveTransposed(n, work, store, v, count); },
+    if (beside) {
+        beside->wait();
+        MyThreads::joined();
+    } else if (canEstimate && result.passes()) {
+        // An answer that fails is solved again, and estimated, another way.
+        const int shares = team ? team->size() : 1;
+        rcond = Trust::estimateRcond(
+            n, a, [&](double *v) { Trust::specifiedSolve(n, work, *store, v, shares); },
+            [&](double *v) { Trust::specifiedSolveTransposed(n, work, *store, v, shares); },
             &scales);
     }
+    if (canEstimate && result.passes())
+        result.rcond = rcond;
     return result;
 }
 

@@ -51,7 +51,9 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
 // the solution kept. Returns the status word for the outcome: 0 trusted, 1 not.
 // The refinement of a specified solve's answer and its trust check: the
 // refined sol, the backward error and, where that passes, the condition
-// estimate, all on one team of the workers settings allow.
+// estimate (worked out beside the refinement on a thread of its own where
+// settings allow more than one worker). The result is the same for every
+// worker count.
 // The team that serves a refinement of n unknowns with settings (null where
 // its phases would have one share): refineAndCheck keeps one for its steps.
 std::unique_ptr<WorkerTeam> refinementTeam(int n, const ThreadSettings &settings);

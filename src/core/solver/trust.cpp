@@ -228,14 +228,26 @@ double estimateRcond(int n, double *const *a, const Apply &solve, const Apply &s
     // Row scales and the 1-norm of the scaled matrix.
     Scales own;
     if (!given || given->rowMax.size() != size_t(n) || given->colSum.size() != size_t(n)) {
+        // The runs of rows of backwardError's scales, so that the sums
+        // come out the same wherever they are gathered.
         own.rowMax.assign(size_t(n), 0.0);
         own.colSum.assign(size_t(n), 0.0);
-        for (int i = 0; i < n; ++i) {
-            const double m = Reduce::absMax(a[i], n);
-            own.rowMax[size_t(i)] = m;
-            if (!(m > 0.0) || std::isinf(m))
-                continue;
-            Reduce::addAbsScaled(own.colSum.data(), a[i], 1.0 / m, n);
+        const int runs = std::min(n, kScaleRuns);
+        std::vector<double> more(size_t(runs > 1 ? n : 0));
+        for (int run = 0; run < runs; ++run) {
+            double *sums = run == 0 ? own.colSum.data() : more.data();
+            std::fill(more.begin(), more.end(), 0.0);
+            const int end = int((long long)n * (run + 1) / runs);
+            for (int i = int((long long)n * run / runs); i < end; ++i) {
+                const double m = Reduce::absMax(a[i], n);
+                own.rowMax[size_t(i)] = m;
+                if (m > 0.0)
+                    Reduce::addAbsScaled(sums, a[i], 1.0 / m, n);
+            }
+            if (run > 0) {
+                for (int j = 0; j < n; ++j)
+                    own.colSum[size_t(j)] = own.colSum[size_t(j)] + more[size_t(j)];
+            }
         }
         given = &own;
     }
