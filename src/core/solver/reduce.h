@@ -6,6 +6,7 @@
 #include <QList>
 #include <QVector>
 
+#include <atomic>
 #include <functional>
 
 class PanelUpdate;
@@ -17,8 +18,17 @@ struct ThreadSettings
 {
     QList<int> limits;
     int processors = 1;
+    // Processors that other work of the same solve holds for now (null:
+    // none); the phases that ask for freeProcessors leave them to it.
+    const std::atomic<int> *held = nullptr;
     // threadLimits and processorCount of the preference store.
     static ThreadSettings fromPrefs();
+    // processors less those held, at least 1.
+    int freeProcessors() const
+    {
+        const int taken = held ? held->load(std::memory_order_acquire) : 0;
+        return processors - taken > 1 ? processors - taken : 1;
+    }
 };
 
 // Rows of one worker. Elimination ranges run upward (first <= last), those of

@@ -113,23 +113,28 @@ SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, Rat
     // The condition estimate reads only the system and the factors, which
     // nothing changes from here on. With a processor to spare it runs on a
     // thread of its own, beside the refinement, whose passes through the
-    // factors leave a processor idle; the refinement and the backward error
-    // share the others.
+    // factors leave a processor idle: while it runs, the refinement and the
+    // backward error leave it one processor, and take all once it is done.
     double rcond = 0.0;
     const RatioStore *store = ratios;
+    std::atomic<int> held{0};
     Reduce estimator;
     QThread *beside = nullptr;
     if (canEstimate && count > 1) {
+        held.store(1, std::memory_order_release);
         estimator.setJob([&](int) {
             rcond = Trust::estimateRcond(
                 n, a, [&](double *v) { Trust::specifiedSolve(n, work, *store, v); },
                 [&](double *v) { Trust::specifiedSolveTransposed(n, work, *store, v); });
+            held.store(0, std::memory_order_release);
         }, 0);
         beside = MyThreads::start(&estimator, SLOT(runJob()), QStringLiteral("Tarvix::estimate"));
+        if (!beside)
+            held.store(0, std::memory_order_release);
     }
     ThreadSettings lane = settings;
-    lane.processors = beside ? count - 1 : count;
-    const std::unique_ptr<WorkerTeam> team = refinementTeam(n, lane);
+    lane.held = &held;
+    const std::unique_ptr<WorkerTeam> team = refinementTeam(n, settings);
     improveSolution(n, a, b, work, ratios, sol, &result.refinementSteps, &lane);
     // Without the estimate beside, its row scales come with the backward
     // error's pass.
@@ -215,7 +220,7 @@ int countUnsolvedKeep(int n, double **a, const double *b, const double *x, doubl
         for (int i = first; i <= last; ++i)
             residual[i] = Reduce::dot(a[i], x, n) - b[i];
     };
-    const int count = settings ? Reduce::workerCount(n, settings->limits, settings->processors) : 1;
+    const int count = settings ? Reduce::workerCount(n, settings->limits, settings->freeProcessors()) : 1;
     if (count > 1 && n >= 256) {
         // The split covers rows 1..n-1; row 0 goes with the first share.
         const QVector<RowRange> ranges = Reduce::eliminationSplit(n, 0, count);
@@ -275,11 +280,12 @@ int improveSolution(int n, double **a, const double *b, double **reduced, RatioS
     Solve refiner(reduced, rhs.data(), x.data(), n, std::unique_ptr<RatioStore>(ratios));
     const double tolerance = UserPrefs::getTolerance();
 
-    // The residuals' workers share the passes through the factors too.
-    const int count = settings ? Reduce::workerCount(n, settings->limits, settings->processors) : 1;
     int penalty = 0;
     int stable = 0;
     for (;;) {
+        // The residuals' workers share the passes through the factors too.
+        const int count =
+            settings ? Reduce::workerCount(n, settings->limits, settings->freeProcessors()) : 1;
         refiner.refineFromResidual(residual.data(), correction.data(), count);
         if (steps)
             ++*steps;

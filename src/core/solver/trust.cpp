@@ -177,7 +177,7 @@ double backwardError(int n, double *const *a, const double *b, const double *x, 
     // of its own, added up in order at the end: the same sums for every
     // worker count.
     const int count = settings && n >= 512
-        ? Reduce::workerCount(n, settings->limits, settings->processors) : 1;
+        ? Reduce::workerCount(n, settings->limits, settings->freeProcessors()) : 1;
     const int runs = scales ? std::min(n, kScaleRuns) : std::max(count, 1);
     const int shares = std::max(1, std::min(count, runs));
     std::vector<ErrorNorms> parts(static_cast<size_t>(runs));
