@@ -115,17 +115,20 @@ SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, Rat
     // thread of its own, beside the refinement, whose passes through the
     // factors leave a processor idle: while it runs, the refinement and the
     // backward error leave it one processor, and take all once it is done.
+    auto estimate = [&](int shares, const Trust::Scales *scales) {
+        return Trust::estimateRcond(
+            n, a, [&](double *v) { Trust::specifiedSolve(n, work, *ratios, v, shares); },
+            [&](double *v) { Trust::specifiedSolveTransposed(n, work, *ratios, v, shares); },
+            scales);
+    };
     double rcond = 0.0;
-    const RatioStore *store = ratios;
     std::atomic<int> held{0};
     Reduce estimator;
     QThread *beside = nullptr;
     if (canEstimate && count > 1) {
         held.store(1, std::memory_order_release);
         estimator.setJob([&](int) {
-            rcond = Trust::estimateRcond(
-                n, a, [&](double *v) { Trust::specifiedSolve(n, work, *store, v); },
-                [&](double *v) { Trust::specifiedSolveTransposed(n, work, *store, v); });
+            rcond = estimate(1, nullptr);
             held.store(0, std::memory_order_release);
         }, 0);
         beside = MyThreads::start(&estimator, SLOT(runJob()), QStringLiteral("Tarvix::estimate"));
@@ -147,11 +150,7 @@ SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, Rat
         MyThreads::joined();
     } else if (canEstimate && result.passes()) {
         // An answer that fails is solved again, and estimated, another way.
-        const int shares = team ? team->size() : 1;
-        rcond = Trust::estimateRcond(
-            n, a, [&](double *v) { Trust::specifiedSolve(n, work, *store, v, shares); },
-            [&](double *v) { Trust::specifiedSolveTransposed(n, work, *store, v, shares); },
-            &scales);
+        rcond = estimate(team ? team->size() : 1, &scales);
     }
     if (canEstimate && result.passes())
         result.rcond = rcond;

@@ -100,7 +100,8 @@ inline void rowNorms(const double *row, int n, double *sum, double *max)
 
 namespace {
 
-// Runs of rows whose scale sums backwardError keeps apart.
+// Runs of rows whose scale sums are gathered apart and then added in
+// order, by backwardError and by estimateRcond alike.
 constexpr int kScaleRuns = 16;
 
 // The norms backwardError gathers over a run of rows.
