@@ -5,6 +5,7 @@
 #include "opencl/devicesolve.h"
 #include "opencl/pluginhost.h"
 #include "plugininterface.h"
+#include "qttestwatchdog.h"
 #include "solver/solve.h"
 #include "testenv.h"
 #include "testutil.h"
@@ -151,8 +152,11 @@ private:
     }
 
 private slots:
+    // No global data: only the window around QtTest's watchdog start.
+    void initTestCase_data() { watchdogStarting(); }
     void initTestCase()
     {
+        watchdogStarted();
         // pocl then offers two devices, so work is split between them.
         if (qEnvironmentVariableIsEmpty("POCL_DEVICES"))
             qputenv("POCL_DEVICES", "pthread pthread");

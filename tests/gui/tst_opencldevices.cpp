@@ -3,6 +3,7 @@
 #include "guitestutil.h"
 #include "opencl/opencldevices.h"
 #include "opencl/pluginhost.h"
+#include "qttestwatchdog.h"
 
 #include <QPluginLoader>
 #include <QTableWidget>
@@ -29,6 +30,9 @@ class TestOpenCLDevices : public QObject
     Q_OBJECT
     std::unique_ptr<GuiFixture> fx;
 private slots:
+    // No global data: only the window around QtTest's watchdog start.
+    void initTestCase_data() { watchdogStarting(); }
+    void initTestCase() { watchdogStarted(); }
     void init() { fx.reset(new GuiFixture); }
     void cleanup() { fx.reset(); }
 
