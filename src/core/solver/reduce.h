@@ -6,6 +6,7 @@
 #include <QList>
 #include <QVector>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 
@@ -27,7 +28,7 @@ struct ThreadSettings
     int freeProcessors() const
     {
         const int taken = held ? held->load(std::memory_order_acquire) : 0;
-        return processors - taken > 1 ? processors - taken : 1;
+        return std::max(1, processors - taken);
     }
 };
 

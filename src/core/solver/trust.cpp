@@ -104,6 +104,20 @@ namespace {
 // order, by backwardError and by estimateRcond alike.
 constexpr int kScaleRuns = 16;
 
+// Run `run` of `runs` over n rows starts at this row; the next run's start
+// ends it.
+inline int runBegin(int n, int run, int runs)
+{
+    return int((long long)n * run / runs);
+}
+
+// Adds a later run's column sums to those of the runs before it.
+inline void addRunSums(double *colSum, const double *more, int n)
+{
+    for (int j = 0; j < n; ++j)
+        colSum[j] += more[j];
+}
+
 // The norms backwardError gathers over a run of rows.
 struct ErrorNorms
 {
@@ -189,20 +203,16 @@ double backwardError(int n, double *const *a, const double *b, const double *x, 
     Reduce::runPhase(QStringLiteral("Tarvix::check "), shares, [&](int w) {
         const int last = int((long long)runs * (w + 1) / shares);
         for (int run = int((long long)runs * w / shares); run < last; ++run) {
-            const int first = int((long long)n * run / runs);
-            const int end = int((long long)n * (run + 1) / runs);
+            const int first = runBegin(n, run, runs);
+            const int end = runBegin(n, run + 1, runs);
             parts[size_t(run)] = scales
                 ? errorNorms(n, a, b, x, first, end, scales->rowMax.data(), sumsOf(run))
                 : errorNorms(n, a, b, x, first, end, nullptr, nullptr);
         }
     });
     if (scales) {
-        double *colSum = scales->colSum.data();
-        for (int run = 1; run < runs; ++run) {
-            const double *more = sumsOf(run);
-            for (int j = 0; j < n; ++j)
-                colSum[j] = colSum[j] + more[j];
-        }
+        for (int run = 1; run < runs; ++run)
+            addRunSums(scales->colSum.data(), sumsOf(run), n);
     }
     ErrorNorms e;
     for (const ErrorNorms &p : parts)
@@ -238,17 +248,15 @@ double estimateRcond(int n, double *const *a, const Apply &solve, const Apply &s
         for (int run = 0; run < runs; ++run) {
             double *sums = run == 0 ? own.colSum.data() : more.data();
             std::fill(more.begin(), more.end(), 0.0);
-            const int end = int((long long)n * (run + 1) / runs);
-            for (int i = int((long long)n * run / runs); i < end; ++i) {
+            const int end = runBegin(n, run + 1, runs);
+            for (int i = runBegin(n, run, runs); i < end; ++i) {
                 const double m = Reduce::absMax(a[i], n);
                 own.rowMax[size_t(i)] = m;
                 if (m > 0.0)
                     Reduce::addAbsScaled(sums, a[i], 1.0 / m, n);
             }
-            if (run > 0) {
-                for (int j = 0; j < n; ++j)
-                    own.colSum[size_t(j)] = own.colSum[size_t(j)] + more[size_t(j)];
-            }
+            if (run > 0)
+                addRunSums(own.colSum.data(), more.data(), n);
         }
         given = &own;
     }
