@@ -5,6 +5,7 @@
 #include "clidevices.h"
 #include "files/equationfile.h"
 #include "files/filestring.h"
+#include "files/interchange.h"
 #include "files/numtext.h"
 #include "prefs/userprefs.h"
 #include "solver/solverun.h"
@@ -37,12 +38,19 @@ constexpr int kMaxGenerate = 46340;
 const char *const kHelp =
     "Usage: tarvix-cli COMMAND ARGUMENTS [OPTIONS]\n"
     "\n"
-    "Solve, check, convert and generate systems of linear equations stored in\n"
-    "Tarvix files: text (.trx) or binary (.btrx). A file name containing\n"
-    "\".btrx\" anywhere is binary; every other name is text.\n"
+    "Solve, check, convert and generate systems of linear equations. The kind\n"
+    "of every file comes from its extension: .mtx is Matrix Market, .csv is\n"
+    "CSV; otherwise a name containing \".btrx\" anywhere is a binary Tarvix\n"
+    "file and every other name a text Tarvix file (.trx).\n"
+    "A Matrix Market file holds either the augmented system (N x (N+1), the\n"
+    "right-hand side as its last column) or the N x N matrix, whose N x 1\n"
+    "right-hand side --rhs FILE names. A CSV file holds N rows of N+1 numbers\n"
+    "separated by \",\", \";\" or TAB; a first row that is not all numbers is\n"
+    "a header and skipped. Both are written with the shortest text that reads\n"
+    "back to the same number.\n"
     "\n"
     "Commands:\n"
-    "  solve FILE [--output OUT] [--report]\n"
+    "  solve FILE [--rhs FILE] [--output OUT] [--report]\n"
     "                             Validate and solve the system in FILE on the CPU\n"
     "                             (with the accuracy refinement), then check the\n"
     "                             answer: when its backward error is too large the\n"
@@ -50,7 +58,9 @@ const char *const kHelp =
     "                             Prints the solution, one value per line, each\n"
     "                             with the shortest text that reads back to the\n"
     "                             same number, or writes OUT: the system with the\n"
-    "                             solution in its \"Solution\" section. A solution\n"
+    "                             solution in its \"Solution\" section (.trx,\n"
+    "                             .btrx) or the solution as an N x 1 column (.mtx,\n"
+    "                             .csv). A solution\n"
     "                             that loses digits to ill-conditioning is kept and\n"
     "                             warned about on standard error.\n"
     "                             --report: print to standard error the method that\n"
@@ -58,9 +68,16 @@ const char *const kHelp =
     "                             (passes below 16), the condition estimate (rcond;\n"
     "                             below 2^-53 the system is singular to working\n"
     "                             precision) and the refinement steps.\n"
-    "  check FILE                 Validate the system in FILE only.\n"
-    "  convert IN OUT             Rewrite IN as OUT (text to binary or back), the\n"
-    "                             solution section included.\n"
+    "  check FILE [--rhs FILE]    Validate the system in FILE only.\n"
+    "  convert IN OUT [--rhs FILE]\n"
+    "                             Rewrite IN as OUT in the kind of OUT's name, the\n"
+    "                             solution section included between .trx and\n"
+    "                             .btrx. --rhs names the right-hand side of an\n"
+    "                             N x N matrix IN (.mtx); when IN is not .mtx and\n"
+    "                             OUT is, OUT receives the N x N matrix and --rhs\n"
+    "                             the right-hand side (else OUT the augmented one).\n"
+    "                             --coordinate: write .mtx in the coordinate layout\n"
+    "                             (only the entries that are not zero).\n"
     "  generate N OUT [--seed S]  Write a random system of N equations (N >= 2) to\n"
     "                             OUT. The same seed gives the same file everywhere;\n"
     "                             without --seed the seconds of the clock are used.\n"
@@ -269,6 +286,35 @@ bool saveFrom(const QString &path, EquationStore &store, double *solution,
     return true;
 }
 
+// Files by kind: the Tarvix files keep their own detailed messages; Matrix
+// Market and CSV come through the exchange readers and writers.
+bool isExchange(const QString &path)
+{
+    const Interchange::Kind kind = Interchange::kindOf(path);
+    return kind == Interchange::Kind::MatrixMarket || kind == Interchange::Kind::Csv;
+}
+
+bool openAny(const QString &path, const QString &rhs, EquationStore &store, const EquationFile::Options &opt)
+{
+    if (!isExchange(path))
+        return openInto(path, store, opt);
+    const Interchange::Outcome out = Interchange::open(path, rhs, store, opt.processors);
+    if (out.failed)
+        errorLine(out.error);
+    return !out.failed;
+}
+
+bool saveAny(const QString &path, const QString &rhs, EquationStore &store, double *solution,
+             const EquationFile::Options &opt, bool coordinate)
+{
+    if (!isExchange(path))
+        return saveFrom(path, store, solution, opt);
+    const Interchange::Outcome out = Interchange::save(path, rhs, store, opt.processors, coordinate);
+    if (out.failed)
+        errorLine(out.error);
+    return !out.failed;
+}
+
 // The benchmark's random coefficient on a generator that is the same on
 // every platform (the classic linear congruential one, 0..32767).
 class RandomCoefficients
@@ -311,11 +357,11 @@ void printReport(const SolveTrust &t)
     errorLine(QStringLiteral("report: refinement steps: %1").arg(t.refinementSteps));
 }
 
-int runSolve(const QString &path, const QString &output, const EquationFile::Options &opt, bool solve,
-             bool report)
+int runSolve(const QString &path, const QString &rhs, const QString &output,
+             const EquationFile::Options &opt, bool solve, bool report)
 {
     EquationStore store;
-    if (!openInto(path, store, opt))
+    if (!openAny(path, rhs, store, opt))
         return BadFile;
     std::vector<int> columnZeros(size_t(store.N), 0);
     const ValidationReport findings = Validate::check(store.N, store.coef, store.rhs, columnZeros.data());
@@ -344,6 +390,13 @@ int runSolve(const QString &path, const QString &output, const EquationFile::Opt
         }
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
+    } else if (isExchange(output)) {
+        const Interchange::Outcome out =
+            Interchange::saveColumn(output, store.currentSol, store.N, opt.processors);
+        if (out.failed) {
+            errorLine(out.error);
+            return BadFile;
+        }
     } else if (!saveFrom(output, store, store.currentSol, opt)) {
         return BadFile;
     }
@@ -358,12 +411,16 @@ int runSolve(const QString &path, const QString &output, const EquationFile::Opt
     return Success;
 }
 
-int runConvert(const QString &in, const QString &out, const EquationFile::Options &opt)
+// --rhs belongs to the input when that is a Matrix Market file, else to
+// the output.
+int runConvert(const QString &in, const QString &out, const QString &rhs, bool coordinate,
+               const EquationFile::Options &opt)
 {
+    const bool rhsIn = Interchange::kindOf(in) == Interchange::Kind::MatrixMarket;
     EquationStore store;
-    if (!openInto(in, store, opt))
+    if (!openAny(in, rhsIn ? rhs : QString(), store, opt))
         return BadFile;
-    return saveFrom(out, store, store.fileSol, opt) ? Success : BadFile;
+    return saveAny(out, rhsIn ? QString() : rhs, store, store.fileSol, opt, coordinate) ? Success : BadFile;
 }
 
 int runGenerate(int n, const QString &out, quint32 seed, const EquationFile::Options &opt)
@@ -383,6 +440,20 @@ int runGenerate(int n, const QString &out, quint32 seed, const EquationFile::Opt
         store.rhs[i] = random.next();
     }
     return saveFrom(out, store, store.fileSol, opt) ? Success : BadFile;
+}
+
+// --rhs and --coordinate only where a Matrix Market file can use them.
+QString optionMisfit(const QString &command, const QStringList &files, const QString &rhs, bool coordinate)
+{
+    auto isMtx = [](const QString &p) { return Interchange::kindOf(p) == Interchange::Kind::MatrixMarket; };
+    const bool anyMtx = isMtx(files.value(0)) || (command == QLatin1String("convert") && isMtx(files.value(1)));
+    if (!rhs.isEmpty() && !anyMtx)
+        return QStringLiteral("--rhs is for the right-hand side of a .mtx matrix");
+    if (!rhs.isEmpty() && !isMtx(rhs))
+        return QStringLiteral("--rhs needs a .mtx file");
+    if (coordinate && !isMtx(files.value(1)))
+        return QStringLiteral("--coordinate is for writing a .mtx file");
+    return QString();
 }
 
 bool toInt(const QString &text, long long min, long long max, long long *value)
@@ -418,6 +489,8 @@ int main(int argc, char *argv[])
 
     QStringList positional;
     QString output;
+    QString rhs;
+    bool coordinate = false;
     long long threads = 0;
     long long seed = -1;
     bool report = false;
@@ -439,6 +512,11 @@ int main(int argc, char *argv[])
         } else if (a == QLatin1String("--device") && command == QLatin1String("solve")) {
             if (!value(&v) || !CliDevices::parseDeviceOption(v))
                 return usage(QStringLiteral("--device needs cpu, opencl or opencl:N,M"));
+        } else if (a == QLatin1String("--rhs") && command != QLatin1String("generate")) {
+            if (!value(&rhs) || rhs.isEmpty())
+                return usage(QStringLiteral("--rhs needs a file name"));
+        } else if (a == QLatin1String("--coordinate") && command == QLatin1String("convert")) {
+            coordinate = true;
         } else if (a == QLatin1String("--report") && command == QLatin1String("solve")) {
             report = true;
         } else if (a == QLatin1String("--threads")) {
@@ -460,6 +538,8 @@ int main(int argc, char *argv[])
         return usage(QStringLiteral("unknown command %1").arg(command));
     if (positional.size() != wanted.value(command))
         return usage(QStringLiteral("%1 needs %2 argument(s)").arg(command).arg(wanted.value(command)));
+    if (const QString why = optionMisfit(command, positional, rhs, coordinate); !why.isEmpty())
+        return usage(why);
 
     // Preferences: read only, never created.
     QStringList environment = UserPrefs::platformEnvironment();
@@ -475,9 +555,9 @@ int main(int argc, char *argv[])
 
     int rc = Usage;
     if (command == QLatin1String("solve") || command == QLatin1String("check")) {
-        rc = runSolve(positional.at(0), output, opt, command == QLatin1String("solve"), report);
+        rc = runSolve(positional.at(0), rhs, output, opt, command == QLatin1String("solve"), report);
     } else if (command == QLatin1String("convert")) {
-        rc = runConvert(positional.at(0), positional.at(1), opt);
+        rc = runConvert(positional.at(0), positional.at(1), rhs, coordinate, opt);
     } else {
         long long n = 0;
         if (!toInt(positional.at(0), 2, kMaxGenerate, &n)) {
