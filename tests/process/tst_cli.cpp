@@ -155,6 +155,39 @@ private slots:
         QCOMPARE(r.out.count('\n'), 60);
     }
 
+    // A system as scipy.io.mmwrite writes it (matrix and right-hand side)
+    // solves and converts; the exchange files come back to the same .trx.
+    void exchangeFormats()
+    {
+        const QByteArray head("%%MatrixMarket matrix array real general\n%\n");
+        QVERIFY(writeFile(path(QStringLiteral("A.mtx")),
+                          head + "3 3\n2.0000000000000000e+00\n1.0000000000000000e+00\n1.0000000000000000e+00\n"
+                                 "1.0000000000000000e+00\n3.0000000000000000e+00\n1.0000000000000000e+00\n"
+                                 "1.0000000000000000e+00\n1.0000000000000000e+00\n4.0000000000000000e+00\n"));
+        QVERIFY(writeFile(path(QStringLiteral("b.mtx")), head + "3 1\n7.0e+00\n1.0e+01\n1.5e+01\n"));
+        Run r = run({"solve", "A.mtx", "--rhs", "b.mtx"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out.count('\n'), 3);
+        QCOMPARE(run({"convert", "A.mtx", "m.trx", "--rhs", "b.mtx"}).code, 0);
+        QCOMPARE(read(QStringLiteral("m.trx")), read(QStringLiteral("sys.trx")));
+        QCOMPARE(run({"convert", "sys.trx", "M.mtx", "--rhs", "R.mtx", "--coordinate"}).code, 0);
+        QCOMPARE(run({"convert", "M.mtx", "s.csv", "--rhs", "R.mtx"}).code, 0);
+        QCOMPARE(read(QStringLiteral("s.csv")), QByteArray("2,1,1,7\n1,3,1,10\n1,1,4,15\n"));
+        r = run({"solve", "s.csv", "--output", "x.mtx"});
+        QCOMPARE(r.code, 0);
+        const QList<QByteArray> x = read(QStringLiteral("x.mtx")).trimmed().split('\n');
+        QCOMPARE(x.mid(2, 1), QList<QByteArray>{"3 1"});
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(fuzzyEqual(x.value(3 + i).toDouble(), i + 1.0, 1e-12));
+
+        r = run({"check", "A.mtx"});
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.err.contains("A.mtx: a 3 x 3 matrix needs its right-hand side"));
+        QCOMPARE(run({"solve", "sys.trx", "--rhs", "b.mtx"}).code, 64);
+        QCOMPARE(run({"convert", "sys.trx", "c.csv", "--coordinate"}).code, 64);
+        QVERIFY(!QFile::exists(path(QStringLiteral("c.csv"))));
+    }
+
     // Runs above never created anything under the application-data folder,
     // and an existing preferences file is only read.
     void preferencesAreOnlyRead()

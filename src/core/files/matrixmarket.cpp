@@ -201,6 +201,8 @@ struct Walker
 void place(const DenseColumns &t, MatrixMarket::Symmetry s, long long i, long long j, double v)
 {
     t.at(i, j) = v;
+    if (i == j)
+        return;
     if (s == MatrixMarket::Symmetry::Symmetric)
         t.at(j, i) = v;
     else if (s == MatrixMarket::Symmetry::SkewSymmetric)
@@ -512,8 +514,7 @@ bool readHeader(const char *begin, const char *end, Header *h, QString *error)
     long long line = 1;
     const char *p = eol;
     const char *sizeLine = nullptr;
-    while (p < end) {
-        ++p;
+    while (p < end && ++p < end) {
         ++line;
         eol = lineEnd(p, end);
         const char *q = skipBlank(p, eol);
@@ -551,8 +552,11 @@ bool readHeader(const char *begin, const char *end, Header *h, QString *error)
                      .arg(line).arg(h->rows).arg(h->cols);
         return false;
     }
+    // Stored values: the whole matrix, the lower triangle, or the strict
+    // lower triangle (coordinate files may still give zeros on the diagonal).
     long long most = mulSat(h->rows, h->cols);
-    if (h->symmetry == Symmetry::Symmetric)
+    if (h->symmetry == Symmetry::Symmetric
+        || (h->symmetry == Symmetry::SkewSymmetric && h->layout == Layout::Coordinate))
         most = mulSat(h->rows, addSat(h->rows, 1)) / 2;
     else if (h->symmetry == Symmetry::SkewSymmetric)
         most = mulSat(h->rows, h->rows - 1) / 2;
