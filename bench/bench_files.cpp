@@ -1,9 +1,12 @@
 // Equation file speed: text save/open and binary save/open, beside a
 // single-threaded printf/strtod reference on the same values. "open" reads
-// into freshly allocated arrays, "reopen" into the same arrays again.
+// into freshly allocated arrays, "reopen" into the same arrays again. The
+// Matrix Market (dense array) and CSV rows also show strtod over the very
+// bytes of their own file (shortest round-trip text, up to 17 digits).
 //
 //   bench_files [--sizes 1000,4000] [--threads 2] [--dir /tmp]
 #include "files/equationfile.h"
+#include "files/interchange.h"
 #include "store/equationstore.h"
 
 #include <QCoreApplication>
@@ -16,6 +19,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -43,6 +47,29 @@ void fill(EquationStore &s, int n)
         s.rhs[i] = next();
         s.customSol[i] = next();
     }
+}
+
+// strtod alone over the numbers of an exchange file, one thread: the lines
+// before the first number are skipped, one separator after each number.
+double strtodRate(const QString &path, int skipLines, double numbers)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray bytes = f.readAll();
+    const char *p = bytes.constData();
+    for (int k = 0; k < skipLines; ++k)
+        p = static_cast<const char *>(std::memchr(p, '\n', size_t(bytes.constData() + bytes.size() - p))) + 1;
+    QElapsedTimer t;
+    t.start();
+    double sum = 0.0;
+    char *end = nullptr;
+    for (double k = 0; k < numbers; ++k) {
+        sum += std::strtod(p, &end);
+        p = end + 1;
+    }
+    const double secs = seconds(t);
+    return sum == 0.123 ? 0 : numbers / secs;
 }
 
 void row(const char *what, int n, double secs, double numbers, double bytes, double reference)
@@ -172,6 +199,33 @@ int main(int argc, char *argv[])
                 return 6;
         QFile::remove(textPath);
         QFile::remove(binPath);
+
+        // The exchange formats: the augmented system, n x (n+1) numbers.
+        const double cells = double(n) * (n + 1);
+        for (const char *ext : {"mtx", "csv"}) {
+            const QString path = dir + QStringLiteral("/bench_files_%1.").arg(n) + QLatin1String(ext);
+            const bool mtx = ext[0] == 'm';
+            t.restart();
+            Interchange::Outcome x = Interchange::save(path, QString(), s, opt.processors);
+            const double save = seconds(t);
+            if (x.failed)
+                return 7;
+            const double bytes = double(QFileInfo(path).size());
+            row(mtx ? "mtx save" : "csv save", n, save, cells, bytes, refFormat);
+            EquationStore e;
+            t.restart();
+            x = Interchange::open(path, QString(), e, opt.processors);
+            const double open = seconds(t);
+            if (x.failed || e.N != n)
+                return 8;
+            const double own = strtodRate(path, mtx ? 3 : 0, cells);
+            row(mtx ? "mtx open" : "csv open", n, open, cells, bytes, refParse);
+            row(mtx ? "  vs file" : "  vs file", n, open, cells, bytes, own);
+            for (int i = 0; i < n; ++i)
+                if (std::memcmp(e.coef[i], s.coef[i], sizeof(double) * size_t(n)) != 0 || e.rhs[i] != s.rhs[i])
+                    return 9;
+            QFile::remove(path);
+        }
     }
     return 0;
 }
