@@ -147,8 +147,8 @@ private slots:
             << "a.csv"
             << QByteArray("\xEF\xBB\xBF\"x;1\";\"x2\";\"b\"\r\n\"1,5\"; 2 ;\"-3\"\r\n4;5;6\r\n\r\n\r\n")
             << QByteArray() << QVector<double>{1.5, 2, -3, 4, 5, 6};
-        QTest::newRow("csv TAB, spaces, blank line inside, no final line end")
-            << "a.csv" << QByteArray("a\tb\tc\n 1 \t2\t3\n\n4\t5\t6") << QByteArray()
+        QTest::newRow("csv TAB, one-word header, spaces, blank line inside, no final line end")
+            << "a.csv" << QByteArray("system\n 1 \t2\t3\n\n4\t5\t6") << QByteArray()
             << QVector<double>{1, 2, 3, 4, 5, 6};
     }
 
@@ -178,6 +178,8 @@ private slots:
 
         const QByteArray b2("%%MatrixMarket matrix array real general\n2 1\n1\n2\n");
         const QByteArray coord("%%MatrixMarket matrix coordinate real general\n");
+        QTest::newRow("empty mtx") << "a.mtx" << QByteArray() << QByteArray() << "line 1: not a Matrix Market file";
+        QTest::newRow("empty csv") << "a.csv" << QByteArray() << QByteArray() << "line 1: the file holds no rows";
         QTest::newRow("no banner") << "a.mtx" << QByteArray("2 3\n1\n") << QByteArray()
                                    << "line 1: not a Matrix Market file";
         QTest::newRow("complex") << "a.mtx" << QByteArray("%%MatrixMarket matrix array complex general\n2 3\n")

@@ -255,6 +255,9 @@ bool readShape(const char *begin, const char *end, Shape *s, QString *error)
             *error = QStringLiteral("line %1: the file holds a header row but no numbers").arg(line);
             return false;
         }
+        // The separator comes from the first data row: a header may have
+        // none (one column name) or quote it.
+        s->separator = separatorOf(p, eol);
         cols = parseLine(p, eol, s->separator, [](double) {}, &fail);
         if (cols < 0) {
             *error = QStringLiteral("line %1 (equation 1), column %2: %3").arg(line).arg(fail.column).arg(fail.text);

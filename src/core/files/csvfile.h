@@ -8,8 +8,8 @@
 class QIODevice;
 
 // CSV files of an augmented system: rows of numbers separated by ",", ";"
-// or TAB (the first row decides: TAB if it has one, else ";" if it has one,
-// else ","), fields optionally in double quotes, LF or CR LF line ends,
+// or TAB (the first data row decides: TAB if it has one, else ";" if it has
+// one, else ","), fields optionally in double quotes, LF or CR LF line ends,
 // blank lines ignored. A first row that is not all numbers is a header and
 // skipped. With ";" a field such as "1,5" reads as 1.5 (the decimal comma
 // of spreadsheets that separate by ";"). Errors name the line, the row of

@@ -29,6 +29,10 @@ bool TextFile::open(const QString &path, QString *error)
     const qint64 size = m_file.size();
     if (size > 0)
         m_map = m_file.map(0, size);
+    if (size == 0) {
+        m_begin = m_end = "";
+        return true;
+    }
     if (m_map) {
         m_begin = reinterpret_cast<const char *>(m_map);
     } else {
