@@ -245,6 +245,17 @@ private slots:
         QTest::newRow("csv too narrow") << "a.csv" << QByteArray("1,2\n3,4\n") << QByteArray() << "2 columns";
         QTest::newRow("csv header only") << "a.csv" << QByteArray("a,b,c\n\n") << QByteArray()
                                          << "a header row but no numbers";
+        // Lines are still counted right after the first waves of the readers.
+        QByteArray big("%%MatrixMarket matrix array real general\n1000 1001\n");
+        QByteArray bigCsv;
+        for (int k = 0; k < 1000 * 1001; ++k) {
+            big += k == 990000 ? "abc\n" : "1.2345678901234567\n";
+            bigCsv += k == 989 * 1001 + 4 ? "x" : "1.2345678901234567";
+            bigCsv += k % 1001 == 1000 ? '\n' : ',';
+        }
+        QTest::newRow("late bad value") << "a.mtx" << big << QByteArray() << "line 990003: \"abc\" is not a number";
+        QTest::newRow("csv late bad value") << "a.csv" << bigCsv << QByteArray()
+                                            << "line 990 (equation 990), column 5: \"x\" is not a number";
         QTest::newRow("csv rows of a huge system")
             << "a.csv" << QByteArray("1,2,3,4,5,6,7,8,9,10\n") << QByteArray()
             << "line 1: a row of 10 columns makes a system of 9 equations";
