@@ -209,6 +209,33 @@ void place(const DenseColumns &t, MatrixMarket::Symmetry s, long long i, long lo
         t.at(j, i) = -v;
 }
 
+// Values stored by columns, placed into rows: a band of rows at a time
+// across all the piece's columns, so that the rows being written stay in
+// the cache instead of one row per value.
+void placeGeneral(const DenseColumns &t, long long rows, long long first, const std::vector<double> &values)
+{
+    constexpr long long kBand = 128;
+    const long long last = first + (long long)values.size() - 1;
+    const long long j0 = first / rows;
+    const long long j1 = last / rows;
+    const double *v = values.data() - first;   // v[k] is the value of index k
+    for (long long band = 0; band < rows; band += kBand) {
+        const long long bandEnd = std::min(rows, band + kBand);
+        for (long long j = j0; j <= j1; ++j) {
+            const long long lo = std::max(band, j == j0 ? first % rows : 0);
+            const long long hi = std::min(bandEnd, j == j1 ? last % rows + 1 : rows);
+            const double *column = v + j * rows;
+            if (j < t.split) {
+                for (long long i = lo; i < hi; ++i)
+                    t.rows[i][j] = column[i];
+            } else {
+                for (long long i = lo; i < hi; ++i)
+                    t.last[i] = column[i];
+            }
+        }
+    }
+}
+
 long long lastLine(const MatrixMarket::Header &h, const char *end, long long lineAtEnd)
 {
     if (end == h.body)
@@ -254,6 +281,10 @@ bool readArray(const MatrixMarket::Header &h, const char *end, const DenseColumn
             Walker walk{h.rows, h.symmetry};
             if (piece.values.empty())
                 return;
+            if (h.symmetry == MatrixMarket::Symmetry::General) {
+                placeGeneral(target, h.rows, piece.first, piece.values);
+                return;
+            }
             walk.start(piece.first);
             for (double v : piece.values) {
                 place(target, h.symmetry, walk.i, walk.j, v);
