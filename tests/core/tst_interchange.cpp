@@ -194,7 +194,7 @@ private slots:
                                       << QByteArray() << "line 2: the size line is missing";
         QTest::newRow("huge with two entries")
             << "a.mtx" << coord + "% hostile\n2000000 2000001 2\n1 1 1\n2 2 1\n" << QByteArray()
-            << "a system of 2000000 equations needs";
+            << "line 3: a system of 2000000 equations needs";
         QTest::newRow("array larger than the file")
             << "a.mtx" << QByteArray("%%MatrixMarket matrix array real general\n1000 1001\n1\n2\n") << QByteArray()
             << "line 2: the size line promises 1001000 entries";
@@ -225,13 +225,13 @@ private slots:
             << "a.mtx" << QByteArray("%%MatrixMarket matrix coordinate real skew-symmetric\n2 2 1\n2 2 1.0\n")
             << b2 << "line 3: entry (2, 2) lies on the diagonal";
         QTest::newRow("not a system") << "a.mtx" << QByteArray("%%MatrixMarket matrix array real general\n2 4\n1\n2\n3\n4\n5\n6\n7\n8\n")
-                                      << QByteArray() << "a 2 x 4 matrix is not a system";
+                                      << QByteArray() << "line 2: a 2 x 4 matrix is not a system";
         QTest::newRow("no right-hand side")
             << "a.mtx" << QByteArray("%%MatrixMarket matrix array real general\n2 2\n1\n2\n3\n4\n") << QByteArray()
             << "needs its right-hand side from a second file";
         QTest::newRow("right-hand side of another size")
             << "a.mtx" << QByteArray("%%MatrixMarket matrix array real general\n3 3\n1\n2\n3\n4\n5\n6\n7\n8\n9\n")
-            << b2 << "rhs.mtx: a 2 x 1 matrix is not the right-hand side of 3 equations";
+            << b2 << "rhs.mtx: line 2: a 2 x 1 matrix is not the right-hand side of 3 equations";
         QTest::newRow("csv ragged") << "a.csv" << QByteArray("1,2,3\n4,5\n6,7,8\n") << QByteArray()
                                     << "line 2 (equation 2), column 3: missing";
         QTest::newRow("csv not a number") << "a.csv" << QByteArray("x,y,b\n1,2,3\n4,x5,6\n") << QByteArray()

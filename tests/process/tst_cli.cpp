@@ -182,7 +182,7 @@ private slots:
 
         r = run({"check", "A.mtx"});
         QCOMPARE(r.code, 2);
-        QVERIFY(r.err.contains("A.mtx: a 3 x 3 matrix needs its right-hand side"));
+        QVERIFY(r.err.contains("A.mtx: line 3: a 3 x 3 matrix needs its right-hand side"));
         QCOMPARE(run({"solve", "sys.trx", "--rhs", "b.mtx"}).code, 64);
         QCOMPARE(run({"convert", "sys.trx", "c.csv", "--coordinate"}).code, 64);
         QVERIFY(!QFile::exists(path(QStringLiteral("c.csv"))));

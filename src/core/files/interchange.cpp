@@ -32,6 +32,11 @@ QString in(const QString &path, const QString &text)
     return path + QStringLiteral(": ") + text;
 }
 
+QString atLine(const QString &path, long long line, const QString &text)
+{
+    return in(path, QStringLiteral("line %1: ").arg(line) + text);
+}
+
 long long physicalMemory()
 {
 #if defined(_SC_PHYS_PAGES) && defined(_SC_PAGESIZE)
@@ -43,11 +48,12 @@ long long physicalMemory()
     return std::numeric_limits<long long>::max();
 }
 
-bool allocate(const QString &path, EquationStore &store, long long n, Interchange::Outcome *out)
+// line: where the size came from.
+bool allocate(const QString &path, long long line, EquationStore &store, long long n, Interchange::Outcome *out)
 {
     const QString refusal = Interchange::memoryRefusal(n);
     if (!refusal.isEmpty()) {
-        *out = failure(in(path, refusal));
+        *out = failure(atLine(path, line, refusal));
         return false;
     }
     store.N = int(n);
@@ -75,20 +81,21 @@ Interchange::Outcome openMatrixMarket(const QString &path, const QString &rhsPat
     if (!MatrixMarket::readHeader(file.begin(), file.end(), &h, &error))
         return failure(in(path, error));
     const long long n = h.rows;
+    const long long sizeLine = h.bodyLine - 1;
     const bool augmented = h.cols == n + 1;
     if (!augmented && h.cols != n)
-        return failure(in(path, QStringLiteral("a %1 x %2 matrix is not a system: N x N with a right-hand-side "
+        return failure(atLine(path, sizeLine, QStringLiteral("a %1 x %2 matrix is not a system: N x N with a right-hand-side "
                                                "file, or N x (N+1) with the right-hand side as its last column")
                                     .arg(h.rows).arg(h.cols)));
     if (augmented && !rhsPath.isEmpty())
-        return failure(in(path, QStringLiteral("the %1 x %2 matrix holds the right-hand side already; "
+        return failure(atLine(path, sizeLine, QStringLiteral("the %1 x %2 matrix holds the right-hand side already; "
                                                "no right-hand-side file is read")
                                     .arg(h.rows).arg(h.cols)));
     if (!augmented && rhsPath.isEmpty())
-        return failure(in(path, QStringLiteral("a %1 x %1 matrix needs its right-hand side from a second file")
+        return failure(atLine(path, sizeLine, QStringLiteral("a %1 x %1 matrix needs its right-hand side from a second file")
                                     .arg(n)));
     if (n < 2)
-        return failure(in(path, QStringLiteral("a system needs at least 2 equations, not %1").arg(n)));
+        return failure(atLine(path, sizeLine, QStringLiteral("a system needs at least 2 equations, not %1").arg(n)));
     TextFile rhsFile;
     MatrixMarket::Header r;
     if (!augmented) {
@@ -97,12 +104,12 @@ Interchange::Outcome openMatrixMarket(const QString &path, const QString &rhsPat
         if (!MatrixMarket::readHeader(rhsFile.begin(), rhsFile.end(), &r, &error))
             return failure(in(rhsPath, error));
         if (r.rows != n || r.cols != 1)
-            return failure(in(rhsPath, QStringLiteral("a %1 x %2 matrix is not the right-hand side of %3 "
+            return failure(atLine(rhsPath, r.bodyLine - 1, QStringLiteral("a %1 x %2 matrix is not the right-hand side of %3 "
                                                       "equations (%3 x 1)")
                                            .arg(r.rows).arg(r.cols).arg(n)));
     }
     Interchange::Outcome out;
-    if (!allocate(path, store, n, &out))
+    if (!allocate(path, sizeLine, store, n, &out))
         return out;
     if (h.layout == MatrixMarket::Layout::Coordinate) {
         zeroRows(store);
@@ -132,7 +139,7 @@ Interchange::Outcome openCsv(const QString &path, EquationStore &store, int thre
         return failure(in(path, error));
     const long long n = shape.cols - 1;
     Interchange::Outcome out;
-    if (!allocate(path, store, n, &out))
+    if (!allocate(path, shape.bodyLine, store, n, &out))
         return out;
     if (!CsvFile::readBody(shape, file.end(), n, DenseColumns{store.coef, n, store.rhs}, threads, &error))
         return failure(in(path, error));
