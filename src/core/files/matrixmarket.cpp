@@ -162,7 +162,8 @@ long long lineOfValue(const char *p, const char *end, long long index)
     return line;
 }
 
-// Walks the places of the stored values in their order.
+// Walks the places of the values of symmetric storage in their order: the
+// lower triangle column by column (without the diagonal when skew).
 struct Walker
 {
     long long rows;
@@ -170,30 +171,23 @@ struct Walker
     long long i = 0;
     long long j = 0;
 
+    long long skip() const { return symmetry == MatrixMarket::Symmetry::SkewSymmetric ? 1 : 0; }
     void start(long long k)
     {
-        if (symmetry == MatrixMarket::Symmetry::General) {
-            i = k % rows;
-            j = k / rows;
-            return;
-        }
-        const long long skip = symmetry == MatrixMarket::Symmetry::SkewSymmetric ? 1 : 0;
-        long long length = rows - skip;
+        long long length = rows - skip();
         j = 0;
         while (k >= length) {
             k -= length;
             ++j;
             --length;
         }
-        i = j + skip + k;
+        i = j + skip() + k;
     }
     void step()
     {
         if (++i == rows) {
             ++j;
-            i = symmetry == MatrixMarket::Symmetry::General
-                    ? 0
-                    : j + (symmetry == MatrixMarket::Symmetry::SkewSymmetric ? 1 : 0);
+            i = j + skip();
         }
     }
 };
