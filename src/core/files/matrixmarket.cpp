@@ -203,28 +203,30 @@ void place(const DenseColumns &t, MatrixMarket::Symmetry s, long long i, long lo
         t.at(j, i) = -v;
 }
 
-// Values stored by columns, placed into rows: a band of rows at a time
-// across all the piece's columns, so that the rows being written stay in
-// the cache instead of one row per value.
-void placeGeneral(const DenseColumns &t, long long rows, long long first, const std::vector<double> &values)
+// Values stored by columns (index k: row k % rows, column k / rows) moved
+// between a buffer and the rows a band of rows at a time across all the
+// columns involved, so that the rows stay in the cache instead of one row
+// being touched per value. toRows: buffer into the matrix, else back.
+template <bool toRows>
+void bandCopy(const DenseColumns &t, long long rows, long long first, double *values, long long count)
 {
-    constexpr long long kBand = 128;
-    const long long last = first + (long long)values.size() - 1;
+    constexpr long long kBand = 32;
+    const long long last = first + count - 1;
     const long long j0 = first / rows;
     const long long j1 = last / rows;
-    const double *v = values.data() - first;   // v[k] is the value of index k
+    double *v = values - first;   // v[k] is the value of index k
     for (long long band = 0; band < rows; band += kBand) {
         const long long bandEnd = std::min(rows, band + kBand);
         for (long long j = j0; j <= j1; ++j) {
             const long long lo = std::max(band, j == j0 ? first % rows : 0);
             const long long hi = std::min(bandEnd, j == j1 ? last % rows + 1 : rows);
-            const double *column = v + j * rows;
-            if (j < t.split) {
-                for (long long i = lo; i < hi; ++i)
-                    t.rows[i][j] = column[i];
-            } else {
-                for (long long i = lo; i < hi; ++i)
-                    t.last[i] = column[i];
+            double *column = v + j * rows;
+            for (long long i = lo; i < hi; ++i) {
+                double &cell = j < t.split ? t.rows[i][j] : t.last[i];
+                if (toRows)
+                    cell = column[i];
+                else
+                    column[i] = cell;
             }
         }
     }
@@ -271,12 +273,12 @@ bool readArray(const MatrixMarket::Header &h, const char *end, const DenseColumn
             line += piece.lines;
         }
         team.run([&](int k) {
-            const ArrayPiece &piece = pieces[size_t(k)];
+            ArrayPiece &piece = pieces[size_t(k)];
             Walker walk{h.rows, h.symmetry};
             if (piece.values.empty())
                 return;
             if (h.symmetry == MatrixMarket::Symmetry::General) {
-                placeGeneral(target, h.rows, piece.first, piece.values);
+                bandCopy<true>(target, h.rows, piece.first, piece.values.data(), (long long)piece.values.size());
                 return;
             }
             walk.start(piece.first);
@@ -636,6 +638,7 @@ bool write(QIODevice *out, const DenseColumns &m, long long rows, long long cols
     Team team(threads, QStringLiteral("Tarvix::MMW "));
     const int w = team.size();
     std::vector<std::string> texts(static_cast<size_t>(w));
+    std::vector<std::vector<double>> values(static_cast<size_t>(w));
     for (long long k0 = 0; k0 < total; k0 += w * kPieceValues) {
         team.run([&](int k) {
             std::string &text = texts[size_t(k)];
@@ -644,11 +647,14 @@ bool write(QIODevice *out, const DenseColumns &m, long long rows, long long cols
             const long long b = std::min(total, a + kPieceValues);
             if (a >= b)
                 return;
+            std::vector<double> &column = values[size_t(k)];
+            column.resize(size_t(b - a));
+            bandCopy<false>(m, rows, a, column.data(), b - a);
             text.reserve(size_t(b - a) * (coordinate ? kMaxShortest + 16 : kMaxShortest + 1));
             long long i = a % rows;
             long long j = a / rows;
             for (long long c = a; c < b; ++c) {
-                const double v = m.at(i, j);
+                const double v = column[size_t(c - a)];
                 if (!coordinate) {
                     appendShortest(text, v);
                     text += '\n';
