@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QString>
 
+#include <charconv>
 #include <functional>
 #include <memory>
 #include <string>
@@ -57,7 +58,11 @@ namespace TextPieces {
 constexpr int kMaxShortest = 24;
 
 // Appends the shortest text that reads back to the same double.
-inline void appendShortest(std::string &out, double v);
+inline void appendShortest(std::string &out, double v)
+{
+    char buf[kMaxShortest + 8];
+    out.append(buf, size_t(std::to_chars(buf, buf + sizeof buf, v).ptr - buf));
+}
 
 // The start of the line after the one p is in (end when there is none).
 const char *nextLine(const char *p, const char *end);
@@ -89,13 +94,5 @@ long long mulSat(long long a, long long b);
 long long addSat(long long a, long long b);
 
 } // namespace TextPieces
-
-#include <charconv>
-
-inline void TextPieces::appendShortest(std::string &out, double v)
-{
-    char buf[kMaxShortest + 8];
-    out.append(buf, size_t(std::to_chars(buf, buf + sizeof buf, v).ptr - buf));
-}
 
 #endif
