@@ -24,11 +24,13 @@ __kernel void calcURatios(__global myreal *ratios, __global myreal *rhs, const m
 // One work item per element of the row-update block. The chunk starts
 // offset columns into its first row; ref is the pivot row rotated by the
 // same offset, so ref[g % minus] is the pivot entry of element g's column.
+// A chunk may hold more than 2^31 elements, so the index is 64-bit; the
+// multipliers are in global memory (constant memory is small on many GPUs).
 __kernel void reduceURatios(__global myreal *coef, __global const myreal *ref,
-                            __constant myreal *ratios, const int nvar, const int offset,
+                            __global const myreal *ratios, const int nvar, const int offset,
                             const int r)
 {
-    const int g = (int)get_global_id(0);
-    const int minus = nvar - r;
-    coef[g] = coef[g] - ref[g % minus] * ratios[(g + offset) / minus];
+    const ulong g = get_global_id(0);
+    const ulong minus = (ulong)(nvar - r);
+    coef[g] = coef[g] - ref[g % minus] * ratios[(g + (ulong)offset) / minus];
 }

@@ -1,5 +1,6 @@
 #include "solverdialog.h"
 
+#include "opencl/pluginhost.h"
 #include "prefs/userprefs.h"
 
 #include <QGroupBox>
@@ -61,11 +62,7 @@ SolverDialog::SolverDialog(QWidget *parent)
 
 bool SolverDialog::openCLLibraryLoads()
 {
-    QLibrary library(QStringLiteral("OpenCL"));
-    if (!library.load())
-        return false;
-    library.unload();
-    return true;
+    return PluginHost::openCLLibraryLoads();
 }
 
 int SolverDialog::getResult() const

@@ -32,10 +32,17 @@ PluginHost::~PluginHost()
 
 bool PluginHost::openCLLibraryLoads()
 {
-    QLibrary library(QStringLiteral("OpenCL"));
-    if (!library.load())
+    // The unversioned name comes only with the development files; a
+    // machine with just the runtime has the versioned one.
+    QLibrary plain(QStringLiteral("OpenCL"));
+    if (plain.load()) {
+        plain.unload();
+        return true;
+    }
+    QLibrary versioned(QStringLiteral("OpenCL"), 1);
+    if (!versioned.load())
         return false;
-    library.unload();
+    versioned.unload();
     return true;
 }
 
