@@ -34,3 +34,150 @@ __kernel void reduceURatios(__global myreal *coef, __global const myreal *ref,
     const ulong minus = (ulong)(nvar - r);
     coef[g] = coef[g] - ref[g % minus] * ratios[(g + (ulong)offset) / minus];
 }
+
+#ifdef TRX_BLOCKED
+// The blocked solver's kernels, built in a program of their own with the
+// tile sizes of the device: TS the edge of a tile of the trailing matrix,
+// RTS the work items along each edge (each computes WPT x WPT entries) and
+// TK the depth of one step through the panel. Matrices are column-major
+// with leading dimension ld: entry (i, j) is a[j * ld + i].
+#define WPT (TS / RTS)
+
+// One work item per trailing column: the panel's row exchanges, then the
+// unit lower triangle of the panel (l11, row-major w x w) solved into the
+// panel's rows of the column.
+__kernel void luRowPanel(__global myreal *a, const ulong ld, __global const int *piv,
+                         __global const myreal *l11, const int k0, const int w, const int col0,
+                         const int cols)
+{
+    const int j = (int)get_global_id(0);
+    if (j >= cols)
+        return;
+    __global myreal *c = a + (ulong)(col0 + j) * ld;
+    for (int p = 0; p < w; ++p) {
+        const int r = piv[k0 + p];
+        if (r != k0 + p) {
+            const myreal t = c[k0 + p];
+            c[k0 + p] = c[r];
+            c[r] = t;
+        }
+    }
+    c += k0;
+    for (int p = 1; p < w; ++p) {
+        myreal s = c[p];
+        for (int q = 0; q < p; ++q)
+            s -= l11[p * w + q] * c[q];
+        c[p] = s;
+    }
+}
+
+// The trailing update: A(row0 + i, col0 + j) -= sum over q of
+// P(i, q) * A(u0 + q, col0 + j), P column-major with leading dimension pld.
+__kernel __attribute__((reqd_work_group_size(RTS, RTS, 1)))
+void luGemm(__global myreal *a, const ulong ld, const int row0, const int rows, const int col0,
+            const int cols, __global const myreal *p, const ulong pld, const int u0, const int depth)
+{
+    __local myreal pt[TK][TS];
+    __local myreal ut[TS][TK + 1];
+    const int li = (int)get_local_id(0);
+    const int lj = (int)get_local_id(1);
+    const int bi = (int)get_group_id(0) * TS;
+    const int bj = (int)get_group_id(1) * TS;
+    const int item = lj * RTS + li;
+    myreal acc[WPT][WPT];
+    for (int x = 0; x < WPT; ++x)
+        for (int y = 0; y < WPT; ++y)
+            acc[x][y] = 0;
+    for (int q0 = 0; q0 < depth; q0 += TK) {
+        for (int e = item; e < TK * TS; e += RTS * RTS) {
+            const int i = e % TS;
+            const int q = e / TS;
+            const int gi = bi + i;
+            const int gq = q0 + q;
+            pt[q][i] = (gi < rows && gq < depth) ? p[(ulong)gq * pld + gi] : 0;
+        }
+        for (int e = item; e < TK * TS; e += RTS * RTS) {
+            const int q = e % TK;
+            const int j = e / TK;
+            const int gj = bj + j;
+            const int gq = q0 + q;
+            ut[j][q] = (gj < cols && gq < depth) ? a[(ulong)(col0 + gj) * ld + (ulong)(u0 + gq)] : 0;
+        }
+        barrier(CLK_LOCAL_MEM_FENCE);
+        for (int q = 0; q < TK; ++q) {
+            myreal pv[WPT];
+            myreal uv[WPT];
+            for (int x = 0; x < WPT; ++x)
+                pv[x] = pt[q][li + x * RTS];
+            for (int y = 0; y < WPT; ++y)
+                uv[y] = ut[lj + y * RTS][q];
+            for (int x = 0; x < WPT; ++x)
+                for (int y = 0; y < WPT; ++y)
+                    acc[x][y] += pv[x] * uv[y];
+        }
+        barrier(CLK_LOCAL_MEM_FENCE);
+    }
+    for (int y = 0; y < WPT; ++y) {
+        const int gj = bj + lj + y * RTS;
+        if (gj >= cols)
+            continue;
+        __global myreal *c = a + (ulong)(col0 + gj) * ld + (ulong)row0;
+        for (int x = 0; x < WPT; ++x) {
+            const int gi = bi + li + x * RTS;
+            if (gi < rows)
+                c[gi] -= acc[x][y];
+        }
+    }
+}
+
+// The triangular solves, one work group over count columns of a block
+// (global columns gcol0.., local columns lcol0.. of this device's part).
+// Forward: the block's row exchanges, then its multipliers (which are in
+// the order of the block's last exchange).
+__kernel void luForward(__global const myreal *a, const ulong ld, __global const int *piv,
+                        __global myreal *x, const int n, const int gcol0, const int lcol0,
+                        const int count)
+{
+    const int lid = (int)get_local_id(0);
+    const int size = (int)get_local_size(0);
+    if (lid == 0) {
+        for (int p = 0; p < count; ++p) {
+            const int col = gcol0 + p;
+            const int r = piv[col];
+            if (r != col) {
+                const myreal t = x[col];
+                x[col] = x[r];
+                x[r] = t;
+            }
+        }
+    }
+    barrier(CLK_GLOBAL_MEM_FENCE);
+    for (int p = 0; p < count; ++p) {
+        const int col = gcol0 + p;
+        const myreal xc = x[col];
+        __global const myreal *c = a + (ulong)(lcol0 + p) * ld;
+        for (int i = col + 1 + lid; i < n; i += size)
+            x[i] -= c[i] * xc;
+        barrier(CLK_GLOBAL_MEM_FENCE);
+    }
+}
+
+// Backward: the columns from the last, each divided by its pivot first.
+__kernel void luBackward(__global const myreal *a, const ulong ld, __global myreal *x,
+                         const int gcol0, const int lcol0, const int count)
+{
+    const int lid = (int)get_local_id(0);
+    const int size = (int)get_local_size(0);
+    for (int p = count - 1; p >= 0; --p) {
+        const int col = gcol0 + p;
+        __global const myreal *c = a + (ulong)(lcol0 + p) * ld;
+        if (lid == 0)
+            x[col] = x[col] / c[col];
+        barrier(CLK_GLOBAL_MEM_FENCE);
+        const myreal xc = x[col];
+        for (int i = lid; i < col; i += size)
+            x[i] -= c[i] * xc;
+        barrier(CLK_GLOBAL_MEM_FENCE);
+    }
+}
+#endif
