@@ -64,12 +64,13 @@ private:
         size_t multiple[2] = {0, 0};
         double share[2] = {0.0, 0.0};
         // The blocked engine's program and kernels (built on first use):
-        // luRowPanel, luGemm, luForward, luBackward; its tile edge and
-        // work items per edge.
+        // luRowPanel, luGemm, luForward, luBackward, luGemmVec; the tile
+        // edge and work items per edge of luGemm.
         cl_program blockedProgram = nullptr;
-        cl_kernel blocked[4] = {nullptr, nullptr, nullptr, nullptr};
+        cl_kernel blocked[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
         int tile = 0;
         int tileItems = 0;
+        bool vectorUpdate = false;
         size_t solveItems = 0;
     };
     // A device's part of one step, alive from dispatch to collection.

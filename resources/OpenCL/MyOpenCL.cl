@@ -73,30 +73,37 @@ __kernel void luRowPanel(__global myreal *a, const ulong ld, __global const int 
 
 // The trailing update: A(row0 + i, col0 + j) -= sum over q of
 // P(i, q) * A(u0 + q, col0 + j), P column-major with leading dimension pld.
-__kernel __attribute__((reqd_work_group_size(RTS, RTS, 1)))
+// A work group takes a TS x TSN tile, RTS x RTSN items, each item WPT rows
+// (RTS apart) of WPTN columns (RTSN apart).
+#ifndef TSN
+#define TSN TS
+#define RTSN RTS
+#endif
+#define WPTN (TSN / RTSN)
+__kernel __attribute__((reqd_work_group_size(RTS, RTSN, 1)))
 void luGemm(__global myreal *a, const ulong ld, const int row0, const int rows, const int col0,
             const int cols, __global const myreal *p, const ulong pld, const int u0, const int depth)
 {
     __local myreal pt[TK][TS];
-    __local myreal ut[TS][TK + 1];
+    __local myreal ut[TSN][TK + 1];
     const int li = (int)get_local_id(0);
     const int lj = (int)get_local_id(1);
     const int bi = (int)get_group_id(0) * TS;
-    const int bj = (int)get_group_id(1) * TS;
+    const int bj = (int)get_group_id(1) * TSN;
     const int item = lj * RTS + li;
-    myreal acc[WPT][WPT];
+    myreal acc[WPT][WPTN];
     for (int x = 0; x < WPT; ++x)
-        for (int y = 0; y < WPT; ++y)
+        for (int y = 0; y < WPTN; ++y)
             acc[x][y] = 0;
     for (int q0 = 0; q0 < depth; q0 += TK) {
-        for (int e = item; e < TK * TS; e += RTS * RTS) {
+        for (int e = item; e < TK * TS; e += RTS * RTSN) {
             const int i = e % TS;
             const int q = e / TS;
             const int gi = bi + i;
             const int gq = q0 + q;
             pt[q][i] = (gi < rows && gq < depth) ? p[(ulong)gq * pld + gi] : 0;
         }
-        for (int e = item; e < TK * TS; e += RTS * RTS) {
+        for (int e = item; e < TK * TSN; e += RTS * RTSN) {
             const int q = e % TK;
             const int j = e / TK;
             const int gj = bj + j;
@@ -106,19 +113,18 @@ void luGemm(__global myreal *a, const ulong ld, const int row0, const int rows, 
         barrier(CLK_LOCAL_MEM_FENCE);
         for (int q = 0; q < TK; ++q) {
             myreal pv[WPT];
-            myreal uv[WPT];
             for (int x = 0; x < WPT; ++x)
                 pv[x] = pt[q][li + x * RTS];
-            for (int y = 0; y < WPT; ++y)
-                uv[y] = ut[lj + y * RTS][q];
-            for (int x = 0; x < WPT; ++x)
-                for (int y = 0; y < WPT; ++y)
-                    acc[x][y] += pv[x] * uv[y];
+            for (int y = 0; y < WPTN; ++y) {
+                const myreal uv = ut[lj + y * RTSN][q];
+                for (int x = 0; x < WPT; ++x)
+                    acc[x][y] += pv[x] * uv;
+            }
         }
         barrier(CLK_LOCAL_MEM_FENCE);
     }
-    for (int y = 0; y < WPT; ++y) {
-        const int gj = bj + lj + y * RTS;
+    for (int y = 0; y < WPTN; ++y) {
+        const int gj = bj + lj + y * RTSN;
         if (gj >= cols)
             continue;
         __global myreal *c = a + (ulong)(col0 + gj) * ld + (ulong)row0;
@@ -126,6 +132,57 @@ void luGemm(__global myreal *a, const ulong ld, const int row0, const int rows, 
             const int gi = bi + li + x * RTS;
             if (gi < rows)
                 c[gi] -= acc[x][y];
+        }
+    }
+}
+
+// The same update for processors, where local memory is plain memory and
+// the work items of a group share vector lanes: each item keeps a 16 x CN
+// block of the result in vector registers, reading the panel's rows and
+// the block's columns straight from the (cached) buffers.
+#define CN 6
+__kernel void luGemmVec(__global myreal *a, const ulong ld, const int row0, const int rows,
+                        const int col0, const int cols, __global const myreal *p, const ulong pld,
+                        const int u0, const int depth)
+{
+    const int i0 = (int)get_global_id(0) * 16;
+    const int j0 = (int)get_global_id(1) * CN;
+    if (i0 >= rows || j0 >= cols)
+        return;
+    __global myreal *c0 = a + (ulong)(col0 + j0) * ld;
+    if (i0 + 16 <= rows && j0 + CN <= cols) {
+        double8 lo[CN], hi[CN];
+        for (int c = 0; c < CN; ++c) {
+            lo[c] = (double8)(0.0);
+            hi[c] = (double8)(0.0);
+        }
+        for (int q = 0; q < depth; ++q) {
+            __global const myreal *pq = p + (ulong)q * pld + (ulong)i0;
+            const double8 p0 = vload8(0, pq);
+            const double8 p1 = vload8(1, pq);
+            for (int c = 0; c < CN; ++c) {
+                const double u = c0[(ulong)c * ld + (ulong)(u0 + q)];
+                lo[c] = fma(p0, (double8)(u), lo[c]);
+                hi[c] = fma(p1, (double8)(u), hi[c]);
+            }
+        }
+        for (int c = 0; c < CN; ++c) {
+            __global myreal *cc = c0 + (ulong)c * ld + (ulong)(row0 + i0);
+            vstore8(vload8(0, cc) - lo[c], 0, cc);
+            vstore8(vload8(1, cc) - hi[c], 1, cc);
+        }
+        return;
+    }
+    // The edges of the matrix, one entry at a time.
+    const int ie = min(rows, i0 + 16);
+    const int je = min(cols, j0 + CN);
+    for (int j = j0; j < je; ++j) {
+        __global myreal *cc = a + (ulong)(col0 + j) * ld;
+        for (int i = i0; i < ie; ++i) {
+            myreal s = 0;
+            for (int q = 0; q < depth; ++q)
+                s += p[(ulong)q * pld + (ulong)i] * cc[u0 + q];
+            cc[row0 + i] -= s;
         }
     }
 }

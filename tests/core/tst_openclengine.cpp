@@ -257,17 +257,22 @@ private slots:
     {
         QTest::addColumn<QList<int>>("sizes");
         QTest::addColumn<int>("devices");
+        QTest::addColumn<bool>("tiled");
         QList<int> all;
         for (int n = 1; n <= 200; ++n)
             all << n;
-        QTest::newRow("1..200, one device") << all << 1;
-        QTest::newRow("block edges, two devices") << QList<int>{63, 64, 65, 127, 128, 129, 191, 257, 300} << 2;
+        const QList<int> edges{31, 33, 63, 64, 65, 127, 128, 129, 191, 257, 300};
+        QTest::newRow("1..200, one device") << all << 1 << false;
+        QTest::newRow("block edges, two devices") << edges << 2 << false;
+        // The local-memory update that devices other than processors get.
+        QTest::newRow("tiled update, two devices") << edges << 2 << true;
     }
     void blockedMatchesCpu()
     {
         NEED_RUNTIME();
         QFETCH(QList<int>, sizes);
         QFETCH(int, devices);
+        QFETCH(bool, tiled);
         if (m_devices.size() < devices)
             QSKIP("too few OpenCL devices");
         auto h = host(kPlugin, devices == 1 ? QList<int>{0} : QList<int>{0, 1});
@@ -286,6 +291,7 @@ private slots:
             solveArrays(n, a.ptr(), b.data(), nullptr, cpu.data(), nullptr, ThreadSettings::fromPrefs());
             SolveTrust trust;
             DeviceRun run;
+            run.tiledUpdate = tiled;
             const int status = solveArraysBlocked(h.get(), n, a.ptr(), b.data(), dev.data(), nullptr, &trust, &run);
             const QString where = QStringLiteral("n %1: %2").arg(n).arg(run.message);
             QVERIFY2(status == 0 && run.outcome == DeviceRun::Solved, qPrintable(where));
@@ -308,9 +314,10 @@ private slots:
         Matrix a = randomSystem(n, 4u, &rhs);
         std::vector<double> sol(static_cast<size_t>(n), 7.0);
         DeviceRun run;
+        run.memoryCap = 60000;
         auto h = host(kPlugin, {0});
         QVERIFY(h);
-        QCOMPARE(solveArraysBlocked(h.get(), n, a.ptr(), rhs.data(), sol.data(), nullptr, nullptr, &run, 60000), 2);
+        QCOMPARE(solveArraysBlocked(h.get(), n, a.ptr(), rhs.data(), sol.data(), nullptr, nullptr, &run), 2);
         QCOMPARE(run.outcome, DeviceRun::TooLittleMemory);
         QVERIFY2(run.message.contains(QLatin1String("needs")) && run.message.contains(QLatin1String("MB")),
                  qPrintable(run.message));

@@ -25,6 +25,9 @@ struct BlockedSolve
     // Bytes a device may use for one buffer and in all (0: the device's own
     // limits; a smaller value stands in for a smaller device).
     unsigned long long memoryCap = 0;
+    // The local-memory tiled update even on a processor (which otherwise
+    // gets the register-blocked one).
+    bool tiledUpdate = false;
 
     // Outputs. lu: n rows receiving the factors (strictly below the
     // diagonal, column k holds step k's multipliers in the row order of

@@ -86,11 +86,15 @@ QString deviceEngineName(DeviceEngine engine)
 }
 
 bool factorOnDevice(PluginHost *host, int n, double *const *coef, const double *rhs, double **work,
-                    RatioStore *store, double *x, DeviceRun *run, unsigned long long memoryCap)
+                    RatioStore *store, double *x, DeviceRun *run)
 {
     DeviceRun local;
     DeviceRun &out = run ? *run : local;
+    const unsigned long long memoryCap = out.memoryCap;
+    const bool tiled = out.tiledUpdate;
     out = DeviceRun();
+    out.memoryCap = memoryCap;
+    out.tiledUpdate = tiled;
     BlockedSolverInterface *blocked = host ? host->blocked() : nullptr;
     if (!blocked || n < 1 || !store || store->size() != n) {
         out.message = QStringLiteral("the OpenCL plugin has no blocked solver");
@@ -102,6 +106,7 @@ bool factorOnDevice(PluginHost *host, int n, double *const *coef, const double *
     req.a = coef;
     req.b = rhs;
     req.memoryCap = memoryCap;
+    req.tiledUpdate = tiled;
     req.lu = work;
     req.pivots = pivots.data();
     req.x = x;
@@ -137,8 +142,7 @@ bool factorOnDevice(PluginHost *host, int n, double *const *coef, const double *
 }
 
 int solveArraysBlocked(PluginHost *host, int n, double **coef, const double *rhs, double *customSol,
-                       double *currentSol, SolveTrust *trust, DeviceRun *run,
-                       unsigned long long memoryCap)
+                       double *currentSol, SolveTrust *trust, DeviceRun *run)
 {
     if (!host || n < 1 || !coef || !rhs || !customSol)
         return -1;
@@ -150,7 +154,7 @@ int solveArraysBlocked(PluginHost *host, int n, double **coef, const double *rhs
         work[size_t(i)] = rows[size_t(i)].data();
     auto store = std::make_unique<RatioStore>(n);
     std::vector<double> x(static_cast<size_t>(n));
-    if (!factorOnDevice(host, n, coef, rhs, work.data(), store.get(), x.data(), &out, memoryCap))
+    if (!factorOnDevice(host, n, coef, rhs, work.data(), store.get(), x.data(), &out))
         return 2;
     const auto t0 = std::chrono::steady_clock::now();
     std::memcpy(customSol, x.data(), sizeof(double) * size_t(n));

@@ -25,6 +25,12 @@ QString deviceEngineName(DeviceEngine engine);
 // What one blocked device solve did.
 struct DeviceRun
 {
+    // Inputs: bytes a device may use in one buffer and in all (0: its own
+    // limits; a smaller value stands in for a smaller device), and the
+    // local-memory tiled update even on a processor.
+    unsigned long long memoryCap = 0;
+    bool tiledUpdate = false;
+
     enum Outcome { Solved, NoDoublePrecision, TooLittleMemory, DeviceFailed };
     Outcome outcome = DeviceFailed;
     QString devices; // the devices' names
@@ -35,18 +41,17 @@ struct DeviceRun
 
 // The blocked engine's factors of coef in work (n rows, overwritten), in
 // the form of a solve's reduced matrix and ratio store (store sized for n),
-// and its answer in x. memoryCap (0: none) stands in for a smaller device.
-// False, with run saying why, when the devices did not solve; then work,
+// and its answer in x. run (may be null) gives the inputs and receives the
+// outcome. False, with run saying why, when the devices did not solve; then work,
 // store and x are not meaningful.
 bool factorOnDevice(PluginHost *host, int n, double *const *coef, const double *rhs, double **work,
-                    RatioStore *store, double *x, DeviceRun *run,
-                    unsigned long long memoryCap = 0);
+                    RatioStore *store, double *x, DeviceRun *run = nullptr);
 
 // solveArrays on the blocked engine: the device's answer is refined and
 // checked on the host like the processor's (finishSolve). Status 2: the
 // devices did not solve (run says why) and the solutions are unchanged.
 int solveArraysBlocked(PluginHost *host, int n, double **coef, const double *rhs,
                        double *customSol, double *currentSol, SolveTrust *trust = nullptr,
-                       DeviceRun *run = nullptr, unsigned long long memoryCap = 0);
+                       DeviceRun *run = nullptr);
 
 #endif
