@@ -36,13 +36,13 @@ ctest --test-dir "$build" -R 'tst_(openclengine|clidevices)' --output-on-failure
 # elimination ran and how far the answer can be trusted.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$build"/tarvix-cli generate 4000 "$work/sys.trx" --seed 7 >/dev/null
+"$build"/tarvix-cli generate 2000 "$work/sys.trx" --seed 7 >/dev/null
 TIMEFORMAT='  %R s wall'
 for engine in blocked stepwise; do
-  echo "tarvix-cli solve, n = 4000, --engine $engine:"
+  echo "tarvix-cli solve, n = 2000, --engine $engine:"
   time "$build"/tarvix-cli solve "$work/sys.trx" --device opencl --engine "$engine" --report \
     2>&1 >/dev/null | sed 's/^/  /'
 done
-echo "tarvix-cli solve, n = 4000, on the CPU:"
+echo "tarvix-cli solve, n = 2000, on the CPU:"
 time "$build"/tarvix-cli solve "$work/sys.trx" --report 2>&1 >/dev/null | sed 's/^/  /'
 "$build"/bench/bench_opencl --sizes 500,1000,2000,4000,8000 --stepwise-max 2000 "$@"
