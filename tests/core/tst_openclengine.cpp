@@ -1,5 +1,5 @@
 // The OpenCL plugin on a real OpenCL runtime (pocl in CI): loading, the
-// device list, the forward elimination against the CPU, the single-precision
+// device list, both engines against the CPU, the single-precision
 // path and the work sizes.
 #include "logcapture.h"
 #include "opencl/devicesolve.h"
@@ -443,19 +443,6 @@ private slots:
                 sum += a.rows[size_t(i)][j] * current[size_t(j)];
             QVERIFY2(std::fabs(sum) < 1e-9 * n, qPrintable(QString::number(sum)));
         }
-    }
-
-    void engineWithOneUnknown()
-    {
-        NEED_RUNTIME();
-        auto h = host(kPlugin, {0});
-        QVERIFY(h);
-        std::vector<double> rhs{3.0};
-        Matrix a(1);
-        a.rows[0][0] = 2.0;
-        Forward f(a, rhs);
-        QVERIFY(runEngine(h->plugin(), f));
-        QVERIFY(f.a.rows[0][0] == 2.0 && f.r[0] == 3.0);
     }
 
     void versionTexts()
