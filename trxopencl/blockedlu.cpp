@@ -153,6 +153,15 @@ bool MyOpenCL::buildBlocked(Device &d, QString *why)
     d.vectorUpdate = (type & CL_DEVICE_TYPE_CPU) != 0;
     if (m_err != CL_SUCCESS) {
         *why = QStringLiteral("its kernels could not be built (OpenCL error %1)").arg(m_err);
+        // Nothing half-built stays for the next solve to take as ready.
+        for (cl_kernel &k : d.blocked) {
+            if (k)
+                clReleaseKernel(k);
+            k = nullptr;
+        }
+        if (d.blockedProgram)
+            clReleaseProgram(d.blockedProgram);
+        d.blockedProgram = nullptr;
         return false;
     }
     size_t solveGroup = 0;
@@ -222,6 +231,7 @@ void MyOpenCL::runBlocked(BlockedSolve *req)
         }
     }
     QString why;
+    const auto tBuild = std::chrono::steady_clock::now();
     for (size_t di = 0; di < m_devices.size(); ++di) {
         if (!buildBlocked(m_devices[di], &why)) {
             req->message = QStringLiteral("The OpenCL device %1 cannot run the blocked solver: %2")
@@ -229,6 +239,7 @@ void MyOpenCL::runBlocked(BlockedSolve *req)
             return;
         }
     }
+    req->buildSeconds = since(tBuild);
 
     // Per device: its columns, the panel (L21), the panel's triangle, the
     // pivots and the answer.

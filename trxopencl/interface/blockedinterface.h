@@ -43,6 +43,8 @@ struct BlockedSolve
     QString devices;
     // Seconds: copy in, factorisation, triangular solves, copy out.
     double seconds[4] = {0, 0, 0, 0};
+    // Seconds spent building the kernels (once per prepared device).
+    double buildSeconds = 0;
 };
 
 class BlockedSolverInterface

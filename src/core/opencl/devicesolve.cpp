@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -115,15 +116,21 @@ bool factorOnDevice(PluginHost *host, int n, double *const *coef, const double *
     out.message = req.message;
     for (int i = 0; i < 4; ++i)
         out.seconds[i] = req.seconds[i];
+    out.buildSeconds = req.buildSeconds;
     out.outcome = DeviceRun::Outcome(req.outcome);
     if (req.outcome != BlockedSolve::Solved)
         return false;
     // The factors in the solver's own form: the multipliers, the ratios of
     // U to its diagonal and the row exchanges, read in step order.
-    for (int k = 0; k + 1 < n; ++k) {
-        double *ur = store->ur[k];
-        for (int i = k + 1; i < n; ++i)
-            ur[i - k - 1] = work[i][k];
+    // Columns of L become rows of ur: 64 columns at a time, so each row of
+    // work is read in one stretch and each row of ur written in order.
+    for (int k0 = 0; k0 + 1 < n; k0 += 64) {
+        const int k1 = std::min(n - 1, k0 + 64);
+        for (int i = k0 + 1; i < n; ++i) {
+            const double *row = work[i];
+            for (int k = k0; k < std::min(k1, i); ++k)
+                store->ur[k][i - k - 1] = row[k];
+        }
     }
     store->pivots.resize(size_t(n));
     for (int j = 0; j < n; ++j)

@@ -37,6 +37,7 @@ struct DeviceRun
     QString message; // why it did not solve
     // Seconds: copy in, factorisation, solves, copy out, host finish.
     double seconds[5] = {0, 0, 0, 0, 0};
+    double buildSeconds = 0; // building the kernels, before all that
 };
 
 // The blocked engine's factors of coef in work (n rows, overwritten), in
