@@ -1,9 +1,12 @@
-// The OpenCL solve (forward elimination on the devices, the rest on the
-// CPU) beside the CPU solve on the same random systems, both with the
-// refinement. Also the share of the device elimination spent moving data
-// between the host's rows and the buffers.
+// The OpenCL solves beside the CPU solve on the same random systems, all
+// with the host's refinement and check: the blocked engine (the system on
+// the devices, with its time split into copy in, factorisation, triangular
+// solves, copy out and the host's finish) and the step-by-step engine
+// (forward elimination on the devices, the rest on the CPU; with the share
+// of its elimination spent moving data between host rows and buffers).
 //
 //   bench_opencl [--sizes a,b,c] [--devices 1,2] [--plugin PATH] [--seed S]
+//                [--stepwise-max N]   (step by step only up to N; default 1000)
 //
 // Every size is solved once on the devices before the reported runs: pocl
 // builds a kernel for each new work-group size on first use.
@@ -79,6 +82,7 @@ int main(int argc, char **argv)
     QList<int> devices;
     QString plugin = QCoreApplication::applicationDirPath() + QStringLiteral("/../plugins/TrxOpenCL.so");
     unsigned seed = 12345;
+    int stepwiseMax = 1000;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         auto list = [](const QString &v) {
@@ -95,8 +99,10 @@ int main(int argc, char **argv)
             plugin = args[++i];
         else if (args[i] == QLatin1String("--seed") && i + 1 < args.size())
             seed = args[++i].toUInt();
+        else if (args[i] == QLatin1String("--stepwise-max") && i + 1 < args.size())
+            stepwiseMax = args[++i].toInt();
         else {
-            std::fprintf(stderr, "usage: bench_opencl [--sizes a,b] [--devices 1,2] [--plugin PATH] [--seed S]\n");
+            std::fprintf(stderr, "usage: bench_opencl [--sizes a,b] [--devices 1,2] [--plugin PATH] [--seed S] [--stepwise-max N]\n");
             return 2;
         }
     }
@@ -118,13 +124,14 @@ int main(int argc, char **argv)
     std::printf("OpenCL devices:\n");
     for (int d : chosen)
         std::printf("  %d: %s\n", d + 1, qPrintable(lists.value(d).join(QStringLiteral(" | "))));
-    std::printf("Times in seconds (wall). cpu: the CPU solve with 2 worker threads; opencl: the same\n"
-                "solve with the forward elimination on the devices; elim: that elimination; copy:\n"
-                "its part spent moving data between host rows and buffers; res: scaled residual\n"
-                "||Ax-b|| / (eps (||A|| ||x|| + ||b||) n).\n");
-    std::printf("%6s %9s %9s %9s %9s %7s %9s %9s %9s\n", "n", "cpu", "opencl", "elim", "copy", "copy%",
-                "ratio", "res-cpu", "res-ocl");
-
+    std::printf("Times in seconds (wall). cpu: the CPU solve with 2 worker threads. blocked: the\n"
+                "blocked device solve, of it build / in / lu / solve / out / finish: building the\n"
+                "kernels (once per prepared device), copy in, factorisation,\n"
+                "triangular solves, copy out, host refinement and check. stepwise: the step-by-step\n"
+                "engine (- above --stepwise-max), copy: its elimination's share moving buffers.\n"
+                "x: device time / cpu time. res: ||Ax-b|| / (eps (||A|| ||x|| + ||b||) n).\n");
+    std::printf("%6s %8s %8s %6s %7s %7s %7s %7s %7s %7s %8s %6s %6s %8s %8s\n", "n", "cpu", "blocked", "x",
+                "build", "in", "lu", "solve", "out", "finish", "stepwise", "x", "copy%", "res-cpu", "res-blk");
     ThreadSettings threads;
     threads.processors = 2;
     threads.limits = {5, 10};
@@ -153,22 +160,44 @@ int main(int argc, char **argv)
                               : 0;
         const double cpu = t.nsecsElapsed() / 1e9;
 
-        PluginHost host;
+        std::vector<double> xs(static_cast<size_t>(n));
+        DeviceRun run;
+        double blocked = -1.0, stepwise = -1.0;
+        int sb = -1, ss = 0;
+        {
+            PluginHost host;
+            if (host.loadPlugin(plugin) && host.deviceInfo(&lists) && host.setCustomDevices(chosen)) {
+                t.restart();
+                sb = solveArraysBlocked(&host, n, rows.data(), b.data(), xd.data(), nullptr, nullptr, &run);
+                blocked = t.nsecsElapsed() / 1e9;
+            }
+        }
         g_elimSeconds = g_copySeconds = -1.0;
-        double dev = -1.0;
-        int sd = -1;
-        if (host.loadPlugin(plugin) && host.deviceInfo(&lists) && host.setCustomDevices(chosen)) {
-            t.restart();
-            sd = solveArraysOnDevice(&host, n, rows.data(), b.data(), zeros.data(), xd.data(), nullptr);
-            dev = t.nsecsElapsed() / 1e9;
+        if (n <= stepwiseMax) {
+            PluginHost host;
+            if (host.loadPlugin(plugin) && host.deviceInfo(&lists) && host.setCustomDevices(chosen)) {
+                t.restart();
+                ss = solveArraysOnDevice(&host, n, rows.data(), b.data(), zeros.data(), xs.data(), nullptr);
+                stepwise = t.nsecsElapsed() / 1e9;
+            }
         }
         if (!report)
             continue;
-        std::printf("%6d %9.3f %9.3f %9.3f %9.3f %6.1f%% %9.2f %9.3g %9.3g%s\n", n, cpu, dev, g_elimSeconds,
-                    g_copySeconds, g_elimSeconds > 0 ? 100.0 * g_copySeconds / g_elimSeconds : 0.0,
-                    cpu > 0 ? dev / cpu : 0.0, scaledResidual(n, rows.data(), b.data(), xc.data()),
+        if (sb == 2)
+            std::printf("%6d blocked engine did not solve: %s\n", n, qPrintable(run.message));
+        char step[3][16] = {"-", "-", "-"};
+        if (stepwise >= 0) {
+            std::snprintf(step[0], sizeof step[0], "%.3f", stepwise);
+            std::snprintf(step[1], sizeof step[1], "%.1f", cpu > 0 ? stepwise / cpu : 0.0);
+            std::snprintf(step[2], sizeof step[2], "%.0f%%",
+                          g_elimSeconds > 0 ? 100.0 * g_copySeconds / g_elimSeconds : 0.0);
+        }
+        std::printf("%6d %8.3f %8.3f %6.2f %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %8s %6s %6s %8.3g %8.3g%s\n", n,
+                    cpu, blocked, cpu > 0 ? blocked / cpu : 0.0, run.buildSeconds, run.seconds[0], run.seconds[1], run.seconds[2],
+                    run.seconds[3], run.seconds[4], step[0], step[1], step[2],
+                    scaledResidual(n, rows.data(), b.data(), xc.data()),
                     scaledResidual(n, rows.data(), b.data(), xd.data()),
-                    (sc != 0 || sd != 0) ? "  (status not 0)" : "");
+                    (sc != 0 || sb != 0 || ss != 0) ? "  (status not 0)" : "");
         std::fflush(stdout);
     }
     MyThreads::destroyPool();

@@ -84,6 +84,14 @@ void MyOpenCL::releaseDevices()
         }
         if (d.program)
             clReleaseProgram(d.program);
+        for (cl_kernel &k : d.blocked) {
+            if (k)
+                clReleaseKernel(k);
+            k = nullptr;
+        }
+        if (d.blockedProgram)
+            clReleaseProgram(d.blockedProgram);
+        d.blockedProgram = nullptr;
         d.queue = nullptr;
         d.program = nullptr;
     }
@@ -277,6 +285,7 @@ bool MyOpenCL::genPrograms(QFile *clFile)
     if (source.isEmpty())
         return false;
     const QByteArray text = source.toLatin1();
+    m_source = text;
     const char *src = text.constData();
     const size_t length = size_t(text.size());
     QString buildLog;

@@ -4,6 +4,9 @@
 #define CL_TARGET_OPENCL_VERSION 120
 #include <CL/cl.h>
 
+#include "blockedinterface.h"
+
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -37,6 +40,8 @@ public slots:
     void initialise(double **c, double *r, double **ur, double **dr, int n, QList<int> *swap,
                     QThread *t);
     void calcURatios(bool *result);
+    // The blocked engine: the whole solve on the chosen devices.
+    void solveBlocked(BlockedSolve *request);
 
 signals:
     void throwErr(QString *errTitle, QString *errTxt, QString errorType);
@@ -58,6 +63,15 @@ private:
         size_t wgSize[2] = {0, 0};
         size_t multiple[2] = {0, 0};
         double share[2] = {0.0, 0.0};
+        // The blocked engine's program and kernels (built on first use):
+        // luRowPanel, luGemm, luForward, luBackward, luGemmVec; the tile
+        // edge and work items per edge of luGemm.
+        cl_program blockedProgram = nullptr;
+        cl_kernel blocked[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
+        int tile = 0;
+        int tileItems = 0;
+        bool vectorUpdate = false;
+        size_t solveItems = 0;
     };
     // A device's part of one step, alive from dispatch to collection.
     struct Chunk
@@ -84,6 +98,8 @@ private:
     void getDeviceCompUnits();
     void getKernelDeviceData(int kernel);
     void releaseDevices();
+    bool buildBlocked(Device &d, QString *why);
+    void runBlocked(BlockedSolve *request);
 
     bool checkDiagonal(int k);
     void swapRows(int k, int r);
@@ -98,6 +114,9 @@ private:
     // Time spent moving data between the host's rows and the buffers (the
     // staging copies, buffer creation and the reads) in the running solve.
     double m_copySeconds = 0.0;
+
+    // The kernel source the programs were built from.
+    QByteArray m_source;
 
     int m_currentKernel = 2;
     QThread *m_home;

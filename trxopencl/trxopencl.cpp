@@ -13,6 +13,7 @@ Q_DECLARE_METATYPE(bool *)
 Q_DECLARE_METATYPE(double *)
 Q_DECLARE_METATYPE(double **)
 Q_DECLARE_METATYPE(QString *)
+Q_DECLARE_METATYPE(BlockedSolve *)
 
 TrxOpenCL::TrxOpenCL()
     : m_engine(new MyOpenCL(QThread::currentThread())), m_worker(new QThread)
@@ -24,6 +25,7 @@ TrxOpenCL::TrxOpenCL()
     qRegisterMetaType<double *>("double*");
     qRegisterMetaType<double **>("double**");
     qRegisterMetaType<QString *>("QString*");
+    qRegisterMetaType<BlockedSolve *>("BlockedSolve*");
 }
 
 TrxOpenCL::~TrxOpenCL()
@@ -86,6 +88,20 @@ void TrxOpenCL::calcURatios(bool *result)
     connect(m_engine, &MyOpenCL::throwErr, this, &TrxOpenCL::catchErr, Qt::DirectConnection);
     if (!runOnWorker([&] { emit sigCalcURatios(result); }) && result)
         *result = false;
+}
+
+void TrxOpenCL::solveBlocked(BlockedSolve *request)
+{
+    if (!m_engine) {
+        request->outcome = BlockedSolve::DeviceFailed;
+        request->message = QStringLiteral("no OpenCL device is prepared");
+        return;
+    }
+    connect(this, &TrxOpenCL::sigSolveBlocked, m_engine, &MyOpenCL::solveBlocked);
+    if (!runOnWorker([&] { emit sigSolveBlocked(request); })) {
+        request->outcome = BlockedSolve::DeviceFailed;
+        request->message = QStringLiteral("the OpenCL engine is busy on another thread");
+    }
 }
 
 void TrxOpenCL::catchErr(QString *errTitle, QString *errTxt, QString errorType)

@@ -1,6 +1,7 @@
 #ifndef TRXOPENCL_H
 #define TRXOPENCL_H
 
+#include "blockedinterface.h"
 #include "plugininterface.h"
 
 #include <QMutex>
@@ -12,11 +13,11 @@ class QThread;
 
 // The plugin object: runs every request of the program on the engine in a
 // worker thread of its own and waits for it, processing events meanwhile.
-class TrxOpenCL : public QObject, public PluginInterface
+class TrxOpenCL : public QObject, public PluginInterface, public BlockedSolverInterface
 {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID PluginInterface_iid)
-    Q_INTERFACES(PluginInterface)
+    Q_INTERFACES(PluginInterface BlockedSolverInterface)
 public:
     TrxOpenCL();
     ~TrxOpenCL() override;
@@ -28,12 +29,14 @@ public:
                     QThread *t) override;
     void calcURatios(bool *result) override;
     void getError(QString *errTitle, QString *errTxt, QString *errorType) override;
+    void solveBlocked(BlockedSolve *request) override;
 
 signals:
     void sigDeviceInfo(QList<QStringList *> *lists);
     void sigCustomDevices(QList<int> *list, QFile *clFile, bool *result);
     void sigInit(double **c, double *r, double **ur, double **dr, int n, QList<int> *swap, QThread *t);
     void sigCalcURatios(bool *result);
+    void sigSolveBlocked(BlockedSolve *request);
 
 public slots:
     void catchErr(QString *errTitle, QString *errTxt, QString errorType);

@@ -13,6 +13,7 @@ namespace {
 
 bool g_useDevices = false;
 QList<int> g_devices; // empty with g_useDevices: every device
+DeviceEngine g_engine = DeviceEngine::Blocked;
 
 void note(const QString &text)
 {
@@ -64,6 +65,15 @@ bool CliDevices::parseDeviceOption(const QString &value)
     return true;
 }
 
+bool CliDevices::parseEngineOption(const QString &value)
+{
+    bool ok = false;
+    const DeviceEngine engine = deviceEngineFromName(value, &ok);
+    if (ok)
+        g_engine = engine;
+    return ok;
+}
+
 int CliDevices::listDevices()
 {
     PluginHost host;
@@ -100,10 +110,23 @@ int CliDevices::solve(EquationStore &store, const int *columnZeros, QObject *err
                 note(QStringLiteral("there are only %1 OpenCL device(s)").arg(lists.size()));
             else if (!host.setCustomDevices(chosen))
                 note(QStringLiteral("the OpenCL devices could not be prepared"));
-            else if ((status = solveArraysOnDevice(&host, store.N, store.coef, store.rhs, columnZeros,
-                                                   store.customSol, store.currentSol, errorReceiver, trust))
-                     == 2)
-                note(QStringLiteral("the OpenCL solve did not complete"));
+            else {
+                bool stepwise = g_engine == DeviceEngine::Stepwise || !host.blocked();
+                if (!stepwise) {
+                    DeviceRun run;
+                    status = solveArraysBlocked(&host, store.N, store.coef, store.rhs, store.customSol,
+                                                store.currentSol, trust, &run);
+                    if (status == 2)
+                        note(run.message);
+                    // Float-only devices: the step-by-step engine and the refinement.
+                    stepwise = run.outcome == DeviceRun::NoDoublePrecision;
+                }
+                if (stepwise
+                    && (status = solveArraysOnDevice(&host, store.N, store.coef, store.rhs, columnZeros,
+                                                     store.customSol, store.currentSol, errorReceiver, trust))
+                           == 2)
+                    note(QStringLiteral("the OpenCL solve did not complete"));
+            }
         }
     }
     if (status != 2)

@@ -17,15 +17,19 @@ namespace CliDevices {
 // False for anything else.
 bool parseDeviceOption(const QString &value);
 
+// Parses the value of --engine: "blocked" or "stepwise". False otherwise.
+bool parseEngineOption(const QString &value);
+
 // Prints the device table (number, then the 7 columns of the dialog).
 // Returns the exit status: 0, or 2 when there is no plugin, runtime or
 // device (with a message on standard error).
 int listDevices();
 
 // solveStore on the devices chosen with --device, or on the CPU when none
-// were chosen. A missing plugin, runtime or device, or a device
-// elimination that fails, is reported on standard error and the CPU
-// solves instead.
+// were chosen, with the engine of --engine (the blocked one by default; a
+// device without double precision gets the step-by-step one). A missing
+// plugin, runtime or device, too little device memory, or a device solve
+// that fails, is reported on standard error and the CPU solves instead.
 int solve(EquationStore &store, const int *columnZeros, QObject *errorReceiver, SolveTrust *trust);
 
 } // namespace CliDevices

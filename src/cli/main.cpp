@@ -90,6 +90,9 @@ const char *const kHelp =
     "  --device D                 solve: \"cpu\" (default), \"opencl\" (every OpenCL\n"
     "                             device) or \"opencl:N,M\" (those devices); without\n"
     "                             the OpenCL plugin or runtime the CPU solves.\n"
+    "  --engine E                 solve on OpenCL: \"blocked\" (default; the system\n"
+    "                             on the devices) or \"stepwise\" (the forward\n"
+    "                             elimination column by column on the devices).\n"
     "\n"
     "Settings such as the thread limits come from the Tarvix preferences file\n"
     "(APPDATA or XDG_DATA_HOME, then Tarvix/Preferences/Tarvix.pref) when it\n"
@@ -517,6 +520,9 @@ int main(int argc, char *argv[])
                 return usage(QStringLiteral("--rhs needs a file name"));
         } else if (a == QLatin1String("--coordinate") && command == QLatin1String("convert")) {
             coordinate = true;
+        } else if (a == QLatin1String("--engine") && command == QLatin1String("solve")) {
+            if (!value(&v) || !CliDevices::parseEngineOption(v))
+                return usage(QStringLiteral("--engine needs blocked or stepwise"));
         } else if (a == QLatin1String("--report") && command == QLatin1String("solve")) {
             report = true;
         } else if (a == QLatin1String("--threads")) {

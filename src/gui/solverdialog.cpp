@@ -1,5 +1,6 @@
 #include "solverdialog.h"
 
+#include "opencl/pluginhost.h"
 #include "prefs/userprefs.h"
 
 #include <QGroupBox>
@@ -47,9 +48,10 @@ SolverDialog::SolverDialog(QWidget *parent)
     const bool loads = openCLLibraryLoads();
     const QString noDrivers = QStringLiteral("Could not find OpenCL drivers for your PC.");
     if (UserPrefs::getOpenCLEnabled()) {
-        if (!loads) {
+        const QString missing = openCLUnavailable();
+        if (!missing.isEmpty()) {
             m_openclb->setEnabled(false);
-            m_openclb->setToolTip(noDrivers);
+            m_openclb->setToolTip(missing);
         }
     } else {
         m_openclb->setToolTip(loads ? QStringLiteral("You have disabled this feature. Go to Tools->Options->User Data to enable Hardware Acceleration using OpenCL.")
@@ -61,11 +63,21 @@ SolverDialog::SolverDialog(QWidget *parent)
 
 bool SolverDialog::openCLLibraryLoads()
 {
-    QLibrary library(QStringLiteral("OpenCL"));
-    if (!library.load())
-        return false;
-    library.unload();
-    return true;
+    return PluginHost::openCLLibraryLoads();
+}
+
+QString SolverDialog::openCLUnavailable(const QString &pluginPath)
+{
+    if (!openCLLibraryLoads())
+        return QStringLiteral("Could not find OpenCL drivers for your PC.");
+    PluginHost host;
+    if (!host.loadPlugin(pluginPath))
+        return QStringLiteral("The OpenCL plugin could not be loaded from %1.")
+            .arg(pluginPath.isEmpty() ? PluginHost::defaultPluginPath() : pluginPath);
+    QList<QStringList> lists;
+    if (!host.deviceInfo(&lists))
+        return QStringLiteral("The OpenCL drivers report no usable device.");
+    return QString();
 }
 
 int SolverDialog::getResult() const

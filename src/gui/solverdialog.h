@@ -6,8 +6,9 @@
 class QPushButton;
 
 // Asks which solver runs: the multi-threaded CPU solver or the OpenCL one.
-// The OpenCL button works only when the preference allows it and the
-// system's OpenCL library loads.
+// The OpenCL button works only when the preference allows it, the system's
+// OpenCL library loads and the plugin lists a device; its tool tip says
+// which is missing.
 class SolverDialog : public QDialog
 {
     Q_OBJECT
@@ -19,6 +20,9 @@ public:
 
     // Whether the system's OpenCL library can be loaded.
     static bool openCLLibraryLoads();
+    // Why OpenCL cannot solve here (no runtime, no plugin at pluginPath
+    // (empty: beside the program), no device); empty when it can.
+    static QString openCLUnavailable(const QString &pluginPath = QString());
 
 public slots:
     void on_multib_clicked();

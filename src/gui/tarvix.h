@@ -291,6 +291,11 @@ private:
     // time is added to *elapsed. attachDevices hands the system over.
     OpenCLDevices *openCLDevices(bool optimise, int *elapsed, bool *onDevice);
     void attachDevices(OpenCLDevices *devices, Solve *solve, QThread *thread);
+    // The blocked engine on the chosen devices: the factors in c, the ratio
+    // store and the answer as a solve leaves them (true). False when the
+    // devices did not solve (the user is told why; c is restored), with
+    // *stepwise set where the step-by-step engine should run instead.
+    bool solveBlockedOnDevices(OpenCLDevices *devices, double **c, const double *r, bool *stepwise);
 
     Ui::tarvix *ui = nullptr;
     MyTableModel *m_model = nullptr;
@@ -316,6 +321,7 @@ private:
     bool m_saved = true;
     int m_dialogTime = 0;
     SolveTrust m_trust; // of the last solve
+    QString m_deviceElimination; // where the last solve's elimination ran, if not here
     bool m_lastWriteFailed = false;
     // Non-zero while a solve or file operation of this window waits for its
     // threads; the window cannot be closed meanwhile (its arrays are in use).

@@ -33,7 +33,12 @@ void tarvix::openAnalysis(bool)
         std::optional<double> condition;
         if (m_trust.rcond > 0)
             condition = 1.0 / m_trust.rcond;
-        dialog->setSolveTrust(m_trust.backwardError, condition, m_trust.warning());
+        // A solve off the processor says where it ran.
+        QString note = m_trust.warning();
+        if (!m_trust.elimination.isEmpty())
+            note = QStringLiteral("Method: %1").arg(m_trust.methodName())
+                   + (note.isEmpty() ? QString() : QLatin1Char('\n') + note);
+        dialog->setSolveTrust(m_trust.backwardError, condition, note);
     }
     dialog->exec();
     --m_busy;

@@ -8,6 +8,7 @@
 #include "solver/solverun.h"
 #include "solver/validate.h"
 #include "opencl/opencldevices.h"
+#include "opencl/pluginhost.h"
 #include "solverdialog.h"
 #include "threads/mythreads.h"
 
@@ -122,6 +123,7 @@ void tarvix::on_solveb_clicked()
                 status = finishSolve(n, m_store.coef, m_store.rhs, c, std::unique_ptr<RatioStore>(store),
                                      m_store.customSol, solved, ThreadSettings::fromPrefs(), &m_trust);
             });
+            m_trust.elimination = m_deviceElimination;
             std::memcpy(m_store.currentSol, m_store.customSol, bytes);
             if (status == 1) {
                 errMsg(new QString(QStringLiteral("ERROR: Solution is INCORRECT!")),
@@ -164,8 +166,17 @@ void tarvix::solveEq(double **c, double *r, int *columnZeros, int *status, int *
 
     OpenCLDevices *devices = nullptr;
     bool onDevice = false;
+    m_deviceElimination.clear();
     if (UserPrefs::getOpenCLEnabled() && choice == 2)
         devices = openCLDevices(optimise, elapsed, &onDevice);
+    if (onDevice && !devices->stepwise() && devices->host()->blocked()) {
+        bool stepwise = false;
+        if (solveBlockedOnDevices(devices, c, r, &stepwise)) {
+            delete devices;
+            return;
+        }
+        onDevice = stepwise;
+    }
 
     QThread *thread = MyThreads::thrOpt(QStringLiteral("Tarvix::solveEq"));
     auto *solve = new Solve(c, r, m_store.customSol, columnZeros, status, m_store.N);

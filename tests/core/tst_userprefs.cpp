@@ -130,6 +130,21 @@ private slots:
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
     }
 
+    // The step-by-step OpenCL engine is kept on an optional last line; the
+    // default (blocked) writes none, so the file stays as it was.
+    void openCLEngineLine()
+    {
+        TestEnv env(2, false);
+        const QString file = prefFolder(env) + QStringLiteral("/Tarvix.pref");
+        QVERIFY(writeFile(file, joined(defaultLines() << QStringLiteral("OpenCLEngine\tstepwise"))));
+        UserPrefs prefs(nullptr);
+        QVERIFY(prefs.initialise(env.environment(), TestEnv::screen()));
+        QVERIFY(UserPrefs::getOpenCLStepwise() && !UserPrefs::isDirty());
+        UserPrefs::setOpenCLStepwise(false);
+        QVERIFY(UserPrefs::savePrefs());
+        QCOMPARE(readFile(file), joined(defaultLines()));
+    }
+
     void settersMarkDirtyOnlyOnChange()
     {
         TestEnv env(2);

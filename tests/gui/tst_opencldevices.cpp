@@ -5,6 +5,7 @@
 #include "opencl/pluginhost.h"
 #include "qttestwatchdog.h"
 
+#include <QComboBox>
 #include <QPluginLoader>
 #include <QTableWidget>
 
@@ -113,10 +114,32 @@ private slots:
         QCOMPARE(box.icon, int(Prompter::Critical));
     }
 
+    // Why the solver dialog's OpenCL button is off: no plugin (missing or of
+    // another interface); a plugin with devices leaves it on.
+    void openCLUnavailableSaysWhy()
+    {
+        if (!PluginHost::openCLLibraryLoads())
+            QSKIP("no OpenCL library: plugins are not loaded at all");
+        for (const char *path : {"/nonexistent/TrxOpenCL.so", TRX_WRONG_PLUGIN})
+            QVERIFY(SolverDialog::openCLUnavailable(QString::fromLatin1(path))
+                        .startsWith(QLatin1String("The OpenCL plugin could not be loaded from ")));
+        QCOMPARE(SolverDialog::openCLUnavailable(QStringLiteral(TRX_FAKE_PLUGIN)), QString());
+    }
+
     // The whole command on the OpenCL runtime: the solver dialog's OpenCL
-    // button, the device dialog listing the runtime's devices, the solve.
+    // button, the device dialog listing the runtime's devices and its engine
+    // choice (kept in the preferences), the solve and where it ran.
+    void windowSolvesOnDevice_data()
+    {
+        QTest::addColumn<int>("engine");
+        QTest::addColumn<QString>("method");
+        QTest::newRow("blocked") << 0 << QStringLiteral("blocked LU with partial pivoting on OpenCL: ");
+        QTest::newRow("step by step") << 1 << QStringLiteral("ordered elimination, step by step on OpenCL: ");
+    }
     void windowSolvesOnDevice()
     {
+        QFETCH(int, engine);
+        QFETCH(QString, method);
         UserPrefs::setOpenCLEnabled(true);
         if (!SolverDialog::openCLLibraryLoads())
             QSKIP("no OpenCL library");
@@ -135,6 +158,10 @@ private slots:
             } else if (auto *d = qobject_cast<OpenCLDevices *>(top)) {
                 deviceRows = d->findChild<QTableWidget *>("tableWidget")->rowCount();
                 selectRows(d, {0});
+                auto *combo = d->findChild<QComboBox *>("engineCombo");
+                // The other choice first: the dialog shows what was kept.
+                QCOMPARE(combo->currentIndex(), int(UserPrefs::getOpenCLStepwise()));
+                combo->setCurrentIndex(engine);
                 d->findChild<QPushButton *>("okb")->click();
             }
         });
@@ -143,6 +170,8 @@ private slots:
         QVERIFY(deviceRows >= 1 && fx->prompt(QStringLiteral("Solving Completed!")).kind == QLatin1String("message"));
         const double *x = w->store().currentSol;
         QVERIFY(fuzzyEqual(x[0], 5, 1e-12) && fuzzyEqual(x[1], 3, 1e-12) && fuzzyEqual(x[2], -2, 1e-12));
+        QCOMPARE(UserPrefs::getOpenCLStepwise(), engine == 1);
+        QVERIFY2(w->lastTrust().methodName().startsWith(method), qPrintable(w->lastTrust().methodName()));
     }
 };
 

@@ -143,12 +143,15 @@ private slots:
         for (bool openCL : {false, true}) {
             UserPrefs::setOpenCLEnabled(openCL);
             const bool loads = SolverDialog::openCLLibraryLoads();
+            const QString missing = SolverDialog::openCLUnavailable();
             SolverDialog d;
             QCOMPARE(d.getResult(), 0);
             auto *opencl = d.findChild<QPushButton *>("openclb");
-            QCOMPARE(opencl->isEnabled(), openCL && loads);
+            QCOMPARE(opencl->isEnabled(), openCL && missing.isEmpty());
             if (!loads)
                 QCOMPARE(opencl->toolTip(), QString("Could not find OpenCL drivers for your PC."));
+            else if (openCL && !missing.isEmpty())
+                QCOMPARE(opencl->toolTip(), missing);
             else if (!openCL)
                 QVERIFY(opencl->toolTip().startsWith("You have disabled this feature."));
             d.findChild<QPushButton *>("multib")->click();

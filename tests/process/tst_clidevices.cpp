@@ -56,18 +56,28 @@ private slots:
         }
     }
 
-    // The device answer is the CPU's to 1e-9.
+    // Either engine's answer is the CPU's to 1e-9, and the report names
+    // where the elimination ran.
+    void deviceSolveGivesCpuAnswer_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<QByteArray>("method");
+        QTest::newRow("blocked") << QStringLiteral("blocked") << QByteArray("method: blocked LU with partial pivoting on OpenCL: ");
+        QTest::newRow("stepwise") << QStringLiteral("stepwise") << QByteArray("method: ordered elimination, step by step on OpenCL: ");
+    }
     void deviceSolveGivesCpuAnswer()
     {
+        QFETCH(QString, engine);
+        QFETCH(QByteArray, method);
         const Run cpu = run({QStringLiteral("solve"), path(QStringLiteral("sys.trx"))});
         QCOMPARE(cpu.code, 0);
-        const Run dev = run({QStringLiteral("solve"), path(QStringLiteral("sys.trx")),
-                             QStringLiteral("--device"), QStringLiteral("opencl")});
+        const Run dev = run({QStringLiteral("solve"), path(QStringLiteral("sys.trx")), QStringLiteral("--device"),
+                             QStringLiteral("opencl"), QStringLiteral("--engine"), engine, QStringLiteral("--report")});
         QCOMPARE(dev.code, 0);
         if (!m_haveDevice)
             QVERIFY(dev.err.contains("solving on the CPU") || dev.err.contains("could not be loaded"));
         else
-            QVERIFY2(dev.err.isEmpty(), dev.err.constData());
+            QVERIFY2(dev.err.contains(method), dev.err.constData());
         const std::vector<double> a = numbers(cpu.out), b = numbers(dev.out);
         QCOMPARE(b.size(), size_t(150));
         QCOMPARE(a.size(), b.size());
@@ -92,6 +102,9 @@ private slots:
             QCOMPARE(r.code, 64);
             QVERIFY(r.err.contains("--device needs"));
         }
+        const Run r = run({QStringLiteral("solve"), path(QStringLiteral("sys.trx")), QStringLiteral("--engine"),
+                           QStringLiteral("fast")});
+        QVERIFY(r.code == 64 && r.err.contains("--engine needs"));
     }
 };
 

@@ -1,5 +1,6 @@
 #include "devicesolve.h"
 
+#include "blockedinterface.h"
 #include "opencl/pluginhost.h"
 #include "solver/solve.h"
 #include "solver/solverun.h"
@@ -8,7 +9,10 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 int solveArraysOnDevice(PluginHost *host, int n, double **coef, const double *rhs,
@@ -57,9 +61,119 @@ int solveArraysOnDevice(PluginHost *host, int n, double **coef, const double *rh
         return status;   // the device elimination failed: no solution to check
     // The device's answer is refined and checked like the processor's, with
     // the same partial-pivoting fallback when it does not pass.
+    SolveTrust result;
     status = finishSolve(n, coef, rhs, c.data(), std::move(ratios), customSol, status,
-                         ThreadSettings::fromPrefs(), trust);
+                         ThreadSettings::fromPrefs(), &result);
+    result.elimination = QStringLiteral("ordered elimination, step by step on OpenCL: %1")
+                             .arg(host->chosenNames());
+    if (trust)
+        *trust = result;
     if (currentSol)
         std::memcpy(currentSol, customSol, bytes);
+    return status;
+}
+
+DeviceEngine deviceEngineFromName(const QString &name, bool *ok)
+{
+    const bool stepwise = name == QLatin1String("stepwise");
+    if (ok)
+        *ok = stepwise || name == QLatin1String("blocked");
+    return stepwise ? DeviceEngine::Stepwise : DeviceEngine::Blocked;
+}
+
+QString deviceEngineName(DeviceEngine engine)
+{
+    return engine == DeviceEngine::Stepwise ? QStringLiteral("stepwise") : QStringLiteral("blocked");
+}
+
+bool factorOnDevice(PluginHost *host, int n, double *const *coef, const double *rhs, double **work,
+                    RatioStore *store, double *x, DeviceRun *run)
+{
+    DeviceRun local;
+    DeviceRun &out = run ? *run : local;
+    const unsigned long long memoryCap = out.memoryCap;
+    const bool tiled = out.tiledUpdate;
+    out = DeviceRun();
+    out.memoryCap = memoryCap;
+    out.tiledUpdate = tiled;
+    BlockedSolverInterface *blocked = host ? host->blocked() : nullptr;
+    if (!blocked || n < 1 || !store || store->size() != n) {
+        out.message = QStringLiteral("the OpenCL plugin has no blocked solver");
+        return false;
+    }
+    std::vector<int> pivots(size_t(n), 0);
+    BlockedSolve req;
+    req.n = n;
+    req.a = coef;
+    req.b = rhs;
+    req.memoryCap = memoryCap;
+    req.tiledUpdate = tiled;
+    req.lu = work;
+    req.pivots = pivots.data();
+    req.x = x;
+    blocked->solveBlocked(&req);
+    out.devices = req.devices;
+    out.message = req.message;
+    for (int i = 0; i < 4; ++i)
+        out.seconds[i] = req.seconds[i];
+    out.buildSeconds = req.buildSeconds;
+    out.outcome = DeviceRun::Outcome(req.outcome);
+    if (req.outcome != BlockedSolve::Solved)
+        return false;
+    // The factors in the solver's own form: the multipliers, the ratios of
+    // U to its diagonal and the row exchanges, read in step order.
+    // Columns of L become rows of ur: 64 columns at a time, so each row of
+    // work is read in one stretch and each row of ur written in order.
+    for (int k0 = 0; k0 + 1 < n; k0 += 64) {
+        const int k1 = std::min(n - 1, k0 + 64);
+        for (int i = k0 + 1; i < n; ++i) {
+            const double *row = work[i];
+            for (int k = k0; k < std::min(k1, i); ++k)
+                store->ur[k][i - k - 1] = row[k];
+        }
+    }
+    store->pivots.resize(size_t(n));
+    for (int j = 0; j < n; ++j)
+        store->pivots[size_t(j)] = work[j][j];
+    for (int i = 0; i + 1 < n; ++i) {
+        double *dr = store->dr[i];
+        const double *row = work[i];
+        for (int j = i + 1; j < n; ++j)
+            dr[j - i - 1] = row[j] / store->pivots[size_t(j)];
+    }
+    for (int k = 0; k < n; ++k) {
+        if (pivots[size_t(k)] != k)
+            store->swaps << k << pivots[size_t(k)];
+    }
+    return true;
+}
+
+int solveArraysBlocked(PluginHost *host, int n, double **coef, const double *rhs, double *customSol,
+                       double *currentSol, SolveTrust *trust, DeviceRun *run)
+{
+    if (!host || n < 1 || !coef || !rhs || !customSol)
+        return -1;
+    DeviceRun local;
+    DeviceRun &out = run ? *run : local;
+    std::vector<std::vector<double>> rows(static_cast<size_t>(n), std::vector<double>(size_t(n)));
+    std::vector<double *> work(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        work[size_t(i)] = rows[size_t(i)].data();
+    auto store = std::make_unique<RatioStore>(n);
+    std::vector<double> x(static_cast<size_t>(n));
+    if (!factorOnDevice(host, n, coef, rhs, work.data(), store.get(), x.data(), &out))
+        return 2;
+    const auto t0 = std::chrono::steady_clock::now();
+    std::memcpy(customSol, x.data(), sizeof(double) * size_t(n));
+    SolveTrust result;
+    const int status = finishSolve(n, coef, rhs, work.data(), std::move(store), customSol, 0,
+                                   ThreadSettings::fromPrefs(), &result);
+    // finishSolve fills its own record; where the factors came from is ours.
+    result.elimination = QStringLiteral("blocked LU with partial pivoting on OpenCL: %1").arg(out.devices);
+    if (trust)
+        *trust = result;
+    if (currentSol)
+        std::memcpy(currentSol, customSol, sizeof(double) * size_t(n));
+    out.seconds[4] = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     return status;
 }

@@ -1,5 +1,6 @@
 #include "pluginhost.h"
 
+#include "blockedinterface.h"
 #include "plugininterface.h"
 
 #include <QCoreApplication>
@@ -32,10 +33,17 @@ PluginHost::~PluginHost()
 
 bool PluginHost::openCLLibraryLoads()
 {
-    QLibrary library(QStringLiteral("OpenCL"));
-    if (!library.load())
+    // The unversioned name comes only with the development files; a
+    // machine with just the runtime has the versioned one.
+    QLibrary plain(QStringLiteral("OpenCL"));
+    if (plain.load()) {
+        plain.unload();
+        return true;
+    }
+    QLibrary versioned(QStringLiteral("OpenCL"), 1);
+    if (!versioned.load())
         return false;
-    library.unload();
+    versioned.unload();
     return true;
 }
 
@@ -71,6 +79,7 @@ bool PluginHost::loadPlugin(const QString &path)
     m_loader = loader;
     m_root = root;
     m_plugin = plugin;
+    m_blocked = qobject_cast<BlockedSolverInterface *>(root);
     return true;
 }
 
@@ -91,6 +100,7 @@ bool PluginHost::deviceInfo(QList<QStringList> *lists)
     }
     if (!ok)
         lists->clear();
+    m_lists = *lists;
     return ok;
 }
 
@@ -102,6 +112,10 @@ bool PluginHost::setCustomDevices(const QList<int> &devices)
     QFile clFile(QStringLiteral(":/OpenCL/MyOpenCL.cl"));
     bool result = true;
     m_plugin->setCustomDevices(&list, &clFile, &result);
+    QStringList names;
+    for (int d : devices)
+        names << (d >= 0 && d < m_lists.size() ? m_lists.at(d).value(0) : QStringLiteral("device %1").arg(d + 1));
+    m_chosen = result ? names.join(QStringLiteral(", ")) : QString();
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+class BlockedSolverInterface;
 class PluginInterface;
 class QPluginLoader;
 class QThread;
@@ -32,6 +33,9 @@ public:
     bool loadPlugin(const QString &path = QString());
     bool isLoaded() const { return m_plugin != nullptr; }
     PluginInterface *plugin() const { return m_plugin; }
+    // The plugin's blocked engine (null: the plugin has only the
+    // step-by-step one).
+    BlockedSolverInterface *blocked() const { return m_blocked; }
 
     // The devices, 7 strings each. False (and lists empty) when there is
     // none or an entry is malformed.
@@ -39,6 +43,8 @@ public:
     // Keeps the listed devices and builds the kernels from the resource
     // ":/OpenCL/MyOpenCL.cl". False on failure or an empty list.
     bool setCustomDevices(const QList<int> &devices);
+    // The names of the devices prepared by setCustomDevices, comma-separated.
+    QString chosenNames() const { return m_chosen; }
 
     // An object with a slot errMsg(QString*, QString*, QString) that shows
     // device errors; called blocking from the solve thread.
@@ -53,7 +59,10 @@ private:
     QPluginLoader *m_loader = nullptr;
     QObject *m_root = nullptr;
     PluginInterface *m_plugin = nullptr;
+    BlockedSolverInterface *m_blocked = nullptr;
     QObject *m_errorReceiver = nullptr;
+    QList<QStringList> m_lists;
+    QString m_chosen;
 };
 
 #endif

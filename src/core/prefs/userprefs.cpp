@@ -29,6 +29,9 @@ struct Store
     bool debugEnabled = true;
     bool openCLEnabled = false;
     bool autoCheckUpdates = true;
+    // The OpenCL engine: the blocked one unless the step-by-step one was
+    // chosen, which an optional last line records.
+    bool openCLStepwise = false;
     int lineFour[6] = {100, 3, 2, 2, 0, 15};
     std::array<int, 4> geometry[6] = {};
     QList<int> lists[4];
@@ -393,6 +396,7 @@ void UserPrefs::setDefaultPrefs()
     s.undoEnabled = getDefaultPrefs(2);
     s.debugEnabled = getDefaultPrefs(3);
     s.autoCheckUpdates = getDefaultPrefs(5);
+    s.openCLStepwise = false;
     for (int i = 0; i < 6; ++i)
         s.lineFour[i] = kLineFourDefaults[i];
     for (int w = 0; w < 6; ++w) {
@@ -490,6 +494,9 @@ bool UserPrefs::readPrefs(QTextStream &in)
             s.dirty = true;
         }
     }
+    f = fieldsOf(in);
+    s.openCLStepwise = f.size() == 2 && f.at(0) == QLatin1String("OpenCLEngine")
+                       && f.at(1) == QLatin1String("stepwise");
     return true;
 }
 
@@ -518,6 +525,8 @@ void UserPrefs::writePrefs(QTextStream &out)
             out << s.lists[k].at(i) << (i + 1 < s.lists[k].size() ? QStringLiteral("\t") : QString());
         out << '\n';
     }
+    if (s.openCLStepwise)
+        out << "OpenCLEngine" << tab << "stepwise" << '\n';
     out.flush();
 }
 
@@ -680,6 +689,8 @@ bool UserPrefs::getDebugEnabled() { return S().debugEnabled; }
 void UserPrefs::setDebugEnabled(bool v) { setItem(S().debugEnabled, v); }
 bool UserPrefs::getOpenCLEnabled() { return S().openCLEnabled; }
 void UserPrefs::setOpenCLEnabled(bool v) { setItem(S().openCLEnabled, v); }
+bool UserPrefs::getOpenCLStepwise() { return S().openCLStepwise; }
+void UserPrefs::setOpenCLStepwise(bool v) { setItem(S().openCLStepwise, v); }
 bool UserPrefs::getAutoCheckUpdates() { return S().autoCheckUpdates; }
 void UserPrefs::setAutoCheckUpdates(bool v) { setItem(S().autoCheckUpdates, v); }
 int UserPrefs::getAnalysisRows() { return S().lineFour[0]; }

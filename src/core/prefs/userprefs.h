@@ -83,6 +83,9 @@ public:
     static void setDebugEnabled(bool v);
     static bool getOpenCLEnabled();
     static void setOpenCLEnabled(bool v);
+    // OpenCL engine: false the blocked one (default), true step by step.
+    static bool getOpenCLStepwise();
+    static void setOpenCLStepwise(bool v);
     static bool getAutoCheckUpdates();
     static void setAutoCheckUpdates(bool v);
     static int getAnalysisRows();

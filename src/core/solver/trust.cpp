@@ -57,9 +57,11 @@ QString SolveTrust::methodName() const
 {
     switch (method) {
     case Specified:
-        return QStringLiteral("ordered elimination");
+        return elimination.isEmpty() ? QStringLiteral("ordered elimination") : elimination;
     case PartialPivoting:
-        return QStringLiteral("partial pivoting (after the ordered elimination failed)");
+        return elimination.isEmpty()
+                   ? QStringLiteral("partial pivoting (after the ordered elimination failed)")
+                   : QStringLiteral("partial pivoting on the processor (after the %1 failed)").arg(elimination);
     default:
         return QStringLiteral("none");
     }

@@ -32,6 +32,10 @@ struct SolveTrust
     double rcond = std::numeric_limits<double>::quiet_NaN();
     // Refinement steps taken on the final solution.
     int refinementSteps = 0;
+    // Where and how the first elimination ran when not on the processor
+    // ("blocked LU with partial pivoting on OpenCL: <devices>"); empty: the
+    // ordered elimination on the processor.
+    QString elimination;
 
     static constexpr double kEps = 1.0 / 9007199254740992.0; // 2^-53
     static constexpr double kPassRatio = 16.0;

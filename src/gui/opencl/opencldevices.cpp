@@ -1,8 +1,11 @@
 #include "opencldevices.h"
 
 #include "opencl/pluginhost.h"
+#include "prefs/userprefs.h"
 #include "prompt/prompter.h"
 
+#include <QComboBox>
+#include <QHBoxLayout>
 #include <QDesktopServices>
 #include <QHeaderView>
 #include <QLabel>
@@ -44,17 +47,36 @@ OpenCLDevices::OpenCLDevices(QWidget *parent)
     note->setWordWrap(true);
     layout->addWidget(note);
 
+    // The engine, kept in the preferences for the next solve.
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(new QLabel(QStringLiteral("Engine:"), this));
+    m_engine = new QComboBox(this);
+    m_engine->setObjectName(QStringLiteral("engineCombo"));
+    m_engine->addItems({QStringLiteral("blocked (fast)"), QStringLiteral("step by step (as before)")});
+    m_engine->setToolTip(QStringLiteral("Blocked: the whole system on the devices, for speed. Step by step: "
+                                        "each column's elimination on the devices, the rest on the processor."));
+    m_engine->setCurrentIndex(UserPrefs::getOpenCLStepwise() ? 1 : 0);
+    connect(m_engine, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            [](int index) { UserPrefs::setOpenCLStepwise(index == 1); });
+    bottom->addWidget(m_engine);
+    bottom->addStretch(1);
     m_okb = new QPushButton(QStringLiteral("OK"), this);
     m_okb->setObjectName(QStringLiteral("okb"));
     m_okb->setEnabled(false);
     m_okb->setAutoDefault(false);
-    layout->addWidget(m_okb, 0, Qt::AlignRight);
+    bottom->addWidget(m_okb);
+    layout->addLayout(bottom);
 
     QMetaObject::connectSlotsByName(this);
     // Closing the dialog (Escape) chooses nothing.
     connect(this, &QDialog::rejected, m_table, &QTableWidget::clearSelection);
     m_host->setErrorReceiver(this);
     resize(760, 320);
+}
+
+bool OpenCLDevices::stepwise() const
+{
+    return m_engine->currentIndex() == 1;
 }
 
 OpenCLDevices::~OpenCLDevices()

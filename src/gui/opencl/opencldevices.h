@@ -6,6 +6,7 @@
 #include <QStringList>
 
 class PluginHost;
+class QComboBox;
 class QLabel;
 class QPushButton;
 class QTableWidget;
@@ -37,6 +38,9 @@ public:
     QList<int> selectedDevices();
 
     PluginHost *host() const { return m_host; }
+    // The engine chosen (also kept in the preferences): step by step, or
+    // the blocked one.
+    bool stepwise() const;
 
 public slots:
     void initialiseGPU(double **c, double *r, double **ur, double **dr, int n, QList<int> *diag,
@@ -54,6 +58,7 @@ private:
     QLabel *m_label;
     QTableWidget *m_table;
     QPushButton *m_okb;
+    QComboBox *m_engine;
 };
 
 #endif
