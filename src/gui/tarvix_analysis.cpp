@@ -29,12 +29,8 @@ void tarvix::openAnalysis(bool)
     dialog->setUp(m_store.N, m_store.coef, m_store.rhs, m_store.customSol, m_store.fileSol,
                   m_store.currentSol);
     // What the last solve of this window measured of its answer.
-    if (m_trust.method != SolveTrust::NotSolved) {
-        std::optional<double> condition;
-        if (m_trust.rcond > 0)
-            condition = 1.0 / m_trust.rcond;
-        dialog->setSolveTrust(m_trust.backwardError, condition, m_trust.warning());
-    }
+    if (m_trust.method != SolveTrust::NotSolved)
+        dialog->setSolveTrust(m_trust);
     dialog->exec();
     --m_busy;
 }
