@@ -21,17 +21,29 @@ inline void twoSum(double a, double b, double &s, double &e)
 
 // Eight lanes of exact products and compensated sums (element j in lane
 // j % 8, those past the last full eight in lane 0), then the lanes in one
-// order: the vector and the plain variant give the same bits.
+// order: the vector and the plain variant give the same bits. The first
+// pass has no tail and gathers the row's scales instead.
 constexpr int kLanes = 8;
 
 struct Lanes
 {
     alignas(32) double hi[kLanes] = {};
     alignas(32) double lo[kLanes] = {};
-    alignas(32) double tl[kLanes] = {};
+    alignas(32) double tl[kLanes] = {};   // tails, or the first pass's sums of magnitudes
     alignas(32) double mx[kLanes] = {};
 };
 
+// What one row gives: the residual of head + tail, that of head alone and,
+// in the first pass, the row's largest magnitude and sum of magnitudes.
+struct RowOut
+{
+    double residual = 0.0;
+    double headResidual = 0.0;
+    double max = 0.0;
+    double sum = 0.0;
+};
+
+template <bool First>
 inline void addElement(Lanes &l, int q, double a, double x, double t)
 {
     const double p = a * x;
@@ -40,17 +52,22 @@ inline void addElement(Lanes &l, int q, double a, double x, double t)
     twoSum(l.hi[q], p, s, e);
     l.hi[q] = s;
     l.lo[q] += e + pe;
-    l.tl[q] = std::fma(a, t, l.tl[q]);
-    const double m = std::fabs(a);
-    l.mx[q] = m > l.mx[q] ? m : l.mx[q];
+    if (First) {
+        const double m = std::fabs(a);
+        l.mx[q] = m > l.mx[q] ? m : l.mx[q];
+        l.tl[q] += m;
+    } else {
+        l.tl[q] = std::fma(a, t, l.tl[q]);
+    }
 }
 
 // The elements from j on, then b - the lanes' sum.
+template <bool First>
 void finishRow(Lanes &l, const double *a, int j, int n, double b, const double *head,
-               const double *tail, double *residual, double *rowMax)
+               const double *tail, RowOut &out)
 {
     for (; j < n; ++j)
-        addElement(l, 0, a[j], head[j], tail[j]);
+        addElement<First>(l, 0, a[j], head[j], First ? 0.0 : tail[j]);
     double sh = l.hi[0];
     double sl = ((l.lo[0] + l.lo[1]) + (l.lo[2] + l.lo[3])) + ((l.lo[4] + l.lo[5]) + (l.lo[6] + l.lo[7]));
     for (int q = 1; q < kLanes; ++q) {
@@ -62,18 +79,21 @@ void finishRow(Lanes &l, const double *a, int j, int n, double b, const double *
     const double t = ((l.tl[0] + l.tl[1]) + (l.tl[2] + l.tl[3])) + ((l.tl[4] + l.tl[5]) + (l.tl[6] + l.tl[7]));
     double r, e;
     twoSum(b, -sh, r, e);
-    *residual = r + ((e - sl) - t);
-    if (rowMax) {
-        double m = 0.0;
+    out.headResidual = r + (e - sl);
+    if (First) {
+        out.residual = out.headResidual;
+        out.sum = t;
         for (double v : l.mx)
-            m = v > m ? v : m;
-        *rowMax = m;
+            out.max = v > out.max ? v : out.max;
+    } else {
+        out.residual = r + ((e - sl) - t);
     }
 }
 
+template <bool First>
 __attribute__((target("avx2,fma"))) void rowFma(const double *a, int n, double b,
                                                 const double *head, const double *tail,
-                                                double *residual, double *rowMax)
+                                                RowOut &out)
 {
     const __m256d zero = _mm256_setzero_pd();
     const __m256d absMask = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
@@ -91,8 +111,13 @@ __attribute__((target("avx2,fma"))) void rowFma(const double *a, int n, double b
                                             _mm256_sub_pd(p, bb));
             h[v] = s;
             lo[v] = _mm256_add_pd(lo[v], _mm256_add_pd(e, pe));
-            tl[v] = _mm256_fmadd_pd(av, _mm256_loadu_pd(tail + j + 4 * v), tl[v]);
-            mx[v] = _mm256_max_pd(mx[v], _mm256_and_pd(av, absMask));
+            if (First) {
+                const __m256d m = _mm256_and_pd(av, absMask);
+                mx[v] = _mm256_max_pd(mx[v], m);
+                tl[v] = _mm256_add_pd(tl[v], m);
+            } else {
+                tl[v] = _mm256_fmadd_pd(av, _mm256_loadu_pd(tail + j + 4 * v), tl[v]);
+            }
         }
     }
     Lanes l;
@@ -102,18 +127,18 @@ __attribute__((target("avx2,fma"))) void rowFma(const double *a, int n, double b
         _mm256_store_pd(l.tl + 4 * v, tl[v]);
         _mm256_store_pd(l.mx + 4 * v, mx[v]);
     }
-    finishRow(l, a, j, n, b, head, tail, residual, rowMax);
+    finishRow<First>(l, a, j, n, b, head, tail, out);
 }
 
-void rowPlain(const double *a, int n, double b, const double *head, const double *tail,
-              double *residual, double *rowMax)
+template <bool First>
+void rowPlain(const double *a, int n, double b, const double *head, const double *tail, RowOut &out)
 {
     Lanes l;
     int j = 0;
     for (; j + kLanes <= n; j += kLanes)
         for (int q = 0; q < kLanes; ++q)
-            addElement(l, q, a[j + q], head[j + q], tail[j + q]);
-    finishRow(l, a, j, n, b, head, tail, residual, rowMax);
+            addElement<First>(l, q, a[j + q], head[j + q], First ? 0.0 : tail[j + q]);
+    finishRow<First>(l, a, j, n, b, head, tail, out);
 }
 
 bool hasFma()
@@ -125,21 +150,20 @@ bool hasFma()
     return has;
 }
 
-// Residuals of every row; rowMax (may be null) receives the rows' largest
-// magnitudes. Each row is one worker's, its sum the same whoever takes it.
+// Every row's residuals; the first pass (tail all zero) gathers the rows'
+// scales too. Each row is one worker's, its sums the same whoever takes it.
 void residuals(int n, double *const *a, const double *b, const double *head, const double *tail,
-               double *r, double *rowMax, int count)
+               RowOut *out, bool first, int count)
 {
     const bool fma = hasFma();
+    auto row = first ? (fma ? rowFma<true> : rowPlain<true>) : (fma ? rowFma<false> : rowPlain<false>);
     constexpr int kRun = 8;
     std::atomic<int> next{0};
     auto job = [&](int) {
         for (int i = next.fetch_add(kRun); i < n; i = next.fetch_add(kRun)) {
             const int end = std::min(n, i + kRun);
-            for (int row = i; row < end; ++row) {
-                (fma ? rowFma : rowPlain)(a[row], n, b[row], head, tail, r + row,
-                                          rowMax ? rowMax + row : nullptr);
-            }
+            for (int r = i; r < end; ++r)
+                row(a[r], n, b[r], head, tail, out[r]);
         }
     };
     if (count > 1)
@@ -165,12 +189,6 @@ enum State { Working, Converged, Stalled, Unstable };
 
 namespace Precise {
 
-void rowResidual(const double *a, int n, double b, const double *head, const double *tail,
-                 double *residual, double *rowMax)
-{
-    (hasFma() ? rowFma : rowPlain)(a, n, b, head, tail, residual, rowMax);
-}
-
 double boundFloor(int n)
 {
     return std::max(10.0, std::sqrt(double(n > 0 ? n : 1))) * SolveTrust::kEps;
@@ -183,17 +201,21 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
     if (n < 1)
         return out;
     const size_t m = size_t(n);
-    std::vector<double> head(x, x + n), tail(m, 0.0), r(m), rowMax(m), dy(m);
+    std::vector<double> head(x, x + n), tail(m, 0.0), rowMax(m), rowSum(m), dy(m);
+    std::vector<RowOut> rows(m);
     constexpr double eps = SolveTrust::kEps;
     // How far the residual is from zero: plainly, and each row against its
     // largest coefficient.
     auto measure = [&](double &plain, double &scaled) {
-        plain = maxAbs(r);
+        plain = 0.0;
         scaled = 0.0;
         for (size_t i = 0; i < m; ++i) {
-            const double v = rowMax[i] > 0.0 ? std::fabs(r[i]) / rowMax[i] : std::fabs(r[i]);
-            if (!(v <= scaled))
-                scaled = v;
+            const double v = std::fabs(rows[i].residual);
+            const double w = rowMax[i] > 0.0 ? v / rowMax[i] : v;
+            if (!(v <= plain))
+                plain = v;
+            if (!(w <= scaled))
+                scaled = w;
         }
     };
     double firstPlain = 0.0, firstScaled = 0.0, lastPlain = 0.0, lastScaled = 0.0;
@@ -202,15 +224,21 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
     State xs = Working, zs = Unstable;
     bool updated = false;
     for (int step = 1;; ++step) {
-        residuals(n, a, b, head.data(), tail.data(), r.data(), step == 1 ? rowMax.data() : nullptr,
-                  count);
+        residuals(n, a, b, head.data(), tail.data(), rows.data(), step == 1, count);
+        if (step == 1) {
+            for (size_t i = 0; i < m; ++i) {
+                rowMax[i] = rows[i].max;
+                rowSum[i] = rows[i].sum;
+            }
+        }
         out.steps = step;
         measure(lastPlain, lastScaled);
         if (step == 1) {
             firstPlain = lastPlain;
             firstScaled = lastScaled;
         }
-        dy = r;
+        for (size_t i = 0; i < m; ++i)
+            dy[i] = rows[i].residual;
         solve(dy.data());
         const double normX = maxAbs(head);
         const double normDx = maxAbs(dy);
@@ -312,6 +340,21 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
     if (better) {
         std::copy(head.begin(), head.end(), x);
         out.replaced = true;
+        // Its backward error, from the last pass's residuals of the head.
+        double r = 0.0, rs = 0.0, an = 0.0, ans = 0.0, bn = 0.0, bns = 0.0;
+        const double xn = maxAbs(head);
+        for (size_t i = 0; i < m; ++i) {
+            const double ri = std::fabs(rows[i].headResidual), bi = std::fabs(b[i]);
+            r = std::fmax(r, ri);
+            an = std::fmax(an, rowSum[i]);
+            bn = std::fmax(bn, bi);
+            if (rowMax[i] > 0.0) {
+                rs = std::fmax(rs, ri / rowMax[i]);
+                ans = std::fmax(ans, rowSum[i] / rowMax[i]);
+                bns = std::fmax(bns, bi / rowMax[i]);
+            }
+        }
+        out.backwardError = r == 0.0 ? 0.0 : std::fmax(r / (an * xn + bn), rs / (ans * xn + bns));
     } else if (updated && out.state == SolveTrust::Bounded) {
         // x stays: its error is its distance to the refined answer and
         // that answer's own.

@@ -19,12 +19,6 @@ constexpr double kStallRatio = 0.5;
 // ones, whose componentwise error is bounded.
 constexpr double kLargeShare = 1e-3;
 
-// b - a (head + tail) for one row of n values, in double-double, rounded
-// to double. rowMax (may be null) receives the row's largest magnitude. The
-// sums go in a fixed order.
-void rowResidual(const double *a, int n, double b, const double *head, const double *tail,
-                 double *residual, double *rowMax = nullptr);
-
 // The smallest forward error bound worth stating for n unknowns.
 double boundFloor(int n);
 
@@ -35,6 +29,9 @@ struct Outcome
     double errorBound = std::numeric_limits<double>::quiet_NaN();
     double componentBound = std::numeric_limits<double>::quiet_NaN();
     bool replaced = false; // x was changed
+    // The backward error (as Trust::backwardError, from the extra-precise
+    // residual) of a changed x; NaN where x stays.
+    double backwardError = std::numeric_limits<double>::quiet_NaN();
 };
 
 // Refines x in place: corrections solve(r) of the residuals r = b - A x, with

@@ -181,7 +181,7 @@ void refinePrecisely(int n, double **a, const double *b, double **work, const Ra
     refined.errorBound = precise.errorBound;
     refined.componentBound = precise.componentBound;
     if (precise.replaced) {
-        refined.backwardError = Trust::backwardError(n, a, b, sol, nullptr, &settings);
+        refined.backwardError = precise.backwardError;
         refined.hplRatio = Trust::hplRatio(refined.backwardError, n);
     }
     if (refined.trusted()) {
