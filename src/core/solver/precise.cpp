@@ -358,13 +358,13 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
     } else if (updated && out.state == SolveTrust::Bounded) {
         // x stays: its error is its distance to the refined answer and
         // that answer's own.
-        const double normF = maxAbs(head);
+        const double normF = maxAbs(head), refined = normBound;
         double normX = 0.0, diff = 0.0;
         for (size_t i = 0; i < m; ++i) {
             normX = std::fmax(normX, std::fabs(x[i]));
             diff = std::fmax(diff, std::fabs(x[i] - (head[i] + tail[i])));
         }
-        normBound = normX > 0.0 ? std::fmax(floor, (diff + normBound * normF) / normX) : normBound;
+        normBound = normX > 0.0 ? std::fmax(floor, (diff + refined * normF) / normX) : refined;
         if (!std::isnan(compBound)) {
             double worst = 0.0;
             for (size_t i = 0; i < m; ++i) {
@@ -372,7 +372,7 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
                 if (!(xi > 0.0 && xi >= kLargeShare * normX))
                     continue;
                 const double h = std::fabs(head[i]);
-                const double own = h >= kLargeShare * normF ? compBound * h : normBound * normF;
+                const double own = h >= kLargeShare * normF ? compBound * h : refined * normF;
                 worst = std::fmax(worst, (std::fabs(x[i] - (head[i] + tail[i])) + own) / xi);
             }
             compBound = std::fmax(floor, worst);
