@@ -6,11 +6,13 @@
 // one, on the same matrix and workers.
 //
 //   bench_solver [--max N] [--sizes a,b,c] [--seed S] [--repeat R] [--no-single]
-//                [--cold]
+//                [--cold] [--ill]
 //
 // With --repeat every time is the best of R rounds; each round runs the
 // default solve, the one-thread solve and dgesv in turn. --cold: every solve
 // takes memory that has been free for a few seconds (see settleMemory).
+// --ill: the systems are made ill-conditioned (condition about 1e11), so
+// that the extra-precise refinement takes several steps.
 // Beside the speed-up it prints what the machine allows: the update kernel
 // on cached data, on one core alone against on every default worker at once.
 #include "solver/doubleblock.h"
@@ -72,13 +74,17 @@ double randomCoefficient()
     return x;
 }
 
-void fill(System &s)
+void fill(System &s, bool ill)
 {
     for (int i = 0; i < s.n; ++i) {
         for (int j = 0; j < s.n; ++j)
             s.rows[size_t(i)][j] = randomCoefficient();
         s.b[size_t(i)] = randomCoefficient();
     }
+    // Ill-conditioned: the last column all but a multiple of the first.
+    if (ill)
+        for (int i = 0; i < s.n; ++i)
+            s.rows[size_t(i)][s.n - 1] = s.rows[size_t(i)][0] * 0.75 + 1e-9 * randomCoefficient();
 }
 
 // ||Ax-b||inf / (eps (||A||inf ||x||inf + ||b||inf) n), eps = 2^-53.
@@ -111,6 +117,10 @@ struct CpuRun
     double diag = 0;       // and the diagonal reduction with back substitution
     double refinement = 0; // improveSolution
     double finish = 0;     // refineAndCheck: the refinement and the check
+    double precise = 0;    // refinePrecisely: the extra-precise refinement
+    int preciseSteps = 0;
+    double bound = 0;      // its forward error bound
+    double condition = 0;  // the condition estimate
     double pivoting = 0;   // partial-pivoting factorisation and solve (not in total)
     double hpl = 0;        // HPL ratio of the check
     int status = 0;
@@ -164,8 +174,16 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     const SolveTrust trust =
         refineAndCheck(n, s.rows.data(), s.b.data(), rows, ratios.get(), run.x.data(), settings);
     run.finish = t.nsecsElapsed() / 1e9;
-    run.hpl = trust.hplRatio;
-    run.total = solveWall + run.finish;
+    t.restart();
+    SolveTrust refined = trust;
+    refinePrecisely(n, s.rows.data(), s.b.data(), rows, ratios.get(), {}, run.x.data(), settings,
+                    refined);
+    run.precise = t.nsecsElapsed() / 1e9;
+    run.preciseSteps = refined.preciseSteps;
+    run.bound = refined.errorBound;
+    run.condition = refined.condition();
+    run.hpl = refined.hplRatio;
+    run.total = solveWall + run.finish + run.precise;
     run.cpu = double(solveCpu + (std::clock() - finishCpu)) / CLOCKS_PER_SEC;
     if (pivoting) {
         // What the fallback costs: factorisation with partial pivoting and
@@ -262,6 +280,7 @@ int main(int argc, char **argv)
     unsigned seed = 12345;
     bool single = true;
     bool cold = false;
+    bool ill = false;
     int repeat = 1;
     QList<int> sizes{500, 1000, 2000, 4000};
     const QStringList args = app.arguments();
@@ -276,13 +295,15 @@ int main(int argc, char **argv)
             single = false;
         else if (args[i] == QLatin1String("--cold"))
             cold = true;
+        else if (args[i] == QLatin1String("--ill"))
+            ill = true;
         else if (args[i] == QLatin1String("--sizes") && i + 1 < args.size()) {
             sizes.clear();
             for (const QString &v : args[++i].split(QLatin1Char(',')))
                 sizes << v.toInt();
         } else {
             std::fprintf(stderr, "usage: bench_solver [--max N] [--sizes a,b] [--seed S] "
-                                 "[--repeat R] [--no-single] [--cold]\n");
+                                 "[--repeat R] [--no-single] [--cold] [--ill]\n");
             return 2;
         }
     }
@@ -305,16 +326,18 @@ int main(int argc, char **argv)
                 "threads can gain over one (the update kernel alone and on every processor at once); "
                 "ratio: tarvix / dgesv; "
                 "hpl: HPL ratio of the answer (passes below 16); elim, diag: the forward "
-                "elimination and the diagonal reduction with back substitution inside elim+bs.\n");
-    std::printf("%6s %8s %8s %7s %7s %7s %7s %6s %8s %6s %8s %8s %7s %7s %8s %6s %6s %9s %10s\n", "n", "tarvix",
-                "elim+bs", "elim", "diag", "refine", "check", "chk%", "pivot", "x", "cpu/wall", "1-thread", "speedup",
-                "ceiling", "dgesv", "ratio", "status", "hpl", "res-lapack");
+                "elimination and the diagonal reduction with back substitution inside elim+bs; "
+                "xp: the extra-precise refinement (in tarvix), xp%%: its cost over the rest of the "
+                "solve, xs: its steps, bound: its forward error bound; cond: the condition estimate.\n");
+    std::printf("%6s %8s %8s %7s %7s %7s %7s %6s %7s %6s %3s %9s %8s %6s %8s %8s %7s %7s %8s %6s %6s %9s %10s %9s\n", "n", "tarvix",
+                "elim+bs", "elim", "diag", "refine", "check", "chk%", "xp", "xp%", "xs", "bound", "pivot", "x", "cpu/wall", "1-thread", "speedup",
+                "ceiling", "dgesv", "ratio", "status", "hpl", "res-lapack", "cond");
     for (int n : sizes) {
         if (n > maxN || n < 1)
             continue;
         std::srand(seed + unsigned(n));
         System s(n);
-        fill(s);
+        fill(s, ill);
         std::vector<int> zeros(static_cast<size_t>(n));
         const ValidationReport report = Validate::check(n, s.rows.data(), s.b.data(), zeros.data());
         if (!report.valid()) {
@@ -324,7 +347,7 @@ int main(int argc, char **argv)
         // The three solves take turns in every round, so that a change in
         // the machine's speed during the run falls on all of them alike.
         CpuRun cpu;
-        double refinement = 0, finish = 0, ceiling = 0;
+        double refinement = 0, finish = 0, precise = 0, ceiling = 0;
         double oneTime = std::nan("");
         double lapackTime = std::nan("");
         double lapackRes = std::nan("");
@@ -335,6 +358,7 @@ int main(int argc, char **argv)
             // refinement alone, each over every round.
             refinement = r == 0 ? again.refinement : std::min(refinement, again.refinement);
             finish = r == 0 ? again.finish : std::min(finish, again.finish);
+            precise = r == 0 ? again.precise : std::min(precise, again.precise);
             if (r == 0) {
                 cpu = std::move(again);
             } else {
@@ -373,11 +397,12 @@ int main(int argc, char **argv)
 #endif
         }
         const double check = finish - refinement;
-        std::printf("%6d %8.3f %8.3f %7.3f %7.3f %7.3f %7.4f %6.2f %8.3f %6.2f %8.2f %8.3f %7.2f %7.2f %8.3f %6.2f %6d %9.2e %10.2e\n",
+        std::printf("%6d %8.3f %8.3f %7.3f %7.3f %7.3f %7.4f %6.2f %7.4f %6.2f %3d %9.2e %8.3f %6.2f %8.2f %8.3f %7.2f %7.2f %8.3f %6.2f %6d %9.2e %10.2e %9.2e\n",
                     n, cpu.total, cpu.solve, cpu.elim, cpu.diag, cpu.refinement, check, 100.0 * check / cpu.total,
+                    precise, 100.0 * precise / (cpu.total - cpu.precise), cpu.preciseSteps, cpu.bound,
                     cpu.pivoting, cpu.pivoting / cpu.solve, cpu.cpu / cpu.total, oneTime,
                     oneTime / cpu.total, ceiling, lapackTime, cpu.total / lapackTime, cpu.status, cpu.hpl,
-                    lapackRes);
+                    lapackRes, cpu.condition);
         std::fflush(stdout);
     }
     MyThreads::destroyPool();

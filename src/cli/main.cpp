@@ -55,6 +55,8 @@ const char *const kHelp =
     "                             (with the accuracy refinement), then check the\n"
     "                             answer: when its backward error is too large the\n"
     "                             system is solved again with partial pivoting.\n"
+    "                             An answer that passes is refined further with\n"
+    "                             residuals in about twice double precision.\n"
     "                             Prints the solution, one value per line, each\n"
     "                             with the shortest text that reads back to the\n"
     "                             same number, or writes OUT: the system with the\n"
@@ -65,9 +67,13 @@ const char *const kHelp =
     "                             standard error.\n"
     "                             --report: print to standard error the method that\n"
     "                             gave the answer, its backward error, HPL ratio\n"
-    "                             (passes below 16), the condition estimate (rcond;\n"
-    "                             below 2^-53 the system is singular to working\n"
-    "                             precision) and the refinement steps.\n"
+    "                             (passes below 16), the condition estimate (1-norm\n"
+    "                             condition number of the matrix with its rows\n"
+    "                             equilibrated; above 2^53 the system is singular\n"
+    "                             to working precision), the refinement steps, the\n"
+    "                             extra-precise steps and the forward error bound\n"
+    "                             (relative, normwise; none where the extra-precise\n"
+    "                             refinement did not converge).\n"
     "  check FILE [--rhs FILE]    Validate the system in FILE only.\n"
     "  convert IN OUT [--rhs FILE] [--coordinate]\n"
     "                             Rewrite IN as OUT in the kind of OUT's name, the\n"
@@ -356,8 +362,19 @@ void printReport(const SolveTrust &t)
     errorLine(QStringLiteral("report: method: %1").arg(t.methodName()));
     errorLine(QStringLiteral("report: backward error: %1").arg(text(t.backwardError)));
     errorLine(QStringLiteral("report: HPL ratio: %1 (passes below 16)").arg(text(t.hplRatio)));
-    errorLine(QStringLiteral("report: condition estimate (rcond): %1").arg(text(t.rcond)));
+    errorLine(QStringLiteral("report: %1: %2").arg(SolveTrust::conditionLabel(), text(t.condition())));
     errorLine(QStringLiteral("report: refinement steps: %1").arg(t.refinementSteps));
+    errorLine(QStringLiteral("report: extra-precise steps: %1").arg(t.preciseSteps));
+    if (t.bounded()) {
+        errorLine(QStringLiteral("report: forward error bound: %1 (about %2 correct digits)")
+                      .arg(text(t.errorBound)).arg(t.correctDigits()));
+        if (t.componentBound >= 0.0)
+            errorLine(QStringLiteral("report: componentwise error bound (large components): %1")
+                          .arg(text(t.componentBound)));
+    } else {
+        errorLine(QStringLiteral("report: forward error bound: none (%1)")
+                      .arg(t.boundText().section(QStringLiteral(": "), 1)));
+    }
 }
 
 int runSolve(const QString &path, const QString &rhs, const QString &output,

@@ -29,17 +29,8 @@ void tarvix::openAnalysis(bool)
     dialog->setUp(m_store.N, m_store.coef, m_store.rhs, m_store.customSol, m_store.fileSol,
                   m_store.currentSol);
     // What the last solve of this window measured of its answer.
-    if (m_trust.method != SolveTrust::NotSolved) {
-        std::optional<double> condition;
-        if (m_trust.rcond > 0)
-            condition = 1.0 / m_trust.rcond;
-        // A solve off the processor says where it ran.
-        QString note = m_trust.warning();
-        if (!m_trust.elimination.isEmpty())
-            note = QStringLiteral("Method: %1").arg(m_trust.methodName())
-                   + (note.isEmpty() ? QString() : QLatin1Char('\n') + note);
-        dialog->setSolveTrust(m_trust.backwardError, condition, note);
-    }
+    if (m_trust.method != SolveTrust::NotSolved)
+        dialog->setSolveTrust(m_trust);
     dialog->exec();
     --m_busy;
 }

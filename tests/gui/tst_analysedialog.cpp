@@ -104,9 +104,11 @@ private slots:
             QCOMPARE(d->options()->shownCounts(), counts({{0, 3}}));
             QCOMPARE(d->options()->chartBars()->at(9), 3.0);   // range 1
             QCOMPARE(d->options()->chartBars()->at(0), 0.0);
-            // The solve's own measure of its answer reaches the dialog.
+            // The solve's own measure of its answer, its bound included,
+            // reaches the dialog.
             QVERIFY2(d->solveTrustText().startsWith("Solve: backward error ")
-                         && !d->solveTrustText().contains("not known"),
+                         && !d->solveTrustText().contains("not known")
+                         && d->solveTrustText().endsWith("(about 15 correct digits)"),
                      qPrintable(d->solveTrustText()));
             checked = true;
         });

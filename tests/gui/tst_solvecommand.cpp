@@ -106,7 +106,7 @@ private slots:
              {"ERROR: Could not solve the equations!|Following Equation is faulty! All its co-efficients become zero while Solving: 3",
               "ERROR: Solution is INCORRECT!|<p><b>The co-efficient Matrix could NOT be reduced to Upper Triangular Matrix!</b></p>\n"
               "The calculated solution will be incorrect.\nPlease check the errors in equations."
-              "<p>Reason: the equations are singular or nearly singular: the condition estimate is 0.</p>"}}};
+              "<p>Reason: the equations are singular or nearly singular: the condition estimate (1-norm, rows equilibrated) is inf.</p>"}}};
         for (const auto &[a, b, messages] : cases) {
             fx->prompter.clear();
             auto *w = systemWindow(a, b);

@@ -2,6 +2,7 @@
 
 #include "prefs/userprefs.h"
 #include "solver/doubleblock.h"
+#include "solver/precise.h"
 #include "solver/ratiostore.h"
 #include "solver/reduce.h"
 #include "solver/solve.h"
@@ -157,6 +158,42 @@ SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, Rat
     return result;
 }
 
+void refinePrecisely(int n, double **a, const double *b, double **work, const RatioStore *ratios,
+                     const std::vector<int> &perm, double *sol, const ThreadSettings &settings,
+                     SolveTrust &trust)
+{
+    if (!trust.trusted() || (!ratios && perm.size() != size_t(n)))
+        return;
+    const std::unique_ptr<WorkerTeam> team = refinementTeam(n, settings);
+    const int count = team ? team->size() : 1;
+    // A correction is one pass through the factors, which the team would
+    // take in a phase a block: on this thread alone it waits for nobody.
+    Trust::Apply correct;
+    if (ratios)
+        correct = [&](double *v) { Trust::specifiedSolve(n, work, *ratios, v, 1); };
+    else
+        correct = [&](double *v) { Trust::luSolve(n, work, perm, v); };
+    std::vector<double> before(sol, sol + n);
+    const Precise::Outcome precise = Precise::refine(n, a, b, sol, correct, trust.rcond, count);
+    SolveTrust refined = trust;
+    refined.precision = precise.state;
+    refined.preciseSteps = precise.steps;
+    refined.errorBound = precise.errorBound;
+    refined.componentBound = precise.componentBound;
+    if (precise.replaced) {
+        refined.backwardError = precise.backwardError;
+        refined.hplRatio = Trust::hplRatio(refined.backwardError, n);
+    }
+    if (refined.trusted()) {
+        trust = refined;
+    } else {
+        // Never a trusted answer lost for a refined one.
+        std::copy(before.begin(), before.end(), sol);
+        trust.precision = SolveTrust::NoProgress;
+        trust.preciseSteps = precise.steps;
+    }
+}
+
 int finishSolve(int n, double **a, const double *b, double **work,
                 std::unique_ptr<RatioStore> ratios, double *sol, int status,
                 const ThreadSettings &settings, SolveTrust *trust)
@@ -170,7 +207,9 @@ int finishSolve(int n, double **a, const double *b, double **work,
     const bool solved = status == 0 || status == 1 || status == 5;
     if (solved)
         result = refineAndCheck(n, a, b, work, ratios.get(), sol, settings);
-    ratios.reset();
+    // The factors of the answer kept, for the extra-precise refinement.
+    std::vector<int> perm;
+    bool pivotedFactors = false;
 
     if (!result.passes()) {
         // The ordered elimination's answer is not good enough: partial
@@ -178,8 +217,8 @@ int finishSolve(int n, double **a, const double *b, double **work,
         const size_t bytes = sizeof(double) * size_t(n);
         for (int i = 0; i < n; ++i)
             std::memcpy(work[i], a[i], bytes);
-        std::vector<int> perm;
         const bool regular = Trust::factorPartialPivoting(n, work, perm, settings);
+        pivotedFactors = true;
         std::vector<double> x(b, b + n);
         Trust::luSolve(n, work, perm, x.data());
         SolveTrust pivoted;
@@ -203,6 +242,13 @@ int finishSolve(int n, double **a, const double *b, double **work,
             result.rcond = pivoted.rcond;
         }
     }
+    // A trusted answer is refined further with residuals in double-double,
+    // through the factors that gave it (the partial-pivoting ones where the
+    // first were overwritten).
+    if (result.trusted())
+        refinePrecisely(n, a, b, work, pivotedFactors ? nullptr : ratios.get(), perm, sol,
+                        settings, result);
+    ratios.reset();
     if (trust)
         *trust = result;
     return result.trusted() ? 0 : 1;

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class EquationStore;
 class WorkerTeam;
@@ -48,7 +49,10 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
 // caller's own system a, b and, when it does not pass, solves again by
 // elimination with partial pivoting in work (overwritten), refines with those
 // factors and measures again. The condition is estimated from the factors of
-// the solution kept. Returns the status word for the outcome: 0 trusted, 1 not.
+// the solution kept. A trusted solution is then refined with extra-precise
+// residuals (see Precise::refine), which give its forward error bounds; the
+// same for every worker count. Returns the status word for the outcome: 0
+// trusted, 1 not.
 // The refinement of a specified solve's answer and its trust check: the
 // refined sol, the backward error and, where that passes, the condition
 // estimate (worked out beside the refinement on a thread of its own where
@@ -60,6 +64,15 @@ std::unique_ptr<WorkerTeam> refinementTeam(int n, const ThreadSettings &settings
 
 SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, RatioStore *ratios,
                           double *sol, const ThreadSettings &settings);
+
+// The last step of finishSolve: a trusted answer sol refined with
+// extra-precise residuals (Precise::refine) through the factors that gave
+// it, the reduced copy work with ratios, or (ratios null) the partial-
+// pivoting factors in work with perm; trust receives the steps and bounds
+// (and the backward error of a changed answer).
+void refinePrecisely(int n, double **a, const double *b, double **work, const RatioStore *ratios,
+                     const std::vector<int> &perm, double *sol, const ThreadSettings &settings,
+                     SolveTrust &trust);
 
 int finishSolve(int n, double **a, const double *b, double **work,
                 std::unique_ptr<RatioStore> ratios, double *sol, int status,

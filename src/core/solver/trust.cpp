@@ -29,6 +29,41 @@ double norm1(const std::vector<double> &v)
 
 } // namespace
 
+QString SolveTrust::conditionLabel()
+{
+    return QStringLiteral("condition estimate (1-norm, rows equilibrated)");
+}
+
+int SolveTrust::correctDigits() const
+{
+    if (!bounded())
+        return 0;
+    if (errorBound == 0.0)
+        return 16;
+    return std::max(0, std::min(16, int(std::floor(-std::log10(errorBound) + 0.5))));
+}
+
+QString SolveTrust::boundText() const
+{
+    switch (precision) {
+    case Bounded:
+        if (bounded())
+            return QStringLiteral("forward error bound %1 (about %2 correct digits)")
+                .arg(shortNumber(errorBound))
+                .arg(correctDigits());
+        break;
+    case NoProgress:
+        return QStringLiteral("no forward error bound: the extra-precise refinement did not "
+                              "converge");
+    case TooIllConditioned:
+        return QStringLiteral("no forward error bound: the equations are too ill-conditioned "
+                              "for one");
+    case NotRefined:
+        break;
+    }
+    return QStringLiteral("no forward error bound: the solution is not trusted");
+}
+
 QString SolveTrust::reason() const
 {
     if (trusted())
@@ -36,9 +71,8 @@ QString SolveTrust::reason() const
     if (method == NotSolved)
         return QStringLiteral("no solution could be computed");
     if (singular())
-        return QStringLiteral("the equations are singular or nearly singular: the condition "
-                              "estimate is %1")
-            .arg(shortNumber(rcond));
+        return QStringLiteral("the equations are singular or nearly singular: the %1 is %2")
+            .arg(conditionLabel(), shortNumber(condition()));
     return QStringLiteral("the residual is %1 times what double precision allows")
         .arg(shortNumber(hplRatio / kPassRatio));
 }
@@ -47,10 +81,13 @@ QString SolveTrust::warning() const
 {
     if (!digitsLost())
         return QString();
-    return QStringLiteral("the equations are ill-conditioned (condition estimate %1): about %2 "
-                          "of the 16 significant digits may be wrong")
-        .arg(shortNumber(rcond))
-        .arg(int(std::ceil(-std::log10(rcond))));
+    const QString ill = QStringLiteral("the equations are ill-conditioned (%1 %2)")
+                            .arg(conditionLabel(), shortNumber(condition()));
+    if (bounded())
+        return ill + QStringLiteral(": the extra-precise refinement gives about %1 correct digits")
+                         .arg(correctDigits());
+    return ill + QStringLiteral(": about %1 of the 16 significant digits may be wrong")
+                     .arg(int(std::ceil(-std::log10(rcond))));
 }
 
 QString SolveTrust::methodName() const

@@ -37,6 +37,22 @@ struct SolveTrust
     // ordered elimination on the processor.
     QString elimination;
 
+    // The extra-precise refinement of a trusted answer and its bounds.
+    enum Precision {
+        NotRefined,        // not refined so (the answer is not trusted)
+        Bounded,           // refined; the bounds below hold
+        NoProgress,        // the corrections stopped shrinking: no bound
+        TooIllConditioned, // the condition leaves nothing to bound
+    };
+    Precision precision = NotRefined;
+    // Extra-precise steps (residual and correction) taken.
+    int preciseSteps = 0;
+    // Bound on ||x - exact||inf / ||x||inf; NaN where there is none.
+    double errorBound = std::numeric_limits<double>::quiet_NaN();
+    // Bound on |x[i] - exact[i]| / |x[i]| over the large components (at
+    // least a thousandth of the largest); NaN where there is none.
+    double componentBound = std::numeric_limits<double>::quiet_NaN();
+
     static constexpr double kEps = 1.0 / 9007199254740992.0; // 2^-53
     static constexpr double kPassRatio = 16.0;
     static constexpr double kLostDigits = 1e-8;
@@ -47,6 +63,15 @@ struct SolveTrust
     bool trusted() const { return method != NotSolved && passes() && !singular(); }
     // Trusted, but digits are lost to the condition.
     bool digitsLost() const { return trusted() && rcond < kLostDigits; }
+
+    // 1 / rcond: the condition estimate every report shows, under this label.
+    double condition() const { return 1.0 / rcond; }
+    static QString conditionLabel();
+    bool bounded() const { return precision == Bounded && errorBound >= 0.0; }
+    // Correct significant digits the error bound guarantees (about).
+    int correctDigits() const;
+    // "forward error bound X (about N correct digits)", or why there is none.
+    QString boundText() const;
 
     // Why the solution is not trusted ("" when it is).
     QString reason() const;

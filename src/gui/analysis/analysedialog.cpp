@@ -27,6 +27,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -655,13 +656,15 @@ void AnalyseDialog::on_viewApplyb_clicked()
 
 // ---------------------------------------------------------------- trust
 
-void AnalyseDialog::setSolveTrust(std::optional<double> backwardError, std::optional<double> conditionEstimate,
-                                  const QString &warning)
+void AnalyseDialog::setSolveTrust(const SolveTrust &trust)
 {
-    m_backwardError = backwardError;
-    m_condition = conditionEstimate;
+    m_trust = trust;
     QString text = solveTrustText();
-    if (!warning.isEmpty())
+    // A solve off the processor says where it ran.
+    if (!text.isEmpty() && !trust.elimination.isEmpty())
+        text += QStringLiteral("\nMethod: ") + trust.methodName();
+    const QString warning = trust.warning();
+    if (!text.isEmpty() && !warning.isEmpty())
         text += QLatin1Char('\n') + warning;
     m_trustLabel->setText(text);
     m_trustLabel->setVisible(!text.isEmpty());
@@ -669,11 +672,13 @@ void AnalyseDialog::setSolveTrust(std::optional<double> backwardError, std::opti
 
 QString AnalyseDialog::solveTrustText() const
 {
-    if (!m_backwardError && !m_condition)
+    if (m_trust.method == SolveTrust::NotSolved)
         return QString();
-    auto show = [](const std::optional<double> &v) {
-        return v ? Analysis::formatValue(Analysis::reduceAccuracy(*v, 0, 3)) : QStringLiteral("not known");
+    auto show = [](double v) {
+        return std::isnan(v) ? QStringLiteral("not known")
+                             : Analysis::formatValue(Analysis::reduceAccuracy(v, 0, 3));
     };
-    return QStringLiteral("Solve: backward error ") + show(m_backwardError)
-           + QStringLiteral(",  condition estimate ") + show(m_condition);
+    return QStringLiteral("Solve: backward error ") + show(m_trust.backwardError)
+           + QStringLiteral(",  ") + SolveTrust::conditionLabel() + QLatin1Char(' ')
+           + show(m_trust.condition()) + QStringLiteral(",  ") + m_trust.boundText();
 }

@@ -2,13 +2,13 @@
 #define ANALYSEDIALOG_H
 
 #include "analysis/analysis.h"
+#include "solver/trust.h"
 
 #include <QDialog>
 #include <QList>
 #include <QString>
 
 #include <array>
-#include <optional>
 #include <vector>
 
 class AnalyseOptions;
@@ -41,11 +41,11 @@ public:
     // the window then shows the dialog.
     void setUp(int n, double **coef, double *rhs, double *custom, double *fromFile, double *current);
 
-    // The trust figures of the last solve, shown in one line on the error
-    // page; the line is hidden while neither is known.
-    // warning: shown under the line when the solve lost digits to the condition.
-    void setSolveTrust(std::optional<double> backwardError, std::optional<double> conditionEstimate,
-                       const QString &warning = QString());
+    // The trust figures of the last solve (backward error, condition
+    // estimate, forward error bound), shown in one line on the error page,
+    // with the warning of a solve that lost digits to the condition under
+    // it; hidden for a record of no solve.
+    void setSolveTrust(const SolveTrust &trust);
     QString solveTrustText() const;
 
     AnalyseOptions *options() const { return m_options; }
@@ -142,8 +142,7 @@ private:
     QComboBox *m_solCombo = nullptr;
     QComboBox *m_errCombo = nullptr;
     QLabel *m_trustLabel = nullptr;
-    std::optional<double> m_backwardError;
-    std::optional<double> m_condition;
+    SolveTrust m_trust;
 
     AnalyseOptions *m_options = nullptr;
     QMessageBox *m_compareBox = nullptr;
