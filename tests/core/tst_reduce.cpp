@@ -357,10 +357,15 @@ private slots:
             spread.limits = limits;
             spread.processors = processors;
             QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, one.data(), nullptr, single), 0);
-            QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, many.data(), nullptr, spread), 0);
             // Every row handled exactly once: the arithmetic is the same whatever
-            // the split, so the results agree to the last bit.
-            QCOMPARE(many, one);
+            // the split and the instruction set, so the results agree to the last bit.
+            const PanelUpdate::Kernel started = PanelUpdate::kernel();
+            for (PanelUpdate::Kernel k : PanelUpdate::supportedKernels()) {
+                QVERIFY(PanelUpdate::setKernel(k));
+                QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, many.data(), nullptr, spread), 0);
+                QVERIFY2(many == one, PanelUpdate::kernelName(k));
+            }
+            PanelUpdate::setKernel(started);
         }
     }
 
@@ -397,10 +402,22 @@ private slots:
     // blocks of four rows, single rows, the narrow last columns); so does
     // the block's own triangular solve, both in the rows and in the packed
     // copy the product uses.
+    void panelUpdateBits_data()
+    {
+        QTest::addColumn<int>("kernel");
+        for (PanelUpdate::Kernel k : PanelUpdate::supportedKernels())
+            QTest::newRow(PanelUpdate::kernelName(k)) << int(k);
+    }
+
     void panelUpdateBits()
     {
-        // One block of four rows, a ragged width, two chunks, one narrow row, one step.
-        const struct { int rows, steps, cols; } cases[] = {{4, 8, 16}, {7, 5, 37}, {130, 64, 50}, {1, 3, 5}, {9, 1, 33}, {5, 6, 80}};
+        QFETCH(int, kernel);
+        const PanelUpdate::Kernel started = PanelUpdate::kernel();
+        QVERIFY(PanelUpdate::setKernel(PanelUpdate::Kernel(kernel)));
+        // One tile of six rows, a ragged width, two chunks, one narrow row, one
+        // step, every remainder of rows past the tiles.
+        const struct { int rows, steps, cols; } cases[] = {{4, 8, 16}, {7, 5, 37}, {130, 64, 50}, {1, 3, 5},
+                                                           {9, 1, 33}, {5, 6, 80}, {6, 7, 16}, {11, 9, 40}};
         for (const auto &k : cases) {
             const int rows = k.rows, steps = k.steps, cols = k.cols;
             std::mt19937 gen(uint(rows * 7 + steps * 3 + cols));
@@ -463,6 +480,7 @@ private slots:
                 QVERIFY(applied(spreadPanel) == product(solved).store);
             }
         }
+        PanelUpdate::setKernel(started);
     }
 };
 
