@@ -262,6 +262,56 @@ double kernelCeiling(int p)
     return p * alone / together;
 }
 
+// The core's clock now: a loop of one taken branch a cycle (best of three).
+double measuredMhz()
+{
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    double best = 0.0;
+    for (int k = 0; k < 3; ++k) {
+        long left = 100000000;
+        QElapsedTimer t;
+        t.start();
+        asm volatile("1: dec %0\n\tjnz 1b" : "+r"(left));
+        best = std::max(best, 1e11 / double(t.nsecsElapsed()));
+    }
+    return best;
+#else
+    return 0.0;
+#endif
+}
+
+// The update's peak on one core: the clock (measured, or what /proc/cpuinfo
+// names when that is higher) times the flops a cycle of two fused
+// multiply-add units of the kernel's width.
+double peakGflops(PanelUpdate::Kernel k)
+{
+    double mhz = measuredMhz();
+    if (FILE *f = std::fopen("/proc/cpuinfo", "r")) {
+        char line[512];
+        bool read = false;
+        while (!read && std::fgets(line, sizeof line, f)) {
+            if (std::strncmp(line, "cpu MHz", 7) == 0) {
+                if (const char *colon = std::strchr(line, ':'))
+                    mhz = std::max(mhz, std::atof(colon + 1));
+                read = true;
+            }
+        }
+        std::fclose(f);
+    }
+    const int lanes = k == PanelUpdate::Kernel::Avx512 ? 8 : k == PanelUpdate::Kernel::Avx2 ? 4 : 1;
+    return mhz * 1e-3 * 2 * 2 * lanes;
+}
+
+// GFLOP/s of the update kernel on one core, data in the cache (best of three).
+double kernelGflops()
+{
+    constexpr int kRounds = 1000;
+    double best = 1e300;
+    for (int k = 0; k < 3; ++k)
+        best = std::min(best, kernelSeconds(kRounds));
+    return 2.0 * 64 * 64 * 512 * kRounds / best * 1e-9;
+}
+
 ThreadSettings defaultThreads(int p)
 {
     ThreadSettings s;
@@ -319,6 +369,16 @@ int main(int argc, char **argv)
     std::printf("Tarvix solver benchmark: default threads = threadLimits 5,10 with %d processors; "
                 "one thread = processorCount 1. Times in seconds.\n",
                 processors);
+    {
+        const PanelUpdate::Kernel k = PanelUpdate::kernel();
+        const double peak = peakGflops(k);
+        const double got = kernelGflops();
+        std::printf("update kernel: %s (TARVIX_KERNEL=portable|avx2|avx512 forces one); 64 steps into "
+                    "64 x 512 from the cache: %.1f GFLOP/s on one core, %.0f %% of a peak of %.1f "
+                    "(%.0f MHz x 2 fused multiply-add units)\n",
+                    PanelUpdate::kernelName(k), got, peak > 0 ? 100.0 * got / peak : 0.0, peak,
+                    peak / (4.0 * (k == PanelUpdate::Kernel::Avx512 ? 8 : k == PanelUpdate::Kernel::Avx2 ? 4 : 1)) * 1e3);
+    }
     std::printf("tarvix: wall time of the whole solve; elim+bs: ordering to division; refine: "
                 "the refinement; check: what the backward error and the condition estimate add to it (%% of the whole solve); "
                 "pivot: the partial-pivoting solve of the fallback (not in tarvix; x elim+bs); "

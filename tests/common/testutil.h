@@ -29,6 +29,9 @@ struct Matrix
     explicit Matrix(const Rows &r);
     Matrix(const Matrix &o);
     Matrix &operator=(const Matrix &o);
+    // A move keeps the buffer, so pointers into the rows stay valid.
+    Matrix(Matrix &&) = default;
+    Matrix &operator=(Matrix &&) = default;
     double **ptr() { return rows.data(); }
     int n;
     std::vector<double> store;

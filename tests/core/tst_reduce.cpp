@@ -307,15 +307,26 @@ private slots:
         }
     }
 
+    // The ratios in a block of their own (the upper entries reduced to
+    // rounding noise) or in the upper entries' places.
+    void diagonalRowsKeepDiagonal_data()
+    {
+        QTest::addColumn<bool>("inPlace");
+        QTest::newRow("own block") << false;
+        QTest::newRow("in the working copy") << true;
+    }
+
     void diagonalRowsKeepDiagonal()
     {
+        QFETCH(bool, inPlace);
         const int n = 7;
         Matrix m(n);
         for (int i = 0; i < n; ++i)
             for (int j = 0; j < n; ++j)
                 m.rows[size_t(i)][j] = (i == j) ? 2.0 + i : (j > i ? 1.0 + i + 0.5 * j : 0.25 * j);
         const Matrix before = m;
-        RatioStore ratios(n);
+        RatioStore ratios(n, inPlace ? RatioStore::Diagonal::InWorkingCopy : RatioStore::Diagonal::Own);
+        ratios.placeDiagonal(m.ptr());
         for (const RowRange &r : Reduce::diagonalSplit(n, 3)) {
             if (!r.empty)
                 Reduce::diagonalRows(m.ptr(), ratios.dr, n, r.first, r.last);
@@ -327,7 +338,9 @@ private slots:
             for (int j = i + 1; j < n; ++j) {
                 const double ratio = before.rows[size_t(i)][j] / before.rows[size_t(j)][j];
                 QCOMPARE(ratios.dr[i][j - i - 1], ratio);
-                QVERIFY(qAbs(m.rows[size_t(i)][j]) < 1e-12);
+                QCOMPARE(&ratios.dr[i][j - i - 1] == &m.rows[size_t(i)][j], inPlace);
+                if (!inPlace)
+                    QVERIFY(qAbs(m.rows[size_t(i)][j]) < 1e-12);
             }
         }
     }
@@ -357,10 +370,15 @@ private slots:
             spread.limits = limits;
             spread.processors = processors;
             QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, one.data(), nullptr, single), 0);
-            QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, many.data(), nullptr, spread), 0);
             // Every row handled exactly once: the arithmetic is the same whatever
-            // the split, so the results agree to the last bit.
-            QCOMPARE(many, one);
+            // the split and the instruction set, so the results agree to the last bit.
+            const PanelUpdate::Kernel started = PanelUpdate::kernel();
+            for (PanelUpdate::Kernel k : PanelUpdate::supportedKernels()) {
+                QVERIFY(PanelUpdate::setKernel(k));
+                QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, many.data(), nullptr, spread), 0);
+                QVERIFY2(many == one, PanelUpdate::kernelName(k));
+            }
+            PanelUpdate::setKernel(started);
         }
     }
 
@@ -397,10 +415,22 @@ private slots:
     // blocks of four rows, single rows, the narrow last columns); so does
     // the block's own triangular solve, both in the rows and in the packed
     // copy the product uses.
+    void panelUpdateBits_data()
+    {
+        QTest::addColumn<int>("kernel");
+        for (PanelUpdate::Kernel k : PanelUpdate::supportedKernels())
+            QTest::newRow(PanelUpdate::kernelName(k)) << int(k);
+    }
+
     void panelUpdateBits()
     {
-        // One block of four rows, a ragged width, two chunks, one narrow row, one step.
-        const struct { int rows, steps, cols; } cases[] = {{4, 8, 16}, {7, 5, 37}, {130, 64, 50}, {1, 3, 5}, {9, 1, 33}, {5, 6, 80}};
+        QFETCH(int, kernel);
+        const PanelUpdate::Kernel started = PanelUpdate::kernel();
+        QVERIFY(PanelUpdate::setKernel(PanelUpdate::Kernel(kernel)));
+        // One tile of six rows, a ragged width, two chunks, one narrow row, one
+        // step, every remainder of rows past the tiles.
+        const struct { int rows, steps, cols; } cases[] = {{4, 8, 16}, {7, 5, 37}, {130, 64, 50}, {1, 3, 5},
+                                                           {9, 1, 33}, {5, 6, 80}, {6, 7, 16}, {11, 9, 40}};
         for (const auto &k : cases) {
             const int rows = k.rows, steps = k.steps, cols = k.cols;
             std::mt19937 gen(uint(rows * 7 + steps * 3 + cols));
@@ -463,6 +493,7 @@ private slots:
                 QVERIFY(applied(spreadPanel) == product(solved).store);
             }
         }
+        PanelUpdate::setKernel(started);
     }
 };
 

@@ -2,7 +2,11 @@
 
 #include <cmath>
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include <unistd.h>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TARVIX_X86_KERNELS 1
@@ -91,58 +95,51 @@ __attribute__((target("avx512f"))) void block512(double *const *rows, int count,
     }
 }
 
+// The 16 registers of AVX2 hold a tile of six rows by eight columns: twelve
+// accumulators, two panel vectors and the broadcast ratio. Each panel row
+// read serves six rows.
+template <int R>
+__attribute__((target("avx2,fma"))) inline void tile256(double *const *rows, int col,
+                                                        const double *l, int kb,
+                                                        const double *ub)
+{
+    __m256d a[R], b[R];
+    const double *lr[R];
+#pragma GCC unroll 6
+    for (int q = 0; q < R; ++q) {
+        a[q] = _mm256_setzero_pd();
+        b[q] = _mm256_setzero_pd();
+        lr[q] = l + size_t(q) * size_t(kb);
+    }
+    for (int s = 0; s < kb; ++s) {
+        const __m256d u0 = _mm256_loadu_pd(ub + s * W);
+        const __m256d u1 = _mm256_loadu_pd(ub + s * W + 4);
+#pragma GCC unroll 6
+        for (int q = 0; q < R; ++q) {
+            const __m256d x = _mm256_broadcast_sd(lr[q] + s);
+            a[q] = _mm256_fmadd_pd(x, u0, a[q]);
+            b[q] = _mm256_fmadd_pd(x, u1, b[q]);
+        }
+    }
+#pragma GCC unroll 6
+    for (int q = 0; q < R; ++q) {
+        double *c = rows[q] + col;
+        _mm256_storeu_pd(c, _mm256_sub_pd(_mm256_loadu_pd(c), a[q]));
+        _mm256_storeu_pd(c + 4, _mm256_sub_pd(_mm256_loadu_pd(c + 4), b[q]));
+    }
+}
+
 __attribute__((target("avx2,fma"))) void block256(double *const *rows, int count, int col,
                                                   const double *l, int kb, const double *ub)
 {
-    // Each half of the block: four rows by eight columns.
     for (int h = 0; h < W; h += 8) {
         int r = 0;
-        for (; r + 4 <= count; r += 4) {
-            const double *l0 = l + size_t(r) * size_t(kb);
-            const double *l1 = l0 + kb, *l2 = l1 + kb, *l3 = l2 + kb;
-            __m256d a0 = _mm256_setzero_pd(), b0 = _mm256_setzero_pd();
-            __m256d a1 = _mm256_setzero_pd(), b1 = _mm256_setzero_pd();
-            __m256d a2 = _mm256_setzero_pd(), b2 = _mm256_setzero_pd();
-            __m256d a3 = _mm256_setzero_pd(), b3 = _mm256_setzero_pd();
-            for (int s = 0; s < kb; ++s) {
-                const __m256d u0 = _mm256_loadu_pd(ub + s * W + h);
-                const __m256d u1 = _mm256_loadu_pd(ub + s * W + h + 4);
-                __m256d x = _mm256_broadcast_sd(l0 + s);
-                a0 = _mm256_fmadd_pd(x, u0, a0);
-                b0 = _mm256_fmadd_pd(x, u1, b0);
-                x = _mm256_broadcast_sd(l1 + s);
-                a1 = _mm256_fmadd_pd(x, u0, a1);
-                b1 = _mm256_fmadd_pd(x, u1, b1);
-                x = _mm256_broadcast_sd(l2 + s);
-                a2 = _mm256_fmadd_pd(x, u0, a2);
-                b2 = _mm256_fmadd_pd(x, u1, b2);
-                x = _mm256_broadcast_sd(l3 + s);
-                a3 = _mm256_fmadd_pd(x, u0, a3);
-                b3 = _mm256_fmadd_pd(x, u1, b3);
-            }
-            double *c0 = rows[r] + col + h, *c1 = rows[r + 1] + col + h;
-            double *c2 = rows[r + 2] + col + h, *c3 = rows[r + 3] + col + h;
-            _mm256_storeu_pd(c0, _mm256_sub_pd(_mm256_loadu_pd(c0), a0));
-            _mm256_storeu_pd(c0 + 4, _mm256_sub_pd(_mm256_loadu_pd(c0 + 4), b0));
-            _mm256_storeu_pd(c1, _mm256_sub_pd(_mm256_loadu_pd(c1), a1));
-            _mm256_storeu_pd(c1 + 4, _mm256_sub_pd(_mm256_loadu_pd(c1 + 4), b1));
-            _mm256_storeu_pd(c2, _mm256_sub_pd(_mm256_loadu_pd(c2), a2));
-            _mm256_storeu_pd(c2 + 4, _mm256_sub_pd(_mm256_loadu_pd(c2 + 4), b2));
-            _mm256_storeu_pd(c3, _mm256_sub_pd(_mm256_loadu_pd(c3), a3));
-            _mm256_storeu_pd(c3 + 4, _mm256_sub_pd(_mm256_loadu_pd(c3 + 4), b3));
-        }
-        for (; r < count; ++r) {
-            const double *l0 = l + size_t(r) * size_t(kb);
-            __m256d a0 = _mm256_setzero_pd(), b0 = _mm256_setzero_pd();
-            for (int s = 0; s < kb; ++s) {
-                const __m256d x = _mm256_broadcast_sd(l0 + s);
-                a0 = _mm256_fmadd_pd(x, _mm256_loadu_pd(ub + s * W + h), a0);
-                b0 = _mm256_fmadd_pd(x, _mm256_loadu_pd(ub + s * W + h + 4), b0);
-            }
-            double *c0 = rows[r] + col + h;
-            _mm256_storeu_pd(c0, _mm256_sub_pd(_mm256_loadu_pd(c0), a0));
-            _mm256_storeu_pd(c0 + 4, _mm256_sub_pd(_mm256_loadu_pd(c0 + 4), b0));
-        }
+        for (; r + 6 <= count; r += 6)
+            tile256<6>(rows + r, col + h, l + size_t(r) * size_t(kb), kb, ub + h);
+        for (; r + 3 <= count; r += 3)
+            tile256<3>(rows + r, col + h, l + size_t(r) * size_t(kb), kb, ub + h);
+        for (; r < count; ++r)
+            tile256<1>(rows + r, col + h, l + size_t(r) * size_t(kb), kb, ub + h);
     }
 }
 
@@ -222,32 +219,69 @@ void solvePairGeneric(double *ub0, double *ub1, const double *l, int ldl, int kb
     solveBlockGeneric(ub1, l, ldl, kb);
 }
 
-BlockKernel pickKernel()
+struct KernelSet
 {
+    BlockKernel block;
+    SolvePair solve;
+};
+
+KernelSet kernelSet(PanelUpdate::Kernel k)
+{
+    switch (k) {
 #ifdef TARVIX_X86_KERNELS
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f"))
-        return block512;
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
-        return block256;
+    case PanelUpdate::Kernel::Avx512:
+        return {block512, solveBlock512};
+    case PanelUpdate::Kernel::Avx2:
+        return {block256, solveBlock256};
 #endif
-    return blockGeneric;
+    default:
+        return {blockGeneric, solvePairGeneric};
+    }
 }
 
-const BlockKernel kKernel = pickKernel();
-
-SolvePair pickSolve()
+PanelUpdate::Kernel bestKernel()
 {
-#ifdef TARVIX_X86_KERNELS
-    if (kKernel == block512)
-        return solveBlock512;
-    if (kKernel == block256)
-        return solveBlock256;
-#endif
-    return solvePairGeneric;
+    const std::vector<PanelUpdate::Kernel> all = PanelUpdate::supportedKernels();
+    return all.back();
 }
 
-const SolvePair kSolvePair = pickSolve();
+// The kernel named by TARVIX_KERNEL where this processor has it, else the
+// best it has.
+PanelUpdate::Kernel startKernel()
+{
+    const char *forced = std::getenv("TARVIX_KERNEL");
+    if (!forced || !*forced)
+        return bestKernel();
+    for (PanelUpdate::Kernel k : PanelUpdate::supportedKernels()) {
+        if (std::strcmp(forced, PanelUpdate::kernelName(k)) == 0)
+            return k;
+    }
+    std::fprintf(stderr, "TARVIX_KERNEL=%s: not a kernel this processor runs (portable, avx2, "
+                         "avx512); using %s\n",
+                 forced, PanelUpdate::kernelName(bestKernel()));
+    return bestKernel();
+}
+
+// The first-level data cache, read once at start-up.
+long levelOneBytes()
+{
+    const long bytes = sysconf(_SC_LEVEL1_DCACHE_SIZE);
+    return bytes >= 8192 ? bytes : 32768;
+}
+
+const long kLevelOne = levelOneBytes();
+constexpr int kMaxChunk = 128;
+
+// Rows whose ratios for kb steps fill about two thirds of the first-level
+// cache, in whole tiles of twelve (six-row and four-row tiles both divide it).
+int chunkRows(int kb)
+{
+    const long rows = kLevelOne * 2 / 3 / (long(kb) * long(sizeof(double)));
+    return int(std::clamp(rows / 12 * 12, 12L, long(kMaxChunk)));
+}
+
+PanelUpdate::Kernel gKernel = startKernel();
+KernelSet gKernels = kernelSet(gKernel);
 
 } // namespace
 
@@ -311,26 +345,36 @@ void PanelUpdate::apply(double *const *rows, int count, const double *l) const
     const int full = cols / W;
     const size_t blockSize = size_t(m_kb) * W;
     // Rows in chunks, so that each packed block is reused from the cache by
-    // every row of the chunk.
-    constexpr int kChunk = 64;
+    // every row of the chunk, and the chunk's ratios stay in the first-level
+    // cache beside the block.
+    const int kChunk = chunkRows(m_kb);
     for (int r0 = 0; r0 < count; r0 += kChunk) {
         const int rc = count - r0 < kChunk ? count - r0 : kChunk;
         const double *lc = l + size_t(r0) * size_t(m_kb);
-        for (int b = 0; b < full; ++b)
-            kKernel(rows + r0, rc, m_col0 + b * W, lc, m_kb, m_u.data() + size_t(b) * blockSize);
+        for (int b = 0; b < full; ++b) {
+            const double *ub = m_u.data() + size_t(b) * blockSize;
+            // The next packed block on its way to the core's cache while this
+            // one is applied (one line of 8 doubles a request).
+            if (b + 1 < full || full * W < cols) {
+                const double *next = ub + blockSize;
+                for (size_t i = 0; i < blockSize; i += 8)
+                    __builtin_prefetch(next + i, 0, 2);
+            }
+            gKernels.block(rows + r0, rc, m_col0 + b * W, lc, m_kb, ub);
+        }
         if (full * W < cols) {
             // The last, narrow block: the rows' ends through a full-width
             // scratch tile, so that they get the same kernel as the rest.
             const int width = cols - full * W;
             const int col = m_col0 + full * W;
-            double tile[kChunk][W];
-            double *tileRows[kChunk];
+            double tile[kMaxChunk][W];
+            double *tileRows[kMaxChunk];
             for (int r = 0; r < rc; ++r) {
                 tileRows[r] = tile[r];
                 std::memcpy(tile[r], rows[r0 + r] + col, sizeof(double) * size_t(width));
                 std::fill(tile[r] + width, tile[r] + W, 0.0);
             }
-            kKernel(tileRows, rc, 0, lc, m_kb, m_u.data() + size_t(full) * blockSize);
+            gKernels.block(tileRows, rc, 0, lc, m_kb, m_u.data() + size_t(full) * blockSize);
             for (int r = 0; r < rc; ++r)
                 std::memcpy(rows[r0 + r] + col, tile[r], sizeof(double) * size_t(width));
         }
@@ -347,12 +391,12 @@ void PanelUpdate::packSolved(double *const *u, const double *l, int ldl, int kb,
         // The padding columns are zero and stay zero.
         int b = b0;
         for (; b + 2 <= b1; b += 2)
-            kSolvePair(m_u.data() + size_t(b) * blockSize, m_u.data() + size_t(b + 1) * blockSize,
+            gKernels.solve(m_u.data() + size_t(b) * blockSize, m_u.data() + size_t(b + 1) * blockSize,
                        l, ldl, kb);
         if (b < b1) {
             // The odd block goes with a block of zeros.
             std::vector<double> spare(blockSize, 0.0);
-            kSolvePair(m_u.data() + size_t(b) * blockSize, spare.data(), l, ldl, kb);
+            gKernels.solve(m_u.data() + size_t(b) * blockSize, spare.data(), l, ldl, kb);
         }
         for (b = b0; b < b1; ++b) {
             const int j0 = col0 + b * W;
@@ -362,4 +406,46 @@ void PanelUpdate::packSolved(double *const *u, const double *l, int ldl, int kb,
                 std::memcpy(u[s] + j0, src + s * W, sizeof(double) * size_t(width));
         }
     });
+}
+
+std::vector<PanelUpdate::Kernel> PanelUpdate::supportedKernels()
+{
+    std::vector<Kernel> all{Kernel::Portable};
+#ifdef TARVIX_X86_KERNELS
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+        all.push_back(Kernel::Avx2);
+    if (__builtin_cpu_supports("avx512f"))
+        all.push_back(Kernel::Avx512);
+#endif
+    return all;
+}
+
+const char *PanelUpdate::kernelName(Kernel k)
+{
+    switch (k) {
+    case Kernel::Avx512:
+        return "avx512";
+    case Kernel::Avx2:
+        return "avx2";
+    default:
+        return "portable";
+    }
+}
+
+PanelUpdate::Kernel PanelUpdate::kernel()
+{
+    return gKernel;
+}
+
+bool PanelUpdate::setKernel(Kernel k)
+{
+    for (Kernel s : supportedKernels()) {
+        if (s == k) {
+            gKernel = k;
+            gKernels = kernelSet(k);
+            return true;
+        }
+    }
+    return false;
 }

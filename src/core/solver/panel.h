@@ -41,6 +41,17 @@ public:
 
     int steps() const { return m_kb; }
 
+    // The instruction sets the update runs on; every one gives the same bits.
+    // The process starts with the one TARVIX_KERNEL names (portable, avx2,
+    // avx512) where the processor has it, else the best it has.
+    enum class Kernel { Portable, Avx2, Avx512 };
+    static std::vector<Kernel> supportedKernels(); // from the plainest up
+    static const char *kernelName(Kernel k);
+    static Kernel kernel();
+    // Switches kernel between solves (none may run); false when this
+    // processor lacks it.
+    static bool setKernel(Kernel k);
+
     // rows[r][col0..n-1] -= sum over s of l[r * kb + s] * u[s][...], for
     // r < count.
     void apply(double *const *rows, int count, const double *l) const;

@@ -326,7 +326,15 @@ void Reduce::diagonalRows(double **coef, double **dr, int n, int first, int last
         d[j - base] = coef[j][j];
     for (int i = first; i >= last; --i) {
         const int start = i + 1;
-        diagonalRow(coef[i] + start, d + (start - base), dr[i], n - start);
+        double *row = coef[i] + start;
+        if (dr[i] == row) {
+            // The ratios take the entries' places.
+            const double *dd = d + (start - base);
+            for (int j = 0; j < n - start; ++j)
+                row[j] = row[j] / dd[j];
+        } else {
+            diagonalRow(row, d + (start - base), dr[i], n - start);
+        }
     }
     delete[] d;
 }

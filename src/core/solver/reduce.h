@@ -114,7 +114,8 @@ public:
     // as in the single steps.
     static void eliminateDelayed(double **coef, double *rhs, double **ur, int k0, int k1, int n,
                                  int first, int last, const PanelUpdate &panel);
-    // Diagonal reduction over rows first down to last.
+    // Diagonal reduction over rows first down to last. Where dr[i] is the
+    // row's own upper part (coef[i] + i + 1) the ratios take its entries' places.
     static void diagonalRows(double **coef, double **dr, int n, int first, int last);
 
     // Runs job(0..count-1) as one phase, each share on its own pooled

@@ -26,8 +26,9 @@ Solve::Solve(double **c, double *r, double *sol, int *columnZeros, int *status, 
              std::unique_ptr<RatioStore> store)
     : m_n(n), m_status(status), m_c(c), m_r(r), m_sol(sol),
       m_leadZeros(new int[n > 0 ? n : 1]()), m_columnZeros(columnZeros),
-      m_ratios(store && store->size() == (n > 0 ? n : 0) ? std::move(store)
-                                                         : std::make_unique<RatioStore>(n)),
+      m_ratios(store && store->size() == (n > 0 ? n : 0)
+                   ? std::move(store)
+                   : std::make_unique<RatioStore>(n, RatioStore::Diagonal::InWorkingCopy)),
       m_settings(ThreadSettings::fromPrefs())
 {
 }
@@ -80,6 +81,8 @@ void Solve::calc()
         orderColumns();
         countLeadZeros();
         orderRows();
+        // The rows keep their places from here on (repairs exchange contents).
+        m_ratios->placeDiagonal(m_c);
 
         bool ok = true;
         QElapsedTimer timer;

@@ -61,7 +61,9 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     double **c = work.rows();
     // The solve's ratio store takes its pages while the system is copied.
     std::unique_ptr<RatioStore> store;
-    copyRows(n, coef, c, settings, [&] { store = std::make_unique<RatioStore>(n); });
+    copyRows(n, coef, c, settings, [&] {
+        store = std::make_unique<RatioStore>(n, RatioStore::Diagonal::InWorkingCopy);
+    });
     double *r = new double[size_t(n)];
     std::memcpy(r, rhs, bytes);
     std::vector<int> zeros;
