@@ -90,7 +90,8 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
 
     bool undoOn = false;
     if (!hidden) {
-        undoOn = UserPrefs::getUndoEnabled();
+        // Without a session folder of its own the run records nothing.
+        undoOn = UserPrefs::getUndoEnabled() && SessionManager::recordingPossible();
         emit setUndoState(false);
         ui->undob->setEnabled(undoOn);
         ui->redob->setEnabled(undoOn);

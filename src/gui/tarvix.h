@@ -125,6 +125,11 @@ public:
     // folder of a saved session; whether any window reads, writes or solves.
     void resumeFrom(const QString &windowFolder);
     static bool anyWindowBusy();
+    // Whether the window's history holds its every change: recording is on
+    // and no change went unrecorded (a failed backup). Only such a window
+    // can rely on a saved session instead of asking on Close.
+    bool changesRecorded();
+    void noteUnrecordedChange() { m_unrecorded = true; }
     // Scripted checks of a resumed session (never in a normal run): writes
     // every window's data, then after one redo and one undo, to path and
     // closes every window without questions.
@@ -314,6 +319,7 @@ private:
     bool m_fancy = false;
     bool m_quiet = false;
     bool m_saved = true;
+    bool m_unrecorded = false;   // a change the history does not hold
     int m_dialogTime = 0;
     SolveTrust m_trust; // of the last solve
     bool m_lastWriteFailed = false;

@@ -14,6 +14,8 @@
 #include <QSysInfo>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 QString today()
 {
@@ -127,11 +129,14 @@ private slots:
 
     void saveAsksOnceThenRenamesTheFolder()
     {
-        // name null: cancelled; the title of the last box shown.
-        const struct { QString name; bool saved; const char *lastTitle; } cases[] = {
-            {QStringLiteral("thesis"), true, "Session Name"}, {QString(), false, "Session not saved!"},
-            {QStringLiteral("Unsaved work"), false, "Session not saved!"}, {QStringLiteral("../escape"), false, "Session not saved!"}};
-        for (const auto &[name, saved, lastTitle] : cases) {
+        // name null: cancelled; the title of the last box shown and a piece of its text.
+        const struct { QString name; QString saved; const char *lastTitle; const char *says; } cases[] = {
+            {QStringLiteral(" thesis "), QStringLiteral("thesis"), "Session Name", ""},
+            {QString(), QString(), "Session not saved!", "Please try again!"},
+            {QStringLiteral("Unsaved work"), QString(), "Session not saved!", "cannot contain the text"},
+            {QStringLiteral("../escape"), QString(), "Session not saved!", "cannot contain \"/\""},
+            {QStringLiteral("two\nlines"), QString(), "Session not saved!", "line breaks"}};
+        for (const auto &[name, saved, lastTitle, says] : cases) {
             TestEnv env;
             SessionManager sessions;
             QSignalSpy spy(&sessions, &SessionManager::SaveSession);
@@ -139,13 +144,17 @@ private slots:
             prompter.answer(name.isNull() ? QVariant() : QVariant(name));
             bool done = false;
             sessions.saveSession(&done);
-            QCOMPARE(done, saved);
-            QCOMPARE(spy.count(), saved ? 1 : 0);
+            QCOMPARE(done, !saved.isEmpty());
+            QCOMPARE(spy.count(), done ? 1 : 0);
             QCOMPARE(prompter.last().title, QString::fromLatin1(lastTitle));
-            if (!saved)
+            QVERIFY2(prompter.last().text.contains(QString::fromLatin1(says)), qPrintable(prompter.last().text));
+            // The name offered is one the dialog accepts.
+            QCOMPARE(SessionManager::nameRefusal(prompter.records().first().items.value(0)), QString());
+            if (!done)
                 continue;
-            QCOMPARE(SessionManager::currentSessionName(), name);
-            QVERIFY(QFileInfo(SessionManager::sessionsRoot() + QLatin1Char('/') + name).isDir());
+            QCOMPARE(SessionManager::currentSessionName(), saved);
+            QCOMPARE(listFile(), QStringList{saved});   // one spelling only
+            QVERIFY(QFileInfo(SessionManager::sessionsRoot() + QLatin1Char('/') + saved).isDir());
             // a second save asks for nothing
             prompter.clear();
             sessions.saveSession(&done);
@@ -153,6 +162,137 @@ private slots:
             QCOMPARE(prompter.count(), 0);
             QCOMPARE(spy.count(), 2);
         }
+    }
+
+    // The log's saves: warnings never ask; an internal error asks for a
+    // name once, and a declined name is not asked again in this run.
+    void logSavesAskOnlyOnce()
+    {
+        TestEnv env;
+        SessionManager sessions;
+        ScriptedPrompter prompter;
+        SessionManager::saveCurrentSession(false);
+        QCOMPARE(prompter.count(), 0);
+        prompter.answerCancel();
+        SessionManager::saveCurrentSession(true);
+        QCOMPARE(prompter.count(QStringLiteral("Session Name")), 1);
+        SessionManager::saveCurrentSession(true);
+        QCOMPARE(prompter.count(QStringLiteral("Session Name")), 1);
+        QVERIFY(SessionManager::currentSessionName().contains(QStringLiteral("Unsaved")));
+    }
+
+    // What start-up, a -Session start, Save, Delete and the end of a run do
+    // when the sessions folder has been damaged or left behind.
+    void keeperUnderDamage_data()
+    {
+        QTest::addColumn<QByteArray>("list");       // "<dir>": a folder in its place; "<none>": no list
+        QTest::addColumn<QStringList>("paths");     // made below the sessions folder (a trailing "/": a folder)
+        QTest::addColumn<QString>("held");          // a session folder another process works in
+        QTest::addColumn<QString>("resume");        // -Session name; empty: a plain start
+        QTest::addColumn<bool>("resumed");
+        QTest::addColumn<QStringList>("kept");
+        QTest::addColumn<QStringList>("gone");
+        QTest::addColumn<QStringList>("offered");   // what the Session Manager lists
+        QTest::addColumn<bool>("off");              // sessions off for this run
+
+        const QString jan1 = QStringLiteral("Unsaved Jan 01, 2020");
+        const QString jan2 = QStringLiteral("Unsaved Jan 02, 2020");
+        const QStringList damaged{QStringLiteral("Keep/Window 1/CUT/1.btrx"), jan1 + QStringLiteral("/Window 1/"),
+                                  QStringLiteral("stray/")};
+        const QStringList all{QStringLiteral("Keep"), jan1, QStringLiteral("stray")};
+        QTest::newRow("list is a folder") << QByteArray("<dir>") << damaged << QString() << QString() << false << all
+                                          << QStringList() << QStringList() << true;
+        QTest::newRow("list is no text") << QByteArray("Keep\n\0\xff\n", 8) << damaged << QString() << QString()
+                                         << false << all << QStringList() << QStringList() << true;
+        QTest::newRow("name with blanks of an older run")
+            << QByteArray(" old \n") << QStringList{QStringLiteral(" old /Window 1/TEXT/1.btrx")} << QString() << QString()
+            << false << QStringList{QStringLiteral(" old ")} << QStringList() << QStringList{QStringLiteral(" old ")} << false;
+        QTest::newRow("crash leftovers")
+            << (jan1 + QLatin1Char('\n') + jan2 + QLatin1Char('\n')).toUtf8()
+            << QStringList{jan1 + QStringLiteral("/Window 1/CUT/1.btrx"), jan2 + QStringLiteral("/Window 1/NEW/1.btrx")}
+            << QString() << QString() << false << QStringList{jan1} << QStringList{jan2}
+            << QStringList{QStringLiteral("Recovered: ") + jan1} << false;
+        QTest::newRow("crash leftover without a list")
+            << QByteArray("<none>") << QStringList{jan1 + QStringLiteral("/Window 2/PASTE/1.btrx.md"), jan2 + QStringLiteral("/Window 1/")}
+            << QString() << QString() << false << QStringList{jan1} << QStringList{jan2}
+            << QStringList{QStringLiteral("Recovered: ") + jan1} << false;
+        QTest::newRow("resume of a held session")
+            << QByteArray("busy\n") << QStringList{QStringLiteral("busy/Window 1/CUT/1.btrx")} << QStringLiteral("busy")
+            << QStringLiteral("busy") << false << QStringList{QStringLiteral("busy")} << QStringList() << QStringList() << false;
+        QTest::newRow("resume of a name outside") << QByteArray("") << QStringList() << QString()
+                                                  << QStringLiteral("..") << false << QStringList() << QStringList()
+                                                  << QStringList() << false;
+        QTest::newRow("resume of a session without windows")
+            << QByteArray("empty\n") << QStringList{QStringLiteral("empty/")} << QString() << QStringLiteral("empty")
+            << false << QStringList{QStringLiteral("empty")} << QStringList() << QStringList{QStringLiteral("empty")} << false;
+        QTest::newRow("resume of a recovered session")
+            << (jan1 + QLatin1Char('\n')).toUtf8() << QStringList{jan1 + QStringLiteral("/Window 1/CUT/1.btrx")} << QString()
+            << jan1 << true << QStringList{jan1} << QStringList() << QStringList() << false;
+    }
+
+    void keeperUnderDamage()
+    {
+        QFETCH(QByteArray, list);
+        QFETCH(QStringList, paths);
+        QFETCH(QString, held);
+        QFETCH(QString, resume);
+        QFETCH(bool, resumed);
+        QFETCH(QStringList, kept);
+        QFETCH(QStringList, gone);
+        QFETCH(QStringList, offered);
+        QFETCH(bool, off);
+        TestEnv env;
+        const QString root = SessionManager::sessionsRoot() + QLatin1Char('/');
+        QVERIFY(QDir().mkpath(root));
+        for (const QString &p : paths)
+            QVERIFY(p.endsWith(QLatin1Char('/')) ? QDir().mkpath(root + p) : writeFile(root + p, "snapshot"));
+        if (list == "<dir>")
+            QVERIFY(QDir().mkpath(SessionManager::listFilePath()));
+        else if (list != "<none>")
+            QVERIFY(writeFile(SessionManager::listFilePath(), list));
+        QLockFile other(root + held + QStringLiteral("/Session.lock"));
+        other.setStaleLockTime(0);
+        QVERIFY(held.isEmpty() || other.tryLock(0));
+        ScriptedPrompter prompter;
+        {
+            std::unique_ptr<SessionManager> keeper(resume.isEmpty() ? new SessionManager() : new SessionManager(resume));
+            for (const QString &k : kept)
+                QVERIFY2(QFileInfo(root + k).isDir(), qPrintable(k));
+            for (const QString &g : gone)
+                QVERIFY2(!QFileInfo::exists(root + g), qPrintable(g));
+            QStringList shown = keeper->resumableSessions();
+            for (const QString &r : keeper->recoverableSessions())
+                shown << QStringLiteral("Recovered: ") + r;
+            QCOMPARE(shown, offered);
+            QCOMPARE(!SessionManager::unavailableReason().isEmpty(), off);
+            QVERIFY(SessionManager::recordingPossible());
+            if (!resume.isEmpty()) {
+                QCOMPARE(keeper->resumedAsked(), resumed);
+                // Refused: this run works in a fresh session of its own.
+                QCOMPARE(SessionManager::currentSessionName() == resume, resumed);
+                QVERIFY(SessionManager::currentSessionName().contains(QStringLiteral("Unsaved")));
+                QVERIFY(listFile().contains(SessionManager::currentSessionName()));
+            }
+            if (off) {
+                // Save and Delete refuse, saying why; nothing is rewritten.
+                bool done = true;
+                keeper->saveSession(&done);
+                QVERIFY(!done);
+                QVERIFY(prompter.last().text.contains(QStringLiteral("Sessions are off for this run: ")));
+                QVERIFY(!keeper->removeFromList({QStringLiteral("Keep")}));
+                QCOMPARE(prompter.last().title, QStringLiteral("Session not deleted!"));
+            }
+        }
+        // The end of the run rewrites no unreadable list and keeps a
+        // recovered session offered.
+        if (list == "<dir>")
+            QVERIFY(QFileInfo(SessionManager::listFilePath()).isDir());
+        else if (off)
+            QCOMPARE(readFile(SessionManager::listFilePath()), list);
+        if (resumed)
+            QVERIFY(listFile().contains(resume));
+        for (const QString &k : kept)
+            QVERIFY2(QFileInfo(root + k).isDir(), qPrintable(k));
     }
 
     // A process killed between making the list's lock file and writing its

@@ -4,6 +4,7 @@
 #include "sessions/sessionmanagerdialog.h"
 
 #include <QListWidget>
+#include <QLockFile>
 #include <QStatusBar>
 
 namespace {
@@ -25,14 +26,17 @@ class TestSessions : public QObject
     Q_OBJECT
 private slots:
     void dialogResumesAndDeletes();
-    void saveSessionAndExitClosesWithoutQuestions();
-    void resumeOfMissingSessionOpensEmptyWindow();
+    void saveSessionAndExitAsksForUnrecordedWindows();
+    void refusedResumeRecordsIntoOwnSession();
+    void sessionsOffMeansNoRecording();
 };
 
 void TestSessions::dialogResumesAndDeletes()
 {
     GuiFixture fx;
-    makeSavedSessions({QStringLiteral("alpha"), QStringLiteral("beta"), QStringLiteral("gamma")});
+    const QString leftover = QStringLiteral("Unsaved Jan 01, 2020");   // left by a crashed run
+    makeSavedSessions({QStringLiteral("alpha"), QStringLiteral("beta"), QStringLiteral("gamma"), leftover});
+    QVERIFY(writeFile(SessionManager::sessionsRoot() + QLatin1Char('/') + leftover + QStringLiteral("/Window 1/CUT/1.btrx"), "x"));
     SessionManager keeper;
     QList<QStringList> launched;
     SessionManagerDialog::setLauncher([&](const QString &program, const QStringList &args) {
@@ -42,58 +46,107 @@ void TestSessions::dialogResumesAndDeletes()
     SessionManagerDialog dialog(&keeper);
     QVERIFY(!(dialog.windowFlags() & Qt::WindowCloseButtonHint));
     dialog.refresh();
-    QCOMPARE(dialog.sessionList()->count(), 3);
+    QCOMPARE(dialog.sessionList()->count(), 4);
+    QCOMPARE(dialog.sessionList()->item(3)->text(), QStringLiteral("Recovered: ") + leftover);
 
-    // Delete "beta": gone from the list file at once, folder left for the next start.
+    // Delete "beta" and the recovered session: both gone from the list file
+    // at once; the saved folder waits for the next start, the recovered one
+    // (which every start would keep) goes now.
     dialog.sessionList()->item(1)->setSelected(true);
+    dialog.sessionList()->item(3)->setSelected(true);
     button(&dialog, "deleteSessionb")->click();
     QCOMPARE(dialog.sessionList()->count(), 2);
-    QVERIFY(!listFile().contains(QStringLiteral("beta")));
+    QVERIFY(!listFile().contains(QStringLiteral("beta")) && !listFile().contains(leftover));
     QVERIFY(listFile().contains(QStringLiteral("alpha")));
+    QVERIFY(QFileInfo::exists(SessionManager::sessionsRoot() + QStringLiteral("/beta")));
+    QVERIFY(!QFileInfo::exists(SessionManager::sessionsRoot() + QLatin1Char('/') + leftover));
 
-    // Resume both remaining entries: one detached process each.
-    dialog.sessionList()->selectAll();
-    button(&dialog, "resumeSessionb")->click();
+    // The start-up prompt: Not Now leaves this run to go on; Resume of both
+    // entries starts one detached process each, and this run has nothing
+    // left to show.
+    for (const char *name : {"notNowSessionb", "resumeSessionb"}) {
+        QTimer::singleShot(0, [name] {
+            auto *d = qobject_cast<SessionManagerDialog *>(QApplication::activeModalWidget());
+            QVERIFY(d);
+            d->sessionList()->selectAll();
+            button(d, name)->click();
+        });
+        const bool handedOver = SessionManagerDialog::startUpPrompt(&keeper);
+        QCOMPARE(handedOver, name[0] == 'r');
+    }
     QCOMPARE(launched.size(), 2);
     QCOMPARE(launched.at(0).mid(1), (QStringList{QStringLiteral("-Session"), QStringLiteral("alpha")}));
     QCOMPARE(launched.at(1).mid(1), (QStringList{QStringLiteral("-Session"), QStringLiteral("gamma")}));
     QCOMPARE(launched.at(0).first(), QCoreApplication::applicationFilePath());
     SessionManagerDialog::setLauncher(nullptr);
+    SessionManagerDialog::deleteShared();
 }
 
-void TestSessions::saveSessionAndExitClosesWithoutQuestions()
+// Save Session and Exit closes the windows whose every change is recorded
+// without a question; a window that records nothing asks as Close does.
+void TestSessions::saveSessionAndExitAsksForUnrecordedWindows()
 {
     GuiFixture fx;
     SessionManager keeper;
     auto *a = new tarvix();
+    UserPrefs::setUndoEnabled(false);
     auto *b = new tarvix();
+    UserPrefs::setUndoEnabled(true);
     a->show();
     b->show();
     a->tableModel()->setData(a->tableModel()->index(0, 0), 4.0);   // both windows hold unsaved edits
     b->tableModel()->setData(b->tableModel()->index(1, 1), 5.0);
+    a->awaitRecorder();
     QVERIFY(!a->isSaved() && !b->isSaved());
     QPointer<tarvix> pa(a), pb(b);
     fx.prompter.answerText(QStringLiteral("study"));
+    fx.prompter.answerButton(Prompter::Discard);
     trigger(b, "actionSave_Session_and_Exit");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(SessionManager::currentSessionName(), QStringLiteral("study"));
     QVERIFY(pa.isNull() && pb.isNull());
-    QCOMPARE(fx.prompt(QStringLiteral("Session NOT Saved!")).kind, QString());
+    QCOMPARE(fx.prompter.count(QStringLiteral("Session NOT Saved!")), 1);
     QVERIFY(listFile().contains(QStringLiteral("study")));
 }
 
-void TestSessions::resumeOfMissingSessionOpensEmptyWindow()
+void TestSessions::refusedResumeRecordsIntoOwnSession()
 {
-    // No such folder, a folder without windows, a name leaving the sessions folder.
-    for (const QString name : {"vanished", "empty", ".."}) {
+    // No such folder, a folder without windows, a name leaving the sessions
+    // folder, a session another process works in.
+    for (const QString name : {"vanished", "empty", "..", "busy"}) {
         GuiFixture fx;
         QDir().mkpath(SessionManager::sessionsRoot() + QStringLiteral("/empty"));
+        QDir().mkpath(SessionManager::sessionsRoot() + QStringLiteral("/busy/Window 1"));
+        QLockFile other(SessionManager::sessionsRoot() + QStringLiteral("/busy/Session.lock"));
+        other.setStaleLockTime(0);
+        QVERIFY(other.tryLock(0));
         SessionManager keeper(name);
         const QList<tarvix *> windows = SessionManagerDialog::resumeSessionFromFile(name);
         QCOMPARE(windows.size(), 1);
         QCOMPARE(windows.first()->statusBar()->currentMessage(), QStringLiteral("Failed to resume session!"));
         QCOMPARE(windows.first()->store().N, 2);
+        QVERIFY(windows.first()->historyFolder().startsWith(SessionManager::currentSessionFolder() + QLatin1Char('/')));
+        QVERIFY(SessionManager::currentSessionName().contains(QStringLiteral("Unsaved")));
+        QVERIFY(!QFileInfo::exists(SessionManager::sessionsRoot() + QStringLiteral("/busy/Window 2")));
     }
+}
+
+// Without a sessions folder the run records nothing: no backup box per
+// edit, and the log's saves ask nothing.
+void TestSessions::sessionsOffMeansNoRecording()
+{
+    GuiFixture fx;
+    QVERIFY(writeFile(fx.env.appData() + QStringLiteral("/Tarvix/Sessions"), "a file in the way"));
+    SessionManager keeper;
+    QVERIFY(!SessionManager::unavailableReason().isEmpty());
+    auto *w = new tarvix();
+    w->show();
+    for (int i = 0; i < 3; ++i)
+        w->tableModel()->setData(w->tableModel()->index(i % 2, 0), 4.0 + i);
+    button(w, "incvarb")->click();
+    SessionManager::saveCurrentSession(true);
+    QCOMPARE(fx.prompter.count(), 0);
+    QVERIFY(!w->changesRecorded());
 }
 
 QTEST_MAIN(TestSessions)
