@@ -31,9 +31,10 @@ QFile *g_file = nullptr;
 QTextStream *g_stream = nullptr;
 std::atomic<bool> g_internalError{false};
 QtMessageHandler g_previous = nullptr;
-std::function<void()> g_saver;
+std::function<void(bool)> g_saver;
 std::function<void(const QString &)> g_opener;
 std::atomic<bool> g_savePending{false};
+std::atomic<bool> g_askPending{false};   // a critical block waits for the save
 bool g_inSaver = false;              // GUI thread only
 thread_local bool t_inHandler = false;
 
@@ -103,9 +104,10 @@ void lockOwnLog()
 // by the save that is running; they do not ask for another one.
 void runSaver()
 {
+    const bool ask = g_askPending.exchange(false);
     if (g_saver && !g_inSaver) {
         g_inSaver = true;
-        g_saver();
+        g_saver(ask);
         g_inSaver = false;
     }
     g_savePending = false;
@@ -116,10 +118,12 @@ void runSaver()
 // a message raised inside the handler to stderr), it may show a dialog, and
 // the thread that logged may hold the log or be waited on by the GUI
 // thread. Requests that pile up while one is pending are served by that one.
-void requestSessionSave()
+void requestSessionSave(bool internalError)
 {
     if (!g_saver || !QCoreApplication::instance())
         return;
+    if (internalError)
+        g_askPending = true;
     if (!g_savePending.exchange(true))
         QMetaObject::invokeMethod(QCoreApplication::instance(), &runSaver, Qt::QueuedConnection);
 }
@@ -277,7 +281,7 @@ void AppLog::setInternalError(bool on)
     g_internalError = on;
 }
 
-void AppLog::setSessionSaver(std::function<void()> saver)
+void AppLog::setSessionSaver(std::function<void(bool)> saver)
 {
     g_saver = std::move(saver);
 }
@@ -290,12 +294,6 @@ void AppLog::setFolderOpener(std::function<void(const QString &)> opener)
 void AppLog::internalErrorReport(const QString &sessionName)
 {
     Q_UNUSED(sessionName)
-    if (onGuiThread()) {
-        Prompter::instance()->message(
-            Prompter::Warning, QStringLiteral("Internal Error Detected!"),
-            QStringLiteral("An Internal Error has ocurred during this Session.\nPlease e-mail the log files as well as your preferences file, so that a permanent Solution to this problem can be found."),
-            Prompter::Ok, Prompter::Ok);
-    }
     const QString appData = UserPrefs::getAppDataFolder();
     const QString reports = appData + QStringLiteral("/Tarvix/Error Reports");
     QDir().mkpath(reports);
@@ -309,24 +307,36 @@ void AppLog::internalErrorReport(const QString &sessionName)
             break;
         }
     }
-    if (folder.isEmpty())
-        return;
-    QDir().mkpath(folder);
     const QString log = logPath();
-    if (!log.isEmpty()) {
-        if (g_mutex) {
-            LogLock lock(g_mutex);
-            if (g_stream)
-                g_stream->flush();
+    if (!folder.isEmpty()) {
+        QDir().mkpath(folder);
+        if (!log.isEmpty()) {
+            if (g_mutex) {
+                LogLock lock(g_mutex);
+                if (g_stream)
+                    g_stream->flush();
+            }
+            const QString target = folder + QLatin1Char('/') + QFileInfo(log).fileName();
+            QFile::remove(target);
+            QFile::copy(log, target);
         }
-        const QString target = folder + QLatin1Char('/') + QFileInfo(log).fileName();
-        QFile::remove(target);
-        QFile::copy(log, target);
+        const QString prefs = appData + QStringLiteral("/Tarvix/Preferences/Tarvix.pref");
+        if (QFile::exists(prefs))
+            QFile::copy(prefs, folder + QStringLiteral("/Tarvix.pref"));
     }
-    const QString prefs = appData + QStringLiteral("/Tarvix/Preferences/Tarvix.pref");
-    if (QFile::exists(prefs))
-        QFile::copy(prefs, folder + QStringLiteral("/Tarvix.pref"));
-    if (g_opener)
+    if (onGuiThread()) {
+        // The box says where the files to send are.
+        const QString where = !folder.isEmpty()
+                                  ? QStringLiteral("\n\nThe report with the log files and the preferences file is in:\n") + folder
+                              : !log.isEmpty() ? QStringLiteral("\n\nThe log files are in:\n") + QFileInfo(log).absolutePath()
+                                               : QString();
+        Prompter::instance()->message(
+            Prompter::Warning, QStringLiteral("Internal Error Detected!"),
+            QStringLiteral("An Internal Error has ocurred during this Session.\nPlease e-mail the log files as well as your preferences file, so that a permanent Solution to this problem can be found.")
+                + where,
+            Prompter::Ok, Prompter::Ok);
+    }
+    if (!folder.isEmpty() && g_opener)
         g_opener(folder);
 }
 
@@ -375,13 +385,15 @@ void AppLog::messageHandler(QtMsgType type, const QMessageLogContext &context, c
     }
     t_inHandler = false;
     if (wroteBlock && ours && type != QtFatalMsg)
-        requestSessionSave();
+        requestSessionSave(type == QtCriticalMsg);
     if (type == QtFatalMsg) {
         // A fatal record ends the process, so its session save cannot wait
         // for the event loop: on the GUI thread it runs here and now. Then
         // the report, and the process ends with a failure code.
-        if (wroteBlock && onGuiThread())
+        if (wroteBlock && onGuiThread()) {
+            g_askPending = true;
             runSaver();
+        }
         if (wroteBlock)
             internalErrorReport(QString());
         closeLog();
