@@ -417,8 +417,12 @@ void tarvix::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (checkSaved())
+    if (checkSaved()) {
+        // A session kept beyond this run resumes to what the window showed.
+        if (m_recorder && SessionManager::keepsWindowFiles())
+            saveWindowToFile();
         event->accept();
-    else
+    } else {
         event->ignore();
+    }
 }

@@ -29,6 +29,7 @@ private slots:
     void saveSessionAndExitAsksForUnrecordedWindows();
     void refusedResumeRecordsIntoOwnSession();
     void sessionsOffMeansNoRecording();
+    void closingKeepsNamedSessionCurrent();
 };
 
 void TestSessions::dialogResumesAndDeletes()
@@ -147,6 +148,22 @@ void TestSessions::sessionsOffMeansNoRecording()
     SessionManager::saveCurrentSession(true);
     QCOMPARE(fx.prompter.count(), 0);
     QVERIFY(!w->changesRecorded());
+}
+
+// A change after Save Session is in the session once its window closes.
+void TestSessions::closingKeepsNamedSessionCurrent()
+{
+    GuiFixture fx;
+    SessionManager keeper;
+    auto *w = new tarvix();
+    w->show();
+    fx.prompter.answerText(QStringLiteral("study"));
+    trigger(w, "actionSave_Session");
+    const QString actions = w->historyFolder() + QStringLiteral("/Actions.sestrx");
+    QVERIFY(!readFile(actions).contains("\n9\t"));
+    w->tableModel()->setData(w->tableModel()->index(0, 0), 4.0);
+    QVERIFY(fx.close(w));
+    QVERIFY2(readFile(actions).contains("\n9\t"), readFile(actions).constData());   // the cell edit
 }
 
 QTEST_MAIN(TestSessions)

@@ -321,6 +321,12 @@ bool SessionManager::recordingPossible()
     return !g_instance || g_instance->ownsFolder();
 }
 
+bool SessionManager::keepsWindowFiles()
+{
+    return g_instance && g_instance->ownsFolder() && g_unavailable.isEmpty()
+           && (!g_current.contains(kUnsaved) || g_instance->m_recovered);
+}
+
 QString SessionManager::nextWindowName()
 {
     if (!g_nextWindowName.isEmpty())
@@ -446,8 +452,10 @@ bool SessionManager::holdsRecordedActions(const QString &sessionFolder)
         const QDir window(sessionFolder + QLatin1Char('/') + w);
         for (const QString &kind : window.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
             for (const QString &file : QDir(window.filePath(kind)).entryList(QDir::Files)) {
-                // The first NEW snapshot is an empty system: nothing to lose.
-                if (kind == QLatin1String("NEW") && file.startsWith(QLatin1String("1.btrx")))
+                // The window's start and a first New are empty systems:
+                // nothing to lose.
+                if (kind == QLatin1String("NEW")
+                    && (file.startsWith(QLatin1String("0.btrx")) || file.startsWith(QLatin1String("1.btrx"))))
                     continue;
                 return true;
             }

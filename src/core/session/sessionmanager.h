@@ -47,6 +47,10 @@ public:
     // Whether the windows of this run can record their history: the run
     // holds a session folder of its own (always true without a keeper).
     static bool recordingPossible();
+    // True when this run's session outlives the run (saved under a name, or
+    // a recovered one): a window keeps its session file current as it
+    // closes, so the session resumes to what the user last had.
+    static bool keepsWindowFiles();
     // Saved sessions that can be resumed (list file order, current one and
     // sessions in use by another process left out).
     QStringList resumableSessions() const;
