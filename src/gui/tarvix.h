@@ -125,9 +125,10 @@ public:
     // folder of a saved session; whether any window reads, writes or solves.
     void resumeFrom(const QString &windowFolder);
     static bool anyWindowBusy();
-    // Whether the window's history holds its every change: recording is on
-    // and no change went unrecorded (a failed backup). Only such a window
-    // can rely on a saved session instead of asking on Close.
+    // Whether the window's history holds its every change: recording is on,
+    // no change went unrecorded (a failed backup) and no solve computed a
+    // solution. Only such a window can rely on a saved session instead of
+    // asking on Close.
     bool changesRecorded();
     void noteUnrecordedChange() { m_unrecorded = true; }
     // Scripted checks of a resumed session (never in a normal run): writes

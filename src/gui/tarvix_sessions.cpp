@@ -43,7 +43,8 @@ void tarvix::on_actionSave_Session_and_Exit_triggered()
 
 bool tarvix::changesRecorded()
 {
-    return !m_unrecorded && m_undo && undoEnabledQuery();
+    // A computed solution is in no snapshot until the next recorded action.
+    return !m_unrecorded && m_trust.method == SolveTrust::NotSolved && m_undo && undoEnabledQuery();
 }
 
 void tarvix::on_actionSession_Manager_triggered()

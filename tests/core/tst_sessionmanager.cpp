@@ -112,21 +112,6 @@ private slots:
         QCOMPARE(resumable, names);
     }
 
-    void startUpCleansAgainstTheList()
-    {
-        TestEnv env;
-        const QString root = env.appData() + QStringLiteral("/Tarvix/Sessions");
-        QDir().mkpath(root + QStringLiteral("/work/Window 1"));
-        QDir().mkpath(root + QStringLiteral("/stray"));
-        QVERIFY(writeFile(root + QStringLiteral("/Sessions.sestrx"), "  work \n\ngone\n"));
-        SessionManager sessions;
-        QCOMPARE(sessions.listedSessions(), QStringList{QStringLiteral("work")});
-        QCOMPARE(sessions.resumableSessions(), QStringList{QStringLiteral("work")});
-        QVERIFY(QFileInfo(root + QStringLiteral("/work/Window 1")).isDir());
-        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/stray")));
-        QCOMPARE(listFile(), (QStringList{QStringLiteral("work"), today()}));
-    }
-
     void saveAsksOnceThenRenamesTheFolder()
     {
         // name null: cancelled; the title of the last box shown and a piece of its text.
@@ -200,6 +185,10 @@ private slots:
         const QStringList damaged{QStringLiteral("Keep/Window 1/CUT/1.btrx"), jan1 + QStringLiteral("/Window 1/"),
                                   QStringLiteral("stray/")};
         const QStringList all{QStringLiteral("Keep"), jan1, QStringLiteral("stray")};
+        QTest::newRow("names trimmed, vanished and stray ones go")
+            << QByteArray("  work \n\ngone\n") << QStringList{QStringLiteral("work/Window 1/"), QStringLiteral("stray/")}
+            << QString() << QString() << false << QStringList{QStringLiteral("work")} << QStringList{QStringLiteral("stray")}
+            << QStringList{QStringLiteral("work")} << false;
         QTest::newRow("list is a folder") << QByteArray("<dir>") << damaged << QString() << QString() << false << all
                                           << QStringList() << QStringList() << true;
         QTest::newRow("list is no text") << QByteArray("Keep\n\0\xff\n", 8) << damaged << QString() << QString()
@@ -265,6 +254,8 @@ private slots:
                 shown << QStringLiteral("Recovered: ") + r;
             QCOMPARE(shown, offered);
             QCOMPARE(!SessionManager::unavailableReason().isEmpty(), off);
+            if (!off && !resumed)   // this run's own session is listed last
+                QCOMPARE(listFile().last(), SessionManager::currentSessionName());
             QVERIFY(SessionManager::recordingPossible());
             if (!resume.isEmpty()) {
                 QCOMPARE(keeper->resumedAsked(), resumed);

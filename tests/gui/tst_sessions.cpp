@@ -84,7 +84,8 @@ void TestSessions::dialogResumesAndDeletes()
 }
 
 // Save Session and Exit closes the windows whose every change is recorded
-// without a question; a window that records nothing asks as Close does.
+// without a question; a window that records nothing, or holds a computed
+// solution, asks as Close does.
 void TestSessions::saveSessionAndExitAsksForUnrecordedWindows()
 {
     GuiFixture fx;
@@ -93,20 +94,29 @@ void TestSessions::saveSessionAndExitAsksForUnrecordedWindows()
     UserPrefs::setUndoEnabled(false);
     auto *b = new tarvix();
     UserPrefs::setUndoEnabled(true);
-    a->show();
-    b->show();
-    a->tableModel()->setData(a->tableModel()->index(0, 0), 4.0);   // both windows hold unsaved edits
-    b->tableModel()->setData(b->tableModel()->index(1, 1), 5.0);
-    a->awaitRecorder();
-    QVERIFY(!a->isSaved() && !b->isSaved());
-    QPointer<tarvix> pa(a), pb(b);
+    auto *c = new tarvix();
+    for (tarvix *w : {a, b, c}) {   // every window holds unsaved edits
+        w->show();
+        w->tableModel()->setData(w->tableModel()->index(0, 0), 4.0);
+        w->tableModel()->setData(w->tableModel()->index(1, 1), 5.0);
+        w->tableModel()->setData(w->tableModel()->index(0, 3), 8.0);   // right-hand side
+        w->awaitRecorder();
+        QVERIFY(!w->isSaved());
+    }
+    {
+        WidgetPoller cpu(solveOnCpu);
+        fx.prompter.answerButton(Prompter::No);   // no analysis
+        button(c, "solveb")->click();
+    }
+    QPointer<tarvix> pa(a), pb(b), pc(c);
     fx.prompter.answerText(QStringLiteral("study"));
+    fx.prompter.answerButton(Prompter::Discard);
     fx.prompter.answerButton(Prompter::Discard);
     trigger(b, "actionSave_Session_and_Exit");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(SessionManager::currentSessionName(), QStringLiteral("study"));
-    QVERIFY(pa.isNull() && pb.isNull());
-    QCOMPARE(fx.prompter.count(QStringLiteral("Session NOT Saved!")), 1);
+    QVERIFY(pa.isNull() && pb.isNull() && pc.isNull());
+    QCOMPARE(fx.prompter.count(QStringLiteral("Session NOT Saved!")), 2);
     QVERIFY(listFile().contains(QStringLiteral("study")));
 }
 

@@ -253,7 +253,6 @@ void SessionManager::startUp()
     }
     const QStringList keepFiles{QStringLiteral("Sessions.sestrx"), listLockName()};
     DeleteDir(root, &keepFiles, &keepDirs);
-    m_listed = names;
 
     g_current = automaticName(root);
     if (!QDir().mkpath(root + QLatin1Char('/') + g_current)) {

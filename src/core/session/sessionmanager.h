@@ -66,8 +66,6 @@ public:
     static QString nameRefusal(const QString &name);
     // A free name the Save Session dialog offers ("Session Dec 09, 2026").
     static QString suggestedName();
-    // Names in the list file at start-up, after the clean-up.
-    QStringList listedSessions() const { return m_listed; }
     // False when another process already works in the current session
     // folder (or it could not be locked): this run must not record there.
     bool ownsFolder() const { return m_folderLock != nullptr; }
@@ -118,7 +116,6 @@ private:
     // holds no text; a missing file reads as empty.
     bool readListFile(QStringList *names, QString *why = nullptr) const;
     bool writeListFile(const QStringList &names) const;
-    QStringList m_listed;
     bool m_resumed = false;
     bool m_recovered = false;   // works in a recovered unsaved session
     std::unique_ptr<QLockFile> m_folderLock;
