@@ -212,8 +212,11 @@ private slots:
                                                   << QStringLiteral("..") << false << QStringList() << QStringList()
                                                   << QStringList() << false;
         QTest::newRow("resume of a session without windows")
-            << QByteArray("empty\n") << QStringList{QStringLiteral("empty/")} << QString() << QStringLiteral("empty")
-            << false << QStringList{QStringLiteral("empty")} << QStringList() << QStringList{QStringLiteral("empty")} << false;
+            << QByteArray("") << QStringList{QStringLiteral("empty/")} << QString() << QStringLiteral("empty")
+            << true << QStringList{QStringLiteral("empty")} << QStringList() << QStringList() << false;
+        QTest::newRow("resume of an unsaved name without windows")
+            << QByteArray("") << QStringList() << QString() << jan2 << false << QStringList() << QStringList{jan2}
+            << QStringList() << false;
         QTest::newRow("resume of a recovered session")
             << (jan1 + QLatin1Char('\n')).toUtf8() << QStringList{jan1 + QStringLiteral("/Window 1/CUT/1.btrx")} << QString()
             << jan1 << true << QStringList{jan1} << QStringList() << QStringList() << false;
@@ -261,7 +264,7 @@ private slots:
                 QCOMPARE(keeper->resumedAsked(), resumed);
                 // Refused: this run works in a fresh session of its own.
                 QCOMPARE(SessionManager::currentSessionName() == resume, resumed);
-                QVERIFY(SessionManager::currentSessionName().contains(QStringLiteral("Unsaved")));
+                QVERIFY(resumed || SessionManager::currentSessionName().contains(QStringLiteral("Unsaved")));
                 QVERIFY(listFile().contains(SessionManager::currentSessionName()));
             }
             if (off) {

@@ -156,9 +156,21 @@ SessionManager::~SessionManager()
 bool SessionManager::adopt(const QString &name)
 {
     const QString folder = sessionFolder(name);
-    if (!validSessionName(name) || !QFileInfo(folder).isDir() || windowFolders(folder).isEmpty()
-        || folderInUse(folder))
+    if (!validSessionName(name) || folderInUse(folder))
         return false;
+    if (!QFileInfo(folder).isDir() || windowFolders(folder).isEmpty()) {
+        // A session that holds no window yet starts here under a name the
+        // Save Session dialog would accept. It is listed at once (under the
+        // list's lock, before any start-up could take it for a stray).
+        if (!nameRefusal(name).isEmpty() || name != name.trimmed())
+            return false;
+        ListLock lock;
+        QStringList names;
+        if (!readListFile(&names) || !QDir().mkpath(folder))
+            return false;
+        if (!names.contains(name) && !writeListFile(names + QStringList{name}))
+            return false;
+    }
     g_current = name;
     holdFolder();
     return ownsFolder();

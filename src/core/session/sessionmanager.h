@@ -74,8 +74,9 @@ public:
     // read is left alone: a box says so and nothing is removed.
     bool removeFromList(const QStringList &names);
     // The -Session run: true when this run works in the session it was
-    // asked for; false when it was refused (no such folder, no windows in
-    // it, an invalid name, or another process works in it) and this run
+    // asked for (a name without a session folder or windows yet starts that
+    // session, listed); false when it was refused (an invalid or unsaved
+    // name without windows, or another process works in it) and this run
     // works in a fresh unsaved session of its own.
     bool resumedAsked() const { return m_resumed; }
     // True when a running process holds the session folder at path.
