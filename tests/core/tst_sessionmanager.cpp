@@ -32,54 +32,21 @@ class TestSessionManager : public QObject
 {
     Q_OBJECT
 private slots:
-    void firstStartAndSecondRunSameDay()
+    void secondRunSameDay()
     {
         TestEnv env;
-        const QString root = env.appData() + QStringLiteral("/Tarvix/Sessions");
-        QDir().mkpath(root + QStringLiteral("/thesis/Window 1"));
-        QDir().mkpath(root + QStringLiteral("/Unsaved Jan 01, 2020"));
         auto *first = new SessionManager();
         QCOMPARE(SessionManager::currentSessionName(), today());
-        // no list file: saved sessions are rebuilt from their folders, unsaved leftovers go
-        QVERIFY(QFileInfo(root + QStringLiteral("/thesis/Window 1")).isDir());
-        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Unsaved Jan 01, 2020")));
-        QVERIFY(QFileInfo(root + QLatin1Char('/') + today()).isDir());
-        QCOMPARE(first->resumableSessions(), QStringList{QStringLiteral("thesis")});
         {
             SessionManager second;                                       // while the first lives
-            QCOMPARE(SessionManager::currentSessionName(), today() + QStringLiteral("_1"));
-            QCOMPARE(listFile(), (QStringList{QStringLiteral("thesis"), today(), today() + QStringLiteral("_1")}));
+            QCOMPARE(SessionManager::currentSessionName(), today() + "_1");
+            QCOMPARE(listFile(), (QStringList{today(), today() + "_1"}));
             // the first run's folder is in use: not deleted, not offered
-            QVERIFY(SessionManager::folderInUse(root + QLatin1Char('/') + today()));
+            QVERIFY(SessionManager::folderInUse(SessionManager::sessionsRoot() + '/' + today()));
         }
         // an unsaved session leaves the list at exit
-        QCOMPARE(listFile(), (QStringList{QStringLiteral("thesis"), today()}));
+        QCOMPARE(listFile(), QStringList{today()});
         delete first;
-    }
-
-    void foldersOfLiveProcessesSurviveCleanUp()
-    {
-        TestEnv env;
-        const QString root = env.appData() + QStringLiteral("/Tarvix/Sessions");
-        for (const char *d : {"busy", "Unsaved Feb 02, 2020", "crashed"})
-            QDir().mkpath(root + QLatin1Char('/') + QLatin1String(d));
-        QVERIFY(writeFile(root + QStringLiteral("/Sessions.sestrx"), "busy\ncrashed\n"));
-        // Another process works in "busy" and in an unlisted unsaved session.
-        QLockFile busy(root + QStringLiteral("/busy/Session.lock"));
-        busy.setStaleLockTime(0);
-        QVERIFY(busy.tryLock(0));
-        QLockFile live(root + QStringLiteral("/Unsaved Feb 02, 2020/Session.lock"));
-        live.setStaleLockTime(0);
-        QVERIFY(live.tryLock(0));
-        // "crashed" holds the lock of a process that no longer runs.
-        QVERIFY(writeFile(root + QStringLiteral("/crashed/Session.lock"),
-                          "999999999\ntarvix\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
-
-        SessionManager sessions;
-        QVERIFY(QFileInfo(root + QStringLiteral("/Unsaved Feb 02, 2020")).isDir());
-        QCOMPARE(sessions.resumableSessions(), QStringList{QStringLiteral("crashed")});
-        QVERIFY(!SessionManager::folderInUse(root + QStringLiteral("/crashed")));
-        QVERIFY(listFile().contains(QStringLiteral("Unsaved Feb 02, 2020")));
     }
 
     void concurrentProcessesLoseNoListLine()
@@ -167,66 +134,55 @@ private slots:
     }
 
     // What start-up, a -Session start, Save, Delete and the end of a run do
-    // when the sessions folder has been damaged or left behind.
+    // when the sessions folder has been damaged, left behind or is in use.
     void keeperUnderDamage_data()
     {
         QTest::addColumn<QByteArray>("list");       // "<dir>": a folder in its place; "<none>": no list
         QTest::addColumn<QStringList>("paths");     // made below the sessions folder (a trailing "/": a folder)
-        QTest::addColumn<QString>("held");          // a session folder another process works in
+        QTest::addColumn<QStringList>("held");      // session folders another process works in
         QTest::addColumn<QString>("resume");        // -Session name; empty: a plain start
         QTest::addColumn<bool>("resumed");
         QTest::addColumn<QStringList>("kept");
         QTest::addColumn<QStringList>("gone");
         QTest::addColumn<QStringList>("offered");   // what the Session Manager lists
         QTest::addColumn<bool>("off");              // sessions off for this run
-
-        const QString jan1 = QStringLiteral("Unsaved Jan 01, 2020");
-        const QString jan2 = QStringLiteral("Unsaved Jan 02, 2020");
-        const QStringList damaged{QStringLiteral("Keep/Window 1/CUT/1.btrx"), jan1 + QStringLiteral("/Window 1/"),
-                                  QStringLiteral("stray/")};
-        const QStringList all{QStringLiteral("Keep"), jan1, QStringLiteral("stray")};
-        QTest::newRow("names trimmed, vanished and stray ones go")
-            << QByteArray("  work \n\ngone\n") << QStringList{QStringLiteral("work/Window 1/"), QStringLiteral("stray/")}
-            << QString() << QString() << false << QStringList{QStringLiteral("work")} << QStringList{QStringLiteral("stray")}
-            << QStringList{QStringLiteral("work")} << false;
-        QTest::newRow("list is a folder") << QByteArray("<dir>") << damaged << QString() << QString() << false << all
-                                          << QStringList() << QStringList() << true;
-        QTest::newRow("list is no text") << QByteArray("Keep\n\0\xff\n", 8) << damaged << QString() << QString()
-                                         << false << all << QStringList() << QStringList() << true;
-        QTest::newRow("name with blanks of an older run")
-            << QByteArray(" old \n") << QStringList{QStringLiteral(" old /Window 1/TEXT/1.btrx")} << QString() << QString()
-            << false << QStringList{QStringLiteral(" old ")} << QStringList() << QStringList{QStringLiteral(" old ")} << false;
-        QTest::newRow("crash leftovers")
-            << (jan1 + QLatin1Char('\n') + jan2 + QLatin1Char('\n')).toUtf8()
-            << QStringList{jan1 + QStringLiteral("/Window 1/CUT/1.btrx"), jan2 + QStringLiteral("/Window 1/NEW/1.btrx")}
-            << QString() << QString() << false << QStringList{jan1} << QStringList{jan2}
-            << QStringList{QStringLiteral("Recovered: ") + jan1} << false;
-        QTest::newRow("crash leftover without a list")
-            << QByteArray("<none>") << QStringList{jan1 + QStringLiteral("/Window 2/PASTE/1.btrx.md"), jan2 + QStringLiteral("/Window 1/")}
-            << QString() << QString() << false << QStringList{jan1} << QStringList{jan2}
-            << QStringList{QStringLiteral("Recovered: ") + jan1} << false;
-        QTest::newRow("resume of a held session")
-            << QByteArray("busy\n") << QStringList{QStringLiteral("busy/Window 1/CUT/1.btrx")} << QStringLiteral("busy")
-            << QStringLiteral("busy") << false << QStringList{QStringLiteral("busy")} << QStringList() << QStringList() << false;
-        QTest::newRow("resume of a name outside") << QByteArray("") << QStringList() << QString()
-                                                  << QStringLiteral("..") << false << QStringList() << QStringList()
-                                                  << QStringList() << false;
-        QTest::newRow("resume of a session without windows")
-            << QByteArray("") << QStringList{QStringLiteral("empty/")} << QString() << QStringLiteral("empty")
-            << true << QStringList{QStringLiteral("empty")} << QStringList() << QStringList() << false;
-        QTest::newRow("resume of an unsaved name without windows")
-            << QByteArray("") << QStringList() << QString() << jan2 << false << QStringList() << QStringList{jan2}
-            << QStringList() << false;
-        QTest::newRow("resume of a recovered session")
-            << (jan1 + QLatin1Char('\n')).toUtf8() << QStringList{jan1 + QStringLiteral("/Window 1/CUT/1.btrx")} << QString()
-            << jan1 << true << QStringList{jan1} << QStringList() << QStringList() << false;
+        using L = QStringList;
+        auto row = [](const char *name, const QByteArray &list, const L &paths, const L &held, const QString &resume,
+                      bool resumed, const L &kept, const L &gone, const L &offered, bool off) {
+            QTest::newRow(name) << list << paths << held << resume << resumed << kept << gone << offered << off;
+        };
+        const QString jan1 = "Unsaved Jan 01, 2020", jan2 = "Unsaved Jan 02, 2020";
+        const L damaged{"Keep/Window 1/CUT/1.btrx", jan1 + "/Window 1/", "stray/"};
+        const L all{"Keep", jan1, "stray"};
+        row("names trimmed, vanished and stray ones go", "  work \n\ngone\n", {"work/Window 1/", "stray/"}, {}, {},
+            false, {"work"}, {"stray"}, {"work"}, false);
+        row("list is a folder", "<dir>", damaged, {}, {}, false, all, {}, {}, true);
+        row("list is no text", QByteArray("Keep\n\0\xff\n", 8), damaged, {}, {}, false, all, {}, {}, true);
+        row("name with blanks of an older run", " old \n", {" old /Window 1/TEXT/1.btrx"}, {}, {}, false, {" old "}, {},
+            {" old "}, false);
+        row("crash leftovers", (jan1 + '\n' + jan2 + '\n').toUtf8(),
+            {jan1 + "/Window 1/CUT/1.btrx", jan2 + "/Window 1/NEW/1.btrx"}, {}, {}, false, {jan1}, {jan2},
+            {"Recovered: " + jan1}, false);
+        row("no list: folders name the sessions", "<none>",
+            {"thesis/Window 1/", jan1 + "/Window 2/PASTE/1.btrx.md", jan2 + "/Window 1/"}, {}, {}, false,
+            {"thesis", jan1}, {jan2}, {"thesis", "Recovered: " + jan1}, false);
+        // "crashed" holds the lock of a process that no longer runs.
+        row("folders of live processes stay", "busy\ncrashed\n", {"busy/", "crashed/Session.lock", jan2 + "/"},
+            {"busy", jan2}, {}, false, {"busy", jan2, "crashed"}, {}, {"crashed"}, false);
+        row("resume of a held session", "busy\n", {"busy/Window 1/CUT/1.btrx"}, {"busy"}, "busy", false, {"busy"}, {},
+            {}, false);
+        row("resume of a name outside", "", {}, {}, "..", false, {}, {}, {}, false);
+        row("resume of a session without windows", "", {"empty/"}, {}, "empty", true, {"empty"}, {}, {}, false);
+        row("resume of an unsaved name without windows", "", {}, {}, jan2, false, {}, {jan2}, {}, false);
+        row("resume of a recovered session", (jan1 + '\n').toUtf8(), {jan1 + "/Window 1/CUT/1.btrx"}, {}, jan1, true,
+            {jan1}, {}, {}, false);
     }
 
     void keeperUnderDamage()
     {
         QFETCH(QByteArray, list);
         QFETCH(QStringList, paths);
-        QFETCH(QString, held);
+        QFETCH(QStringList, held);
         QFETCH(QString, resume);
         QFETCH(bool, resumed);
         QFETCH(QStringList, kept);
@@ -234,17 +190,22 @@ private slots:
         QFETCH(QStringList, offered);
         QFETCH(bool, off);
         TestEnv env;
-        const QString root = SessionManager::sessionsRoot() + QLatin1Char('/');
+        const QString root = SessionManager::sessionsRoot() + '/';
+        const QByteArray deadLock = "999999999\ntarvix\n" + QSysInfo::machineHostName().toUtf8() + "\n";
         QVERIFY(QDir().mkpath(root));
         for (const QString &p : paths)
-            QVERIFY(p.endsWith(QLatin1Char('/')) ? QDir().mkpath(root + p) : writeFile(root + p, "snapshot"));
+            QVERIFY(p.endsWith('/') ? QDir().mkpath(root + p)
+                                    : writeFile(root + p, p.endsWith("Session.lock") ? deadLock : "snapshot"));
         if (list == "<dir>")
             QVERIFY(QDir().mkpath(SessionManager::listFilePath()));
         else if (list != "<none>")
             QVERIFY(writeFile(SessionManager::listFilePath(), list));
-        QLockFile other(root + held + QStringLiteral("/Session.lock"));
-        other.setStaleLockTime(0);
-        QVERIFY(held.isEmpty() || other.tryLock(0));
+        std::vector<std::unique_ptr<QLockFile>> others;
+        for (const QString &h : held) {
+            others.emplace_back(new QLockFile(root + h + "/Session.lock"));
+            others.back()->setStaleLockTime(0);
+            QVERIFY(others.back()->tryLock(0));
+        }
         ScriptedPrompter prompter;
         {
             std::unique_ptr<SessionManager> keeper(resume.isEmpty() ? new SessionManager() : new SessionManager(resume));
@@ -254,27 +215,28 @@ private slots:
                 QVERIFY2(!QFileInfo::exists(root + g), qPrintable(g));
             QStringList shown = keeper->resumableSessions();
             for (const QString &r : keeper->recoverableSessions())
-                shown << QStringLiteral("Recovered: ") + r;
+                shown << "Recovered: " + r;
             QCOMPARE(shown, offered);
             QCOMPARE(!SessionManager::unavailableReason().isEmpty(), off);
+            QVERIFY(SessionManager::recordingPossible());
+            for (const QString &h : held)   // live sessions stay listed
+                QVERIFY(listFile().contains(h));
             if (!off && !resumed)   // this run's own session is listed last
                 QCOMPARE(listFile().last(), SessionManager::currentSessionName());
-            QVERIFY(SessionManager::recordingPossible());
             if (!resume.isEmpty()) {
-                QCOMPARE(keeper->resumedAsked(), resumed);
                 // Refused: this run works in a fresh session of its own.
+                QCOMPARE(keeper->resumedAsked(), resumed);
                 QCOMPARE(SessionManager::currentSessionName() == resume, resumed);
-                QVERIFY(resumed || SessionManager::currentSessionName().contains(QStringLiteral("Unsaved")));
+                QVERIFY(resumed || SessionManager::currentSessionName().contains("Unsaved"));
                 QVERIFY(listFile().contains(SessionManager::currentSessionName()));
             }
             if (off) {
                 // Save and Delete refuse, saying why; nothing is rewritten.
                 bool done = true;
                 keeper->saveSession(&done);
-                QVERIFY(!done);
-                QVERIFY(prompter.last().text.contains(QStringLiteral("Sessions are off for this run: ")));
-                QVERIFY(!keeper->removeFromList({QStringLiteral("Keep")}));
-                QCOMPARE(prompter.last().title, QStringLiteral("Session not deleted!"));
+                QVERIFY(!done && prompter.last().text.contains("Sessions are off for this run: "));
+                QVERIFY(!keeper->removeFromList({"Keep"}));
+                QCOMPARE(prompter.last().title, QString("Session not deleted!"));
             }
         }
         // The end of the run rewrites no unreadable list and keeps a

@@ -35,9 +35,9 @@ private slots:
 void TestSessions::dialogResumesAndDeletes()
 {
     GuiFixture fx;
-    const QString leftover = QStringLiteral("Unsaved Jan 01, 2020");   // left by a crashed run
-    makeSavedSessions({QStringLiteral("alpha"), QStringLiteral("beta"), QStringLiteral("gamma"), leftover});
-    QVERIFY(writeFile(SessionManager::sessionsRoot() + QLatin1Char('/') + leftover + QStringLiteral("/Window 1/CUT/1.btrx"), "x"));
+    const QString root = SessionManager::sessionsRoot() + '/', leftover = "Unsaved Jan 01, 2020";   // of a crashed run
+    makeSavedSessions({"alpha", "beta", "gamma", leftover});
+    QVERIFY(writeFile(root + leftover + "/Window 1/CUT/1.btrx", "x"));
     SessionManager keeper;
     QList<QStringList> launched;
     SessionManagerDialog::setLauncher([&](const QString &program, const QStringList &args) {
@@ -48,7 +48,7 @@ void TestSessions::dialogResumesAndDeletes()
     QVERIFY(!(dialog.windowFlags() & Qt::WindowCloseButtonHint));
     dialog.refresh();
     QCOMPARE(dialog.sessionList()->count(), 4);
-    QCOMPARE(dialog.sessionList()->item(3)->text(), QStringLiteral("Recovered: ") + leftover);
+    QCOMPARE(dialog.sessionList()->item(3)->text(), "Recovered: " + leftover);
 
     // Delete "beta" and the recovered session: both gone from the list file
     // at once; the saved folder waits for the next start, the recovered one
@@ -57,10 +57,8 @@ void TestSessions::dialogResumesAndDeletes()
     dialog.sessionList()->item(3)->setSelected(true);
     button(&dialog, "deleteSessionb")->click();
     QCOMPARE(dialog.sessionList()->count(), 2);
-    QVERIFY(!listFile().contains(QStringLiteral("beta")) && !listFile().contains(leftover));
-    QVERIFY(listFile().contains(QStringLiteral("alpha")));
-    QVERIFY(QFileInfo::exists(SessionManager::sessionsRoot() + QStringLiteral("/beta")));
-    QVERIFY(!QFileInfo::exists(SessionManager::sessionsRoot() + QLatin1Char('/') + leftover));
+    QCOMPARE(listFile(), (QStringList{"alpha", "gamma", SessionManager::currentSessionName()}));
+    QVERIFY(QFileInfo::exists(root + "beta") && !QFileInfo::exists(root + leftover));
 
     // The start-up prompt: Not Now leaves this run to go on; Resume of both
     // entries starts one detached process each, and this run has nothing
@@ -75,10 +73,8 @@ void TestSessions::dialogResumesAndDeletes()
         const bool handedOver = SessionManagerDialog::startUpPrompt(&keeper);
         QCOMPARE(handedOver, name[0] == 'r');
     }
-    QCOMPARE(launched.size(), 2);
-    QCOMPARE(launched.at(0).mid(1), (QStringList{QStringLiteral("-Session"), QStringLiteral("alpha")}));
-    QCOMPARE(launched.at(1).mid(1), (QStringList{QStringLiteral("-Session"), QStringLiteral("gamma")}));
-    QCOMPARE(launched.at(0).first(), QCoreApplication::applicationFilePath());
+    const QString self = QCoreApplication::applicationFilePath();
+    QCOMPARE(launched, (QList<QStringList>{{self, "-Session", "alpha"}, {self, "-Session", "gamma"}}));
     SessionManagerDialog::setLauncher(nullptr);
     SessionManagerDialog::deleteShared();
 }
@@ -122,25 +118,20 @@ void TestSessions::saveSessionAndExitAsksForUnrecordedWindows()
 
 void TestSessions::refusedResumeRecordsIntoOwnSession()
 {
-    // No such folder and a folder without windows start that session; a
-    // name leaving the sessions folder and a session another process works
-    // in leave this run in its own.
-    for (const QString name : {"vanished", "empty", "..", "busy"}) {
+    // No such folder starts that session; a session another process works
+    // in leaves this run in its own. Either way one empty window says so.
+    for (const QString name : {"vanished", "busy"}) {
         GuiFixture fx;
-        QDir().mkpath(SessionManager::sessionsRoot() + QStringLiteral("/empty"));
-        QDir().mkpath(SessionManager::sessionsRoot() + QStringLiteral("/busy/Window 1"));
-        QLockFile other(SessionManager::sessionsRoot() + QStringLiteral("/busy/Session.lock"));
+        QDir().mkpath(SessionManager::sessionsRoot() + "/busy/Window 1");
+        QLockFile other(SessionManager::sessionsRoot() + "/busy/Session.lock");
         other.setStaleLockTime(0);
         QVERIFY(other.tryLock(0));
         SessionManager keeper(name);
         const QList<tarvix *> windows = SessionManagerDialog::resumeSessionFromFile(name);
         QCOMPARE(windows.size(), 1);
-        QCOMPARE(windows.first()->statusBar()->currentMessage(), QStringLiteral("Failed to resume session!"));
-        QCOMPARE(windows.first()->store().N, 2);
-        QVERIFY(windows.first()->historyFolder().startsWith(SessionManager::currentSessionFolder() + QLatin1Char('/')));
-        const bool own = name == QLatin1String("..") || name == QLatin1String("busy");
-        QCOMPARE(SessionManager::currentSessionName().contains(QStringLiteral("Unsaved")), own);
-        QVERIFY(!QFileInfo::exists(SessionManager::sessionsRoot() + QStringLiteral("/busy/Window 2")));
+        QCOMPARE(windows.first()->statusBar()->currentMessage(), QString("Failed to resume session!"));
+        QVERIFY(windows.first()->historyFolder().startsWith(SessionManager::currentSessionFolder() + '/'));
+        QCOMPARE(SessionManager::currentSessionName() == name, name == "vanished");
     }
 }
 
@@ -154,8 +145,7 @@ void TestSessions::sessionsOffMeansNoRecording()
     QVERIFY(!SessionManager::unavailableReason().isEmpty());
     auto *w = new tarvix();
     w->show();
-    for (int i = 0; i < 3; ++i)
-        w->tableModel()->setData(w->tableModel()->index(i % 2, 0), 4.0 + i);
+    w->tableModel()->setData(w->tableModel()->index(0, 0), 4.0);
     button(w, "incvarb")->click();
     SessionManager::saveCurrentSession(true);
     QCOMPARE(fx.prompter.count(), 0);
