@@ -90,8 +90,10 @@ private slots:
     void firstRunCreatesEverything()
     {
         QCOMPARE(runOnce(m_dir.path()), 0);
-        // the preferences' content is the preference store's own test
-        QVERIFY(readText(tarvixDir() + QStringLiteral("/Preferences/Tarvix.pref")).startsWith(QStringLiteral("Tarvix\n")));
+        const QString pref = readText(tarvixDir() + QStringLiteral("/Preferences/Tarvix.pref"));
+        QVERIFY2(pref.startsWith(QStringLiteral("Tarvix\n")), qPrintable(pref));
+        QCOMPARE(pref.split(QLatin1Char('\n')).size(), 15);
+        QVERIFY(pref.contains(QStringLiteral("\n1e-15\t0\t1\t1\t0\t1\n100\t3\t2\t2\t0\t15\n")));
         const QString log = readText(tarvixDir() + QStringLiteral("/logs/session.log"));
         QVERIFY2(log.endsWith(QStringLiteral("\nApplication Exited with Error Code  0 .\n ")), qPrintable(log));
         QVERIFY2(!log.contains(QStringLiteral("***")), qPrintable(log)); // a clean run logs no block
