@@ -320,7 +320,6 @@ private:
     bool m_fancy = false;
     bool m_quiet = false;
     bool m_saved = true;
-    bool m_unrecorded = false;   // a change the history does not hold
     int m_dialogTime = 0;
     SolveTrust m_trust; // of the last solve
     bool m_lastWriteFailed = false;
@@ -329,6 +328,7 @@ private:
     int m_busy = 0;
     RatioStore *m_ratios = nullptr;   // of the last solve, until refined
     AnalyseDialog *m_analyse = nullptr;   // a child of the window
+    bool m_unrecorded = false;   // a change the history does not hold
 
     // The fancy interface (tarvix_fancy.cpp): the field grid with its pan
     // controls, and the edits typed into its fields.
