@@ -121,7 +121,7 @@ int main(int argc, char *argv[])
         delete prefs;
         return earlyExit();
     }
-    AppLog::setSessionSaver([](bool internalError) { SessionManager::saveCurrentSession(internalError); });
+    AppLog::setSessionSaver([]() { SessionManager::saveCurrentSession(AppLog::savingForInternalError()); });
     SessionManager::setBusyQuery([]() { return tarvix::anyWindowBusy(); });
 
     const QStringList args = QApplication::arguments().mid(1);

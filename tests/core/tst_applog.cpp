@@ -192,8 +192,8 @@ private slots:
     void sessionSaveAfterEveryBlockWithoutSelfWait()
     {
         QList<bool> saves;   // whether each save may ask for a session name
-        AppLog::setSessionSaver([&saves](bool internalError) {
-            saves << internalError;
+        AppLog::setSessionSaver([&saves]() {
+            saves << AppLog::savingForInternalError();
             qWarning("error no: SM6 - logged while saving");   // must not wait on itself
         });
         qWarning("error no: TEST2");

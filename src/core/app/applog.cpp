@@ -31,11 +31,12 @@ QFile *g_file = nullptr;
 QTextStream *g_stream = nullptr;
 std::atomic<bool> g_internalError{false};
 QtMessageHandler g_previous = nullptr;
-std::function<void(bool)> g_saver;
+std::function<void()> g_saver;
 std::function<void(const QString &)> g_opener;
 std::atomic<bool> g_savePending{false};
 std::atomic<bool> g_askPending{false};   // a critical block waits for the save
 bool g_inSaver = false;              // GUI thread only
+bool g_saveAsks = false;             // GUI thread only: the running save may ask
 thread_local bool t_inHandler = false;
 
 // Holds the log mutex while it exists (before install there is none).
@@ -107,7 +108,9 @@ void runSaver()
     const bool ask = g_askPending.exchange(false);
     if (g_saver && !g_inSaver) {
         g_inSaver = true;
-        g_saver(ask);
+        g_saveAsks = ask;
+        g_saver();
+        g_saveAsks = false;
         g_inSaver = false;
     }
     g_savePending = false;
@@ -281,9 +284,14 @@ void AppLog::setInternalError(bool on)
     g_internalError = on;
 }
 
-void AppLog::setSessionSaver(std::function<void(bool)> saver)
+void AppLog::setSessionSaver(std::function<void()> saver)
 {
     g_saver = std::move(saver);
+}
+
+bool AppLog::savingForInternalError()
+{
+    return g_saveAsks;
 }
 
 void AppLog::setFolderOpener(std::function<void(const QString &)> opener)

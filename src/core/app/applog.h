@@ -53,10 +53,11 @@ public:
     // Called on the GUI thread after every warning, critical or fatal block,
     // never while the log is locked and never re-entered. Installed by the
     // program (it asks the session manager to save the session).
-    // internalError: a critical or fatal block came since the last call;
-    // only then may the saver ask the user for a session name (warnings
-    // are routine and save without questions).
-    static void setSessionSaver(std::function<void(bool internalError)> saver);
+    static void setSessionSaver(std::function<void()> saver);
+    // True while the saver runs for a critical or fatal block: only then
+    // may it ask the user to name the session (warnings are routine and
+    // save without questions).
+    static bool savingForInternalError();
     // Opens a local folder in the desktop's file browser (installed by the
     // program; the core cannot).
     static void setFolderOpener(std::function<void(const QString &)> opener);
