@@ -121,11 +121,14 @@ int main(int argc, char *argv[])
         delete prefs;
         return earlyExit();
     }
-    AppLog::setSessionSaver([]() { SessionManager::saveCurrentSession(); });
+    AppLog::setSessionSaver([]() { SessionManager::saveCurrentSession(AppLog::savingForInternalError()); });
     SessionManager::setBusyQuery([]() { return tarvix::anyWindowBusy(); });
 
     const QStringList args = QApplication::arguments().mid(1);
     SessionManager *sessions = nullptr;
+    // A session resumed from the start-up prompt runs in its own process:
+    // this one has nothing to show and ends.
+    bool handedOver = false;
     if (CommandLine::isSessionResume(args)) {
         UserPrefs::setUndoEnabled(true);
         sessions = new SessionManager(args.at(1));
@@ -137,8 +140,8 @@ int main(int argc, char *argv[])
     } else {
         sessions = new SessionManager();
         if (args.isEmpty())
-            SessionManagerDialog::startUpPrompt(sessions);
-        if (CommandLine::openFromArguments(args).isEmpty()) {
+            handedOver = SessionManagerDialog::startUpPrompt(sessions);
+        if (!handedOver && CommandLine::openFromArguments(args).isEmpty()) {
             auto *w = new tarvix();
             w->show();
         }
@@ -154,7 +157,7 @@ int main(int argc, char *argv[])
     // only what was shown then: close what start-up has shown since.
     if (g_terminated)
         QTimer::singleShot(0, app, []() { QApplication::closeAllWindows(); });
-    const int code = QApplication::exec();
+    const int code = handedOver ? 0 : QApplication::exec();
 
     AppLog::setDebugEnabled(true);
     qDebug("%s", qUtf8Printable(QStringLiteral("\nApplication Exited with Error Code  %1 .\n ").arg(code)));

@@ -90,7 +90,8 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
 
     bool undoOn = false;
     if (!hidden) {
-        undoOn = UserPrefs::getUndoEnabled();
+        // Without a session folder of its own the run records nothing.
+        undoOn = UserPrefs::getUndoEnabled() && SessionManager::recordingPossible();
         emit setUndoState(false);
         ui->undob->setEnabled(undoOn);
         ui->redob->setEnabled(undoOn);
@@ -416,8 +417,12 @@ void tarvix::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (checkSaved())
+    if (checkSaved()) {
+        // A session kept beyond this run resumes to what the window showed.
+        if (m_recorder && SessionManager::keepsWindowFiles())
+            saveWindowToFile();
         event->accept();
-    else
+    } else {
         event->ignore();
+    }
 }

@@ -125,6 +125,12 @@ public:
     // folder of a saved session; whether any window reads, writes or solves.
     void resumeFrom(const QString &windowFolder);
     static bool anyWindowBusy();
+    // Whether the window's history holds its every change: recording is on,
+    // no change went unrecorded (a failed backup) and no solve computed a
+    // solution. Only such a window can rely on a saved session instead of
+    // asking on Close.
+    bool changesRecorded();
+    void noteUnrecordedChange() { m_unrecorded = true; }
     // Scripted checks of a resumed session (never in a normal run): writes
     // every window's data, then after one redo and one undo, to path and
     // closes every window without questions.
@@ -328,6 +334,7 @@ private:
     int m_busy = 0;
     RatioStore *m_ratios = nullptr;   // of the last solve, until refined
     AnalyseDialog *m_analyse = nullptr;   // a child of the window
+    bool m_unrecorded = false;   // a change the history does not hold
 
     // The fancy interface (tarvix_fancy.cpp): the field grid with its pan
     // controls, and the edits typed into its fields.

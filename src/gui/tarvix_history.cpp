@@ -316,6 +316,7 @@ void tarvix::saveHistToFile(QString path, bool *result)
             text += error + QLatin1Char('\n');
         if (status != 0)
             text += QStringLiteral("Status = ") + QString::number(status);
+        noteUnrecordedChange();
         errMsg(new QString(QStringLiteral("ERROR: Backup failed!")), new QString(text), QStringLiteral("WARNING"));
     }
     *result = ok;

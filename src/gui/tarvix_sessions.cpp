@@ -20,7 +20,7 @@ void tarvix::on_actionSave_Session_triggered()
         return;
     bool done = false;
     sm->saveSession(&done);
-    if (done)
+    if (done && changesRecorded())
         m_saved = true;
 }
 
@@ -33,10 +33,18 @@ void tarvix::on_actionSave_Session_and_Exit_triggered()
     sm->saveSession(&done);
     if (!done)
         return;
-    // The session holds every window's data: nothing is asked on closing.
+    // The session holds the data of every window whose changes are all
+    // recorded: those close without a question, the others ask as Close.
     for (tarvix *w : windows())
-        w->m_saved = true;
+        if (w->changesRecorded())
+            w->m_saved = true;
     on_actionClose_All_triggered();
+}
+
+bool tarvix::changesRecorded()
+{
+    // A computed solution is in no snapshot until the next recorded action.
+    return !m_unrecorded && m_trust.method == SolveTrust::NotSolved && m_undo && undoEnabledQuery();
 }
 
 void tarvix::on_actionSession_Manager_triggered()

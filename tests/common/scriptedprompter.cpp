@@ -51,10 +51,10 @@ QString ScriptedPrompter::item(const QString &title, const QString &label,
     return current >= 0 && current < items.size() ? items.at(current) : QString();
 }
 
-QString ScriptedPrompter::text(const QString &title, const QString &label, const QString &,
+QString ScriptedPrompter::text(const QString &title, const QString &label, const QString &initial,
                                bool *ok)
 {
-    record({QStringLiteral("text"), title, label, 0, 0, {}, {}, {}});
+    record({QStringLiteral("text"), title, label, 0, 0, {initial}, {}, {}});
     QVariant a;
     const bool answered = takeAnswer(&a) && !a.isNull();
     if (ok)

@@ -24,7 +24,7 @@ public:
         QString text;     // message text or label
         int icon = 0;
         int buttons = 0;
-        QStringList items; // items of a list dialog; filter of a file dialog in items[0]
+        QStringList items; // items of a list dialog; filter of a file dialog or initial text in items[0]
         QString dir;       // start folder of a file dialog
         QList<int> numbers; // integer(): initial value, minimum, maximum, step
         // "kind|title|text|icon|buttons|items", for comparing a whole prompt at once.

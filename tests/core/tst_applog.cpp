@@ -166,9 +166,7 @@ private slots:
         QVERIFY(!AppLog::openLog(path));
         QCOMPARE(prompter.count(), 1);
         QCOMPARE(prompter.last().title, QStringLiteral("FATAL ERROR!"));
-        QCOMPARE(prompter.last().text, QStringLiteral("Could not create the log file: ") + path
-                                           + QStringLiteral(".\nApplication Abort!"));
-        QCOMPARE(prompter.last().icon, int(Prompter::Critical));
+        QVERIFY(prompter.last().text.contains(path));
         qWarning("dropped without a log");
         QVERIFY(!AppLog::internalError());
     }
@@ -186,31 +184,33 @@ private slots:
                                       reports + todayBase() + QStringLiteral("_2")}));
         QVERIFY(readText(opened[0] + QStringLiteral("/session.log")).contains(QStringLiteral("error no: TEST1")));
         QCOMPARE(readText(opened[1] + QStringLiteral("/Tarvix.pref")), readText(UserPrefs::prefsFilePath()));
-        QCOMPARE(prompter.count(), 2);
-        QCOMPARE(prompter.last().title, QStringLiteral("Internal Error Detected!"));
-        QCOMPARE(prompter.last().text,
-                 QStringLiteral("An Internal Error has ocurred during this Session.\nPlease e-mail the log files as well as your preferences file, so that a permanent Solution to this problem can be found."));
+        QCOMPARE(prompter.count(QStringLiteral("Internal Error Detected!")), 2);
+        // The box names the folder that holds what is to be sent.
+        QVERIFY2(prompter.last().text.endsWith(QLatin1Char('\n') + opened[1]), qPrintable(prompter.last().text));
     }
 
     void sessionSaveAfterEveryBlockWithoutSelfWait()
     {
-        int saves = 0;
+        QList<bool> saves;   // whether each save may ask for a session name
         AppLog::setSessionSaver([&saves]() {
-            ++saves;
+            saves << AppLog::savingForInternalError();
             qWarning("error no: SM6 - logged while saving");   // must not wait on itself
         });
         qWarning("error no: TEST2");
+        QTRY_COMPARE(saves, QList<bool>{false});   // a warning saves without questions
+        qWarning("error no: TEST2");
         qCritical("error no: TEST3");
-        QCOMPARE(saves, 0);                      // never inside the handler
-        QTRY_COMPARE(saves, 1);                  // one pending request serves both blocks
+        QCOMPARE(saves.size(), 1);                 // never inside the handler
+        QTRY_COMPARE(saves.size(), 2);             // one pending request serves both blocks
+        QCOMPARE(saves.last(), true);              // an internal error may ask
         QVERIFY2(readText(m_log).contains(QStringLiteral("logged while saving")), qPrintable(readText(m_log)));
         QTest::qWait(50);
-        QCOMPARE(saves, 1);                      // the saver's own warning asks for no second save
+        QCOMPARE(saves.size(), 2);                 // the saver's own warning asks for no second save
 
         LogWorker worker;
         worker.start();
         QVERIFY(worker.wait(10000) && readText(m_log).contains(QStringLiteral("from a worker")));
-        QTRY_COMPARE(saves, 2);                  // run on the GUI thread's event loop
+        QTRY_COMPARE(saves.size(), 3);             // run on the GUI thread's event loop
     }
 
     void fatalEndsWithFailureAndReport()

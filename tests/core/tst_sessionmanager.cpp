@@ -14,6 +14,8 @@
 #include <QSysInfo>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 QString today()
 {
@@ -30,54 +32,21 @@ class TestSessionManager : public QObject
 {
     Q_OBJECT
 private slots:
-    void firstStartAndSecondRunSameDay()
+    void secondRunSameDay()
     {
         TestEnv env;
-        const QString root = env.appData() + QStringLiteral("/Tarvix/Sessions");
-        QDir().mkpath(root + QStringLiteral("/thesis/Window 1"));
-        QDir().mkpath(root + QStringLiteral("/Unsaved Jan 01, 2020"));
         auto *first = new SessionManager();
         QCOMPARE(SessionManager::currentSessionName(), today());
-        // no list file: saved sessions are rebuilt from their folders, unsaved leftovers go
-        QVERIFY(QFileInfo(root + QStringLiteral("/thesis/Window 1")).isDir());
-        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Unsaved Jan 01, 2020")));
-        QVERIFY(QFileInfo(root + QLatin1Char('/') + today()).isDir());
-        QCOMPARE(first->resumableSessions(), QStringList{QStringLiteral("thesis")});
         {
             SessionManager second;                                       // while the first lives
-            QCOMPARE(SessionManager::currentSessionName(), today() + QStringLiteral("_1"));
-            QCOMPARE(listFile(), (QStringList{QStringLiteral("thesis"), today(), today() + QStringLiteral("_1")}));
+            QCOMPARE(SessionManager::currentSessionName(), today() + "_1");
+            QCOMPARE(listFile(), (QStringList{today(), today() + "_1"}));
             // the first run's folder is in use: not deleted, not offered
-            QVERIFY(SessionManager::folderInUse(root + QLatin1Char('/') + today()));
+            QVERIFY(SessionManager::folderInUse(SessionManager::sessionsRoot() + '/' + today()));
         }
         // an unsaved session leaves the list at exit
-        QCOMPARE(listFile(), (QStringList{QStringLiteral("thesis"), today()}));
+        QCOMPARE(listFile(), QStringList{today()});
         delete first;
-    }
-
-    void foldersOfLiveProcessesSurviveCleanUp()
-    {
-        TestEnv env;
-        const QString root = env.appData() + QStringLiteral("/Tarvix/Sessions");
-        for (const char *d : {"busy", "Unsaved Feb 02, 2020", "crashed"})
-            QDir().mkpath(root + QLatin1Char('/') + QLatin1String(d));
-        QVERIFY(writeFile(root + QStringLiteral("/Sessions.sestrx"), "busy\ncrashed\n"));
-        // Another process works in "busy" and in an unlisted unsaved session.
-        QLockFile busy(root + QStringLiteral("/busy/Session.lock"));
-        busy.setStaleLockTime(0);
-        QVERIFY(busy.tryLock(0));
-        QLockFile live(root + QStringLiteral("/Unsaved Feb 02, 2020/Session.lock"));
-        live.setStaleLockTime(0);
-        QVERIFY(live.tryLock(0));
-        // "crashed" holds the lock of a process that no longer runs.
-        QVERIFY(writeFile(root + QStringLiteral("/crashed/Session.lock"),
-                          "999999999\ntarvix\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
-
-        SessionManager sessions;
-        QVERIFY(QFileInfo(root + QStringLiteral("/Unsaved Feb 02, 2020")).isDir());
-        QCOMPARE(sessions.resumableSessions(), QStringList{QStringLiteral("crashed")});
-        QVERIFY(!SessionManager::folderInUse(root + QStringLiteral("/crashed")));
-        QVERIFY(listFile().contains(QStringLiteral("Unsaved Feb 02, 2020")));
     }
 
     void concurrentProcessesLoseNoListLine()
@@ -110,28 +79,16 @@ private slots:
         QCOMPARE(resumable, names);
     }
 
-    void startUpCleansAgainstTheList()
-    {
-        TestEnv env;
-        const QString root = env.appData() + QStringLiteral("/Tarvix/Sessions");
-        QDir().mkpath(root + QStringLiteral("/work/Window 1"));
-        QDir().mkpath(root + QStringLiteral("/stray"));
-        QVERIFY(writeFile(root + QStringLiteral("/Sessions.sestrx"), "  work \n\ngone\n"));
-        SessionManager sessions;
-        QCOMPARE(sessions.listedSessions(), QStringList{QStringLiteral("work")});
-        QCOMPARE(sessions.resumableSessions(), QStringList{QStringLiteral("work")});
-        QVERIFY(QFileInfo(root + QStringLiteral("/work/Window 1")).isDir());
-        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/stray")));
-        QCOMPARE(listFile(), (QStringList{QStringLiteral("work"), today()}));
-    }
-
     void saveAsksOnceThenRenamesTheFolder()
     {
-        // name null: cancelled; the title of the last box shown.
-        const struct { QString name; bool saved; const char *lastTitle; } cases[] = {
-            {QStringLiteral("thesis"), true, "Session Name"}, {QString(), false, "Session not saved!"},
-            {QStringLiteral("Unsaved work"), false, "Session not saved!"}, {QStringLiteral("../escape"), false, "Session not saved!"}};
-        for (const auto &[name, saved, lastTitle] : cases) {
+        // name null: cancelled; the title of the last box shown and a piece of its text.
+        const struct { QString name; QString saved; const char *lastTitle; const char *says; } cases[] = {
+            {QStringLiteral(" thesis "), QStringLiteral("thesis"), "Session Name", ""},
+            {QString(), QString(), "Session not saved!", "Please try again!"},
+            {QStringLiteral("Unsaved work"), QString(), "Session not saved!", "cannot contain the text"},
+            {QStringLiteral("../escape"), QString(), "Session not saved!", "cannot contain \"/\""},
+            {QStringLiteral("two\nlines"), QString(), "Session not saved!", "line breaks"}};
+        for (const auto &[name, saved, lastTitle, says] : cases) {
             TestEnv env;
             SessionManager sessions;
             QSignalSpy spy(&sessions, &SessionManager::SaveSession);
@@ -139,13 +96,17 @@ private slots:
             prompter.answer(name.isNull() ? QVariant() : QVariant(name));
             bool done = false;
             sessions.saveSession(&done);
-            QCOMPARE(done, saved);
-            QCOMPARE(spy.count(), saved ? 1 : 0);
+            QCOMPARE(done, !saved.isEmpty());
+            QCOMPARE(spy.count(), done ? 1 : 0);
             QCOMPARE(prompter.last().title, QString::fromLatin1(lastTitle));
-            if (!saved)
+            QVERIFY2(prompter.last().text.contains(QString::fromLatin1(says)), qPrintable(prompter.last().text));
+            // The name offered is one the dialog accepts.
+            QCOMPARE(SessionManager::nameRefusal(prompter.records().first().items.value(0)), QString());
+            if (!done)
                 continue;
-            QCOMPARE(SessionManager::currentSessionName(), name);
-            QVERIFY(QFileInfo(SessionManager::sessionsRoot() + QLatin1Char('/') + name).isDir());
+            QCOMPARE(SessionManager::currentSessionName(), saved);
+            QCOMPARE(listFile(), QStringList{saved});   // one spelling only
+            QVERIFY(QFileInfo(SessionManager::sessionsRoot() + QLatin1Char('/') + saved).isDir());
             // a second save asks for nothing
             prompter.clear();
             sessions.saveSession(&done);
@@ -153,6 +114,141 @@ private slots:
             QCOMPARE(prompter.count(), 0);
             QCOMPARE(spy.count(), 2);
         }
+    }
+
+    // The log's saves: warnings never ask; an internal error asks for a
+    // name once, and a declined name is not asked again in this run.
+    void logSavesAskOnlyOnce()
+    {
+        TestEnv env;
+        SessionManager sessions;
+        ScriptedPrompter prompter;
+        SessionManager::saveCurrentSession(false);
+        QCOMPARE(prompter.count(), 0);
+        prompter.answerCancel();
+        SessionManager::saveCurrentSession(true);
+        QCOMPARE(prompter.count(QStringLiteral("Session Name")), 1);
+        SessionManager::saveCurrentSession(true);
+        QCOMPARE(prompter.count(QStringLiteral("Session Name")), 1);
+        QVERIFY(SessionManager::currentSessionName().contains(QStringLiteral("Unsaved")));
+    }
+
+    // What start-up, a -Session start, Save, Delete and the end of a run do
+    // when the sessions folder has been damaged, left behind or is in use.
+    void keeperUnderDamage_data()
+    {
+        QTest::addColumn<QByteArray>("list");       // "<dir>": a folder in its place; "<none>": no list
+        QTest::addColumn<QStringList>("paths");     // made below the sessions folder (a trailing "/": a folder)
+        QTest::addColumn<QStringList>("held");      // session folders another process works in
+        QTest::addColumn<QString>("resume");        // -Session name; empty: a plain start
+        QTest::addColumn<bool>("resumed");
+        QTest::addColumn<QStringList>("kept");
+        QTest::addColumn<QStringList>("gone");
+        QTest::addColumn<QStringList>("offered");   // what the Session Manager lists
+        QTest::addColumn<bool>("off");              // sessions off for this run
+        using L = QStringList;
+        auto row = [](const char *name, const QByteArray &list, const L &paths, const L &held, const QString &resume,
+                      bool resumed, const L &kept, const L &gone, const L &offered, bool off) {
+            QTest::newRow(name) << list << paths << held << resume << resumed << kept << gone << offered << off;
+        };
+        const QString jan1 = "Unsaved Jan 01, 2020", jan2 = "Unsaved Jan 02, 2020";
+        const L damaged{"Keep/Window 1/CUT/1.btrx", jan1 + "/Window 1/", "stray/"};
+        const L all{"Keep", jan1, "stray"};
+        row("names trimmed, vanished and stray ones go", "  work \n\ngone\n", {"work/Window 1/", "stray/"}, {}, {},
+            false, {"work"}, {"stray"}, {"work"}, false);
+        row("list is a folder", "<dir>", damaged, {}, {}, false, all, {}, {}, true);
+        row("list is no text", QByteArray("Keep\n\0\xff\n", 8), damaged, {}, {}, false, all, {}, {}, true);
+        row("name with blanks of an older run", " old \n", {" old /Window 1/TEXT/1.btrx"}, {}, {}, false, {" old "}, {},
+            {" old "}, false);
+        row("crash leftovers", (jan1 + '\n' + jan2 + '\n').toUtf8(),
+            {jan1 + "/Window 1/CUT/1.btrx", jan2 + "/Window 1/NEW/1.btrx"}, {}, {}, false, {jan1}, {jan2},
+            {"Recovered: " + jan1}, false);
+        row("no list: folders name the sessions", "<none>",
+            {"thesis/Window 1/", jan1 + "/Window 2/PASTE/1.btrx.md", jan2 + "/Window 1/"}, {}, {}, false,
+            {"thesis", jan1}, {jan2}, {"thesis", "Recovered: " + jan1}, false);
+        // "crashed" holds the lock of a process that no longer runs.
+        row("folders of live processes stay", "busy\ncrashed\n", {"busy/", "crashed/Session.lock", jan2 + "/"},
+            {"busy", jan2}, {}, false, {"busy", jan2, "crashed"}, {}, {"crashed"}, false);
+        row("resume of a held session", "busy\n", {"busy/Window 1/CUT/1.btrx"}, {"busy"}, "busy", false, {"busy"}, {},
+            {}, false);
+        row("resume of a name outside", "", {}, {}, "..", false, {}, {}, {}, false);
+        row("resume of a session without windows", "", {"empty/"}, {}, "empty", true, {"empty"}, {}, {}, false);
+        row("resume of an unsaved name without windows", "", {}, {}, jan2, false, {}, {jan2}, {}, false);
+        row("resume of a recovered session", (jan1 + '\n').toUtf8(), {jan1 + "/Window 1/CUT/1.btrx"}, {}, jan1, true,
+            {jan1}, {}, {}, false);
+    }
+
+    void keeperUnderDamage()
+    {
+        QFETCH(QByteArray, list);
+        QFETCH(QStringList, paths);
+        QFETCH(QStringList, held);
+        QFETCH(QString, resume);
+        QFETCH(bool, resumed);
+        QFETCH(QStringList, kept);
+        QFETCH(QStringList, gone);
+        QFETCH(QStringList, offered);
+        QFETCH(bool, off);
+        TestEnv env;
+        const QString root = SessionManager::sessionsRoot() + '/';
+        const QByteArray deadLock = "999999999\ntarvix\n" + QSysInfo::machineHostName().toUtf8() + "\n";
+        QVERIFY(QDir().mkpath(root));
+        for (const QString &p : paths)
+            QVERIFY(p.endsWith('/') ? QDir().mkpath(root + p)
+                                    : writeFile(root + p, p.endsWith("Session.lock") ? deadLock : "snapshot"));
+        if (list == "<dir>")
+            QVERIFY(QDir().mkpath(SessionManager::listFilePath()));
+        else if (list != "<none>")
+            QVERIFY(writeFile(SessionManager::listFilePath(), list));
+        std::vector<std::unique_ptr<QLockFile>> others;
+        for (const QString &h : held) {
+            others.emplace_back(new QLockFile(root + h + "/Session.lock"));
+            others.back()->setStaleLockTime(0);
+            QVERIFY(others.back()->tryLock(0));
+        }
+        ScriptedPrompter prompter;
+        {
+            std::unique_ptr<SessionManager> keeper(resume.isEmpty() ? new SessionManager() : new SessionManager(resume));
+            for (const QString &k : kept)
+                QVERIFY2(QFileInfo(root + k).isDir(), qPrintable(k));
+            for (const QString &g : gone)
+                QVERIFY2(!QFileInfo::exists(root + g), qPrintable(g));
+            QStringList shown = keeper->resumableSessions();
+            for (const QString &r : keeper->recoverableSessions())
+                shown << "Recovered: " + r;
+            QCOMPARE(shown, offered);
+            QCOMPARE(!SessionManager::unavailableReason().isEmpty(), off);
+            QVERIFY(SessionManager::recordingPossible());
+            for (const QString &h : held)   // live sessions stay listed
+                QVERIFY(listFile().contains(h));
+            if (!off && !resumed)   // this run's own session is listed last
+                QCOMPARE(listFile().last(), SessionManager::currentSessionName());
+            if (!resume.isEmpty()) {
+                // Refused: this run works in a fresh session of its own.
+                QCOMPARE(keeper->resumedAsked(), resumed);
+                QCOMPARE(SessionManager::currentSessionName() == resume, resumed);
+                QVERIFY(resumed || SessionManager::currentSessionName().contains("Unsaved"));
+                QVERIFY(listFile().contains(SessionManager::currentSessionName()));
+            }
+            if (off) {
+                // Save and Delete refuse, saying why; nothing is rewritten.
+                bool done = true;
+                keeper->saveSession(&done);
+                QVERIFY(!done && prompter.last().text.contains("Sessions are off for this run: "));
+                QVERIFY(!keeper->removeFromList({"Keep"}));
+                QCOMPARE(prompter.last().title, QString("Session not deleted!"));
+            }
+        }
+        // The end of the run rewrites no unreadable list and keeps a
+        // recovered session offered.
+        if (list == "<dir>")
+            QVERIFY(QFileInfo(SessionManager::listFilePath()).isDir());
+        else if (off)
+            QCOMPARE(readFile(SessionManager::listFilePath()), list);
+        if (resumed)
+            QVERIFY(listFile().contains(resume));
+        for (const QString &k : kept)
+            QVERIFY2(QFileInfo(root + k).isDir(), qPrintable(k));
     }
 
     // A process killed between making the list's lock file and writing its

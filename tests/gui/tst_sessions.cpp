@@ -4,6 +4,7 @@
 #include "sessions/sessionmanagerdialog.h"
 
 #include <QListWidget>
+#include <QLockFile>
 #include <QStatusBar>
 
 namespace {
@@ -25,14 +26,18 @@ class TestSessions : public QObject
     Q_OBJECT
 private slots:
     void dialogResumesAndDeletes();
-    void saveSessionAndExitClosesWithoutQuestions();
-    void resumeOfMissingSessionOpensEmptyWindow();
+    void saveSessionAndExitAsksForUnrecordedWindows();
+    void refusedResumeRecordsIntoOwnSession();
+    void sessionsOffMeansNoRecording();
+    void closingKeepsNamedSessionCurrent();
 };
 
 void TestSessions::dialogResumesAndDeletes()
 {
     GuiFixture fx;
-    makeSavedSessions({QStringLiteral("alpha"), QStringLiteral("beta"), QStringLiteral("gamma")});
+    const QString root = SessionManager::sessionsRoot() + '/', leftover = "Unsaved Jan 01, 2020";   // of a crashed run
+    makeSavedSessions({"alpha", "beta", "gamma", leftover});
+    QVERIFY(writeFile(root + leftover + "/Window 1/CUT/1.btrx", "x"));
     SessionManager keeper;
     QList<QStringList> launched;
     SessionManagerDialog::setLauncher([&](const QString &program, const QStringList &args) {
@@ -42,58 +47,125 @@ void TestSessions::dialogResumesAndDeletes()
     SessionManagerDialog dialog(&keeper);
     QVERIFY(!(dialog.windowFlags() & Qt::WindowCloseButtonHint));
     dialog.refresh();
-    QCOMPARE(dialog.sessionList()->count(), 3);
+    QCOMPARE(dialog.sessionList()->count(), 4);
+    QCOMPARE(dialog.sessionList()->item(3)->text(), "Recovered: " + leftover);
 
-    // Delete "beta": gone from the list file at once, folder left for the next start.
+    // Delete "beta" and the recovered session: both gone from the list file
+    // at once; the saved folder waits for the next start, the recovered one
+    // (which every start would keep) goes now.
     dialog.sessionList()->item(1)->setSelected(true);
+    dialog.sessionList()->item(3)->setSelected(true);
     button(&dialog, "deleteSessionb")->click();
     QCOMPARE(dialog.sessionList()->count(), 2);
-    QVERIFY(!listFile().contains(QStringLiteral("beta")));
-    QVERIFY(listFile().contains(QStringLiteral("alpha")));
+    QCOMPARE(listFile(), (QStringList{"alpha", "gamma", SessionManager::currentSessionName()}));
+    QVERIFY(QFileInfo::exists(root + "beta") && !QFileInfo::exists(root + leftover));
 
-    // Resume both remaining entries: one detached process each.
-    dialog.sessionList()->selectAll();
-    button(&dialog, "resumeSessionb")->click();
-    QCOMPARE(launched.size(), 2);
-    QCOMPARE(launched.at(0).mid(1), (QStringList{QStringLiteral("-Session"), QStringLiteral("alpha")}));
-    QCOMPARE(launched.at(1).mid(1), (QStringList{QStringLiteral("-Session"), QStringLiteral("gamma")}));
-    QCOMPARE(launched.at(0).first(), QCoreApplication::applicationFilePath());
+    // The start-up prompt: Not Now leaves this run to go on; Resume of both
+    // entries starts one detached process each, and this run has nothing
+    // left to show.
+    for (const char *name : {"notNowSessionb", "resumeSessionb"}) {
+        QTimer::singleShot(0, [name] {
+            auto *d = qobject_cast<SessionManagerDialog *>(QApplication::activeModalWidget());
+            QVERIFY(d);
+            d->sessionList()->selectAll();
+            button(d, name)->click();
+        });
+        const bool handedOver = SessionManagerDialog::startUpPrompt(&keeper);
+        QCOMPARE(handedOver, name[0] == 'r');
+    }
+    const QString self = QCoreApplication::applicationFilePath();
+    QCOMPARE(launched, (QList<QStringList>{{self, "-Session", "alpha"}, {self, "-Session", "gamma"}}));
     SessionManagerDialog::setLauncher(nullptr);
+    SessionManagerDialog::deleteShared();
 }
 
-void TestSessions::saveSessionAndExitClosesWithoutQuestions()
+// Save Session and Exit closes the windows whose every change is recorded
+// without a question; a window that records nothing, or holds a computed
+// solution, asks as Close does.
+void TestSessions::saveSessionAndExitAsksForUnrecordedWindows()
 {
     GuiFixture fx;
     SessionManager keeper;
     auto *a = new tarvix();
+    UserPrefs::setUndoEnabled(false);
     auto *b = new tarvix();
-    a->show();
-    b->show();
-    a->tableModel()->setData(a->tableModel()->index(0, 0), 4.0);   // both windows hold unsaved edits
-    b->tableModel()->setData(b->tableModel()->index(1, 1), 5.0);
-    QVERIFY(!a->isSaved() && !b->isSaved());
-    QPointer<tarvix> pa(a), pb(b);
+    UserPrefs::setUndoEnabled(true);
+    auto *c = new tarvix();
+    for (tarvix *w : {a, b, c}) {   // every window holds unsaved edits
+        w->show();
+        w->tableModel()->setData(w->tableModel()->index(0, 0), 4.0);
+        w->tableModel()->setData(w->tableModel()->index(1, 1), 5.0);
+        w->tableModel()->setData(w->tableModel()->index(0, 3), 8.0);   // right-hand side
+        w->awaitRecorder();
+        QVERIFY(!w->isSaved());
+    }
+    {
+        WidgetPoller cpu(solveOnCpu);
+        fx.prompter.answerButton(Prompter::No);   // no analysis
+        button(c, "solveb")->click();
+    }
+    QPointer<tarvix> pa(a), pb(b), pc(c);
     fx.prompter.answerText(QStringLiteral("study"));
+    fx.prompter.answerButton(Prompter::Discard);
+    fx.prompter.answerButton(Prompter::Discard);
     trigger(b, "actionSave_Session_and_Exit");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(SessionManager::currentSessionName(), QStringLiteral("study"));
-    QVERIFY(pa.isNull() && pb.isNull());
-    QCOMPARE(fx.prompt(QStringLiteral("Session NOT Saved!")).kind, QString());
+    QVERIFY(pa.isNull() && pb.isNull() && pc.isNull());
+    QCOMPARE(fx.prompter.count(QStringLiteral("Session NOT Saved!")), 2);
     QVERIFY(listFile().contains(QStringLiteral("study")));
 }
 
-void TestSessions::resumeOfMissingSessionOpensEmptyWindow()
+void TestSessions::refusedResumeRecordsIntoOwnSession()
 {
-    // No such folder, a folder without windows, a name leaving the sessions folder.
-    for (const QString name : {"vanished", "empty", ".."}) {
+    // No such folder starts that session; a session another process works
+    // in leaves this run in its own. Either way one empty window says so.
+    for (const QString name : {"vanished", "busy"}) {
         GuiFixture fx;
-        QDir().mkpath(SessionManager::sessionsRoot() + QStringLiteral("/empty"));
+        QDir().mkpath(SessionManager::sessionsRoot() + "/busy/Window 1");
+        QLockFile other(SessionManager::sessionsRoot() + "/busy/Session.lock");
+        other.setStaleLockTime(0);
+        QVERIFY(other.tryLock(0));
         SessionManager keeper(name);
         const QList<tarvix *> windows = SessionManagerDialog::resumeSessionFromFile(name);
         QCOMPARE(windows.size(), 1);
-        QCOMPARE(windows.first()->statusBar()->currentMessage(), QStringLiteral("Failed to resume session!"));
-        QCOMPARE(windows.first()->store().N, 2);
+        QCOMPARE(windows.first()->statusBar()->currentMessage(), QString("Failed to resume session!"));
+        QVERIFY(windows.first()->historyFolder().startsWith(SessionManager::currentSessionFolder() + '/'));
+        QCOMPARE(SessionManager::currentSessionName() == name, name == "vanished");
     }
+}
+
+// Without a sessions folder the run records nothing: no backup box per
+// edit, and the log's saves ask nothing.
+void TestSessions::sessionsOffMeansNoRecording()
+{
+    GuiFixture fx;
+    QVERIFY(writeFile(fx.env.appData() + QStringLiteral("/Tarvix/Sessions"), "a file in the way"));
+    SessionManager keeper;
+    QVERIFY(!SessionManager::unavailableReason().isEmpty());
+    auto *w = new tarvix();
+    w->show();
+    w->tableModel()->setData(w->tableModel()->index(0, 0), 4.0);
+    button(w, "incvarb")->click();
+    SessionManager::saveCurrentSession(true);
+    QCOMPARE(fx.prompter.count(), 0);
+    QVERIFY(!w->changesRecorded());
+}
+
+// A change after Save Session is in the session once its window closes.
+void TestSessions::closingKeepsNamedSessionCurrent()
+{
+    GuiFixture fx;
+    SessionManager keeper;
+    auto *w = new tarvix();
+    w->show();
+    fx.prompter.answerText(QStringLiteral("study"));
+    trigger(w, "actionSave_Session");
+    const QString actions = w->historyFolder() + QStringLiteral("/Actions.sestrx");
+    QVERIFY(!readFile(actions).contains("\n9\t"));
+    w->tableModel()->setData(w->tableModel()->index(0, 0), 4.0);
+    QVERIFY(fx.close(w));
+    QVERIFY2(readFile(actions).contains("\n9\t"), readFile(actions).constData());   // the cell edit
 }
 
 QTEST_MAIN(TestSessions)

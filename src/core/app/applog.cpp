@@ -34,7 +34,9 @@ QtMessageHandler g_previous = nullptr;
 std::function<void()> g_saver;
 std::function<void(const QString &)> g_opener;
 std::atomic<bool> g_savePending{false};
+std::atomic<bool> g_askPending{false};   // a critical block waits for the save
 bool g_inSaver = false;              // GUI thread only
+bool g_saveAsks = false;             // GUI thread only: the running save may ask
 thread_local bool t_inHandler = false;
 
 // Holds the log mutex while it exists (before install there is none).
@@ -103,9 +105,12 @@ void lockOwnLog()
 // by the save that is running; they do not ask for another one.
 void runSaver()
 {
+    const bool ask = g_askPending.exchange(false);
     if (g_saver && !g_inSaver) {
         g_inSaver = true;
+        g_saveAsks = ask;
         g_saver();
+        g_saveAsks = false;
         g_inSaver = false;
     }
     g_savePending = false;
@@ -116,10 +121,12 @@ void runSaver()
 // a message raised inside the handler to stderr), it may show a dialog, and
 // the thread that logged may hold the log or be waited on by the GUI
 // thread. Requests that pile up while one is pending are served by that one.
-void requestSessionSave()
+void requestSessionSave(bool internalError)
 {
     if (!g_saver || !QCoreApplication::instance())
         return;
+    if (internalError)
+        g_askPending = true;
     if (!g_savePending.exchange(true))
         QMetaObject::invokeMethod(QCoreApplication::instance(), &runSaver, Qt::QueuedConnection);
 }
@@ -282,6 +289,11 @@ void AppLog::setSessionSaver(std::function<void()> saver)
     g_saver = std::move(saver);
 }
 
+bool AppLog::savingForInternalError()
+{
+    return g_saveAsks;
+}
+
 void AppLog::setFolderOpener(std::function<void(const QString &)> opener)
 {
     g_opener = std::move(opener);
@@ -290,12 +302,6 @@ void AppLog::setFolderOpener(std::function<void(const QString &)> opener)
 void AppLog::internalErrorReport(const QString &sessionName)
 {
     Q_UNUSED(sessionName)
-    if (onGuiThread()) {
-        Prompter::instance()->message(
-            Prompter::Warning, QStringLiteral("Internal Error Detected!"),
-            QStringLiteral("An Internal Error has ocurred during this Session.\nPlease e-mail the log files as well as your preferences file, so that a permanent Solution to this problem can be found."),
-            Prompter::Ok, Prompter::Ok);
-    }
     const QString appData = UserPrefs::getAppDataFolder();
     const QString reports = appData + QStringLiteral("/Tarvix/Error Reports");
     QDir().mkpath(reports);
@@ -309,24 +315,36 @@ void AppLog::internalErrorReport(const QString &sessionName)
             break;
         }
     }
-    if (folder.isEmpty())
-        return;
-    QDir().mkpath(folder);
     const QString log = logPath();
-    if (!log.isEmpty()) {
-        if (g_mutex) {
-            LogLock lock(g_mutex);
-            if (g_stream)
-                g_stream->flush();
+    if (!folder.isEmpty()) {
+        QDir().mkpath(folder);
+        if (!log.isEmpty()) {
+            if (g_mutex) {
+                LogLock lock(g_mutex);
+                if (g_stream)
+                    g_stream->flush();
+            }
+            const QString target = folder + QLatin1Char('/') + QFileInfo(log).fileName();
+            QFile::remove(target);
+            QFile::copy(log, target);
         }
-        const QString target = folder + QLatin1Char('/') + QFileInfo(log).fileName();
-        QFile::remove(target);
-        QFile::copy(log, target);
+        const QString prefs = appData + QStringLiteral("/Tarvix/Preferences/Tarvix.pref");
+        if (QFile::exists(prefs))
+            QFile::copy(prefs, folder + QStringLiteral("/Tarvix.pref"));
     }
-    const QString prefs = appData + QStringLiteral("/Tarvix/Preferences/Tarvix.pref");
-    if (QFile::exists(prefs))
-        QFile::copy(prefs, folder + QStringLiteral("/Tarvix.pref"));
-    if (g_opener)
+    if (onGuiThread()) {
+        // The box says where the files to send are.
+        const QString where = !folder.isEmpty()
+                                  ? QStringLiteral("\n\nThe report with the log files and the preferences file is in:\n") + folder
+                              : !log.isEmpty() ? QStringLiteral("\n\nThe log files are in:\n") + QFileInfo(log).absolutePath()
+                                               : QString();
+        Prompter::instance()->message(
+            Prompter::Warning, QStringLiteral("Internal Error Detected!"),
+            QStringLiteral("An Internal Error has ocurred during this Session.\nPlease e-mail the log files as well as your preferences file, so that a permanent Solution to this problem can be found.")
+                + where,
+            Prompter::Ok, Prompter::Ok);
+    }
+    if (!folder.isEmpty() && g_opener)
         g_opener(folder);
 }
 
@@ -375,13 +393,15 @@ void AppLog::messageHandler(QtMsgType type, const QMessageLogContext &context, c
     }
     t_inHandler = false;
     if (wroteBlock && ours && type != QtFatalMsg)
-        requestSessionSave();
+        requestSessionSave(type == QtCriticalMsg);
     if (type == QtFatalMsg) {
         // A fatal record ends the process, so its session save cannot wait
         // for the event loop: on the GUI thread it runs here and now. Then
         // the report, and the process ends with a failure code.
-        if (wroteBlock && onGuiThread())
+        if (wroteBlock && onGuiThread()) {
+            g_askPending = true;
             runSaver();
+        }
         if (wroteBlock)
             internalErrorReport(QString());
         closeLog();

@@ -45,14 +45,19 @@ public:
     static bool internalError();
     static void setInternalError(bool on);
 
-    // Box, report folder (dd MMM yyyy_n) with the log and the preferences,
-    // then the folder is shown in the file browser.
+    // Report folder (dd MMM yyyy_n) with the log and the preferences, the
+    // box (naming that folder), then the folder is shown in the file
+    // browser.
     static void internalErrorReport(const QString &sessionName);
 
     // Called on the GUI thread after every warning, critical or fatal block,
     // never while the log is locked and never re-entered. Installed by the
     // program (it asks the session manager to save the session).
     static void setSessionSaver(std::function<void()> saver);
+    // True while the saver runs for a critical or fatal block: only then
+    // may it ask the user to name the session (warnings are routine and
+    // save without questions).
+    static bool savingForInternalError();
     // Opens a local folder in the desktop's file browser (installed by the
     // program; the core cannot).
     static void setFolderOpener(std::function<void(const QString &)> opener);

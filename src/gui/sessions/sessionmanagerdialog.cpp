@@ -82,26 +82,42 @@ void SessionManagerDialog::deleteShared()
 void SessionManagerDialog::refresh()
 {
     m_list->clear();
-    if (m_keeper)
-        m_list->addItems(m_keeper->resumableSessions());
+    if (!m_keeper)
+        return;
+    m_list->addItems(m_keeper->resumableSessions());
+    for (const QString &name : m_keeper->recoverableSessions()) {
+        auto *item = new QListWidgetItem(QStringLiteral("Recovered: ") + name, m_list);
+        item->setData(Qt::UserRole, name);
+    }
 }
 
-void SessionManagerDialog::startUpPrompt(SessionManager *keeper)
+QString SessionManagerDialog::sessionName(const QListWidgetItem *item)
+{
+    const QVariant name = item->data(Qt::UserRole);
+    return name.isValid() ? name.toString() : item->text();
+}
+
+bool SessionManagerDialog::startUpPrompt(SessionManager *keeper)
 {
     SessionManagerDialog *d = shared(keeper);
     d->refresh();
     if (d->m_list->count() == 0)
-        return;
+        return false;
     d->m_list->setCurrentRow(0);
+    d->m_launched = false;
     d->exec();
+    return d->m_launched;
 }
 
 void SessionManagerDialog::on_resumeSessionb_clicked()
 {
     const QList<QListWidgetItem *> items = m_list->selectedItems();
     for (QListWidgetItem *item : items) {
-        if (!launch(QCoreApplication::applicationFilePath(), QStringList{QStringLiteral("-Session"), item->text()}))
-            qWarning("Could not start Tarvix for the session %s", qUtf8Printable(item->text()));
+        const QString name = sessionName(item);
+        if (launch(QCoreApplication::applicationFilePath(), QStringList{QStringLiteral("-Session"), name}))
+            m_launched = true;
+        else
+            qWarning("Could not start Tarvix for the session %s", qUtf8Printable(name));
     }
     close();
 }
@@ -118,10 +134,14 @@ void SessionManagerDialog::on_deleteSessionb_clicked()
     const QList<QListWidgetItem *> items = m_list->selectedItems();
     QStringList names;
     for (QListWidgetItem *item : items)
-        names << item->text();
-    qDeleteAll(items);
-    if (m_keeper && !names.isEmpty())
-        m_keeper->removeFromList(names);
+        names << sessionName(item);
+    if (!m_keeper || names.isEmpty())
+        return;
+    // A refused delete (the list cannot be read) shows the list as it is.
+    if (m_keeper->removeFromList(names))
+        qDeleteAll(items);
+    else
+        refresh();
 }
 
 void SessionManagerDialog::on_notNowSessionb_clicked()
@@ -135,9 +155,10 @@ QList<tarvix *> SessionManagerDialog::resumeSessionFromFile(const QString &name)
     const QString folder = SessionManager::sessionsRoot() + QLatin1Char('/') + name;
     QStringList windowFolders;
     SessionManager *keeper = SessionManager::instance();
-    const bool usable = !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'))
-                        && name != QLatin1String("..") && name != QLatin1String(".")
-                        && QFileInfo(folder).isDir() && keeper && keeper->ownsFolder();
+    // The keeper has taken the session (its folder is held by this run)
+    // or refused it and started this run's own session.
+    const bool usable = keeper && keeper->ownsFolder() && SessionManager::currentSessionName() == name
+                        && QFileInfo(folder).isDir();
     if (!QFileInfo(folder).isDir())
         qWarning("error no: SM9");
     if (usable) {

@@ -20,16 +20,21 @@ class SessionManagerDialog : public QDialog
 public:
     explicit SessionManagerDialog(SessionManager *keeper, QWidget *parent = nullptr);
 
-    // Refills the list from the keeper (saved sessions only).
+    // Refills the list from the keeper: the saved sessions, then the
+    // recovered ones ("Recovered: " and the name).
     void refresh();
+    // The session name of a list entry.
+    static QString sessionName(const QListWidgetItem *item);
     QListWidget *sessionList() const { return m_list; }
 
     // Starts a detached process; replaced by tests.
     using Launcher = std::function<bool(const QString &program, const QStringList &args)>;
     static void setLauncher(Launcher launcher);
 
-    // The start-up prompt: shown modally when saved sessions exist.
-    static void startUpPrompt(SessionManager *keeper);
+    // The start-up prompt: shown modally when saved or recovered sessions
+    // exist. True when a session was resumed in a new process (this run
+    // then has nothing more to show).
+    static bool startUpPrompt(SessionManager *keeper);
     // The dialog of this process (one, made on first use).
     static SessionManagerDialog *shared(SessionManager *keeper);
     static void deleteShared();
@@ -50,6 +55,7 @@ private:
     QPushButton *m_resume;
     QPushButton *m_delete;
     QPushButton *m_notNow;
+    bool m_launched = false;
 };
 
 #endif
