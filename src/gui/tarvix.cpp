@@ -18,6 +18,7 @@
 #include <QItemSelectionModel>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTimer>
 
 static void initTarvixResources()
 {
@@ -404,8 +405,15 @@ void tarvix::undoFinished()
 
 void tarvix::saveWindowToFile()
 {
-    // The session file is written by the recorder while this thread waits:
-    // a recording still under way needs this thread first.
+    // The session file is written by the recorder while this thread waits.
+    // Asked while this thread serves the recorder (or waits for it), the
+    // save would wait for a recorder that waits for this thread: it comes
+    // back once both are idle.
+    if (m_serving > 0 || m_awaiting) {
+        QTimer::singleShot(100, this, &tarvix::saveWindowToFile);
+        return;
+    }
+    // A recording still under way needs this thread first.
     awaitRecorder();
     emit saveWindow();
 }

@@ -101,6 +101,10 @@ public:
     // Commits a cell editor that is still open, so that commands read the
     // value the user typed (and the edit is recorded first).
     void commitOpenEditor();
+    // True while the recorder works on a request of this window or the
+    // window serves or waits for it: a session save has to wait, since it
+    // needs both.
+    bool withRecorder() const;
 
     // Shared by all windows: the chooser of the edit commands and the copy
     // buffer (null until the first window made them, and after the last

@@ -188,6 +188,11 @@ void tarvix::awaitRecorder()
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
+bool tarvix::withRecorder() const
+{
+    return m_serving > 0 || m_awaiting || (m_recorder && m_recorder->requestsInFlight() > 0);
+}
+
 void tarvix::commitOpenEditor()
 {
     QWidget *editor = m_view && m_delegate ? m_view->indexWidget(m_view->currentIndex()) : nullptr;

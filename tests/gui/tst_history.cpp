@@ -2,6 +2,7 @@
 // each action leaves in the history folder, undo and redo across every kind,
 // text runs, discarded entries, damaged snapshots, awkward session names,
 // and the table fixes that share the recorded edit path.
+#include "app/applog.h"
 #include "guitestutil.h"
 #include "history/undoredo.h"
 #include "logcapture.h"
@@ -13,7 +14,69 @@
 #include <QStatusBar>
 #include <QTableView>
 
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
 namespace {
+
+// Ends the process with a failure when its scope is still running after
+// the given seconds: a deadlock fails the test instead of hanging it.
+class DeadlockGuard
+{
+public:
+    DeadlockGuard(const QString &what, int seconds)
+        : m_thread([this, what, seconds] {
+              std::unique_lock<std::mutex> lock(m_mutex);
+              if (!m_cv.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_done; })) {
+                  std::fprintf(stderr, "FAIL! deadlock in %s\n", qPrintable(what));
+                  std::fflush(stderr);
+                  std::_Exit(3);
+              }
+          })
+    {
+    }
+    ~DeadlockGuard()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_cv.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_done = false;
+    std::thread m_thread;
+};
+
+// The program's own log wiring while it lives: the real message handler,
+// which asks for a session save after every warning, and the busy query
+// that save waits on.
+struct RealLog
+{
+    explicit RealLog(const QString &path)
+    {
+        AppLog::install();
+        QString p = path;
+        opened = AppLog::openLog(p);
+        AppLog::setSessionSaver([] { SessionManager::saveCurrentSession(); });
+        SessionManager::setBusyQuery([] { return tarvix::anyWindowBusy(); });
+    }
+    ~RealLog()
+    {
+        AppLog::setSessionSaver(nullptr);
+        SessionManager::setBusyQuery(nullptr);
+        AppLog::closeLog();
+        AppLog::uninstall();
+        AppLog::setInternalError(false);
+    }
+    bool opened = false;
+};
 
 // Files below the window's history folder, relative to it, sorted.
 QStringList historyFiles(tarvix *w)
@@ -487,6 +550,56 @@ private slots:
             QCOMPARE(w->store().coef[0][0], 9.0);
         }
         QCOMPARE(actions(w), command == "save" ? QList<int>({0, 3, 9, 1}) : QList<int>({0, 3, 9, 4, 6, 1}));
+    }
+
+    // A snapshot lost under a step logs a warning; the log's session save
+    // then meets a window that is serving its recorder.
+    void realHandlerNoDeadlock_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<QString>("lost");
+        QTest::newRow("undo") << "undo" << "OPEN/1.trx.md";
+        QTest::newRow("redo") << "redo" << "CUT/1.btrx";
+        QTest::newRow("record after undo") << "record" << "CUT/1.btrx";
+        QTest::newRow("resume") << "resume" << "CUT/1.btrx";
+    }
+
+    void realHandlerNoDeadlock()
+    {
+        QFETCH(QString, step);
+        QFETCH(QString, lost);
+        SessionManager session("study");
+        auto *w = openedWindow();
+        act(w, "cut");
+        if (step == "redo" || step == "record")
+            button(w, "undob")->click();
+        if (step == "resume") {
+            w->saveWindowToFile();
+            w->awaitRecorder();
+        }
+        QVERIFY(QFile::remove(w->historyFolder() + '/' + lost));
+        int saves = 0;
+        connect(&session, &SessionManager::SaveSession, m_context.get(), [&saves] { ++saves; });
+        const RealLog log(fx->env.temp() + "/session.log");
+        QVERIFY(log.opened);
+        {
+            const DeadlockGuard guard(step, 60);
+            tarvix *target = w;
+            if (step == "undo") {
+                button(w, "undob")->click();
+            } else if (step == "redo") {
+                button(w, "redob")->click();
+            } else if (step == "record") {
+                act(w, "clear");
+            } else {
+                target = new tarvix();
+                target->resumeFrom(w->historyFolder());
+            }
+            target->awaitRecorder();
+            QTRY_VERIFY(saves > 0);
+            QVERIFY(!target->isQuiet());
+        }
+        QVERIFY(AppLog::internalError());
     }
 };
 
