@@ -29,7 +29,7 @@ struct Store
     bool debugEnabled = true;
     bool openCLEnabled = false;
     bool autoCheckUpdates = true;
-    int lineFour[6] = {100, 3, 2, 2, 0, 15};
+    int lineFour[6] = {100, 3, 0, 0, 0, 15};
     std::array<int, 4> geometry[6] = {};
     QList<int> lists[4];
 
@@ -59,7 +59,7 @@ Store &S()
 }
 
 // line 4 defaults and read checks, field by field
-const int kLineFourDefaults[6] = {100, 3, 2, 2, 0, 15};
+const int kLineFourDefaults[6] = {100, 3, 0, 0, 0, 15};
 bool lineFourValid(int field, int v)
 {
     switch (field) {
