@@ -20,6 +20,8 @@
 #include <QTableView>
 #include <QTimer>
 
+#include <charconv>
+
 static void initTarvixResources()
 {
     // The resources sit in a static library; register them once.
@@ -110,13 +112,14 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
     if (!hidden) {
         setAcceptDrops(true);
         emit setUndoState(undoOn);
+        if (undoOn)
+            emit initialStateBuilt();
     }
 
     if (!hidden && !path.isEmpty()) {
         show();
         QApplication::processEvents();
-        openFile(path, false, nullptr);
-        updateTitle();
+        openRecorded(path);
     }
     if (!hidden && !checkUpdateLog())
         on_actionCheck_for_Updates_triggered(true);
@@ -315,7 +318,9 @@ void tarvix::on_newb_clicked()
         ui->decvarb->setEnabled(m_store.N >= 3);
     m_fileName.clear();
     updateTitle();
-    m_saved = true;
+    // Replayed by the recorder, the history decides (savedFromHistory).
+    if (!m_quiet)
+        m_saved = true;
     endCommand(undoWas);
     if (undoWas)
         emit newbClicked();
@@ -392,9 +397,19 @@ void tarvix::cellChanged(int row, int col, QString currs)
     if (row < 0 || row >= m_store.N || col < 0 || col == m_store.N || col > m_store.N + 1)
         return;
     const double old = col == m_store.N + 1 ? m_store.rhs[row] : m_store.coef[row][col];
+    double now = 0.0;
+    if (!MyTableModel::parseCell(currs, &now))
+        return;
     if (!m_quiet)
-        emit textChanged(row, col, currs, QString::number(old, 'g', 15));
+        emit textChanged(row, col, roundTripText(now), roundTripText(old));
     m_saved = false;
+}
+
+QString tarvix::roundTripText(double v)
+{
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return QString::fromLatin1(buf, int(r.ptr - buf));
 }
 
 void tarvix::undoFinished()

@@ -138,6 +138,7 @@ void tarvix::connectRecorder(QObject *recorder)
     TARVIX_REQUEST(decvarbClicked, DecVarbClicked);
     TARVIX_REQUEST(nvarbClicked, N_VarbClicked);
     TARVIX_REQUEST(editbClicked, EditbClicked);
+    TARVIX_REQUEST(initialStateBuilt, InitialState);
 #undef TARVIX_REQUEST
     // A cell edit arrives from inside the table's editor handling, where
     // handling other events could delete the editor under it: it is not
@@ -234,6 +235,8 @@ void tarvix::historyStep(bool redo)
     awaitRecorder();
     if (m_undo != m_recorder)
         m_quiet = false;   // a stand-in never answers with undoFinished
+    else
+        savedFromHistory();
     setAreaUpdates(true);
     updateTitle();
 }

@@ -227,11 +227,13 @@ private slots:
 
     void fieldEdits()
     {
-        // The last right-hand side, a coefficient, not a number, emptied;
-        // recordedCol -1: nothing recorded.
-        const struct { int row, col; const char *text; int recordedCol; } cases[] = {
-            {2, 3, "7.5", 4}, {1, 0, "-2e3", 0}, {0, 1, "abc", -1}, {0, 2, "", -1}};
-        for (const auto &[row, col, chars, recordedCol] : cases) {
+        // The last right-hand side, a coefficient, not a number, emptied (0),
+        // the value it had (a field tabbed through); recordedCol -1: nothing
+        // recorded. The recorder hears the values' shortest exact text.
+        const struct { int row, col; const char *text; int recordedCol; const char *recorded; } cases[] = {
+            {2, 3, "7.5", 4, "7.5"}, {1, 0, "-2e3", 0, "-2000"}, {0, 1, "abc", -1, ""}, {0, 2, "", 2, "0"},
+            {1, 1, "2.0", -1, ""}};
+        for (const auto &[row, col, chars, recordedCol, recorded] : cases) {
             const QString text = QString::fromLatin1(chars);
             tarvix *w = fancyWindow(3);
             FancyGrid *g = w->fancyGrid();
@@ -248,7 +250,7 @@ private slots:
             }
             QCOMPARE(spy.count(), 1);
             const double old = col == 3 ? kExampleB[row] : kExampleA[row * 3 + col];
-            QCOMPARE(spy.first(), QVariantList({row, recordedCol, text, QString::number(old, 'g', 15)}));
+            QCOMPARE(spy.first(), QVariantList({row, recordedCol, QString(recorded), QString::number(old)}));
             QVERIFY(!w->isSaved());
             // Only that value changed.
             for (int p = 0; p < 12; ++p)

@@ -3,13 +3,16 @@
 // text runs, discarded entries, damaged snapshots, awkward session names,
 // and the table fixes that share the recorded edit path.
 #include "app/applog.h"
+#include "commandline.h"
 #include "guitestutil.h"
 #include "history/undoredo.h"
 #include "logcapture.h"
 #include "testutil.h"
 #include "session/sessionmanager.h"
+#include "sessions/sessionmanagerdialog.h"
 
 #include <QDirIterator>
+#include <QMimeData>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTableView>
@@ -78,7 +81,9 @@ struct RealLog
     bool opened = false;
 };
 
-// Files below the window's history folder, relative to it, sorted.
+// Files below the window's history folder, relative to it, sorted; the
+// snapshot of the state the window was built with and the session file
+// left out.
 QStringList historyFiles(tarvix *w)
 {
     QStringList files;
@@ -86,6 +91,8 @@ QStringList historyFiles(tarvix *w)
     QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext())
         files << it.next().mid(root.size());
+    files.removeOne("NEW/0.btrx");
+    files.removeOne("Actions.sestrx");
     files.sort();
     return files;
 }
@@ -175,6 +182,12 @@ class HistoryTest : public QObject
             trigger(w, "actionClear");
         } else if (action == "edit") {
             edit(w, 1, 4, "-2.5");
+        } else if (action == "edit2") {
+            edit(w, 0, 0, "10");
+        } else if (action == "save") {
+            w->on_saveb_clicked();
+        } else if (action == "undo" || action == "redo") {
+            button(w, action == "undo" ? "undob" : "redob")->click();
         } else {
             QFAIL(qPrintable(action));
         }
@@ -261,26 +274,111 @@ private slots:
         }
     }
 
-    void firstUndoFails()
+    // Every way a file reaches a window is recorded like File > Open, after
+    // the state the window was built with: +1 Variable and Undo bring the
+    // file back, one more Undo the empty window, and a session saved then
+    // resumes there with the file one Redo away.
+    void historyAfterEveryOpen_data()
     {
-        LogCapture log;
-        auto *w = new tarvix();
-        button(w, "incvarb")->click();
-        QCOMPARE(actions(w), QList<int>({0, 6, 1}));
-        button(w, "undob")->click();
-        QCOMPARE(status(w), QString("Undo of action INCREASE VARIABLES BY 1 failed."));
-        QVERIFY(log.contains("warning: error no: UR19 - INCREASE VARIABLES BY 1"));
-        QCOMPARE(w->store().N, 3);
-        // The list is as before the attempt, and the history goes on working.
-        QCOMPARE(actions(w), QList<int>({0, 6, 1}));
-        QCOMPARE(w->recorder()->position(), 2);
-        QVERIFY(!w->isQuiet());
-        button(w, "redob")->click();
-        QCOMPARE(w->store().N, 3);
-        button(w, "incvarb")->click();
-        button(w, "undob")->click();
-        QCOMPARE(w->store().N, 3);
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("command line") << "command line" << true;
+        QTest::newRow("command line, solve") << "solve" << true;
+        QTest::newRow("drop") << "drop" << true;
+        QTest::newRow("dialog") << "dialog" << true;
+        QTest::newRow("dialog, corrupt file") << "corrupt" << false;
+        QTest::newRow("session manager fallback") << "fallback" << false;
+    }
+
+    void historyAfterEveryOpen()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, opens);
+        SessionManager session("study");
+        tarvix *w = nullptr;
+        if (how == "command line" || how == "solve") {
+            WidgetPoller cpu(solveOnCpu);
+            fx->prompter.answerButton(Prompter::No);
+            const QList<tarvix *> opened =
+                CommandLine::openFromArguments(how == "solve" ? QStringList{m_fileA, "solve"} : QStringList{m_fileA});
+            QCOMPARE(opened.size(), 1);
+            w = opened.first();
+        } else if (how == "drop") {
+            w = new tarvix();
+            w->show();
+            QMimeData mime;
+            mime.setUrls({QUrl::fromLocalFile(m_fileA)});
+            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(w, &enter);
+            QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(w, &drop);
+        } else if (how == "fallback") {
+            const QList<tarvix *> windows = SessionManagerDialog::resumeSessionFromFile("never saved");
+            QCOMPARE(windows.size(), 1);
+            w = windows.first();
+        } else {
+            w = new tarvix();
+            QVERIFY(writeFile(fx->env.temp() + "/bad.trx", "Tarvix 1.20.1\n3\n1 2\n"));
+            open(w, how == "dialog" ? m_fileA : fx->env.temp() + "/bad.trx");
+        }
+        const QString built = systemText(new tarvix());
+        const QString shown = systemText(w);
+        QCOMPARE(w->currentFileName(), opens ? m_fileA : QString());
+        QCOMPARE(shown != built, opens);
+        QCOMPARE(actions(w), opens ? QList<int>({0, 3, 1}) : QList<int>({0, 1}));
+        QCOMPARE(historyFiles(w).filter("OPEN/").size(), opens ? 2 : 0);
+        QVERIFY(QFile::exists(w->historyFolder() + "/NEW/0.btrx"));
+
+        act(w, "inc");
+        act(w, "undo");
         QCOMPARE(status(w), QString("Undo of action INCREASE VARIABLES BY 1 complete."));
+        QCOMPARE(systemText(w), shown);
+        QCOMPARE(w->currentFileName(), opens ? m_fileA : QString());
+        act(w, "undo");
+        QCOMPARE(systemText(w), built);
+        QCOMPARE(w->windowTitle(), "Tarvix (" + w->windowName() + ")");
+
+        w->saveWindowToFile();
+        auto *resumed = new tarvix();
+        resumed->resumeFrom(w->historyFolder());
+        resumed->awaitRecorder();
+        QCOMPARE(status(resumed), QString("Successfully resumed session from file!"));
+        QCOMPARE(systemText(resumed), built);
+        if (opens) {
+            act(resumed, "redo");
+            QCOMPARE(systemText(resumed), shown);
+        }
+    }
+
+    // The saved flag after undo and redo: set only where the window again
+    // holds what its file holds, or an empty system without a file.
+    void savedFlagFollowsTheData_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("inc, undo onto the open") << "inc,undo" << true;
+        QTest::newRow("typed, inc, undo onto the edit") << "edit,inc,undo" << false;
+        QTest::newRow("typed, undo onto the open") << "edit,undo" << true;
+        QTest::newRow("typed, undo, redo onto the edit") << "edit,undo,redo" << false;
+        QTest::newRow("inc, typed, undo onto the empty inc") << "inc,edit2,undo" << true;
+        QTest::newRow("typed, new, undo onto the edit") << "edit,new,undo" << false;
+        QTest::newRow("cut, undo, redo onto the cut") << "cut,undo,redo" << false;
+        QTest::newRow("undo onto the empty start") << "undo" << true;
+        QTest::newRow("second file, undo onto the first") << "open btrx,undo" << true;
+        QTest::newRow("typed, saved, undo") << "edit,save,undo" << false;
+        QTest::newRow("typed, saved, undo, redo onto the save") << "edit,save,undo,redo" << true;
+        QTest::newRow("a saved run rebuilt by undo") << "edit,edit2,save,inc,undo" << true;
+    }
+
+    void savedFlagFollowsTheData()
+    {
+        QFETCH(QString, steps);
+        QFETCH(bool, saved);
+        auto *w = openedWindow();
+        QVERIFY(w->isSaved());
+        for (const QString &step : steps.split(','))
+            act(w, step);
+        QCOMPARE(w->isSaved(), saved);
     }
 
     // Kind words and extensions in the session name do not confuse the history.
@@ -299,7 +397,7 @@ private slots:
         QCOMPARE(actions(w), QList<int>({0, 3, 9, 9, 9, 1}));
         QCOMPARE(w->recorder()->fileMap().value(3), QString("TEXT/1.btrx.btrx2"));
         QCOMPARE(w->recorder()->fileMap().value(4), QString("TEXT/1.btrx.btrx3"));
-        QCOMPARE(readFile(w->historyFolder() + "/TEXT/1.btrx.btrx"), QByteArray("2 4 27 11\n1 2 5 1e3\n"));
+        QCOMPARE(readFile(w->historyFolder() + "/TEXT/1.btrx.btrx"), QByteArray("2 4 27 11\n1 2 5 1000\n"));
 
         // A cut after the run: undoing it rebuilds the run's last state.
         act(w, "cut");
@@ -313,6 +411,11 @@ private slots:
             button(w, "redob")->click();
             QCOMPARE(systemText(w), states[i]);
         }
+        // A logged edit puts back the exact value, not one of 15 digits.
+        edit(w, 1, 2, "0.30000000000000004");
+        edit(w, 1, 2, "7");
+        button(w, "undob")->click();
+        QCOMPARE(w->store().coef[1][2], 0.1 + 0.2);
     }
 
     void newEditDiscardsUndone()
@@ -425,7 +528,7 @@ private slots:
         w->saveWindowToFile();
         QTRY_COMPARE(status(w), QString("Successfully saved the session to file!"));
         QCOMPARE(readFile(w->historyFolder() + "/Actions.sestrx"),
-                 QByteArray("0\t\n3\tOPEN/1.trx\t\n2\tNEW/1.btrx\t\n9\tTEXT/1.btrx\t\n9\tTEXT/1.btrx.btrx2\t\n"
+                 QByteArray("0\tNEW/0.btrx\t\n3\tOPEN/1.trx\t\n2\tNEW/1.btrx\t\n9\tTEXT/1.btrx\t\n9\tTEXT/1.btrx.btrx2\t\n"
                          "9\tTEXT/1.btrx.btrx3\t\n4\t*\n10\tCUT/1.btrx\t\n1\t\n"));
 
         auto *resumed = new tarvix();
