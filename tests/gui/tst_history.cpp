@@ -545,6 +545,33 @@ private slots:
         QCOMPARE(systemText(resumed), cut);
     }
 
+    // Changes after a session save keep the saved session whole: it resumes
+    // to the latest state, never to a file that an undone entry took along.
+    void savedSessionStaysCurrent_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("undo") << "undo";
+        QTest::newRow("undo, clear") << "undo,clear";
+        QTest::newRow("undo, typed") << "undo,edit";
+    }
+
+    void savedSessionStaysCurrent()
+    {
+        QFETCH(QString, steps);
+        SessionManager session("study");
+        auto *w = openedWindow();
+        act(w, "cut");
+        w->saveWindowToFile();
+        for (const QString &step : steps.split(','))
+            act(w, step);
+        auto *resumed = new tarvix();
+        resumed->resumeFrom(w->historyFolder());
+        resumed->awaitRecorder();
+        QCOMPARE(status(resumed), QString("Successfully resumed session from file!"));
+        QCOMPARE(systemText(resumed), systemText(w));
+        QCOMPARE(actions(resumed), actions(w));
+    }
+
     void damagedSessionFile()
     {
         // content "-": no file at all. Only the first resumes.
