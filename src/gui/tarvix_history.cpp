@@ -415,8 +415,8 @@ void tarvix::readHistFromFile(QString path, bool *result, bool redo)
     // The edit log lines to replay.
     std::vector<EditLine> lines;
     if (editLine) {
-        if (!m_model)
-            return fail();   // replaying cells needs the table
+        if (!m_model && !m_grid)
+            return fail();   // replaying cells needs a view of them
         bool okM = false;
         const int m = path.mid(logEnd).toInt(&okM);
         const int i = m - 1 + (redo ? 0 : 1);
@@ -491,9 +491,11 @@ void tarvix::readHistFromFile(QString path, bool *result, bool redo)
         else
             m_store.coef[e.row][e.col] = v;
     }
-    if (!lines.empty()) {
+    if (!lines.empty() && m_model) {
         scrollToCell(lines.back().row, lines.back().col);
         m_model->refreshAll();
+    } else if (!lines.empty()) {
+        arraysToFancy();
     }
     if (ui)
         ui->decvarb->setEnabled(m_store.N >= 3);

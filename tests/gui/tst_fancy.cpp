@@ -259,6 +259,25 @@ private slots:
         }
     }
 
+    // Typed edits undo one by one, each to its exact old value.
+    void fieldEditsUndo()
+    {
+        tarvix *w = fancyWindow(3);
+        w->show();
+        FancyGrid *g = w->fancyGrid();
+        for (const auto &[column, text] : {std::pair{0, "4"}, {1, "0.30000000000000004"}, {1, "7"}}) {
+            type(g->field(0, column), text);
+            w->awaitRecorder();   // the event loop runs between two keys of a person
+        }
+        for (double expected : {0.1 + 0.2, 0.0}) {
+            button(w, "undob")->click();
+            w->awaitRecorder();
+            QCOMPARE(w->store().coef[0][1], expected);
+            QCOMPARE(g->field(0, 0)->text(), QString("4"));
+        }
+        QCOMPARE(w->store().coef[0][0], 4.0);
+    }
+
     void typeSolveSaveReopen()
     {
         tarvix *w = fancyWindow(3);
