@@ -646,7 +646,7 @@ private slots:
             target = new tarvix();
             target->resumeFrom(w->historyFolder());
         } else {
-            act(w, step == "record" ? "clear" : step);
+            act(w, step == "record" ? "inc" : step);
         }
         target->awaitRecorder();
         QTRY_VERIFY(saves > 0);
