@@ -112,7 +112,7 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
     if (!hidden) {
         setAcceptDrops(true);
         emit setUndoState(undoOn);
-        if (undoOn)
+        if (undoOn && m_freshHistory)
             emit initialStateBuilt();
     }
 

@@ -324,6 +324,7 @@ private:
     // call it delivered) leaves the waiting to the outer one.
     bool m_awaiting = false;
     QThread *m_undoThread = nullptr;
+    bool m_freshHistory = true;   // the window folder was made for this window
 
     EquationStore m_store;
     QString m_windowName;

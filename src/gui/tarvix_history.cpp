@@ -85,6 +85,8 @@ QString tarvix::historyFolder() const
 
 void tarvix::startRecorder()
 {
+    // A window made for a saved folder (to resume it) records no first state.
+    m_freshHistory = !QFileInfo::exists(UndoRedo::folderFor(m_windowName));
     if (!UndoRedo::createFolders(UndoRedo::folderFor(m_windowName)))
         qWarning("error no: TRX16 - %s", qUtf8Printable(UndoRedo::folderFor(m_windowName)));
     qRegisterMetaType<bool *>("bool*");

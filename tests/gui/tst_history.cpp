@@ -503,6 +503,21 @@ private slots:
         QCOMPARE(status(latest), QString("Successfully resumed session from file!"));
         QCOMPARE(systemText(latest), systemText(w));
         QCOMPARE(actions(latest), actions(w));
+
+        // A session file of an older build, without the first state, resumes
+        // as well, also into a window made for its folder.
+        const QString folder = w->historyFolder();
+        const QByteArray saved = readFile(folder + "/Actions.sestrx");
+        QVERIFY(saved.startsWith("0\tNEW/0.btrx\t\n") && QFile::remove(folder + "/NEW/0.btrx"));
+        QVERIFY(writeFile(folder + "/Actions.sestrx", "0\t\n" + saved.mid(14)));
+        SessionManager::setNextWindowName(QFileInfo(folder).fileName());
+        auto *old = new tarvix();
+        QCOMPARE(old->historyFolder(), folder);
+        old->resumeFrom(folder);
+        old->awaitRecorder();
+        QCOMPARE(status(old), QString("Successfully resumed session from file!"));
+        QCOMPARE(systemText(old), systemText(w));
+        QCOMPARE(readFile(folder + "/Actions.sestrx").left(3), QByteArray("0\t\n"));
     }
 
     void damagedSessionFile()

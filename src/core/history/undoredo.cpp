@@ -151,8 +151,11 @@ void UndoRedo::Initialise()
 void UndoRedo::InitialState()
 {
     Request done(this);
+    // A folder that holds a history already is about to be resumed: it is
+    // left exactly as it was saved.
     const QString reference = QLatin1String(kStartSnapshot);
-    if (!m_enabled || m_files->contains(Start) || QFileInfo::exists(absolute(reference)))
+    if (!m_enabled || m_files->contains(Start) || QFileInfo::exists(absolute(reference))
+        || QFileInfo::exists(windowFolder() + QStringLiteral("/Actions.sestrx")))
         return;
     m_busy = true;
     bool ok = false;
