@@ -577,24 +577,6 @@ private slots:
         QVERIFY(fx->close(w));
     }
 
-    void equalsColumnTakesNoTyping()
-    {
-        auto *w = openedWindow();
-        QVERIFY(shown(w));
-        const QString before = systemText(w);
-        const int recorded = actions(w).size();
-        QTableView *view = w->tableView();
-        view->setCurrentIndex(w->tableModel()->index(2, 2));
-        view->setFocus();
-        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(w->tableModel()->index(0, 3)).center());
-        QTest::keyClicks(view, "7");
-        QTest::keyClick(view, Qt::Key_Return);
-        if (QWidget *editor = QApplication::focusWidget(); editor && editor->parent() == view->viewport())
-            QTest::keyClick(editor, Qt::Key_Return);
-        QCOMPARE(systemText(w), before);
-        QCOMPARE(actions(w).size(), recorded);
-    }
-
     void openEditorCommitted_data()
     {
         QTest::addColumn<QString>("command");
