@@ -18,6 +18,9 @@
 #include <QItemSelectionModel>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTimer>
+
+#include <charconv>
 
 static void initTarvixResources()
 {
@@ -110,13 +113,14 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
     if (!hidden) {
         setAcceptDrops(true);
         emit setUndoState(undoOn);
+        if (undoOn && m_freshHistory)
+            emit initialStateBuilt();
     }
 
     if (!hidden && !path.isEmpty()) {
         show();
         QApplication::processEvents();
-        openFile(path, false, nullptr);
-        updateTitle();
+        openRecorded(path);
     }
     if (!hidden && !checkUpdateLog())
         on_actionCheck_for_Updates_triggered(true);
@@ -315,7 +319,9 @@ void tarvix::on_newb_clicked()
         ui->decvarb->setEnabled(m_store.N >= 3);
     m_fileName.clear();
     updateTitle();
-    m_saved = true;
+    // Replayed by the recorder, the history decides (savedFromHistory).
+    if (!m_quiet)
+        m_saved = true;
     endCommand(undoWas);
     if (undoWas)
         emit newbClicked();
@@ -392,9 +398,19 @@ void tarvix::cellChanged(int row, int col, QString currs)
     if (row < 0 || row >= m_store.N || col < 0 || col == m_store.N || col > m_store.N + 1)
         return;
     const double old = col == m_store.N + 1 ? m_store.rhs[row] : m_store.coef[row][col];
+    double now = 0.0;
+    if (!MyTableModel::parseCell(currs, &now))
+        return;
     if (!m_quiet)
-        emit textChanged(row, col, currs, QString::number(old, 'g', 15));
+        emit textChanged(row, col, roundTripText(now), roundTripText(old));
     m_saved = false;
+}
+
+QString tarvix::roundTripText(double v)
+{
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return QString::fromLatin1(buf, int(r.ptr - buf));
 }
 
 void tarvix::undoFinished()
@@ -405,8 +421,15 @@ void tarvix::undoFinished()
 
 void tarvix::saveWindowToFile()
 {
-    // The session file is written by the recorder while this thread waits:
-    // a recording still under way needs this thread first.
+    // The session file is written by the recorder while this thread waits.
+    // Asked while this thread serves the recorder (or waits for it), the
+    // save would wait for a recorder that waits for this thread: it comes
+    // back once both are idle.
+    if (m_serving > 0 || m_awaiting) {
+        QTimer::singleShot(100, this, &tarvix::saveWindowToFile);
+        return;
+    }
+    // A recording still under way needs this thread first.
     awaitRecorder();
     emit saveWindow();
 }

@@ -4,6 +4,7 @@
 #include "solver/trust.h"
 #include "store/equationstore.h"
 
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
 #include <QString>
@@ -61,6 +62,11 @@ public:
     bool isFancy() const { return m_fancy; }
     bool isQuiet() const { return m_quiet; }
     bool isSaved() const { return m_saved; }
+    // A digest of what Save would write: size, values and the chosen
+    // solution set. Each open and save keeps the digest of its file; after
+    // undo and redo the saved flag is set only where the window again holds
+    // what its file holds (or an empty system without a file, as after New).
+    quint64 contentPrint() const;
     // Milliseconds the last solve spent in the solver dialogs.
     int dialogTime() const { return m_dialogTime; }
     MyTableModel *tableModel() const { return m_model; }
@@ -101,6 +107,10 @@ public:
     // Commits a cell editor that is still open, so that commands read the
     // value the user typed (and the edit is recorded first).
     void commitOpenEditor();
+    // True while the recorder works on a request of this window or the
+    // window serves or waits for it: a session save has to wait, since it
+    // needs both.
+    bool withRecorder() const;
 
     // Shared by all windows: the chooser of the edit commands and the copy
     // buffer (null until the first window made them, and after the last
@@ -116,9 +126,16 @@ public:
     void saveTextFile(const QString &path);
     void saveBinaryFile(const QString &path);
     bool checkSaved();
+    // Opens path the way File > Open does once a name is chosen: recording
+    // off meanwhile, the title, and an OPEN step for the recorder unless
+    // the open failed. True: opened.
+    bool openRecorded(const QString &path);
     // The name a file is kept under: absolute folder, "/", the name up to its
     // first dot and ".btrx" or ".trx" by kind.
     static QString currentNameFor(const QString &path);
+    // The shortest text that reads back as exactly v (how the history logs
+    // a cell's old and new value).
+    static QString roundTripText(double v);
     static bool isBinaryName(const QString &path);   // by the file's own name
 
     // Sessions (tarvix_sessions.cpp): resumes this window from a window
@@ -204,6 +221,8 @@ signals:
     void nvarbClicked();
     void textChanged(int row, int col, QString curr, QString old);
     void editbClicked(QString type);
+    // The window is built: its recorder keeps this state as the start.
+    void initialStateBuilt();
 
     // Help, About and the update check (tarvix_help.cpp).
 public slots:
@@ -316,6 +335,7 @@ private:
     // call it delivered) leaves the waiting to the outer one.
     bool m_awaiting = false;
     QThread *m_undoThread = nullptr;
+    bool m_freshHistory = true;   // the window folder was made for this window
 
     EquationStore m_store;
     QString m_windowName;
@@ -325,6 +345,13 @@ private:
     bool m_fancy = false;
     bool m_quiet = false;
     bool m_saved = true;
+    QHash<QString, quint64> m_filePrints;   // file name -> contentPrint() at its last open or save
+    // Sets the saved flag: the window now holds what its file holds.
+    void markSaved();
+    // The saved flag after the history changed the window's data.
+    void savedFromHistory();
+    // The solution set Save writes (savedSolutionSet).
+    double *solutionToSave() const;
     int m_dialogTime = 0;
     SolveTrust m_trust; // of the last solve
     QString m_deviceElimination; // where the last solve's elimination ran, if not here

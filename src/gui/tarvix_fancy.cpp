@@ -5,12 +5,13 @@
 #include "ui_tarvix.h"
 
 #include "fancy/fancygrid.h"
-#include "files/numtext.h"
 #include "prefs/userprefs.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
+
+#include <cmath>
 
 void tarvix::buildFancyView()
 {
@@ -36,17 +37,21 @@ void tarvix::leditChanged(int equation, int column, QString text)
     const int n = m_store.N;
     if (!m_grid || m_grid->count() != n || equation < 0 || equation >= n || column < 0 || column > n)
         return;
+    // An emptied field reads as 0, as everywhere else the fields are read.
     double value = 0.0;
-    if (!FancyGrid::parseField(text, &value))
+    if (!text.trimmed().isEmpty() && !FancyGrid::parseField(text, &value))
         return;
     double &target = column < n ? m_store.coef[equation][column] : m_store.rhs[equation];
-    char buf[NumText::kMaxDoubleChars];
-    const QString old = QString::fromLatin1(buf, int(NumText::formatDouble(buf, target) - buf));
+    // Leaving a field (tabbing through the grid) ends its editing as well:
+    // only a new value is an edit.
+    if (value == target || (std::isnan(value) && std::isnan(target)))
+        return;
+    const double old = target;
     target = value;
     // The recorder hears of field edits also while the window is quiet: the
     // replay itself types into no field. The right-hand side is the table
     // layout's column N + 1.
-    emit textChanged(equation, column < n ? column : n + 1, text, old);
+    emit textChanged(equation, column < n ? column : n + 1, roundTripText(value), roundTripText(old));
     m_saved = false;
 }
 

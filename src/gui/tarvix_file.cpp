@@ -67,12 +67,8 @@ bool tarvix::checkSaved()
 
 void tarvix::on_openb_clicked()
 {
-    bool undoWas = false;
-    if (!m_quiet && m_undo) {
-        undoWas = undoEnabledQuery();
-        if (undoWas && undoBusyQuery())
-            return;
-    }
+    if (!m_quiet && undoEnabledQuery() && undoBusyQuery())
+        return;
     if (!checkSaved())
         return;
     QString selected = QLatin1String(kTextFilter);
@@ -80,14 +76,23 @@ void tarvix::on_openb_clicked()
                                                         QLatin1String(kFilter), &selected);
     if (name.isEmpty() || !isEquationName(name))
         return;
+    openRecorded(name);
+}
+
+bool tarvix::openRecorded(const QString &path)
+{
+    const bool undoWas = !m_quiet && undoEnabledQuery();
     if (!m_quiet)
         emit setUndoState(false);
-    openFile(name, false, nullptr);
+    bool failed = false;
+    openFile(path, false, &failed);
     updateTitle();
     if (!m_quiet)
         emit setUndoState(undoWas);
-    if (undoWas)
-        emit openbClicked(name);
+    // A file that could not be read changed nothing that could be undone.
+    if (undoWas && !failed)
+        emit openbClicked(path);
+    return !failed;
 }
 
 // Validation before a save; an invalid system is saved only when the user
@@ -157,10 +162,10 @@ void tarvix::dropEvent(QDropEvent *event)
     event->acceptProposedAction();
     for (int i = 0; i < files.size(); ++i) {
         if (i == 0) {
-            if (!checkSaved())
+            // Like File > Open: ignored while a recording is under way.
+            if ((!m_quiet && undoEnabledQuery() && undoBusyQuery()) || !checkSaved())
                 continue;
-            openFile(files.at(0), false, nullptr);
-            updateTitle();
+            openRecorded(files.at(0));
         } else {
             auto *w = new tarvix(files.at(i));
             w->show();

@@ -173,6 +173,9 @@ void tarvix::openFile(const QString &path, bool freshAllocation, bool *failed)
     bool corrupt = false;
     readContent(incoming, path, binary, &corrupt);
     if (!corrupt) {
+        // The file's solution is the last one computed for it: it is the
+        // current solution until the next solve, so that a save keeps it.
+        std::memcpy(incoming.currentSol, incoming.fileSol, sizeof(double) * size_t(n));
         if (m_model)
             m_model->lock();
         m_store.swap(incoming);
@@ -190,7 +193,7 @@ void tarvix::openFile(const QString &path, bool freshAllocation, bool *failed)
             ui->decvarb->setEnabled(m_store.N >= 3);
         if (!corrupt && !m_quiet) {
             StatusBarMsg(QStringLiteral("File loaded"), 2000);
-            m_saved = true;
+            markSaved();
         }
         if (!m_quiet)
             emit setUndoState(undoWas);
@@ -219,17 +222,7 @@ bool tarvix::writeContent(const QString &path, bool binary, QString *error)
                               QStringLiteral("Please wait while Tarvix is saving your file.\n"));
         QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     };
-    double *solution = m_store.fileSol;
-    switch (UserPrefs::getSavedSolutionSet()) {
-    case 0:
-        solution = m_store.currentSol;
-        break;
-    case 1:
-        solution = m_store.customSol;
-        break;
-    default:
-        break;
-    }
+    double *solution = solutionToSave();
     if (binary && session)
         QApplication::setOverrideCursor(Qt::WaitCursor);
     ++m_busy;
@@ -246,6 +239,68 @@ bool tarvix::writeContent(const QString &path, bool binary, QString *error)
     if (error)
         *error = out.error;
     return !out.failed;
+}
+
+double *tarvix::solutionToSave() const
+{
+    switch (UserPrefs::getSavedSolutionSet()) {
+    case 0:
+        return m_store.currentSol;
+    case 1:
+        return m_store.customSol;
+    default:
+        return m_store.fileSol;
+    }
+}
+
+quint64 tarvix::contentPrint() const
+{
+    // FNV-1a over the bit patterns, one 64-bit word at a time.
+    quint64 h = 14695981039346656037ULL;
+    auto mix = [&h](quint64 word) {
+        h ^= word;
+        h *= 1099511628211ULL;
+        h ^= h >> 29;
+    };
+    auto mixValues = [&mix](const double *v, int n) {
+        for (int i = 0; v && i < n; ++i) {
+            quint64 bits;
+            std::memcpy(&bits, &v[i], sizeof bits);
+            mix(bits);
+        }
+    };
+    const int n = m_store.N;
+    mix(quint64(n));
+    for (int i = 0; m_store.coef && i < n; ++i)
+        mixValues(m_store.coef[i], n);
+    mixValues(m_store.rhs, n);
+    mixValues(solutionToSave(), n);
+    return h;
+}
+
+void tarvix::markSaved()
+{
+    m_saved = true;
+    if (!m_fileName.isEmpty())
+        m_filePrints.insert(m_fileName, contentPrint());
+}
+
+void tarvix::savedFromHistory()
+{
+    if (!m_fileName.isEmpty()) {
+        m_saved = m_filePrints.contains(m_fileName) && m_filePrints.value(m_fileName) == contentPrint();
+        return;
+    }
+    // No file: saved only while there is nothing to lose.
+    const int n = m_store.N;
+    double *solution = solutionToSave();
+    bool blank = true;
+    for (int i = 0; blank && i < n; ++i) {
+        blank = m_store.rhs[i] == 0.0 && solution[i] == 0.0;
+        for (int j = 0; blank && j < n; ++j)
+            blank = m_store.coef[i][j] == 0.0;
+    }
+    m_saved = blank;
 }
 
 void tarvix::saveTextFile(const QString &path)
@@ -288,7 +343,7 @@ void tarvix::savetoFile(bool binary)
         return !m_lastWriteFailed && QFileInfo(part).size() > 0;
     });
     if (result.ok) {
-        m_saved = true;
+        markSaved();
         StatusBarMsg(QStringLiteral("File saved"), 2000);
         return;
     }

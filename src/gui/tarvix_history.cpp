@@ -85,6 +85,8 @@ QString tarvix::historyFolder() const
 
 void tarvix::startRecorder()
 {
+    // A window made for a saved folder (to resume it) records no first state.
+    m_freshHistory = !QFileInfo::exists(UndoRedo::folderFor(m_windowName));
     if (!UndoRedo::createFolders(UndoRedo::folderFor(m_windowName)))
         qWarning("error no: TRX16 - %s", qUtf8Printable(UndoRedo::folderFor(m_windowName)));
     qRegisterMetaType<bool *>("bool*");
@@ -138,6 +140,7 @@ void tarvix::connectRecorder(QObject *recorder)
     TARVIX_REQUEST(decvarbClicked, DecVarbClicked);
     TARVIX_REQUEST(nvarbClicked, N_VarbClicked);
     TARVIX_REQUEST(editbClicked, EditbClicked);
+    TARVIX_REQUEST(initialStateBuilt, InitialState);
 #undef TARVIX_REQUEST
     // A cell edit arrives from inside the table's editor handling, where
     // handling other events could delete the editor under it: it is not
@@ -188,6 +191,11 @@ void tarvix::awaitRecorder()
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
+bool tarvix::withRecorder() const
+{
+    return m_serving > 0 || m_awaiting || (m_recorder && m_recorder->requestsInFlight() > 0);
+}
+
 void tarvix::commitOpenEditor()
 {
     QWidget *editor = m_view && m_delegate ? m_view->indexWidget(m_view->currentIndex()) : nullptr;
@@ -229,6 +237,8 @@ void tarvix::historyStep(bool redo)
     awaitRecorder();
     if (m_undo != m_recorder)
         m_quiet = false;   // a stand-in never answers with undoFinished
+    else
+        savedFromHistory();
     setAreaUpdates(true);
     updateTitle();
 }
@@ -408,8 +418,8 @@ void tarvix::readHistFromFile(QString path, bool *result, bool redo)
     // The edit log lines to replay.
     std::vector<EditLine> lines;
     if (editLine) {
-        if (!m_model)
-            return fail();   // replaying cells needs the table
+        if (!m_model && !m_grid)
+            return fail();   // replaying cells needs a view of them
         bool okM = false;
         const int m = path.mid(logEnd).toInt(&okM);
         const int i = m - 1 + (redo ? 0 : 1);
@@ -484,9 +494,11 @@ void tarvix::readHistFromFile(QString path, bool *result, bool redo)
         else
             m_store.coef[e.row][e.col] = v;
     }
-    if (!lines.empty()) {
+    if (!lines.empty() && m_model) {
         scrollToCell(lines.back().row, lines.back().col);
         m_model->refreshAll();
+    } else if (!lines.empty()) {
+        arraysToFancy();
     }
     if (ui)
         ui->decvarb->setEnabled(m_store.N >= 3);

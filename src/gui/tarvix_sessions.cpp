@@ -69,7 +69,7 @@ void tarvix::resumeFrom(const QString &windowFolder)
 bool tarvix::anyWindowBusy()
 {
     for (tarvix *w : windows())
-        if (w->m_busy > 0)
+        if (w->m_busy > 0 || w->withRecorder())
             return true;
     return false;
 }

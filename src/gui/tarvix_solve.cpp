@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -105,6 +106,9 @@ void tarvix::on_solveb_clicked()
         std::memcpy(r, m_store.rhs, bytes);
         int status = 0;
         int elapsed = 0;
+        // What Save would write as the solution, to tell whether the solve
+        // changed the file's content.
+        const std::vector<double> written(solutionToSave(), solutionToSave() + n);
 
         solveEq(c, r, columnZeros.data(), &status, &elapsed);
         m_dialogTime = elapsed;
@@ -125,6 +129,8 @@ void tarvix::on_solveb_clicked()
             });
             m_trust.elimination = m_deviceElimination;
             std::memcpy(m_store.currentSol, m_store.customSol, bytes);
+            if (!std::equal(written.begin(), written.end(), solutionToSave()))
+                m_saved = false;
             if (status == 1) {
                 errMsg(new QString(QStringLiteral("ERROR: Solution is INCORRECT!")),
                        new QString(QStringLiteral("<p><b>The co-efficient Matrix could NOT be reduced to Upper Triangular Matrix!</b></p>\n")

@@ -12,7 +12,7 @@ namespace {
 // The file a fresh start writes with 2 processors on a 1366 x 728 desktop.
 QStringList defaultLines()
 {
-    return QStringLiteral("Tarvix\n5\t10\t\n1e-15\t0\t1\t1\t0\t1\n100\t3\t2\t2\t0\t15\n433\t189\t500\t350\t\n"
+    return QStringLiteral("Tarvix\n5\t10\t\n1e-15\t0\t1\t1\t0\t1\n100\t3\t0\t0\t0\t15\n433\t189\t500\t350\t\n"
                           "283\t64\t800\t600\t\n333\t209\t700\t310\t\n508\t264\t350\t200\t\n38\t64\t1290\t600\t\n"
                           "408\t164\t550\t400\t\n100\t50\t30\t3\n30\t30\t30\t5\n0\t0\t5\t3\n0\t0\t3\t3")
         .split(QLatin1Char('\n'));
@@ -56,7 +56,8 @@ private slots:
             {2, "1e-10\t1\t1\t1\t2\t0", "1e-10\t1\t1\t1\t0\t0", true}, // flag of 2 takes its default
             {2, "1e-10\t1\t1\t1\t1", "1e-15\t0\t1\t1\t0\t1", true}, // five fields on line 3
             {3, "105\t5\t1\t0\t1\t7", "100\t5\t1\t0\t1\t7", true}, // analysis rows not a multiple of 10
-            {3, "0\t11\t3\t3\t2\t16", "100\t3\t2\t2\t0\t15", true}, // every field of line 4 out of range
+            {3, "0\t11\t3\t3\t2\t16", "100\t3\t0\t0\t0\t15", true}, // every field of line 4 out of range
+            {3, "100\t3\t2\t2\t0\t15", "100\t3\t2\t2\t0\t15", false}, // stored solution sets kept
             {3, "20\t10\t0\t1\t1\t1", "20\t10\t0\t1\t1\t1", false}, // line 4 read field by field
             {6, "1\t2\t3\t4\t5\t", "333\t209\t700\t310\t", true}, // geometry with five numbers
             {8, "1 2  3 4", "1\t2\t3\t4\t", false}, // geometry separated by blanks
@@ -119,12 +120,12 @@ private slots:
         QStringList want = defaultLines();
         UserPrefs::setAnalysisRows(20);
         QVERIFY(UserPrefs::savePrefs());
-        want[3] = QStringLiteral("20\t3\t2\t2\t0\t15");
+        want[3] = QStringLiteral("20\t3\t0\t0\t0\t15");
         const QByteArray afterFirst = readFile(folder + QStringLiteral("/Tarvix.pref"));
         QCOMPARE(afterFirst, joined(want));
         UserPrefs::setAnalysisRows(30);
         QVERIFY(UserPrefs::savePrefs());
-        want[3] = QStringLiteral("30\t3\t2\t2\t0\t15");
+        want[3] = QStringLiteral("30\t3\t0\t0\t0\t15");
         QCOMPARE(readFile(folder + QStringLiteral("/Tarvix.pref")), joined(want));
         QCOMPARE(readFile(folder + QStringLiteral("/Old_Tarvix.pref")), afterFirst);
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
@@ -278,7 +279,7 @@ private slots:
         QThread *t = MyThreads::start(prefs, SLOT(Destruct()), QStringLiteral("Tarvix::destruct"));
         QVERIFY(t->wait(10000));
         QCOMPARE(prefs->thread(), QThread::currentThread());
-        QVERIFY(MyThreads::inPool(t) && readFile(UserPrefs::prefsFilePath()).contains("\n100\t3\t2\t2\t0\t9\n"));
+        QVERIFY(MyThreads::inPool(t) && readFile(UserPrefs::prefsFilePath()).contains("\n100\t3\t0\t0\t0\t9\n"));
         delete prefs;
     }
 };

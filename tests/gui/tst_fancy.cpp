@@ -227,11 +227,13 @@ private slots:
 
     void fieldEdits()
     {
-        // The last right-hand side, a coefficient, not a number, emptied;
-        // recordedCol -1: nothing recorded.
-        const struct { int row, col; const char *text; int recordedCol; } cases[] = {
-            {2, 3, "7.5", 4}, {1, 0, "-2e3", 0}, {0, 1, "abc", -1}, {0, 2, "", -1}};
-        for (const auto &[row, col, chars, recordedCol] : cases) {
+        // The last right-hand side, a coefficient, not a number, emptied (0),
+        // the value it had (a field tabbed through); recordedCol -1: nothing
+        // recorded. The recorder hears the values' shortest exact text.
+        const struct { int row, col; const char *text; int recordedCol; const char *recorded; } cases[] = {
+            {2, 3, "7.5", 4, "7.5"}, {1, 0, "-2e3", 0, "-2000"}, {0, 1, "abc", -1, ""}, {0, 2, "", 2, "0"},
+            {1, 1, "2.0", -1, ""}};
+        for (const auto &[row, col, chars, recordedCol, recorded] : cases) {
             const QString text = QString::fromLatin1(chars);
             tarvix *w = fancyWindow(3);
             FancyGrid *g = w->fancyGrid();
@@ -248,13 +250,32 @@ private slots:
             }
             QCOMPARE(spy.count(), 1);
             const double old = col == 3 ? kExampleB[row] : kExampleA[row * 3 + col];
-            QCOMPARE(spy.first(), QVariantList({row, recordedCol, text, QString::number(old, 'g', 15)}));
+            QCOMPARE(spy.first(), QVariantList({row, recordedCol, QString(recorded), QString::number(old)}));
             QVERIFY(!w->isSaved());
             // Only that value changed.
             for (int p = 0; p < 12; ++p)
                 QCOMPARE(p % 4 < 3 ? s.coef[p / 4][p % 4] : s.rhs[p / 4],
                          p == row * 4 + col ? text.toDouble() : p % 4 < 3 ? kExampleA[p / 4 * 3 + p % 4] : kExampleB[p / 4]);
         }
+    }
+
+    // Typed edits undo one by one, each to its exact old value.
+    void fieldEditsUndo()
+    {
+        tarvix *w = fancyWindow(3);
+        w->show();
+        FancyGrid *g = w->fancyGrid();
+        for (const auto &[column, text] : {std::pair{0, "4"}, {1, "0.30000000000000004"}, {1, "7"}}) {
+            type(g->field(0, column), text);
+            w->awaitRecorder();   // the event loop runs between two keys of a person
+        }
+        for (double expected : {0.1 + 0.2, 0.0}) {
+            button(w, "undob")->click();
+            w->awaitRecorder();
+            QCOMPARE(w->store().coef[0][1], expected);
+            QCOMPARE(g->field(0, 0)->text(), QString("4"));
+        }
+        QCOMPARE(w->store().coef[0][0], 4.0);
     }
 
     void typeSolveSaveReopen()

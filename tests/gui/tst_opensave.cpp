@@ -29,7 +29,7 @@ void fillWindow(tarvix *w, int n)
             s.coef[i][j] = (i == j ? 10.0 : 0.0) + (n <= 4 ? kValues[(i * n + j) % 16] : r);
         }
         s.rhs[i] = kValues[(i + 5) % 16];
-        s.fileSol[i] = i + 0.5;
+        s.currentSol[i] = i + 0.5;
     }
     w->tableModel()->refreshAll();
 }
@@ -85,9 +85,10 @@ private slots:
             QCOMPARE(b.N, n);
             // Every value is the file tests' business; here the window's arrays went out.
             QVERIFY(fuzzyEqual(a.coef[n - 1][1], b.coef[n - 1][1], tol) && fuzzyEqual(a.rhs[n - 1], b.rhs[n - 1], tol));
-            // The solution section comes back as the solution from file.
+            // Save writes the current solution; it comes back as the solution
+            // from file and stays the current one until the next solve.
             for (int i = 0; i < n; ++i)
-                QCOMPARE(b.fileSol[i], i + 0.5);
+                QCOMPARE(QList<double>({b.fileSol[i], b.currentSol[i]}), QList<double>({i + 0.5, i + 0.5}));
             QCOMPARE(other->tableModel()->columnCount(), n + 2);
             QCOMPARE(other->tableModel()->data(other->tableModel()->index(0, 0)).toDouble(), 2.5);
             QCOMPARE(other->windowTitle(), QString("%1 - [%2x%2] - Tarvix (%3)").arg(path).arg(n).arg(other->windowName()));

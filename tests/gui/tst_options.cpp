@@ -361,6 +361,45 @@ private slots:
         QVERIFY(QFile::remove(fx->env.temp()) && QDir().mkpath(fx->env.temp()));
     }
 
+    // The copy never replaces another file unasked, and a copy that fails
+    // leaves the benchmark file for the copy by hand the box asks for.
+    void benchmarkCopyKeepsFiles_data()
+    {
+        QTest::addColumn<QString>("target");     // "" : the folder is a plain file
+        QTest::addColumn<int>("replace");         // answer to the replace question, 0: not asked
+        QTest::addColumn<QStringList>("left");    // files in the temporary folder afterwards
+        QTest::addColumn<bool>("copied");         // the target holds the benchmark system
+        QTest::newRow("existing, replaced") << "run.trx" << int(Prompter::Yes) << QStringList{"run.trx"} << true;
+        QTest::newRow("existing, kept") << "run.trx" << int(Prompter::No) << QStringList{"run.trx"} << false;
+        QTest::newRow("copy fails") << "" << 0 << QStringList{"10eq.trx", "nofolder"} << false;
+    }
+
+    void benchmarkCopyKeepsFiles()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, replace);
+        QFETCH(QStringList, left);
+        QFETCH(bool, copied);
+        const QString dir = fx->env.temp();
+        QVERIFY(writeFile(dir + (target.isEmpty() ? "/nofolder" : "/" + target), "kept\n"));
+        WidgetPoller driver(solveOnCpu);
+        Options *d = openDialog();
+        child<QLineEdit>(d, "benchLE")->setText("10");
+        child<QComboBox>(d, "benchUI")->setCurrentIndex(1);
+        fx->prompter.answerButton(Prompter::Yes);
+        fx->prompter.answerText(dir + (target.isEmpty() ? "/nofolder/run.trx" : "/" + target));
+        if (replace)
+            fx->prompter.answerButton(replace);
+        button(d, "benchStartb")->click();
+        QCOMPARE(fx->prompter.count("File already exists!"), replace ? 1 : 0);
+        QCOMPARE(fx->prompter.count("Failure Copying File!"), target.isEmpty() ? 1 : 0);
+        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), left);
+        if (!target.isEmpty()) {
+            EquationStore s;
+            QCOMPARE(!EquationFile::open(dir + "/" + target, s).failed, copied);
+        }
+    }
+
     void benchmarkCopyName()
     {
         // A suffix inside the name and one in other case: benchmarkFillsTable.

@@ -177,6 +177,40 @@ private slots:
         QCOMPARE(opened.at(1)->windowTitle(), dir + "/b.btrx - [3x3] - Tarvix (" + opened.at(1)->windowName() + ")");
     }
 
+    // A solve that changes the solution Save writes marks the window
+    // modified; saved and reopened, the file holds that solution.
+    void solutionKeptBySave_data()
+    {
+        QTest::addColumn<int>("savedSet");
+        QTest::addColumn<bool>("modified");
+        QTest::newRow("current") << 0 << true;
+        QTest::newRow("custom") << 1 << true;
+        QTest::newRow("from file") << 2 << false;
+    }
+
+    void solutionKeptBySave()
+    {
+        QFETCH(int, savedSet);
+        QFETCH(bool, modified);
+        UserPrefs::setSavedSolutionSet(savedSet);
+        const QString path = fx->env.root() + "/eq.trx";
+        QVERIFY(writeSystem(path, 3, kExampleA, kExampleB));
+        auto *w = new tarvix(path);
+        QVERIFY(w->isSaved());
+        DialogDriver driver;
+        fx->prompter.answerButton(Prompter::No);
+        button(w, "solveb")->click();
+        QCOMPARE(w->isSaved(), !modified);
+        w->on_saveb_clicked();
+        QVERIFY(w->isSaved());
+        // The same solution again changes nothing Save would write.
+        fx->prompter.answerButton(Prompter::No);
+        button(w, "solveb")->click();
+        QVERIFY(w->isSaved());
+        auto *reopened = new tarvix(path);
+        QCOMPARE(solvesToExample(reopened->store().fileSol), modified);
+    }
+
     void commandLineSkipsBadArguments()
     {
         const QString dir = fx->env.root();

@@ -38,6 +38,7 @@ private slots:
         QVERIFY(w.currentFileName().isEmpty() && w.isSaved());
     }
 
+    // The recorder hears values as their shortest exact text.
     void editingClearsTheSavedFlag()
     {
         tarvix w;
@@ -47,9 +48,9 @@ private slots:
         QCOMPARE(recorded.size(), 1);
         QCOMPARE(recorded.first(), (QVariantList{0, 0, QString("2.5"), QString("0")}));
         QVERIFY(m->setData(m->index(1, 3), "1e300"));
-        QCOMPARE(recorded.last(), (QVariantList{1, 3, QString("1e300"), QString("0")}));
-        QVERIFY(m->setData(m->index(0, 0), "-1"));
-        QCOMPARE(recorded.last().at(3).toString(), QString("2.5"));
+        QCOMPARE(recorded.last(), (QVariantList{1, 3, QString("1e+300"), QString("0")}));
+        QVERIFY(m->setData(m->index(0, 0), "0.30000000000000004") && m->setData(m->index(0, 0), "-1"));
+        QCOMPARE(recorded.last().at(3).toString(), QString("0.30000000000000004"));
     }
 
     void closeModifiedWindow()

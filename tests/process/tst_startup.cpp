@@ -93,7 +93,7 @@ private slots:
         const QString pref = readText(tarvixDir() + QStringLiteral("/Preferences/Tarvix.pref"));
         QVERIFY2(pref.startsWith(QStringLiteral("Tarvix\n")), qPrintable(pref));
         QCOMPARE(pref.split(QLatin1Char('\n')).size(), 15);
-        QVERIFY(pref.contains(QStringLiteral("\n1e-15\t0\t1\t1\t0\t1\n100\t3\t2\t2\t0\t15\n")));
+        QVERIFY(pref.contains(QStringLiteral("\n1e-15\t0\t1\t1\t0\t1\n100\t3\t0\t0\t0\t15\n")));
         const QString log = readText(tarvixDir() + QStringLiteral("/logs/session.log"));
         QVERIFY2(log.endsWith(QStringLiteral("\nApplication Exited with Error Code  0 .\n ")), qPrintable(log));
         QVERIFY2(!log.contains(QStringLiteral("***")), qPrintable(log)); // a clean run logs no block

@@ -14,6 +14,7 @@
 namespace {
 
 const char kEditLog[] = ".btrx.btrx";
+const char kStartSnapshot[] = "NEW/0.btrx";
 constexpr int kEditLogLen = 10;
 
 const char *const kFolders[] = {nullptr, nullptr, "NEW", "OPEN", nullptr, nullptr, "INC_VAR",
@@ -49,8 +50,13 @@ QString field(QString text)
 class UndoRedo::Request
 {
 public:
-    explicit Request(UndoRedo *r) : m_r(r) {}
-    ~Request() { m_r->requestDone(); }
+    explicit Request(UndoRedo *r) : m_r(r) { m_r->m_changed = false; }
+    ~Request()
+    {
+        if (m_r->m_changed)
+            m_r->keepSessionCurrent(*m_r->m_actions, *m_r->m_files, m_r->m_position);
+        m_r->requestDone();
+    }
 
 private:
     UndoRedo *m_r;
@@ -142,6 +148,24 @@ void UndoRedo::Initialise()
     m_busy = false;
 }
 
+void UndoRedo::InitialState()
+{
+    Request done(this);
+    // A folder that holds a history already is about to be resumed: it is
+    // left exactly as it was saved.
+    const QString reference = QLatin1String(kStartSnapshot);
+    if (!m_enabled || m_files->contains(Start) || QFileInfo::exists(absolute(reference))
+        || QFileInfo::exists(windowFolder() + QStringLiteral("/Actions.sestrx")))
+        return;
+    m_busy = true;
+    bool ok = false;
+    emit SaveHistory(absolute(reference), &ok);
+    if (ok)
+        m_files->insert(Start, reference);
+    m_changed = ok;
+    m_busy = false;
+}
+
 void UndoRedo::isUndoEnabled(bool *b)
 {
     *b = m_enabled.load();
@@ -176,6 +200,7 @@ int UndoRedo::countOf(int kind) const
 void UndoRedo::prepare()
 {
     m_busy = true;
+    m_changed = true;
     QList<int> &a = *m_actions;
     if (m_position < 0 || m_position > a.size())
         m_position = a.size();
@@ -183,7 +208,11 @@ void UndoRedo::prepare()
         a.erase(a.begin() + m_position, a.end());
     } else {
         // Everything right of the marker has been undone and goes for good,
-        // with its files.
+        // with its files; a saved session stops naming them first.
+        QMap<int, QString> kept = *m_files;
+        for (auto it = kept.begin(); it != kept.end();)
+            it = it.key() >= m_position ? kept.erase(it) : it + 1;
+        keepSessionCurrent(a.mid(0, m_position) << Live, kept, m_position);
         int i = m_position;
         while (i < a.size()) {
             const int kind = a.at(i);
@@ -501,6 +530,7 @@ bool UndoRedo::doUndo()
     m_busy = false;
     if (!ok)
         restore();
+    m_changed = m_changed || ok;
     return ok;
 }
 
@@ -548,6 +578,7 @@ bool UndoRedo::doRedo()
     if (next == a.size() - 1 && a.at(next) == Live) {
         // Everything is redone: back at the live end, nothing to read.
         a.removeAt(m_position);
+        m_changed = true;
         return true;
     }
     const int kind = a.at(next);
@@ -564,6 +595,7 @@ bool UndoRedo::doRedo()
     m_busy = false;
     if (ok) {
         m_position = next;
+        m_changed = true;
     } else {
         // The window still shows the state before the action.
         a = before;
@@ -591,6 +623,37 @@ bool UndoRedo::redoAction(int kind, QString name)
 
 // -------------------------------------------------------------- sessions
 
+QByteArray UndoRedo::sessionText(const QList<int> &list, const QMap<int, QString> &files, int position)
+{
+    QByteArray text;
+    for (int i = 0; i < list.size(); ++i) {
+        QByteArray line = QByteArray::number(list.at(i)) + '\t';
+        if (files.contains(i))
+            line += files.value(i).toUtf8() + '\t';
+        if (i == position)
+            line += '*';
+        text += line + '\n';
+    }
+    return text;
+}
+
+bool UndoRedo::inNamedSession() const
+{
+    const QString name = SessionManager::currentSessionName();
+    return !name.isEmpty() && !name.contains(QLatin1String("Unsaved"));
+}
+
+void UndoRedo::keepSessionCurrent(const QList<int> &list, const QMap<int, QString> &files, int position)
+{
+    if (!inNamedSession())
+        return;
+    const QString folder = windowFolder();
+    if (!QFileInfo(folder).isDir())
+        return;
+    if (!AtomicFile::writeBytes(folder + QStringLiteral("/Actions.sestrx"), sessionText(list, files, position)).ok)
+        status(QStringLiteral("Failed to save session to file!"));
+}
+
 void UndoRedo::saveWindowSession()
 {
     const QString folder = windowFolder();
@@ -599,16 +662,9 @@ void UndoRedo::saveWindowSession()
         status(QStringLiteral("Failed to save session to file!"));
         return;
     }
-    QByteArray text;
-    for (int i = 0; i < m_actions->size(); ++i) {
-        QByteArray line = QByteArray::number(m_actions->at(i)) + '\t';
-        if (m_files->contains(i))
-            line += m_files->value(i).toUtf8() + '\t';
-        if (i == m_position)
-            line += '*';
-        text += line + '\n';
-    }
-    const bool ok = AtomicFile::writeBytes(folder + QStringLiteral("/Actions.sestrx"), text).ok;
+    const bool ok = AtomicFile::writeBytes(folder + QStringLiteral("/Actions.sestrx"),
+                                           sessionText(*m_actions, *m_files, m_position))
+                        .ok;
     status(ok ? QStringLiteral("Successfully saved the session to file!")
               : QStringLiteral("Failed to save session to file!"));
 }
@@ -623,18 +679,13 @@ void UndoRedo::resumeWindow(QString path)
         return;
     }
     // Later recordings and session saves go to the resumed folder; the
-    // fresh folder this window was given is dropped while it holds nothing.
+    // fresh folder this window was given goes while it holds no recorded
+    // action (only the state the window was built with).
     const QString fresh = windowFolder();
+    const bool nothingRecorded = m_actions->size() <= 2;
     m_windowName = QFileInfo(path).fileName();
-    if (QFileInfo(fresh).absoluteFilePath() != QFileInfo(windowFolder()).absoluteFilePath()
-        && QDir(fresh).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty()) {
-        bool empty = true;
-        const QStringList subs = QDir(fresh).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-        for (const QString &s : subs)
-            empty = empty && QDir(fresh + QLatin1Char('/') + s).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-        if (empty)
-            QDir(fresh).removeRecursively();
-    }
+    if (nothingRecorded && QFileInfo(fresh).absoluteFilePath() != QFileInfo(windowFolder()).absoluteFilePath())
+        QDir(fresh).removeRecursively();
     createFolders(windowFolder());
 
     QStringList lines;

@@ -26,6 +26,8 @@
 //   "OPEN/<k>.btrx" or ".trx"    a byte copy of the opened file
 //   "TEXT/<n>.btrx.btrx<m>"      a further edit of text run n: line m - 1
 //                                of the run's edit log "TEXT/<n>.btrx.btrx"
+//   "NEW/0.btrx"                 the state the window was built with, the
+//                                snapshot of the start entry (key 0)
 // Every snapshot but NEW has a meta-data companion: the name plus ".md".
 class UndoRedo : public TrxWorker
 {
@@ -97,6 +99,10 @@ signals:
 
 public slots:
     void Initialise();
+    // Records the state the window was built with as the start entry's
+    // snapshot, so that its first action can be undone. Nothing happens in
+    // a folder that already holds one (a window about to be resumed).
+    void InitialState();
     void DeInitialise();
     void resumeWindow(QString path);
     void saveWindowSession();
@@ -133,6 +139,13 @@ private:
     int countOf(int kind) const;
     void record(int kind);
     void status(const QString &msg) { emit StatusBarMsg(msg, 2000); }
+    // The lines of "Actions.sestrx" for a list, its file map and position.
+    static QByteArray sessionText(const QList<int> &list, const QMap<int, QString> &files, int position);
+    // A saved (named) session resumes to the latest state: its window file
+    // is rewritten after every change of the history, and before files the
+    // old one names are deleted. Unsaved sessions are written on saving.
+    bool inNamedSession() const;
+    void keepSessionCurrent(const QList<int> &list, const QMap<int, QString> &files, int position);
     QString absolute(const QString &reference) const;
     void dump() const;
 
@@ -144,6 +157,8 @@ private:
     std::atomic<bool> m_busy{false};
     std::atomic<bool> m_enabled{true};
     std::atomic<int> m_inFlight{0};
+    // The history changed during the running request.
+    bool m_changed = false;
 };
 
 #endif

@@ -32,7 +32,7 @@ struct Store
     // The OpenCL engine: the blocked one unless the step-by-step one was
     // chosen, which an optional last line records.
     bool openCLStepwise = false;
-    int lineFour[6] = {100, 3, 2, 2, 0, 15};
+    int lineFour[6] = {100, 3, 0, 0, 0, 15};
     std::array<int, 4> geometry[6] = {};
     QList<int> lists[4];
 
@@ -62,7 +62,7 @@ Store &S()
 }
 
 // line 4 defaults and read checks, field by field
-const int kLineFourDefaults[6] = {100, 3, 2, 2, 0, 15};
+const int kLineFourDefaults[6] = {100, 3, 0, 0, 0, 15};
 bool lineFourValid(int field, int v)
 {
     switch (field) {

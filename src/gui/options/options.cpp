@@ -1,4 +1,5 @@
 #include "options.h"
+#include "files/atomicfile.h"
 
 #include "prefs/userprefs.h"
 #include "prompt/prompter.h"
@@ -11,6 +12,7 @@
 #include <QDoubleValidator>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -1014,12 +1016,43 @@ void Options::on_benchStartb_clicked()
         if (!given.isEmpty()) {
             const QString target = benchmarkCopyName(given, selected.contains(QLatin1String(".btrx")));
             if (target != file) {
-                QFile::remove(target);
-                if (!QFile::copy(file, target))
+                // Another file of that name goes only when the user says so,
+                // and only for a complete copy.
+                const bool replace =
+                    !QFileInfo::exists(target)
+                    || Prompter::instance()->message(
+                           Prompter::Warning, QStringLiteral("File already exists!"),
+                           QStringLiteral("There already exists a file with the same name -> ") + target
+                               + QStringLiteral(".\nWould you like to replace it?"),
+                           Prompter::Yes | Prompter::No, Prompter::No)
+                           == Prompter::Yes;
+                const AtomicFile::Result copied =
+                    replace ? AtomicFile::replace(target, [&file](const QString &temp, QString *error) {
+                        QFile in(file);
+                        QFile out(temp);
+                        if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                            *error = in.isOpen() ? out.errorString() : in.errorString();
+                            return false;
+                        }
+                        QByteArray chunk;
+                        while (!(chunk = in.read(1 << 20)).isEmpty())
+                            if (out.write(chunk) != chunk.size()) {
+                                *error = out.errorString();
+                                return false;
+                            }
+                        return in.error() == QFileDevice::NoError && out.flush();
+                    })
+                            : AtomicFile::Result{true, AtomicFile::Result::None, QString()};
+                if (!copied.ok) {
                     Prompter::instance()->message(Prompter::Critical, QStringLiteral("Failure Copying File!"),
                                                   QStringLiteral("Could not copy the file: ") + file
-                                                      + QStringLiteral(".\nPlease try copying manually!"),
+                                                      + QStringLiteral(".\nPlease try copying manually!\n")
+                                                      + copied.error,
                                                   Prompter::Ok, Prompter::Ok);
+                    // The box asks for a copy by hand: the file stays for it.
+                    QFile::remove(file + QStringLiteral(".old"));
+                    return;
+                }
             } else {
                 // The copy is the file itself: keep it.
                 QFile::remove(file + QStringLiteral(".old"));
