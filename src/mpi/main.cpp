@@ -602,10 +602,13 @@ int writeSystem(const QString &out, const Layout &in, Grid &g, const double *a, 
     ok = !anyRank(!ok);
     rc = MPI_File_close(&fh);
     ok = !anyRank(!ok || rc != MPI_SUCCESS);
-    if (ok && g_rank == 0)
-        ok = std::rename(name.constData(), out.toLocal8Bit().constData()) == 0;
+    if (ok && g_rank == 0 && std::rename(name.constData(), out.toLocal8Bit().constData()) != 0) {
+        ok = false;
+        error = QString::fromLocal8Bit(std::strerror(errno));
+    }
     if (g_rank == 0 && !ok) {
-        errorLine(QStringLiteral("could not write %1: %2").arg(out, error.isEmpty() ? QString::fromLocal8Bit(std::strerror(errno)) : error));
+        errorLine(QStringLiteral("could not write %1: %2")
+                      .arg(out, error.isEmpty() ? QStringLiteral("a process could not write its rows") : error));
         QFile::remove(temp);
     }
     return agreedCode(ok ? Success : BadFile);
@@ -929,10 +932,13 @@ int runGenerate(long long n, const QString &out, quint32 seed)
     ok = !anyRank(!ok);
     const int closed = MPI_File_close(&fh);
     ok = !anyRank(!ok || closed != MPI_SUCCESS);
-    if (ok && g_rank == 0)
-        ok = std::rename(name.constData(), out.toLocal8Bit().constData()) == 0;
+    QString error = rc != MPI_SUCCESS ? mpiError(rc) : QStringLiteral("a process could not write its rows");
+    if (ok && g_rank == 0 && std::rename(name.constData(), out.toLocal8Bit().constData()) != 0) {
+        ok = false;
+        error = QString::fromLocal8Bit(std::strerror(errno));
+    }
     if (!ok && g_rank == 0) {
-        errorLine(QStringLiteral("could not write %1: %2").arg(out, rc != MPI_SUCCESS ? mpiError(rc) : QString::fromLocal8Bit(std::strerror(errno))));
+        errorLine(QStringLiteral("could not write %1: %2").arg(out, error));
         std::remove(name.constData());
     }
     return agreedCode(ok ? Success : BadFile);

@@ -189,6 +189,8 @@ private slots:
         QTest::newRow("corrupt header") << header << QStringList() << 2 << QByteArray("is corrupt: no Tarvix header");
         QTest::newRow("marker") << marker << QStringList() << 2 << QByteArray("is corrupt: the solution marker is missing");
         QTest::newRow("singular") << sing << QStringList() << 3 << QByteArray("the equations are singular or nearly singular");
+        QTest::newRow("unwritable output") << good << QStringList{QStringLiteral("--output"), QStringLiteral("/nonexistent/x.btrx")}
+                                           << 2 << QByteArray("could not write /nonexistent/x.btrx");
         QTest::newRow("grid") << good << QStringList{QStringLiteral("--grid"), QStringLiteral("2x2")} << 64 << QByteArray("--grid needs RxC");
         // A sparse file of 200,000 equations: 320 GB that no machine here holds.
         QTest::newRow("memory") << QByteArray("sparse") << QStringList() << 2 << QByteArray("not enough memory for 200000 equations");
