@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools
           libopenblas-dev liblapacke-dev xvfb xauth desktop-file-utils
           libqt5charts5-dev ocl-icd-opencl-dev opencl-headers pocl-opencl-icd clang
-          libgmp-dev)
+          libgmp-dev openmpi-bin libopenmpi-dev libscalapack-openmpi-dev)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

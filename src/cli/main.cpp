@@ -32,8 +32,9 @@ namespace {
 
 enum ExitCode { Success = 0, Invalid = 1, BadFile = 2, Incorrect = 3, Usage = 64 };
 
-// Largest N generate accepts (N*N still fits an int).
-constexpr int kMaxGenerate = 46340;
+// Largest N generate accepts: the file's 8 N (N + 1) bytes stay far inside
+// a 64-bit offset. The machine's memory is checked before the rows are made.
+constexpr int kMaxGenerate = 100000000;
 
 const char *const kHelp =
     "Usage: tarvix-cli COMMAND ARGUMENTS [OPTIONS]\n"
@@ -445,6 +446,15 @@ int runConvert(const QString &in, const QString &out, const QString &rhs, bool c
 
 int runGenerate(int n, const QString &out, quint32 seed, const EquationFile::Options &opt)
 {
+    // The rows and their pointers, all touched while they are made: more
+    // than the machine has must not start.
+    const double need = 8.0 * n * (double(n) + 6.0);
+    const double physical = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGE_SIZE));
+    if (physical > 0 && need > physical) {
+        errorLine(QStringLiteral("out of memory: %1 equations need %2 MB, this machine has %3 MB")
+                      .arg(n).arg(qint64(need / 1048576)).arg(qint64(physical / 1048576)));
+        return BadFile;
+    }
     EquationStore store;
     store.N = n;
     if (!store.reallocate()) {

@@ -46,7 +46,7 @@ private slots:
             {}, {"frobnicate"}, {"solve"}, {"solve", "a.trx", "b.trx"}, {"solve", "sys.trx", "--fast"},
             {"solve", "sys.trx", "--threads", "0"}, {"solve", "sys.trx", "--threads"},
             {"solve", "sys.trx", "--output"}, {"solve", "sys.trx", "--seed", "1"}, {"generate", "1", "g.trx"},
-            {"generate", "100000", "g.trx"}, {"generate", "3", "g.trx", "--seed", "-1"}, {"convert", "sys.trx"}};
+            {"generate", "100000001", "g.trx"}, {"generate", "3", "g.trx", "--seed", "-1"}, {"convert", "sys.trx"}};
         for (const QStringList &args : cases) {
             const Run r = run(args);
             QVERIFY2(r.code == 64, qPrintable(args.join(QLatin1Char(' '))));

@@ -146,6 +146,12 @@ private slots:
     // result; never an abort.
     void memoryLimit()
     {
+        // Beyond the machine's memory (and N * N beyond 32 bits): refused
+        // before anything is made.
+        const Run beyond = run({"generate", "200000", "huge.btrx", "--seed", "1"});
+        QCOMPARE(beyond.code, 2);
+        QVERIFY2(beyond.err.contains("out of memory"), beyond.err.constData());
+        QVERIFY(!QFile::exists(path(QStringLiteral("huge.btrx"))));
 #ifdef TARVIX_ASAN
         QSKIP("the address sanitizer needs more address space than any limit here allows");
 #else
