@@ -30,6 +30,7 @@ private slots:
     void refusedResumeRecordsIntoOwnSession();
     void sessionsOffMeansNoRecording();
     void closingKeepsNamedSessionCurrent();
+    void unsavedSessionKeptCurrentForRecovery();
 };
 
 void TestSessions::dialogResumesAndDeletes()
@@ -166,6 +167,24 @@ void TestSessions::closingKeepsNamedSessionCurrent()
     w->tableModel()->setData(w->tableModel()->index(0, 0), 4.0);
     QVERIFY(fx.close(w));
     QVERIFY2(readFile(actions).contains("\n9\t"), readFile(actions).constData());   // the cell edit
+}
+
+// An unsaved session's window file follows every action, so a run that
+// crashes leaves a session that resumes to its last step.
+void TestSessions::unsavedSessionKeptCurrentForRecovery()
+{
+    GuiFixture fx;
+    SessionManager keeper;
+    auto *w = new tarvix();
+    w->show();
+    QVERIFY(SessionManager::currentSessionName().contains(QLatin1String("Unsaved")));
+    w->tableModel()->setData(w->tableModel()->index(0, 0), 4.0);
+    const QString actions = w->historyFolder() + QStringLiteral("/Actions.sestrx");
+    QTRY_VERIFY2(readFile(actions).contains("\n9\tTEXT/"), readFile(actions).constData());
+    auto *resumed = new tarvix();
+    resumed->resumeFrom(w->historyFolder());
+    resumed->awaitRecorder();
+    QCOMPARE(resumed->tableModel()->data(resumed->tableModel()->index(0, 0)).toDouble(), 4.0);
 }
 
 QTEST_MAIN(TestSessions)

@@ -637,16 +637,10 @@ QByteArray UndoRedo::sessionText(const QList<int> &list, const QMap<int, QString
     return text;
 }
 
-bool UndoRedo::inNamedSession() const
-{
-    const QString name = SessionManager::currentSessionName();
-    return !name.isEmpty() && !name.contains(QLatin1String("Unsaved"));
-}
-
+// Unsaved sessions too: what a run that crashed leaves behind is offered
+// again at the next start and must resume to its last step.
 void UndoRedo::keepSessionCurrent(const QList<int> &list, const QMap<int, QString> &files, int position)
 {
-    if (!inNamedSession())
-        return;
     const QString folder = windowFolder();
     if (!QFileInfo(folder).isDir())
         return;

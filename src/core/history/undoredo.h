@@ -144,7 +144,6 @@ private:
     // A saved (named) session resumes to the latest state: its window file
     // is rewritten after every change of the history, and before files the
     // old one names are deleted. Unsaved sessions are written on saving.
-    bool inNamedSession() const;
     void keepSessionCurrent(const QList<int> &list, const QMap<int, QString> &files, int position);
     QString absolute(const QString &reference) const;
     void dump() const;
