@@ -10,11 +10,8 @@
 #include <QString>
 #include <QStringList>
 
-class AboutDialog;
 class AnalyseDialog;
-class EditDialog;
 class FancyGrid;
-class Options;
 class MyDelegate;
 class MyTableModel;
 class QMessageBox;
@@ -36,7 +33,8 @@ class tarvix;
 // destruction, New, the window list, close handling, the table view),
 // tarvix_solve.cpp (Solve, stealth solving), tarvix_file.cpp (Open, Save,
 // drag and drop), tarvix_variables.cpp (the variable count),
-// tarvix_edit.cpp (Cut, Copy, Paste, Clear and their shared objects).
+// tarvix_edit.cpp (Cut, Copy, Paste, Clear); shareddialogs.h holds the
+// dialogs and the copy buffer all windows share.
 class tarvix : public QMainWindow
 {
     Q_OBJECT
@@ -111,12 +109,6 @@ public:
     // window serves or waits for it: a session save has to wait, since it
     // needs both.
     bool withRecorder() const;
-
-    // Shared by all windows: the chooser of the edit commands and the copy
-    // buffer (null until the first window made them, and after the last
-    // window has gone).
-    static EditDialog *editDialog();
-    static const QStringList *copyBuffer();
 
     // Files (tarvix_file.cpp).
     void openFile(const QString &path, bool freshAllocation, bool *failed);
@@ -234,20 +226,14 @@ public:
     // The daily check's log: false when a check is due now (and today is
     // written down), true when there is nothing to do.
     bool checkUpdateLog();
-    static AboutDialog *aboutDialog();
     // The program's own copy of the help file ("" when there is none);
     // tests name one with the setter.
     static QString shippedHelpFile();
     static void setShippedHelpFile(const QString &path);
-private:
-    static AboutDialog *sharedAboutDialog();
-    static void storeAboutGeometry();
-    static void deleteAboutShared();
 
     // Options (tarvix_options.cpp): the shared settings dialog, the thread
     // optimisation and the benchmark cycle, run on windows never shown.
 public:
-    static Options *optionsDialog();   // null until the first window made it
     // Tunes threadLimits by timing solves of random systems; true when it
     // stopped at maxN variables or budgetMs milliseconds before finding
     // every threshold (those found are kept).
@@ -260,9 +246,6 @@ public:
 public slots:
     void on_actionOptions_triggered();
 private:
-    static Options *sharedOptionsDialog();
-    static void storeOptionsGeometry();
-    static void deleteOptionsShared();
     void fillRandom(unsigned long *state);
 
 protected:
@@ -292,10 +275,6 @@ private:
     void applyCount(int newN, bool undoWas);
     // Cut, Copy, Paste and Clear ('x', 'c', 'v', 'd').
     void editElement(char operation);
-    static EditDialog *sharedEditDialog();
-    static QStringList *sharedCopyBuffer();
-    static void storeEditGeometry();
-    static void deleteEditShared();
     // The analysis dialog of this window (modal for the stealth solve).
     void openAnalysis(bool modal);
     // Fields of the fancy grid into the arrays and back.

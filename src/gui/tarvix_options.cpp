@@ -5,6 +5,7 @@
 #include "mytablemodel.h"
 #include "options/options.h"
 #include "prefs/userprefs.h"
+#include "shareddialogs.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -16,8 +17,6 @@
 #include <cstring>
 
 namespace {
-
-Options *g_optionsDialog = nullptr;
 
 // The C library's classic generator (0 to 32767), with a state of its own
 // so that a run does not disturb or depend on anyone else's draws.
@@ -55,36 +54,9 @@ double asFieldText(double v)
 
 } // namespace
 
-Options *tarvix::optionsDialog()
-{
-    return g_optionsDialog;
-}
-
-Options *tarvix::sharedOptionsDialog()
-{
-    if (!g_optionsDialog)
-        g_optionsDialog = new Options();
-    return g_optionsDialog;
-}
-
-void tarvix::storeOptionsGeometry()
-{
-    if (!g_optionsDialog)
-        return;
-    const int geo[4] = {g_optionsDialog->x(), g_optionsDialog->y(), g_optionsDialog->width(),
-                        g_optionsDialog->height()};
-    UserPrefs::setGeometry(UserPrefs::OptionsWindow, geo);
-}
-
-void tarvix::deleteOptionsShared()
-{
-    delete g_optionsDialog;
-    g_optionsDialog = nullptr;
-}
-
 void tarvix::on_actionOptions_triggered()
 {
-    Options *dialog = sharedOptionsDialog();
+    Options *dialog = SharedDialogs::options();
     dialog->load();
     dialog->exec();
     if (!ui)

@@ -1,6 +1,7 @@
 // Cut, Copy, Paste and Clear: the chooser, the shared copy buffer across
 // windows, the clipboard text, the changed range and the recorder signals.
 #include "guitestutil.h"
+#include "shareddialogs.h"
 
 #include <QClipboard>
 #include <QLabel>
@@ -137,9 +138,9 @@ private slots:
             answer(kind, k);
             trigger(w, action);
             QCOMPARE(m_choosersShown, 2);
-            QCOMPARE(tarvix::editDialog()->variables(), 3);
+            QCOMPARE(SharedDialogs::edit()->variables(), 3);
             QCOMPARE(systemText(w), QString(after));
-            QCOMPARE(*tarvix::copyBuffer(), buffer);
+            QCOMPARE(*SharedDialogs::copyBuffer(), buffer);
             QCOMPARE(QGuiApplication::clipboard()->text(), *clipboard ? QString(clipboard) : prefillClip);
             QStringList seen;
             for (const auto &args : changed) {
@@ -173,7 +174,7 @@ private slots:
             trigger(w, action);
             QCOMPARE(m_choosersShown, proceeds ? 1 : 0);
             QCOMPARE(systemText(w), QString("1 2 3 10 ;4 5 6 11 ;7 8 9 12 "));
-            QCOMPARE(*tarvix::copyBuffer(), proceeds ? QStringList({"2", "5", "8"}) : QStringList());
+            QCOMPARE(*SharedDialogs::copyBuffer(), proceeds ? QStringList({"2", "5", "8"}) : QStringList());
             QVERIFY(rec.log.isEmpty() && w->isSaved());
         }
     }
@@ -184,21 +185,21 @@ private slots:
     UserPrefs::setGeometry(UserPrefs::EditWindow, geo);
     auto *a = new tarvix();
     auto *b = new tarvix();
-    EditDialog *d = tarvix::editDialog();
+    EditDialog *d = SharedDialogs::edit();
     QVERIFY(d);
     QCOMPARE(QRect(d->pos(), d->size()), QRect(40, 50, 380, 210));
     answer("rhs");
     trigger(a, "actionCopy");
-    QCOMPARE(tarvix::copyBuffer()->size(), 2);
+    QCOMPARE(SharedDialogs::copyBuffer()->size(), 2);
 
     fx->close(a);
-    QCOMPARE(tarvix::editDialog(), d);
-    QCOMPARE(tarvix::copyBuffer()->size(), 2);
+    QCOMPARE(SharedDialogs::edit(), d);
+    QCOMPARE(SharedDialogs::copyBuffer()->size(), 2);
     d->move(70, 80);
     d->resize(600, 320);
     const std::array<int, 4> last{d->x(), d->y(), d->width(), d->height()};
     fx->close(b);
-    QVERIFY(!tarvix::editDialog() && !tarvix::copyBuffer());
+    QVERIFY(!SharedDialogs::edit() && !SharedDialogs::copyBuffer());
     QCOMPARE(UserPrefs::getGeometry(UserPrefs::EditWindow), last);
     }
 };
