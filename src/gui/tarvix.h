@@ -241,8 +241,12 @@ public:
     // One timed cycle for n variables: *times gets Initialise, Generate,
     // Save, Open and Solve in milliseconds (fewer when the file could not
     // be written or read), *file the benchmark file.
-    void benchmark(int n, bool binary, QList<int> *times, QString *file);
-    void benchmarkStealth(int n, bool binary, QList<int> *times, QString *file);
+    // stealth: this is a hidden window, and a second one opens and solves.
+    void benchmark(int n, bool binary, QList<int> *times, QString *file, bool stealth = false);
+    void benchmarkStealth(int n, bool binary, QList<int> *times, QString *file)
+    {
+        benchmark(n, binary, times, file, true);
+    }
 public slots:
     void on_actionOptions_triggered();
 private:

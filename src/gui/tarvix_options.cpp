@@ -171,7 +171,7 @@ bool tarvix::optimiseThreads(int maxN, int budgetMs)
     return bounded;
 }
 
-void tarvix::benchmark(int n, bool binary, QList<int> *times, QString *file)
+void tarvix::benchmark(int n, bool binary, QList<int> *times, QString *file, bool stealth)
 {
     unsigned long state = seedFromClock();
     times->clear();
@@ -183,90 +183,48 @@ void tarvix::benchmark(int n, bool binary, QList<int> *times, QString *file)
 
     QElapsedTimer timer;
     timer.start();
-    n_Var(n);
-    *times << int(timer.elapsed());
+    if (stealth) {
+        // The hidden window's arrays are allocated directly.
+        resizeSystem(n);
+        const size_t bytes = sizeof(double) * size_t(n);
+        std::memset(m_store.customSol, 0, bytes);
+        std::memset(m_store.currentSol, 0, bytes);
+        std::memset(m_store.fileSol, 0, bytes);
+    } else {
+        n_Var(n);
+    }
+    *times << int(timer.restart());
 
-    timer.restart();
     do {
         fillRandom(&state);
         if (m_fancy)
             fancyToArrays();
     } while (!validateSystem());
-    *times << int(timer.elapsed());
+    *times << int(timer.restart());
 
     const QString path = UserPrefs::getTempFolder() + QLatin1Char('/') + QString::number(n)
                          + (binary ? QStringLiteral("eq.btrx") : QStringLiteral("eq.trx"));
     *file = path;
     m_fileName = path;
-    timer.restart();
     savetoFile(binary);
-    *times << int(timer.elapsed());
+    *times << int(timer.restart());
 
     // The save has told the user why it failed; there is nothing to open.
     bool failed = !QFileInfo::exists(path);
-    if (!failed) {
-        timer.restart();
-        openFile(path, false, &failed);
-        *times << int(timer.elapsed());
-    }
-    if (!failed) {
-        timer.restart();
-        on_solveb_clicked();
-        *times << int(timer.elapsed()) - m_dialogTime;
-        m_dialogTime = 0;
-    }
-
-    if (!m_quiet)
-        emit setUndoState(undoWas);
-}
-
-void tarvix::benchmarkStealth(int n, bool binary, QList<int> *times, QString *file)
-{
-    unsigned long state = seedFromClock();
-    times->clear();
-    bool undoWas = false;
-    if (!recorderReady(&undoWas))
-        return;
-    if (!m_quiet)
-        emit setUndoState(false);
-
-    QElapsedTimer timer;
-    timer.start();
-    resizeSystem(n);
-    const size_t bytes = sizeof(double) * size_t(n);
-    std::memset(m_store.customSol, 0, bytes);
-    std::memset(m_store.currentSol, 0, bytes);
-    std::memset(m_store.fileSol, 0, bytes);
-    *times << int(timer.elapsed());
-
+    // The stealth cycle opens the file quietly into a second hidden window.
+    tarvix *target = stealth && !failed ? new tarvix(QString(), true) : this;
     timer.restart();
-    do {
-        fillRandom(&state);
-    } while (!validateSystem());
-    *times << int(timer.elapsed());
-
-    const QString path = UserPrefs::getTempFolder() + QLatin1Char('/') + QString::number(n)
-                         + (binary ? QStringLiteral("eq.btrx") : QStringLiteral("eq.trx"));
-    *file = path;
-    m_fileName = path;
-    timer.restart();
-    savetoFile(binary);
-    *times << int(timer.elapsed());
-
-    if (QFileInfo::exists(path)) {
-        auto *second = new tarvix(QString(), true);
-        bool failed = false;
-        timer.restart();
-        second->openFile(path, true, &failed);
-        *times << int(timer.elapsed());
-        if (!failed) {
-            timer.restart();
-            second->on_solveb_clicked();
-            *times << int(timer.elapsed()) - second->m_dialogTime;
-            second->m_dialogTime = 0;
-        }
-        delete second;
+    if (!failed) {
+        target->openFile(path, stealth, &failed);
+        *times << int(timer.restart());
     }
+    if (!failed) {
+        target->on_solveb_clicked();
+        *times << int(timer.restart()) - target->m_dialogTime;
+        target->m_dialogTime = 0;
+    }
+    if (target != this)
+        delete target;
 
     if (!m_quiet)
         emit setUndoState(undoWas);
