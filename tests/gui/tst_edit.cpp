@@ -3,6 +3,9 @@
 #include "guitestutil.h"
 #include "shareddialogs.h"
 
+#include "about/aboutdialog.h"
+#include "options/options.h"
+
 #include <QClipboard>
 #include <QLabel>
 #include <QSignalSpy>
@@ -179,28 +182,36 @@ private slots:
         }
     }
 
-    void lastWindowDeletesTheShared()
+    void sharedDialogsLiveWithTheWindows()
     {
-    const int geo[4] = {40, 50, 380, 210};
-    UserPrefs::setGeometry(UserPrefs::EditWindow, geo);
-    auto *a = new tarvix();
-    auto *b = new tarvix();
-    EditDialog *d = SharedDialogs::edit();
-    QVERIFY(d);
-    QCOMPARE(QRect(d->pos(), d->size()), QRect(40, 50, 380, 210));
-    answer("rhs");
-    trigger(a, "actionCopy");
-    QCOMPARE(SharedDialogs::copyBuffer()->size(), 2);
-
-    fx->close(a);
-    QCOMPARE(SharedDialogs::edit(), d);
-    QCOMPARE(SharedDialogs::copyBuffer()->size(), 2);
-    d->move(70, 80);
-    d->resize(600, 320);
-    const std::array<int, 4> last{d->x(), d->y(), d->width(), d->height()};
-    fx->close(b);
-    QVERIFY(!SharedDialogs::edit() && !SharedDialogs::copyBuffer());
-    QCOMPARE(UserPrefs::getGeometry(UserPrefs::EditWindow), last);
+        // Placed where they were stored by the first window, kept while a
+        // window is left, stored again and deleted by the last one.
+        const UserPrefs::Window where[] = {UserPrefs::EditWindow, UserPrefs::AboutWindow, UserPrefs::OptionsWindow};
+        for (int i = 0; i < 3; ++i) {
+            const int geo[4] = {40 + i, 50, 700 + i, 500};
+            UserPrefs::setGeometry(where[i], geo);
+        }
+        auto *a = new tarvix();
+        auto *b = new tarvix();
+        QDialog *const dialogs[] = {SharedDialogs::edit(), SharedDialogs::about(), SharedDialogs::options()};
+        answer("rhs");
+        trigger(a, "actionCopy");
+        fx->close(a);
+        QCOMPARE(SharedDialogs::copyBuffer()->size(), 2);
+        std::array<int, 4> last[3];
+        for (int i = 0; i < 3; ++i) {
+            QDialog *d = dialogs[i];
+            QCOMPARE(QRect(d->pos(), d->size()), QRect(40 + i, 50, 700 + i, 500));
+            d->move(70 + i, 80);
+            d->resize(720 + i, 520);
+            last[i] = {d->x(), d->y(), d->width(), d->height()};
+        }
+        QCOMPARE(SharedDialogs::edit(), dialogs[0]);
+        fx->close(b);
+        QVERIFY(!SharedDialogs::edit() && !SharedDialogs::about() && !SharedDialogs::options());
+        QVERIFY(!SharedDialogs::copyBuffer());
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(UserPrefs::getGeometry(where[i]), last[i]);
     }
 };
 

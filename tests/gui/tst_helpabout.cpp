@@ -108,16 +108,6 @@ private slots:
         trigger(w, "actionAbout");
         QVERIFY(wasModal && !about->isVisible());
     }
-
-    void aboutGeometryKept()
-    {
-        auto *w = new tarvix();
-        AboutDialog *about = SharedDialogs::about();
-        about->setGeometry(40, 50, 420, 300);
-        fx->close(w);
-        QVERIFY(!SharedDialogs::about());
-        QCOMPARE(UserPrefs::getGeometry(UserPrefs::AboutWindow), (std::array<int, 4>{40, 50, 420, 300}));
-    }
 };
 
 QTEST_MAIN(HelpAboutTest)
