@@ -8,6 +8,7 @@
 #include "prefs/userprefs.h"
 #include "prompt/prompter.h"
 #include "session/sessionmanager.h"
+#include "shareddialogs.h"
 #include "threads/mythreads.h"
 
 #include <QApplication>
@@ -69,12 +70,8 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
     }
     m_lastDirectory = QDir::current().absolutePath();
     m_fileName.clear();
-    if (!hidden) {
-        sharedEditDialog();
-        sharedAboutDialog();
-    }
     if (!hidden)
-        sharedOptionsDialog();
+        SharedDialogs::create();
 
     // The view is chosen once; a hidden window has no view at all.
     m_fancy = !hidden && UserPrefs::getFancyUI();
@@ -101,10 +98,7 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
         ui->actionUndo->setEnabled(undoOn);
         ui->actionRedo->setEnabled(undoOn);
         ui->panGroup->setVisible(m_fancy);
-        const auto g = UserPrefs::getGeometry(UserPrefs::MainWindow);
-        move(g[0], g[1]);
-        if (g[2] > 0 && g[3] > 0)
-            resize(g[2], g[3]);
+        SharedDialogs::place(this, UserPrefs::MainWindow);
     }
 
     resizeSystem(2);
@@ -189,11 +183,8 @@ tarvix::~tarvix()
     const bool last = g_windows && g_windows->size() == 1 && g_windows->first() == this;
     QThread *destructThread = nullptr;
     if (last) {
-        const int geo[4] = {x(), y(), width(), height()};
-        UserPrefs::setGeometry(UserPrefs::MainWindow, geo);
-        storeEditGeometry();
-        storeAboutGeometry();
-        storeOptionsGeometry();
+        SharedDialogs::store(this, UserPrefs::MainWindow);
+        SharedDialogs::storeGeometry();
         if (UserPrefs::instance())
             destructThread = MyThreads::start(UserPrefs::instance(), SLOT(Destruct()),
                                               QStringLiteral("Tarvix::destruct"));
@@ -221,9 +212,7 @@ tarvix::~tarvix()
 
 void tarvix::lastWindowTearDown()
 {
-    deleteEditShared();
-    deleteAboutShared();
-    deleteOptionsShared();
+    SharedDialogs::destroy();
     UserPrefs *prefs = UserPrefs::instance();
     UserPrefs::setInstance(nullptr);
     delete prefs;

@@ -10,11 +10,8 @@
 #include <QString>
 #include <QStringList>
 
-class AboutDialog;
 class AnalyseDialog;
-class EditDialog;
 class FancyGrid;
-class Options;
 class MyDelegate;
 class MyTableModel;
 class QMessageBox;
@@ -36,7 +33,8 @@ class tarvix;
 // destruction, New, the window list, close handling, the table view),
 // tarvix_solve.cpp (Solve, stealth solving), tarvix_file.cpp (Open, Save,
 // drag and drop), tarvix_variables.cpp (the variable count),
-// tarvix_edit.cpp (Cut, Copy, Paste, Clear and their shared objects).
+// tarvix_edit.cpp (Cut, Copy, Paste, Clear); shareddialogs.h holds the
+// dialogs and the copy buffer all windows share.
 class tarvix : public QMainWindow
 {
     Q_OBJECT
@@ -111,12 +109,6 @@ public:
     // window serves or waits for it: a session save has to wait, since it
     // needs both.
     bool withRecorder() const;
-
-    // Shared by all windows: the chooser of the edit commands and the copy
-    // buffer (null until the first window made them, and after the last
-    // window has gone).
-    static EditDialog *editDialog();
-    static const QStringList *copyBuffer();
 
     // Files (tarvix_file.cpp).
     void openFile(const QString &path, bool freshAllocation, bool *failed);
@@ -234,20 +226,14 @@ public:
     // The daily check's log: false when a check is due now (and today is
     // written down), true when there is nothing to do.
     bool checkUpdateLog();
-    static AboutDialog *aboutDialog();
     // The program's own copy of the help file ("" when there is none);
     // tests name one with the setter.
     static QString shippedHelpFile();
     static void setShippedHelpFile(const QString &path);
-private:
-    static AboutDialog *sharedAboutDialog();
-    static void storeAboutGeometry();
-    static void deleteAboutShared();
 
     // Options (tarvix_options.cpp): the shared settings dialog, the thread
     // optimisation and the benchmark cycle, run on windows never shown.
 public:
-    static Options *optionsDialog();   // null until the first window made it
     // Tunes threadLimits by timing solves of random systems; true when it
     // stopped at maxN variables or budgetMs milliseconds before finding
     // every threshold (those found are kept).
@@ -255,14 +241,15 @@ public:
     // One timed cycle for n variables: *times gets Initialise, Generate,
     // Save, Open and Solve in milliseconds (fewer when the file could not
     // be written or read), *file the benchmark file.
-    void benchmark(int n, bool binary, QList<int> *times, QString *file);
-    void benchmarkStealth(int n, bool binary, QList<int> *times, QString *file);
+    // stealth: this is a hidden window, and a second one opens and solves.
+    void benchmark(int n, bool binary, QList<int> *times, QString *file, bool stealth = false);
+    void benchmarkStealth(int n, bool binary, QList<int> *times, QString *file)
+    {
+        benchmark(n, binary, times, file, true);
+    }
 public slots:
     void on_actionOptions_triggered();
 private:
-    static Options *sharedOptionsDialog();
-    static void storeOptionsGeometry();
-    static void deleteOptionsShared();
     void fillRandom(unsigned long *state);
 
 protected:
@@ -292,10 +279,6 @@ private:
     void applyCount(int newN, bool undoWas);
     // Cut, Copy, Paste and Clear ('x', 'c', 'v', 'd').
     void editElement(char operation);
-    static EditDialog *sharedEditDialog();
-    static QStringList *sharedCopyBuffer();
-    static void storeEditGeometry();
-    static void deleteEditShared();
     // The analysis dialog of this window (modal for the stealth solve).
     void openAnalysis(bool modal);
     // Fields of the fancy grid into the arrays and back.

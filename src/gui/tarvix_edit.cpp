@@ -5,15 +5,12 @@
 
 #include "editdialog.h"
 #include "mytablemodel.h"
-#include "prefs/userprefs.h"
+#include "shareddialogs.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 
 namespace {
-
-EditDialog *g_editDialog = nullptr;
-QStringList *g_copyBuffer = nullptr;
 
 enum class Element { None, Row, Column, Rhs };
 
@@ -58,53 +55,6 @@ QString valueText(double v)
 
 }
 
-EditDialog *tarvix::editDialog()
-{
-    return g_editDialog;
-}
-
-const QStringList *tarvix::copyBuffer()
-{
-    return g_copyBuffer;
-}
-
-EditDialog *tarvix::sharedEditDialog()
-{
-    if (!g_editDialog) {
-        g_editDialog = new EditDialog();
-        const auto g = UserPrefs::getGeometry(UserPrefs::EditWindow);
-        g_editDialog->move(g[0], g[1]);
-        if (g[2] > 0 && g[3] > 0)
-            g_editDialog->resize(g[2], g[3]);
-    }
-    sharedCopyBuffer();
-    return g_editDialog;
-}
-
-QStringList *tarvix::sharedCopyBuffer()
-{
-    if (!g_copyBuffer)
-        g_copyBuffer = new QStringList();
-    return g_copyBuffer;
-}
-
-void tarvix::storeEditGeometry()
-{
-    if (!g_editDialog)
-        return;
-    const int geo[4] = {g_editDialog->x(), g_editDialog->y(), g_editDialog->width(),
-                        g_editDialog->height()};
-    UserPrefs::setGeometry(UserPrefs::EditWindow, geo);
-}
-
-void tarvix::deleteEditShared()
-{
-    delete g_copyBuffer;
-    g_copyBuffer = nullptr;
-    delete g_editDialog;
-    g_editDialog = nullptr;
-}
-
 void tarvix::on_actionCut_triggered()
 {
     editElement('x');
@@ -135,12 +85,13 @@ void tarvix::editElement(char operation)
         return;
 
     const int n = m_store.N;
-    EditDialog *dialog = sharedEditDialog();
+    SharedDialogs::create();
+    EditDialog *dialog = SharedDialogs::edit();
     dialog->prepare(n, operation);
     dialog->exec();
     const QString result = dialog->resultString();
 
-    QStringList &buffer = *sharedCopyBuffer();
+    QStringList &buffer = *SharedDialogs::copyBuffer();
     if (operation == 'x' || copy)
         buffer.clear();
     const Choice choice = interpret(result, n);

@@ -5,6 +5,7 @@
 #include "checkupdates.h"
 #include "prefs/userprefs.h"
 #include "prompt/prompter.h"
+#include "shareddialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -23,7 +24,6 @@
 #endif
 
 namespace {
-AboutDialog *g_aboutDialog = nullptr;
 QString g_shippedHelp;
 bool g_checking = false;
 }
@@ -74,36 +74,9 @@ void tarvix::on_actionHelp_triggered()
 
 // --------------------------------------------------------------------- about
 
-AboutDialog *tarvix::aboutDialog()
-{
-    return g_aboutDialog;
-}
-
-AboutDialog *tarvix::sharedAboutDialog()
-{
-    if (!g_aboutDialog)
-        g_aboutDialog = new AboutDialog();
-    return g_aboutDialog;
-}
-
-void tarvix::storeAboutGeometry()
-{
-    if (!g_aboutDialog)
-        return;
-    const int geo[4] = {g_aboutDialog->x(), g_aboutDialog->y(), g_aboutDialog->width(),
-                        g_aboutDialog->height()};
-    UserPrefs::setGeometry(UserPrefs::AboutWindow, geo);
-}
-
-void tarvix::deleteAboutShared()
-{
-    delete g_aboutDialog;
-    g_aboutDialog = nullptr;
-}
-
 void tarvix::on_actionAbout_triggered()
 {
-    sharedAboutDialog()->exec();
+    SharedDialogs::about()->exec();
 }
 
 // ------------------------------------------------------------- update check

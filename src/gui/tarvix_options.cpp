@@ -5,6 +5,7 @@
 #include "mytablemodel.h"
 #include "options/options.h"
 #include "prefs/userprefs.h"
+#include "shareddialogs.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -16,8 +17,6 @@
 #include <cstring>
 
 namespace {
-
-Options *g_optionsDialog = nullptr;
 
 // The C library's classic generator (0 to 32767), with a state of its own
 // so that a run does not disturb or depend on anyone else's draws.
@@ -55,36 +54,9 @@ double asFieldText(double v)
 
 } // namespace
 
-Options *tarvix::optionsDialog()
-{
-    return g_optionsDialog;
-}
-
-Options *tarvix::sharedOptionsDialog()
-{
-    if (!g_optionsDialog)
-        g_optionsDialog = new Options();
-    return g_optionsDialog;
-}
-
-void tarvix::storeOptionsGeometry()
-{
-    if (!g_optionsDialog)
-        return;
-    const int geo[4] = {g_optionsDialog->x(), g_optionsDialog->y(), g_optionsDialog->width(),
-                        g_optionsDialog->height()};
-    UserPrefs::setGeometry(UserPrefs::OptionsWindow, geo);
-}
-
-void tarvix::deleteOptionsShared()
-{
-    delete g_optionsDialog;
-    g_optionsDialog = nullptr;
-}
-
 void tarvix::on_actionOptions_triggered()
 {
-    Options *dialog = sharedOptionsDialog();
+    Options *dialog = SharedDialogs::options();
     dialog->load();
     dialog->exec();
     if (!ui)
@@ -199,7 +171,7 @@ bool tarvix::optimiseThreads(int maxN, int budgetMs)
     return bounded;
 }
 
-void tarvix::benchmark(int n, bool binary, QList<int> *times, QString *file)
+void tarvix::benchmark(int n, bool binary, QList<int> *times, QString *file, bool stealth)
 {
     unsigned long state = seedFromClock();
     times->clear();
@@ -211,90 +183,48 @@ void tarvix::benchmark(int n, bool binary, QList<int> *times, QString *file)
 
     QElapsedTimer timer;
     timer.start();
-    n_Var(n);
-    *times << int(timer.elapsed());
+    if (stealth) {
+        // The hidden window's arrays are allocated directly.
+        resizeSystem(n);
+        const size_t bytes = sizeof(double) * size_t(n);
+        std::memset(m_store.customSol, 0, bytes);
+        std::memset(m_store.currentSol, 0, bytes);
+        std::memset(m_store.fileSol, 0, bytes);
+    } else {
+        n_Var(n);
+    }
+    *times << int(timer.restart());
 
-    timer.restart();
     do {
         fillRandom(&state);
         if (m_fancy)
             fancyToArrays();
     } while (!validateSystem());
-    *times << int(timer.elapsed());
+    *times << int(timer.restart());
 
     const QString path = UserPrefs::getTempFolder() + QLatin1Char('/') + QString::number(n)
                          + (binary ? QStringLiteral("eq.btrx") : QStringLiteral("eq.trx"));
     *file = path;
     m_fileName = path;
-    timer.restart();
     savetoFile(binary);
-    *times << int(timer.elapsed());
+    *times << int(timer.restart());
 
     // The save has told the user why it failed; there is nothing to open.
     bool failed = !QFileInfo::exists(path);
-    if (!failed) {
-        timer.restart();
-        openFile(path, false, &failed);
-        *times << int(timer.elapsed());
-    }
-    if (!failed) {
-        timer.restart();
-        on_solveb_clicked();
-        *times << int(timer.elapsed()) - m_dialogTime;
-        m_dialogTime = 0;
-    }
-
-    if (!m_quiet)
-        emit setUndoState(undoWas);
-}
-
-void tarvix::benchmarkStealth(int n, bool binary, QList<int> *times, QString *file)
-{
-    unsigned long state = seedFromClock();
-    times->clear();
-    bool undoWas = false;
-    if (!recorderReady(&undoWas))
-        return;
-    if (!m_quiet)
-        emit setUndoState(false);
-
-    QElapsedTimer timer;
-    timer.start();
-    resizeSystem(n);
-    const size_t bytes = sizeof(double) * size_t(n);
-    std::memset(m_store.customSol, 0, bytes);
-    std::memset(m_store.currentSol, 0, bytes);
-    std::memset(m_store.fileSol, 0, bytes);
-    *times << int(timer.elapsed());
-
+    // The stealth cycle opens the file quietly into a second hidden window.
+    tarvix *target = stealth && !failed ? new tarvix(QString(), true) : this;
     timer.restart();
-    do {
-        fillRandom(&state);
-    } while (!validateSystem());
-    *times << int(timer.elapsed());
-
-    const QString path = UserPrefs::getTempFolder() + QLatin1Char('/') + QString::number(n)
-                         + (binary ? QStringLiteral("eq.btrx") : QStringLiteral("eq.trx"));
-    *file = path;
-    m_fileName = path;
-    timer.restart();
-    savetoFile(binary);
-    *times << int(timer.elapsed());
-
-    if (QFileInfo::exists(path)) {
-        auto *second = new tarvix(QString(), true);
-        bool failed = false;
-        timer.restart();
-        second->openFile(path, true, &failed);
-        *times << int(timer.elapsed());
-        if (!failed) {
-            timer.restart();
-            second->on_solveb_clicked();
-            *times << int(timer.elapsed()) - second->m_dialogTime;
-            second->m_dialogTime = 0;
-        }
-        delete second;
+    if (!failed) {
+        target->openFile(path, stealth, &failed);
+        *times << int(timer.restart());
     }
+    if (!failed) {
+        target->on_solveb_clicked();
+        *times << int(timer.restart()) - target->m_dialogTime;
+        target->m_dialogTime = 0;
+    }
+    if (target != this)
+        delete target;
 
     if (!m_quiet)
         emit setUndoState(undoWas);

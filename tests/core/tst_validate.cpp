@@ -156,27 +156,6 @@ private slots:
         }
     }
 
-    void duplicateTextLimits()
-    {
-        // Thirteen equal rows: eleven groups at most are kept; the first holds
-        // eleven rows at most.
-        Matrix a(13);
-        std::vector<double> b(13, 1.0);
-        for (int i = 0; i < 13; ++i) {
-            a.rows[size_t(i)][0] = 1.0;
-            a.rows[size_t(i)][1] = 2.0;
-        }
-        const ValidationReport report = Validate::check(13, a.ptr(), b.data(), nullptr);
-        QCOMPARE(report.duplicateRows.size(), 11);
-        QCOMPARE(report.duplicateGroups.first().size(), 11);
-        QCOMPARE(report.duplicateGroups.first().last(), 11);
-        const QString text = Validate::duplicateMessage(report.duplicateRows, report.duplicateGroups);
-        QVERIFY(text.startsWith(QStringLiteral("<p>Following Equations are Duplicate!</p><p></p><p><b><u>1</u></b> -> "
-                                               "2, 3, 4, 5, 6, 7, 8, 9, 10, 11 & \t<b><u>And Many more!</u></b></p><p>")));
-        QVERIFY(text.endsWith(kMore + QStringLiteral("</p>") + kClose));
-        QCOMPARE(text.count(QStringLiteral("</u></b> -> ")), 10);
-    }
-
     void emptySystem()
     {
         const ValidationReport report = Validate::check(0, nullptr, nullptr, nullptr);

@@ -1,6 +1,10 @@
 // Cut, Copy, Paste and Clear: the chooser, the shared copy buffer across
 // windows, the clipboard text, the changed range and the recorder signals.
 #include "guitestutil.h"
+#include "shareddialogs.h"
+
+#include "about/aboutdialog.h"
+#include "options/options.h"
 
 #include <QClipboard>
 #include <QLabel>
@@ -137,9 +141,9 @@ private slots:
             answer(kind, k);
             trigger(w, action);
             QCOMPARE(m_choosersShown, 2);
-            QCOMPARE(tarvix::editDialog()->variables(), 3);
+            QCOMPARE(SharedDialogs::edit()->variables(), 3);
             QCOMPARE(systemText(w), QString(after));
-            QCOMPARE(*tarvix::copyBuffer(), buffer);
+            QCOMPARE(*SharedDialogs::copyBuffer(), buffer);
             QCOMPARE(QGuiApplication::clipboard()->text(), *clipboard ? QString(clipboard) : prefillClip);
             QStringList seen;
             for (const auto &args : changed) {
@@ -173,33 +177,41 @@ private slots:
             trigger(w, action);
             QCOMPARE(m_choosersShown, proceeds ? 1 : 0);
             QCOMPARE(systemText(w), QString("1 2 3 10 ;4 5 6 11 ;7 8 9 12 "));
-            QCOMPARE(*tarvix::copyBuffer(), proceeds ? QStringList({"2", "5", "8"}) : QStringList());
+            QCOMPARE(*SharedDialogs::copyBuffer(), proceeds ? QStringList({"2", "5", "8"}) : QStringList());
             QVERIFY(rec.log.isEmpty() && w->isSaved());
         }
     }
 
-    void lastWindowDeletesTheShared()
+    void sharedDialogsLiveWithTheWindows()
     {
-    const int geo[4] = {40, 50, 380, 210};
-    UserPrefs::setGeometry(UserPrefs::EditWindow, geo);
-    auto *a = new tarvix();
-    auto *b = new tarvix();
-    EditDialog *d = tarvix::editDialog();
-    QVERIFY(d);
-    QCOMPARE(QRect(d->pos(), d->size()), QRect(40, 50, 380, 210));
-    answer("rhs");
-    trigger(a, "actionCopy");
-    QCOMPARE(tarvix::copyBuffer()->size(), 2);
-
-    fx->close(a);
-    QCOMPARE(tarvix::editDialog(), d);
-    QCOMPARE(tarvix::copyBuffer()->size(), 2);
-    d->move(70, 80);
-    d->resize(600, 320);
-    const std::array<int, 4> last{d->x(), d->y(), d->width(), d->height()};
-    fx->close(b);
-    QVERIFY(!tarvix::editDialog() && !tarvix::copyBuffer());
-    QCOMPARE(UserPrefs::getGeometry(UserPrefs::EditWindow), last);
+        // Placed where they were stored by the first window, kept while a
+        // window is left, stored again and deleted by the last one.
+        const UserPrefs::Window where[] = {UserPrefs::EditWindow, UserPrefs::AboutWindow, UserPrefs::OptionsWindow};
+        for (int i = 0; i < 3; ++i) {
+            const int geo[4] = {40 + i, 50, 700 + i, 500};
+            UserPrefs::setGeometry(where[i], geo);
+        }
+        auto *a = new tarvix();
+        auto *b = new tarvix();
+        QDialog *const dialogs[] = {SharedDialogs::edit(), SharedDialogs::about(), SharedDialogs::options()};
+        answer("rhs");
+        trigger(a, "actionCopy");
+        fx->close(a);
+        QCOMPARE(SharedDialogs::copyBuffer()->size(), 2);
+        std::array<int, 4> last[3];
+        for (int i = 0; i < 3; ++i) {
+            QDialog *d = dialogs[i];
+            QCOMPARE(QRect(d->pos(), d->size()), QRect(40 + i, 50, 700 + i, 500));
+            d->move(70 + i, 80);
+            d->resize(720 + i, 520);
+            last[i] = {d->x(), d->y(), d->width(), d->height()};
+        }
+        QCOMPARE(SharedDialogs::edit(), dialogs[0]);
+        fx->close(b);
+        QVERIFY(!SharedDialogs::edit() && !SharedDialogs::about() && !SharedDialogs::options());
+        QVERIFY(!SharedDialogs::copyBuffer());
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(UserPrefs::getGeometry(where[i]), last[i]);
     }
 };
 

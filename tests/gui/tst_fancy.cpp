@@ -4,6 +4,7 @@
 #include "fancy/fancygrid.h"
 #include "guitestutil.h"
 #include "logcapture.h"
+#include "shareddialogs.h"
 
 #include <QClipboard>
 #include <QGridLayout>
@@ -333,7 +334,7 @@ private slots:
         QObject context;   // owns the chooser timers
         answerChooser(&context, "column", 1);
         w->on_actionCut_triggered();
-        QCOMPARE(*tarvix::copyBuffer(), QStringList({"1", "x", "8"}));
+        QCOMPARE(*SharedDialogs::copyBuffer(), QStringList({"1", "x", "8"}));
         QCOMPARE(QGuiApplication::clipboard()->text(), QString("1 x 8"));
         answerChooser(&context, "column", 3);
         w->on_actionPaste_triggered();

@@ -1,6 +1,7 @@
 // Help opens the help file (copying the program's own copy into place);
 // About shows the shared about dialog.
 #include "guitestutil.h"
+#include "shareddialogs.h"
 #include "testutil.h"
 
 #include "about/aboutdialog.h"
@@ -88,7 +89,7 @@ private slots:
     {
         auto *w = new tarvix();
         new tarvix();
-        AboutDialog *about = tarvix::aboutDialog();
+        AboutDialog *about = SharedDialogs::about();
         QVERIFY(about);
         QCOMPARE(about->findChild<QLabel *>("versionLabel")->text(), QStringLiteral("Version 1.20.1 (64 bit)"));
         const QString build = about->findChild<QLabel *>("buildLabel")->text();
@@ -106,16 +107,6 @@ private slots:
         });
         trigger(w, "actionAbout");
         QVERIFY(wasModal && !about->isVisible());
-    }
-
-    void aboutGeometryKept()
-    {
-        auto *w = new tarvix();
-        AboutDialog *about = tarvix::aboutDialog();
-        about->setGeometry(40, 50, 420, 300);
-        fx->close(w);
-        QVERIFY(!tarvix::aboutDialog());
-        QCOMPARE(UserPrefs::getGeometry(UserPrefs::AboutWindow), (std::array<int, 4>{40, 50, 420, 300}));
     }
 };
 

@@ -1,5 +1,6 @@
 // The Options dialog, the thread optimisation and the benchmark pages.
 #include "guitestutil.h"
+#include "shareddialogs.h"
 #include "testutil.h"
 #include "options/options.h"
 
@@ -27,7 +28,7 @@ class OptionsTest : public QObject
         auto *w = new tarvix();
         if (window)
             *window = w;
-        Options *d = tarvix::optionsDialog();
+        Options *d = SharedDialogs::options();
         d->load();
         return d;
     }
@@ -38,7 +39,7 @@ private slots:
     {
         tarvix *w = new tarvix();
         QVERIFY(button(w, "undob")->isEnabled());
-        Options *d = tarvix::optionsDialog();
+        Options *d = SharedDialogs::options();
         bool shown = false;
         QTimer::singleShot(0, d, [&] {
             shown = d->isVisible();
@@ -254,11 +255,11 @@ private slots:
         UserPrefs::setThreadLimits({40});
         {
             auto *w = new tarvix();
-            tarvix::optionsDialog()->load();
-            button(tarvix::optionsDialog(), "optb")->click();
+            SharedDialogs::options()->load();
+            button(SharedDialogs::options(), "optb")->click();
             QCOMPARE(UserPrefs::getThreadLimits(), QList<int>{5});
-            QCOMPARE(child<QLabel>(tarvix::optionsDialog(), "optBoundNote")->isHidden(), true);
-            auto *table = child<QTableWidget>(tarvix::optionsDialog(), "tableWidget");
+            QCOMPARE(child<QLabel>(SharedDialogs::options(), "optBoundNote")->isHidden(), true);
+            auto *table = child<QTableWidget>(SharedDialogs::options(), "tableWidget");
             QCOMPARE(table->rowCount(), 1);
             QCOMPARE(table->item(0, 2)->text(), QString("Infinity"));
             prompter.answerButton(Prompter::Discard);

@@ -12,10 +12,6 @@ AboutDialog::AboutDialog(QWidget *parent)
       ui(new Ui::AboutDialog)
 {
     ui->setupUi(this);
-    const auto g = UserPrefs::getGeometry(UserPrefs::AboutWindow);
-    move(g[0], g[1]);
-    if (g[2] > 0 && g[3] > 0)
-        resize(g[2], g[3]);
     // Month names in English whatever the desktop's language.
     ui->buildLabel->setText(QStringLiteral("Build Date: ")
                             + QLocale::c().toString(buildDate(), QStringLiteral("dd MMM yyyy")));

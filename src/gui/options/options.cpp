@@ -137,10 +137,6 @@ Options::Options(QWidget *parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("Options"));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     buildForm();
-    const auto g = UserPrefs::getGeometry(UserPrefs::OptionsWindow);
-    move(g[0], g[1]);
-    if (g[2] > 0 && g[3] > 0)
-        resize(g[2], g[3]);
 }
 
 Options::~Options() = default;
