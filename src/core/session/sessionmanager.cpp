@@ -1,7 +1,7 @@
 #include "sessionmanager.h"
 
+#include "env/environment.h"
 #include "files/atomicfile.h"
-#include "prefs/userprefs.h"
 #include "prompt/prompter.h"
 
 #include <QCoreApplication>
@@ -356,7 +356,7 @@ void SessionManager::setNextWindowName(const QString &name)
 
 QString SessionManager::sessionsRoot()
 {
-    return UserPrefs::getAppDataFolder() + QStringLiteral("/Tarvix/Sessions");
+    return Environment::sessionsFolder();
 }
 
 QString SessionManager::listFilePath()
