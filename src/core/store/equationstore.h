@@ -1,6 +1,8 @@
 #ifndef EQUATIONSTORE_H
 #define EQUATIONSTORE_H
 
+#include "numeric/zero.h"
+
 // One system of N linear equations in N unknowns as plain heap arrays: N
 // separately allocated rows of N coefficients, the right-hand side and the
 // three solution vectors. Its users read and write the arrays in place;
@@ -43,7 +45,7 @@ public:
     // Megabytes the question names for count unknowns.
     static long long megabytesFor(int count);
     // True when x counts as zero (-1e-15 <= x <= 1e-15).
-    static bool isZero(double x) { return x >= -1e-15 && x <= 1e-15; }
+    static bool isZero(double x) { return ::isZero(x); }
 };
 
 #endif
