@@ -1,5 +1,6 @@
 #include "app/applog.h"
 #include "commandline.h"
+#include "env/environment.h"
 #include "guiprompter.h"
 #include "prefs/userprefs.h"
 #include "session/sessionmanager.h"
@@ -113,9 +114,8 @@ int main(int argc, char *argv[])
         return earlyExit();
     }
 
-    const QString appData = UserPrefs::getAppDataFolder();
-    AppLog::emptyLogFolder(appData);
-    QString logPath = appData + QStringLiteral("/Tarvix/logs/session.log");
+    AppLog::emptyLogFolder();
+    QString logPath = Environment::logsFolder() + QStringLiteral("/session.log");
     if (!AppLog::openLog(logPath)) {
         UserPrefs::setInstance(nullptr);
         delete prefs;

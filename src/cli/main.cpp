@@ -7,6 +7,7 @@
 #include "files/filestring.h"
 #include "files/interchange.h"
 #include "files/numtext.h"
+#include "env/environment.h"
 #include "prefs/userprefs.h"
 #include "solver/solverun.h"
 #include "solver/validate.h"
@@ -579,7 +580,7 @@ int main(int argc, char *argv[])
     if (threads > 0 && environment.size() > 6)
         environment[6] = QString::number(threads);
     UserPrefs::probeEnvironment(environment, ScreenInfo());
-    const QString prefs = UserPrefs::getAppDataFolder() + QStringLiteral("/Tarvix/Preferences/Tarvix.pref");
+    const QString prefs = Environment::prefsFile();
     if (!UserPrefs::readPrefsFile(prefs))
         errorLine(QStringLiteral("cannot read %1; using the default settings").arg(prefs));
 

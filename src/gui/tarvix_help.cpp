@@ -3,6 +3,7 @@
 
 #include "about/aboutdialog.h"
 #include "checkupdates.h"
+#include "env/environment.h"
 #include "prefs/userprefs.h"
 #include "prompt/prompter.h"
 #include "shareddialogs.h"
@@ -51,8 +52,8 @@ QString tarvix::shippedHelpFile()
 
 void tarvix::on_actionHelp_triggered()
 {
-    const QString folder = UserPrefs::getAppDataFolder() + QStringLiteral("/Tarvix");
-    const QString path = folder + QStringLiteral("/help.txt");
+    const QString folder = Environment::tarvixFolder();
+    const QString path = Environment::helpFile();
     // No installer puts the help file into the data folder here: the
     // program's own copy goes there the first time it is asked for.
     if (!QFileInfo::exists(path)) {
@@ -68,7 +69,7 @@ void tarvix::on_actionHelp_triggered()
         Prompter::Warning, QStringLiteral("Unable to Help You!"),
         QStringLiteral("Looks like the help file is not available.\nPlease copy the help.txt file from "
                        "your installation and paste it at the location:\n")
-            + UserPrefs::getAppDataFolder() + QStringLiteral("/Tarvix"),
+            + Environment::tarvixFolder(),
         Prompter::Ok, Prompter::Ok);
 }
 
@@ -86,7 +87,7 @@ bool tarvix::checkUpdateLog()
     // Without an update page there is nothing to check, daily or otherwise.
     if (!UserPrefs::getAutoCheckUpdates() || CheckUpdates::updateAddress().isEmpty())
         return true;
-    const QString folder = UserPrefs::getAppDataFolder() + QStringLiteral("/Tarvix/Updates");
+    const QString folder = Environment::updatesFolder();
     QDir().mkpath(folder);
     const QString path = folder + QStringLiteral("/check.log");
     const QString today = QDate::currentDate().toString(Qt::TextDate);

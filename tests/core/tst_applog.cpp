@@ -148,7 +148,7 @@ private slots:
         for (const char *n : {"a.log", "b.txt", ".hidden"})
             QVERIFY(writeFile(logs + QLatin1Char('/') + QLatin1String(n), QByteArray()));
         FileHolder held(logs + QStringLiteral("/b.txt"));
-        AppLog::emptyLogFolder(m_env->appData());
+        AppLog::emptyLogFolder();
         QStringList left = QDir(logs).entryList(QDir::Files | QDir::Hidden);
         left.sort();
         // our own open log is held too

@@ -1,6 +1,6 @@
 #include "applog.h"
 
-#include "prefs/userprefs.h"
+#include "env/environment.h"
 #include "prompt/prompter.h"
 
 #include <QCoreApplication>
@@ -214,12 +214,12 @@ bool AppLog::openLog(QString &path)
         lockOwnLog();
         return true;
     }
-    const QString appData = UserPrefs::getAppDataFolder();
+    const QString appData = Environment::appDataFolder();
     QDir data(appData);
     if (!appData.isEmpty() && appData != QLatin1String("0") && data.exists()) {
-        data.mkpath(QStringLiteral("Tarvix/logs"));
+        QDir().mkpath(Environment::logsFolder());
         delete g_file;
-        g_file = new QFile(appData + QStringLiteral("/Tarvix/logs/session.log"));
+        g_file = new QFile(Environment::logsFolder() + QStringLiteral("/session.log"));
         if (g_file->open(QIODevice::WriteOnly | QIODevice::Text)) {
             g_stream->setDevice(g_file);
             path = g_file->fileName();
@@ -262,9 +262,9 @@ QString AppLog::logPath()
     return g_file ? g_file->fileName() : QString();
 }
 
-void AppLog::emptyLogFolder(const QString &appDataFolder)
+void AppLog::emptyLogFolder()
 {
-    QDir logs(appDataFolder + QStringLiteral("/Tarvix/logs"));
+    QDir logs(Environment::logsFolder());
     const QStringList files = logs.entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
                                              QDir::Unsorted);
     for (const QString &f : files) {
@@ -302,8 +302,7 @@ void AppLog::setFolderOpener(std::function<void(const QString &)> opener)
 void AppLog::internalErrorReport(const QString &sessionName)
 {
     Q_UNUSED(sessionName)
-    const QString appData = UserPrefs::getAppDataFolder();
-    const QString reports = appData + QStringLiteral("/Tarvix/Error Reports");
+    const QString reports = Environment::errorReportsFolder();
     QDir().mkpath(reports);
     const QString base = reports + QLatin1Char('/')
                          + QLocale::c().toString(QDate::currentDate(), QStringLiteral("dd MMM yyyy"));
@@ -328,7 +327,7 @@ void AppLog::internalErrorReport(const QString &sessionName)
             QFile::remove(target);
             QFile::copy(log, target);
         }
-        const QString prefs = appData + QStringLiteral("/Tarvix/Preferences/Tarvix.pref");
+        const QString prefs = Environment::prefsFolder() + QStringLiteral("/Tarvix.pref");
         if (QFile::exists(prefs))
             QFile::copy(prefs, folder + QStringLiteral("/Tarvix.pref"));
     }

@@ -40,7 +40,7 @@ public:
     static void closeLog();
     static QString logPath();
     // Deletes every plain file in the logs folder that can be deleted.
-    static void emptyLogFolder(const QString &appDataFolder);
+    static void emptyLogFolder();
 
     static bool internalError();
     static void setInternalError(bool on);

@@ -6,16 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcessEnvironment>
-#include <QStandardPaths>
-#include <QSysInfo>
 #include <QTextStream>
 #include <QThread>
-
-#ifdef Q_OS_UNIX
-#include <pwd.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -36,16 +28,6 @@ struct Store
     std::array<int, 4> geometry[6] = {};
     QList<int> lists[4];
 
-    QString osName = QStringLiteral("0");
-    QString processorArch = QStringLiteral("0");
-    QString userName = QStringLiteral("0");
-    QString computerName = QStringLiteral("0");
-    QString tempFolder = QStringLiteral("0");
-    QString appDataFolder = QStringLiteral("0");
-    int processorCount = 0;
-    double horizontalScale = 1.0;
-    double verticalScale = 1.0;
-    ScreenInfo screen;
     QString version = QStringLiteral(TARVIX_VERSION);
 
     bool dirty = false;
@@ -94,7 +76,7 @@ double nonZeroFactor(double f)
 QList<int> defaultThreadLimits()
 {
     QList<int> l;
-    const int p = qMax(1, S().processorCount);
+    const int p = Environment::processorCount();
     for (int t = 1; t <= p; ++t)
         l.append(5 * t);
     return l;
@@ -140,159 +122,19 @@ void UserPrefs::setInstance(UserPrefs *prefs)
 void UserPrefs::resetStore()
 {
     UserPrefs *inst = S().instance;
+    Environment::reset();
     S() = Store();
     S().instance = inst;
 }
 
 // ---------------------------------------------------------------- probe
 
-void UserPrefs::toForwardSlashes(QString &path)
-{
-    for (const QString &sep : {QStringLiteral("\\\\"), QStringLiteral("\\")}) {
-        if (path.contains(sep))
-            path = path.split(sep, Qt::SkipEmptyParts).join(QLatin1Char('/'));
-    }
-}
-
-QStringList UserPrefs::platformEnvironment()
-{
-    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    auto value = [&env](const char *name, const QString &fallback) {
-        const QString v = env.value(QLatin1String(name));
-        if (!v.isEmpty() && v != QLatin1String("0"))
-            return v;
-        return fallback.isEmpty() ? QStringLiteral("0") : fallback;
-    };
-#ifdef Q_OS_WIN
-    const QString os = QStringLiteral("Windows_NT");
-#else
-    const QString os = QStringLiteral("Linux");
-#endif
-    const QString arch = QSysInfo::buildCpuArchitecture().contains(QLatin1String("64"))
-                             ? QStringLiteral("x64") : QStringLiteral("x86");
-    QString user = env.value(QStringLiteral("USER"));
-    if (user.isEmpty())
-        user = env.value(QStringLiteral("LOGNAME"));
-#ifdef Q_OS_UNIX
-    if (user.isEmpty()) {
-        if (const passwd *pw = ::getpwuid(::getuid()))
-            user = QString::fromLocal8Bit(pw->pw_name);
-    }
-#endif
-    QString host = QSysInfo::machineHostName();
-    QString temp = env.value(QStringLiteral("TMPDIR"));
-    if (temp.isEmpty())
-        temp = QDir::tempPath();
-    QString data = env.value(QStringLiteral("XDG_DATA_HOME"));
-    if (data.isEmpty() && !QDir::homePath().isEmpty() && QDir::homePath() != QDir::rootPath())
-        data = QDir::homePath() + QStringLiteral("/.local/share");
-    const int ideal = QThread::idealThreadCount();
-    return QStringList{value("OS", os),
-                       value("PROCESSOR_ARCHITECTURE", arch),
-                       value("USERNAME", user),
-                       value("COMPUTERNAME", host),
-                       value("TEMP", temp),
-                       value("APPDATA", data),
-                       value("NUMBER_OF_PROCESSORS", ideal > 0 ? QString::number(ideal) : QString())};
-}
-
 void UserPrefs::runProbe(const QStringList &environment, const ScreenInfo &screen)
 {
-    Store &s = S();
-    Prompter *p = Prompter::instance();
-    bool warned = false;
-    auto entry = [&environment](int i) {
-        const QString v = i < environment.size() ? environment.at(i) : QString();
-        return v.isEmpty() ? QStringLiteral("0") : v;
-    };
-    auto warnOnce = [&]() {
-        if (warned)
-            return;
-        warned = true;
-        p->message(Prompter::Warning, QStringLiteral("ENVIRONMENT VARIABLE NOT FOUND!"),
-                   QStringLiteral("                    WARNING: ENVIRONMENT VARIABLE(s) NOT FOUND!\n")
-                       + QStringLiteral("\nThey can be temporarily setup for this session now. However if the problem is not solved then please")
-                       + QStringLiteral(" create the ENVIRONMENT VARIABLE manually. Google Search if you don't know how to.\n")
-                       + QStringLiteral("Otherwise you can setup the ENVIRONMENT VARIABLES exclusively for this Application, as a permanent solution.\n")
-                       + QStringLiteral("To do this go to .........\n"),
-                   Prompter::Ok, Prompter::Ok);
-    };
-    bool ok = false;
-
-    s.osName = entry(0);
-    if (s.osName == QLatin1String("0")) {
-        warnOnce();
-        const QString a = p->item(QStringLiteral("Which Operating System?"),
-                                  QStringLiteral("Which Operating System are you using?"),
-                                  {QStringLiteral("Windows"), QStringLiteral("Linux")}, 0, false, &ok);
-        s.osName = a == QLatin1String("Windows") ? QStringLiteral("Windows_NT") : QStringLiteral("Linux");
-    }
-    s.processorArch = entry(1);
-    if (s.processorArch == QLatin1String("0")) {
-        warnOnce();
-        const QString a = p->item(QStringLiteral("Which Processor Architecture?"),
-                                  QStringLiteral("Which Processor Architecture are you using?"),
-                                  {QStringLiteral("32 bit"), QStringLiteral("64 bit")}, 0, false, &ok);
-        s.processorArch = a == QLatin1String("32 bit") ? QStringLiteral("x86") : QStringLiteral("x64");
-    }
-    s.userName = entry(2);
-    if (s.userName == QLatin1String("0")) {
-        warnOnce();
-        s.userName = p->text(QStringLiteral("Enter User Name"),
-                             QStringLiteral("Please Enter the User Name: "), QString(), &ok);
-    }
-    s.computerName = entry(3);
-    if (s.computerName == QLatin1String("0")) {
-        warnOnce();
-        s.computerName = p->text(QStringLiteral("Enter Computer Name"),
-                                 QStringLiteral("Please Enter the Computer Name: "), QString(), &ok);
-    }
-    s.tempFolder = entry(4);
-    toForwardSlashes(s.tempFolder);
-    if (s.tempFolder == QLatin1String("0")) {
-        warnOnce();
-        s.tempFolder = p->directory(QStringLiteral("Temporary (TEMP) folder?"), QString());
-        toForwardSlashes(s.tempFolder);
-    }
-    s.appDataFolder = entry(5);
-    toForwardSlashes(s.appDataFolder);
-    if (s.appDataFolder == QLatin1String("0")) {
-        warnOnce();
-        s.appDataFolder = p->directory(QStringLiteral("Application Data folder?"), QString());
-        toForwardSlashes(s.appDataFolder);
-    }
-    if (entry(6) == QLatin1String("0")) {
-        s.processorCount = QThread::idealThreadCount();
-        if (s.processorCount <= 0) {
-            warnOnce();
-            s.processorCount = p->integer(QStringLiteral("How many Processors in CPU?"),
-                                          QStringLiteral("No of Processors :"), 1, 1, 8, 1, &ok);
-        }
-    } else {
-        s.processorCount = entry(6).toInt(&ok, 10);
-    }
-    // A count that is not a positive number never reaches the thread pool
-    // or the worker counts: fall back to what the machine reports.
-    if (s.processorCount < 1)
-        s.processorCount = qMax(1, QThread::idealThreadCount());
-
-    s.screen = screen;
-    s.horizontalScale = screen.availableWidth / 1366.0;
-    if (qAbs(s.horizontalScale) <= 1e-15) {
-        s.horizontalScale = screen.fullWidth / 1366.0;
-        if (qAbs(s.horizontalScale) <= 1e-15)
-            s.horizontalScale = 1.0;
-    }
-    s.verticalScale = screen.availableHeight / 728.0;
-    if (qAbs(s.verticalScale) <= 1e-15) {
-        s.verticalScale = screen.fullHeight / 768.0;
-        if (qAbs(s.verticalScale) <= 1e-15)
-            s.verticalScale = 1.0;
-    }
-
+    Environment::probe(environment, screen);
     if (!MyThreads::instance())
         MyThreads::setInstance(new MyThreads());
-    MyThreads::growPool(2 * s.processorCount);
+    MyThreads::growPool(2 * Environment::processorCount());
 }
 
 // ---------------------------------------------------------------- life cycle
@@ -301,16 +143,7 @@ bool UserPrefs::initialise(const QStringList &environment, const ScreenInfo &scr
 {
     runProbe(environment, screen);
     Store &s = S();
-    // Only a Windows build may take backslashes: elsewhere they are plain
-    // name characters, whatever the OS variable claims.
-#ifdef Q_OS_WIN
-    const bool win = s.osName == QLatin1String("Windows_NT");
-#else
-    const bool win = false;
-#endif
-    s.currentFile = s.appDataFolder
-                    + (win ? QStringLiteral("\\Tarvix\\Preferences\\") : QStringLiteral("/Tarvix/Preferences/"))
-                    + QStringLiteral("Tarvix.pref");
+    s.currentFile = Environment::prefsFile();
     QFile file(s.currentFile);
     switch (openPrefsFile(&file, false)) {
     case 1: {
@@ -370,12 +203,12 @@ int UserPrefs::openPrefsFile(QFile *file, bool truncate)
                        + QStringLiteral("\nClosing the Application."), Prompter::Ok, Prompter::Ok);
         return 0;
     }
-    const Store &s = S();
-    QDir data(s.appDataFolder);
-    if (!s.appDataFolder.isEmpty() && data.exists()) {
+    const QString appData = Environment::appDataFolder();
+    QDir data(appData);
+    if (!appData.isEmpty() && data.exists()) {
         if (!data.exists(QStringLiteral("Tarvix")))
             data.mkdir(QStringLiteral("Tarvix"));
-        QDir tarvix(s.appDataFolder + QStringLiteral("/Tarvix"));
+        QDir tarvix(Environment::tarvixFolder());
         if (tarvix.exists() && !tarvix.exists(QStringLiteral("Preferences")))
             tarvix.mkdir(QStringLiteral("Preferences"));
     }
@@ -417,7 +250,7 @@ bool UserPrefs::readPrefs(QTextStream &in)
 
     QStringList f = fieldsOf(in);
     s.threadLimits.clear();
-    if (f.size() == qMax(1, s.processorCount)) {
+    if (f.size() == Environment::processorCount()) {
         for (const QString &v : f)
             s.threadLimits.append(v.toInt(nullptr, 10));
     } else {
@@ -606,8 +439,7 @@ bool UserPrefs::getDefaultPrefs(int item)
 
 int UserPrefs::getDefaultPrefs(int kind, int element)
 {
-    const Store &s = S();
-    const double sx = s.horizontalScale, sy = s.verticalScale;
+    const double sx = Environment::horizontalScale(), sy = Environment::verticalScale();
     const double avg = (sx + sy) / 2.0;
     if (kind < 1 || kind > 4) {
         qCritical("error no: UP7");
@@ -644,16 +476,16 @@ int UserPrefs::getDefaultPrefs(int kind, int element)
 
 void UserPrefs::getDefaultPrefs(int window, int *out)
 {
-    const Store &s = S();
-    const int aw = s.screen.availableWidth, ah = s.screen.availableHeight;
+    const ScreenInfo screen = Environment::screen();
+    const int aw = screen.availableWidth, ah = screen.availableHeight;
     out[0] = aw / 2;
     out[1] = ah / 2;
     if (window < 0 || window > 5) {
         qCritical("error no: UP8");
         return;
     }
-    const int w = int(kWindowBase[window][0] * nonZeroFactor(s.horizontalScale));
-    const int h = int(kWindowBase[window][1] * nonZeroFactor(s.verticalScale));
+    const int w = int(kWindowBase[window][0] * nonZeroFactor(Environment::horizontalScale()));
+    const int h = int(kWindowBase[window][1] * nonZeroFactor(Environment::verticalScale()));
     out[0] = qMax(0, aw / 2 - w / 2);
     out[1] = qMax(0, ah / 2 - h / 2);
     out[2] = w;
@@ -759,15 +591,6 @@ void UserPrefs::setDisplayRows(int v)
         setItem(l[3], v);
 }
 
-QString UserPrefs::getOsName() { return S().osName; }
-QString UserPrefs::getProcessorArch() { return S().processorArch; }
-QString UserPrefs::getUserName() { return S().userName; }
-QString UserPrefs::getComputerName() { return S().computerName; }
-QString UserPrefs::getTempFolder() { return S().tempFolder; }
-QString UserPrefs::getAppDataFolder() { return S().appDataFolder; }
-int UserPrefs::getProcessorCount() { return qMax(1, S().processorCount); }
-double UserPrefs::getHorizontalScale() { return S().horizontalScale; }
-double UserPrefs::getVerticalScale() { return S().verticalScale; }
 QString UserPrefs::getVersion() { return S().version; }
 void UserPrefs::setVersion(const QString &v) { S().version = v; }
 bool UserPrefs::isDirty() { return S().dirty; }

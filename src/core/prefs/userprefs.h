@@ -2,6 +2,7 @@
 #define USERPREFS_H
 
 #include "app/applog.h"
+#include "env/environment.h"
 #include "threads/mythreads.h"
 
 #include <QList>
@@ -12,16 +13,6 @@
 
 class QFile;
 class QTextStream;
-
-// Geometry of the default screen, handed in by the program (the core has no
-// access to screens). Sizes in pixels; zero when unknown.
-struct ScreenInfo
-{
-    int availableWidth = 0;
-    int availableHeight = 0;
-    int fullWidth = 0;
-    int fullHeight = 0;
-};
 
 // The process-wide preference store. Every value is class-wide; the single
 // object exists so that the save can run as a slot on a worker thread.
@@ -47,9 +38,9 @@ public:
     bool initialise(const QStringList &environment, const ScreenInfo &screen);
     // The platform's own environment list: the seven values in probe order,
     // each "0" when it cannot be found. Variables set in the environment win.
-    static QStringList platformEnvironment();
+    static QStringList platformEnvironment() { return Environment::platformEnvironment(); }
     // Rewrites a path with "/" separators.
-    static void toForwardSlashes(QString &path);
+    static void toForwardSlashes(QString &path) { Environment::toForwardSlashes(path); }
 
     // Console use, nothing is created or written: the environment probe
     // alone, then the preferences file at path read if it exists (defaults
@@ -115,17 +106,17 @@ public:
     static int getDisplayRows() { return getListValue(Heights, 3); }
     static void setDisplayRows(int v);
 
-    // Environment values (getters only).
-    static QString getOsName();
-    static QString getProcessorArch();
-    static QString getUserName();
-    static QString getComputerName();
-    static QString getTempFolder();
-    static QString getAppDataFolder();
-    static int getProcessorCount();
-    static double getHorizontalScale();
-    static double getVerticalScale();
-    static int getBuildBits() { return 64; }
+    // Environment values (getters only), found by the probe.
+    static QString getOsName() { return Environment::osName(); }
+    static QString getProcessorArch() { return Environment::processorArch(); }
+    static QString getUserName() { return Environment::userName(); }
+    static QString getComputerName() { return Environment::computerName(); }
+    static QString getTempFolder() { return Environment::tempFolder(); }
+    static QString getAppDataFolder() { return Environment::appDataFolder(); }
+    static int getProcessorCount() { return Environment::processorCount(); }
+    static double getHorizontalScale() { return Environment::horizontalScale(); }
+    static double getVerticalScale() { return Environment::verticalScale(); }
+    static int getBuildBits() { return Environment::buildBits(); }
     static QString getVersion();
     static void setVersion(const QString &v);
 

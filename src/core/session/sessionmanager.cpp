@@ -1,8 +1,9 @@
 #include "sessionmanager.h"
 
+#include "env/environment.h"
 #include "files/atomicfile.h"
-#include "prefs/userprefs.h"
 #include "prompt/prompter.h"
+#include "store/equationstore.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -110,6 +111,7 @@ bool validSessionName(const QString &name)
 SessionManager::SessionManager()
 {
     g_instance = this;
+    EquationStore::setSessionSaver([] { saveCurrentSession(); });
     g_unavailable.clear();
     g_nameDeclined = false;
     startUp();
@@ -118,6 +120,7 @@ SessionManager::SessionManager()
 SessionManager::SessionManager(const QString &name)
 {
     g_instance = this;
+    EquationStore::setSessionSaver([] { saveCurrentSession(); });
     g_unavailable.clear();
     g_nameDeclined = false;
     if (!QDir().mkpath(sessionsRoot())) {
@@ -149,8 +152,10 @@ SessionManager::~SessionManager()
         }
     }
     releaseFolder();
-    if (g_instance == this)
+    if (g_instance == this) {
         g_instance = nullptr;
+        EquationStore::setSessionSaver(nullptr);
+    }
 }
 
 bool SessionManager::adopt(const QString &name)
@@ -356,7 +361,7 @@ void SessionManager::setNextWindowName(const QString &name)
 
 QString SessionManager::sessionsRoot()
 {
-    return UserPrefs::getAppDataFolder() + QStringLiteral("/Tarvix/Sessions");
+    return Environment::sessionsFolder();
 }
 
 QString SessionManager::listFilePath()

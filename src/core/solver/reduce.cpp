@@ -2,8 +2,8 @@
 
 #include "solver/panel.h"
 
+#include "numeric/zero.h"
 #include "prefs/userprefs.h"
-#include "store/equationstore.h"
 #include "threads/workerteam.h"
 
 #include <QThread>
@@ -295,7 +295,7 @@ void Reduce::eliminateRows(double **coef, double *rhs, double *urk, int k, int n
 {
     const double *pivotRow = coef[k];
     const double p = pivotRow[k];
-    if (EquationStore::isZero(p)) {
+    if (isZero(p)) {
         for (int i = first; i <= last; ++i)
             urk[i - k - 1] = 0.0;
         return;
@@ -308,7 +308,7 @@ void Reduce::eliminateRows(double **coef, double *rhs, double *urk, int k, int n
         rhs[i] = rhs[i] - rk * ratio;
         urk[i - k - 1] = ratio;
         // Sparse systems: a row that needs no change is not touched.
-        if (!EquationStore::isZero(ratio))
+        if (!isZero(ratio))
             rowUpdate(row + k, pivotRow + k, ratio, len);
     }
 }
@@ -359,24 +359,24 @@ bool Reduce::eliminatePanelRow(double **coef, double *rhs, double **ur, int k0, 
     for (int s = k0; s < i; ++s) {
         const double *pivotRow = coef[s];
         const double p = pivotRow[s];
-        if (EquationStore::isZero(p)) {
+        if (isZero(p)) {
             ratios[s - k0] = 0.0;
             continue;
         }
         const double ratio = t[s - k0] / p;
         ri = ri - rhs[s] * ratio;
         ratios[s - k0] = ratio;
-        if (!EquationStore::isZero(ratio))
+        if (!isZero(ratio))
             rowUpdate(t + (s - k0), pivotRow + s, ratio, k1 - s);
     }
-    if (EquationStore::isZero(t[i - k0]))
+    if (isZero(t[i - k0]))
         return false;
     std::memcpy(coef[i] + k0, t, sizeof(double) * size_t(kb));
     rhs[i] = ri;
     double *li = l + size_t(i - k0) * size_t(ldl);
     for (int s = k0; s < i; ++s) {
         ur[s][i - s - 1] = ratios[s - k0];
-        li[s - k0] = EquationStore::isZero(ratios[s - k0]) ? 0.0 : ratios[s - k0];
+        li[s - k0] = isZero(ratios[s - k0]) ? 0.0 : ratios[s - k0];
     }
     return true;
 }
@@ -415,7 +415,7 @@ void panelSteps8(double *const *coef, const double *rhs, int k0, int kb, v8d *t,
             const double *pivotRow = coef[k0 + s] + k0;
             pivot[a] = pivotRow;
             const double p = pivotRow[s];
-            if (EquationStore::isZero(p)) {
+            if (isZero(p)) {
                 // No step: the row stays as it is (alone in every lane).
                 ratio[s] = zero;
                 continue;
@@ -501,7 +501,7 @@ void Reduce::eliminateDelayed(double **coef, double *rhs, double **ur, int k0, i
                 for (int c = 0; c < kb; ++c) {
                     row[c] = t[c][a];
                     const double q = ratio[c][a];
-                    lr[c] = EquationStore::isZero(q) ? 0.0 : q;
+                    lr[c] = isZero(q) ? 0.0 : q;
                 }
                 rhs[first + a] = r[a];
             }

@@ -1,9 +1,9 @@
 #include "solve.h"
 
+#include "numeric/zero.h"
 #include "prefs/userprefs.h"
 #include "solver/ratiopass.h"
 #include "solver/trust.h"
-#include "store/equationstore.h"
 #include "threads/workerteam.h"
 
 #include <QByteArray>
@@ -148,7 +148,7 @@ void Solve::countLeadZeros()
     for (int i = 0; i < m_n; ++i) {
         const double *row = m_c[i];
         int z = 0;
-        while (z < m_n && EquationStore::isZero(row[z]))
+        while (z < m_n && isZero(row[z]))
             ++z;
         m_leadZeros[i] = z;
     }
@@ -260,11 +260,11 @@ void Solve::checkDiagonal(int k)
 {
     double **c = m_c;
     const int n = m_n;
-    if (!EquationStore::isZero(c[k][k]))
+    if (!isZero(c[k][k]))
         return;
     int col = -1;
     for (int j = k + 1; j < n; ++j) {
-        if (!EquationStore::isZero(c[k][j])) {
+        if (!isZero(c[k][j])) {
             col = j;
             break;
         }
@@ -274,25 +274,25 @@ void Solve::checkDiagonal(int k)
         return;
     }
     // The row whose index equals that column is tried first.
-    if (!EquationStore::isZero(c[col][k])) {
+    if (!isZero(c[col][k])) {
         swapRows(k, col);
         return;
     }
     bool rowHasValue = false;
     for (int j = k + 1; j < n && !rowHasValue; ++j)
-        rowHasValue = !EquationStore::isZero(c[col][j]);
+        rowHasValue = !isZero(c[col][j]);
     if (!rowHasValue) {
         raiseError(2, k);
         return;
     }
     for (int r = col + 1; r < n; ++r) {
-        if (!EquationStore::isZero(c[r][k])) {
+        if (!isZero(c[r][k])) {
             swapRows(k, r);
             return;
         }
     }
     for (int r = k + 1; r < n; ++r) {
-        if (!EquationStore::isZero(c[r][k])) {
+        if (!isZero(c[r][k])) {
             swapRows(k, r);
             return;
         }

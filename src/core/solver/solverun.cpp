@@ -1,5 +1,6 @@
 #include "solverun.h"
 
+#include "numeric/zero.h"
 #include "prefs/userprefs.h"
 #include "solver/doubleblock.h"
 #include "solver/precise.h"
@@ -283,7 +284,7 @@ int countUnsolvedKeep(int n, double **a, const double *b, const double *x, doubl
     }
     int bad = 0;
     for (int i = 0; i < n; ++i)
-        bad += EquationStore::isZero(residual[i]) ? 0 : 1;
+        bad += isZero(residual[i]) ? 0 : 1;
     return bad;
 }
 
@@ -294,7 +295,7 @@ int countUnsolved(int n, double **a, const double *b, const double *x)
     int bad = 0;
     for (int i = 0; i < n; ++i) {
         const double sum = Reduce::dot(a[i], x, n);
-        if (!EquationStore::isZero(sum - b[i]))
+        if (!isZero(sum - b[i]))
             ++bad;
     }
     return bad;
@@ -339,7 +340,7 @@ int improveSolution(int n, double **a, const double *b, double **reduced, RatioS
         bool settled = true;
         for (int i = 0; i < n; ++i) {
             const double diff = x[size_t(i)] - prev[size_t(i)];
-            const double rel = EquationStore::isZero(x[size_t(i)]) ? diff / tolerance
+            const double rel = isZero(x[size_t(i)]) ? diff / tolerance
                                                                    : diff / x[size_t(i)];
             if (std::fabs(rel) * 100.0 >= 10.0) {
                 settled = false;

@@ -1,7 +1,7 @@
 #include "validate.h"
 
 #include "prompt/prompter.h"
-#include "store/equationstore.h"
+#include "numeric/zero.h"
 
 #include <QThread>
 
@@ -12,11 +12,6 @@ namespace {
 const char *const kClosing = "<u><b>Cannot Solve such Equations.</b></u>";
 const char *const kMoreItems = "</p><p><b><u>And Many more!</u></b>";
 const char *const kMoreRows = "\t<b><u>And Many more!</u></b>";
-
-inline bool isZero(double x)
-{
-    return EquationStore::isZero(x);
-}
 
 } // namespace
 

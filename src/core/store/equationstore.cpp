@@ -1,14 +1,21 @@
 #include "equationstore.h"
 
+#include "env/environment.h"
 #include "prompt/prompter.h"
-#include "prefs/userprefs.h"
-#include "session/sessionmanager.h"
 
 #include <QString>
 #include <QtGlobal>
 
 #include <new>
 #include <utility>
+
+namespace {
+std::function<void()> &sessionSaver()
+{
+    static std::function<void()> saver;
+    return saver;
+}
+} // namespace
 
 EquationStore::~EquationStore()
 {
@@ -112,7 +119,7 @@ bool EquationStore::memoryCheck(int count, int shownCount)
     if (count < 15001)
         return true;
     QString text;
-    if (UserPrefs::getBuildBits() == 32) {
+    if (Environment::buildBits() == 32) {
         text = QStringLiteral("The current no. of variables is higher than the capacity of your hardware. Please consider using the 64 bit version of Tarvix.");
     } else {
         text = QStringLiteral("The current no. of variables requires <b>") + QString::number(megabytesFor(shownCount < 0 ? count : shownCount))
@@ -124,6 +131,12 @@ bool EquationStore::memoryCheck(int count, int shownCount)
                                                      text, Prompter::Yes | Prompter::No, Prompter::No);
     if (answer != Prompter::Yes)
         return false;
-    SessionManager::saveCurrentSession();
+    if (sessionSaver())
+        sessionSaver()();
     return true;
+}
+
+void EquationStore::setSessionSaver(std::function<void()> saver)
+{
+    sessionSaver() = std::move(saver);
 }

@@ -1,6 +1,10 @@
 #ifndef EQUATIONSTORE_H
 #define EQUATIONSTORE_H
 
+#include "numeric/zero.h"
+
+#include <functional>
+
 // One system of N linear equations in N unknowns as plain heap arrays: N
 // separately allocated rows of N coefficients, the right-hand side and the
 // three solution vectors. Its users read and write the arrays in place;
@@ -42,8 +46,12 @@ public:
     static bool memoryCheck(int count, int shownCount = -1);
     // Megabytes the question names for count unknowns.
     static long long megabytesFor(int count);
+    // Called after the question was answered Yes, so that the session is
+    // saved before the allocation (installed by the session manager; null:
+    // nothing is saved).
+    static void setSessionSaver(std::function<void()> saver);
     // True when x counts as zero (-1e-15 <= x <= 1e-15).
-    static bool isZero(double x) { return x >= -1e-15 && x <= 1e-15; }
+    static bool isZero(double x) { return ::isZero(x); }
 };
 
 #endif

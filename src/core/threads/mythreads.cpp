@@ -1,6 +1,6 @@
 #include "mythreads.h"
 
-#include "prefs/userprefs.h"
+#include "env/environment.h"
 
 #include <QList>
 
@@ -41,7 +41,7 @@ QThread *MyThreads::thrOpt(QThread *thread, const QString &)
     {
         std::lock_guard<std::mutex> lock(g_poolMutex);
         if (pool().isEmpty()) {
-            const int grow = qMax(1, UserPrefs::getProcessorCount());
+            const int grow = qMax(1, Environment::processorCount());
             for (int i = 0; i < grow; ++i)
                 pool().append(new QThread());
         }

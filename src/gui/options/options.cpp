@@ -1,6 +1,7 @@
 #include "options.h"
 #include "files/atomicfile.h"
 
+#include "env/environment.h"
 #include "prefs/userprefs.h"
 #include "prompt/prompter.h"
 #include "store/equationstore.h"
@@ -549,7 +550,7 @@ void Options::load()
     else
         refreshThreadTable();
     if (auto *link = findChild<QLabel *>(QStringLiteral("appDataLink"))) {
-        const QString folder = UserPrefs::getAppDataFolder() + QStringLiteral("/Tarvix");
+        const QString folder = Environment::tarvixFolder();
         link->setText(QStringLiteral("<a href=\"folder\">") + folder.toHtmlEscaped() + QStringLiteral("</a>"));
     }
     m_Applyb->setEnabled(false);
@@ -830,7 +831,7 @@ void Options::openWebPage(const QString &address)
 
 void Options::on_appDataLink_linkActivated(const QString &)
 {
-    const QString folder = UserPrefs::getAppDataFolder() + QStringLiteral("/Tarvix");
+    const QString folder = Environment::tarvixFolder();
     const QUrl url = QUrl::fromLocalFile(folder);
     if (!QDesktopServices::openUrl(url))
         qWarning("%s", qPrintable(QStringLiteral("URL: ") + url.toString() + QStringLiteral(" is not Valid!")));
