@@ -29,13 +29,15 @@ void show(double share)
         return;
     g_shown = perMille;
     const long long elapsed = g_clock.elapsed();
+    // Rounded down: 100% only once done.
+    const double percent = perMille / 10.0;
     char spent[32], left[32];
     clockText(spent, sizeof spent, elapsed);
     if (share >= 0.1 && share < 1.0) {
         clockText(left, sizeof left, (long long)(double(elapsed) * (1.0 - share) / share));
-        std::fprintf(stderr, "\rsolving: %5.1f%%  %s elapsed, about %s left   ", share * 100.0, spent, left);
+        std::fprintf(stderr, "\rsolving: %5.1f%%  %s elapsed, about %s left   ", percent, spent, left);
     } else {
-        std::fprintf(stderr, "\rsolving: %5.1f%%  %s elapsed                  ", share * 100.0, spent);
+        std::fprintf(stderr, "\rsolving: %5.1f%%  %s elapsed                  ", percent, spent);
     }
     std::fflush(stderr);
     g_written = true;

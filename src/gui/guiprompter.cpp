@@ -85,7 +85,7 @@ class GuiProgressWait : public ProgressWait
 {
 public:
     GuiProgressWait(const QString &title, const QString &text)
-        : m_text(text), m_dialog(text, QStringLiteral("Cancel"), 0, 1000, QApplication::activeWindow())
+        : m_text(text.trimmed()), m_dialog(text.trimmed(), QStringLiteral("Cancel"), 0, 1000, QApplication::activeWindow())
     {
         m_dialog.setWindowTitle(title);
         m_dialog.setWindowModality(Qt::WindowModal);
