@@ -20,6 +20,8 @@ public:
                   a->close();
               } else if (auto *d = qobject_cast<SolverDialog *>(w)) {
                   ++dialogs;
+                  if (onDialog)
+                      onDialog();
                   if (QByteArray(button) == "escape")
                       d->reject();
                   else
@@ -30,6 +32,7 @@ public:
     }
     int dialogs = 0;
     int analyses = 0;   // analysis dialogs shown (and closed at once)
+    std::function<void()> onDialog; // runs as a solver dialog comes up
 
 private:
     WidgetPoller m_poller;
@@ -229,6 +232,24 @@ private slots:
         QCOMPARE(driver.analyses, 1);
         QCOMPARE(w.store().N, 2);
         QCOMPARE(tarvix::windows(), QList<tarvix *>{&w});
+    }
+
+    void waitBoxYieldsToQuestions()
+    {
+        // A caller's wait box (the benchmark's) steps aside while the solver
+        // is chosen, and comes back after.
+        QMessageBox wait(QMessageBox::Information, "Benchmarking Tarvix",
+                         "Please wait while Tarvix is performing the Benchmark.\n", QMessageBox::NoButton);
+        wait.setStandardButtons(QMessageBox::NoButton);
+        wait.show();
+        tarvix *w = systemWindow(kExampleA, kExampleB);
+        DialogDriver driver;
+        QList<bool> shown;
+        driver.onDialog = [&] { shown << wait.isVisible(); };
+        fx->prompter.answerButton(Prompter::No);
+        w->on_solveb_clicked();
+        QCOMPARE(shown, QList<bool>{false});
+        QVERIFY(wait.isVisible());
     }
 
     void cancelLeavesEverything()
