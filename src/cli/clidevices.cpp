@@ -1,4 +1,5 @@
 #include "clidevices.h"
+#include "cliprogress.h"
 
 #include "opencl/devicesolve.h"
 #include "opencl/pluginhost.h"
@@ -90,7 +91,7 @@ int CliDevices::solve(EquationStore &store, const int *columnZeros, QObject *err
                       SolveTrust *trust)
 {
     if (!g_useDevices)
-        return solveStore(store, columnZeros, errorReceiver, trust);
+        return solveStore(store, columnZeros, errorReceiver, trust, CliProgress::control());
     if (store.N < 1 || store.allocated != store.N || !store.coef || !store.rhs || !store.customSol)
         return -1;
     int status = 2;
@@ -133,5 +134,5 @@ int CliDevices::solve(EquationStore &store, const int *columnZeros, QObject *err
         return status;
     // The device changed only its own copies: the CPU starts afresh.
     note(QStringLiteral("solving on the CPU"));
-    return solveStore(store, columnZeros, errorReceiver, trust);
+    return solveStore(store, columnZeros, errorReceiver, trust, CliProgress::control());
 }

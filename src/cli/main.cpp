@@ -3,6 +3,7 @@
 // Reads the preferences file when there is one and never writes anything
 // into the application-data folder.
 #include "clidevices.h"
+#include "cliprogress.h"
 #include "files/equationfile.h"
 #include "files/filestring.h"
 #include "files/interchange.h"
@@ -52,7 +53,7 @@ const char *const kHelp =
     "back to the same number.\n"
     "\n"
     "Commands:\n"
-    "  solve FILE [--rhs FILE] [--output OUT] [--report]\n"
+    "  solve FILE [--rhs FILE] [--output OUT] [--report] [--progress|--quiet]\n"
     "                             Validate and solve the system in FILE on the CPU\n"
     "                             (with the accuracy refinement), then check the\n"
     "                             answer: when its backward error is too large the\n"
@@ -76,6 +77,9 @@ const char *const kHelp =
     "                             extra-precise steps and the forward error bound\n"
     "                             (relative, normwise; none where the extra-precise\n"
     "                             refinement did not converge).\n"
+    "                             --progress: a one-line progress indicator on\n"
+    "                             standard error (the default when that is a\n"
+    "                             terminal); --quiet: none.\n"
     "  check FILE [--rhs FILE]    Validate the system in FILE only.\n"
     "  convert IN OUT [--rhs FILE] [--coordinate]\n"
     "                             Rewrite IN as OUT in the kind of OUT's name, the\n"
@@ -398,6 +402,7 @@ int runSolve(const QString &path, const QString &rhs, const QString &output,
     ErrorPrinter printer;
     SolveTrust trust;
     const int status = CliDevices::solve(store, columnZeros.data(), &printer, &trust);
+    CliProgress::finish();
     if (status < 0 || status == 2) {
         errorLine(QStringLiteral("the system could not be solved"));
         return Incorrect;
@@ -525,6 +530,7 @@ int main(int argc, char *argv[])
     long long threads = 0;
     long long seed = -1;
     bool report = false;
+    CliProgress::Mode progress = CliProgress::Mode::Auto;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args.at(i);
         auto value = [&](QString *v) {
@@ -553,6 +559,10 @@ int main(int argc, char *argv[])
                 return usage(QStringLiteral("--engine needs blocked or stepwise"));
         } else if (a == QLatin1String("--report") && command == QLatin1String("solve")) {
             report = true;
+        } else if ((a == QLatin1String("--progress") || a == QLatin1String("--quiet"))
+                   && command == QLatin1String("solve")) {
+            if (progress != CliProgress::Mode::Off)
+                progress = a == QLatin1String("--quiet") ? CliProgress::Mode::Off : CliProgress::Mode::Forced;
         } else if (a == QLatin1String("--threads")) {
             if (!value(&v) || !toInt(v, 1, 1024, &threads))
                 return usage(QStringLiteral("--threads needs a number from 1 to 1024"));
@@ -588,6 +598,8 @@ int main(int argc, char *argv[])
     opt.processors = UserPrefs::getProcessorCount();
 
     int rc = Usage;
+    if (command == QLatin1String("solve"))
+        CliProgress::setMode(progress);
     if (command == QLatin1String("solve") || command == QLatin1String("check")) {
         rc = runSolve(positional.at(0), rhs, output, opt, command == QLatin1String("solve"), report);
     } else if (command == QLatin1String("convert")) {

@@ -3,6 +3,10 @@
 
 #include "prompt/prompter.h"
 
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
 // Shows the real Qt dialogs: message boxes without a parent, input dialogs
 // and file dialogs.
 class GuiPrompter : public Prompter
@@ -25,6 +29,23 @@ public:
                      const QString &checkText, const QString &checkToolTip, bool *checked) override;
     // Parent: the active modal dialog (the about dialog that asks).
     void aboutQt(const QString &title) override;
+    // Window-modal over the active window.
+    std::unique_ptr<ProgressWait> progressWait(const QString &title, const QString &text) override;
+};
+
+// While one lives, the wait boxes on screen (message boxes without buttons
+// that say "Please wait") are hidden, so that a question asked meanwhile is
+// not covered by them; they come back when it goes.
+class WaitBoxesHidden
+{
+public:
+    WaitBoxesHidden();
+    ~WaitBoxesHidden();
+    WaitBoxesHidden(const WaitBoxesHidden &) = delete;
+    WaitBoxesHidden &operator=(const WaitBoxesHidden &) = delete;
+
+private:
+    QList<QPointer<QWidget>> m_hidden;
 };
 
 #endif

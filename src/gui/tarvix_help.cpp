@@ -62,7 +62,14 @@ void tarvix::on_actionHelp_triggered()
             QFile::copy(shipped, path);
     }
     if (QFileInfo(path).isFile()) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        if (QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+            return;
+        // The file is there, but nothing on this desktop shows text files.
+        Prompter::instance()->message(
+            Prompter::Warning, QStringLiteral("Unable to Help You!"),
+            QStringLiteral("No program to show text files could be started.\nThe help file is at:\n")
+                + QDir::toNativeSeparators(path),
+            Prompter::Ok, Prompter::Ok);
         return;
     }
     Prompter::instance()->message(
@@ -162,6 +169,14 @@ void tarvix::on_actionCheck_for_Updates_triggered(bool quiet)
             StatusBarMsg(text, 10000);
         else
             tell(text);
+    } else if (result == CheckUpdates::noAddressText()) {
+        // Nothing was tried: trying again would not help.
+        const QString text = QStringLiteral("No update address is configured for this build of Tarvix, so it "
+                                            "cannot check for updates; automatic checks are off.");
+        if (quiet)
+            StatusBarMsg(text, 10000);
+        else
+            tell(QStringLiteral("<p>") + text + QStringLiteral("</p>"));
     } else if (quiet) {
         StatusBarMsg(QStringLiteral("Tarvix could not connect to the server."), 10000);
     } else {

@@ -9,12 +9,14 @@
 #include "solver/validate.h"
 #include "opencl/opencldevices.h"
 #include "opencl/pluginhost.h"
+#include "guiprompter.h"
 #include "solverdialog.h"
 #include "threads/mythreads.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QThread>
 
 #include <algorithm>
@@ -26,6 +28,24 @@
 
 namespace {
 const char kSolveFunction[] = "void tarvix::solveEq(double**, double*, int*, int*, int*)";
+
+QString clockText(qint64 ms)
+{
+    const qint64 s = ms / 1000;
+    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+// "Elimination 42% - 0:12 elapsed - about 0:17 left" (the estimate once a
+// tenth is done).
+QString progressNote(double share, qint64 elapsedMs)
+{
+    QString note = QStringLiteral("Elimination %1% - %2 elapsed")
+                       .arg(int(share * 100.0))
+                       .arg(clockText(elapsedMs));
+    if (share >= 0.1 && share < 1.0)
+        note += QStringLiteral(" - about %1 left").arg(clockText(qint64(elapsedMs * (1.0 - share) / share)));
+    return note;
+}
 
 bool isOptimiseName(const QString &name)
 {
@@ -116,7 +136,10 @@ void tarvix::on_solveb_clicked()
 
         std::unique_ptr<RatioStore> ratios(m_ratios);
         m_ratios = nullptr;
-        if (status == 0 || status == 1 || status == 2 || status == 5) {
+        if (status == 3) {
+            // Cancelled: the system and the solutions are as they were.
+            statusBar()->showMessage(QStringLiteral("Solving cancelled."));
+        } else if (status == 0 || status == 1 || status == 2 || status == 5) {
             // Refinement, the check of the answer and, when it fails, the
             // solve with partial pivoting.
             // They run on a worker thread while the program keeps painting:
@@ -165,6 +188,7 @@ void tarvix::solveEq(double **c, double *r, int *columnZeros, int *status, int *
     int choice = 0;
     if (!optimise) {
         SolverDialog dialog(m_hidden ? nullptr : this);
+        const WaitBoxesHidden unhidden;
         dialog.exec();
         choice = dialog.getResult();
     }
@@ -186,6 +210,8 @@ void tarvix::solveEq(double **c, double *r, int *columnZeros, int *status, int *
 
     QThread *thread = MyThreads::thrOpt(QStringLiteral("Tarvix::solveEq"));
     auto *solve = new Solve(c, r, m_store.customSol, columnZeros, status, m_store.N);
+    SolveControl control;
+    solve->setControl(&control);
     // The pooled thread may be handed out again as soon as it is back in the
     // pool, so the end of this run is caught by its own finished().
     auto done = std::make_shared<std::atomic<bool>>(false);
@@ -196,24 +222,32 @@ void tarvix::solveEq(double **c, double *r, int *columnZeros, int *status, int *
     if (onDevice)
         attachDevices(devices, solve, thread);
     solve->moveToThread(thread);
-    thread->start(QThread::InheritPriority);
     ++m_busy;
-
-    QMessageBox *box = optimise ? nullptr
-                                : showWaitBox(QStringLiteral("Solving Equations"),
-                                              QStringLiteral("Please wait while Tarvix is solving your equations.\n"));
+    std::unique_ptr<ProgressWait> box;
+    if (!optimise)
+        box = Prompter::instance()->progressWait(
+            QStringLiteral("Solving Equations"),
+            QStringLiteral("Please wait while Tarvix is solving your equations.\n"));
+    // The box's first answer counts before the first block.
+    if (box && box->cancelRequested())
+        control.cancel.store(true);
+    thread->start(QThread::InheritPriority);
+    QElapsedTimer clock;
+    clock.start();
     while (!done->load()) {
         QApplication::processEvents();
+        if (box) {
+            box->update(control.done.load(), progressNote(control.done.load(), clock.elapsed()));
+            if (box->cancelRequested())
+                control.cancel.store(true);
+        }
         if (done->load())
             break;
         ThreadSleep::msleep(100);
     }
     --m_busy;
     disconnect(finished);
-    if (box) {
-        box->close();
-        delete box;
-    }
+    box.reset();
     m_ratios = solve->takeRatios().release();
     delete solve;
     delete devices; // releases and unloads the plugin

@@ -1,5 +1,7 @@
 #include "scriptedprompter.h"
 
+#include <utility>
+
 #include <QMutexLocker>
 
 ScriptedPrompter::ScriptedPrompter() : m_previous(Prompter::instance())
@@ -96,4 +98,27 @@ QString ScriptedPrompter::saveFile(const QString &caption, const QString &dir,
                                    const QString &filter, QString *)
 {
     return fileAnswer(QStringLiteral("save"), caption, dir, filter);
+}
+
+namespace {
+class ScriptedProgress : public ProgressWait
+{
+public:
+    explicit ScriptedProgress(int cancelAt) : m_cancelAt(cancelAt) {}
+    void update(double, const QString &) override {}
+    bool cancelRequested() override { return m_cancelAt >= 0 && m_asked++ >= m_cancelAt; }
+
+private:
+    int m_cancelAt;
+    int m_asked = 0;
+};
+}
+
+std::unique_ptr<ProgressWait> ScriptedPrompter::progressWait(const QString &title, const QString &text)
+{
+    record({QStringLiteral("progress"), title, text, 0, 0, {}, {}, {}});
+    if (onProgress)
+        std::exchange(onProgress, nullptr)();
+    QMutexLocker lock(&m_mutex);
+    return std::make_unique<ScriptedProgress>(m_cancelAt);
 }

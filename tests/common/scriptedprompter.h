@@ -4,6 +4,7 @@
 #include "prompt/prompter.h"
 
 #include <QList>
+#include <functional>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QString>
@@ -75,8 +76,15 @@ public:
                      QString *selectedFilter) override;
     QString saveFile(const QString &caption, const QString &dir, const QString &filter,
                      QString *selectedFilter) override;
+    // Records "progress"; its box asks to cancel from the given question on
+    // (0: at once; -1, the default: never).
+    std::unique_ptr<ProgressWait> progressWait(const QString &title, const QString &text) override;
+    void cancelProgressAt(int question) { QMutexLocker lock(&m_mutex); m_cancelAt = question; }
+    // Runs once when the next progress box comes up.
+    std::function<void()> onProgress;
 
 private:
+    int m_cancelAt = -1;
     bool takeAnswer(QVariant *a);
     void record(const Record &r);
     QString fileAnswer(const QString &kind, const QString &caption, const QString &dir,

@@ -419,6 +419,69 @@ private slots:
         QVERIFY(failedRepairs > 40);
     }
 
+    void progressAndCancel_data()
+    {
+        QTest::addColumn<int>("n");
+        QTest::addColumn<int>("cancelAt"); // report that asks to cancel; -1 never, 0 before the start
+        QTest::newRow("one block") << 40 << -1;
+        QTest::newRow("several blocks") << 300 << -1;
+        QTest::newRow("cancel before start") << 40 << 0;
+        QTest::newRow("cancel mid-way") << 300 << 2;
+    }
+    void progressAndCancel()
+    {
+        QFETCH(int, n);
+        QFETCH(int, cancelAt);
+        std::mt19937 gen(7u + unsigned(n));
+        std::uniform_real_distribution<double> real(-1.0, 1.0);
+        Matrix a(n);
+        std::vector<double> b(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j)
+                a.rows[size_t(i)][j] = real(gen) + (i == j ? n : 0.0);
+            b[size_t(i)] = real(gen);
+        }
+        const Matrix a0 = a;
+        const std::vector<double> b0 = b;
+        std::vector<int> zeros(static_cast<size_t>(n));
+        QVERIFY(Validate::check(n, a.ptr(), b.data(), zeros.data()).valid());
+        ThreadSettings settings;
+        settings.processors = 2;
+        settings.limits = {0, 1};
+        std::vector<double> plain(static_cast<size_t>(n), -7.0), plainCurrent(static_cast<size_t>(n), -7.0);
+        const int plainStatus = solveArrays(n, a.ptr(), b.data(), zeros.data(), plain.data(),
+                                            plainCurrent.data(), settings);
+
+        SolveControl control;
+        control.cancel = cancelAt == 0;
+        std::vector<double> shares;
+        control.onProgress = [&](double share) {
+            shares.push_back(share);
+            if (int(shares.size()) == cancelAt)
+                control.cancel = true;
+        };
+        std::vector<double> x(static_cast<size_t>(n), -7.0), current(x);
+        SolveTrust trust;
+        trust.backwardError = 42.0;
+        const int status = solveArrays(n, a.ptr(), b.data(), zeros.data(), x.data(), current.data(),
+                                       settings, nullptr, &trust, &control);
+        QVERIFY(std::is_sorted(shares.begin(), shares.end()));
+        for (int i = 0; i < n; ++i)
+            QVERIFY(std::equal(a.rows[size_t(i)], a.rows[size_t(i)] + n, a0.rows[size_t(i)]));
+        QVERIFY(sameBits(b, b0));
+        if (cancelAt < 0) {
+            // Not cancelled: the bits of a run without control.
+            QCOMPARE(status, plainStatus);
+            QVERIFY(sameBits(x, plain) && sameBits(current, plainCurrent));
+            QVERIFY(!shares.empty() && shares.front() > 0.0 && shares.back() == 1.0);
+        } else {
+            QCOMPARE(status, 3);
+            QVERIFY(sameBits(x, std::vector<double>(size_t(n), -7.0)) && sameBits(current, x));
+            QCOMPARE(trust.backwardError, 42.0);
+            QCOMPARE(int(shares.size()), cancelAt);
+        }
+    }
+
     void badInput()
     {
         // Non-finite values are refused before the solver (see the

@@ -7,6 +7,7 @@
 #include "guitestutil.h"
 
 #include <QAbstractItemModelTester>
+#include <QScreen>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QMessageBox>
@@ -80,6 +81,39 @@ class AnalyseDialogTest : public QObject
 private slots:
     void init() { fx.reset(new GuiFixture); }
     void cleanup() { fx.reset(); }
+    void staysOnScreen_data()
+    {
+        QTest::addColumn<QList<int>>("saved"); // x, y, width, height from the preferences
+        QTest::addColumn<int>("n");
+        QTest::addColumn<int>("tables");
+        QTest::newRow("huge size") << QList<int>{0, 0, 9000, 9000} << 3 << 1;
+        QTest::newRow("off the screen") << QList<int>{5000, -4000, 300, 200} << 3 << 1;
+        QTest::newRow("many wide tables") << QList<int>{10, 10, 400, 300} << 3000 << 12;
+    }
+    void staysOnScreen()
+    {
+        QFETCH(QList<int>, saved);
+        QFETCH(int, n);
+        QFETCH(int, tables);
+        const int geo[4] = {saved[0], saved[1], saved[2], saved[3]};
+        UserPrefs::setGeometry(UserPrefs::AnalyseWindow, geo);
+        UserPrefs::setAnalysisTables(tables);
+        System sys(n);
+        for (int i = 0; i < n; ++i)
+            sys.s.customSol[i] = -371979.2493247469 * (i + 1);
+        AnalyseDialog d;
+        sys.setUp(d);
+        d.show();
+        const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+        // Only the dialog's least width (its buttons in a row) may be wider
+        // than a small screen.
+        const QRect frame = d.frameGeometry();
+        const bool fits = frame.top() >= room.top() && frame.left() >= room.left() && frame.bottom() <= room.bottom()
+                          && (frame.right() <= room.right() || d.width() <= d.minimumSizeHint().width());
+        QVERIFY2(fits, qPrintable(QStringLiteral("%1,%2 %3x%4").arg(d.x()).arg(d.y())
+                                                                .arg(d.frameGeometry().width()).arg(d.frameGeometry().height())));
+    }
+
     void exampleAfterSolve()
     {
         tarvix *w = systemWindow(kExampleA, kExampleB);

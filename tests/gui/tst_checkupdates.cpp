@@ -203,8 +203,8 @@ private slots:
             {"/same.html", "Looks like you have the latest version of Tarvix!"},
             {"/plain.html", "<p>Tarvix could not connect to the server. Error message: <b>No Error</b>.</p>"
                             "<p>Please try again or <a href = \"%1\">check manually</a>.</p>"},
-            {"", "<p>Tarvix could not connect to the server. Error message: <b>no update address is configured</b>.</p>"
-                 "<p>Please try again or <a href = \"\">check manually</a>.</p>"}};
+            {"", "<p>No update address is configured for this build of Tarvix, so it cannot check for updates; "
+                 "automatic checks are off.</p>"}};
         for (const auto &[path, text] : cases) {
             server->page("/newer.html", "***Tarvix 1.21.0***");
                 server->page("/plain.html", "nothing to see");

@@ -320,6 +320,8 @@ private slots:
         other->openFile(third, false, nullptr);
         QCOMPARE(og->count(), 2);
         QCOMPARE(og->field(0, 2)->text() + ' ' + og->field(1, 2)->text(), QString("0.3333333333333333 -2e-300"));
+        // A number wider than its field is shown from its start.
+        QCOMPARE(og->field(0, 2)->cursorPosition(), 0);
     }
 
     void editCommandsMoveFieldTexts()

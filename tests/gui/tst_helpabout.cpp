@@ -57,10 +57,15 @@ private slots:
     {
         // present: the data folder's help file (null: none); opened: the content
         // of the opened file (null: the box).
-        const struct { QByteArray present; bool shippedCopy; QByteArray opened; } cases[] = {
-            {"MY NOTES\n", true, "MY NOTES\n"}, {QByteArray(), true, "TARVIX HELP\n"}, {QByteArray(), false, QByteArray()}};
-        for (const auto &[present, shippedCopy, opened] : cases) {
+        // viewer: a program opens text files.
+        const struct { QByteArray present; bool shippedCopy; QByteArray opened; bool viewer; } cases[] = {
+            {"MY NOTES\n", true, "MY NOTES\n", true}, {QByteArray(), true, "TARVIX HELP\n", true},
+            {QByteArray(), false, QByteArray(), true}, {"MY NOTES\n", true, "MY NOTES\n", false}};
+        for (const auto &[present, shippedCopy, opened, viewer] : cases) {
             catcher.urls.clear();
+            fx->prompter.clear();
+            if (!viewer)
+                QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
             QFile::remove(helpPath());
             tarvix::setShippedHelpFile(shippedPath());
             if (!present.isNull())
@@ -77,6 +82,12 @@ private slots:
                 QCOMPARE(box.text, "Looks like the help file is not available.\nPlease copy the help.txt file from "
                                    "your installation and paste it at the location:\n" + fx->env.appData() + "/Tarvix");
                 QVERIFY(!QFile::exists(helpPath()));
+                continue;
+            }
+            if (!viewer) {
+                QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+                // The box says where the file is.
+                QVERIFY(fx->prompt("Unable to Help You!").text.endsWith("\n" + QDir::toNativeSeparators(helpPath())));
                 continue;
             }
             QCOMPARE(fx->prompter.count(), 0);

@@ -5,11 +5,11 @@
 #include "guitestutil.h"
 
 #include <QMessageBox>
+#include <QStatusBar>
 
 namespace {
 // Presses a button of every solver dialog that comes up ("escape" rejects
-// it) and counts the dialogs and the "Solving Equations" wait boxes seen; may
-// also run a function once when the first wait box is shown.
+// it) and counts the dialogs and the analyses seen.
 class DialogDriver : public QObject
 {
 public:
@@ -20,6 +20,8 @@ public:
                   a->close();
               } else if (auto *d = qobject_cast<SolverDialog *>(w)) {
                   ++dialogs;
+                  if (onDialog)
+                      onDialog();
                   if (QByteArray(button) == "escape")
                       d->reject();
                   else
@@ -27,28 +29,12 @@ public:
               }
           })
     {
-        qApp->installEventFilter(this);
     }
-    ~DialogDriver() override { qApp->removeEventFilter(this); }
     int dialogs = 0;
-    int waitBoxes = 0;
-    int waitBoxesWithButtons = 0;
     int analyses = 0;   // analysis dialogs shown (and closed at once)
-    std::function<void()> onWaitBox;
+    std::function<void()> onDialog; // runs as a solver dialog comes up
 
 private:
-    // The wait box may come and go between two polls: catch it being shown.
-    bool eventFilter(QObject *o, QEvent *e) override
-    {
-        auto *box = qobject_cast<QMessageBox *>(o);
-        if (e->type() == QEvent::Show && box && box->windowTitle() == "Solving Equations") {
-            ++waitBoxes;
-            waitBoxesWithButtons += box->buttons().isEmpty() ? 0 : 1;
-            if (onWaitBox)
-                QTimer::singleShot(0, std::exchange(onWaitBox, nullptr));
-        }
-        return false;
-    }
     WidgetPoller m_poller;
 };
 
@@ -71,10 +57,17 @@ private slots:
         // Escape still solves, on the processor; Yes opens the analysis.
         const std::pair<const char *, int> cases[] = {
             {"multib", Prompter::No}, {"multib", Prompter::Yes}, {"escape", Prompter::No}};
+        // A caller's wait box (the benchmark's) steps aside while the solver
+        // is chosen, and comes back after.
+        QMessageBox wait(QMessageBox::Information, "Benchmarking Tarvix",
+                         "Please wait while Tarvix is performing the Benchmark.\n", QMessageBox::NoButton);
+        wait.setStandardButtons(QMessageBox::NoButton);
+        wait.show();
         for (const auto &[button, answer] : cases) {
             fx->prompter.clear();
             tarvix *w = systemWindow(kExampleA, kExampleB);
             DialogDriver driver(button);
+            driver.onDialog = [&] { QVERIFY(!wait.isVisible()); };
             fx->prompter.answerButton(answer);
             ::button(w, "solveb")->click();
             const EquationStore &s = w->store();
@@ -82,10 +75,11 @@ private slots:
             // The system itself is not touched by the solve.
             QCOMPARE(s.coef[2][1], 5.0);
             QCOMPARE(s.rhs[1], -4.0);
-            // Solver dialogs, wait boxes, wait boxes with buttons, analyses.
-            QCOMPARE(QList<int>({driver.dialogs, driver.waitBoxes, driver.waitBoxesWithButtons, driver.analyses}),
-                     QList<int>({1, 1, 0, answer == Prompter::Yes ? 1 : 0}));
-            QCOMPARE(fx->prompter.count(), 1);
+            // Solver dialogs, progress boxes, analyses.
+            QCOMPARE(QList<int>({driver.dialogs, fx->prompter.count("Solving Equations"), driver.analyses}),
+                     QList<int>({1, 1, answer == Prompter::Yes ? 1 : 0}));
+            QCOMPARE(fx->prompter.count(), 2);
+            QVERIFY(wait.isVisible());
             QCOMPARE(fx->prompter.last().all(),
                      QString("message|Solving Completed!|Successfully Solved the Equations.\nWould you like to Analyse the "
                              "Solutions?|%1|%2|").arg(int(Prompter::Information)).arg(int(Prompter::Yes | Prompter::No)));
@@ -117,6 +111,8 @@ private slots:
             QCOMPARE(driver.dialogs, solved ? 1 : 0);
             QStringList seen;
             for (const auto &r : fx->prompter.records()) {
+                if (r.kind == "progress")
+                    continue;
                 seen << r.title + "|" + r.text;
                 QCOMPARE(r.icon, int(Prompter::Warning));
             }
@@ -134,7 +130,7 @@ private slots:
         fillStore(hidden.store(), kExampleA, kExampleB);
         DialogDriver driver;
         hidden.on_solveb_clicked();
-        QCOMPARE(driver.dialogs + driver.waitBoxes + fx->prompter.count(), 0);
+        QCOMPARE(driver.dialogs + fx->prompter.count(), 0);
         QVERIFY(solvesToExample(hidden.store().currentSol));
     }
 
@@ -246,6 +242,35 @@ private slots:
         QCOMPARE(tarvix::windows(), QList<tarvix *>{&w});
     }
 
+    void cancelLeavesEverything()
+    {
+        // Cancel before the first block: the solutions from file and of the
+        // last solve stay, nothing is asked, the status bar says so.
+        const QString path = fx->env.root() + "/c.trx";
+        QVERIFY(writeSystem(path, 3, kExampleA, kExampleB));
+        auto *w = new tarvix(path);
+        DialogDriver driver;
+        fx->prompter.answerButton(Prompter::No);
+        button(w, "solveb")->click();
+        w->on_saveb_clicked();
+        const EquationStore &s = w->store();
+        const std::vector<double> before[] = {{s.coef[0], s.coef[0] + 3}, {s.rhs, s.rhs + 3},
+                                              {s.fileSol, s.fileSol + 3}, {s.customSol, s.customSol + 3},
+                                              {s.currentSol, s.currentSol + 3}};
+        fx->prompter.clear();
+        fx->prompter.cancelProgressAt(0);
+        button(w, "solveb")->click();
+        const std::vector<double> after[] = {{s.coef[0], s.coef[0] + 3}, {s.rhs, s.rhs + 3},
+                                             {s.fileSol, s.fileSol + 3}, {s.customSol, s.customSol + 3},
+                                             {s.currentSol, s.currentSol + 3}};
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(before[i] == after[i]);
+        QCOMPARE(fx->prompter.count(), 1); // the progress box; no outcome
+        QCOMPARE(w->statusBar()->currentMessage(), QString("Solving cancelled."));
+        QVERIFY(w->isSaved());
+        fx->prompter.cancelProgressAt(-1);
+    }
+
     void solvingWindowCannotBeClosed()
     {
         tarvix *w = systemWindow(kExampleA, kExampleB);
@@ -254,7 +279,7 @@ private slots:
         DialogDriver driver;
         bool closeRefused = false;
         // Once the wait box is up, another window tries to close everything.
-        driver.onWaitBox = [&] {
+        fx->prompter.onProgress = [&] {
             closeRefused = !w->close();
             trigger(other, "actionClose_All_Except_This");
         };

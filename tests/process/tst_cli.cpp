@@ -73,6 +73,39 @@ private slots:
         }
     }
 
+    void progressLine_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("terminal");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("pipe") << QStringList() << false << false;
+        QTest::newRow("pipe, forced") << QStringList{"--progress"} << false << true;
+        QTest::newRow("pipe, quiet wins") << QStringList{"--progress", "--quiet"} << false << false;
+        QTest::newRow("terminal") << QStringList() << true << true;
+        QTest::newRow("terminal, quiet") << QStringList{"--quiet"} << true << false;
+    }
+    void progressLine()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(bool, terminal);
+        QFETCH(bool, shown);
+        const QStringList args = QStringList{"solve", "sys.trx"} + options;
+        Run r;
+        if (terminal) {
+            // script gives the child a terminal; both streams come back as its output.
+            QString command = QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli");
+            for (const QString &a : args)
+                command += QLatin1Char(' ') + a;
+            r = runChild(m_dir.path(), QStringLiteral("script"), {"-qec", command, "/dev/null"});
+            r.err = r.out;
+        } else {
+            r = run(args);
+        }
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err.contains("solving: 100.0%"), shown);
+        QVERIFY(r.out.contains('2'));
+    }
+
     void solveWritesTheOutputFile()
     {
         for (const QString &name : {QStringLiteral("out.trx"), QStringLiteral("out.btrx")}) {

@@ -28,6 +28,20 @@ void Prompter::aboutQt(const QString &)
 {
 }
 
+namespace {
+class NoProgressWait : public ProgressWait
+{
+public:
+    void update(double, const QString &) override {}
+    bool cancelRequested() override { return false; }
+};
+}
+
+std::unique_ptr<ProgressWait> Prompter::progressWait(const QString &, const QString &)
+{
+    return std::make_unique<NoProgressWait>();
+}
+
 int SilentPrompter::message(Icon, const QString &, const QString &, Buttons buttons,
                             Button defaultButton)
 {

@@ -4,6 +4,20 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+// A box that shows how far a long job has come and offers Cancel, without
+// waiting for an answer: the job's owner updates it and asks whether Cancel
+// was pressed. It goes away when destroyed.
+class ProgressWait
+{
+public:
+    virtual ~ProgressWait() = default;
+    // share: 0..1 of the work done; note: a line under the bar.
+    virtual void update(double share, const QString &note) = 0;
+    virtual bool cancelRequested() = 0;
+};
+
 // The one door through which the program asks the user anything: message
 // boxes, input dialogs and file dialogs. The desktop program installs an
 // implementation that shows real Qt dialogs; the console program and tests
@@ -55,6 +69,9 @@ public:
                              const QString &checkText, const QString &checkToolTip, bool *checked);
     // Qt's own about box (modal); nothing where there is no desktop.
     virtual void aboutQt(const QString &title);
+    // A progress box with a Cancel button (see ProgressWait); without a
+    // desktop nothing is shown and Cancel is never pressed.
+    virtual std::unique_ptr<ProgressWait> progressWait(const QString &title, const QString &text);
 
     // The process-wide prompter. Never null: until one is installed, a
     // silent prompter answers every question with its default (No, Cancel,

@@ -94,7 +94,10 @@ void Solve::calc()
         m_elimSeconds = timer.nsecsElapsed() / 1e9;
         timer.restart();
 
-        if (!ok) {
+        if (!ok && m_cancelled) {
+            if (m_status)
+                *m_status = 3;
+        } else if (!ok) {
             emitError(QStringLiteral("ERROR: Could not solve the equations!"),
                       QStringLiteral("Co-efficient matrix could not be reduced to lower triangular "
                                      "matrix.\nHence cannot proceed solving the equations."));
@@ -115,6 +118,7 @@ void Solve::calc()
                 std::swap(m_sol[it.key()], m_sol[it.value()]);
             }
             m_diagSeconds = timer.nsecsElapsed() / 1e9;
+            reportProgress(1.0);
             team.reset();
             if (m_status && (m_repairFailed || badInput || !Reduce::allFinite(m_sol, n)))
                 *m_status = 1;
@@ -183,8 +187,13 @@ bool Solve::solveEq()
     // The block's ratios for the rows right of it, block x block.
     std::vector<double> l(size_t(block) * size_t(block), 0.0);
     checkDiagonal(0);
+    m_cancelled = false;
     int k0 = 0;
     while (k0 < n - 1) {
+        if (m_control && m_control->cancel.load(std::memory_order_relaxed)) {
+            m_cancelled = true;
+            return false;
+        }
         const int k1 = k0 + block < n - 1 ? k0 + block : n - 1;
         // The block's own pivot rows first, on this thread and on the
         // block's columns only. A pivot that comes out zero ends the block
@@ -209,8 +218,33 @@ bool Solve::solveEq()
         runElimination(k0, kEnd, kEnd);
         checkDiagonal(kEnd);
         k0 = kEnd;
+        reportProgress(SolveControl::shareDone(n, k0));
     }
     return true;
+}
+
+double SolveControl::shareDone(int n, int k)
+{
+    // Column k leaves (n-k)^2 updates; the sum of m^2 for m = 1..M is
+    // M(M+1)(2M+1)/6.
+    auto left = [](double m) { return m * (m + 1.0) * (2.0 * m + 1.0) / 6.0; };
+    if (n < 1 || k >= n)
+        return 1.0;
+    if (k <= 0)
+        return 0.0;
+    return 1.0 - left(double(n - k)) / left(double(n));
+}
+
+void Solve::reportProgress(double share)
+{
+    if (!m_control)
+        return;
+    // Never backwards, whatever the caller's rounding.
+    if (share < m_control->done.load(std::memory_order_relaxed))
+        return;
+    m_control->done.store(share, std::memory_order_relaxed);
+    if (m_control->onProgress)
+        m_control->onProgress(share);
 }
 
 void Solve::runElimination(int k0, int k1, int rowStart)

@@ -11,12 +11,28 @@
 #include <QString>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 
 #include <memory>
 #include <vector>
 
 class QThread;
+
+// Progress and cancel of a running solve, shared with the thread that waits
+// for it. The elimination checks cancel before each block and stores the
+// share of its work done (blocks weighed by the work left, ~ (n-k)^2) after
+// each; onProgress (may be empty) is called with that share on the solving
+// thread. A cancelled solve leaves the solution alone and sets status 3.
+struct SolveControl
+{
+    std::atomic<bool> cancel{false};
+    std::atomic<double> done{0.0};
+    std::function<void(double)> onProgress;
+    // The share of the elimination's work done once columns 0..k-1 are
+    // eliminated in a system of n.
+    static double shareDone(int n, int k);
+};
 
 // Solves one system of n linear equations by Gauss-Jordan elimination:
 // column and row ordering by zero counts, forward elimination column by
@@ -53,6 +69,9 @@ public:
     // differently from single steps; for one block size the results are the
     // same whatever the worker count.
     void setBlockSize(int steps) { m_blockSize = steps; }
+    // Progress and cancel (not owned; null: neither).
+    void setControl(SolveControl *control) { m_control = control; }
+    bool cancelled() const { return m_cancelled; }
     static int defaultBlockSize(int n);
 
     // Hands the forward elimination to the device: sets the GPU flag and
@@ -123,6 +142,9 @@ private:
     ThreadSettings m_settings;
     bool m_repairFailed = false;
     int m_blockSize = 0;
+    SolveControl *m_control = nullptr;
+    bool m_cancelled = false;
+    void reportProgress(double share);
     double m_elimSeconds = 0.0;
     double m_diagSeconds = 0.0;
     // Pivot rows of the running block, packed for the workers.

@@ -21,13 +21,14 @@
 #include <vector>
 
 int solveStore(EquationStore &store, const int *columnZeros, QObject *errorReceiver,
-               SolveTrust *trust)
+               SolveTrust *trust, SolveControl *control)
 {
     if (store.N < 1 || store.allocated != store.N || !store.coef || !store.rhs
         || !store.customSol)
         return -1;
     return solveArrays(store.N, store.coef, store.rhs, columnZeros, store.customSol,
-                       store.currentSol, ThreadSettings::fromPrefs(), errorReceiver, trust);
+                       store.currentSol, ThreadSettings::fromPrefs(), errorReceiver, trust,
+                       control);
 }
 
 void copyRows(int n, double *const *from, double **to, const ThreadSettings &settings,
@@ -53,7 +54,7 @@ void copyRows(int n, double *const *from, double **to, const ThreadSettings &set
 
 int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
                 double *customSol, double *currentSol, const ThreadSettings &settings,
-                QObject *errorReceiver, SolveTrust *trust)
+                QObject *errorReceiver, SolveTrust *trust, SolveControl *control)
 {
     if (n < 1 || !coef || !rhs || !customSol)
         return -1;
@@ -72,9 +73,11 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
         zeros.assign(columnZeros, columnZeros + n);
 
     int status = 0;
+    // A cancelled elimination ends before the solve writes customSol.
     Solve *solve = new Solve(c, r, customSol, columnZeros ? zeros.data() : nullptr, &status, n,
                              std::move(store));
     solve->setThreadSettings(settings);
+    solve->setControl(control);
     QThread *t = MyThreads::start(solve, SLOT(calc()), QStringLiteral("Tarvix::solveEq"));
     if (!t) {
         // No thread could be started: solve here, errors delivered directly.
@@ -91,7 +94,12 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     }
     MyThreads::joined();
     std::unique_ptr<RatioStore> ratios = solve->takeRatios();
+    const bool cancelled = solve->cancelled();
     delete solve;
+    if (cancelled) {
+        delete[] r;
+        return 3;
+    }
 
     status = finishSolve(n, coef, rhs, c, std::move(ratios), customSol, status, settings, trust);
     if (currentSol)

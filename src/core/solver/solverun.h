@@ -27,8 +27,10 @@ class QObject;
 // ordering). errorReceiver: null, or an object living in the calling thread
 // with a slot errMsg(QString*, QString*, QString); the solver's error
 // triples reach it through a blocking queued connection.
+// control (may be null): see solveArrays.
+struct SolveControl;
 int solveStore(EquationStore &store, const int *columnZeros, QObject *errorReceiver = nullptr,
-               SolveTrust *trust = nullptr);
+               SolveTrust *trust = nullptr, SolveControl *control = nullptr);
 
 // The same on plain arrays with explicit worker settings (benchmarks and the
 // thread optimisation). coef and rhs are not changed; the result goes into
@@ -39,9 +41,12 @@ int solveStore(EquationStore &store, const int *columnZeros, QObject *errorRecei
 void copyRows(int n, double *const *from, double **to, const ThreadSettings &settings,
               const std::function<void()> &first = {});
 
+// control (may be null) gives progress and cancel: a cancelled solve
+// returns 3 and leaves customSol, currentSol and trust as they were.
 int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
                 double *customSol, double *currentSol, const ThreadSettings &settings,
-                QObject *errorReceiver = nullptr, SolveTrust *trust = nullptr);
+                QObject *errorReceiver = nullptr, SolveTrust *trust = nullptr,
+                SolveControl *control = nullptr);
 
 // What follows a solve, on the calling thread. status is the solve's status
 // word (2: no solution was computed). Refines sol with the solve's factors

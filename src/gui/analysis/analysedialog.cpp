@@ -60,6 +60,7 @@ AnalyseDialog::AnalyseDialog(QWidget *parent) : QDialog(parent)
     move(g[0], g[1]);
     if (g[2] > 0 && g[3] > 0)
         resize(g[2], g[3]);
+    fitToScreen();
 
     m_rowSpin->setValue(UserPrefs::getAnalysisRows());
     m_tableSpin->setValue(UserPrefs::getAnalysisTables());
@@ -139,6 +140,8 @@ void AnalyseDialog::buildForm()
 
     m_trustLabel = new QLabel(this);
     m_trustLabel->setObjectName(QStringLiteral("trustLabel"));
+    // A long reason wraps rather than widening the dialog.
+    m_trustLabel->setWordWrap(true);
     m_trustLabel->hide();
 
     m_stack = new QStackedWidget(this);
@@ -431,11 +434,35 @@ void AnalyseDialog::resizeToTables()
         }
         widest = std::max(widest, sum);
     }
-    int width = std::max(80, 80 + widest);
     // Never wider than the screen: the tables scroll instead.
-    if (QScreen *screen = QGuiApplication::primaryScreen())
-        width = std::min(width, std::max(80, screen->availableGeometry().width()));
-    resize(width, height());
+    resize(std::max(80, 80 + widest), height());
+    fitToScreen();
+}
+
+void AnalyseDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    fitToScreen();
+}
+
+void AnalyseDialog::fitToScreen()
+{
+    QScreen *screen = QGuiApplication::screenAt(geometry().center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect room = screen->availableGeometry();
+    // The frame (title bar, borders) comes on top of the dialog's own size.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    const int width = std::max(80, std::min(this->width(), room.width() - frame.width()));
+    const int height = std::max(80, std::min(this->height(), room.height() - frame.height()));
+    if (width != this->width() || height != this->height())
+        resize(width, height);
+    const int x = std::max(room.left(), std::min(pos().x(), room.right() + 1 - frameGeometry().width()));
+    const int y = std::max(room.top(), std::min(pos().y(), room.bottom() + 1 - frameGeometry().height()));
+    if (x != pos().x() || y != pos().y())
+        move(x, y);
 }
 
 AnalyseTable *AnalyseDialog::table(Page page, int t) const

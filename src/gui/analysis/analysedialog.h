@@ -82,6 +82,8 @@ signals:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // Once shown the frame is known: the dialog is fitted again with it.
+    void showEvent(QShowEvent *event) override;
 
 private:
     void buildForm();
@@ -98,6 +100,8 @@ private:
     // Columns sized to their contents; the view is at least as wide as them.
     void fitColumns(QTableView *view);
     void resizeToTables();
+    // Size and place within the available screen, so Close stays reachable.
+    void fitToScreen();
     QTableView *takeView();
     // Moves the page's views beyond the first keep back to the pool.
     void releaseViews(Page page, int keep = 0);

@@ -493,9 +493,13 @@ void FancyGrid::writeFrom(const double *const *coef, const double *rhs)
     const int n = m_n;
     for (int r = 0; r < n; ++r) {
         const int base = r * (n + 1);
-        for (int c = 0; c < n; ++c)
-            m_fields[base + c]->setText(formatValue(coef[r][c], 16));
-        m_fields[base + n]->setText(formatValue(rhs[r], 16));
+        for (int c = 0; c <= n; ++c) {
+            QLineEdit *f = m_fields[base + c];
+            f->setText(formatValue(c < n ? coef[r][c] : rhs[r], 16));
+            // A number wider than its field shows its sign and leading
+            // digits, not its tail.
+            f->setCursorPosition(0);
+        }
     }
     area->setUpdatesEnabled(updates);
 }
