@@ -123,4 +123,23 @@ Result writeBytes(const QString &target, const QByteArray &data)
     });
 }
 
+Result copy(const QString &source, const QString &target)
+{
+    return replace(target, [&source](const QString &temp, QString *error) {
+        QFile in(source);
+        QFile out(temp);
+        if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            *error = in.isOpen() ? out.errorString() : in.errorString();
+            return false;
+        }
+        QByteArray chunk;
+        while (!(chunk = in.read(1 << 20)).isEmpty())
+            if (out.write(chunk) != chunk.size()) {
+                *error = out.errorString();
+                return false;
+            }
+        return in.error() == QFileDevice::NoError && out.flush();
+    });
+}
+
 } // namespace AtomicFile

@@ -35,6 +35,9 @@ Result replace(const QString &target, const Writer &writer);
 // Shorthand for content held in memory.
 Result writeBytes(const QString &target, const QByteArray &data);
 
+// A whole copy of source under target, read a megabyte at a time.
+Result copy(const QString &source, const QString &target);
+
 // Flushes a finished file to disk (true when it could).
 bool syncFile(const QString &path, QString *error = nullptr);
 

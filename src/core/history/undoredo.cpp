@@ -323,21 +323,7 @@ void UndoRedo::OpenbClicked(QString fileName)
         QFile::remove(copy);
     }
     // The copy appears under its name only when it is complete.
-    const AtomicFile::Result copied = AtomicFile::replace(copy, [&fileName](const QString &temp, QString *error) {
-        QFile in(fileName);
-        QFile out(temp);
-        if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            *error = in.isOpen() ? out.errorString() : in.errorString();
-            return false;
-        }
-        QByteArray chunk;
-        while (!(chunk = in.read(1 << 20)).isEmpty())
-            if (out.write(chunk) != chunk.size()) {
-                *error = out.errorString();
-                return false;
-            }
-        return in.error() == QFileDevice::NoError && out.flush();
-    });
+    const AtomicFile::Result copied = AtomicFile::copy(fileName, copy);
     bool ok = false;
     if (copied.ok)
         emit SaveHistory(copy + QStringLiteral(".md"), &ok);

@@ -1024,21 +1024,7 @@ void Options::on_benchStartb_clicked()
                            Prompter::Yes | Prompter::No, Prompter::No)
                            == Prompter::Yes;
                 const AtomicFile::Result copied =
-                    replace ? AtomicFile::replace(target, [&file](const QString &temp, QString *error) {
-                        QFile in(file);
-                        QFile out(temp);
-                        if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-                            *error = in.isOpen() ? out.errorString() : in.errorString();
-                            return false;
-                        }
-                        QByteArray chunk;
-                        while (!(chunk = in.read(1 << 20)).isEmpty())
-                            if (out.write(chunk) != chunk.size()) {
-                                *error = out.errorString();
-                                return false;
-                            }
-                        return in.error() == QFileDevice::NoError && out.flush();
-                    })
+                    replace ? AtomicFile::copy(file, target)
                             : AtomicFile::Result{true, AtomicFile::Result::None, QString()};
                 if (!copied.ok) {
                     Prompter::instance()->message(Prompter::Critical, QStringLiteral("Failure Copying File!"),
