@@ -557,32 +557,42 @@ double backwardError(const Grid &g, const double *a, const double *b, const doub
     return std::max(m[0] / (m[1] * m[2] + m[3]), m[4] / (m[5] * m[2] + m[6]));
 }
 
+// Every process opens the same temporary file beside out (rank 0's name,
+// a stale one removed first), so that an interrupted run never leaves half
+// a file under out's own name; false, with the message, when one cannot.
+bool openBeside(const QString &out, QByteArray *name, MPI_File *fh)
+{
+    const QFileInfo info(out);
+    *name = (info.absolutePath() + QStringLiteral("/.") + info.fileName()
+             + QStringLiteral(".part%1").arg(qint64(::getpid()))).toLocal8Bit();
+    int length = name->size();
+    MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
+    name->resize(length);
+    MPI_Bcast(name->data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
+    if (g_rank == 0)
+        std::remove(name->constData());
+    MPI_Barrier(MPI_COMM_WORLD);
+    const int rc = MPI_File_open(MPI_COMM_WORLD, name->constData(), MPI_MODE_CREATE | MPI_MODE_WRONLY,
+                                 MPI_INFO_NULL, fh);
+    if (anyRank(rc != MPI_SUCCESS)) {
+        errorLine(QStringLiteral("could not write %1: %2").arg(out, mpiError(rc)));
+        if (rc == MPI_SUCCESS)
+            MPI_File_close(fh);
+        return false;
+    }
+    return true;
+}
+
 // Writes the system with solution x (the whole vector, on every process)
 // to a file beside out, renamed to out once it is complete.
 int writeSystem(const QString &out, const Layout &in, Grid &g, const double *a, const double *b,
                 const std::vector<double> &x)
 {
-    const QFileInfo info(out);
-    QString temp = info.absolutePath() + QStringLiteral("/.") + info.fileName()
-                   + QStringLiteral(".part%1").arg(qint64(::getpid()));
-    QByteArray name = temp.toLocal8Bit();
-    int length = name.size();
-    MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
-    name.resize(length);
-    MPI_Bcast(name.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
-    temp = QString::fromLocal8Bit(name);
-    if (g_rank == 0)
-        QFile::remove(temp);
-    MPI_Barrier(MPI_COMM_WORLD);
+    QByteArray name;
     MPI_File fh;
-    int rc = MPI_File_open(MPI_COMM_WORLD, name.constData(), MPI_MODE_CREATE | MPI_MODE_WRONLY,
-                           MPI_INFO_NULL, &fh);
-    if (anyRank(rc != MPI_SUCCESS)) {
-        errorLine(QStringLiteral("could not write %1: %2").arg(out, mpiError(rc)));
-        if (rc == MPI_SUCCESS)
-            MPI_File_close(&fh);
+    if (!openBeside(out, &name, &fh))
         return BadFile;
-    }
+    int rc = MPI_SUCCESS;
     Layout layout = in;
     const QByteArray head = fileHeader(g.n);
     layout.rows = head.size();
@@ -609,7 +619,7 @@ int writeSystem(const QString &out, const Layout &in, Grid &g, const double *a, 
     if (g_rank == 0 && !ok) {
         errorLine(QStringLiteral("could not write %1: %2")
                       .arg(out, error.isEmpty() ? QStringLiteral("a process could not write its rows") : error));
-        QFile::remove(temp);
+        std::remove(name.constData());
     }
     return agreedCode(ok ? Success : BadFile);
 }
@@ -882,25 +892,11 @@ int runGenerate(long long n, const QString &out, quint32 seed)
     long long rounds = (end - first + chunkRows - 1) / chunkRows;
     MPI_Allreduce(MPI_IN_PLACE, &rounds, 1, MPI_LONG_LONG, MPI_MAX, MPI_COMM_WORLD);
 
-    const QFileInfo info(out);
-    QByteArray name = (info.absolutePath() + QStringLiteral("/.") + info.fileName()
-                       + QStringLiteral(".part%1").arg(qint64(::getpid()))).toLocal8Bit();
-    int length = name.size();
-    MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
-    name.resize(length);
-    MPI_Bcast(name.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
-    if (g_rank == 0)
-        std::remove(name.constData());
-    MPI_Barrier(MPI_COMM_WORLD);
+    QByteArray name;
     MPI_File fh;
-    int rc = MPI_File_open(MPI_COMM_WORLD, name.constData(), MPI_MODE_CREATE | MPI_MODE_WRONLY,
-                           MPI_INFO_NULL, &fh);
-    if (anyRank(rc != MPI_SUCCESS)) {
-        errorLine(QStringLiteral("could not write %1: %2").arg(out, mpiError(rc)));
-        if (rc == MPI_SUCCESS)
-            MPI_File_close(&fh);
+    if (!openBeside(out, &name, &fh))
         return BadFile;
-    }
+    int rc = MPI_SUCCESS;
     bool ok = true;
     std::vector<quint64> buffer;
     try {
