@@ -69,7 +69,7 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
         ++g_windowsEverMade;
     }
     m_lastDirectory = QDir::current().absolutePath();
-    m_fileName.clear();
+    m_doc.setFileName(QString());
     if (!hidden)
         SharedDialogs::create();
 
@@ -240,10 +240,10 @@ bool tarvix::resizeSystem(int newN)
 
 void tarvix::updateTitle()
 {
-    if (m_fileName.isEmpty()) {
+    if (m_doc.fileName().isEmpty()) {
         setWindowTitle(QStringLiteral("Tarvix (") + m_windowName + QLatin1Char(')'));
     } else {
-        setWindowTitle(m_fileName + QStringLiteral(" - [") + QString::number(m_store.N)
+        setWindowTitle(m_doc.fileName() + QStringLiteral(" - [") + QString::number(m_store.N)
                        + QLatin1Char('x') + QString::number(m_store.N) + QStringLiteral("] - Tarvix (")
                        + m_windowName + QLatin1Char(')'));
     }
@@ -306,11 +306,11 @@ void tarvix::on_newb_clicked()
         m_model->refreshAll();
     if (ui)
         ui->decvarb->setEnabled(m_store.N >= 3);
-    m_fileName.clear();
+    m_doc.setFileName(QString());
     updateTitle();
     // Replayed by the recorder, the history decides (savedFromHistory).
     if (!m_quiet)
-        m_saved = true;
+        m_doc.setSaved(true);
     endCommand(undoWas);
     if (undoWas)
         emit newbClicked();
@@ -392,7 +392,7 @@ void tarvix::cellChanged(int row, int col, QString currs)
         return;
     if (!m_quiet)
         emit textChanged(row, col, roundTripText(now), roundTripText(old));
-    m_saved = false;
+    m_doc.setSaved(false);
 }
 
 QString tarvix::roundTripText(double v)
@@ -425,7 +425,7 @@ void tarvix::saveWindowToFile()
 
 void tarvix::closeEvent(QCloseEvent *event)
 {
-    if (m_busy > 0) {
+    if (m_doc.busy() > 0) {
         event->ignore();
         return;
     }

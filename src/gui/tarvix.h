@@ -1,8 +1,7 @@
 #ifndef TARVIX_H
 #define TARVIX_H
 
-#include "solver/trust.h"
-#include "store/equationstore.h"
+#include "document/equationdocument.h"
 
 #include <QHash>
 #include <QList>
@@ -19,6 +18,7 @@ class QTableView;
 class RatioStore;
 class OpenCLDevices;
 class Solve;
+struct SolveControl;
 class QThread;
 class UndoRedo;
 
@@ -49,22 +49,19 @@ public:
     static const QList<tarvix *> &windows();
     static int windowsEverMade();
 
+    // The window's system, its file name and saved flag.
+    EquationDocument &document() { return m_doc; }
     EquationStore &store() { return m_store; }
     QString windowName() const { return m_windowName; }
-    QString currentFileName() const { return m_fileName; }
+    QString currentFileName() const { return m_doc.fileName(); }
     // The benchmark and the thread optimisation name their hidden windows
     // "%optimise%" so that Solve asks nothing.
-    void setCurrentFileName(const QString &name) { m_fileName = name; }
+    void setCurrentFileName(const QString &name) { m_doc.setFileName(name); }
     QString lastDirectory() const { return m_lastDirectory; }
     bool isHiddenWindow() const { return m_hidden; }
     bool isFancy() const { return m_fancy; }
     bool isQuiet() const { return m_quiet; }
-    bool isSaved() const { return m_saved; }
-    // A digest of what Save would write: size, values and the chosen
-    // solution set. Each open and save keeps the digest of its file; after
-    // undo and redo the saved flag is set only where the window again holds
-    // what its file holds (or an empty system without a file, as after New).
-    quint64 contentPrint() const;
+    bool isSaved() const { return m_doc.isSaved(); }
     // Milliseconds the last solve spent in the solver dialogs.
     int dialogTime() const { return m_dialogTime; }
     MyTableModel *tableModel() const { return m_model; }
@@ -112,23 +109,15 @@ public:
 
     // Files (tarvix_file.cpp).
     void openFile(const QString &path, bool freshAllocation, bool *failed);
-    void readTextFile(bool *corrupt, const QString &path);
-    void readBinaryFile(bool *corrupt, const QString &path);
     void savetoFile(bool binary);
-    void saveTextFile(const QString &path);
-    void saveBinaryFile(const QString &path);
     bool checkSaved();
     // Opens path the way File > Open does once a name is chosen: recording
     // off meanwhile, the title, and an OPEN step for the recorder unless
     // the open failed. True: opened.
     bool openRecorded(const QString &path);
-    // The name a file is kept under: absolute folder, "/", the name up to its
-    // first dot and ".btrx" or ".trx" by kind.
-    static QString currentNameFor(const QString &path);
     // The shortest text that reads back as exactly v (how the history logs
     // a cell's old and new value).
     static QString roundTripText(double v);
-    static bool isBinaryName(const QString &path);   // by the file's own name
 
     // Sessions (tarvix_sessions.cpp): resumes this window from a window
     // folder of a saved session; whether any window reads, writes or solves.
@@ -146,10 +135,9 @@ public:
     static void reportSessionAndClose(const QString &path);
 
     // Solving (tarvix_solve.cpp).
-    void solveEq(double **c, double *r, int *columnZeros, int *status, int *elapsed);
     // How far the last solution can be trusted: method, backward error, HPL
     // ratio, condition estimate, refinement steps (for the analysis dialog).
-    const SolveTrust &lastTrust() const { return m_trust; }
+    const SolveTrust &lastTrust() const { return m_doc.lastTrust(); }
 
     // Analysis (tarvix_analysis.cpp): the window's analysis dialog, made when
     // it is first opened (null until then; hidden windows use a passing one).
@@ -288,22 +276,22 @@ private:
     bool validForSaving();
     // A message box without buttons shown while a long operation runs.
     QMessageBox *showWaitBox(const QString &title, const QString &text);
-    // Reads path (of target's N) into target's arrays with the opening
-    // progress box; *corrupt tells whether the content could not be read.
-    void readContent(EquationStore &target, const QString &path, bool binary, bool *corrupt);
+    struct FileFeedback;
     // Writes the window's system to path; false when the writer failed.
     bool writeContent(const QString &path, bool binary, QString *error = nullptr);
+    // The view follows the document's arrays after they were replaced.
+    void showSystem();
+    // Solves the document with the solver dialog, the devices and the
+    // progress box; the status word of the solve.
+    int solveDocument(const int *columnZeros);
 
     // OpenCL solver (tarvix_opencl.cpp): the device dialog with the plugin
     // loaded and, unless optimising, the user's choice (*onDevice); its
     // time is added to *elapsed. attachDevices hands the system over.
     OpenCLDevices *openCLDevices(bool optimise, int *elapsed, bool *onDevice);
-    void attachDevices(OpenCLDevices *devices, Solve *solve, QThread *thread);
-    // The blocked engine on the chosen devices: the factors in c, the ratio
-    // store and the answer as a solve leaves them (true). False when the
-    // devices did not solve (the user is told why; c is restored), with
-    // *stepwise set where the step-by-step engine should run instead.
-    bool solveBlockedOnDevices(OpenCLDevices *devices, double **c, const double *r, bool *stepwise);
+    // Hands the solve to the chosen devices: the blocked engine, or the
+    // step-by-step one where the devices lack it (or double precision).
+    void useDevices(OpenCLDevices *devices, SolveControl &control);
 
     Ui::tarvix *ui = nullptr;
     MyTableModel *m_model = nullptr;
@@ -320,29 +308,15 @@ private:
     QThread *m_undoThread = nullptr;
     bool m_freshHistory = true;   // the window folder was made for this window
 
-    EquationStore m_store;
+    EquationDocument m_doc;
+    EquationStore &m_store = m_doc.store();
     QString m_windowName;
-    QString m_fileName;
     QString m_lastDirectory;
     bool m_hidden;
     bool m_fancy = false;
     bool m_quiet = false;
-    bool m_saved = true;
-    QHash<QString, quint64> m_filePrints;   // file name -> contentPrint() at its last open or save
-    // Sets the saved flag: the window now holds what its file holds.
-    void markSaved();
-    // The saved flag after the history changed the window's data.
-    void savedFromHistory();
-    // The solution set Save writes (savedSolutionSet).
-    double *solutionToSave() const;
     int m_dialogTime = 0;
-    SolveTrust m_trust; // of the last solve
-    QString m_deviceElimination; // where the last solve's elimination ran, if not here
     bool m_lastWriteFailed = false;
-    // Non-zero while a solve or file operation of this window waits for its
-    // threads; the window cannot be closed meanwhile (its arrays are in use).
-    int m_busy = 0;
-    RatioStore *m_ratios = nullptr;   // of the last solve, until refined
     AnalyseDialog *m_analyse = nullptr;   // a child of the window
     bool m_unrecorded = false;   // a change the history does not hold
 

@@ -25,12 +25,11 @@ void tarvix::openAnalysis(bool)
         m_analyse = dialog = new AnalyseDialog(this);
     }
     // The dialog works on the window's arrays: the window stays open meanwhile.
-    ++m_busy;
+    const EquationDocument::BusyScope busy(m_doc);
     dialog->setUp(m_store.N, m_store.coef, m_store.rhs, m_store.customSol, m_store.fileSol,
                   m_store.currentSol);
     // What the last solve of this window measured of its answer.
-    if (m_trust.method != SolveTrust::NotSolved)
-        dialog->setSolveTrust(m_trust);
+    if (m_doc.lastTrust().method != SolveTrust::NotSolved)
+        dialog->setSolveTrust(m_doc.lastTrust());
     dialog->exec();
-    --m_busy;
 }

@@ -153,7 +153,7 @@ void tarvix::editElement(char operation)
         default: m_model->refreshRange(0, n + 1, n - 1, n + 1); break;
         }
     }
-    m_saved = false;
+    m_doc.setSaved(false);
     if (!m_quiet)
         emit setUndoState(undoWas);
     if (undoWas) {

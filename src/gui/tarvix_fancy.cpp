@@ -52,7 +52,7 @@ void tarvix::leditChanged(int equation, int column, QString text)
     // replay itself types into no field. The right-hand side is the table
     // layout's column N + 1.
     emit textChanged(equation, column < n ? column : n + 1, roundTripText(value), roundTripText(old));
-    m_saved = false;
+    m_doc.setSaved(false);
 }
 
 void tarvix::fancyToArrays()

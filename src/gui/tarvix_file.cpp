@@ -2,6 +2,7 @@
 #include "tarvix.h"
 #include "ui_tarvix.h"
 
+#include "files/equationfile.h"
 #include "mytablemodel.h"
 #include "prefs/userprefs.h"
 #include "prompt/prompter.h"
@@ -39,20 +40,9 @@ QStringList droppedEquationFiles(const QMimeData *mime)
 }
 }
 
-QString tarvix::currentNameFor(const QString &path)
-{
-    const QFileInfo info(path);
-    QString base = info.fileName();
-    const int dot = base.indexOf(QLatin1Char('.'));
-    if (dot >= 0)
-        base.truncate(dot);
-    return info.absolutePath() + QLatin1Char('/') + base
-           + (isBinaryName(path) ? QStringLiteral(".btrx") : QStringLiteral(".trx"));
-}
-
 bool tarvix::checkSaved()
 {
-    if (m_saved)
+    if (m_doc.isSaved())
         return true;
     const int answer = Prompter::instance()->message(
         Prompter::Warning, QStringLiteral("Session NOT Saved!"),
@@ -60,7 +50,7 @@ bool tarvix::checkSaved()
         Prompter::Save | Prompter::Discard | Prompter::Cancel, Prompter::Save);
     if (answer == Prompter::Save) {
         on_saveb_clicked();
-        return !m_fileName.isEmpty() && m_saved;
+        return !m_doc.fileName().isEmpty() && m_doc.isSaved();
     }
     return answer == Prompter::Discard;
 }
@@ -116,10 +106,10 @@ void tarvix::on_saveb_clicked()
         fancyToArrays();
     if (!validForSaving())
         return;
-    if (m_fileName.isEmpty())
+    if (m_doc.fileName().isEmpty())
         on_actionSave_As_triggered(true);
     else
-        savetoFile(isBinaryName(m_fileName));
+        savetoFile(EquationFile::isBinaryName(m_doc.fileName()));
     updateTitle();
 }
 
@@ -143,8 +133,8 @@ void tarvix::on_actionSave_As_triggered(bool saveb)
     if (name.isEmpty() || !isEquationName(name))
         return;
     m_lastDirectory = QFileInfo(name).absolutePath();
-    m_fileName = currentNameFor(name);
-    savetoFile(isBinaryName(m_fileName));
+    m_doc.setFileName(EquationDocument::currentNameFor(name));
+    savetoFile(EquationFile::isBinaryName(m_doc.fileName()));
     updateTitle();
 }
 

@@ -140,13 +140,14 @@ void tarvix::on_actionCheck_for_Updates_triggered(bool quiet)
     checker->start();
     if (quiet)
         StatusBarMsg(QStringLiteral("Tarvix is checking for updates..."), 10000);
-    ++m_busy;
-    while (!done) {
-        QApplication::processEvents();
-        if (!done)
-            QThread::msleep(10);
+    {
+        const EquationDocument::BusyScope busy(m_doc);
+        while (!done) {
+            QApplication::processEvents();
+            if (!done)
+                QThread::msleep(10);
+        }
     }
-    --m_busy;
 
     // The outcome comes in a box of its own with the same check box.
     box->hide();

@@ -238,7 +238,7 @@ void tarvix::historyStep(bool redo)
     if (m_undo != m_recorder)
         m_quiet = false;   // a stand-in never answers with undoFinished
     else
-        savedFromHistory();
+        m_doc.savedFromHistory();
     setAreaUpdates(true);
     updateTitle();
 }
@@ -271,7 +271,7 @@ void tarvix::saveHistToFile(QString path, bool *result)
     QString error;
     int status = 0;
     auto meta = [this, n](QDataStream &out) {
-        FileString::writeMetaData(out, m_fileName, m_store.currentSol, m_store.customSol, n);
+        FileString::writeMetaData(out, m_doc.fileName(), m_store.currentSol, m_store.customSol, n);
     };
     bool ok = false;
     bool withMeta = false;
@@ -295,10 +295,9 @@ void tarvix::saveHistToFile(QString path, bool *result)
             EquationFile::Options options;
             options.processors = UserPrefs::getProcessorCount();
             options.poll = [] { QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
-            ++m_busy;
+            const EquationDocument::BusyScope busy(m_doc);
             const EquationFile::Outcome out =
                 EquationFile::writeBinary(temp, m_store.coef, m_store.rhs, m_store.fileSol, n, options);
-            --m_busy;
             return !out.failed && QFileInfo(temp).size() > 0;
         });
         ok = r.ok;
@@ -483,7 +482,7 @@ void tarvix::readHistFromFile(QString path, bool *result, bool redo)
         }
     }
     if (needMeta) {
-        m_fileName = name;
+        m_doc.setFileName(name);
         std::copy(current.begin(), current.end(), m_store.currentSol);
         std::copy(custom.begin(), custom.end(), m_store.customSol);
     }

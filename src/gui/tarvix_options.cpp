@@ -89,7 +89,7 @@ void tarvix::fillRandom(unsigned long *state)
         arraysToFancy();
     else if (m_model)
         m_model->refreshAll();
-    m_saved = false;
+    m_doc.setSaved(false);
 }
 
 bool tarvix::optimiseThreads(int maxN, int budgetMs)
@@ -122,7 +122,7 @@ bool tarvix::optimiseThreads(int maxN, int budgetMs)
         }
         n += 5;
         n_Var(n);
-        m_fileName = QStringLiteral("%optimise%");
+        m_doc.setFileName(QStringLiteral("%optimise%"));
         fillRandom(&state);
 
         b[t] = t == 0 ? n / 2 : b[t - 1] + (n - b[t - 1]) / 2;
@@ -205,7 +205,7 @@ void tarvix::benchmark(int n, bool binary, QList<int> *times, QString *file, boo
     const QString path = UserPrefs::getTempFolder() + QLatin1Char('/') + QString::number(n)
                          + (binary ? QStringLiteral("eq.btrx") : QStringLiteral("eq.trx"));
     *file = path;
-    m_fileName = path;
+    m_doc.setFileName(path);
     savetoFile(binary);
     *times << int(timer.restart());
 

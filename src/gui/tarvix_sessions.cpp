@@ -21,7 +21,7 @@ void tarvix::on_actionSave_Session_triggered()
     bool done = false;
     sm->saveSession(&done);
     if (done && changesRecorded())
-        m_saved = true;
+        m_doc.setSaved(true);
 }
 
 void tarvix::on_actionSave_Session_and_Exit_triggered()
@@ -37,14 +37,14 @@ void tarvix::on_actionSave_Session_and_Exit_triggered()
     // recorded: those close without a question, the others ask as Close.
     for (tarvix *w : windows())
         if (w->changesRecorded())
-            w->m_saved = true;
+            w->m_doc.setSaved(true);
     on_actionClose_All_triggered();
 }
 
 bool tarvix::changesRecorded()
 {
     // A computed solution is in no snapshot until the next recorded action.
-    return !m_unrecorded && m_trust.method == SolveTrust::NotSolved && m_undo && undoEnabledQuery();
+    return !m_unrecorded && m_doc.lastTrust().method == SolveTrust::NotSolved && m_undo && undoEnabledQuery();
 }
 
 void tarvix::on_actionSession_Manager_triggered()
@@ -69,7 +69,7 @@ void tarvix::resumeFrom(const QString &windowFolder)
 bool tarvix::anyWindowBusy()
 {
     for (tarvix *w : windows())
-        if (w->m_busy > 0 || w->withRecorder())
+        if (w->m_doc.busy() > 0 || w->withRecorder())
             return true;
     return false;
 }
@@ -98,6 +98,6 @@ void tarvix::reportSessionAndClose(const QString &path)
     if (!r.ok)
         qWarning("%s", qUtf8Printable(r.error));
     for (tarvix *w : windows())
-        w->m_saved = true;
+        w->m_doc.setSaved(true);
     QApplication::closeAllWindows();
 }

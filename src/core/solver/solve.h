@@ -29,6 +29,18 @@ struct SolveControl
     std::atomic<bool> cancel{false};
     std::atomic<double> done{0.0};
     std::function<void(double)> onProgress;
+    // The waiting thread's turn (may be empty): while the solve's threads
+    // work, solveArrays calls it on the thread that waits, every few
+    // milliseconds (a window paints and updates its progress box there).
+    std::function<void()> wait;
+    // An elimination elsewhere (may be empty): factors the working copy work
+    // of the system in the form of a solve's reduced matrix and returns its
+    // ratio store, with the answer in x; null when it did not solve (work is
+    // copied afresh and the elimination runs here).
+    std::function<std::unique_ptr<RatioStore>(double **work, const double *rhs, double *x)> factor;
+    // Called with the solve and its thread before the elimination starts
+    // (may be empty; the step-by-step devices attach there).
+    std::function<void(class Solve *, QThread *)> attach;
     // The share of the elimination's work done once columns 0..k-1 are
     // eliminated in a system of n.
     static double shareDone(int n, int k);

@@ -52,6 +52,26 @@ void copyRows(int n, double *const *from, double **to, const ThreadSettings &set
     });
 }
 
+namespace {
+
+// Waits for thread t, giving the waiting thread's turn to control's wait or,
+// without one, handling its events where errors may need to be shown.
+void awaitThread(QThread *t, const SolveControl *control, bool events)
+{
+    if (control && control->wait) {
+        while (!t->wait(20))
+            control->wait();
+    } else if (events) {
+        while (!t->wait(20))
+            QCoreApplication::processEvents();
+    } else {
+        t->wait();
+    }
+    MyThreads::joined();
+}
+
+} // namespace
+
 int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
                 double *customSol, double *currentSol, const ThreadSettings &settings,
                 QObject *errorReceiver, SolveTrust *trust, SolveControl *control)
@@ -66,45 +86,71 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     copyRows(n, coef, c, settings, [&] {
         store = std::make_unique<RatioStore>(n, RatioStore::Diagonal::InWorkingCopy);
     });
-    double *r = new double[size_t(n)];
-    std::memcpy(r, rhs, bytes);
+    std::vector<double> r(rhs, rhs + n);
     std::vector<int> zeros;
     if (columnZeros)
         zeros.assign(columnZeros, columnZeros + n);
 
     int status = 0;
-    // A cancelled elimination ends before the solve writes customSol.
-    Solve *solve = new Solve(c, r, customSol, columnZeros ? zeros.data() : nullptr, &status, n,
-                             std::move(store));
-    solve->setThreadSettings(settings);
-    solve->setControl(control);
-    QThread *t = MyThreads::start(solve, SLOT(calc()), QStringLiteral("Tarvix::solveEq"));
-    if (!t) {
-        // No thread could be started: solve here, errors delivered directly.
-        if (errorReceiver)
-            QObject::connect(solve, SIGNAL(throwErr(QString*,QString*,QString)), errorReceiver,
-                             SLOT(errMsg(QString*,QString*,QString)), Qt::DirectConnection);
-        solve->calc();
-    } else if (errorReceiver) {
-        // The solve thread waits while its errors are shown here.
-        while (!t->wait(20))
-            QCoreApplication::processEvents();
-    } else {
-        t->wait();
+    std::unique_ptr<RatioStore> ratios;
+    if (control && control->factor) {
+        std::vector<double> x(size_t(n), 0.0);
+        ratios = control->factor(c, r.data(), x.data());
+        if (ratios)
+            std::copy(x.begin(), x.end(), customSol);
+        else // the factorisation may have stopped halfway through the copy
+            copyRows(n, coef, c, settings);
     }
-    MyThreads::joined();
-    std::unique_ptr<RatioStore> ratios = solve->takeRatios();
-    const bool cancelled = solve->cancelled();
-    delete solve;
-    if (cancelled) {
-        delete[] r;
-        return 3;
+    if (!ratios) {
+        // A cancelled elimination ends before the solve writes customSol.
+        auto solve = std::make_unique<Solve>(c, r.data(), customSol,
+                                             columnZeros ? zeros.data() : nullptr, &status, n,
+                                             std::move(store));
+        solve->setThreadSettings(settings);
+        solve->setControl(control);
+        QThread *t = MyThreads::startIdle(QStringLiteral("Tarvix::solveEq"));
+        if (t && control && control->attach)
+            control->attach(solve.get(), t);
+        if (!t) {
+            // No thread could be started: solve here, errors delivered directly.
+            if (errorReceiver)
+                QObject::connect(solve.get(), SIGNAL(throwErr(QString*,QString*,QString)),
+                                 errorReceiver, SLOT(errMsg(QString*,QString*,QString)),
+                                 Qt::DirectConnection);
+            solve->calc();
+        } else {
+            if (errorReceiver)
+                QObject::connect(solve.get(), SIGNAL(throwErr(QString*,QString*,QString)),
+                                 errorReceiver, SLOT(errMsg(QString*,QString*,QString)),
+                                 Qt::BlockingQueuedConnection);
+            MyThreads::run(t, solve.get(), SLOT(calc()));
+            // The solve thread waits while its errors are shown here.
+            awaitThread(t, control, errorReceiver != nullptr);
+        }
+        ratios = solve->takeRatios();
+        if (solve->cancelled())
+            return 3;
     }
 
-    status = finishSolve(n, coef, rhs, c, std::move(ratios), customSol, status, settings, trust);
+    // The refinement, the check and, when that fails, the solve with partial
+    // pivoting: on a thread of their own while the waiting thread has its
+    // turns (the fallback can take as long as the first solve).
+    auto finish = [&] {
+        status = finishSolve(n, coef, rhs, c, std::move(ratios), customSol, status, settings,
+                             trust);
+    };
+    Reduce finisher;
+    QThread *t = nullptr;
+    if (control && control->wait) {
+        finisher.setJob([&](int) { finish(); }, 0);
+        t = MyThreads::start(&finisher, SLOT(runJob()), QStringLiteral("Tarvix::solveEq"));
+    }
+    if (t)
+        awaitThread(t, control, false);
+    else
+        finish();
     if (currentSol)
         std::memcpy(currentSol, customSol, bytes);
-    delete[] r;
     return status;
 }
 

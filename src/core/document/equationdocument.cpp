@@ -1,0 +1,295 @@
+#include "equationdocument.h"
+
+#include "files/atomicfile.h"
+#include "files/equationfile.h"
+#include "files/interchange.h"
+#include "prefs/userprefs.h"
+#include "solver/solve.h"
+#include "solver/solverun.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstring>
+#include <unistd.h>
+#include <vector>
+
+EquationDocument::EquationDocument()
+{
+    m_store.N = 2;
+    m_store.allocated = 0;
+}
+
+QString EquationDocument::currentNameFor(const QString &path)
+{
+    const QFileInfo info(path);
+    QString base = info.fileName();
+    const int dot = base.indexOf(QLatin1Char('.'));
+    if (dot >= 0)
+        base.truncate(dot);
+    return info.absolutePath() + QLatin1Char('/') + base
+           + (EquationFile::isBinaryName(path) ? QStringLiteral(".btrx") : QStringLiteral(".trx"));
+}
+
+double *EquationDocument::solutionToSave() const
+{
+    switch (UserPrefs::getSavedSolutionSet()) {
+    case 0:
+        return m_store.currentSol;
+    case 1:
+        return m_store.customSol;
+    default:
+        return m_store.fileSol;
+    }
+}
+
+quint64 EquationDocument::contentPrint() const
+{
+    // FNV-1a over the bit patterns, one 64-bit word at a time.
+    quint64 h = 14695981039346656037ULL;
+    auto mix = [&h](quint64 word) {
+        h ^= word;
+        h *= 1099511628211ULL;
+        h ^= h >> 29;
+    };
+    auto mixValues = [&mix](const double *v, int n) {
+        for (int i = 0; v && i < n; ++i) {
+            quint64 bits;
+            std::memcpy(&bits, &v[i], sizeof bits);
+            mix(bits);
+        }
+    };
+    const int n = m_store.N;
+    mix(quint64(n));
+    for (int i = 0; m_store.coef && i < n; ++i)
+        mixValues(m_store.coef[i], n);
+    mixValues(m_store.rhs, n);
+    mixValues(solutionToSave(), n);
+    return h;
+}
+
+void EquationDocument::markSaved()
+{
+    m_saved = true;
+    if (!m_fileName.isEmpty())
+        m_filePrints.insert(m_fileName, contentPrint());
+}
+
+void EquationDocument::savedFromHistory()
+{
+    if (!m_fileName.isEmpty()) {
+        m_saved = m_filePrints.contains(m_fileName) && m_filePrints.value(m_fileName) == contentPrint();
+        return;
+    }
+    // No file: saved only while there is nothing to lose.
+    const int n = m_store.N;
+    const double *solution = solutionToSave();
+    bool blank = true;
+    for (int i = 0; blank && i < n; ++i) {
+        blank = m_store.rhs[i] == 0.0 && solution[i] == 0.0;
+        for (int j = 0; blank && j < n; ++j)
+            blank = m_store.coef[i][j] == 0.0;
+    }
+    m_saved = blank;
+}
+
+namespace {
+
+EquationFile::Options fileOptions(const EquationDocument::Feedback &feedback)
+{
+    EquationFile::Options options;
+    options.processors = UserPrefs::getProcessorCount();
+    options.poll = feedback.poll;
+    options.errorReceiver = feedback.errorReceiver;
+    return options;
+}
+
+// Fresh arrays for n unknowns with zero solutions; false when they could
+// not be had.
+bool freshStore(EquationStore &incoming, int n)
+{
+    incoming.N = n;
+    incoming.allocated = 0;
+    if (!incoming.reallocate())
+        return false;
+    const size_t bytes = sizeof(double) * size_t(n);
+    std::memset(incoming.customSol, 0, bytes);
+    std::memset(incoming.currentSol, 0, bytes);
+    return true;
+}
+
+} // namespace
+
+EquationDocument::Opened EquationDocument::open(const QString &path, const Feedback &feedback)
+{
+    Opened opened;
+    // Nothing is allocated and no memory question asked for a file that
+    // cannot hold its N.
+    const EquationFile::Header header = EquationFile::readHeader(path);
+    if (!header.opened) {
+        opened.error = header.errorString;
+        return opened;
+    }
+    if (header.corrupt) {
+        qWarning("error no: TRX6");
+        opened.result = OpenResult::Corrupt;
+        return opened;
+    }
+    const int n = header.n;
+    EquationStore incoming;
+    if (!EquationStore::memoryCheck(n) || !freshStore(incoming, n)) {
+        opened.result = OpenResult::Refused;
+        return opened;
+    }
+    const EquationFile::Options options = fileOptions(feedback);
+    const bool binary = EquationFile::isBinaryName(path);
+    EquationFile::Outcome out;
+    {
+        const BusyScope busy(*this);
+        out = binary ? EquationFile::readBinary(path, incoming.coef, incoming.rhs, incoming.fileSol, n, options)
+                     : EquationFile::readText(path, incoming.coef, incoming.rhs, incoming.fileSol, n, options);
+    }
+    if (out.failed) {
+        qWarning("error no: TRX8");
+        opened.result = OpenResult::Corrupt;
+        return opened;
+    }
+    // The file's solution is the last one computed for it: it is the
+    // current solution until the next solve, so that a save keeps it.
+    std::memcpy(incoming.currentSol, incoming.fileSol, sizeof(double) * size_t(n));
+    if (feedback.replacing)
+        feedback.replacing();
+    m_store.swap(incoming);
+    m_fileName = currentNameFor(path);
+    opened.result = OpenResult::Opened;
+    return opened;
+}
+
+EquationDocument::Opened EquationDocument::import(const QString &path, const QString &rhsPath,
+                                                  const Feedback &feedback)
+{
+    Opened opened;
+    EquationStore incoming;
+    incoming.N = 0;
+    incoming.allocated = 0;
+    Interchange::Outcome out;
+    {
+        const BusyScope busy(*this);
+        out = Interchange::open(path, rhsPath, incoming, UserPrefs::getProcessorCount());
+    }
+    if (out.failed || incoming.N < 1) {
+        opened.result = OpenResult::Corrupt;
+        opened.error = out.error;
+        return opened;
+    }
+    const size_t bytes = sizeof(double) * size_t(incoming.N);
+    std::memset(incoming.customSol, 0, bytes);
+    std::memset(incoming.currentSol, 0, bytes);
+    if (feedback.replacing)
+        feedback.replacing();
+    m_store.swap(incoming);
+    m_fileName.clear();
+    m_saved = false;
+    opened.result = OpenResult::Opened;
+    return opened;
+}
+
+bool EquationDocument::write(const QString &path, bool binary, const Feedback &feedback, QString *error)
+{
+    const EquationFile::Options options = fileOptions(feedback);
+    double *solution = solutionToSave();
+    EquationFile::Outcome out;
+    {
+        const BusyScope busy(*this);
+        out = binary ? EquationFile::writeBinary(path, m_store.coef, m_store.rhs, solution, m_store.N, options)
+                     : EquationFile::writeText(path, m_store.coef, m_store.rhs, solution, m_store.N, options);
+    }
+    if (error)
+        *error = out.error;
+    return !out.failed;
+}
+
+EquationDocument::Saved EquationDocument::save(bool binary, const Feedback &feedback)
+{
+    Saved saved;
+    const QString target = m_fileName;
+    const QString safety = target + QStringLiteral(".old");
+    saved.existed = QFile::exists(target);
+    if (QFile::exists(safety))
+        QFile::remove(safety);
+
+    // The previous file becomes the safety copy (a second name for the same
+    // bytes, or a copy) before anything is written. The new content is
+    // written beside the file and moved over it only when complete, so the
+    // real name always holds a whole file, old or new.
+    if (saved.existed) {
+        const QByteArray from = QFile::encodeName(target);
+        const QByteArray to = QFile::encodeName(safety);
+        if (::link(from.constData(), to.constData()) != 0)
+            QFile::copy(target, safety);
+        if (!QFile::exists(safety))
+            qCritical("error no: TRX3");
+    }
+
+    const AtomicFile::Result result = AtomicFile::replace(target, [&](const QString &part, QString *error) {
+        QString why;
+        const bool written = write(part, binary, feedback, &why);
+        if (why.isEmpty())
+            why = QStringLiteral("nothing was written");
+        *error = QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(target), why);
+        return written && QFileInfo(part).size() > 0;
+    });
+    saved.ok = result.ok;
+    saved.created = result.ok || result.stage != AtomicFile::Result::Create;
+    saved.error = result.error;
+    if (result.ok) {
+        markSaved();
+        return saved;
+    }
+    // The previous file was never touched: its safety copy is not needed.
+    if (saved.existed)
+        QFile::remove(safety);
+    m_saved = false;
+    return saved;
+}
+
+QString EquationDocument::exportTo(const QString &path, const QString &rhsPath) const
+{
+    const Interchange::Outcome out =
+        Interchange::save(path, rhsPath, m_store, UserPrefs::getProcessorCount());
+    return out.failed ? out.error : QString();
+}
+
+QString EquationDocument::exportSolution(const QString &path) const
+{
+    const Interchange::Outcome out =
+        Interchange::saveColumn(path, m_store.currentSol, m_store.N, UserPrefs::getProcessorCount());
+    return out.failed ? out.error : QString();
+}
+
+int EquationDocument::solve(const int *columnZeros, SolveControl *control, QObject *errorReceiver)
+{
+    const int n = m_store.N;
+    if (n < 1 || !m_store.coef)
+        return -1;
+    // What Save would write as the solution, to tell whether the solve
+    // changed the file's content.
+    const std::vector<double> written(solutionToSave(), solutionToSave() + n);
+    SolveTrust trust;
+    int status = 0;
+    {
+        const BusyScope busy(*this);
+        status = solveArrays(n, m_store.coef, m_store.rhs, columnZeros, m_store.customSol,
+                             m_store.currentSol, ThreadSettings::fromPrefs(), errorReceiver, &trust,
+                             control);
+    }
+    if (status == 3 || status < 0)
+        return status;
+    m_trust = trust;
+    m_trust.elimination = m_eliminationNote;
+    if (!std::equal(written.begin(), written.end(), solutionToSave()))
+        m_saved = false;
+    return status;
+}
