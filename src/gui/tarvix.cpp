@@ -3,6 +3,8 @@
 
 #include "app/applog.h"
 #include "fancy/fancygrid.h"
+#include "history/undoredo.h"
+#include "historybridge.h"
 #include "mydelegate.h"
 #include "mytablemodel.h"
 #include "prefs/userprefs.h"
@@ -11,6 +13,7 @@
 #include "shareddialogs.h"
 #include "threads/mythreads.h"
 
+#include <QAbstractItemDelegate>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -85,7 +88,8 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
             buildFancyView();
         else
             buildTableView();
-        startRecorder();
+        m_history = new HistoryBridge(*this);
+        m_history->start();
     }
 
     bool undoOn = false;
@@ -107,7 +111,7 @@ tarvix::tarvix(const QString &path, bool hidden, QWidget *parent)
     if (!hidden) {
         setAcceptDrops(true);
         emit setUndoState(undoOn);
-        if (undoOn && m_freshHistory)
+        if (undoOn && m_history->freshHistory())
             emit initialStateBuilt();
     }
 
@@ -199,7 +203,8 @@ tarvix::~tarvix()
     m_grid = nullptr;
     delete ui;
     ui = nullptr;
-    stopRecorder();
+    if (m_history)
+        m_history->stop();
 
     if (!g_windows || !g_windows->removeOne(this))
         qCritical("error no: TRX12");
@@ -253,22 +258,73 @@ void tarvix::updateTitle()
 
 bool tarvix::undoEnabledQuery()
 {
-    if (!m_undo)
-        return false;
-    awaitRecorder();
-    bool b = false;
-    emit isUndoEnabled(&b);
-    return b;
+    return m_history && m_history->enabledQuery();
 }
 
 bool tarvix::undoBusyQuery()
 {
-    if (!m_undo)
-        return false;
+    return m_history && m_history->busyQuery();
+}
+
+UndoRedo *tarvix::recorder() const
+{
+    return m_history ? m_history->recorder() : nullptr;
+}
+
+QString tarvix::historyFolder() const
+{
+    return m_history ? m_history->folder() : UndoRedo::folderFor(m_windowName);
+}
+
+void tarvix::awaitRecorder()
+{
+    if (m_history)
+        m_history->await();
+}
+
+bool tarvix::withRecorder() const
+{
+    return m_history && m_history->busy();
+}
+
+void tarvix::setRecorder(QObject *recorder)
+{
+    if (m_history)
+        m_history->setStandIn(recorder);
+}
+
+void tarvix::commitOpenEditor()
+{
+    QWidget *editor = m_view && m_delegate ? m_view->indexWidget(m_view->currentIndex()) : nullptr;
+    if (editor) {
+        emit m_delegate->commitData(editor);
+        emit m_delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+    // A recording still under way must not meet the command's own file work
+    // (the file pipelines run one at a time).
     awaitRecorder();
-    bool b = false;
-    emit checkUndoState(&b);
-    return b;
+}
+
+void tarvix::on_undob_clicked()
+{
+    if (m_history)
+        m_history->step(false);
+}
+
+void tarvix::on_redob_clicked()
+{
+    if (m_history)
+        m_history->step(true);
+}
+
+void tarvix::saveHistToFile(QString path, bool *result)
+{
+    m_history->saveSnapshot(path, result);
+}
+
+void tarvix::readHistFromFile(QString path, bool *result, bool redo)
+{
+    m_history->readSnapshot(path, result, redo);
 }
 
 bool tarvix::beginCommand(bool *undoWas)
@@ -277,7 +333,7 @@ bool tarvix::beginCommand(bool *undoWas)
     if (m_quiet)
         return true;
     commitOpenEditor();
-    if (m_undo) {
+    if (m_history && m_history->answered()) {
         *undoWas = undoEnabledQuery();
         if (*undoWas && undoBusyQuery())
             return false;
@@ -410,17 +466,8 @@ void tarvix::undoFinished()
 
 void tarvix::saveWindowToFile()
 {
-    // The session file is written by the recorder while this thread waits.
-    // Asked while this thread serves the recorder (or waits for it), the
-    // save would wait for a recorder that waits for this thread: it comes
-    // back once both are idle.
-    if (m_serving > 0 || m_awaiting) {
-        QTimer::singleShot(100, this, &tarvix::saveWindowToFile);
-        return;
-    }
-    // A recording still under way needs this thread first.
-    awaitRecorder();
-    emit saveWindow();
+    if (m_history)
+        m_history->saveWindow();
 }
 
 void tarvix::closeEvent(QCloseEvent *event)
@@ -431,7 +478,7 @@ void tarvix::closeEvent(QCloseEvent *event)
     }
     if (checkSaved()) {
         // A session kept beyond this run resumes to what the window showed.
-        if (m_recorder && SessionManager::keepsWindowFiles())
+        if (recorder() && SessionManager::keepsWindowFiles())
             saveWindowToFile();
         event->accept();
     } else {

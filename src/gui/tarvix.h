@@ -11,6 +11,7 @@
 
 class AnalyseDialog;
 class FancyGrid;
+class HistoryBridge;
 class MyDelegate;
 class MyTableModel;
 class QMessageBox;
@@ -86,25 +87,16 @@ public:
     // Used where a window runs without its own recorder (tests). The
     // window's own recorder stops receiving the window's requests.
     void setRecorder(QObject *recorder);
+    friend class HistoryBridge;
 
-    // ---- History (tarvix_history.cpp): the window's side of its undo
-    // recorder. The recorder writes below historyFolder(); each request the
-    // window sends it (the action signals, undo, redo, resumeWindow) is
-    // waited for before the window goes on, so every snapshot shows the
-    // state right after its action. A cell edit, reported from inside the
-    // table's editor, is served by the event loop and waited for before the
-    // next command does its own work.
-    UndoRedo *recorder() const { return m_recorder; }
+    // ---- History (historybridge.h): the window's side of its recorder.
+    UndoRedo *recorder() const;
     QString historyFolder() const;
-    // Waits, handling the recorder's requests but no user input, until the
-    // recorder has finished every request sent to it.
     void awaitRecorder();
     // Commits a cell editor that is still open, so that commands read the
     // value the user typed (and the edit is recorded first).
     void commitOpenEditor();
-    // True while the recorder works on a request of this window or the
-    // window serves or waits for it: a session save has to wait, since it
-    // needs both.
+    // A session save has to wait while this is true (see HistoryBridge::busy).
     bool withRecorder() const;
 
     // Files (tarvix_file.cpp).
@@ -248,12 +240,6 @@ protected:
 private:
     void buildForm();
     void buildTableView();
-    // History (tarvix_history.cpp).
-    void startRecorder();
-    void connectRecorder(QObject *recorder);
-    void stopRecorder();
-    void historyStep(bool redo);
-    bool readMetaRecord(const QString &path, QString *fileName, double *current, double *custom, int n);
     void lastWindowTearDown();
     // The recorder part of a command's frame: *undoWas receives whether
     // recording is on; false when the recorder is busy (ignore the command).
@@ -297,16 +283,7 @@ private:
     MyTableModel *m_model = nullptr;
     QTableView *m_view = nullptr;
     MyDelegate *m_delegate = nullptr;
-    QObject *m_undo = nullptr;   // answers the recorder queries (the recorder or a stand-in)
-    UndoRedo *m_recorder = nullptr;
-    // Non-zero while this window serves a request of its recorder (which
-    // waits meanwhile): waiting for the recorder there would never end.
-    int m_serving = 0;
-    // True while awaitRecorder waits; a wait started inside it (a queued
-    // call it delivered) leaves the waiting to the outer one.
-    bool m_awaiting = false;
-    QThread *m_undoThread = nullptr;
-    bool m_freshHistory = true;   // the window folder was made for this window
+    HistoryBridge *m_history = nullptr;   // with the recorder; none in a hidden window
 
     EquationDocument m_doc;
     EquationStore &m_store = m_doc.store();

@@ -2,6 +2,7 @@
 // the Session Manager, and resuming a window from a saved session folder.
 
 #include "tarvix.h"
+#include "historybridge.h"
 
 #include "files/atomicfile.h"
 #include "mytablemodel.h"
@@ -44,7 +45,7 @@ void tarvix::on_actionSave_Session_and_Exit_triggered()
 bool tarvix::changesRecorded()
 {
     // A computed solution is in no snapshot until the next recorded action.
-    return !m_unrecorded && m_doc.lastTrust().method == SolveTrust::NotSolved && m_undo && undoEnabledQuery();
+    return !m_unrecorded && m_doc.lastTrust().method == SolveTrust::NotSolved && m_history && m_history->answered() && undoEnabledQuery();
 }
 
 void tarvix::on_actionSession_Manager_triggered()

@@ -1,6 +1,7 @@
 // The number of variables: one more, one fewer, any count, and the count
 // set by the history replay. Every change leaves an empty system.
 #include "tarvix.h"
+#include "historybridge.h"
 #include "ui_tarvix.h"
 
 #include "fancy/fancygrid.h"
@@ -22,7 +23,7 @@ bool tarvix::recorderReady(bool *undoWas)
     *undoWas = false;
     if (!m_quiet)
         commitOpenEditor();
-    if (m_quiet || !m_undo)
+    if (m_quiet || !m_history || !m_history->answered())
         return true;
     *undoWas = undoEnabledQuery();
     return !(*undoWas && undoBusyQuery());

@@ -1,6 +1,6 @@
-// The window's side of its undo recorder: starting and ending it, waiting
-// for its requests, writing and reading the snapshots it asks for, and the
-// Undo and Redo commands.
+// The bridge between a window's document and its undo recorder.
+#include "historybridge.h"
+
 #include "tarvix.h"
 #include "ui_tarvix.h"
 
@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTableView>
+#include <QTimer>
 
 #include <functional>
 #include <vector>
@@ -78,59 +79,63 @@ bool parseEditLine(const QString &line, EditLine *e)
 
 // ------------------------------------------------------------- lifetime
 
-QString tarvix::historyFolder() const
+HistoryBridge::HistoryBridge(tarvix &window) : QObject(&window), w(window)
 {
-    return m_recorder ? m_recorder->windowFolder() : UndoRedo::folderFor(m_windowName);
 }
 
-void tarvix::startRecorder()
+QString HistoryBridge::folder() const
+{
+    return m_recorder ? m_recorder->windowFolder() : UndoRedo::folderFor(w.m_windowName);
+}
+
+void HistoryBridge::start()
 {
     // A window made for a saved folder (to resume it) records no first state.
-    m_freshHistory = !QFileInfo::exists(UndoRedo::folderFor(m_windowName));
-    if (!UndoRedo::createFolders(UndoRedo::folderFor(m_windowName)))
-        qWarning("error no: TRX16 - %s", qUtf8Printable(UndoRedo::folderFor(m_windowName)));
+    m_freshHistory = !QFileInfo::exists(UndoRedo::folderFor(w.m_windowName));
+    if (!UndoRedo::createFolders(UndoRedo::folderFor(w.m_windowName)))
+        qWarning("error no: TRX16 - %s", qUtf8Printable(UndoRedo::folderFor(w.m_windowName)));
     qRegisterMetaType<bool *>("bool*");
-    m_recorder = new UndoRedo(!m_fancy, m_windowName);
+    m_recorder = new UndoRedo(!w.m_fancy, w.m_windowName);
     m_undo = m_recorder;
     connectRecorder(m_recorder);
-    connect(m_recorder, &UndoRedo::undoFinished, this, &tarvix::undoFinished);
-    connect(m_recorder, &UndoRedo::incVar, this, &tarvix::on_incvarb_clicked);
-    connect(m_recorder, &UndoRedo::decVar, this, &tarvix::on_decvarb_clicked);
-    connect(m_recorder, &UndoRedo::nVar, this, &tarvix::n_Var);
-    connect(m_recorder, &UndoRedo::newB, this, &tarvix::on_newb_clicked);
-    connect(m_recorder, &UndoRedo::StatusBarMsg, this, &tarvix::StatusBarMsg);
-    connect(m_recorder, &UndoRedo::SaveHistory, this, &tarvix::saveHistToFile, Qt::BlockingQueuedConnection);
-    connect(m_recorder, &UndoRedo::ReadHistory, this, &tarvix::readHistFromFile, Qt::BlockingQueuedConnection);
-    if (m_model) {
-        connect(m_recorder, &UndoRedo::setCellData, m_model, &MyTableModel::setCellData,
+    connect(m_recorder, &UndoRedo::undoFinished, &w, &tarvix::undoFinished);
+    connect(m_recorder, &UndoRedo::incVar, &w, &tarvix::on_incvarb_clicked);
+    connect(m_recorder, &UndoRedo::decVar, &w, &tarvix::on_decvarb_clicked);
+    connect(m_recorder, &UndoRedo::nVar, &w, &tarvix::n_Var);
+    connect(m_recorder, &UndoRedo::newB, &w, &tarvix::on_newb_clicked);
+    connect(m_recorder, &UndoRedo::StatusBarMsg, &w, &tarvix::StatusBarMsg);
+    connect(m_recorder, &UndoRedo::SaveHistory, &w, &tarvix::saveHistToFile, Qt::BlockingQueuedConnection);
+    connect(m_recorder, &UndoRedo::ReadHistory, &w, &tarvix::readHistFromFile, Qt::BlockingQueuedConnection);
+    if (w.m_model) {
+        connect(m_recorder, &UndoRedo::setCellData, w.m_model, &MyTableModel::setCellData,
                 Qt::BlockingQueuedConnection);
-        connect(m_recorder, &UndoRedo::scrollToCell, this, &tarvix::scrollToCell, Qt::BlockingQueuedConnection);
+        connect(m_recorder, &UndoRedo::scrollToCell, &w, &tarvix::scrollToCell, Qt::BlockingQueuedConnection);
     }
     // Initialise runs when the thread starts; nothing is recorded before.
     m_recorder->requestQueued();
     m_undoThread = MyThreads::start(m_recorder, SLOT(Initialise()),
-                                    m_fancy ? QStringLiteral("Tarvix::Undo fancy")
+                                    w.m_fancy ? QStringLiteral("Tarvix::Undo fancy")
                                             : QStringLiteral("Tarvix::Undo simple"));
-    awaitRecorder();
+    await();
 }
 
-void tarvix::connectRecorder(QObject *recorder)
+void HistoryBridge::connectRecorder(QObject *recorder)
 {
     auto *rec = static_cast<UndoRedo *>(recorder);
-    connect(this, &tarvix::terminateApp, rec, &UndoRedo::DeInitialise);
-    connect(this, &tarvix::saveWindow, rec, &UndoRedo::saveWindowSession, Qt::BlockingQueuedConnection);
+    connect(&w, &tarvix::terminateApp, rec, &UndoRedo::DeInitialise);
+    connect(&w, &tarvix::saveWindow, rec, &UndoRedo::saveWindowSession, Qt::BlockingQueuedConnection);
     // The state flags are atomics read in place: a query never waits for a
     // recorder that might itself be waiting for this thread.
-    connect(this, &tarvix::isUndoEnabled, rec, &UndoRedo::isUndoEnabled, Qt::DirectConnection);
-    connect(this, &tarvix::setUndoState, rec, &UndoRedo::setUndoEnabled, Qt::DirectConnection);
-    connect(this, &tarvix::checkUndoState, rec, &UndoRedo::checkState, Qt::DirectConnection);
+    connect(&w, &tarvix::isUndoEnabled, rec, &UndoRedo::isUndoEnabled, Qt::DirectConnection);
+    connect(&w, &tarvix::setUndoState, rec, &UndoRedo::setUndoEnabled, Qt::DirectConnection);
+    connect(&w, &tarvix::checkUndoState, rec, &UndoRedo::checkState, Qt::DirectConnection);
 
     // Each request is counted before it is posted and waited for after.
     auto count = [rec] { rec->requestQueued(); };
 #define TARVIX_REQUEST(signal, slot)                                                  \
-    connect(this, &tarvix::signal, rec, count, Qt::DirectConnection);                 \
-    connect(this, &tarvix::signal, rec, &UndoRedo::slot, Qt::QueuedConnection);       \
-    connect(this, &tarvix::signal, this, &tarvix::awaitRecorder, Qt::DirectConnection)
+    connect(&w, &tarvix::signal, rec, count, Qt::DirectConnection);                 \
+    connect(&w, &tarvix::signal, rec, &UndoRedo::slot, Qt::QueuedConnection);       \
+    connect(&w, &tarvix::signal, this, &HistoryBridge::await, Qt::DirectConnection)
     TARVIX_REQUEST(resumeWindow, resumeWindow);
     TARVIX_REQUEST(newbClicked, NewbClicked);
     TARVIX_REQUEST(openbClicked, OpenbClicked);
@@ -146,21 +151,21 @@ void tarvix::connectRecorder(QObject *recorder)
     // handling other events could delete the editor under it: it is not
     // waited for here; the event loop serves it, and every command waits
     // for it before its own work.
-    connect(this, &tarvix::textChanged, rec, count, Qt::DirectConnection);
-    connect(this, &tarvix::textChanged, rec, &UndoRedo::CellChanged, Qt::QueuedConnection);
+    connect(&w, &tarvix::textChanged, rec, count, Qt::DirectConnection);
+    connect(&w, &tarvix::textChanged, rec, &UndoRedo::CellChanged, Qt::QueuedConnection);
 }
 
-void tarvix::setRecorder(QObject *recorder)
+void HistoryBridge::setStandIn(QObject *recorder)
 {
     if (m_recorder && recorder != m_recorder) {
         // The stand-in takes every request; the recorder keeps only its end.
-        disconnect(this, nullptr, m_recorder, nullptr);
-        connect(this, &tarvix::terminateApp, m_recorder, &UndoRedo::DeInitialise);
+        disconnect(&w, nullptr, m_recorder, nullptr);
+        connect(&w, &tarvix::terminateApp, m_recorder, &UndoRedo::DeInitialise);
     }
     m_undo = recorder;
 }
 
-void tarvix::stopRecorder()
+void HistoryBridge::stop()
 {
     if (!m_recorder)
         return;
@@ -170,15 +175,15 @@ void tarvix::stopRecorder()
         QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
         ThreadSleep::msleep(1);
     }
-    disconnect(this, nullptr, m_recorder, nullptr);
-    disconnect(m_recorder, nullptr, this, nullptr);
+    disconnect(&w, nullptr, m_recorder, nullptr);
+    disconnect(m_recorder, nullptr, &w, nullptr);
     delete m_recorder;
     m_recorder = nullptr;
     m_undo = nullptr;
     m_undoThread = nullptr;
 }
 
-void tarvix::awaitRecorder()
+void HistoryBridge::await()
 {
     if (!m_recorder || m_serving > 0 || m_awaiting)
         return;
@@ -188,59 +193,72 @@ void tarvix::awaitRecorder()
     m_awaiting = false;
     // Its last queued calls (status, undoFinished) were posted before it
     // counted the request off.
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    QCoreApplication::sendPostedEvents(&w, QEvent::MetaCall);
 }
 
-bool tarvix::withRecorder() const
+bool HistoryBridge::busy() const
 {
     return m_serving > 0 || m_awaiting || (m_recorder && m_recorder->requestsInFlight() > 0);
 }
 
-void tarvix::commitOpenEditor()
+bool HistoryBridge::enabledQuery()
 {
-    QWidget *editor = m_view && m_delegate ? m_view->indexWidget(m_view->currentIndex()) : nullptr;
-    if (editor) {
-        emit m_delegate->commitData(editor);
-        emit m_delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
+    if (!m_undo)
+        return false;
+    await();
+    bool b = false;
+    emit w.isUndoEnabled(&b);
+    return b;
+}
+
+bool HistoryBridge::busyQuery()
+{
+    if (!m_undo)
+        return false;
+    await();
+    bool b = false;
+    emit w.checkUndoState(&b);
+    return b;
+}
+
+void HistoryBridge::saveWindow()
+{
+    // The session file is written by the recorder while this thread waits.
+    // Asked while this thread serves the recorder (or waits for it), the
+    // save would wait for a recorder that waits for this thread: it comes
+    // back once both are idle.
+    if (m_serving > 0 || m_awaiting) {
+        QTimer::singleShot(100, this, &HistoryBridge::saveWindow);
+        return;
     }
-    // A recording still under way must not meet the command's own file work
-    // (the file pipelines run one at a time).
-    awaitRecorder();
+    // A recording still under way needs this thread first.
+    await();
+    emit w.saveWindow();
 }
 
 // --------------------------------------------------------- undo and redo
 
-void tarvix::on_undob_clicked()
+void HistoryBridge::step(bool redo)
 {
-    historyStep(false);
-}
-
-void tarvix::on_redob_clicked()
-{
-    historyStep(true);
-}
-
-void tarvix::historyStep(bool redo)
-{
-    if (m_quiet || !m_undo)
+    if (w.m_quiet || !m_undo)
         return;
-    commitOpenEditor();
-    if (!undoEnabledQuery() || undoBusyQuery())
+    w.commitOpenEditor();
+    if (!enabledQuery() || busyQuery())
         return;
-    setAreaUpdates(false);
-    m_quiet = true;
-    m_store.allocated = m_store.N;
+    w.setAreaUpdates(false);
+    w.m_quiet = true;
+    w.m_store.allocated = w.m_store.N;
     if (redo)
-        emit redobClicked();
+        emit w.redobClicked();
     else
-        emit undobClicked();
-    awaitRecorder();
+        emit w.undobClicked();
+    await();
     if (m_undo != m_recorder)
-        m_quiet = false;   // a stand-in never answers with undoFinished
+        w.m_quiet = false;   // a stand-in never answers with undoFinished
     else
-        m_doc.savedFromHistory();
-    setAreaUpdates(true);
-    updateTitle();
+        w.m_doc.savedFromHistory();
+    w.setAreaUpdates(true);
+    w.updateTitle();
 }
 
 // --------------------------------------------------------------- snapshots
@@ -255,23 +273,23 @@ struct Serving
 };
 }
 
-void tarvix::saveHistToFile(QString path, bool *result)
+void HistoryBridge::saveSnapshot(QString path, bool *result)
 {
     const Serving serving(m_serving);
-    StatusBarMsg(QStringLiteral("Please wait while Tarvix is creating a backup of the data..."), 0);
+    w.StatusBarMsg(QStringLiteral("Please wait while Tarvix is creating a backup of the data..."), 0);
     *result = false;
     if (QFile::exists(path)) {
         qWarning("error no: TRX14 - %s", qUtf8Printable(path));
         QFile::remove(path);
     }
-    if (m_fancy)
-        fancyToArrays();
+    if (w.m_fancy)
+        w.fancyToArrays();
     const int kind = UndoRedo::kindOfPath(path);
-    const int n = m_store.N;
+    const int n = w.m_store.N;
     QString error;
     int status = 0;
     auto meta = [this, n](QDataStream &out) {
-        FileString::writeMetaData(out, m_doc.fileName(), m_store.currentSol, m_store.customSol, n);
+        FileString::writeMetaData(out, w.m_doc.fileName(), w.m_store.currentSol, w.m_store.customSol, n);
     };
     bool ok = false;
     bool withMeta = false;
@@ -295,9 +313,9 @@ void tarvix::saveHistToFile(QString path, bool *result)
             EquationFile::Options options;
             options.processors = UserPrefs::getProcessorCount();
             options.poll = [] { QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
-            const EquationDocument::BusyScope busy(m_doc);
+            const EquationDocument::BusyScope busy(w.m_doc);
             const EquationFile::Outcome out =
-                EquationFile::writeBinary(temp, m_store.coef, m_store.rhs, m_store.fileSol, n, options);
+                EquationFile::writeBinary(temp, w.m_store.coef, w.m_store.rhs, w.m_store.fileSol, n, options);
             return !out.failed && QFileInfo(temp).size() > 0;
         });
         ok = r.ok;
@@ -325,37 +343,37 @@ void tarvix::saveHistToFile(QString path, bool *result)
             text += error + QLatin1Char('\n');
         if (status != 0)
             text += QStringLiteral("Status = ") + QString::number(status);
-        noteUnrecordedChange();
-        errMsg(new QString(QStringLiteral("ERROR: Backup failed!")), new QString(text), QStringLiteral("WARNING"));
+        w.noteUnrecordedChange();
+        w.errMsg(new QString(QStringLiteral("ERROR: Backup failed!")), new QString(text), QStringLiteral("WARNING"));
     }
     *result = ok;
 }
 
-bool tarvix::readMetaRecord(const QString &path, QString *fileName, double *current, double *custom, int n)
+bool HistoryBridge::readMetaRecord(const QString &path, QString *fileName, double *current, double *custom, int n)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
-        StatusBarMsg(kRetrieveFailed, 2000);
+        w.StatusBarMsg(kRetrieveFailed, 2000);
         return false;
     }
     QDataStream in(&f);
     if (!FileString::readMetaData(in, n, fileName, current, custom)) {
         QString text = QStringLiteral("Could not retrieve backed up data from disk!\n") + f.errorString()
                        + QStringLiteral("\nStatus = ") + QString::number(in.status());
-        errMsg(new QString(kRetrieveTitle), new QString(text), QStringLiteral("WARNING"));
-        StatusBarMsg(kRetrieveFailed, 2000);
+        w.errMsg(new QString(kRetrieveTitle), new QString(text), QStringLiteral("WARNING"));
+        w.StatusBarMsg(kRetrieveFailed, 2000);
         return false;
     }
     return true;
 }
 
-void tarvix::readHistFromFile(QString path, bool *result, bool redo)
+void HistoryBridge::readSnapshot(QString path, bool *result, bool redo)
 {
     const Serving serving(m_serving);
     *result = false;
-    StatusBarMsg(QStringLiteral("Please wait while Tarvix is retrieving data from the backup..."), 0);
+    w.StatusBarMsg(QStringLiteral("Please wait while Tarvix is retrieving data from the backup..."), 0);
     if (QFileInfo(path).fileName() == QLatin1String("BEGIN")) {
-        n_Var(2);
+        w.n_Var(2);
         *result = true;
         return;
     }
@@ -370,18 +388,18 @@ void tarvix::readHistFromFile(QString path, bool *result, bool redo)
                                                      : path;
     if (kind < 0 || !QFile::exists(first)) {
         qWarning("error no: TRX15 - %s", qUtf8Printable(first));
-        StatusBarMsg(kRetrieveFailed, 2000);
+        w.StatusBarMsg(kRetrieveFailed, 2000);
         return;
     }
     {
         QFile probe(first);
         if (!probe.open(QIODevice::ReadOnly)) {
-            errMsg(new QString(kRetrieveTitle),
+            w.errMsg(new QString(kRetrieveTitle),
                    new QString(QStringLiteral("Could not retrieve backed up data from disk because file could not be "
                                               "opened!\n")
                                + probe.errorString()),
                    QStringLiteral("CRITICAL"));
-            StatusBarMsg(kRetrieveFailed, 2000);
+            w.StatusBarMsg(kRetrieveFailed, 2000);
             return;
         }
     }
@@ -389,7 +407,7 @@ void tarvix::readHistFromFile(QString path, bool *result, bool redo)
     // Everything is read and checked before the window changes, so a
     // damaged history leaves the window as it was.
     auto fail = [this] {
-        StatusBarMsg(kRetrieveFailed, 2000);
+        w.StatusBarMsg(kRetrieveFailed, 2000);
         return;
     };
     QString snapshot = path;   // the equation file to open, if any
@@ -417,7 +435,7 @@ void tarvix::readHistFromFile(QString path, bool *result, bool redo)
     // The edit log lines to replay.
     std::vector<EditLine> lines;
     if (editLine) {
-        if (!m_model && !m_grid)
+        if (!w.m_model && !w.m_grid)
             return fail();   // replaying cells needs a view of them
         bool okM = false;
         const int m = path.mid(logEnd).toInt(&okM);
@@ -442,13 +460,13 @@ void tarvix::readHistFromFile(QString path, bool *result, bool redo)
     }
 
     // N after the step, for the meta-data record and the cell checks.
-    int n = m_store.N;
+    int n = w.m_store.N;
     if (headerN > 0) {
         n = headerN;
     } else if (!snapshot.isEmpty()) {
         const EquationFile::Header h = EquationFile::readHeader(snapshot);
         if (!h.opened || h.corrupt) {
-            errMsg(new QString(kRetrieveTitle),
+            w.errMsg(new QString(kRetrieveTitle),
                    new QString(QStringLiteral("Could not retrieve backed up data from disk!\n") + h.errorString),
                    QStringLiteral("WARNING"));
             return fail();
@@ -470,38 +488,38 @@ void tarvix::readHistFromFile(QString path, bool *result, bool redo)
 
     // Apply.
     if (headerN > 0) {
-        n_Var(headerN);
+        w.n_Var(headerN);
     } else if (!snapshot.isEmpty()) {
         bool failed = false;
-        openFile(snapshot, false, &failed);
-        if (failed || m_store.N != n) {
-            errMsg(new QString(kRetrieveTitle),
+        w.openFile(snapshot, false, &failed);
+        if (failed || w.m_store.N != n) {
+            w.errMsg(new QString(kRetrieveTitle),
                    new QString(QStringLiteral("Could not retrieve backed up data from disk!\n")),
                    QStringLiteral("WARNING"));
             return fail();
         }
     }
     if (needMeta) {
-        m_doc.setFileName(name);
-        std::copy(current.begin(), current.end(), m_store.currentSol);
-        std::copy(custom.begin(), custom.end(), m_store.customSol);
+        w.m_doc.setFileName(name);
+        std::copy(current.begin(), current.end(), w.m_store.currentSol);
+        std::copy(custom.begin(), custom.end(), w.m_store.customSol);
     }
     for (const EditLine &e : lines) {
         const double v = rebuild || redo ? e.newValue : e.oldValue;
         if (e.col == n + 1)
-            m_store.rhs[e.row] = v;
+            w.m_store.rhs[e.row] = v;
         else
-            m_store.coef[e.row][e.col] = v;
+            w.m_store.coef[e.row][e.col] = v;
     }
-    if (!lines.empty() && m_model) {
-        scrollToCell(lines.back().row, lines.back().col);
-        m_model->refreshAll();
+    if (!lines.empty() && w.m_model) {
+        w.scrollToCell(lines.back().row, lines.back().col);
+        w.m_model->refreshAll();
     } else if (!lines.empty()) {
-        arraysToFancy();
+        w.arraysToFancy();
     }
-    if (ui)
-        ui->decvarb->setEnabled(m_store.N >= 3);
-    updateTitle();
+    if (w.ui)
+        w.ui->decvarb->setEnabled(w.m_store.N >= 3);
+    w.updateTitle();
     *result = true;
-    StatusBarMsg(kRetrieved, 2000);
+    w.StatusBarMsg(kRetrieved, 2000);
 }
