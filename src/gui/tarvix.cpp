@@ -1,6 +1,8 @@
 #include "tarvix.h"
 #include "ui_tarvix.h"
 
+#include "about/aboutdialog.h"
+#include "about/helpdesk.h"
 #include "app/applog.h"
 #include "fancy/fancygrid.h"
 #include "history/undoredo.h"
@@ -484,4 +486,31 @@ void tarvix::closeEvent(QCloseEvent *event)
     } else {
         event->ignore();
     }
+}
+
+// ------------------------------------------------------- help and updates
+
+void tarvix::on_actionHelp_triggered()
+{
+    HelpDesk::showHelp();
+}
+
+void tarvix::on_actionAbout_triggered()
+{
+    SharedDialogs::about()->exec();
+}
+
+void tarvix::on_actionCheck_for_Updates_triggered(bool quiet)
+{
+    HelpDesk::checkForUpdates(this, quiet, m_doc, [this](const QString &text, int ms) { StatusBarMsg(text, ms); });
+}
+
+bool tarvix::checkUpdateLog()
+{
+    return HelpDesk::checkUpdateLog();
+}
+
+void tarvix::setShippedHelpFile(const QString &path)
+{
+    HelpDesk::setShippedHelpFile(path);
 }

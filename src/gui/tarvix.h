@@ -196,19 +196,14 @@ signals:
     // The window is built: its recorder keeps this state as the start.
     void initialStateBuilt();
 
-    // Help, About and the update check (tarvix_help.cpp).
+    // Help, About and the update check (about/helpdesk.h).
 public slots:
     void on_actionHelp_triggered();
     void on_actionAbout_triggered();
     // quiet: the daily check (status bar unless there is news).
     void on_actionCheck_for_Updates_triggered(bool quiet);
 public:
-    // The daily check's log: false when a check is due now (and today is
-    // written down), true when there is nothing to do.
     bool checkUpdateLog();
-    // The program's own copy of the help file ("" when there is none);
-    // tests name one with the setter.
-    static QString shippedHelpFile();
     static void setShippedHelpFile(const QString &path);
 
     // Options (tarvix_options.cpp): the shared settings dialog, the thread
@@ -230,7 +225,7 @@ public:
 public slots:
     void on_actionOptions_triggered();
 private:
-    void fillRandom(unsigned long *state);
+    friend class BenchHarness;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

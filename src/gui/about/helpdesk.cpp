@@ -1,12 +1,11 @@
-// Help, About and the update check of the main window.
-#include "tarvix.h"
+#include "helpdesk.h"
 
-#include "about/aboutdialog.h"
+#include "document/equationdocument.h"
+
 #include "checkupdates.h"
 #include "env/environment.h"
 #include "prefs/userprefs.h"
 #include "prompt/prompter.h"
-#include "shareddialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -31,12 +30,12 @@ bool g_checking = false;
 
 // ---------------------------------------------------------------------- help
 
-void tarvix::setShippedHelpFile(const QString &path)
+void HelpDesk::setShippedHelpFile(const QString &path)
 {
     g_shippedHelp = path;
 }
 
-QString tarvix::shippedHelpFile()
+QString HelpDesk::shippedHelpFile()
 {
     if (!g_shippedHelp.isEmpty())
         return QFileInfo(g_shippedHelp).isFile() ? g_shippedHelp : QString();
@@ -50,7 +49,7 @@ QString tarvix::shippedHelpFile()
     return QString();
 }
 
-void tarvix::on_actionHelp_triggered()
+void HelpDesk::showHelp()
 {
     const QString folder = Environment::tarvixFolder();
     const QString path = Environment::helpFile();
@@ -80,16 +79,9 @@ void tarvix::on_actionHelp_triggered()
         Prompter::Ok, Prompter::Ok);
 }
 
-// --------------------------------------------------------------------- about
-
-void tarvix::on_actionAbout_triggered()
-{
-    SharedDialogs::about()->exec();
-}
-
 // ------------------------------------------------------------- update check
 
-bool tarvix::checkUpdateLog()
+bool HelpDesk::checkUpdateLog()
 {
     // Without an update page there is nothing to check, daily or otherwise.
     if (!UserPrefs::getAutoCheckUpdates() || CheckUpdates::updateAddress().isEmpty())
@@ -113,7 +105,8 @@ bool tarvix::checkUpdateLog()
     return false;
 }
 
-void tarvix::on_actionCheck_for_Updates_triggered(bool quiet)
+void HelpDesk::checkForUpdates(QWidget *parent, bool quiet, EquationDocument &doc,
+                               const std::function<void(const QString &, int)> &status)
 {
     // The wait below lets events in; a second check meanwhile would nest.
     if (g_checking)
@@ -125,7 +118,7 @@ void tarvix::on_actionCheck_for_Updates_triggered(bool quiet)
 
     auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Checking for Updates"),
                                 QStringLiteral("<p>Tarvix is checking for updates. Please wait...</p>"),
-                                QMessageBox::NoButton, this,
+                                QMessageBox::NoButton, parent,
                                 Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     auto *check = new QCheckBox(QStringLiteral("Check Updates Automatically"), box);
     const QString checkTip = QStringLiteral("Automatically check for updates everytime Tarvix is launched.");
@@ -139,9 +132,9 @@ void tarvix::on_actionCheck_for_Updates_triggered(bool quiet)
 
     checker->start();
     if (quiet)
-        StatusBarMsg(QStringLiteral("Tarvix is checking for updates..."), 10000);
+        status(QStringLiteral("Tarvix is checking for updates..."), 10000);
     {
-        const EquationDocument::BusyScope busy(m_doc);
+        const EquationDocument::BusyScope busy(doc);
         while (!done) {
             QApplication::processEvents();
             if (!done)
@@ -167,7 +160,7 @@ void tarvix::on_actionCheck_for_Updates_triggered(bool quiet)
     } else if (result == QLatin1String("OK")) {
         const QString text = QStringLiteral("Looks like you have the latest version of Tarvix!");
         if (quiet)
-            StatusBarMsg(text, 10000);
+            status(text, 10000);
         else
             tell(text);
     } else if (result == CheckUpdates::noAddressText()) {
@@ -175,11 +168,11 @@ void tarvix::on_actionCheck_for_Updates_triggered(bool quiet)
         const QString text = QStringLiteral("No update address is configured for this build of Tarvix, so it "
                                             "cannot check for updates; automatic checks are off.");
         if (quiet)
-            StatusBarMsg(text, 10000);
+            status(text, 10000);
         else
             tell(QStringLiteral("<p>") + text + QStringLiteral("</p>"));
     } else if (quiet) {
-        StatusBarMsg(QStringLiteral("Tarvix could not connect to the server."), 10000);
+        status(QStringLiteral("Tarvix could not connect to the server."), 10000);
     } else {
         tell(QStringLiteral("<p>Tarvix could not connect to the server. Error message: <b>")
              + result.toHtmlEscaped() + QStringLiteral("</b>.</p><p>Please try again or <a href = \"")
