@@ -16,11 +16,6 @@ class MyDelegate;
 class MyTableModel;
 class QMessageBox;
 class QTableView;
-class RatioStore;
-class OpenCLDevices;
-class Solve;
-struct SolveControl;
-class QThread;
 class UndoRedo;
 
 namespace Ui {
@@ -266,13 +261,6 @@ private:
     // progress box; the status word of the solve.
     int solveDocument(const int *columnZeros);
 
-    // OpenCL solver (tarvix_opencl.cpp): the device dialog with the plugin
-    // loaded and, unless optimising, the user's choice (*onDevice); its
-    // time is added to *elapsed. attachDevices hands the system over.
-    OpenCLDevices *openCLDevices(bool optimise, int *elapsed, bool *onDevice);
-    // Hands the solve to the chosen devices: the blocked engine, or the
-    // step-by-step one where the devices lack it (or double precision).
-    void useDevices(OpenCLDevices *devices, SolveControl &control);
 
     Ui::tarvix *ui = nullptr;
     MyTableModel *m_model = nullptr;
@@ -302,9 +290,6 @@ public slots:
     void leditChanged(int equation, int column, QString text);
 private:
     void buildFancyView();
-    // Cut ('x'), Copy ('c'), Paste ('v') or Clear ('d') on the field texts of
-    // equation row, variable column or (both < 0) the right-hand side.
-    void editFields(char operation, int row, int column, QStringList &buffer);
     FancyGrid *m_grid = nullptr;
 };
 

@@ -1,6 +1,7 @@
 // Solve, stealth solving and the validation before solving and saving.
 #include "tarvix.h"
 
+#include "opencl/devicehooks.h"
 #include "opencl/opencldevices.h"
 #include "prefs/userprefs.h"
 #include "prompt/prompter.h"
@@ -102,9 +103,11 @@ int tarvix::solveDocument(const int *columnZeros)
     std::unique_ptr<OpenCLDevices> devices;
     if (UserPrefs::getOpenCLEnabled() && choice == 2) {
         bool onDevice = false;
-        devices.reset(openCLDevices(optimise, &m_dialogTime, &onDevice));
+        devices.reset(DeviceHooks::choose(m_hidden ? nullptr : this, optimise, &m_dialogTime, &onDevice));
         if (onDevice)
-            useDevices(devices.get(), control);
+            DeviceHooks::use(devices.get(), control, m_doc, [this](const QString &title, const QString &text) {
+                errMsg(new QString(title), new QString(text), QStringLiteral("INFORMATION"));
+            });
     }
 
     // The window cannot close while the box is up and the threads work.
