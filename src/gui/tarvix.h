@@ -102,6 +102,10 @@ public:
     // off meanwhile, the title, and an OPEN step for the recorder unless
     // the open failed. True: opened.
     bool openRecorded(const QString &path);
+    // Import: a .mtx or .csv system (rhsPath: the right-hand side of a
+    // square Matrix Market matrix) replaces the window's like Open, without
+    // a file name, and is recorded as an OPEN step. True: imported.
+    bool importRecorded(const QString &path, const QString &rhsPath);
     // The shortest text that reads back as exactly v (how the history logs
     // a cell's old and new value).
     static QString roundTripText(double v);
@@ -142,6 +146,9 @@ public slots:
     void on_openb_clicked();
     void on_saveb_clicked();
     void on_actionSave_As_triggered(bool saveb = false);
+    void on_actionImport_triggered();
+    void on_actionExport_triggered() { exportSystem(false); }
+    void on_actionExport_Solution_triggered() { exportSystem(true); }
 
     void on_solveb_clicked();
     void on_actionSolve_in_Stealth_mode_triggered();
@@ -255,6 +262,8 @@ private:
     struct FileFeedback;
     // Writes the window's system to path; false when the writer failed.
     bool writeContent(const QString &path, bool binary, QString *error = nullptr);
+    // Export of the system (augmented, one file) or of the current solution.
+    void exportSystem(bool solution);
     // The view follows the document's arrays after they were replaced.
     void showSystem();
     // Solves the document with the solver dialog, the devices and the

@@ -4,11 +4,13 @@
 #include "ui_tarvix.h"
 
 #include "files/equationfile.h"
+#include "files/interchange.h"
 #include "mytablemodel.h"
 #include "prompt/prompter.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QTableView>
@@ -170,4 +172,99 @@ void tarvix::savetoFile(bool binary)
     errMsg(new QString(QStringLiteral("ERROR: Could not save the file!\n")), new QString(text),
            QStringLiteral("WARNING"));
     qCritical("error no: TRX5");
+}
+
+// ------------------------------------------------------- import and export
+
+namespace {
+const char kInterchangeFilter[] = "Matrix Market (*.mtx);;CSV (*.csv)";
+}
+
+void tarvix::on_actionImport_triggered()
+{
+    // Like File > Open: ignored while a recording is under way.
+    if ((undoEnabledQuery() && undoBusyQuery()) || !checkSaved())
+        return;
+    QString selected = QStringLiteral("Matrix Market (*.mtx)");
+    const QString name = Prompter::instance()->openFile(QStringLiteral("Import a System"), m_lastDirectory,
+                                                        QLatin1String(kInterchangeFilter), &selected);
+    if (name.isEmpty())
+        return;
+    QString rhs;
+    if (Interchange::needsRightHandSide(name)) {
+        rhs = Prompter::instance()->openFile(QStringLiteral("Open the Right-Hand Side"),
+                                             QFileInfo(name).absolutePath(),
+                                             QStringLiteral("Matrix Market (*.mtx)"), &selected);
+        if (rhs.isEmpty())
+            return;
+    }
+    importRecorded(name, rhs);
+}
+
+bool tarvix::importRecorded(const QString &path, const QString &rhsPath)
+{
+    bool undoWas = false;
+    if (!beginCommand(&undoWas))
+        return false;
+    m_lastDirectory = QFileInfo(path).absolutePath();
+    EquationDocument::Opened opened;
+    {
+        FileFeedback io(this, QStringLiteral("Importing File"),
+                        QStringLiteral("Please wait while Tarvix is importing your file.\n"));
+        io.feedback.replacing = [this] {
+            if (m_model)
+                m_model->lock();
+        };
+        opened = m_doc.import(path, rhsPath, io.feedback);
+    }
+    if (opened.ok()) {
+        showSystem();
+        if (ui)
+            ui->decvarb->setEnabled(m_store.N >= 3);
+        StatusBarMsg(QStringLiteral("File imported"), 2000);
+    }
+    updateTitle();
+    endCommand(undoWas);
+    if (!opened.ok()) {
+        errMsg(new QString(QStringLiteral("ERROR: Could not import the file!")),
+               new QString(QStringLiteral("Could NOT Import the File!\n") + opened.error), QStringLiteral("WARNING"));
+        return false;
+    }
+    if (undoWas) {
+        // The history keeps an OPEN step of the system in the program's own
+        // format (it holds no file name: Save asks for one).
+        const QString copy = historyFolder() + QStringLiteral("/import.btrx");
+        FileFeedback io(this, QStringLiteral("Importing File"),
+                        QStringLiteral("Please wait while Tarvix is importing your file.\n"));
+        if (m_doc.write(copy, true, io.feedback))
+            emit openbClicked(copy);
+        else
+            noteUnrecordedChange();
+        QFile::remove(copy);
+    }
+    return true;
+}
+
+void tarvix::exportSystem(bool solution)
+{
+    commitOpenEditor();
+    if (m_fancy)
+        fancyToArrays();
+    QString selected = QStringLiteral("Matrix Market (*.mtx)");
+    QString name = Prompter::instance()->saveFile(
+        solution ? QStringLiteral("Export the Solution") : QStringLiteral("Export the System"), m_lastDirectory,
+        QLatin1String(kInterchangeFilter), &selected);
+    if (name.isEmpty())
+        return;
+    // A name without either extension takes the chosen filter's.
+    const Interchange::Kind kind = Interchange::kindOf(name);
+    if (kind != Interchange::Kind::MatrixMarket && kind != Interchange::Kind::Csv)
+        name += selected.contains(QLatin1String("csv")) ? QStringLiteral(".csv") : QStringLiteral(".mtx");
+    m_lastDirectory = QFileInfo(name).absolutePath();
+    const QString error = solution ? m_doc.exportSolution(name) : m_doc.exportTo(name, QString());
+    if (error.isEmpty())
+        StatusBarMsg(QStringLiteral("File exported"), 2000);
+    else
+        errMsg(new QString(QStringLiteral("ERROR: Could not export the file!")), new QString(error),
+               QStringLiteral("WARNING"));
 }

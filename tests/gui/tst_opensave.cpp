@@ -3,6 +3,9 @@
 #include "guitestutil.h"
 #include "testutil.h"
 
+#include "files/interchange.h"
+#include "history/undoredo.h"
+
 #include <QDir>
 #include <QMimeData>
 
@@ -295,6 +298,76 @@ private slots:
         refused.setAccepted(false);
         QCoreApplication::sendEvent(w, &refused);
         QVERIFY(!refused.isAccepted());
+    }
+
+    // Import replaces the system like Open (no file name, one OPEN step to
+    // undo); Export writes without touching the window's file or flag.
+    void importAndExport()
+    {
+        auto write = [this](const QString &name, const QByteArray &bytes) {
+            QFile f(m_dir + "/" + name);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        };
+        // A spreadsheet's export: byte-order mark, header, quotes, semicolons, CRLF.
+        write("sheet.csv", "\xEF\xBB\xBFx1;x2;b\r\n\"2.5\";1;3\r\n-1;\"4e-3\";5\r\n\r\n");
+        write("a.mtx", "%%MatrixMarket matrix coordinate real symmetric\n% lower triangle\n3 3 4\n"
+                       "1 1 4\n2 1 -1\n2 2 4\n3 3 2\n");
+        write("b.mtx", "%%MatrixMarket matrix array real general\n3 1\n1\n2\n3\n");
+        auto *w = new tarvix();
+        const QString title = w->windowTitle();
+        auto matrix = [w] {
+            QList<double> v;
+            const EquationStore &s = w->store();
+            for (int i = 0; i < s.N; ++i) {
+                v << QList<double>(s.coef[i], s.coef[i] + s.N);
+                v << s.rhs[i];
+            }
+            return v;
+        };
+
+        fx->prompter.answerText(m_dir + "/sheet.csv");
+        trigger(w, "actionImport");
+        QCOMPARE(matrix(), (QList<double>{2.5, 1, 3, -1, 4e-3, 5}));
+        QVERIFY(w->currentFileName().isEmpty() && !w->isSaved());
+        QCOMPARE(w->windowTitle(), title);
+        QCOMPARE(w->recorder()->actions().value(w->recorder()->position() - 1), int(UndoRedo::OpenKind));
+        w->on_undob_clicked();
+        QCOMPARE(matrix(), (QList<double>{0, 0, 0, 0, 0, 0}));
+        w->on_redob_clicked();
+        QCOMPARE(matrix(), (QList<double>{2.5, 1, 3, -1, 4e-3, 5}));
+        QVERIFY(w->currentFileName().isEmpty() && !w->isSaved());
+
+        // A square matrix asks for its right-hand side; Cancel imports nothing.
+        fx->prompter.clear();
+        fx->prompter.answerButton(Prompter::Discard);
+        fx->prompter.answerText(m_dir + "/a.mtx");
+        fx->prompter.answerCancel();
+        trigger(w, "actionImport");
+        QCOMPARE(fx->prompter.count(), 3);
+        QCOMPARE(w->store().N, 2);
+        fx->prompter.answerButton(Prompter::Discard);
+        fx->prompter.answerText(m_dir + "/a.mtx");
+        fx->prompter.answerText(m_dir + "/b.mtx");
+        trigger(w, "actionImport");
+        QCOMPARE(matrix(), (QList<double>{4, -1, 0, 1, -1, 4, 0, 2, 0, 0, 2, 3}));
+
+        // Export: the augmented system, then the solution as one column.
+        w->store().currentSol[1] = 1.0 / 3.0;
+        fx->prompter.answerText(m_dir + "/out.mtx");
+        trigger(w, "actionExport");
+        EquationStore back;
+        QVERIFY(!Interchange::open(m_dir + "/out.mtx", QString(), back, 1).failed);
+        QCOMPARE(back.N, 3);
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(std::equal(back.coef[i], back.coef[i] + 3, w->store().coef[i]));
+            QCOMPARE(back.rhs[i], w->store().rhs[i]);
+        }
+        fx->prompter.answerText(m_dir + "/x.csv");
+        trigger(w, "actionExport_Solution");
+        QFile x(m_dir + "/x.csv");
+        QVERIFY(x.open(QIODevice::ReadOnly));
+        QCOMPARE(x.readAll(), QByteArray("0\n0.3333333333333333\n0\n"));
+        QVERIFY(w->currentFileName().isEmpty() && !w->isSaved());
     }
 };
 

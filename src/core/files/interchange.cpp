@@ -193,6 +193,25 @@ QString memoryRefusal(long long n)
     return QString();
 }
 
+bool needsRightHandSide(const QString &path)
+{
+    if (kindOf(path) != Kind::MatrixMarket)
+        return false;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    // The banner and comments come first; the size line is the first other
+    // line that is not blank.
+    for (int lines = 0; lines < 100000 && !f.atEnd(); ++lines) {
+        const QByteArray line = f.readLine(1 << 16).trimmed();
+        if (line.isEmpty() || line.startsWith('%'))
+            continue;
+        const QList<QByteArray> sizes = line.simplified().split(' ');
+        return sizes.size() >= 2 && sizes.at(0) == sizes.at(1);
+    }
+    return false;
+}
+
 Outcome open(const QString &path, const QString &rhsPath, EquationStore &store, int threads)
 {
     switch (kindOf(path)) {

@@ -35,6 +35,12 @@ struct Outcome
 // empty otherwise. A failed read may leave a partial load.
 Outcome open(const QString &path, const QString &rhsPath, EquationStore &store, int threads);
 
+// Whether path is a Matrix Market matrix that needs a right-hand side from
+// a second file: its size line names a square matrix. False for anything
+// else (an augmented system, CSV, or a file whose sizes cannot be read,
+// whose error comes with open).
+bool needsRightHandSide(const QString &path);
+
 // Writes the store's system as ".mtx" or ".csv", replacing the files
 // atomically. Matrix Market: the augmented N x (N+1) matrix, or, when
 // rhsPath is given, the N x N matrix to path and the right-hand side to
