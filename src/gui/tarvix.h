@@ -14,7 +14,6 @@ class FancyGrid;
 class HistoryBridge;
 class MyDelegate;
 class MyTableModel;
-class QMessageBox;
 class QTableView;
 class UndoRedo;
 
@@ -22,15 +21,26 @@ namespace Ui {
 class tarvix;
 }
 
-// The main window: one equation system, its view and its commands. Any
+// The main window: the view and the commands of one equation system. Any
 // number of windows live in one process and share the window list.
 //
-// The commands live in one file per group: tarvix.cpp (construction,
-// destruction, New, the window list, close handling, the table view),
-// tarvix_solve.cpp (Solve, stealth solving), tarvix_file.cpp (Open, Save,
-// drag and drop), tarvix_variables.cpp (the variable count),
-// tarvix_edit.cpp (Cut, Copy, Paste, Clear); shareddialogs.h holds the
-// dialogs and the copy buffer all windows share.
+// What the system is (arrays, file name, saved flag, trust record, busy
+// count) lives in EquationDocument (core/document), which also opens, saves
+// and solves it; the window holds one. Where the rest lives:
+// - tarvix.cpp: construction, destruction, New, the window list, close
+//   handling, the table view, the recorder frame of every command;
+// - historybridge.h: the recorder, its requests and the waiting rules, the
+//   snapshots and Undo/Redo;
+// - tarvix_file.cpp (the work in windowfiles.h): Open, Save, Save As,
+//   Import, Export, drag and drop;
+// - tarvix_solve.cpp: Solve and stealth solving (devices in
+//   opencl/devicehooks.h);
+// - tarvix_variables.cpp, tarvix_edit.cpp (elementedit.h), tarvix_fancy.cpp,
+//   tarvix_sessions.cpp, tarvix_analysis.cpp, tarvix_options.cpp: the
+//   variable count, element edits, the field grid, sessions, analysis,
+//   Options (the benchmark and optimisation in options/benchharness.h);
+// - about/helpdesk.h: Help and the update check; shareddialogs.h: the
+//   dialogs and the copy buffer all windows share.
 class tarvix : public QMainWindow
 {
     Q_OBJECT
@@ -94,7 +104,7 @@ public:
     // A session save has to wait while this is true (see HistoryBridge::busy).
     bool withRecorder() const;
 
-    // Files (tarvix_file.cpp).
+    // Files (tarvix_file.cpp, the work in windowfiles.h).
     void openFile(const QString &path, bool freshAllocation, bool *failed);
     void savetoFile(bool binary);
     bool checkSaved();
@@ -147,8 +157,8 @@ public slots:
     void on_saveb_clicked();
     void on_actionSave_As_triggered(bool saveb = false);
     void on_actionImport_triggered();
-    void on_actionExport_triggered() { exportSystem(false); }
-    void on_actionExport_Solution_triggered() { exportSystem(true); }
+    void on_actionExport_triggered();
+    void on_actionExport_Solution_triggered();
 
     void on_solveb_clicked();
     void on_actionSolve_in_Stealth_mode_triggered();
@@ -208,8 +218,7 @@ public:
     bool checkUpdateLog();
     static void setShippedHelpFile(const QString &path);
 
-    // Options (tarvix_options.cpp): the shared settings dialog, the thread
-    // optimisation and the benchmark cycle, run on windows never shown.
+    // Options, the thread optimisation and the benchmark cycle.
 public:
     // Tunes threadLimits by timing solves of random systems; true when it
     // stopped at maxN variables or budgetMs milliseconds before finding
@@ -228,6 +237,7 @@ public slots:
     void on_actionOptions_triggered();
 private:
     friend class BenchHarness;
+    friend class WindowFiles;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -257,15 +267,6 @@ private:
     void arraysToFancy();
     bool validateSystem();
     bool validForSaving();
-    // A message box without buttons shown while a long operation runs.
-    QMessageBox *showWaitBox(const QString &title, const QString &text);
-    struct FileFeedback;
-    // Writes the window's system to path; false when the writer failed.
-    bool writeContent(const QString &path, bool binary, QString *error = nullptr);
-    // Export of the system (augmented, one file) or of the current solution.
-    void exportSystem(bool solution);
-    // The view follows the document's arrays after they were replaced.
-    void showSystem();
     // Solves the document with the solver dialog, the devices and the
     // progress box; the status word of the solve.
     int solveDocument(const int *columnZeros);

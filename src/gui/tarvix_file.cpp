@@ -4,6 +4,7 @@
 
 #include "files/equationfile.h"
 #include "mytablemodel.h"
+#include "windowfiles.h"
 #include "prefs/userprefs.h"
 #include "prompt/prompter.h"
 
@@ -161,4 +162,34 @@ void tarvix::dropEvent(QDropEvent *event)
             w->show();
         }
     }
+}
+
+void tarvix::openFile(const QString &path, bool freshAllocation, bool *failed)
+{
+    WindowFiles(*this).openFile(path, freshAllocation, failed);
+}
+
+void tarvix::savetoFile(bool binary)
+{
+    WindowFiles(*this).savetoFile(binary);
+}
+
+bool tarvix::importRecorded(const QString &path, const QString &rhsPath)
+{
+    return WindowFiles(*this).importRecorded(path, rhsPath);
+}
+
+void tarvix::on_actionImport_triggered()
+{
+    WindowFiles(*this).importChosen();
+}
+
+void tarvix::on_actionExport_triggered()
+{
+    WindowFiles(*this).exportSystem(false);
+}
+
+void tarvix::on_actionExport_Solution_triggered()
+{
+    WindowFiles(*this).exportSystem(true);
 }

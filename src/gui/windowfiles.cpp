@@ -1,5 +1,7 @@
 // The window's side of reading and writing its document: the progress boxes
 // and the messages that name what went wrong.
+#include "windowfiles.h"
+
 #include "tarvix.h"
 #include "ui_tarvix.h"
 
@@ -34,16 +36,16 @@ QString corruptText()
 // The feedback of one file operation: the box comes up once the operation
 // has taken a moment (a quick one would only flash it); while the history
 // drives the window nothing is shown.
-struct tarvix::FileFeedback
+struct WindowFiles::FileFeedback
 {
-    FileFeedback(tarvix *w, const QString &title, const QString &text)
+    FileFeedback(WindowFiles *files, const QString &title, const QString &text)
     {
-        const bool quiet = w->m_quiet;
+        const bool quiet = files->w.m_quiet;
         started.start();
-        feedback.errorReceiver = quiet ? nullptr : w;
-        feedback.poll = [this, w, quiet, title, text]() {
+        feedback.errorReceiver = quiet ? nullptr : &files->w;
+        feedback.poll = [this, files, quiet, title, text]() {
             if (!quiet && !box && started.elapsed() >= kBoxDelayMs)
-                box.reset(w->showWaitBox(title, text));
+                box.reset(files->showWaitBox(title, text));
             // User input waits: another file command started meanwhile would
             // share the pipelines' process-wide state with this one.
             QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
@@ -54,107 +56,107 @@ struct tarvix::FileFeedback
     std::unique_ptr<QMessageBox> box;
 };
 
-QMessageBox *tarvix::showWaitBox(const QString &title, const QString &text)
+QMessageBox *WindowFiles::showWaitBox(const QString &title, const QString &text)
 {
     auto *box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::NoButton,
-                                m_hidden ? nullptr : this,
+                                w.m_hidden ? nullptr : &w,
                                 Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     box->setStandardButtons(QMessageBox::NoButton);
     // The box does not wait for an answer, but it keeps the user away from
     // this window's commands while the threads work on its arrays; other
     // windows stay usable.
-    box->setWindowModality(m_hidden ? Qt::NonModal : Qt::WindowModal);
+    box->setWindowModality(w.m_hidden ? Qt::NonModal : Qt::WindowModal);
     box->show();
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     return box;
 }
 
-void tarvix::openFile(const QString &path, bool freshAllocation, bool *failed)
+void WindowFiles::openFile(const QString &path, bool freshAllocation, bool *failed)
 {
     if (!freshAllocation)
-        m_store.allocated = m_store.N;
-    if (!m_quiet)
-        m_lastDirectory = QFileInfo(path).absolutePath();
+        w.m_store.allocated = w.m_store.N;
+    if (!w.m_quiet)
+        w.m_lastDirectory = QFileInfo(path).absolutePath();
     bool undoWas = false;
-    if (!freshAllocation && !m_quiet) {
-        undoWas = undoEnabledQuery();
-        emit setUndoState(false);
+    if (!freshAllocation && !w.m_quiet) {
+        undoWas = w.undoEnabledQuery();
+        emit w.setUndoState(false);
     }
-    if (m_view)
-        m_view->setUpdatesEnabled(false);
+    if (w.m_view)
+        w.m_view->setUpdatesEnabled(false);
     const bool binary = EquationFile::isBinaryName(path);
-    if (binary && m_quiet)
+    if (binary && w.m_quiet)
         QApplication::setOverrideCursor(Qt::WaitCursor);
     EquationDocument::Opened opened;
     {
         FileFeedback io(this, QStringLiteral("Opening File"),
                         QStringLiteral("Please wait while Tarvix is opening your file.\n"));
         io.feedback.replacing = [this] {
-            if (m_model)
-                m_model->lock();
+            if (w.m_model)
+                w.m_model->lock();
         };
-        opened = m_doc.open(path, io.feedback);
+        opened = w.m_doc.open(path, io.feedback);
     }
-    if (binary && m_quiet)
+    if (binary && w.m_quiet)
         QApplication::restoreOverrideCursor();
     if (opened.ok())
         showSystem();
-    if (m_view)
-        m_view->setUpdatesEnabled(true);
+    if (w.m_view)
+        w.m_view->setUpdatesEnabled(true);
     if (!freshAllocation) {
-        if (ui && !m_fancy)
-            ui->decvarb->setEnabled(m_store.N >= 3);
-        if (opened.ok() && !m_quiet) {
-            StatusBarMsg(QStringLiteral("File loaded"), 2000);
-            m_doc.markSaved();
+        if (w.ui && !w.m_fancy)
+            w.ui->decvarb->setEnabled(w.m_store.N >= 3);
+        if (opened.ok() && !w.m_quiet) {
+            w.StatusBarMsg(QStringLiteral("File loaded"), 2000);
+            w.m_doc.markSaved();
         }
-        if (!m_quiet)
-            emit setUndoState(undoWas);
+        if (!w.m_quiet)
+            emit w.setUndoState(undoWas);
     }
     if (failed)
         *failed = !opened.ok();
     if (opened.ok() || opened.result == EquationDocument::OpenResult::Refused)
         return;
-    if (m_quiet)
+    if (w.m_quiet)
         return;
     const QString text = opened.result == EquationDocument::OpenResult::Unreadable
                              ? QStringLiteral("Could NOT Open File from Disk!\n") + opened.error
                              : corruptText();
-    errMsg(new QString(kOpenFailed), new QString(text), QStringLiteral("WARNING"));
+    w.errMsg(new QString(kOpenFailed), new QString(text), QStringLiteral("WARNING"));
 }
 
-void tarvix::showSystem()
+void WindowFiles::showSystem()
 {
-    if (m_model)
-        m_model->resize(m_store.N, m_store.coef, m_store.rhs);
-    if (m_fancy)
-        arraysToFancy();
+    if (w.m_model)
+        w.m_model->resize(w.m_store.N, w.m_store.coef, w.m_store.rhs);
+    if (w.m_fancy)
+        w.arraysToFancy();
 }
 
-bool tarvix::writeContent(const QString &path, bool binary, QString *error)
+bool WindowFiles::writeContent(const QString &path, bool binary, QString *error)
 {
     FileFeedback io(this, QStringLiteral("Saving File"),
                     QStringLiteral("Please wait while Tarvix is saving your file.\n"));
-    return m_doc.write(path, binary, io.feedback, error);
+    return w.m_doc.write(path, binary, io.feedback, error);
 }
 
-void tarvix::savetoFile(bool binary)
+void WindowFiles::savetoFile(bool binary)
 {
-    const bool session = m_doc.fileName().contains(QLatin1String("Tarvix"))
-                         && m_doc.fileName().contains(QLatin1String("Sessions"));
+    const bool session = w.m_doc.fileName().contains(QLatin1String("Tarvix"))
+                         && w.m_doc.fileName().contains(QLatin1String("Sessions"));
     if (binary && session)
         QApplication::setOverrideCursor(Qt::WaitCursor);
     EquationDocument::Saved saved;
     {
         FileFeedback io(this, QStringLiteral("Saving File"),
                         QStringLiteral("Please wait while Tarvix is saving your file.\n"));
-        saved = m_doc.save(binary, io.feedback);
+        saved = w.m_doc.save(binary, io.feedback);
     }
     if (binary && session)
         QApplication::restoreOverrideCursor();
-    m_lastWriteFailed = !saved.ok;
+    w.m_lastWriteFailed = !saved.ok;
     if (saved.ok) {
-        StatusBarMsg(QStringLiteral("File saved"), 2000);
+        w.StatusBarMsg(QStringLiteral("File saved"), 2000);
         return;
     }
     if (!saved.created) {
@@ -169,7 +171,7 @@ void tarvix::savetoFile(bool binary)
         text += QStringLiteral("\nRestoring previously saved File.");
     if (!saved.error.isEmpty())
         text += QLatin1Char('\n') + saved.error;
-    errMsg(new QString(QStringLiteral("ERROR: Could not save the file!\n")), new QString(text),
+    w.errMsg(new QString(QStringLiteral("ERROR: Could not save the file!\n")), new QString(text),
            QStringLiteral("WARNING"));
     qCritical("error no: TRX5");
 }
@@ -180,13 +182,13 @@ namespace {
 const char kInterchangeFilter[] = "Matrix Market (*.mtx);;CSV (*.csv)";
 }
 
-void tarvix::on_actionImport_triggered()
+void WindowFiles::importChosen()
 {
     // Like File > Open: ignored while a recording is under way.
-    if ((undoEnabledQuery() && undoBusyQuery()) || !checkSaved())
+    if ((w.undoEnabledQuery() && w.undoBusyQuery()) || !w.checkSaved())
         return;
     QString selected = QStringLiteral("Matrix Market (*.mtx)");
-    const QString name = Prompter::instance()->openFile(QStringLiteral("Import a System"), m_lastDirectory,
+    const QString name = Prompter::instance()->openFile(QStringLiteral("Import a System"), w.m_lastDirectory,
                                                         QLatin1String(kInterchangeFilter), &selected);
     if (name.isEmpty())
         return;
@@ -201,58 +203,58 @@ void tarvix::on_actionImport_triggered()
     importRecorded(name, rhs);
 }
 
-bool tarvix::importRecorded(const QString &path, const QString &rhsPath)
+bool WindowFiles::importRecorded(const QString &path, const QString &rhsPath)
 {
     bool undoWas = false;
-    if (!beginCommand(&undoWas))
+    if (!w.beginCommand(&undoWas))
         return false;
-    m_lastDirectory = QFileInfo(path).absolutePath();
+    w.m_lastDirectory = QFileInfo(path).absolutePath();
     EquationDocument::Opened opened;
     {
         FileFeedback io(this, QStringLiteral("Importing File"),
                         QStringLiteral("Please wait while Tarvix is importing your file.\n"));
         io.feedback.replacing = [this] {
-            if (m_model)
-                m_model->lock();
+            if (w.m_model)
+                w.m_model->lock();
         };
-        opened = m_doc.import(path, rhsPath, io.feedback);
+        opened = w.m_doc.import(path, rhsPath, io.feedback);
     }
     if (opened.ok()) {
         showSystem();
-        if (ui)
-            ui->decvarb->setEnabled(m_store.N >= 3);
-        StatusBarMsg(QStringLiteral("File imported"), 2000);
+        if (w.ui)
+            w.ui->decvarb->setEnabled(w.m_store.N >= 3);
+        w.StatusBarMsg(QStringLiteral("File imported"), 2000);
     }
-    updateTitle();
-    endCommand(undoWas);
+    w.updateTitle();
+    w.endCommand(undoWas);
     if (!opened.ok()) {
-        errMsg(new QString(QStringLiteral("ERROR: Could not import the file!")),
+        w.errMsg(new QString(QStringLiteral("ERROR: Could not import the file!")),
                new QString(QStringLiteral("Could NOT Import the File!\n") + opened.error), QStringLiteral("WARNING"));
         return false;
     }
     if (undoWas) {
         // The history keeps an OPEN step of the system in the program's own
         // format (it holds no file name: Save asks for one).
-        const QString copy = historyFolder() + QStringLiteral("/import.btrx");
+        const QString copy = w.historyFolder() + QStringLiteral("/import.btrx");
         FileFeedback io(this, QStringLiteral("Importing File"),
                         QStringLiteral("Please wait while Tarvix is importing your file.\n"));
-        if (m_doc.write(copy, true, io.feedback))
-            emit openbClicked(copy);
+        if (w.m_doc.write(copy, true, io.feedback))
+            emit w.openbClicked(copy);
         else
-            noteUnrecordedChange();
+            w.noteUnrecordedChange();
         QFile::remove(copy);
     }
     return true;
 }
 
-void tarvix::exportSystem(bool solution)
+void WindowFiles::exportSystem(bool solution)
 {
-    commitOpenEditor();
-    if (m_fancy)
-        fancyToArrays();
+    w.commitOpenEditor();
+    if (w.m_fancy)
+        w.fancyToArrays();
     QString selected = QStringLiteral("Matrix Market (*.mtx)");
     QString name = Prompter::instance()->saveFile(
-        solution ? QStringLiteral("Export the Solution") : QStringLiteral("Export the System"), m_lastDirectory,
+        solution ? QStringLiteral("Export the Solution") : QStringLiteral("Export the System"), w.m_lastDirectory,
         QLatin1String(kInterchangeFilter), &selected);
     if (name.isEmpty())
         return;
@@ -260,11 +262,11 @@ void tarvix::exportSystem(bool solution)
     const Interchange::Kind kind = Interchange::kindOf(name);
     if (kind != Interchange::Kind::MatrixMarket && kind != Interchange::Kind::Csv)
         name += selected.contains(QLatin1String("csv")) ? QStringLiteral(".csv") : QStringLiteral(".mtx");
-    m_lastDirectory = QFileInfo(name).absolutePath();
-    const QString error = solution ? m_doc.exportSolution(name) : m_doc.exportTo(name, QString());
+    w.m_lastDirectory = QFileInfo(name).absolutePath();
+    const QString error = solution ? w.m_doc.exportSolution(name) : w.m_doc.exportTo(name, QString());
     if (error.isEmpty())
-        StatusBarMsg(QStringLiteral("File exported"), 2000);
+        w.StatusBarMsg(QStringLiteral("File exported"), 2000);
     else
-        errMsg(new QString(QStringLiteral("ERROR: Could not export the file!")), new QString(error),
+        w.errMsg(new QString(QStringLiteral("ERROR: Could not export the file!")), new QString(error),
                QStringLiteral("WARNING"));
 }
