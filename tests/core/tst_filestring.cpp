@@ -33,11 +33,6 @@ QByteArray ours(double v)
     return QByteArray(buf, int(NumText::formatDouble(buf, v) - buf));
 }
 
-bool sameBits(double a, double b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
 // strtod over the whole token (the process runs in the C locale here).
 bool strtodWhole(const QByteArray &token, double *v)
 {

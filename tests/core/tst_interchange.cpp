@@ -14,11 +14,6 @@
 
 namespace {
 
-bool sameBits(double a, double b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
 // The store as the augmented rows, row by row.
 QVector<double> augmented(const EquationStore &s)
 {

@@ -29,19 +29,6 @@ QList<int> defaultLimits(int t)
     return l;
 }
 
-// The process's mapped memory (VmSize), 0 where the system does not say.
-qulonglong mappedKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmSize:"))
-            return line.mid(7).trimmed().split(' ').value(0).toULongLong();
-    }
-    return 0;
-}
-
 QString describe(const QVector<RowRange> &ranges)
 {
     QStringList parts;

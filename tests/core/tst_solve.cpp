@@ -83,12 +83,6 @@ double maxResidual(Matrix &a, const std::vector<double> &b, const std::vector<do
     return worst;
 }
 
-// Bit for bit, so that NaN left behind by a zero pivot compares too.
-bool sameBits(const std::vector<double> &a, const std::vector<double> &b)
-{
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
-}
-
 const QString kFailed = QStringLiteral("ERROR: Could not solve the equations!|");
 
 } // namespace
@@ -302,23 +296,17 @@ private slots:
     // repairs so that the passes meet exchanges.
     void finishSameForEveryWorkerCount()
     {
-        std::mt19937 gen(7);
-        std::uniform_real_distribution<double> real(-1.0, 1.0);
         const int n = 600;
-        Matrix a(n);
-        for (int i = 0; i < n; ++i) {
-            const double size = std::pow(10.0, i % 5 - 2);
+        std::vector<double> b;
+        Matrix a = randomMatrix(n, 7, 0.0, &b);
+        for (int i = 0; i < n; ++i)
             for (int j = 0; j < n; ++j)
-                a.rows[size_t(i)][j] = real(gen) * size;
-        }
+                a.rows[size_t(i)][j] *= std::pow(10.0, i % 5 - 2);
         // Rows that start alike: after step 0 the pivots of steps 1 and 2
         // are zero, and the repair exchanges rows.
         for (int i = 0; i < 3; ++i)
             for (int j = 0; j < 3; ++j)
                 a.rows[size_t(i)][j] = j + 1.0;
-        std::vector<double> b(static_cast<size_t>(n));
-        for (double &e : b)
-            e = real(gen);
         struct Way { int processors; int failedStarts; };
         // One failed start: the estimate's own thread (it then runs after
         // the refinement, on the team); many: no team either.
@@ -432,15 +420,8 @@ private slots:
     {
         QFETCH(int, n);
         QFETCH(int, cancelAt);
-        std::mt19937 gen(7u + unsigned(n));
-        std::uniform_real_distribution<double> real(-1.0, 1.0);
-        Matrix a(n);
-        std::vector<double> b(static_cast<size_t>(n));
-        for (int i = 0; i < n; ++i) {
-            for (int j = 0; j < n; ++j)
-                a.rows[size_t(i)][j] = real(gen) + (i == j ? n : 0.0);
-            b[size_t(i)] = real(gen);
-        }
+        std::vector<double> b;
+        Matrix a = randomMatrix(n, 7u + unsigned(n), n, &b);
         const Matrix a0 = a;
         const std::vector<double> b0 = b;
         std::vector<int> zeros(static_cast<size_t>(n));
@@ -539,16 +520,10 @@ private slots:
     {
         const Rows ordered{{1, 2, 0}, {0, 3, 0}, {4, 0, 5}};    // column and row exchanges
         const Rows repaired{{1, 1, 1}, {2, 2, 3}, {3, 4, 1}};   // a pivot-repair swap
-        Rows random(23, QVector<double>(23));
-        std::mt19937 gen(7);
-        std::uniform_real_distribution<double> real(-1.0, 1.0);
-        for (auto &row : random)
-            for (double &v : row)
-                v = real(gen);
-        random[0][0] = 0.0;
+        Matrix random = randomMatrix(23, 7);
+        random.rows[0][0] = 0.0;
         for (bool pivoting : {false, true}) {
-            for (const Rows &rows : {ordered, repaired, random}) {
-                const Matrix a(rows);
+            for (const Matrix &a : {Matrix(ordered), Matrix(repaired), random}) {
                 const int n = a.n;
                 std::vector<int> zeros(static_cast<size_t>(n)), perm;
                 Matrix copy(a);
