@@ -9,26 +9,19 @@
 
 #include <csignal>
 
+#include "childrun.h"
 #include "testutil.h"
 
 namespace {
-class Run
+class Program
 {
 public:
-    explicit Run(const QString &root) : m_root(root)
+    explicit Program(const QString &root) : m_root(root)
     {
+        prepareChild(m_process, root);
         QDir().mkpath(appData());
-        QDir().mkpath(root + QStringLiteral("/tmp"));
-        QDir().mkpath(root + QStringLiteral("/runtime"));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("APPDATA"), appData());
-        env.insert(QStringLiteral("TEMP"), root + QStringLiteral("/tmp"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("/runtime"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        m_process.setProcessEnvironment(env);
-        m_process.setWorkingDirectory(root);
     }
-    ~Run()
+    ~Program()
     {
         if (m_process.state() != QProcess::NotRunning) {
             m_process.kill();
@@ -73,7 +66,7 @@ QString readText(const QString &path)
 // the desktop does at logout and gives its exit code.
 int runOnce(const QString &root)
 {
-    Run run(root);
+    Program run(root);
     run.start();
     run.closeWhenUp(run.tarvixDir() + QStringLiteral("/logs/session.log"));
     return run.finish();
@@ -109,7 +102,7 @@ private slots:
     {
         for (int delay : {0, 100, 400, 1500}) {
             QTemporaryDir dir;
-            Run run(dir.path());
+            Program run(dir.path());
             QVERIFY(QDir().mkpath(run.tarvixDir() + QStringLiteral("/Sessions/study/Window 1")));
             QVERIFY(writeFile(run.tarvixDir() + QStringLiteral("/Sessions/Sessions.sestrx"), "study\n"));
             run.start();
@@ -121,7 +114,7 @@ private slots:
     void damagedPreferencesEndStartUpEarly()
     {
         QTemporaryDir dir;
-        Run run(dir.path());
+        Program run(dir.path());
         QVERIFY(writeFile(run.tarvixDir() + QStringLiteral("/Preferences/Tarvix.pref"), "Settings of something else\n"));
         run.start();
         QCOMPARE(run.finish(), 255); // -1
