@@ -12,7 +12,6 @@
 #include <QClipboard>
 #include <QMessageBox>
 #include <QSpinBox>
-#include <QTableView>
 #include <QtCharts/QBarSet>
 
 #include <limits>
@@ -158,46 +157,46 @@ private slots:
 
     void pagingAndColours()
     {
-        // 350: the tables grow past the preferred 100 rows.
-        for (const auto &[n, rows] : {std::pair{250, QVector<int>{100, 100, 50}}, {350, QVector<int>{120, 120, 110}}}) {
-            UserPrefs::setAnalysisTables(3);   // the previous case applied 1
-            UserPrefs::setErrorSolutionSet(1);
-            System sys(n);
-            for (int i = 0; i < n; ++i) {
-                sys.s.coef[i][i] = 1;
-                sys.s.rhs[i] = 1;
-                sys.s.customSol[i] = 1;
-            }
-            sys.s.rhs[0] = 0;              // NA
-            sys.s.customSol[1] = 1.15;     // 15 %
-            sys.s.customSol[2] = 1.5;      // 50 %
-            sys.s.customSol[3] = 1.9;      // 90 %
-            sys.s.customSol[n - 1] = 3;    // 200 %
-            AnalyseDialog d;
-            sys.setUp(d);
-            for (auto page : {AnalyseDialog::SolutionPage, AnalyseDialog::ErrorPage}) {
-                QCOMPARE(d.tableCount(page), rows.size());
-                int first = 0;
-                for (int t = 0; t < rows.size(); ++t) {
-                    QCOMPARE(d.table(page, t)->rowCount(), rows[t]);
-                    QCOMPARE(d.table(page, t)->headerData(0, Qt::Vertical).toString(), "X" + QString::number(first + 1));
-                    first += rows[t];
-                }
-            }
-            AnalyseTable *err = d.table(AnalyseDialog::ErrorPage, 0);
-            QAbstractItemModelTester tester(err, QAbstractItemModelTester::FailureReportingMode::QtTest);
-            QCOMPARE(cell(err, 0, 3), QString("NA"));
-            QCOMPARE(QList<QColor>({tone(err, 0), tone(err, 1), tone(err, 2), tone(err, 3)}),
-                     QList<QColor>({Qt::gray, Qt::green, Qt::yellow, Qt::red}));
-            QCOMPARE(cell(err, 2, 3), QString("50 %"));
-            QCOMPARE(asList(d.distribution()), counts({{0, n - 4}, {1, 1}, {4, 1}, {8, 1}, {9, 1}}));
-            QCOMPARE(d.options()->shownCounts(), asList(d.distribution()));
-            // Fewer tables: views go back to the pool and the layout follows.
-            d.findChild<QSpinBox *>("tableSpin")->setValue(1);
-            d.findChild<QPushButton *>("viewApplyb")->click();
-            QCOMPARE(d.tableCount(AnalyseDialog::ErrorPage), 1);
-            QCOMPARE(d.table(AnalyseDialog::ErrorPage, 0)->rowCount(), n);
+        // 350: the tables grow past the preferred 100 rows (the layout's
+        // other cases: tst_analysis).
+        const int n = 350;
+        const QVector<int> rows{120, 120, 110};
+        UserPrefs::setErrorSolutionSet(1);
+        System sys(n);
+        for (int i = 0; i < n; ++i) {
+            sys.s.coef[i][i] = 1;
+            sys.s.rhs[i] = 1;
+            sys.s.customSol[i] = 1;
         }
+        sys.s.rhs[0] = 0;              // NA
+        sys.s.customSol[1] = 1.15;     // 15 %
+        sys.s.customSol[2] = 1.5;      // 50 %
+        sys.s.customSol[3] = 1.9;      // 90 %
+        sys.s.customSol[n - 1] = 3;    // 200 %
+        AnalyseDialog d;
+        sys.setUp(d);
+        for (auto page : {AnalyseDialog::SolutionPage, AnalyseDialog::ErrorPage}) {
+            QCOMPARE(d.tableCount(page), rows.size());
+            int first = 0;
+            for (int t = 0; t < rows.size(); ++t) {
+                QCOMPARE(d.table(page, t)->rowCount(), rows[t]);
+                QCOMPARE(d.table(page, t)->headerData(0, Qt::Vertical).toString(), "X" + QString::number(first + 1));
+                first += rows[t];
+            }
+        }
+        AnalyseTable *err = d.table(AnalyseDialog::ErrorPage, 0);
+        QAbstractItemModelTester tester(err, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(cell(err, 0, 3), QString("NA"));
+        QCOMPARE(QList<QColor>({tone(err, 0), tone(err, 1), tone(err, 2), tone(err, 3)}),
+                 QList<QColor>({Qt::gray, Qt::green, Qt::yellow, Qt::red}));
+        QCOMPARE(cell(err, 2, 3), QString("50 %"));
+        QCOMPARE(asList(d.distribution()), counts({{0, n - 4}, {1, 1}, {4, 1}, {8, 1}, {9, 1}}));
+        QCOMPARE(d.options()->shownCounts(), asList(d.distribution()));
+        // Fewer tables: views go back to the pool and the layout follows.
+        d.findChild<QSpinBox *>("tableSpin")->setValue(1);
+        d.findChild<QPushButton *>("viewApplyb")->click();
+        QCOMPARE(d.tableCount(AnalyseDialog::ErrorPage), 1);
+        QCOMPARE(d.table(AnalyseDialog::ErrorPage, 0)->rowCount(), n);
     }
 
     void customEditRecomputes()
