@@ -9,7 +9,6 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-#include <cstring>
 #include <limits>
 
 namespace {

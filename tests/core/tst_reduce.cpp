@@ -16,8 +16,6 @@
 #include <cstring>
 #include <random>
 
-Q_DECLARE_METATYPE(QList<int>)
-
 namespace {
 
 QList<int> defaultLimits(int t)

@@ -16,7 +16,6 @@
 
 #include <cstring>
 #include <functional>
-#include <limits>
 #include <random>
 
 namespace {
@@ -337,11 +336,8 @@ private slots:
                 firstX = run.x;
                 continue;
             }
-            QVERIFY2(sameBits(run.x, firstX), where.constData());
-            QVERIFY2(std::memcmp(&trust.rcond, &first.rcond, sizeof(double)) == 0, where.constData());
-            QVERIFY2(std::memcmp(&trust.backwardError, &first.backwardError, sizeof(double)) == 0,
-                     where.constData());
-            QVERIFY2(std::memcmp(&trust.errorBound, &first.errorBound, sizeof(double)) == 0,
+            QVERIFY2(sameBits(run.x, firstX) && sameBits(trust.rcond, first.rcond)
+                         && sameBits(trust.backwardError, first.backwardError) && sameBits(trust.errorBound, first.errorBound),
                      where.constData());
             QCOMPARE(trust.refinementSteps, first.refinementSteps);
             QCOMPARE(trust.preciseSteps, first.preciseSteps);
