@@ -82,6 +82,16 @@ double maxResidual(Matrix &a, const std::vector<double> &b, const std::vector<do
     return worst;
 }
 
+// p workers for every phase, however few its rows.
+ThreadSettings workers(int p)
+{
+    ThreadSettings settings;
+    settings.processors = p;
+    for (int t = 0; t < p; ++t)
+        settings.limits << t;
+    return settings;
+}
+
 const QString kFailed = QStringLiteral("ERROR: Could not solve the equations!|");
 
 } // namespace
@@ -313,10 +323,7 @@ private slots:
         SolveTrust first;
         std::vector<double> firstX;
         for (const Way &way : ways) {
-            ThreadSettings settings;
-            settings.processors = way.processors;
-            for (int t = 0; t < way.processors; ++t)
-                settings.limits << t;
+            const ThreadSettings settings = workers(way.processors);
             SolveRun run = runSolve(a, b, nullptr, nullptr, &settings);
             // The passes divide by the store's copy of the pivots.
             QCOMPARE(run.store->pivots.size(), size_t(n));
@@ -343,9 +350,7 @@ private slots:
             QCOMPARE(trust.preciseSteps, first.preciseSteps);
         }
         // NaN in an answer is not lost when the backward error is spread.
-        ThreadSettings three;
-        three.processors = 3;
-        three.limits = {0, 1, 2};
+        const ThreadSettings three = workers(3);
         firstX[size_t(n) - 50] = std::nan("");
         QVERIFY(std::isnan(Trust::backwardError(n, a.ptr(), b.data(), firstX.data(), nullptr, &three)));
     }
@@ -358,9 +363,7 @@ private slots:
         std::mt19937 gen(20261206);
         std::uniform_int_distribution<int> small(-4, 4), procs(1, 6);
         std::uniform_real_distribution<double> real(-1.0, 1.0);
-        ThreadSettings one;
-        one.processors = 1;
-        one.limits = {5};
+        const ThreadSettings one = workers(1);
         int compared = 0, repaired = 0, failedRepairs = 0;
         for (int round = 0; round < 600; ++round) {
             const int n = round % 4 ? 1 + round % 9 : 2 + round % 37;
@@ -378,10 +381,7 @@ private slots:
             const SolveRun first = runSolve(a, b, zeros.data(), nullptr, &one, block);
             repaired += first.swaps.isEmpty() ? 0 : 1;
             failedRepairs += first.status;
-            ThreadSettings many;
-            many.processors = procs(gen);
-            for (int t = 0; t < many.processors; ++t)
-                many.limits << t; // many workers even for tiny phases
+            const ThreadSettings many = workers(procs(gen));
             const SolveRun run = runSolve(a, b, zeros.data(), nullptr, &many, block);
             const QByteArray where = QStringLiteral("round %1 n %2 block %3").arg(round).arg(n).arg(block).toUtf8();
             QVERIFY2(run.status == first.status && run.swaps == first.swaps, where.constData());
@@ -422,9 +422,7 @@ private slots:
         const std::vector<double> b0 = b;
         std::vector<int> zeros(static_cast<size_t>(n));
         QVERIFY(Validate::check(n, a.ptr(), b.data(), zeros.data()).valid());
-        ThreadSettings settings;
-        settings.processors = 2;
-        settings.limits = {0, 1};
+        const ThreadSettings settings = workers(2);
         std::vector<double> plain(static_cast<size_t>(n), -7.0), plainCurrent(static_cast<size_t>(n), -7.0);
         const int plainStatus = solveArrays(n, a.ptr(), b.data(), zeros.data(), plain.data(),
                                             plainCurrent.data(), settings);
@@ -526,9 +524,7 @@ private slots:
                 QVERIFY(Validate::check(n, copy.ptr(), std::vector<double>(size_t(n), 1.0).data(), zeros.data()).valid());
                 SolveRun run = runSolve(a, std::vector<double>(size_t(n), 1.0), zeros.data(), nullptr);
                 Matrix lu(a);
-                ThreadSettings settings;
-                settings.processors = 2;
-                settings.limits = {0, 1};
+                const ThreadSettings settings = workers(2);
                 QVERIFY(Trust::factorPartialPivoting(n, lu.ptr(), perm, settings));
                 std::vector<double> invColSum(static_cast<size_t>(n), 0.0); // column sums of |A^-1|
                 for (int transposed = 0; transposed < 2; ++transposed) {
