@@ -186,12 +186,7 @@ private slots:
     {
         // Factors against the 1366 x 728 design desktop and the main window's
         // x and width scaled by them.
-        const struct
-        {
-            ScreenInfo screen;
-            double sx, sy;
-            int mainX, mainW;
-        } cases[] = {
+        const struct { ScreenInfo screen; double sx, sy; int mainX, mainW; } cases[] = {
             {{1366, 728, 1366, 768}, 1.0, 1.0, 38, 1290},
             {{2732, 1456, 2732, 1536}, 2.0, 2.0, 76, 2580},
             {{0, 0, 683, 384}, 0.5, 0.5, 0, 645}, // no available area: the full screen
