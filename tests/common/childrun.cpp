@@ -1,5 +1,8 @@
 #include "childrun.h"
 
+#include <QDir>
+#include <QFile>
+
 void prepareChild(QProcess &p, const QString &dir)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -8,6 +11,11 @@ void prepareChild(QProcess &p, const QString &dir)
     for (const char *name : {"TEMP", "TMPDIR"})
         env.insert(QLatin1String(name), dir);
     env.remove(QStringLiteral("DISPLAY"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QString runtime = dir + QStringLiteral("/runtime");
+    if (QDir().mkpath(runtime))
+        QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(dir);
 }
@@ -32,4 +40,13 @@ Run runChild(const QString &dir, const QString &program, const QStringList &args
     QProcess p;
     prepareChild(p, dir);
     return runChild(p, program, args);
+}
+
+QList<double> outputNumbers(const QByteArray &text)
+{
+    QList<double> v;
+    for (const QByteArray &line : text.split('\n'))
+        if (!line.trimmed().isEmpty())
+            v << line.trimmed().toDouble();
+    return v;
 }

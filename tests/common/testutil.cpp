@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <random>
+
 #include <sys/file.h>
 
 Matrix::Matrix(int n) : n(n), store(size_t(n) * size_t(n)), rows(size_t(n))
@@ -32,6 +34,33 @@ Matrix &Matrix::operator=(const Matrix &o)
         rows.swap(copy.rows);
     }
     return *this;
+}
+
+Matrix randomMatrix(int n, unsigned seed, double diagonal, std::vector<double> *rhs)
+{
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> real(-1.0, 1.0);
+    Matrix m(n);
+    if (rhs)
+        rhs->resize(size_t(n));
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j)
+            m.rows[size_t(i)][j] = real(gen) + (i == j ? diagonal : 0.0);
+        if (rhs)
+            (*rhs)[size_t(i)] = real(gen);
+    }
+    return m;
+}
+
+qulonglong mappedKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').value(0).toULongLong();
+    return 0;
 }
 
 void ErrorSink::errMsg(QString *title, QString *text, QString type)

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <cstring>
 #include <vector>
 
 // TARVIX_ASAN: built with the address sanitizer.
@@ -37,6 +38,20 @@ struct Matrix
     std::vector<double> store;
     std::vector<double *> rows;
 };
+
+// n x n values uniform in (-1, 1), plus diagonal on the diagonal; rhs (when
+// given) gets n more, one after each row.
+Matrix randomMatrix(int n, unsigned seed, double diagonal = 0.0, std::vector<double> *rhs = nullptr);
+
+// Bit for bit, so that NaN and the sign of zero compare too.
+inline bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+inline bool sameBits(const std::vector<double> &a, const std::vector<double> &b)
+{
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+
+// The process's mapped memory (VmSize) in KiB, 0 where the system does not say.
+qulonglong mappedKiB();
 
 // Takes a worker's error triples the way a window's errMsg slot does:
 // "title|text|type" per message.

@@ -94,11 +94,7 @@ private slots:
         std::vector<int> na;
         computeComparison(5, a, b, d, p, &na);
         QCOMPARE(na, (std::vector<int>{1, 3}));
-        QCOMPARE(d[0], 1.0);
-        QCOMPARE(p[0], 25.0);
-        QCOMPARE(d[1], 3.0);
-        QCOMPARE(p[1], 0.0);
-        QCOMPARE(p[2], 0.0);
+        QCOMPARE(QList<double>({d[0], p[0], d[1], p[1], p[2]}), QList<double>({1, 25, 3, 0, 0}));
         QVERIFY(std::isnan(p[4]));
         // Threshold 1 (spin at 0): |1| counts as equal, |3| does not, NaN never.
         QCOMPARE(unequalCount(d, 5, 1.0), 2);
@@ -156,12 +152,9 @@ private slots:
         QCOMPARE(v, -2500.0);
         QCOMPARE(formatValue(1.0 / 3.0), QString("0.333333333333333"));
 
-        QCOMPARE(percentTone(0, true), Gray);
-        QCOMPARE(percentTone(20, false), Green);
-        QCOMPARE(percentTone(20.5, false), Yellow);
-        QCOMPARE(percentTone(79.9, false), Yellow);
-        QCOMPARE(percentTone(80, false), Red);
-        QCOMPARE(percentTone(kNaN, false), Red);
+        QCOMPARE(QList<int>({percentTone(0, true), percentTone(20, false), percentTone(20.5, false),
+                             percentTone(79.9, false), percentTone(80, false), percentTone(kNaN, false)}),
+                 QList<int>({Gray, Green, Yellow, Yellow, Red, Red}));
     }
 };
 

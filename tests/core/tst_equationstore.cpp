@@ -15,12 +15,7 @@ private slots:
     {
         // shown: the count the question names (-1: count itself); go: the
         // operation may go ahead.
-        const struct
-        {
-            int count, shown, answer;
-            bool asked, go;
-            const char *megabytes;
-        } cases[] = {
+        const struct { int count, shown, answer; bool asked, go; const char *megabytes; } cases[] = {
             {15000, -1, Prompter::No, false, true, ""},
             {15001, -1, Prompter::No, true, false, "3434"},
             {15001, -1, Prompter::Yes, true, true, "3434"},

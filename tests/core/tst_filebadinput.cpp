@@ -14,7 +14,6 @@
 #include <QtEndian>
 #include <QtTest>
 
-#include <cstring>
 #include <functional>
 
 #include <fcntl.h>
@@ -24,28 +23,6 @@
 namespace {
 
 enum Expect { Ok, HeaderBad, Corrupt };
-
-// A pipe-like device over fixed bytes: no size, no seeking.
-class SequentialBytes : public QIODevice
-{
-public:
-    explicit SequentialBytes(const QByteArray &bytes) : m_bytes(bytes) { open(QIODevice::ReadOnly); }
-    bool isSequential() const override { return true; }
-
-protected:
-    qint64 readData(char *data, qint64 max) override
-    {
-        const qint64 n = qMin(max, qint64(m_bytes.size()) - m_pos);
-        std::memcpy(data, m_bytes.constData() + m_pos, size_t(n));
-        m_pos += n;
-        return n;
-    }
-    qint64 writeData(const char *, qint64) override { return -1; }
-
-private:
-    QByteArray m_bytes;
-    qint64 m_pos = 0;
-};
 
 const char *const kRows[3] = {"1\t2\t1\t1\t4", "2\t1\t3\t1\t5", "3\t1\t1\t4\t6"};
 const double kCoef[3][3] = {{2, 1, 1}, {1, 3, 1}, {1, 1, 4}};
@@ -209,10 +186,9 @@ private slots:
         QCOMPARE(out.code, int(FileString::ReadBinNumberSize));
         QVERIFY(out.corrupt && out.messages.size() == 1);
         QCOMPARE(out.messages.at(0).title + QLatin1Char('|') + out.messages.at(0).type, QStringLiteral("Incompatible Binary File!|WARNING"));
-        QCOMPARE(out.messages.at(0).text,
-                 QStringLiteral("The file you are trying to open was created on a computer using a non-standard way of storing data. Hence it is incompatible with your current computer.\n"
-                                "The file was created using 4 bytes, while your computer uses 8 bytes to store a number.\n"
-                                "Consider creating a text file(.trx) if you want to transfer the data from the computer HOSTNAME."));
+        const QString text = out.messages.at(0).text;
+        QVERIFY2(text.contains("created using 4 bytes, while your computer uses 8 bytes") && text.endsWith("the computer HOSTNAME."),
+                 qPrintable(text));
         // The reader checks what the caller checked: the header word and N.
         QCOMPARE(readBinary(binaryFile([](Bin &b) { b.header = "Tarvox"; })).code, int(FileString::ReadBinHeader));
         QCOMPARE(readBinary(binaryFile([](Bin &b) { b.n = "4"; b.extra = QByteArray(400, '\0'); })).code,
@@ -346,7 +322,12 @@ private slots:
             QBuffer buffer;
             buffer.setData(bytes);
             QVERIFY(buffer.open(QIODevice::ReadOnly));
-            SequentialBytes pipe(bytes);
+            // A pipe: no size, no seeking.
+            int fds[2];
+            QVERIFY(::pipe(fds) == 0 && ::write(fds[1], bytes.constData(), size_t(bytes.size())) == bytes.size());
+            ::close(fds[1]);
+            QFile pipe;
+            QVERIFY(pipe.open(fds[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) && pipe.isSequential());
             for (QIODevice *device : {static_cast<QIODevice *>(&buffer), static_cast<QIODevice *>(&pipe)}) {
                 QString text;
                 QCOMPARE(FileString::readString(device, &text), c.status);

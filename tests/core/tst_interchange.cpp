@@ -9,15 +9,9 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-#include <cstring>
 #include <limits>
 
 namespace {
-
-bool sameBits(double a, double b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
 
 // The store as the augmented rows, row by row.
 QVector<double> augmented(const EquationStore &s)
@@ -109,47 +103,34 @@ private slots:
         QTest::addColumn<QByteArray>("rhs");
         QTest::addColumn<QVector<double>>("expected");   // augmented rows
 
-        QTest::newRow("array augmented, comments, blank lines")
-            << "a.mtx"
-            << QByteArray("%%MatrixMarket matrix array real general\n% made by hand\n%\n\n2 3\n1\n-3.5e2\n\n2\n4\n"
-                          "1e-320\n-0\n")
-            << QByteArray() << QVector<double>{1, 2, 1e-320, -350, 4, -0.0};
-        QTest::newRow("array matrix, coordinate right-hand side")
-            << "a.mtx" << QByteArray("%%MatrixMarket matrix array real general\n2 2\n1\n3\n2\n4\n")
-            << QByteArray("%%MatrixMarket matrix coordinate real general\n2 1 1\n2 1 9\n")
-            << QVector<double>{1, 2, 0, 3, 4, 9};
-        QTest::newRow("coordinate augmented, CRLF, any order, case of the banner")
-            << "a.mtx"
-            << QByteArray("%%MATRIXMARKET Matrix Coordinate Real General\r\n% c\r\n2 3 3\r\n2 3 7.25\r\n"
-                          "1 1 1.5\r\n% between\r\n  2   2\t-2  \r\n")
-            << QByteArray() << QVector<double>{1.5, 0, 0, 0, -2, 7.25};
-        QTest::newRow("array symmetric")
-            << "a.mtx" << QByteArray("%%MatrixMarket matrix array real symmetric\n3 3\n1\n2\n3\n4\n5\n6\n")
-            << QByteArray("%%MatrixMarket matrix array real general\n3 1\n7\n8\n9\n")
-            << QVector<double>{1, 2, 3, 7, 2, 4, 5, 8, 3, 5, 6, 9};
-        QTest::newRow("array skew-symmetric, integer")
-            << "a.mtx" << QByteArray("%%MatrixMarket matrix array integer skew-symmetric\n3 3\n1\n2\n-3\n")
-            << QByteArray("%%MatrixMarket matrix array integer general\n3 1\n1\n+2\n3\n")
-            << QVector<double>{0, -1, -2, 1, 1, 0, 3, 2, 2, -3, 0, 3};
-        QTest::newRow("coordinate symmetric, an entry above the diagonal")
-            << "a.mtx"
-            << QByteArray("%%MatrixMarket matrix coordinate real symmetric\n2 2 3\n1 1 4\n1 2 -1\n2 2 5\n")
-            << QByteArray("%%MatrixMarket matrix array real general\n2 1\n1\n2\n")
-            << QVector<double>{4, -1, 1, -1, 5, 2};
-        QTest::newRow("coordinate skew-symmetric, zero on the diagonal")
-            << "a.mtx"
-            << QByteArray("%%MatrixMarket matrix coordinate integer skew-symmetric\n2 2 2\n2 1 3\n1 1 0\n")
-            << QByteArray("%%MatrixMarket matrix coordinate integer general\n2 1 2\n1 1 5\n2 1 6\n")
-            << QVector<double>{0, -3, 5, 3, 0, 6};
-        QTest::newRow("csv plain")
-            << "a.csv" << QByteArray("1,2,3\n4,5e-1,-6\n") << QByteArray() << QVector<double>{1, 2, 3, 4, 0.5, -6};
-        QTest::newRow("csv spreadsheet: BOM, header, quotes, semicolons, decimal comma, CRLF, blank end")
-            << "a.csv"
-            << QByteArray("\xEF\xBB\xBF\"x;1\";\"x2\";\"b\"\r\n\"1,5\"; 2 ;\"-3\"\r\n4;5;6\r\n\r\n\r\n")
-            << QByteArray() << QVector<double>{1.5, 2, -3, 4, 5, 6};
-        QTest::newRow("csv TAB, one-word header, spaces, blank line inside, no final line end")
-            << "a.csv" << QByteArray("system\n 1 \t2\t3\n\n4\t5\t6") << QByteArray()
-            << QVector<double>{1, 2, 3, 4, 5, 6};
+        // A tag with "csv" in it names a .csv file, any other a .mtx one.
+        auto good = [](const char *tag, const QByteArray &text, const QVector<double> &expected, const QByteArray &rhs = {}) {
+            QTest::newRow(tag) << (QByteArray(tag).contains("csv") ? "a.csv" : "a.mtx") << text << rhs << expected;
+        };
+        good("array augmented, comments, blank lines",
+             "%%MatrixMarket matrix array real general\n% made by hand\n%\n\n2 3\n1\n-3.5e2\n\n2\n4\n1e-320\n-0\n",
+             {1, 2, 1e-320, -350, 4, -0.0});
+        good("array matrix, coordinate right-hand side", "%%MatrixMarket matrix array real general\n2 2\n1\n3\n2\n4\n",
+             {1, 2, 0, 3, 4, 9}, "%%MatrixMarket matrix coordinate real general\n2 1 1\n2 1 9\n");
+        good("coordinate augmented, CRLF, any order, case of the banner",
+             "%%MATRIXMARKET Matrix Coordinate Real General\r\n% c\r\n2 3 3\r\n2 3 7.25\r\n1 1 1.5\r\n% between\r\n"
+             "  2   2\t-2  \r\n",
+             {1.5, 0, 0, 0, -2, 7.25});
+        good("array symmetric", "%%MatrixMarket matrix array real symmetric\n3 3\n1\n2\n3\n4\n5\n6\n",
+             {1, 2, 3, 7, 2, 4, 5, 8, 3, 5, 6, 9}, "%%MatrixMarket matrix array real general\n3 1\n7\n8\n9\n");
+        good("array skew-symmetric, integer", "%%MatrixMarket matrix array integer skew-symmetric\n3 3\n1\n2\n-3\n",
+             {0, -1, -2, 1, 1, 0, 3, 2, 2, -3, 0, 3}, "%%MatrixMarket matrix array integer general\n3 1\n1\n+2\n3\n");
+        good("coordinate symmetric, an entry above the diagonal",
+             "%%MatrixMarket matrix coordinate real symmetric\n2 2 3\n1 1 4\n1 2 -1\n2 2 5\n", {4, -1, 1, -1, 5, 2},
+             "%%MatrixMarket matrix array real general\n2 1\n1\n2\n");
+        good("coordinate skew-symmetric, zero on the diagonal",
+             "%%MatrixMarket matrix coordinate integer skew-symmetric\n2 2 2\n2 1 3\n1 1 0\n", {0, -3, 5, 3, 0, 6},
+             "%%MatrixMarket matrix coordinate integer general\n2 1 2\n1 1 5\n2 1 6\n");
+        good("csv plain", "1,2,3\n4,5e-1,-6\n", {1, 2, 3, 4, 0.5, -6});
+        good("csv spreadsheet: BOM, header, quotes, semicolons, decimal comma, CRLF, blank end",
+             "\xEF\xBB\xBF\"x;1\";\"x2\";\"b\"\r\n\"1,5\"; 2 ;\"-3\"\r\n4;5;6\r\n\r\n\r\n", {1.5, 2, -3, 4, 5, 6});
+        good("csv TAB, one-word header, spaces, blank line inside, no final line end", "system\n 1 \t2\t3\n\n4\t5\t6",
+             {1, 2, 3, 4, 5, 6});
     }
 
     void handWritten()
@@ -176,89 +157,59 @@ private slots:
         QTest::addColumn<QByteArray>("rhs");
         QTest::addColumn<QString>("error");
 
-        const QByteArray b2("%%MatrixMarket matrix array real general\n2 1\n1\n2\n");
         const QByteArray coord("%%MatrixMarket matrix coordinate real general\n");
-        QTest::newRow("empty mtx") << "a.mtx" << QByteArray() << QByteArray() << "line 1: not a Matrix Market file";
-        QTest::newRow("empty csv") << "a.csv" << QByteArray() << QByteArray() << "line 1: the file holds no rows";
-        QTest::newRow("no banner") << "a.mtx" << QByteArray("2 3\n1\n") << QByteArray()
-                                   << "line 1: not a Matrix Market file";
-        QTest::newRow("complex") << "a.mtx" << QByteArray("%%MatrixMarket matrix array complex general\n2 3\n")
-                                 << QByteArray() << "line 1: complex matrices are not supported";
-        QTest::newRow("pattern") << "a.mtx" << QByteArray("%%MatrixMarket matrix coordinate pattern general\n2 3 0\n")
-                                 << QByteArray() << "line 1: pattern matrices are not supported";
-        QTest::newRow("hermitian") << "a.mtx" << QByteArray("%%MatrixMarket matrix array real hermitian\n2 2\n")
-                                   << QByteArray() << "line 1: hermitian matrices are not supported";
-        QTest::newRow("vector") << "a.mtx" << QByteArray("%%MatrixMarket vector array real general\n2\n")
-                                << QByteArray() << "line 1: \"vector\" objects are not supported";
-        QTest::newRow("no size line") << "a.mtx" << QByteArray("%%MatrixMarket matrix array real general\n%\n")
-                                      << QByteArray() << "line 2: the size line is missing";
-        QTest::newRow("huge with two entries")
-            << "a.mtx" << coord + "% hostile\n2000000 2000001 2\n1 1 1\n2 2 1\n" << QByteArray()
-            << "line 3: a system of 2000000 equations needs";
-        QTest::newRow("array larger than the file")
-            << "a.mtx" << QByteArray("%%MatrixMarket matrix array real general\n1000 1001\n1\n2\n") << QByteArray()
-            << "line 2: the size line promises 1001000 entries";
-        QTest::newRow("index out of range") << "a.mtx" << coord + "2 3 1\n3 1 1.0\n" << QByteArray()
-                                            << "line 3: row 3 is outside 1..2";
-        QTest::newRow("too few entries") << "a.mtx" << coord + "2 3 3\n1 1 1.0\n2 2 2.0\n\n" << QByteArray()
-                                         << "line 5: the file ends after 2 of the 3 entries";
-        QTest::newRow("too many entries") << "a.mtx" << coord + "2 3 1\n1 1 1.0\n2 2 2.0\n" << QByteArray()
-                                          << "line 4: more entries than the 1";
-        QTest::newRow("too few values")
-            << "a.mtx" << QByteArray("%%MatrixMarket matrix array real general\n2 3\n1.5\n2.5\n3.5\n4.5\n5.5\n")
-            << QByteArray() << "line 7: the file ends after 5 of the 6 values";
-        QTest::newRow("too many values")
-            << "a.mtx" << QByteArray("%%MatrixMarket matrix array real general\n2 3\n1\n2\n3\n4\n5\n6\n7\n")
-            << QByteArray() << "line 9: more values than the 6";
-        QTest::newRow("duplicate") << "a.mtx" << coord + "2 3 3\n1 2 1.0\n2 2 2.0\n1 2 3.0\n" << QByteArray()
-                                   << "line 5: entry (1, 2) was already given on line 3";
-        QTest::newRow("duplicate across the diagonal")
-            << "a.mtx" << QByteArray("%%MatrixMarket matrix coordinate real symmetric\n2 2 2\n2 1 1.0\n1 2 1.0\n")
-            << b2 << "line 4: entry (1, 2) was already given on line 3";
-        QTest::newRow("not a number") << "a.mtx"
-                                      << QByteArray("%%MatrixMarket matrix array real general\n2 3\n1\n2\nabc\n4\n5\n6\n")
-                                      << QByteArray() << "line 5: \"abc\" is not a number";
-        QTest::newRow("not an integer")
-            << "a.mtx" << QByteArray("%%MatrixMarket matrix array integer general\n2 3\n1\n2\n2.5\n4\n5\n6\n")
-            << QByteArray() << "line 5: \"2.5\" is not an integer";
-        QTest::newRow("skew diagonal")
-            << "a.mtx" << QByteArray("%%MatrixMarket matrix coordinate real skew-symmetric\n2 2 1\n2 2 1.0\n")
-            << b2 << "line 3: entry (2, 2) lies on the diagonal";
-        QTest::newRow("not a system") << "a.mtx" << QByteArray("%%MatrixMarket matrix array real general\n2 4\n1\n2\n3\n4\n5\n6\n7\n8\n")
-                                      << QByteArray() << "line 2: a 2 x 4 matrix is not a system";
-        QTest::newRow("no right-hand side")
-            << "a.mtx" << QByteArray("%%MatrixMarket matrix array real general\n2 2\n1\n2\n3\n4\n") << QByteArray()
-            << "needs its right-hand side from a second file";
-        QTest::newRow("right-hand side of another size")
-            << "a.mtx" << QByteArray("%%MatrixMarket matrix array real general\n3 3\n1\n2\n3\n4\n5\n6\n7\n8\n9\n")
-            << b2 << "rhs.mtx: line 2: a 2 x 1 matrix is not the right-hand side of 3 equations";
-        QTest::newRow("csv ragged") << "a.csv" << QByteArray("1,2,3\n4,5\n6,7,8\n") << QByteArray()
-                                    << "line 2 (equation 2), column 3: missing";
-        QTest::newRow("csv not a number") << "a.csv" << QByteArray("x,y,b\n1,2,3\n4,x5,6\n") << QByteArray()
-                                          << "line 3 (equation 2), column 2: \"x5\" is not a number";
-        QTest::newRow("csv too many rows") << "a.csv" << QByteArray("1,2,3\n4,5,6\n7,8,9\n") << QByteArray()
-                                           << "line 3 (equation 3): more rows than the 2 equations";
-        QTest::newRow("csv too few rows") << "a.csv" << QByteArray("1.5,2.5,3.5,4.5\n5.5,6.5,7.5,8.5\n\n")
-                                          << QByteArray() << "the file holds 2 rows of 4 columns; 3 equations";
-        QTest::newRow("csv unclosed quote") << "a.csv" << QByteArray("1,2,3\n4,\"5,6\n") << QByteArray()
-                                            << "line 2 (equation 2), column 2: a quote is not closed";
-        QTest::newRow("csv too narrow") << "a.csv" << QByteArray("1,2\n3,4\n") << QByteArray() << "2 columns";
-        QTest::newRow("csv header only") << "a.csv" << QByteArray("a,b,c\n\n") << QByteArray()
-                                         << "a header row but no numbers";
+        const QByteArray array("%%MatrixMarket matrix array real general\n"), b2 = array + "2 1\n1\n2\n";
+        // A tag with "csv" in it names a .csv file, any other a .mtx one.
+        auto bad = [](const char *tag, const QByteArray &text, const char *error, const QByteArray &rhs = {}) {
+            QTest::newRow(tag) << (QByteArray(tag).contains("csv") ? "a.csv" : "a.mtx") << text << rhs << error;
+        };
+        bad("empty mtx", QByteArray(), "line 1: not a Matrix Market file");
+        bad("empty csv", QByteArray(), "line 1: the file holds no rows");
+        bad("no banner", "2 3\n1\n", "line 1: not a Matrix Market file");
+        bad("complex", "%%MatrixMarket matrix array complex general\n2 3\n", "line 1: complex matrices are not supported");
+        bad("pattern", "%%MatrixMarket matrix coordinate pattern general\n2 3 0\n",
+            "line 1: pattern matrices are not supported");
+        bad("hermitian", "%%MatrixMarket matrix array real hermitian\n2 2\n", "line 1: hermitian matrices are not supported");
+        bad("vector", "%%MatrixMarket vector array real general\n2\n", "line 1: \"vector\" objects are not supported");
+        bad("no size line", array + "%\n", "line 2: the size line is missing");
+        bad("huge with two entries", coord + "% hostile\n2000000 2000001 2\n1 1 1\n2 2 1\n",
+            "line 3: a system of 2000000 equations needs");
+        bad("array larger than the file", array + "1000 1001\n1\n2\n", "line 2: the size line promises 1001000 entries");
+        bad("index out of range", coord + "2 3 1\n3 1 1.0\n", "line 3: row 3 is outside 1..2");
+        bad("too few entries", coord + "2 3 3\n1 1 1.0\n2 2 2.0\n\n", "line 5: the file ends after 2 of the 3 entries");
+        bad("too many entries", coord + "2 3 1\n1 1 1.0\n2 2 2.0\n", "line 4: more entries than the 1");
+        bad("too few values", array + "2 3\n1.5\n2.5\n3.5\n4.5\n5.5\n", "line 7: the file ends after 5 of the 6 values");
+        bad("too many values", array + "2 3\n1\n2\n3\n4\n5\n6\n7\n", "line 9: more values than the 6");
+        bad("duplicate", coord + "2 3 3\n1 2 1.0\n2 2 2.0\n1 2 3.0\n", "line 5: entry (1, 2) was already given on line 3");
+        bad("duplicate across the diagonal", "%%MatrixMarket matrix coordinate real symmetric\n2 2 2\n2 1 1.0\n1 2 1.0\n",
+            "line 4: entry (1, 2) was already given on line 3", b2);
+        bad("not a number", array + "2 3\n1\n2\nabc\n4\n5\n6\n", "line 5: \"abc\" is not a number");
+        bad("not an integer", "%%MatrixMarket matrix array integer general\n2 3\n1\n2\n2.5\n4\n5\n6\n",
+            "line 5: \"2.5\" is not an integer");
+        bad("skew diagonal", "%%MatrixMarket matrix coordinate real skew-symmetric\n2 2 1\n2 2 1.0\n",
+            "line 3: entry (2, 2) lies on the diagonal", b2);
+        bad("not a system", array + "2 4\n1\n2\n3\n4\n5\n6\n7\n8\n", "line 2: a 2 x 4 matrix is not a system");
+        bad("no right-hand side", array + "2 2\n1\n2\n3\n4\n", "needs its right-hand side from a second file");
+        bad("right-hand side of another size", array + "3 3\n1\n2\n3\n4\n5\n6\n7\n8\n9\n",
+            "rhs.mtx: line 2: a 2 x 1 matrix is not the right-hand side of 3 equations", b2);
+        bad("csv ragged", "1,2,3\n4,5\n6,7,8\n", "line 2 (equation 2), column 3: missing");
+        bad("csv not a number", "x,y,b\n1,2,3\n4,x5,6\n", "line 3 (equation 2), column 2: \"x5\" is not a number");
+        bad("csv too many rows", "1,2,3\n4,5,6\n7,8,9\n", "line 3 (equation 3): more rows than the 2 equations");
+        bad("csv too few rows", "1.5,2.5,3.5,4.5\n5.5,6.5,7.5,8.5\n\n", "the file holds 2 rows of 4 columns; 3 equations");
+        bad("csv unclosed quote", "1,2,3\n4,\"5,6\n", "line 2 (equation 2), column 2: a quote is not closed");
+        bad("csv too narrow", "1,2\n3,4\n", "2 columns");
+        bad("csv header only", "a,b,c\n\n", "a header row but no numbers");
+        bad("csv rows of a huge system", "1,2,3,4,5,6,7,8,9,10\n", "line 1: a row of 10 columns makes a system of 9 equations");
         // Lines are still counted right after the first waves of the readers.
-        QByteArray big("%%MatrixMarket matrix array real general\n1000 1001\n");
+        QByteArray big = array + "1000 1001\n";
         QByteArray bigCsv;
         for (int k = 0; k < 1000 * 1001; ++k) {
             big += k == 990000 ? "abc\n" : "1.2345678901234567\n";
             bigCsv += k == 989 * 1001 + 4 ? "x" : "1.2345678901234567";
             bigCsv += k % 1001 == 1000 ? '\n' : ',';
         }
-        QTest::newRow("late bad value") << "a.mtx" << big << QByteArray() << "line 990003: \"abc\" is not a number";
-        QTest::newRow("csv late bad value") << "a.csv" << bigCsv << QByteArray()
-                                            << "line 990 (equation 990), column 5: \"x\" is not a number";
-        QTest::newRow("csv rows of a huge system")
-            << "a.csv" << QByteArray("1,2,3,4,5,6,7,8,9,10\n") << QByteArray()
-            << "line 1: a row of 10 columns makes a system of 9 equations";
+        bad("late bad value", big, "line 990003: \"abc\" is not a number");
+        bad("csv late bad value", bigCsv, "line 990 (equation 990), column 5: \"x\" is not a number");
     }
 
     void hostile()

@@ -16,8 +16,6 @@
 #include <QThread>
 #include <QtTest>
 
-#include <random>
-
 namespace {
 
 #ifdef TRX_PLUGIN
@@ -27,22 +25,6 @@ const char *const kFloatPlugin = TRX_FLOAT_PLUGIN;
 const char *const kPlugin = "";
 const char *const kFloatPlugin = "";
 #endif
-
-// A random system with a strong diagonal (no pivot repair, no reordering).
-Matrix randomSystem(int n, unsigned seed, std::vector<double> *rhs)
-{
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<double> dist(-1.0, 1.0);
-    Matrix m(n);
-    rhs->resize(size_t(n));
-    for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j)
-            m.rows[size_t(i)][j] = dist(gen);
-        m.rows[size_t(i)][i] += n;
-        (*rhs)[size_t(i)] = dist(gen) * n;
-    }
-    return m;
-}
 
 // What one solve leaves behind.
 struct Outcome
@@ -225,16 +207,32 @@ private slots:
 
     // Whole solves: the device's forward elimination gives the CPU's
     // multipliers and solution for every size from 1 to 200 (so every
-    // column count around the CPU limits of 32 rows and 100 elements).
+    // column count around the CPU limits of 32 rows and 100 elements); with
+    // two devices each column's row update is split between them, so
+    // chunks start inside a row.
+    void solveMatchesCpu_data()
+    {
+        QTest::addColumn<QList<int>>("sizes");
+        QTest::addColumn<int>("devices");
+        QList<int> all;
+        for (int n = 1; n <= 200; ++n)
+            all << n;
+        QTest::newRow("1..200, one device") << all << 1;
+        QTest::newRow("two devices") << QList<int>{12, 40, 77, 150, 201} << 2;
+    }
     void solveMatchesCpu()
     {
         NEED_RUNTIME();
+        QFETCH(QList<int>, sizes);
+        QFETCH(int, devices);
+        if (m_devices.size() < devices)
+            QSKIP("too few OpenCL devices");
         // One set-up serves every solve: the engine comes back after each.
-        auto h = host(kPlugin, {0});
+        auto h = host(kPlugin, devices == 1 ? QList<int>{0} : QList<int>{0, 1});
         QVERIFY(h);
-        for (int n = 1; n <= 200; ++n) {
+        for (int n : qAsConst(sizes)) {
             std::vector<double> rhs;
-            const Matrix a = randomSystem(n, unsigned(n), &rhs);
+            const Matrix a = randomMatrix(n, unsigned(n), n, &rhs);
             const Outcome cpu = runSolve(nullptr, a, rhs);
             const Outcome dev = runSolve(h.get(), a, rhs);
             QCOMPARE(dev.status, cpu.status);
@@ -277,16 +275,9 @@ private slots:
             QSKIP("too few OpenCL devices");
         auto h = host(kPlugin, devices == 1 ? QList<int>{0} : QList<int>{0, 1});
         QVERIFY(h && h->blocked());
-        std::mt19937 gen(11);
-        std::uniform_real_distribution<double> dist(-1.0, 1.0);
         for (int n : qAsConst(sizes)) {
-            Matrix a(n);
-            std::vector<double> b(static_cast<size_t>(n));
-            for (int i = 0; i < n; ++i) {
-                b[size_t(i)] = dist(gen);
-                for (int j = 0; j < n; ++j)
-                    a.rows[size_t(i)][j] = dist(gen);
-            }
+            std::vector<double> b;
+            Matrix a = randomMatrix(n, 11u + unsigned(n), 0.0, &b);
             std::vector<double> cpu(static_cast<size_t>(n)), dev(static_cast<size_t>(n));
             solveArrays(n, a.ptr(), b.data(), nullptr, cpu.data(), nullptr, ThreadSettings::fromPrefs());
             SolveTrust trust;
@@ -311,7 +302,7 @@ private slots:
         NEED_RUNTIME();
         const int n = 100;
         std::vector<double> rhs;
-        Matrix a = randomSystem(n, 4u, &rhs);
+        Matrix a = randomMatrix(n, 4u, n, &rhs);
         std::vector<double> sol(static_cast<size_t>(n), 7.0);
         DeviceRun run;
         run.memoryCap = 60000;
@@ -328,33 +319,6 @@ private slots:
         QCOMPARE(run.outcome, DeviceRun::NoDoublePrecision);
     }
 
-    // With two devices each column's row update is split between them, so
-    // chunks start inside a row; the engine must still give the reference.
-    void twoDevicesMatchReference()
-    {
-        NEED_RUNTIME();
-        if (m_devices.size() < 2)
-            QSKIP("only one OpenCL device");
-        for (int n : {12, 40, 77, 150, 201}) {
-            auto h = host(kPlugin, {0, 1});
-            QVERIFY(h);
-            std::vector<double> rhs;
-            const Matrix a = randomSystem(n, 7u + unsigned(n), &rhs);
-            Forward dev(a, rhs), ref(a, rhs);
-            QVERIFY(runEngine(h->plugin(), dev));
-            referenceForward(ref);
-            for (int i = 0; i < n; ++i) {
-                QVERIFY(fuzzyEqual(dev.r[size_t(i)], ref.r[size_t(i)], 1e-11));
-                for (int j = 0; j < n; ++j)
-                    QVERIFY2(fuzzyEqual(dev.a.rows[size_t(i)][j], ref.a.rows[size_t(i)][j], 1e-11),
-                             qPrintable(QStringLiteral("c[%1][%2]").arg(i).arg(j)));
-            }
-            for (int k = 0; k < n - 1; ++k)
-                for (int i = 0; i < n - 1 - k; ++i)
-                    QVERIFY(fuzzyEqual(dev.ratios.ur[k][i], ref.ratios.ur[k][i], 1e-12));
-        }
-    }
-
     // A zero pivot is repaired by the same exchange as on the CPU; a row
     // that becomes all zero ends the device elimination with its message.
     void pivotRepairAndFailure()
@@ -362,7 +326,7 @@ private slots:
         NEED_RUNTIME();
         const int n = 40;
         std::vector<double> rhs;
-        Matrix a = randomSystem(n, 99u, &rhs);
+        Matrix a = randomMatrix(n, 99u, n, &rhs);
         // Row 1 = 2 * row 0 + e5: after column 0 its pivot is zero and row 5
         // is the one to exchange with.
         for (int j = 0; j < n; ++j)
@@ -404,7 +368,7 @@ private slots:
             auto h = host(kFloatPlugin, {0});
             QVERIFY(h);
             std::vector<double> rhs;
-            const Matrix a = randomSystem(n, 3u, &rhs);
+            const Matrix a = randomMatrix(n, 3u, n, &rhs);
             Forward dev(a, rhs), ref(a, rhs);
             QVERIFY(runEngine(h->plugin(), dev));
             referenceForward(ref);
@@ -430,7 +394,7 @@ private slots:
         NEED_RUNTIME();
         const int n = 120;
         std::vector<double> rhs;
-        const Matrix a = randomSystem(n, 5u, &rhs);
+        const Matrix a = randomMatrix(n, 5u, n, &rhs);
         auto h = host(kFloatPlugin, {0});
         QVERIFY(h);
         Matrix copy(a);

@@ -1,6 +1,6 @@
-// Worker counts, row splits and the two vector passes of the parallel row
-// reduction; and that the result of a solve does not depend on how its rows
-// were spread over workers.
+// Worker counts, row splits, the vector helpers and passes of the parallel
+// row reduction, the working copy and the blocked update. (That a whole
+// solve gives the same bits for every worker count: tst_solve, tst_accuracy.)
 #include "solver/doubleblock.h"
 #include "solver/panel.h"
 #include "solver/ratiopass.h"
@@ -8,7 +8,6 @@
 #include "solver/solve.h"
 #include "solver/solverun.h"
 #include "threads/workerteam.h"
-#include "testenv.h"
 #include "testutil.h"
 
 #include <QtTest>
@@ -16,8 +15,6 @@
 #include <atomic>
 #include <cstring>
 #include <random>
-
-Q_DECLARE_METATYPE(QList<int>)
 
 namespace {
 
@@ -27,19 +24,6 @@ QList<int> defaultLimits(int t)
     for (int i = 1; i <= t; ++i)
         l << 5 * i;
     return l;
-}
-
-// The process's mapped memory (VmSize), 0 where the system does not say.
-qulonglong mappedKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmSize:"))
-            return line.mid(7).trimmed().split(' ').value(0).toULongLong();
-    }
-    return 0;
 }
 
 QString describe(const QVector<RowRange> &ranges)
@@ -84,9 +68,9 @@ private slots:
                 nonZero += d[i] != 0.0;
                 d[i] = double(i) + 0.5;
             }
+            // (The writes above touch every element: one outside the
+            // block's pages ends the test, or the sanitizer's build.)
             QCOMPARE(nonZero, size_t(0));
-            QCOMPARE(d[count - 1], double(count - 1) + 0.5);
-            QCOMPARE(d[0], 0.5);
         }
         // A big block gives back everything it took (the allocator keeps
         // what small ones took).
@@ -157,19 +141,8 @@ private slots:
         }
     }
 
-    void vectorPasses()
+    void vectorHelpers()
     {
-        // ur and dr of a 3 x 3 system written out by hand.
-        double ur0[] = {2.0, -1.0}, ur1[] = {0.5}, *ur[] = {ur0, ur1};
-        double v[] = {1.0, 4.0, 3.0};
-        RatioPass::forward(v, 3, ur, nullptr);
-        // v1 = 4 - 2*1 = 2; v2 = 3 + 1 = 4, then 4 - 0.5*2 = 3.
-        QCOMPARE(QVector<double>(v, v + 3), (QVector<double>{1.0, 2.0, 3.0}));
-        double dr0[] = {1.0, 2.0}, dr1[] = {3.0}, *dr[] = {dr0, dr1};
-        double w[] = {10.0, 7.0, 2.0};
-        RatioPass::backward(w, 3, dr, nullptr, 1);
-        // w1 = 7 - 3*2 = 1; w0 = 10 - (1*1 + 2*2) = 5 with the updated w1.
-        QCOMPARE(QVector<double>(w, w + 3), (QVector<double>{5.0, 1.0, 2.0}));
         // Both dots take every pair once, whole vectors and tails alike
         // (small integers: every order gives the exact sum).
         for (int len : {0, 1, 3, 4, 15, 16, 17, 31, 33, 100}) {
@@ -214,10 +187,6 @@ private slots:
                 QCOMPARE(sums[size_t(j)], 0.5 + (j + 1) * 0.25);
         }
         QCOMPARE(Reduce::absMax(nullptr, 0), 0.0);
-        double one[] = {42.0};
-        RatioPass::forward(one, 1, nullptr, nullptr);
-        RatioPass::backward(one, 1, nullptr, nullptr, 1);
-        QCOMPARE(one[0], 42.0);
     }
 
     // The passes through the ratios: with small whole numbers every order
@@ -342,43 +311,6 @@ private slots:
                 if (!inPlace)
                     QVERIFY(qAbs(m.rows[size_t(i)][j]) < 1e-12);
             }
-        }
-    }
-
-    void resultIndependentOfWorkers()
-    {
-        // Large enough for several blocks and for the residuals of the
-        // refinement to be spread too; one row per worker; zero limits.
-        const struct { int n, processors; QList<int> limits; } cases[] = {
-            {9, 8, {1, 2, 3, 4, 5, 6, 7, 8}}, {41, 8, defaultLimits(8)}, {30, 3, defaultLimits(3)},
-            {3, 5, {0, 0, 0, 0, 0}}, {64, 16, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}, {300, 3, {0, 1, 2}},
-            {700, 3, {0, 1, 2}}};
-        for (const auto &[n, processors, limits] : cases) {
-            TestEnv env(2);
-            std::mt19937 gen(uint(n * 31 + processors));
-            std::uniform_real_distribution<double> dist(-10.0, 10.0);
-            Matrix a(n);
-            std::vector<double> b(static_cast<size_t>(n)), one(b), many(b);
-            for (int i = 0; i < n; ++i) {
-                for (int j = 0; j < n; ++j)
-                    a.rows[size_t(i)][j] = dist(gen) + (i == j ? 40.0 : 0.0);
-                b[size_t(i)] = dist(gen);
-            }
-            ThreadSettings single, spread;
-            single.limits = {5};
-            single.processors = 1;
-            spread.limits = limits;
-            spread.processors = processors;
-            QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, one.data(), nullptr, single), 0);
-            // Every row handled exactly once: the arithmetic is the same whatever
-            // the split and the instruction set, so the results agree to the last bit.
-            const PanelUpdate::Kernel started = PanelUpdate::kernel();
-            for (PanelUpdate::Kernel k : PanelUpdate::supportedKernels()) {
-                QVERIFY(PanelUpdate::setKernel(k));
-                QCOMPARE(solveArrays(n, a.ptr(), b.data(), nullptr, many.data(), nullptr, spread), 0);
-                QVERIFY2(many == one, PanelUpdate::kernelName(k));
-            }
-            PanelUpdate::setKernel(started);
         }
     }
 

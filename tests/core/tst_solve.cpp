@@ -16,7 +16,6 @@
 
 #include <cstring>
 #include <functional>
-#include <limits>
 #include <random>
 
 namespace {
@@ -83,10 +82,14 @@ double maxResidual(Matrix &a, const std::vector<double> &b, const std::vector<do
     return worst;
 }
 
-// Bit for bit, so that NaN left behind by a zero pivot compares too.
-bool sameBits(const std::vector<double> &a, const std::vector<double> &b)
+// p workers for every phase, however few its rows.
+ThreadSettings workers(int p)
 {
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+    ThreadSettings settings;
+    settings.processors = p;
+    for (int t = 0; t < p; ++t)
+        settings.limits << t;
+    return settings;
 }
 
 const QString kFailed = QStringLiteral("ERROR: Could not solve the equations!|");
@@ -302,23 +305,17 @@ private slots:
     // repairs so that the passes meet exchanges.
     void finishSameForEveryWorkerCount()
     {
-        std::mt19937 gen(7);
-        std::uniform_real_distribution<double> real(-1.0, 1.0);
         const int n = 600;
-        Matrix a(n);
-        for (int i = 0; i < n; ++i) {
-            const double size = std::pow(10.0, i % 5 - 2);
+        std::vector<double> b;
+        Matrix a = randomMatrix(n, 7, 0.0, &b);
+        for (int i = 0; i < n; ++i)
             for (int j = 0; j < n; ++j)
-                a.rows[size_t(i)][j] = real(gen) * size;
-        }
+                a.rows[size_t(i)][j] *= std::pow(10.0, i % 5 - 2);
         // Rows that start alike: after step 0 the pivots of steps 1 and 2
         // are zero, and the repair exchanges rows.
         for (int i = 0; i < 3; ++i)
             for (int j = 0; j < 3; ++j)
                 a.rows[size_t(i)][j] = j + 1.0;
-        std::vector<double> b(static_cast<size_t>(n));
-        for (double &e : b)
-            e = real(gen);
         struct Way { int processors; int failedStarts; };
         // One failed start: the estimate's own thread (it then runs after
         // the refinement, on the team); many: no team either.
@@ -326,10 +323,7 @@ private slots:
         SolveTrust first;
         std::vector<double> firstX;
         for (const Way &way : ways) {
-            ThreadSettings settings;
-            settings.processors = way.processors;
-            for (int t = 0; t < way.processors; ++t)
-                settings.limits << t;
+            const ThreadSettings settings = workers(way.processors);
             SolveRun run = runSolve(a, b, nullptr, nullptr, &settings);
             // The passes divide by the store's copy of the pivots.
             QCOMPARE(run.store->pivots.size(), size_t(n));
@@ -349,19 +343,14 @@ private slots:
                 firstX = run.x;
                 continue;
             }
-            QVERIFY2(sameBits(run.x, firstX), where.constData());
-            QVERIFY2(std::memcmp(&trust.rcond, &first.rcond, sizeof(double)) == 0, where.constData());
-            QVERIFY2(std::memcmp(&trust.backwardError, &first.backwardError, sizeof(double)) == 0,
-                     where.constData());
-            QVERIFY2(std::memcmp(&trust.errorBound, &first.errorBound, sizeof(double)) == 0,
+            QVERIFY2(sameBits(run.x, firstX) && sameBits(trust.rcond, first.rcond)
+                         && sameBits(trust.backwardError, first.backwardError) && sameBits(trust.errorBound, first.errorBound),
                      where.constData());
             QCOMPARE(trust.refinementSteps, first.refinementSteps);
             QCOMPARE(trust.preciseSteps, first.preciseSteps);
         }
         // NaN in an answer is not lost when the backward error is spread.
-        ThreadSettings three;
-        three.processors = 3;
-        three.limits = {0, 1, 2};
+        const ThreadSettings three = workers(3);
         firstX[size_t(n) - 50] = std::nan("");
         QVERIFY(std::isnan(Trust::backwardError(n, a.ptr(), b.data(), firstX.data(), nullptr, &three)));
     }
@@ -374,9 +363,7 @@ private slots:
         std::mt19937 gen(20261206);
         std::uniform_int_distribution<int> small(-4, 4), procs(1, 6);
         std::uniform_real_distribution<double> real(-1.0, 1.0);
-        ThreadSettings one;
-        one.processors = 1;
-        one.limits = {5};
+        const ThreadSettings one = workers(1);
         int compared = 0, repaired = 0, failedRepairs = 0;
         for (int round = 0; round < 600; ++round) {
             const int n = round % 4 ? 1 + round % 9 : 2 + round % 37;
@@ -394,10 +381,7 @@ private slots:
             const SolveRun first = runSolve(a, b, zeros.data(), nullptr, &one, block);
             repaired += first.swaps.isEmpty() ? 0 : 1;
             failedRepairs += first.status;
-            ThreadSettings many;
-            many.processors = procs(gen);
-            for (int t = 0; t < many.processors; ++t)
-                many.limits << t; // many workers even for tiny phases
+            const ThreadSettings many = workers(procs(gen));
             const SolveRun run = runSolve(a, b, zeros.data(), nullptr, &many, block);
             const QByteArray where = QStringLiteral("round %1 n %2 block %3").arg(round).arg(n).arg(block).toUtf8();
             QVERIFY2(run.status == first.status && run.swaps == first.swaps, where.constData());
@@ -432,22 +416,13 @@ private slots:
     {
         QFETCH(int, n);
         QFETCH(int, cancelAt);
-        std::mt19937 gen(7u + unsigned(n));
-        std::uniform_real_distribution<double> real(-1.0, 1.0);
-        Matrix a(n);
-        std::vector<double> b(static_cast<size_t>(n));
-        for (int i = 0; i < n; ++i) {
-            for (int j = 0; j < n; ++j)
-                a.rows[size_t(i)][j] = real(gen) + (i == j ? n : 0.0);
-            b[size_t(i)] = real(gen);
-        }
+        std::vector<double> b;
+        Matrix a = randomMatrix(n, 7u + unsigned(n), n, &b);
         const Matrix a0 = a;
         const std::vector<double> b0 = b;
         std::vector<int> zeros(static_cast<size_t>(n));
         QVERIFY(Validate::check(n, a.ptr(), b.data(), zeros.data()).valid());
-        ThreadSettings settings;
-        settings.processors = 2;
-        settings.limits = {0, 1};
+        const ThreadSettings settings = workers(2);
         std::vector<double> plain(static_cast<size_t>(n), -7.0), plainCurrent(static_cast<size_t>(n), -7.0);
         const int plainStatus = solveArrays(n, a.ptr(), b.data(), zeros.data(), plain.data(),
                                             plainCurrent.data(), settings);
@@ -539,25 +514,17 @@ private slots:
     {
         const Rows ordered{{1, 2, 0}, {0, 3, 0}, {4, 0, 5}};    // column and row exchanges
         const Rows repaired{{1, 1, 1}, {2, 2, 3}, {3, 4, 1}};   // a pivot-repair swap
-        Rows random(23, QVector<double>(23));
-        std::mt19937 gen(7);
-        std::uniform_real_distribution<double> real(-1.0, 1.0);
-        for (auto &row : random)
-            for (double &v : row)
-                v = real(gen);
-        random[0][0] = 0.0;
+        Matrix random = randomMatrix(23, 7);
+        random.rows[0][0] = 0.0;
         for (bool pivoting : {false, true}) {
-            for (const Rows &rows : {ordered, repaired, random}) {
-                const Matrix a(rows);
+            for (const Matrix &a : {Matrix(ordered), Matrix(repaired), random}) {
                 const int n = a.n;
                 std::vector<int> zeros(static_cast<size_t>(n)), perm;
                 Matrix copy(a);
                 QVERIFY(Validate::check(n, copy.ptr(), std::vector<double>(size_t(n), 1.0).data(), zeros.data()).valid());
                 SolveRun run = runSolve(a, std::vector<double>(size_t(n), 1.0), zeros.data(), nullptr);
                 Matrix lu(a);
-                ThreadSettings settings;
-                settings.processors = 2;
-                settings.limits = {0, 1};
+                const ThreadSettings settings = workers(2);
                 QVERIFY(Trust::factorPartialPivoting(n, lu.ptr(), perm, settings));
                 std::vector<double> invColSum(static_cast<size_t>(n), 0.0); // column sums of |A^-1|
                 for (int transposed = 0; transposed < 2; ++transposed) {

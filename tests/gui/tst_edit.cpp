@@ -102,13 +102,8 @@ private slots:
         const char *start = "1 2 3 10 ;4 5 6 11 ;7 8 9 12 ", *two = "0.5 -1.25 0 ;0 0 0 ",
                    *four = "0.5 -1.25 1e-07 3e+20 0 ;0 0 0 0 0 ;0 0 0 0 0 ;0 0 0 0 0 ";
         const QStringList twoBuf{"0.5", "-1.25"}, fourBuf{"0.5", "-1.25", "1e-07", "3e+20"};
-        const struct {
-            const char *prefill, *action, *kind;
-            int k;
-            const char *after;
-            QStringList buffer;
-            const char *clipboard, *range;
-        } cases[] = {
+        const struct { const char *prefill, *action, *kind; int k; const char *after; QStringList buffer;
+                       const char *clipboard, *range; } cases[] = {
             // Copy: the right-hand side is not part of an equation row.
             {two, "actionCopy", "row", 2, start, {"4", "5", "6"}, "4 5 6", ""},
             {four, "actionCopy", "rhs", 0, start, {"10", "11", "12"}, "10 11 12", ""},

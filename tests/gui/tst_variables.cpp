@@ -63,16 +63,6 @@ tarvix *g_fatalWindow = nullptr;
     _exit(42);
 }
 
-[[maybe_unused]] qint64 addressSpaceInUse()
-{
-    QFile f("/proc/self/status");
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmSize:"))
-            return line.mid(7).trimmed().split(' ').first().toLongLong() * 1024;
-    return -1;
-}
 }
 
 class VariablesTest : public QObject
@@ -238,7 +228,7 @@ private slots:
         auto *w = new tarvix();
         w->n_Var(3);
         fillStore(w->store(), {1, 2, 3, 4, 5, 6, 7, 8, 9}, {1, 2, -3});
-        const qint64 inUse = addressSpaceInUse();
+        const qint64 inUse = qint64(mappedKiB()) * 1024;
         QVERIFY(inUse > 0);
         int fds[2];
         QCOMPARE(pipe(fds), 0);

@@ -9,6 +9,7 @@
 
 #include <csignal>
 
+#include "childrun.h"
 #include "testutil.h"
 
 class TestInstall : public QObject
@@ -18,18 +19,14 @@ class TestInstall : public QObject
     QString prefix() const { return m_dir.path() + QStringLiteral("/prefix dir"); }
     QString entry() const { return prefix() + QStringLiteral("/share/applications/app.tarvix.Tarvix.desktop"); }
 
-    // Runs program with args in the test folder; its exit code (-1: did not run).
+    // Runs program with args in the test folder; its exit code, its output
+    // and errors in out.
     int run(const QString &program, const QStringList &args, QByteArray *out = nullptr)
     {
-        QProcess p;
-        p.setWorkingDirectory(m_dir.path());
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(program, args);
-        if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
-            return -1;
+        const Run r = runChild(m_dir.path(), program, args);
         if (out)
-            *out = p.readAll();
-        return p.exitCode();
+            *out = r.out + r.err;
+        return r.code;
     }
 
 private slots:
@@ -101,15 +98,8 @@ private slots:
     {
         const QString appData = m_dir.path() + QStringLiteral("/appdata");
         QVERIFY(QDir().mkpath(appData));
-        QVERIFY(QDir().mkpath(m_dir.path() + QStringLiteral("/runtime")));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("APPDATA"), appData);
-        env.insert(QStringLiteral("TEMP"), m_dir.path());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path() + QStringLiteral("/runtime"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         QProcess p;
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(m_dir.path());
+        prepareChild(p, m_dir.path());
         p.start(prefix() + QStringLiteral("/bin/tarvix"), QStringList());
         QVERIFY(p.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(appData + QStringLiteral("/Tarvix/logs/session.log")), 30000);

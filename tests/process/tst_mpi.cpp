@@ -18,15 +18,6 @@ namespace {
 const QString kCli = QStringLiteral(TARVIX_BIN_DIR "/tarvix-cli");
 const QString kMpi = QStringLiteral(TARVIX_BIN_DIR "/tarvix-mpi");
 
-QList<double> numbers(const QByteArray &text)
-{
-    QList<double> v;
-    for (const QByteArray &line : text.split('\n'))
-        if (!line.isEmpty())
-            v << line.toDouble();
-    return v;
-}
-
 QByteArray field(const QString &text)
 {
     QByteArray b(4 + 2 * text.size(), '\0');
@@ -87,11 +78,8 @@ class TestMpi : public QObject
     // binding and no single-copy transfers, which containers often forbid.
     QStringList mpirun(int processes, const QStringList &args) const
     {
-        return QStringList{QStringLiteral("-n"), QString::number(processes), QStringLiteral("--oversubscribe"),
-                           QStringLiteral("--bind-to"), QStringLiteral("none"), QStringLiteral("--mca"),
-                           QStringLiteral("btl"), QStringLiteral("self,vader"), QStringLiteral("--mca"),
-                           QStringLiteral("btl_vader_single_copy_mechanism"), QStringLiteral("none"), kMpi}
-               + args;
+        return QStringList{"-n", QString::number(processes), "--oversubscribe", "--bind-to", "none", "--mca", "btl",
+                           "self,vader", "--mca", "btl_vader_single_copy_mechanism", "none", kMpi} + args;
     }
     Run mpi(int processes, const QStringList &args)
     {
@@ -104,7 +92,7 @@ class TestMpi : public QObject
     {
         const QString file = path(QStringLiteral("g%1_%2.btrx").arg(n).arg(seed));
         if (!QFile::exists(file))
-            cli({QStringLiteral("generate"), QString::number(n), file, QStringLiteral("--seed"), QString::number(seed)});
+            cli({"generate", QString::number(n), file, "--seed", QString::number(seed)});
         return file;
     }
 
@@ -117,15 +105,13 @@ private slots:
         QTest::addColumn<int>("n");
         QTest::addColumn<QStringList>("options");
         QTest::newRow("one process") << 1 << 7 << QStringList();
-        QTest::newRow("two, blocks of 3") << 2 << 10 << QStringList{QStringLiteral("--block"), QStringLiteral("3")};
-        QTest::newRow("three, blocks of 8") << 3 << 50 << QStringList{QStringLiteral("--block"), QStringLiteral("8")};
-        QTest::newRow("four, 2x2, blocks of 5") << 4 << 37 << QStringList{QStringLiteral("--block"), QStringLiteral("5")};
-        QTest::newRow("four, 4x1, blocks of 2") << 4 << 23
-                                                << QStringList{QStringLiteral("--grid"), QStringLiteral("4x1"), QStringLiteral("--block"), QStringLiteral("2")};
+        QTest::newRow("two, blocks of 3") << 2 << 10 << QStringList{"--block", "3"};
+        QTest::newRow("three, blocks of 8") << 3 << 50 << QStringList{"--block", "8"};
+        QTest::newRow("four, 2x2, blocks of 5") << 4 << 37 << QStringList{"--block", "5"};
+        QTest::newRow("four, 4x1, blocks of 2") << 4 << 23 << QStringList{"--grid", "4x1", "--block", "2"};
         QTest::newRow("fewer equations than processes") << 4 << 3 << QStringList();
-        QTest::newRow("one element a process") << 4 << 2 << QStringList{QStringLiteral("--block"), QStringLiteral("1")};
-        QTest::newRow("output file") << 3 << 29
-                                     << QStringList{QStringLiteral("--block"), QStringLiteral("4"), QStringLiteral("--output"), QStringLiteral("out.btrx")};
+        QTest::newRow("one element a process") << 4 << 2 << QStringList{"--block", "1"};
+        QTest::newRow("output file") << 3 << 29 << QStringList{"--block", "4", "--output", "out.btrx"};
     }
 
     void solve()
@@ -134,14 +120,14 @@ private slots:
         QFETCH(int, n);
         QFETCH(QStringList, options);
         const QString file = generated(n, 5);
-        const Run c = cli({QStringLiteral("solve"), file});
+        const Run c = cli({"solve", file});
         QCOMPARE(c.code, 0);
-        const Run m = mpi(processes, QStringList{QStringLiteral("solve"), file, QStringLiteral("--report")} + options);
+        const Run m = mpi(processes, QStringList{"solve", file, "--report"} + options);
         QVERIFY2(m.code == 0, m.err.constData());
         QVERIFY2(m.err.contains("report: HPL ratio: "), m.err.constData());
-        QList<double> got = numbers(m.out);
+        QList<double> got = outputNumbers(m.out);
         const QByteArray input = readFile(file);
-        const int output = options.indexOf(QStringLiteral("--output"));
+        const int output = options.indexOf("--output");
         if (output >= 0) {
             // The system as it came, and the solution in its section.
             const QByteArray written = readFile(path(options.at(output + 1)));
@@ -150,9 +136,9 @@ private slots:
             QVERIFY(got.isEmpty());
             for (int i = 0; i < n; ++i)
                 got << qFromBigEndian<double>(written.constData() + written.size() - 8 * (n - i));
-            QVERIFY(QDir(m_dir.path()).entryList({QStringLiteral(".out.btrx*")}, QDir::Hidden | QDir::Files).isEmpty());
+            QVERIFY(QDir(m_dir.path()).entryList({".out.btrx*"}, QDir::Hidden | QDir::Files).isEmpty());
         }
-        const QList<double> want = numbers(c.out);
+        const QList<double> want = outputNumbers(c.out);
         QCOMPARE(got.size(), n);
         double scale = 0.0;
         for (double v : want)
@@ -170,8 +156,7 @@ private slots:
             QVERIFY(want.size() > 8 * n * n);
             for (int processes : {1, 3, 4}) {
                 const QString out = path(QStringLiteral("m%1.btrx").arg(processes));
-                const Run m = mpi(processes, {QStringLiteral("generate"), QString::number(n), out,
-                                              QStringLiteral("--seed"), QString::number(seed)});
+                const Run m = mpi(processes, {"generate", QString::number(n), out, "--seed", QString::number(seed)});
                 QVERIFY2(m.code == 0, m.err.constData());
                 QVERIFY2(readFile(out) == want, qPrintable(QStringLiteral("n %1, %2 processes").arg(n).arg(processes)));
             }
@@ -196,9 +181,9 @@ private slots:
         QTest::newRow("corrupt header") << header << QStringList() << 2 << QByteArray("is corrupt: no Tarvix header");
         QTest::newRow("marker") << marker << QStringList() << 2 << QByteArray("is corrupt: the solution marker is missing");
         QTest::newRow("singular") << sing << QStringList() << 3 << QByteArray("the equations are singular or nearly singular");
-        QTest::newRow("unwritable output") << good << QStringList{QStringLiteral("--output"), QStringLiteral("/nonexistent/x.btrx")}
-                                           << 2 << QByteArray("could not write /nonexistent/x.btrx");
-        QTest::newRow("grid") << good << QStringList{QStringLiteral("--grid"), QStringLiteral("2x2")} << 64 << QByteArray("--grid needs RxC");
+        QTest::newRow("unwritable output") << good << QStringList{"--output", "/nonexistent/x.btrx"} << 2
+                                           << QByteArray("could not write /nonexistent/x.btrx");
+        QTest::newRow("grid") << good << QStringList{"--grid", "2x2"} << 64 << QByteArray("--grid needs RxC");
         // A sparse file of 200,000 equations: 320 GB that no machine here holds.
         QTest::newRow("memory") << QByteArray("sparse") << QStringList() << 2 << QByteArray("not enough memory for 200000 equations");
     }
@@ -223,7 +208,7 @@ private slots:
         } else if (!content.isEmpty()) {
             QVERIFY(writeFile(file, content));
         }
-        const Run m = mpi(3, QStringList{QStringLiteral("solve"), file} + extra);
+        const Run m = mpi(3, QStringList{"solve", file} + extra);
         QVERIFY2(m.code == code, m.err.constData());
         QVERIFY2(m.err.contains(message), m.err.constData());
         QVERIFY2(ownLines(m.err) == 1, m.err.constData());
@@ -236,7 +221,7 @@ private slots:
         const QString file = generated(1200, 9);
         QProcess p;
         prepare(p);
-        p.start(QStringLiteral(TARVIX_MPIRUN), mpirun(2, {QStringLiteral("solve"), file}));
+        p.start(QStringLiteral(TARVIX_MPIRUN), mpirun(2, {"solve", file}));
         QVERIFY(p.waitForStarted());
         const QString parent = QString::number(p.processId());
         qint64 victim = 0;

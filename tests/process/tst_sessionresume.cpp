@@ -2,6 +2,7 @@
 // real program in a child process (tarvix -Session NAME), and a process
 // killed in the middle of its session saves leaves whole files behind.
 #include "../gui/guitestutil.h"
+#include "childrun.h"
 #include "history/undoredo.h"
 #include "session/sessionmanager.h"
 #include "testutil.h"
@@ -21,14 +22,6 @@ void edit(tarvix *w, int row, int col, const char *text)
 {
     QVERIFY(w->tableModel()->setData(w->tableModel()->index(row, col), QString(text), Qt::EditRole));
     w->awaitRecorder();
-}
-
-QProcessEnvironment childEnvironment()
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();   // APPDATA, TEMP of this test
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("XDG_RUNTIME_DIR", qEnvironmentVariable("TEMP"));
-    return env;
 }
 
 const QByteArray kCut = "10\tCUT/1.btrx\t\n";
@@ -122,7 +115,8 @@ void SessionResumeTest::resumedInChildProcess()
 
     const QString report = fx.env.temp() + "/report.txt";
     QProcess child;
-    QProcessEnvironment env = childEnvironment();
+    prepareChild(child, fx.env.root());   // this test's application data
+    QProcessEnvironment env = child.processEnvironment();
     env.insert("TARVIX_SESSION_REPORT", report);
     child.setProcessEnvironment(env);
     child.start(TARVIX_BIN_DIR "/tarvix", {"-Session", "study"});
@@ -173,7 +167,7 @@ void SessionResumeTest::killedWhileSaving()
     };
     for (int round = 0; round < 6; ++round) {
         QProcess child;
-        child.setProcessEnvironment(childEnvironment());
+        prepareChild(child, env.root());
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(QCoreApplication::applicationFilePath(), {"--keep-saving"});
         QVERIFY(child.waitForStarted());
