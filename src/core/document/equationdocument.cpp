@@ -4,6 +4,7 @@
 #include "files/equationfile.h"
 #include "files/interchange.h"
 #include "prefs/userprefs.h"
+#include "solver/reduce.h"
 #include "solver/solve.h"
 #include "solver/solverun.h"
 
@@ -12,6 +13,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <unistd.h>
 #include <vector>
@@ -45,28 +47,58 @@ double *EquationDocument::solutionToSave() const
     }
 }
 
+namespace {
+
+constexpr quint64 kPrime = 1099511628211ULL;
+
+// A digest of n values' bit patterns: four independent lanes of FNV-1a
+// steps (a multiply's latency does not hold up the next value), folded.
+quint64 valuesPrint(const double *v, int n)
+{
+    quint64 h[4] = {14695981039346656037ULL, 0x9e3779b97f4a7c15ULL, 0xc2b2ae3d27d4eb4fULL, 0x165667b19e3779f9ULL};
+    auto bits = [v](int j) {
+        quint64 b;
+        std::memcpy(&b, &v[j], sizeof b);
+        return b;
+    };
+    int j = 0;
+    for (; v && j + 4 <= n; j += 4)
+        for (int k = 0; k < 4; ++k)
+            h[k] = (h[k] ^ bits(j + k)) * kPrime;
+    for (; v && j < n; ++j)
+        h[0] = (h[0] ^ bits(j)) * kPrime;
+    quint64 r = h[0];
+    for (int k = 1; k < 4; ++k)
+        r = (r ^ (h[k] + (r >> 29))) * kPrime;
+    return r ^ (r >> 31);
+}
+
+} // namespace
+
 quint64 EquationDocument::contentPrint() const
 {
-    // FNV-1a over the bit patterns, one 64-bit word at a time.
-    quint64 h = 14695981039346656037ULL;
-    auto mix = [&h](quint64 word) {
-        h ^= word;
-        h *= 1099511628211ULL;
-        h ^= h >> 29;
-    };
-    auto mixValues = [&mix](const double *v, int n) {
-        for (int i = 0; v && i < n; ++i) {
-            quint64 bits;
-            std::memcpy(&bits, &v[i], sizeof bits);
-            mix(bits);
-        }
-    };
     const int n = m_store.N;
-    mix(quint64(n));
-    for (int i = 0; m_store.coef && i < n; ++i)
-        mixValues(m_store.coef[i], n);
-    mixValues(m_store.rhs, n);
-    mixValues(solutionToSave(), n);
+    if (n < 1)
+        return quint64(n);
+    // The rows are read by the workers (bound by memory), then folded in order.
+    std::vector<quint64> rows(size_t(n), 0);
+    if (m_store.coef) {
+        const ThreadSettings settings = ThreadSettings::fromPrefs();
+        const int count = n >= 512 ? Reduce::workerCount(n, settings.limits, settings.processors) : 1;
+        constexpr int kRun = 16;
+        std::atomic<int> next{0};
+        Reduce::runPhase(QStringLiteral("Tarvix::print "), count, [&](int) {
+            for (int i = next.fetch_add(kRun); i < n; i = next.fetch_add(kRun))
+                for (int row = i; row < std::min(n, i + kRun); ++row)
+                    rows[size_t(row)] = valuesPrint(m_store.coef[row], n);
+        });
+    }
+    quint64 h = (quint64(n) ^ 14695981039346656037ULL) * kPrime;
+    auto mix = [&h](quint64 word) { h = (h ^ word ^ (h >> 29)) * kPrime; };
+    for (quint64 r : rows)
+        mix(r);
+    mix(valuesPrint(m_store.rhs, n));
+    mix(valuesPrint(solutionToSave(), n));
     return h;
 }
 
