@@ -218,30 +218,49 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
                 scaled = w;
         }
     };
+    const double floor = boundFloor(n);
+    // The share of the error a correction leaves, by the condition estimate.
+    const double shrink = rcond > 0.0 ? kPredictMargin * n * eps / rcond : HUGE_VAL;
+    const double solveError = std::fmin(0.5, n * eps / rcond);
+    double rowNorm = 0.0; // the largest row sum of the row-equilibrated matrix
     double firstPlain = 0.0, firstScaled = 0.0, lastPlain = 0.0, lastScaled = 0.0;
     double prevDx = HUGE_VAL, prevDz = HUGE_VAL, dxRatMax = 0.0, dzRatMax = 0.0;
     double dxx = HUGE_VAL, dzz = HUGE_VAL, finalDx = HUGE_VAL, finalDz = HUGE_VAL;
+    double normDx = HUGE_VAL, prevScaled = HUGE_VAL;
     State xs = Working, zs = Unstable;
-    bool updated = false;
-    for (int step = 1;; ++step) {
-        residuals(n, a, b, head.data(), tail.data(), rows.data(), step == 1, count);
-        if (step == 1) {
+    bool updated = false, predicted = false, confirmed = false;
+    for (int pass = 1;; ++pass) {
+        residuals(n, a, b, head.data(), tail.data(), rows.data(), pass == 1, count);
+        if (pass == 1) {
             for (size_t i = 0; i < m; ++i) {
                 rowMax[i] = rows[i].max;
                 rowSum[i] = rows[i].sum;
+                if (rowMax[i] > 0.0)
+                    rowNorm = std::fmax(rowNorm, rowSum[i] / rowMax[i]);
             }
         }
-        out.steps = step;
         measure(lastPlain, lastScaled);
-        if (step == 1) {
+        if (pass == 1) {
             firstPlain = lastPlain;
             firstScaled = lastScaled;
         }
+        // The correction just made was expected to leave the answer within
+        // the least bound: its residual tells whether the solve was as good
+        // as that needs. Solving with factors that are off by E leaves
+        // E times the correction, and rounding the residual it came from
+        // to double eps of that residual.
+        if (predicted) {
+            confirmed = lastScaled <= kPredictMargin * eps * (n * rowNorm * normDx + prevScaled);
+            if (confirmed)
+                break;
+            predicted = false;
+        }
+        const int step = ++out.steps;
         for (size_t i = 0; i < m; ++i)
             dy[i] = rows[i].residual;
         solve(dy.data());
         const double normX = maxAbs(head);
-        const double normDx = maxAbs(dy);
+        normDx = maxAbs(dy);
         if (!std::isfinite(normX) || !std::isfinite(normDx)) {
             xs = zs = Stalled;
             break;
@@ -295,6 +314,12 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
         // The last correction is left out: it only estimates the error.
         if ((xs != Working && zDone) || step >= kMaxSteps)
             break;
+        // Where the condition says this correction leaves too little error
+        // for another one to lower the bound, the next pass only checks it.
+        const double ratio = std::fmax(shrink, dxRatMax);
+        predicted = xs == Working && zs != Unstable && ratio <= kPredictShrink
+                    && ratio * dxx / ((1.0 - ratio) * (1.0 - solveError)) + eps <= floor;
+        prevScaled = lastScaled;
         for (size_t i = 0; i < m; ++i) {
             double s, e;
             twoSum(head[i], dy[i], s, e);
@@ -306,13 +331,33 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
         prevDx = normDx;
         prevDz = dzz;
     }
+    if (confirmed) {
+        // Checked: the next correction would be at most ratio times the
+        // last; a large component's error at most that over the smallest
+        // large component.
+        const double ratio = std::fmax(shrink, dxRatMax);
+        const double normF = maxAbs(head);
+        double smallest = normF;
+        for (size_t i = 0; i < m; ++i) {
+            const double h = std::fabs(head[i]);
+            if (h > 0.0 && h >= kLargeShare * normF)
+                smallest = std::fmin(smallest, h);
+        }
+        xs = Converged;
+        finalDx = ratio * dxx;
+        dxRatMax = ratio;
+        if (zs == Working || zs == Converged) {
+            zs = Converged;
+            finalDz = smallest > 0.0 ? ratio * normDx / smallest : HUGE_VAL;
+            dzRatMax = ratio;
+        }
+    }
     // Out of steps while the corrections still shrink: the last one counts.
     if (xs == Working)
         finalDx = dxx;
     if (zs == Working)
         finalDz = dzz;
 
-    const double floor = boundFloor(n);
     double normBound = std::numeric_limits<double>::quiet_NaN();
     double compBound = normBound;
     if (xs == Stalled) {
@@ -326,7 +371,6 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
         // sum is at most the last over 1 - the largest ratio. The last one
         // itself is off by up to about n eps times the condition, and
         // rounding the head and tail to one double adds at most eps / 2.
-        const double solveError = std::fmin(0.5, n * eps / rcond);
         normBound = std::fmax(floor, finalDx / ((1.0 - dxRatMax) * (1.0 - solveError)) + eps);
         if (zs == Converged || zs == Working)
             compBound =

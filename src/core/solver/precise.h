@@ -15,6 +15,14 @@ constexpr int kMaxSteps = 10;
 // A correction that is not at most this share of the one before means no
 // progress.
 constexpr double kStallRatio = 0.5;
+// A correction solved with factors of condition 1 / rcond is taken to be
+// off by at most this many times n eps / rcond of itself (the estimate can
+// run low by a few times, the factors' growth add more).
+constexpr double kPredictMargin = 10.0;
+// Where that share is at most this, a correction that leaves the answer
+// within the least bound is the last: one more pass checks its residual
+// instead of solving for another.
+constexpr double kPredictShrink = 1e-2;
 // Components of at least this share of the largest magnitude are the large
 // ones, whose componentwise error is bounded.
 constexpr double kLargeShare = 1e-3;
@@ -25,7 +33,7 @@ double boundFloor(int n);
 struct Outcome
 {
     SolveTrust::Precision state = SolveTrust::NotRefined;
-    int steps = 0;
+    int steps = 0; // corrections solved
     double errorBound = std::numeric_limits<double>::quiet_NaN();
     double componentBound = std::numeric_limits<double>::quiet_NaN();
     bool replaced = false; // x was changed
