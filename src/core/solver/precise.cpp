@@ -1,5 +1,6 @@
 #include "precise.h"
 
+#include "solver/panel.h"
 #include "solver/reduce.h"
 
 #include <immintrin.h>
@@ -21,7 +22,7 @@ inline void twoSum(double a, double b, double &s, double &e)
 
 // Eight lanes of exact products and compensated sums (element j in lane
 // j % 8, those past the last full eight in lane 0), then the lanes in one
-// order: the vector and the plain variant give the same bits. The first
+// order: the vector and the plain variants give the same bits. The first
 // pass has no tail and gathers the row's scales instead.
 constexpr int kLanes = 8;
 
@@ -130,6 +131,40 @@ __attribute__((target("avx2,fma"))) void rowFma(const double *a, int n, double b
     finishRow<First>(l, a, j, n, b, head, tail, out);
 }
 
+// The same with the eight lanes in one wide vector.
+template <bool First>
+__attribute__((target("avx512f"))) void rowWide(const double *a, int n, double b,
+                                                const double *head, const double *tail,
+                                                RowOut &out)
+{
+    __m512d h = _mm512_setzero_pd(), lo = h, tl = h, mx = h;
+    int j = 0;
+    for (; j + kLanes <= n; j += kLanes) {
+        const __m512d av = _mm512_loadu_pd(a + j);
+        const __m512d xv = _mm512_loadu_pd(head + j);
+        const __m512d p = _mm512_mul_pd(av, xv);
+        const __m512d pe = _mm512_fmsub_pd(av, xv, p);
+        const __m512d s = _mm512_add_pd(h, p);
+        const __m512d bb = _mm512_sub_pd(s, h);
+        const __m512d e = _mm512_add_pd(_mm512_sub_pd(h, _mm512_sub_pd(s, bb)), _mm512_sub_pd(p, bb));
+        h = s;
+        lo = _mm512_add_pd(lo, _mm512_add_pd(e, pe));
+        if (First) {
+            const __m512d m = _mm512_abs_pd(av);
+            mx = _mm512_maskz_max_pd(0xff, mx, m); // (the unmasked one trips a warning)
+            tl = _mm512_add_pd(tl, m);
+        } else {
+            tl = _mm512_fmadd_pd(av, _mm512_loadu_pd(tail + j), tl);
+        }
+    }
+    Lanes l;
+    _mm512_storeu_pd(l.hi, h);
+    _mm512_storeu_pd(l.lo, lo);
+    _mm512_storeu_pd(l.tl, tl);
+    _mm512_storeu_pd(l.mx, mx);
+    finishRow<First>(l, a, j, n, b, head, tail, out);
+}
+
 template <bool First>
 void rowPlain(const double *a, int n, double b, const double *head, const double *tail, RowOut &out)
 {
@@ -141,22 +176,17 @@ void rowPlain(const double *a, int n, double b, const double *head, const double
     finishRow<First>(l, a, j, n, b, head, tail, out);
 }
 
-bool hasFma()
-{
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    }();
-    return has;
-}
-
 // Every row's residuals; the first pass (tail all zero) gathers the rows'
 // scales too. Each row is one worker's, its sums the same whoever takes it.
 void residuals(int n, double *const *a, const double *b, const double *head, const double *tail,
                RowOut *out, bool first, int count)
 {
-    const bool fma = hasFma();
-    auto row = first ? (fma ? rowFma<true> : rowPlain<true>) : (fma ? rowFma<false> : rowPlain<false>);
+    // The instructions the elimination's update runs on (all give the
+    // same bits).
+    const PanelUpdate::Kernel unit = PanelUpdate::kernel();
+    auto row = unit == PanelUpdate::Kernel::Avx512 ? (first ? rowWide<true> : rowWide<false>)
+               : unit == PanelUpdate::Kernel::Avx2 ? (first ? rowFma<true> : rowFma<false>)
+                                                   : (first ? rowPlain<true> : rowPlain<false>);
     constexpr int kRun = 8;
     std::atomic<int> next{0};
     auto job = [&](int) {
