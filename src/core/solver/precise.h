@@ -47,7 +47,10 @@ struct Outcome
 // residual are shared among count workers of runPhase; the result is the same
 // for every count. x takes the refined answer (rounded) only when that
 // answer's extra-precise residual is smaller than x's, both plainly and with
-// each row measured against its largest coefficient.
+// each row measured against its largest coefficient. A correction the
+// condition estimate says leaves x within the least bound is the last one:
+// the next residual only confirms it (or, where the solve was worse than
+// that needs, goes on to the next correction).
 Outcome refine(int n, double *const *a, const double *b, double *x, const Trust::Apply &solve,
                double rcond, int count);
 
