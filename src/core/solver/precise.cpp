@@ -249,14 +249,15 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
         }
     };
     const double floor = boundFloor(n);
-    // The share of the error a correction leaves, by the condition estimate.
+    // The share of its error a correction is expected to leave.
     const double shrink = rcond > 0.0 ? kPredictMargin * n * eps / rcond : HUGE_VAL;
     const double solveError = std::fmin(0.5, n * eps / rcond);
     double rowNorm = 0.0; // the largest row sum of the row-equilibrated matrix
     double firstPlain = 0.0, firstScaled = 0.0, lastPlain = 0.0, lastScaled = 0.0;
     double prevDx = HUGE_VAL, prevDz = HUGE_VAL, dxRatMax = 0.0, dzRatMax = 0.0;
     double dxx = HUGE_VAL, dzz = HUGE_VAL, finalDx = HUGE_VAL, finalDz = HUGE_VAL;
-    double normDx = HUGE_VAL, prevScaled = HUGE_VAL;
+    double left = HUGE_VAL; // the error a confirmed correction left, relative
+
     State xs = Working, zs = Unstable;
     bool updated = false, predicted = false, confirmed = false;
     for (int pass = 1;; ++pass) {
@@ -275,12 +276,14 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
             firstScaled = lastScaled;
         }
         // The correction just made was expected to leave the answer within
-        // the least bound: its residual tells whether the solve was as good
-        // as that needs. Solving with factors that are off by E leaves
-        // E times the correction, and rounding the residual it came from
-        // to double eps of that residual.
+        // the least bound. Its residual bounds the error left: at most the
+        // inverse's norm, the condition over the row-equilibrated matrix's,
+        // times the residual's (with the estimate taken kPredictMargin times
+        // over). Where that is not within the bound, the next step goes on.
         if (predicted) {
-            confirmed = lastScaled <= kPredictMargin * eps * (n * rowNorm * normDx + prevScaled);
+            const double normF = maxAbs(head);
+            left = kPredictMargin * lastScaled / (rcond * rowNorm * normF);
+            confirmed = left / (1.0 - solveError) + eps <= floor;
             if (confirmed)
                 break;
             predicted = false;
@@ -290,7 +293,7 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
             dy[i] = rows[i].residual;
         solve(dy.data());
         const double normX = maxAbs(head);
-        normDx = maxAbs(dy);
+        const double normDx = maxAbs(dy);
         if (!std::isfinite(normX) || !std::isfinite(normDx)) {
             xs = zs = Stalled;
             break;
@@ -349,7 +352,6 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
         const double ratio = std::fmax(shrink, dxRatMax);
         predicted = xs == Working && zs != Unstable && ratio <= kPredictShrink
                     && ratio * dxx / ((1.0 - ratio) * (1.0 - solveError)) + eps <= floor;
-        prevScaled = lastScaled;
         for (size_t i = 0; i < m; ++i) {
             double s, e;
             twoSum(head[i], dy[i], s, e);
@@ -362,10 +364,8 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
         prevDz = dzz;
     }
     if (confirmed) {
-        // Checked: the next correction would be at most ratio times the
-        // last; a large component's error at most that over the smallest
-        // large component.
-        const double ratio = std::fmax(shrink, dxRatMax);
+        // No more corrections: the error bound is the one the residual gave;
+        // a large component's, that over the smallest large component.
         const double normF = maxAbs(head);
         double smallest = normF;
         for (size_t i = 0; i < m; ++i) {
@@ -374,12 +374,12 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
                 smallest = std::fmin(smallest, h);
         }
         xs = Converged;
-        finalDx = ratio * dxx;
-        dxRatMax = ratio;
+        finalDx = left;
+        dxRatMax = 0.0;
         if (zs == Working || zs == Converged) {
             zs = Converged;
-            finalDz = smallest > 0.0 ? ratio * normDx / smallest : HUGE_VAL;
-            dzRatMax = ratio;
+            finalDz = smallest > 0.0 ? left * normF / smallest : HUGE_VAL;
+            dzRatMax = 0.0;
         }
     }
     // Out of steps while the corrections still shrink: the last one counts.

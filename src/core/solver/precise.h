@@ -15,9 +15,10 @@ constexpr int kMaxSteps = 10;
 // A correction that is not at most this share of the one before means no
 // progress.
 constexpr double kStallRatio = 0.5;
-// A correction solved with factors of condition 1 / rcond is taken to be
-// off by at most this many times n eps / rcond of itself (the estimate can
-// run low by a few times, the factors' growth add more).
+// Where an error is judged from the condition estimate alone (the share of
+// its error a correction leaves, about n eps / rcond, and the error a
+// residual can hide), the estimate is taken this many times over: it can
+// run low by a few times, and the factors' growth and the norms add more.
 constexpr double kPredictMargin = 10.0;
 // Where that share is at most this, a correction that leaves the answer
 // within the least bound is the last: one more pass checks its residual
