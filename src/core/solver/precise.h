@@ -50,8 +50,8 @@ struct Outcome
 // answer's extra-precise residual is smaller than x's, both plainly and with
 // each row measured against its largest coefficient. A correction the
 // condition estimate says leaves x within the least bound is the last one:
-// the next residual only confirms it (or, where the solve was worse than
-// that needs, goes on to the next correction).
+// the next residual only confirms it (where that residual leaves room for
+// a larger error, the next correction follows).
 Outcome refine(int n, double *const *a, const double *b, double *x, const Trust::Apply &solve,
                double rcond, int count);
 
