@@ -257,7 +257,6 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
     double prevDx = HUGE_VAL, prevDz = HUGE_VAL, dxRatMax = 0.0, dzRatMax = 0.0;
     double dxx = HUGE_VAL, dzz = HUGE_VAL, finalDx = HUGE_VAL, finalDz = HUGE_VAL;
     double left = HUGE_VAL; // the error a confirmed correction left, relative
-
     State xs = Working, zs = Unstable;
     bool updated = false, predicted = false, confirmed = false;
     for (int pass = 1;; ++pass) {
