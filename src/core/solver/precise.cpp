@@ -1,5 +1,6 @@
 #include "precise.h"
 
+#include "solver/panel.h"
 #include "solver/reduce.h"
 
 #include <immintrin.h>
@@ -21,7 +22,7 @@ inline void twoSum(double a, double b, double &s, double &e)
 
 // Eight lanes of exact products and compensated sums (element j in lane
 // j % 8, those past the last full eight in lane 0), then the lanes in one
-// order: the vector and the plain variant give the same bits. The first
+// order: the vector and the plain variants give the same bits. The first
 // pass has no tail and gathers the row's scales instead.
 constexpr int kLanes = 8;
 
@@ -130,6 +131,40 @@ __attribute__((target("avx2,fma"))) void rowFma(const double *a, int n, double b
     finishRow<First>(l, a, j, n, b, head, tail, out);
 }
 
+// The same with the eight lanes in one wide vector.
+template <bool First>
+__attribute__((target("avx512f"))) void rowWide(const double *a, int n, double b,
+                                                const double *head, const double *tail,
+                                                RowOut &out)
+{
+    __m512d h = _mm512_setzero_pd(), lo = h, tl = h, mx = h;
+    int j = 0;
+    for (; j + kLanes <= n; j += kLanes) {
+        const __m512d av = _mm512_loadu_pd(a + j);
+        const __m512d xv = _mm512_loadu_pd(head + j);
+        const __m512d p = _mm512_mul_pd(av, xv);
+        const __m512d pe = _mm512_fmsub_pd(av, xv, p);
+        const __m512d s = _mm512_add_pd(h, p);
+        const __m512d bb = _mm512_sub_pd(s, h);
+        const __m512d e = _mm512_add_pd(_mm512_sub_pd(h, _mm512_sub_pd(s, bb)), _mm512_sub_pd(p, bb));
+        h = s;
+        lo = _mm512_add_pd(lo, _mm512_add_pd(e, pe));
+        if (First) {
+            const __m512d m = _mm512_abs_pd(av);
+            mx = _mm512_maskz_max_pd(0xff, mx, m); // (the unmasked one trips a warning)
+            tl = _mm512_add_pd(tl, m);
+        } else {
+            tl = _mm512_fmadd_pd(av, _mm512_loadu_pd(tail + j), tl);
+        }
+    }
+    Lanes l;
+    _mm512_storeu_pd(l.hi, h);
+    _mm512_storeu_pd(l.lo, lo);
+    _mm512_storeu_pd(l.tl, tl);
+    _mm512_storeu_pd(l.mx, mx);
+    finishRow<First>(l, a, j, n, b, head, tail, out);
+}
+
 template <bool First>
 void rowPlain(const double *a, int n, double b, const double *head, const double *tail, RowOut &out)
 {
@@ -141,22 +176,17 @@ void rowPlain(const double *a, int n, double b, const double *head, const double
     finishRow<First>(l, a, j, n, b, head, tail, out);
 }
 
-bool hasFma()
-{
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    }();
-    return has;
-}
-
 // Every row's residuals; the first pass (tail all zero) gathers the rows'
 // scales too. Each row is one worker's, its sums the same whoever takes it.
 void residuals(int n, double *const *a, const double *b, const double *head, const double *tail,
                RowOut *out, bool first, int count)
 {
-    const bool fma = hasFma();
-    auto row = first ? (fma ? rowFma<true> : rowPlain<true>) : (fma ? rowFma<false> : rowPlain<false>);
+    // The instructions the elimination's update runs on (all give the
+    // same bits).
+    const PanelUpdate::Kernel unit = PanelUpdate::kernel();
+    auto row = unit == PanelUpdate::Kernel::Avx512 ? (first ? rowWide<true> : rowWide<false>)
+               : unit == PanelUpdate::Kernel::Avx2 ? (first ? rowFma<true> : rowFma<false>)
+                                                   : (first ? rowPlain<true> : rowPlain<false>);
     constexpr int kRun = 8;
     std::atomic<int> next{0};
     auto job = [&](int) {
@@ -218,25 +248,46 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
                 scaled = w;
         }
     };
+    const double floor = boundFloor(n);
+    // The share of its error a correction is expected to leave.
+    const double shrink = rcond > 0.0 ? kPredictMargin * n * eps / rcond : HUGE_VAL;
+    const double solveError = std::fmin(0.5, n * eps / rcond);
+    double rowNorm = 0.0; // the largest row sum of the row-equilibrated matrix
     double firstPlain = 0.0, firstScaled = 0.0, lastPlain = 0.0, lastScaled = 0.0;
     double prevDx = HUGE_VAL, prevDz = HUGE_VAL, dxRatMax = 0.0, dzRatMax = 0.0;
     double dxx = HUGE_VAL, dzz = HUGE_VAL, finalDx = HUGE_VAL, finalDz = HUGE_VAL;
+    double left = HUGE_VAL; // the error a confirmed correction left, relative
     State xs = Working, zs = Unstable;
-    bool updated = false;
-    for (int step = 1;; ++step) {
-        residuals(n, a, b, head.data(), tail.data(), rows.data(), step == 1, count);
-        if (step == 1) {
+    bool updated = false, predicted = false, confirmed = false;
+    for (int pass = 1;; ++pass) {
+        residuals(n, a, b, head.data(), tail.data(), rows.data(), pass == 1, count);
+        if (pass == 1) {
             for (size_t i = 0; i < m; ++i) {
                 rowMax[i] = rows[i].max;
                 rowSum[i] = rows[i].sum;
+                if (rowMax[i] > 0.0)
+                    rowNorm = std::fmax(rowNorm, rowSum[i] / rowMax[i]);
             }
         }
-        out.steps = step;
         measure(lastPlain, lastScaled);
-        if (step == 1) {
+        if (pass == 1) {
             firstPlain = lastPlain;
             firstScaled = lastScaled;
         }
+        // The correction just made was expected to leave the answer within
+        // the least bound. Its residual bounds the error left: at most the
+        // inverse's norm, the condition over the row-equilibrated matrix's,
+        // times the residual's (with the estimate taken kPredictMargin times
+        // over). Where that is not within the bound, the next step goes on.
+        if (predicted) {
+            const double normF = maxAbs(head);
+            left = kPredictMargin * lastScaled / (rcond * rowNorm * normF);
+            confirmed = left / (1.0 - solveError) + eps <= floor;
+            if (confirmed)
+                break;
+            predicted = false;
+        }
+        const int step = ++out.steps;
         for (size_t i = 0; i < m; ++i)
             dy[i] = rows[i].residual;
         solve(dy.data());
@@ -295,6 +346,11 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
         // The last correction is left out: it only estimates the error.
         if ((xs != Working && zDone) || step >= kMaxSteps)
             break;
+        // Where the condition says this correction leaves too little error
+        // for another one to lower the bound, the next pass only checks it.
+        const double ratio = std::fmax(shrink, dxRatMax);
+        predicted = xs == Working && zs != Unstable && ratio <= kPredictShrink
+                    && ratio * dxx / ((1.0 - ratio) * (1.0 - solveError)) + eps <= floor;
         for (size_t i = 0; i < m; ++i) {
             double s, e;
             twoSum(head[i], dy[i], s, e);
@@ -306,13 +362,31 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
         prevDx = normDx;
         prevDz = dzz;
     }
+    if (confirmed) {
+        // No more corrections: the error bound is the one the residual gave;
+        // a large component's, that over the smallest large component.
+        const double normF = maxAbs(head);
+        double smallest = normF;
+        for (size_t i = 0; i < m; ++i) {
+            const double h = std::fabs(head[i]);
+            if (h > 0.0 && h >= kLargeShare * normF)
+                smallest = std::fmin(smallest, h);
+        }
+        xs = Converged;
+        finalDx = left;
+        dxRatMax = 0.0;
+        if (zs == Working || zs == Converged) {
+            zs = Converged;
+            finalDz = smallest > 0.0 ? left * normF / smallest : HUGE_VAL;
+            dzRatMax = 0.0;
+        }
+    }
     // Out of steps while the corrections still shrink: the last one counts.
     if (xs == Working)
         finalDx = dxx;
     if (zs == Working)
         finalDz = dzz;
 
-    const double floor = boundFloor(n);
     double normBound = std::numeric_limits<double>::quiet_NaN();
     double compBound = normBound;
     if (xs == Stalled) {
@@ -326,7 +400,6 @@ Outcome refine(int n, double *const *a, const double *b, double *x, const Trust:
         // sum is at most the last over 1 - the largest ratio. The last one
         // itself is off by up to about n eps times the condition, and
         // rounding the head and tail to one double adds at most eps / 2.
-        const double solveError = std::fmin(0.5, n * eps / rcond);
         normBound = std::fmax(floor, finalDx / ((1.0 - dxRatMax) * (1.0 - solveError)) + eps);
         if (zs == Converged || zs == Working)
             compBound =

@@ -15,6 +15,15 @@ constexpr int kMaxSteps = 10;
 // A correction that is not at most this share of the one before means no
 // progress.
 constexpr double kStallRatio = 0.5;
+// Where an error is judged from the condition estimate alone (the share of
+// its error a correction leaves, about n eps / rcond, and the error a
+// residual can hide), the estimate is taken this many times over: it can
+// run low by a few times, and the factors' growth and the norms add more.
+constexpr double kPredictMargin = 10.0;
+// Where that share is at most this, a correction that leaves the answer
+// within the least bound is the last: one more pass checks its residual
+// instead of solving for another.
+constexpr double kPredictShrink = 1e-2;
 // Components of at least this share of the largest magnitude are the large
 // ones, whose componentwise error is bounded.
 constexpr double kLargeShare = 1e-3;
@@ -25,7 +34,7 @@ double boundFloor(int n);
 struct Outcome
 {
     SolveTrust::Precision state = SolveTrust::NotRefined;
-    int steps = 0;
+    int steps = 0; // corrections solved
     double errorBound = std::numeric_limits<double>::quiet_NaN();
     double componentBound = std::numeric_limits<double>::quiet_NaN();
     bool replaced = false; // x was changed
@@ -39,7 +48,10 @@ struct Outcome
 // residual are shared among count workers of runPhase; the result is the same
 // for every count. x takes the refined answer (rounded) only when that
 // answer's extra-precise residual is smaller than x's, both plainly and with
-// each row measured against its largest coefficient.
+// each row measured against its largest coefficient. A correction the
+// condition estimate says leaves x within the least bound is the last one:
+// the next residual only confirms it (where that residual leaves room for
+// a larger error, the next correction follows).
 Outcome refine(int n, double *const *a, const double *b, double *x, const Trust::Apply &solve,
                double rcond, int count);
 

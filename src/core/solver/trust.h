@@ -45,7 +45,8 @@ struct SolveTrust
         TooIllConditioned, // the condition leaves nothing to bound
     };
     Precision precision = NotRefined;
-    // Extra-precise steps (residual and correction) taken.
+    // Extra-precise steps (residual and correction) taken; after the last
+    // one a residual may only confirm it.
     int preciseSteps = 0;
     // Bound on ||x - exact||inf / ||x||inf; NaN where there is none.
     double errorBound = std::numeric_limits<double>::quiet_NaN();
