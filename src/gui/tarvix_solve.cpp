@@ -59,7 +59,13 @@ void tarvix::on_solveb_clicked()
     std::vector<int> columnZeros(size_t(n), 0);
     if (m_fancy)
         fancyToArrays();
-    if (Validate::validateSystem(n, m_store.coef, m_store.rhs, columnZeros.data())) {
+    // The checks take seconds on a large system: the pointer says so.
+    if (!m_hidden)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    const ValidationReport report = Validate::check(n, m_store.coef, m_store.rhs, columnZeros.data());
+    if (!m_hidden)
+        QApplication::restoreOverrideCursor();
+    if (Validate::tell(report)) {
         const int status = solveDocument(columnZeros.data());
         if (status == 3) {
             // Cancelled: the system and the solutions are as they were.

@@ -213,7 +213,11 @@ ValidationReport Validate::check(int n, double **coef, double *rhs, int *columnZ
 
 bool Validate::validateSystem(int n, double **coef, double *rhs, int *columnZeros)
 {
-    const ValidationReport report = check(n, coef, rhs, columnZeros);
+    return tell(check(n, coef, rhs, columnZeros));
+}
+
+bool Validate::tell(const ValidationReport &report)
+{
     const QStringList texts = messages(report);
     for (const QString &text : texts)
         Prompter::instance()->message(Prompter::Warning, QStringLiteral("ERROR: INVALID DATA!"),

@@ -53,6 +53,8 @@ public:
     // The check followed by one warning box "ERROR: INVALID DATA!" per failed
     // check, through the prompter. True when the system may be solved.
     static bool validateSystem(int n, double **coef, double *rhs, int *columnZeros);
+    // The messages of report, one box each; whether the system is valid.
+    static bool tell(const ValidationReport &report);
 
     // The HTML texts of the failed checks, in the order right-hand side,
     // equations, variables, duplicates.
