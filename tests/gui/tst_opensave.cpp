@@ -252,24 +252,6 @@ private slots:
         QVERIFY(w->currentFileName().isEmpty() && QDir(m_dir).entryList(QDir::Files | QDir::Hidden).isEmpty());
     }
 
-    void closeWithSave()
-    {
-        new tarvix();   // keeps the process-wide objects alive
-        auto *w = new tarvix();
-        QPointer<tarvix> guard(w);
-        fillWindow(w, 3);
-        QVERIFY(w->tableModel()->setData(w->tableModel()->index(1, 1), "4"));
-        fx->prompter.answerButton(Prompter::Save);
-        fx->prompter.answerText(m_dir + "/onclose.btrx");
-        QVERIFY(w->close());
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(guard.isNull());
-        EquationStore s;
-        QVERIFY(!EquationFile::open(m_dir + "/onclose.btrx", s).failed);
-        QCOMPARE(s.N, 3);
-        QCOMPARE(s.coef[1][1], 4.0);
-    }
-
     void dropTwoFiles()
     {
         QVERIFY(writeSystem(m_dir + "/one.trx", 3) && writeSystem(m_dir + "/two.btrx", 4));
