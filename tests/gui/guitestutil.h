@@ -30,7 +30,8 @@
 class GuiFixture
 {
 public:
-    GuiFixture() : env(2, false), prefsReady(startPrefs(env))
+    // processors: the processor count the preference store sees.
+    explicit GuiFixture(int processors = 2) : env(processors, false), prefsReady(startPrefs(env))
     {
         previous() = qInstallMessageHandler(quietHandler);
         QVERIFY(prefsReady);

@@ -23,11 +23,11 @@ class OptionsTest : public QObject
 {
     Q_OBJECT
     std::unique_ptr<GuiFixture> fx;
-    Options *openDialog(tarvix **window = nullptr)
+    // The dialog of the first window, loaded from the store.
+    Options *openDialog()
     {
-        auto *w = new tarvix();
-        if (window)
-            *window = w;
+        if (tarvix::windows().isEmpty())
+            new tarvix();
         Options *d = SharedDialogs::options();
         d->load();
         return d;
@@ -137,44 +137,34 @@ private slots:
         QVERIFY(cols->isEnabled() && button(d, "plusb")->isEnabled());
     }
 
+    // Each Default button puts its fields back to what the fresh store shows.
     void defaultButtons()
     {
         UserPrefs::setFancyUI(true);   // the display rows are fancy-only
         Options *d = openDialog();
-        auto *cols = child<QSpinBox>(d, "DispColSpin");
-        auto *rows = child<QSpinBox>(d, "DispRowSpin");
-        cols->setValue(40);
-        rows->setValue(41);
-        d->on_Applyb_clicked();
-        QVERIFY(!button(d, "Applyb")->isEnabled());
-
-        button(d, "DispColDefault")->click();
-        QVERIFY(button(d, "Applyb")->isEnabled());
-        button(d, "DispRowDefault")->click();
-        QCOMPARE(cols->value(), 3);
-        QCOMPARE(rows->value(), 5);
+        const struct { const char *field, *property; int set; const char *reset; } cases[] = {
+            {"DispColSpin", "value", 40, "DispColDefault"}, {"DispRowSpin", "value", 41, "DispRowDefault"},
+            {"coefWidthSpin", "value", 199, "coefWidthDefault"}, {"plusSLWidthSpin", "value", 10, "plusSStyleDefault"},
+            {"plusSMLWidthSpin", "value", 10, "plusSStyleDefault"},
+            {"varSShadowCombo", "currentIndex", 2, "varStyleDefault"}};
+        QVariantList fresh;
+        for (const auto &c : cases) {
+            QWidget *field = child<QWidget>(d, c.field);
+            fresh << field->property(c.property);
+            QVERIFY(field->setProperty(c.property, c.set) && field->property(c.property) != fresh.last());
+        }
         child<QLineEdit>(d, "tolLE")->setText("0.05");
+        d->on_Applyb_clicked();
+        for (const auto &c : cases) {
+            QVERIFY(!button(d, "Applyb")->isEnabled());
+            button(d, c.reset)->click();
+            QVERIFY2(child<QWidget>(d, c.field)->property(c.property) == fresh.at(int(&c - cases)), c.field);
+            QVERIFY(button(d, "Applyb")->isEnabled());
+            d->on_Applyb_clicked();
+        }
         button(d, "tolDefault")->click();
         QCOMPARE(child<QLineEdit>(d, "tolLE")->text(), QString("1e-15"));
-
-        auto *lw = child<QSpinBox>(d, "plusSLWidthSpin");
-        auto *mlw = child<QSpinBox>(d, "plusSMLWidthSpin");
-        lw->setValue(10);
-        mlw->setValue(10);
-        button(d, "plusSStyleDefault")->click();
-        QCOMPARE(lw->value(), UserPrefs::getDefaultPrefs(4, 3));
-        QCOMPARE(mlw->value(), UserPrefs::getDefaultPrefs(4, 4));
-        auto *shadow = child<QComboBox>(d, "varSShadowCombo");
-        shadow->setCurrentIndex(2);
-        button(d, "varStyleDefault")->click();
-        QCOMPARE(shadow->currentIndex(), 0);
-        auto *width = child<QSpinBox>(d, "coefWidthSpin");
-        width->setValue(199);
-        button(d, "coefWidthDefault")->click();
-        QCOMPARE(width->value(), UserPrefs::getDefaultPrefs(1, 1));
-        d->on_Applyb_clicked();
-        QCOMPARE(UserPrefs::getDisplayRows(), 5);
-        QCOMPARE(UserPrefs::getDisplayColumns(), 3);
+        QCOMPARE(QList<int>({UserPrefs::getDisplayRows(), UserPrefs::getDisplayColumns()}), QList<int>({5, 3}));
     }
 
     void threadTable()
@@ -223,15 +213,14 @@ private slots:
     void boundedOptimisationEnds()
     {
         UserPrefs::setThreadLimits({12, 40});
-        tarvix *w = nullptr;
-        Options *d = openDialog(&w);
+        Options *d = openDialog();
         // Systems of 10 to 30 unknowns never make a second thread pay off.
         d->setOptimiseBounds(30, 60000);
         button(d, "optb")->click();
         QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
         auto *note = child<QLabel>(d, "optBoundNote");
         QVERIFY(!note->isHidden() && note->text().contains("30 variables"));
-        QCOMPARE(tarvix::windows(), QList<tarvix *>{w});
+        QCOMPARE(tarvix::windows().size(), 1);
         QCOMPARE(d->savedLimits(), (QList<int>{12, 40}));
         // The optimisation asked nothing: no solver dialog, no outcome box.
         QCOMPARE(fx->prompter.count(), 0);
@@ -247,28 +236,15 @@ private slots:
     void singleProcessorOptimisation()
     {
         fx.reset();
-        TestEnv env(1, false);
-        auto *prefs = new UserPrefs(nullptr);
-        UserPrefs::setInstance(prefs);
-        QVERIFY(prefs->initialise(env.environment(), TestEnv::screen()));
-        ScriptedPrompter prompter;
+        fx.reset(new GuiFixture(1));
         UserPrefs::setThreadLimits({40});
-        {
-            auto *w = new tarvix();
-            SharedDialogs::options()->load();
-            button(SharedDialogs::options(), "optb")->click();
-            QCOMPARE(UserPrefs::getThreadLimits(), QList<int>{5});
-            QCOMPARE(child<QLabel>(SharedDialogs::options(), "optBoundNote")->isHidden(), true);
-            auto *table = child<QTableWidget>(SharedDialogs::options(), "tableWidget");
-            QCOMPARE(table->rowCount(), 1);
-            QCOMPARE(table->item(0, 2)->text(), QString("Infinity"));
-            prompter.answerButton(Prompter::Discard);
-            w->close();
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        }
-        QVERIFY(tarvix::windows().isEmpty());
-        // The last window took the store with it.
-        QVERIFY(!UserPrefs::instance());
+        Options *d = openDialog();
+        button(d, "optb")->click();
+        QCOMPARE(UserPrefs::getThreadLimits(), QList<int>{5});
+        QVERIFY(child<QLabel>(d, "optBoundNote")->isHidden());
+        auto *table = child<QTableWidget>(d, "tableWidget");
+        QCOMPARE(table->rowCount(), 1);
+        QCOMPARE(table->item(0, 2)->text(), QString("Infinity"));
     }
 
     void benchmarkIgnoresBadCounts()
@@ -309,24 +285,19 @@ private slots:
             button(d, "benchStartb")->click();
 
             QCOMPARE(fx->prompt("Save Benchmark File?").kind, QString("message"));
+            // Five steps' seconds, shares and seconds per unknown; the last row sums them.
             auto *table = child<QTableWidget>(d, "benchTable");
-            double sum = 0;
-            double share = 0;
-            double perSum = 0;
+            auto cell = [table](int r, int c) { return table->item(r, c)->text().toDouble(); };
+            double sum = 0, share = 0, perSum = 0;
             for (int r = 0; r < 5; ++r) {
-                const double secs = table->item(r, 1)->text().toDouble();
-                QVERIFY(secs >= 0);
-                sum += secs;
-                share += table->item(r, 2)->text().toDouble();
-                perSum += table->item(r, 3)->text().toDouble();
-                QVERIFY(fuzzyEqual(table->item(r, 3)->text().toDouble(), secs / 30, 1e-5));
+                QVERIFY(cell(r, 1) >= 0 && fuzzyEqual(cell(r, 3), cell(r, 1) / 30, 1e-5));
+                sum += cell(r, 1);
+                share += cell(r, 2);
+                perSum += cell(r, 3);
             }
-            QVERIFY(fuzzyEqual(table->item(5, 1)->text().toDouble(), sum, 1e-5));
-            QVERIFY(fuzzyEqual(table->item(5, 3)->text().toDouble(), perSum, 1e-5));
+            QVERIFY(fuzzyEqual(cell(5, 1), sum, 1e-5) && fuzzyEqual(cell(5, 3), perSum, 1e-5));
             QVERIFY(sum == 0 ? share == 0 : fuzzyEqual(share, 100, 1e-4));
-
-            QStringList left = QDir(fx->env.temp()).entryList(QDir::Files);
-            QCOMPARE(left, *kept ? QStringList{kept} : QStringList());
+            QCOMPARE(QDir(fx->env.temp()).entryList(QDir::Files), *kept ? QStringList{kept} : QStringList());
             if (*kept) {
                 const ScriptedPrompter::Record save = fx->prompt("Save File As");
                 QCOMPARE(save.dir, UserPrefs::getTempFolder());
