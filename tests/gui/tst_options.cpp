@@ -247,17 +247,25 @@ private slots:
         QCOMPARE(table->item(0, 2)->text(), QString("Infinity"));
     }
 
-    void benchmarkIgnoresBadCounts()
+    // Bad counts, and a temporary folder that is a plain file (nothing can be
+    // written there, whoever runs the test): no result and no copy.
+    void benchmarkRefused()
     {
+        WidgetPoller driver(solveOnCpu);
         Options *d = openDialog();
-        for (const char *count : {"", "1", "-5", "20000"}) {   // 20000: the memory question declined
+        child<QComboBox>(d, "benchUI")->setCurrentIndex(1);
+        for (const char *count : {"", "1", "-5", "20000", "10"}) {   // 20000: the memory question declined
+            const bool blocked = QByteArray(count) == "10";
+            QVERIFY(!blocked || (QDir(fx->env.temp()).removeRecursively() && writeFile(fx->env.temp(), "")));
             child<QLineEdit>(d, "benchLE")->setText(count);
             button(d, "benchStartb")->click();
+            QCOMPARE(fx->prompter.count("ERROR: Could not save the file!"), blocked ? 1 : 0);
             QCOMPARE(fx->prompter.count("Save Benchmark File?"), 0);
             QCOMPARE(child<QTableWidget>(d, "benchTable")->item(5, 1), nullptr);
             QCOMPARE(QDir(fx->env.temp()).entryList(QDir::Files), QStringList());
             QCOMPARE(tarvix::windows().size(), 1);
         }
+        QVERIFY(QFile::remove(fx->env.temp()) && QDir().mkpath(fx->env.temp()));
     }
 
     void benchmarkFillsTable()
@@ -315,22 +323,6 @@ private slots:
             }
             QCOMPARE(tarvix::windows().size(), 1);
         }
-    }
-
-    void benchmarkUnwritableTemp()
-    {
-        // A file where the temporary folder should be: nothing can be written
-        // there, whoever runs the test.
-        QVERIFY(QDir(fx->env.temp()).removeRecursively() && writeFile(fx->env.temp(), ""));
-        WidgetPoller driver(solveOnCpu);
-        Options *d = openDialog();
-        child<QLineEdit>(d, "benchLE")->setText("10");
-        child<QComboBox>(d, "benchUI")->setCurrentIndex(1);
-        button(d, "benchStartb")->click();
-        QCOMPARE(fx->prompt("ERROR: Could not save the file!").kind, QString("message"));
-        QCOMPARE(fx->prompter.count("Save Benchmark File?"), 0);
-        QCOMPARE(child<QTableWidget>(d, "benchTable")->item(5, 1), nullptr);
-        QVERIFY(QFile::remove(fx->env.temp()) && QDir().mkpath(fx->env.temp()));
     }
 
     // The copy never replaces another file unasked, and a copy that fails
