@@ -132,7 +132,7 @@ inline QPushButton *button(QObject *w, const char *name)
     return w->findChild<QPushButton *>(name);
 }
 
-// The window's system as text: "a b r ;c d s ;".
+// The window's system as text: "a b r ;c d s ".
 inline QString systemText(tarvix *w)
 {
     QString s;

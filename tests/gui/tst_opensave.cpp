@@ -3,7 +3,6 @@
 #include "guitestutil.h"
 #include "testutil.h"
 
-#include "files/interchange.h"
 #include "history/undoredo.h"
 
 #include <QDir>
@@ -290,26 +289,16 @@ private slots:
         QVERIFY(writeFile(m_dir + "/b.mtx", "%%MatrixMarket matrix array real general\n3 1\n1\n2\n3\n"));
         auto *w = new tarvix();
         const QString title = w->windowTitle();
-        auto matrix = [w] {
-            QList<double> v;
-            const EquationStore &s = w->store();
-            for (int i = 0; i < s.N; ++i) {
-                v << QList<double>(s.coef[i], s.coef[i] + s.N);
-                v << s.rhs[i];
-            }
-            return v;
-        };
-
         fx->prompter.answerText(m_dir + "/sheet.csv");
         trigger(w, "actionImport");
-        QCOMPARE(matrix(), (QList<double>{2.5, 1, 3, -1, 4e-3, 5}));
+        QCOMPARE(systemText(w), QString("2.5 1 3 ;-1 0.004 5 "));
         QVERIFY(w->currentFileName().isEmpty() && !w->isSaved());
         QCOMPARE(w->windowTitle(), title);
         QCOMPARE(w->recorder()->actions().value(w->recorder()->position() - 1), int(UndoRedo::OpenKind));
         w->on_undob_clicked();
-        QCOMPARE(matrix(), (QList<double>{0, 0, 0, 0, 0, 0}));
+        QCOMPARE(systemText(w), QString("0 0 0 ;0 0 0 "));
         w->on_redob_clicked();
-        QCOMPARE(matrix(), (QList<double>{2.5, 1, 3, -1, 4e-3, 5}));
+        QCOMPARE(systemText(w), QString("2.5 1 3 ;-1 0.004 5 "));
         QVERIFY(w->currentFileName().isEmpty() && !w->isSaved());
 
         // A square matrix asks for its right-hand side; Cancel imports nothing.
@@ -324,19 +313,17 @@ private slots:
         fx->prompter.answerText(m_dir + "/a.mtx");
         fx->prompter.answerText(m_dir + "/b.mtx");
         trigger(w, "actionImport");
-        QCOMPARE(matrix(), (QList<double>{4, -1, 0, 1, -1, 4, 0, 2, 0, 0, 2, 3}));
+        QCOMPARE(systemText(w), QString("4 -1 0 1 ;-1 4 0 2 ;0 0 2 3 "));
 
-        // Export: the augmented system, then the solution as one column.
+        // Export: the augmented system (imported again whole), then the
+        // solution as one column.
         w->store().currentSol[1] = 1.0 / 3.0;
         fx->prompter.answerText(m_dir + "/out.mtx");
         trigger(w, "actionExport");
-        EquationStore back;
-        QVERIFY(!Interchange::open(m_dir + "/out.mtx", QString(), back, 1).failed);
-        QCOMPARE(back.N, 3);
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(std::equal(back.coef[i], back.coef[i] + 3, w->store().coef[i]));
-            QCOMPARE(back.rhs[i], w->store().rhs[i]);
-        }
+        auto *back = new tarvix();
+        fx->prompter.answerText(m_dir + "/out.mtx");
+        trigger(back, "actionImport");
+        QCOMPARE(systemText(back), systemText(w));
         fx->prompter.answerText(m_dir + "/x.csv");
         trigger(w, "actionExport_Solution");
         QCOMPARE(readFile(m_dir + "/x.csv"), QByteArray("0\n0.3333333333333333\n0\n"));
