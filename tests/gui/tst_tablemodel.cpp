@@ -166,6 +166,7 @@ private slots:
         QVERIFY(!t.m.isLocked());
     }
 
+    // Letters and a second minus never reach the cell: the validator drops them.
     void typingIntoTheView()
     {
         Table t(2);
@@ -173,23 +174,16 @@ private slots:
         MyDelegate d;
         view.setModel(&t.m);
         view.setItemDelegate(&d);
-        view.resize(400, 200);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        auto type = [&](int r, int c, const QString &keys, const QString &shown) {
-            view.setCurrentIndex(t.m.index(r, c));
-            view.edit(t.m.index(r, c));
-            auto *edit = view.findChild<QLineEdit *>();
-            QVERIFY(edit);
-            QTest::keyClicks(edit, keys);
-            QCOMPARE(edit->text(), shown);
-            QTest::keyClick(edit, Qt::Key_Return);
-        };
-        type(1, 3, "-7.25", "-7.25");
-        QTRY_COMPARE(t.rhs[1], -7.25);
-        // Letters never reach the cell: the validator drops them.
-        type(0, 0, "abc--3", "-3");
-        QTRY_COMPARE(t.rows[0][0], -3.0);
+        view.setCurrentIndex(t.m.index(0, 0));
+        view.edit(t.m.index(0, 0));
+        auto *edit = view.findChild<QLineEdit *>();
+        QVERIFY(edit);
+        QTest::keyClicks(edit, "a-bc-7.25");
+        QCOMPARE(edit->text(), QString("-7.25"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTRY_COMPARE(t.rows[0][0], -7.25);
     }
 };
 
