@@ -139,21 +139,30 @@ private slots:
         }
     }
 
-    void commandLineOpensAndSolves()
+    // Files open in order and "solve", in any case, solves the file before it;
+    // other words and missing files are skipped with a warning.
+    void commandLine()
     {
         const QString dir = fx->env.root();
-        QVERIFY(writeSystem(dir + "/a.trx", 3, kExampleA, kExampleB));
-        QVERIFY(writeSystem(dir + "/b.btrx", 3, kExampleA, kExampleB));
+        QVERIFY(writeSystem(dir + "/a.trx", 3, kExampleA, kExampleB) && writeSystem(dir + "/b.btrx", 3, kExampleA, kExampleB)
+                && writeSystem(dir + "/notes.trx.bak", 2));
         DialogDriver driver;
-        fx->prompter.answerButton(Prompter::No);
-        fx->prompter.answerButton(Prompter::No);
-        const QList<tarvix *> opened = CommandLine::openFromArguments({dir + "/a.trx", "solve", dir + "/b.btrx", "SOLVE"});
-        QCOMPARE(opened.size(), 2);
+        for (int answer : {Prompter::Ok, Prompter::No, Prompter::No})
+            fx->prompter.answerButton(answer);
+        QTest::ignoreMessage(QtWarningMsg, "error no: MAIN2 - solve. Unkown Argument!");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("error no: MAIN1 - .*missing.trx. File does not exist!"));
+        QTest::ignoreMessage(QtWarningMsg, "error no: MAIN2 - a.TRX. Unkown Argument!");
+        const QList<tarvix *> opened = CommandLine::openFromArguments({"solve", dir + "/missing.trx", "a.TRX",
+            dir + "/notes.trx.bak", dir + "/a.trx", "solve", dir + "/b.btrx", "SOLVE"});
+        QCOMPARE(opened.size(), 3);
         QCOMPARE(driver.dialogs, 2);
-        for (tarvix *w : opened)
+        QCOMPARE(opened.at(0)->currentFileName(), dir + "/notes.trx");
+        QCOMPARE(opened.at(1)->currentFileName(), dir + "/a.trx");
+        QCOMPARE(opened.at(2)->windowTitle(), dir + "/b.btrx - [3x3] - Tarvix (" + opened.at(2)->windowName() + ")");
+        for (tarvix *w : opened.mid(1))
             QVERIFY(solvesToExample(w->store().currentSol) && w->isVisible());
-        QCOMPARE(opened.at(0)->currentFileName(), dir + "/a.trx");
-        QCOMPARE(opened.at(1)->windowTitle(), dir + "/b.btrx - [3x3] - Tarvix (" + opened.at(1)->windowName() + ")");
+        QCOMPARE(fx->prompter.count("WARNING!"), 1);
+        QCOMPARE(fx->prompt("WARNING!").text, dir + "/missing.trx. File does not exist!");
     }
 
     // A solve that changes the solution Save writes marks the window
@@ -188,23 +197,6 @@ private slots:
         QVERIFY(w->isSaved());
         auto *reopened = new tarvix(path);
         QCOMPARE(solvesToExample(reopened->store().fileSol), modified);
-    }
-
-    void commandLineSkipsBadArguments()
-    {
-        const QString dir = fx->env.root();
-        QVERIFY(writeSystem(dir + "/notes.trx.bak", 2));
-        DialogDriver driver;
-        QTest::ignoreMessage(QtWarningMsg, "error no: MAIN2 - solve. Unkown Argument!");
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("error no: MAIN1 - .*missing.trx. File does not exist!"));
-        QTest::ignoreMessage(QtWarningMsg, "error no: MAIN2 - a.TRX. Unkown Argument!");
-        const QList<tarvix *> opened =
-            CommandLine::openFromArguments({"solve", dir + "/missing.trx", "a.TRX", dir + "/notes.trx.bak"});
-        QCOMPARE(opened.size(), 1);
-        QCOMPARE(opened.first()->currentFileName(), dir + "/notes.trx");
-        QCOMPARE(driver.dialogs, 0);
-        QCOMPARE(fx->prompter.count(), 1);
-        QCOMPARE(fx->prompter.last().text, dir + "/missing.trx. File does not exist!");
     }
 
     void stealthSolve()
