@@ -99,7 +99,9 @@ private slots:
         }
     }
 
-    void deviceErrorIsShown()
+    // The plugin's error box reaches the user; the solver dialog's OpenCL
+    // button says why it is off: no plugin, or one of another interface.
+    void pluginTroublesAreShown()
     {
         if (!PluginHost::openCLLibraryLoads())
             QSKIP("no OpenCL library: plugins are not loaded at all");
@@ -112,14 +114,7 @@ private slots:
         const auto box = fx->prompt(QStringLiteral("Fake title"));
         QCOMPARE(box.text, QStringLiteral("Fake text"));
         QCOMPARE(box.icon, int(Prompter::Critical));
-    }
 
-    // Why the solver dialog's OpenCL button is off: no plugin (missing or of
-    // another interface); a plugin with devices leaves it on.
-    void openCLUnavailableSaysWhy()
-    {
-        if (!PluginHost::openCLLibraryLoads())
-            QSKIP("no OpenCL library: plugins are not loaded at all");
         for (const char *path : {"/nonexistent/TrxOpenCL.so", TRX_WRONG_PLUGIN})
             QVERIFY(SolverDialog::openCLUnavailable(QString::fromLatin1(path))
                         .startsWith(QLatin1String("The OpenCL plugin could not be loaded from ")));
