@@ -75,6 +75,14 @@ QString status(tarvix *w)
     return w->statusBar()->currentMessage();
 }
 
+// Resumes w from folder; true when its status bar says that worked.
+bool resumed(tarvix *w, const QString &folder)
+{
+    w->resumeFrom(folder);
+    w->awaitRecorder();
+    return status(w) == QLatin1String("Successfully resumed session from file!");
+}
+
 // What the window shows (system, title, two solution values) and, withHistory,
 // where its history stands.
 QStringList state(tarvix *w, bool withHistory = false)
@@ -286,14 +294,12 @@ private slots:
         QCOMPARE(w->windowTitle(), "Tarvix (" + w->windowName() + ")");
 
         w->saveWindowToFile();
-        auto *resumed = new tarvix();
-        resumed->resumeFrom(w->historyFolder());
-        resumed->awaitRecorder();
-        QCOMPARE(status(resumed), QString("Successfully resumed session from file!"));
-        QCOMPARE(systemText(resumed), built);
+        auto *back = new tarvix();
+        QVERIFY(resumed(back, w->historyFolder()));
+        QCOMPARE(systemText(back), built);
         if (opens) {
-            act(resumed, "redo");
-            QCOMPARE(systemText(resumed), loaded);
+            act(back, "redo");
+            QCOMPARE(systemText(back), loaded);
         }
         QTest::keyClick(w, Qt::Key_Y, Qt::ControlModifier);
         QTRY_VERIFY(status(w).startsWith("Redo of action "));
@@ -337,12 +343,10 @@ private slots:
         auto *w = openedWindow();
         QVERIFY(w->historyFolder().contains("/NEW ideas OPEN TEXT my.btrx.files/"));
         QStringList states{systemText(w)};
-        edit(w, 0, 0, "10");
-        states << systemText(w);
-        edit(w, 2, 4, "11");
-        states << systemText(w);
-        edit(w, 1, 2, "1e3");
-        states << systemText(w);
+        for (const auto &[row, col, text] : {std::make_tuple(0, 0, "10"), std::make_tuple(2, 4, "11"), std::make_tuple(1, 2, "1e3")}) {
+            edit(w, row, col, text);
+            states << systemText(w);
+        }
         QCOMPARE(actions(w), QList<int>({0, 3, 9, 9, 9, 1}));
         QCOMPARE(w->recorder()->fileMap().value(3), QString("TEXT/1.btrx.btrx2"));
         QCOMPARE(w->recorder()->fileMap().value(4), QString("TEXT/1.btrx.btrx3"));
@@ -350,14 +354,12 @@ private slots:
 
         // A cut after the run: undoing it rebuilds the run's last state.
         act(w, "cut");
-        button(w, "undob")->click();
-        QCOMPARE(systemText(w), states[3]);
-        for (int i = 2; i >= 0; --i) {
-            button(w, "undob")->click();
+        for (int i = 3; i >= 0; --i) {
+            act(w, "undo");
             QCOMPARE(systemText(w), states[i]);
         }
         for (int i = 1; i <= 3; ++i) {
-            button(w, "redob")->click();
+            act(w, "redo");
             QCOMPARE(systemText(w), states[i]);
         }
         // A logged edit puts back the exact value, not one of 15 digits.
@@ -444,11 +446,7 @@ private slots:
             const QStringList before = state(w, true);
 
             const QString path = w->historyFolder() + '/' + QString(file);
-            if (!content) {
-                QVERIFY(QFile::remove(path));
-            } else {
-                QVERIFY(writeFile(path, QByteArray(content, size)));
-            }
+            QVERIFY(content ? writeFile(path, QByteArray(content, size)) : QFile::remove(path));
             button(w, redo ? "redob" : "undob")->click();
             QVERIFY2(status(w).endsWith(" failed."), qPrintable(status(w)));
             QVERIFY(!log.messages().filter(QRegularExpression(QString("^warning: error no: UR%1 - ").arg(redo ? 26 : 19))).isEmpty());
@@ -478,27 +476,23 @@ private slots:
                  QByteArray("0\tNEW/0.btrx\t\n3\tOPEN/1.trx\t\n2\tNEW/1.btrx\t\n9\tTEXT/1.btrx\t\n9\tTEXT/1.btrx.btrx2\t\n"
                          "9\tTEXT/1.btrx.btrx3\t\n4\t*\n10\tCUT/1.btrx\t\n1\t\n"));
 
-        auto *resumed = new tarvix();
-        const QString fresh = resumed->historyFolder();
-        resumed->resumeFrom(w->historyFolder());
-        resumed->awaitRecorder();
-        QCOMPARE(status(resumed), QString("Successfully resumed session from file!"));
-        QCOMPARE(systemText(resumed), shown);
-        QCOMPARE(resumed->historyFolder(), w->historyFolder());
+        auto *back = new tarvix();
+        const QString fresh = back->historyFolder();
+        QVERIFY(resumed(back, w->historyFolder()));
+        QCOMPARE(systemText(back), shown);
+        QCOMPARE(back->historyFolder(), w->historyFolder());
         QVERIFY(!QFileInfo::exists(fresh));   // its own empty folder is gone
-        QCOMPARE(actions(resumed), actions(w));
-        QVERIFY(!resumed->isQuiet());
-        button(resumed, "redob")->click();
-        QCOMPARE(systemText(resumed), cut);
+        QCOMPARE(actions(back), actions(w));
+        QVERIFY(!back->isQuiet());
+        act(back, "redo");
+        QCOMPARE(systemText(back), cut);
 
         // Later changes keep the saved session whole: it resumes to the latest
         // state, never naming a file that a discarded entry took along.
         act(w, "undo");
         act(w, "clear");
         auto *latest = new tarvix();
-        latest->resumeFrom(w->historyFolder());
-        latest->awaitRecorder();
-        QCOMPARE(status(latest), QString("Successfully resumed session from file!"));
+        QVERIFY(resumed(latest, w->historyFolder()));
         QCOMPARE(systemText(latest), systemText(w));
         QCOMPARE(actions(latest), actions(w));
 
@@ -511,9 +505,7 @@ private slots:
         SessionManager::setNextWindowName(QFileInfo(folder).fileName());
         auto *old = new tarvix();
         QCOMPARE(old->historyFolder(), folder);
-        old->resumeFrom(folder);
-        old->awaitRecorder();
-        QCOMPARE(status(old), QString("Successfully resumed session from file!"));
+        QVERIFY(resumed(old, folder));
         QCOMPARE(systemText(old), systemText(w));
         QCOMPARE(readFile(folder + "/Actions.sestrx").left(3), QByteArray("0\t\n"));
     }
@@ -535,13 +527,10 @@ private slots:
             auto *w = new tarvix();
             edit(w, 0, 0, "4");
             const QString before = systemText(w);
-            w->resumeFrom(folder);
-            w->awaitRecorder();
-            QCOMPARE(status(w), resumes ? QString("Successfully resumed session from file!")
-                                        : QString("Failed to resume session from file!"));
-            // Nothing half loaded: a failed resume leaves the window's data alone.
+            QCOMPARE(resumed(w, folder), resumes);
+            // Nothing half loaded: a failed resume says so and leaves the window's data alone.
             if (!resumes)
-                QCOMPARE(systemText(w), before);
+                QVERIFY(status(w) == "Failed to resume session from file!" && systemText(w) == before);
             QVERIFY(!w->isQuiet());
             // The history still works afterwards.
             edit(w, 1, 1, "5");
