@@ -80,7 +80,6 @@ private slots:
             auto *other = new tarvix();
             bool failed = true;
             other->openFile(path, false, &failed);
-            other->updateTitle();
             QVERIFY(!failed);
             const EquationStore &a = w->store(), &b = other->store();
             const double tol = path.endsWith(".btrx") ? 0.0 : 1e-14;

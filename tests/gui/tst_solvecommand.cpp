@@ -127,7 +127,6 @@ private slots:
             UserPrefs::setOpenCLEnabled(openCL);
             const QString missing = SolverDialog::openCLUnavailable();
             SolverDialog d;
-            QCOMPARE(d.getResult(), 0);
             auto *opencl = d.findChild<QPushButton *>("openclb");
             QCOMPARE(opencl->isEnabled(), openCL && missing.isEmpty());
             // Off, it says why: what keeps OpenCL from running, or that it is switched off.
@@ -135,7 +134,6 @@ private slots:
                 QVERIFY(!opencl->toolTip().isEmpty() && (!openCL || opencl->toolTip() == missing));
             d.findChild<QPushButton *>("multib")->click();
             QCOMPARE(d.getResult(), 1);
-            QCOMPARE(d.result(), int(QDialog::Accepted));
         }
     }
 

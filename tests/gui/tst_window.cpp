@@ -49,8 +49,6 @@ private slots:
         QCOMPARE(recorded.first(), (QVariantList{0, 0, QString("2.5"), QString("0")}));
         QVERIFY(m->setData(m->index(1, 3), "1e300"));
         QCOMPARE(recorded.last(), (QVariantList{1, 3, QString("1e+300"), QString("0")}));
-        QVERIFY(m->setData(m->index(0, 0), "0.30000000000000004") && m->setData(m->index(0, 0), "-1"));
-        QCOMPARE(recorded.last().at(3).toString(), QString("0.30000000000000004"));
     }
 
     void closeModifiedWindow()
