@@ -103,6 +103,7 @@ class HistoryTest : public QObject
     std::unique_ptr<QObject> m_context;
     QString m_fileA;   // 3x3 example, text
     QString m_fileB;   // 2x2, binary
+    QString m_fileC;   // 2x2, text
 
     tarvix *openedWindow()
     {
@@ -130,40 +131,31 @@ class HistoryTest : public QObject
         w->awaitRecorder();
     }
 
-    // One recorded command by name.
+    // One recorded command by name: a button, an edit command with its
+    // chooser's answer, or one of the rest.
     void act(tarvix *w, const QString &action)
     {
-        if (action == "inc") {
-            button(w, "incvarb")->click();
-        } else if (action == "dec") {
-            button(w, "decvarb")->click();
+        const QMap<QString, const char *> buttons{
+            {"inc", "incvarb"}, {"dec", "decvarb"}, {"new", "newb"}, {"undo", "undob"}, {"redo", "redob"}};
+        const QMap<QString, std::tuple<const char *, const char *, int>> commands{
+            {"cut", {"actionCut", "row", 2}}, {"paste", {"actionPaste", "column", 1}}, {"clear", {"actionClear", "rhs", 1}}};
+        if (buttons.contains(action)) {
+            button(w, buttons.value(action))->click();
+        } else if (commands.contains(action)) {
+            const auto [name, kind, k] = commands.value(action);
+            answerChooser(m_context.get(), kind, k);
+            trigger(w, name);
         } else if (action == "define") {
             fx->prompter.answer(5);
             trigger(w, "actionVariables_n");
-        } else if (action == "new") {
-            button(w, "newb")->click();
-        } else if (action == "open trx") {
-            QVERIFY(writeSystem(fx->env.temp() + "/c.trx", 2, {9, 8, 7, 6}, {5, 4}));
-            open(w, fx->env.temp() + "/c.trx");
-        } else if (action == "open btrx") {
-            open(w, m_fileB);
-        } else if (action == "cut") {
-            answerChooser(m_context.get(), "row", 2);
-            trigger(w, "actionCut");
-        } else if (action == "paste") {
-            answerChooser(m_context.get(), "column", 1);
-            trigger(w, "actionPaste");
-        } else if (action == "clear") {
-            answerChooser(m_context.get(), "rhs");
-            trigger(w, "actionClear");
+        } else if (action == "open trx" || action == "open btrx") {
+            open(w, action == "open trx" ? m_fileC : m_fileB);
         } else if (action == "edit") {
             edit(w, 1, 4, "-2.5");
         } else if (action == "edit2") {
             edit(w, 0, 0, "10");
         } else if (action == "save") {
             w->on_saveb_clicked();
-        } else if (action == "undo" || action == "redo") {
-            button(w, action == "undo" ? "undob" : "redob")->click();
         } else {
             QFAIL(qPrintable(action));
         }
@@ -176,7 +168,9 @@ private slots:
         m_context.reset(new QObject);
         m_fileA = fx->env.temp() + "/a.trx";
         m_fileB = fx->env.temp() + "/b.btrx";
-        QVERIFY(writeSystem(m_fileA, 3, kExampleA, kExampleB) && writeSystem(m_fileB, 2, {1, 2, 3, 4}, {5, 6}));
+        m_fileC = fx->env.temp() + "/c.trx";
+        QVERIFY(writeSystem(m_fileA, 3, kExampleA, kExampleB) && writeSystem(m_fileB, 2, {1, 2, 3, 4}, {5, 6})
+                && writeSystem(m_fileC, 2, {9, 8, 7, 6}, {5, 4}));
     }
 
     void cleanup()
