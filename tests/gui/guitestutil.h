@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QRadioButton>
 #include <QCoreApplication>
 #include <QPushButton>
@@ -178,6 +179,20 @@ inline bool writeSystem(const QString &path, int n, const QVector<double> &a = {
     s.clear();
     fillStore(s, a, b);
     return !EquationFile::save(path, s, s.fileSol).failed;
+}
+
+// Drags urls onto w; where w takes the drag, drops them there. True: taken.
+inline bool dropUrls(QWidget *w, const QList<QUrl> &urls)
+{
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    enter.setAccepted(false);
+    QCoreApplication::sendEvent(w, &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    if (enter.isAccepted())
+        QCoreApplication::sendEvent(w, &drop);
+    return enter.isAccepted();
 }
 
 // Answers the next edit chooser: "row", "column" or "rhs" with item k

@@ -12,7 +12,6 @@
 #include "sessions/sessionmanagerdialog.h"
 
 #include <QDirIterator>
-#include <QMimeData>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTableView>
@@ -249,12 +248,7 @@ private slots:
         } else if (how == "drop") {
             w = new tarvix();
             w->show();
-            QMimeData mime;
-            mime.setUrls({QUrl::fromLocalFile(m_fileA)});
-            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(w, &enter);
-            QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(w, &drop);
+            QVERIFY(dropUrls(w, {QUrl::fromLocalFile(m_fileA)}));
         } else if (how == "fallback") {
             const QList<tarvix *> windows = SessionManagerDialog::resumeSessionFromFile("never saved");
             QCOMPARE(windows.size(), 1);

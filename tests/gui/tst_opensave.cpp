@@ -6,7 +6,6 @@
 #include "history/undoredo.h"
 
 #include <QDir>
-#include <QMimeData>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -246,14 +245,9 @@ private slots:
         auto *w = new tarvix();
         w->show();
         QVERIFY(w->acceptDrops());   // the events below reach the window either way
-        QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(m_dir + "/one.trx"), QUrl("https://example.org/x.trx"),
-                      QUrl::fromLocalFile(m_dir + "/notes.txt"), QUrl::fromLocalFile(m_dir + "/two.btrx")});
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(w, &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(w, &drop);
+        // The web address and the text file are skipped.
+        QVERIFY(dropUrls(w, {QUrl::fromLocalFile(m_dir + "/one.trx"), QUrl("https://example.org/x.trx"),
+                             QUrl::fromLocalFile(m_dir + "/notes.txt"), QUrl::fromLocalFile(m_dir + "/two.btrx")}));
         QCOMPARE(tarvix::windows().size(), 2);
         QCOMPARE(w->currentFileName(), m_dir + "/one.trx");
         QCOMPARE(w->store().N, 3);
@@ -261,13 +255,9 @@ private slots:
         QCOMPARE(second->currentFileName(), m_dir + "/two.btrx");
         QCOMPARE(second->store().N, 4);
         QVERIFY(second->isVisible());
-
-        QMimeData other;
-        other.setUrls({QUrl::fromLocalFile(m_dir + "/notes.txt")});
-        QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &other, Qt::LeftButton, Qt::NoModifier);
-        refused.setAccepted(false);
-        QCoreApplication::sendEvent(w, &refused);
-        QVERIFY(!refused.isAccepted());
+        // A drag with no equation file in it is refused.
+        QVERIFY(!dropUrls(w, {QUrl::fromLocalFile(m_dir + "/notes.txt")}));
+        QCOMPARE(tarvix::windows().size(), 2);
     }
 
     // Import replaces the system like Open (no file name, one OPEN step to
