@@ -190,11 +190,31 @@ private slots:
         QCOMPARE(threadCells(d), (QStringList{"0", "1", "5", "6", "2", "Infinity"}));
     }
 
-    void cancelRestoresThreadLimits()
+    // Default and Optimise change the limits at once; Cancel puts back the
+    // ones the dialog opened with, OK keeps them.
+    void threadLimitsCancelAndOk()
     {
         UserPrefs::setThreadLimits({12, 40});
         Options *d = openDialog();
         button(d, "optDefault")->click();
+        QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
+        button(d, "Cancelb")->click();
+        QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{12, 40}));
+
+        // Systems of 10 to 30 unknowns never make a second thread pay off.
+        d->load();
+        d->setOptimiseBounds(30, 60000);
+        button(d, "optb")->click();
+        QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
+        auto *note = child<QLabel>(d, "optBoundNote");
+        QVERIFY(!note->isHidden() && note->text().contains("30 variables"));
+        QCOMPARE(tarvix::windows().size(), 1);
+        QCOMPARE(d->savedLimits(), (QList<int>{12, 40}));
+        // The optimisation asked nothing: no solver dialog, no outcome box.
+        QCOMPARE(fx->prompter.count(), 0);
+        // A spent time budget stops before the first solve.
+        d->setOptimiseBounds(2000, 0);
+        button(d, "optb")->click();
         QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
         button(d, "Cancelb")->click();
         QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{12, 40}));
@@ -208,29 +228,6 @@ private slots:
         d->load();
         button(d, "Cancelb")->click();
         QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
-    }
-
-    void boundedOptimisationEnds()
-    {
-        UserPrefs::setThreadLimits({12, 40});
-        Options *d = openDialog();
-        // Systems of 10 to 30 unknowns never make a second thread pay off.
-        d->setOptimiseBounds(30, 60000);
-        button(d, "optb")->click();
-        QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
-        auto *note = child<QLabel>(d, "optBoundNote");
-        QVERIFY(!note->isHidden() && note->text().contains("30 variables"));
-        QCOMPARE(tarvix::windows().size(), 1);
-        QCOMPARE(d->savedLimits(), (QList<int>{12, 40}));
-        // The optimisation asked nothing: no solver dialog, no outcome box.
-        QCOMPARE(fx->prompter.count(), 0);
-
-        // A spent time budget stops before the first solve.
-        d->setOptimiseBounds(2000, 0);
-        button(d, "optb")->click();
-        QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
-        button(d, "Cancelb")->click();
-        QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{12, 40}));
     }
 
     void singleProcessorOptimisation()
