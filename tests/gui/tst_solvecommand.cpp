@@ -94,39 +94,36 @@ private slots:
         }
     }
 
+    // One warning box per failed check or solver complaint, in order; the
+    // texts of the checks and the solver are the core tests' business.
     void refused()
     {
-        // messages: "title|text", in order.
-        const QString invalid = "ERROR: INVALID DATA!|", c = "<u><b>Cannot Solve such Equations.</b></u>";
-        const struct { QVector<double> a, b; QStringList messages; } cases[] = {
-            {{1, 2, 3, 4}, {0, 1e-16}, {invalid + "<p>R.H.S. of all Equations is zero!</p>" + c}},
-            {{1, 2, 3, 0, 0, 0, 0, 0, 0}, {1, 2, 3},
-             {invalid + "<p>All the co-efficients of following Equations are zero!</p><p>2 & 3.</p>" + c,
-              invalid + "<p>Following Equations are Duplicate!</p><p></p><p><b><u>2</u></b> -> 3.</p>" + c}},
+        const QString invalid = "ERROR: INVALID DATA!";
+        const struct { QVector<double> a, b; QStringList titles; } cases[] = {
+            {{1, 2, 3, 4}, {0, 1e-16}, {invalid}},   // right-hand side zero
+            {{1, 2, 3, 0, 0, 0, 0, 0, 0}, {1, 2, 3}, {invalid, invalid}},   // zero rows, duplicates
             // Row 3 = row 1 + row 2 passes every check, but the last column has no pivot.
-            {{1, 1, 0, 0, 1, 1, 1, 2, 1}, {1, 2, 3},
-             {"ERROR: Could not solve the equations!|Following Equation is faulty! All its co-efficients become zero while Solving: 3",
-              "ERROR: Solution is INCORRECT!|<p><b>The co-efficient Matrix could NOT be reduced to Upper Triangular Matrix!</b></p>\n"
-              "The calculated solution will be incorrect.\nPlease check the errors in equations."
-              "<p>Reason: the equations are singular or nearly singular: the condition estimate (1-norm, rows equilibrated) is inf.</p>"}}};
-        for (const auto &[a, b, messages] : cases) {
+            {{1, 1, 0, 0, 1, 1, 1, 2, 1}, {1, 2, 3}, {"ERROR: Could not solve the equations!", "ERROR: Solution is INCORRECT!"}}};
+        for (const auto &[a, b, titles] : cases) {
             fx->prompter.clear();
             auto *w = systemWindow(a, b);
             w->store().customSol[0] = 42;
             DialogDriver driver;
             w->on_solveb_clicked();
-            const bool solved = messages.last().contains("INCORRECT");
+            const bool solved = titles.last().contains("INCORRECT");
             QCOMPARE(driver.dialogs, solved ? 1 : 0);
             QStringList seen;
             for (const auto &r : fx->prompter.records()) {
                 if (r.kind == "progress")
                     continue;
-                seen << r.title + "|" + r.text;
+                seen << r.title;
                 QCOMPARE(r.icon, int(Prompter::Warning));
             }
-            QCOMPARE(seen, messages);
+            QCOMPARE(seen, titles);
             if (!solved)
                 QCOMPARE(w->store().customSol[0], 42.0);
+            else
+                QVERIFY(fx->prompt(titles.last()).text.contains("<p>Reason: the equations are singular or nearly singular"));
         }
     }
 
