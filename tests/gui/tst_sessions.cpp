@@ -30,7 +30,7 @@ void TestSessions::dialogResumesAndDeletes()
 {
     GuiFixture fx;
     const QString root = SessionManager::sessionsRoot() + '/', leftover = "Unsaved Jan 01, 2020";   // of a crashed run
-    for (const QString &n : {"alpha", "beta", "gamma"})
+    for (const char *n : {"alpha", "beta", "gamma"})
         QVERIFY(QDir().mkpath(root + n + "/Window 1"));
     QVERIFY(writeFile(SessionManager::listFilePath(), "alpha\nbeta\ngamma\n" + leftover.toUtf8() + '\n'));
     QVERIFY(writeFile(root + leftover + "/Window 1/CUT/1.btrx", "x"));
@@ -66,8 +66,7 @@ void TestSessions::dialogResumesAndDeletes()
             d->sessionList()->selectAll();
             button(d, name)->click();
         });
-        const bool handedOver = SessionManagerDialog::startUpPrompt(&keeper);
-        QCOMPARE(handedOver, name[0] == 'r');
+        QCOMPARE(SessionManagerDialog::startUpPrompt(&keeper), name[0] == 'r');   // handed over
     }
     const QString self = QCoreApplication::applicationFilePath();
     QCOMPARE(launched, (QList<QStringList>{{self, "-Session", "alpha"}, {self, "-Session", "gamma"}}));
