@@ -38,11 +38,6 @@ private:
     WidgetPoller m_poller;
 };
 
-bool solvesToExample(const double *x)
-{
-    return fuzzyEqual(x[0], 5, 1e-12) && fuzzyEqual(x[1], 3, 1e-12) && fuzzyEqual(x[2], -2, 1e-12);
-}
-
 // A 3x3 store's system and its three solutions.
 std::vector<double> values(const EquationStore &s)
 {

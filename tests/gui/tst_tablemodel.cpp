@@ -143,8 +143,7 @@ private slots:
     {
         Table a(3);
         const double values[] = {0.1, -1e-300, 123456789012345678.0, 1.0 / 3.0, 2e15, -0.0, 5e-324, 7, 8};
-        for (int i = 0; i < 9; ++i)
-            a.data[size_t(i)] = values[i];
+        std::copy(std::begin(values), std::end(values), a.data.begin());
         a.rhs = {4, 5, 6};
         QString s;
         a.m.getTableData(&s);
