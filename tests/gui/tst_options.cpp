@@ -125,27 +125,9 @@ private slots:
         QCOMPARE(UserPrefs::getDisplayColumns(), 9);
     }
 
-    void simpleDisablesFancyControls()
-    {
-        UserPrefs::setFancyUI(true);
-        Options *d = openDialog();
-        auto *cols = child<QSpinBox>(d, "DispColSpin");
-        QVERIFY(cols->isEnabled());
-        cols->setValue(11);
-        child<QComboBox>(d, "comboUI")->setCurrentIndex(1);
-        for (const char *name : {"DispColSpin", "DispRowSpin", "DispColDefault", "textEditb", "variableb", "plusb"})
-            QVERIFY2(!d->findChild<QWidget *>(name)->isEnabled(), name);
-        QVERIFY(button(d, "mainWindowb")->isEnabled());
-        d->on_Applyb_clicked();
-        QVERIFY(!UserPrefs::getFancyUI());
-        QCOMPARE(UserPrefs::getDisplayColumns(), 11);
-
-        child<QComboBox>(d, "comboUI")->setCurrentIndex(0);
-        QVERIFY(cols->isEnabled() && button(d, "plusb")->isEnabled());
-    }
-
-    // Each Default button puts its fields back to what the fresh store shows.
-    void defaultButtons()
+    // Each Default button puts its fields back to what the fresh store shows;
+    // the simple interface then turns the fancy view's controls off.
+    void defaultButtonsAndSimpleUi()
     {
         UserPrefs::setFancyUI(true);   // the display rows are fancy-only
         Options *d = openDialog();
@@ -172,6 +154,18 @@ private slots:
         button(d, "tolDefault")->click();
         QCOMPARE(child<QLineEdit>(d, "tolLE")->text(), QString("1e-15"));
         QCOMPARE(QList<int>({UserPrefs::getDisplayRows(), UserPrefs::getDisplayColumns()}), QList<int>({5, 3}));
+
+        // The simple interface turns the fancy view's controls off, and back on.
+        auto *cols = child<QSpinBox>(d, "DispColSpin");
+        cols->setValue(11);
+        child<QComboBox>(d, "comboUI")->setCurrentIndex(1);
+        for (const char *name : {"DispColSpin", "DispRowSpin", "DispColDefault", "textEditb", "variableb", "plusb"})
+            QVERIFY2(!d->findChild<QWidget *>(name)->isEnabled(), name);
+        QVERIFY(button(d, "mainWindowb")->isEnabled());
+        d->on_Applyb_clicked();
+        QVERIFY(!UserPrefs::getFancyUI() && UserPrefs::getDisplayColumns() == 11);
+        child<QComboBox>(d, "comboUI")->setCurrentIndex(0);
+        QVERIFY(cols->isEnabled() && button(d, "plusb")->isEnabled());
     }
 
     void threadTable()
