@@ -201,15 +201,12 @@ private slots:
             expected.sort();
             QCOMPARE(historyFiles(w), expected);
 
-            button(w, "undob")->click();
+            act(w, "undo");
             QCOMPARE(state(w), before);
-            QVERIFY(status(w).endsWith(" complete."));
-
-            button(w, "redob")->click();
+            act(w, "redo");
             QCOMPARE(state(w), after);
-            QVERIFY(status(w).startsWith("Redo of action ") && status(w).endsWith(" complete."));
             // Nothing further to redo: back at the live end, nothing read.
-            button(w, "redob")->click();
+            act(w, "redo");
             QCOMPARE(systemText(w), after[0]);
             QCOMPARE(actions(w).last(), 1);
             QCOMPARE(w->recorder()->position(), actions(w).size() - 1);
