@@ -597,13 +597,11 @@ private slots:
         connect(&session, &SessionManager::SaveSession, m_context.get(), [&saves] { ++saves; });
         const RealLog log(fx->env.temp() + "/session.log");
         QVERIFY(log.opened);
-        tarvix *target = w;
-        if (step == "resume") {
-            target = new tarvix();
+        tarvix *target = step == "resume" ? new tarvix() : w;
+        if (step == "resume")
             target->resumeFrom(w->historyFolder());
-        } else {
+        else
             act(w, step == "record" ? "inc" : step);
-        }
         target->awaitRecorder();
         QTRY_VERIFY(saves > 0);
         QVERIFY(!target->isQuiet());

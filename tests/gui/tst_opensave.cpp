@@ -280,15 +280,13 @@ private slots:
 
         // A square matrix asks for its right-hand side; Cancel imports nothing.
         fx->prompter.clear();
-        fx->prompter.answerButton(Prompter::Discard);
-        fx->prompter.answerText(m_dir + "/a.mtx");
-        fx->prompter.answerCancel();
+        for (const QVariant &answer : {QVariant(int(Prompter::Discard)), QVariant(m_dir + "/a.mtx"), QVariant()})
+            fx->prompter.answer(answer);
         trigger(w, "actionImport");
         QCOMPARE(fx->prompter.count(), 3);
         QCOMPARE(w->store().N, 2);
-        fx->prompter.answerButton(Prompter::Discard);
-        fx->prompter.answerText(m_dir + "/a.mtx");
-        fx->prompter.answerText(m_dir + "/b.mtx");
+        for (const QVariant &answer : {QVariant(int(Prompter::Discard)), QVariant(m_dir + "/a.mtx"), QVariant(m_dir + "/b.mtx")})
+            fx->prompter.answer(answer);
         trigger(w, "actionImport");
         QCOMPARE(systemText(w), QString("4 -1 0 1 ;-1 4 0 2 ;0 0 2 3 "));
 

@@ -273,12 +273,9 @@ private slots:
             child<QLineEdit>(d, "benchLE")->setText("30");
             child<QComboBox>(d, "benchUI")->setCurrentIndex(ui);
             child<QComboBox>(d, "fileTypecombo")->setCurrentIndex(fileType);
-            if (!*given) {
-                fx->prompter.answerButton(Prompter::No);
-            } else {
-                fx->prompter.answerButton(Prompter::Yes);
+            fx->prompter.answerButton(*given ? Prompter::Yes : Prompter::No);   // a copy?
+            if (*given)
                 fx->prompter.answerText(fx->env.temp() + "/" + QString(given));
-            }
             button(d, "benchStartb")->click();
 
             QCOMPARE(fx->prompt("Save Benchmark File?").kind, QString("message"));
@@ -347,10 +344,8 @@ private slots:
         QCOMPARE(fx->prompter.count("File already exists!"), replace ? 1 : 0);
         QCOMPARE(fx->prompter.count("Failure Copying File!"), target.isEmpty() ? 1 : 0);
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), left);
-        if (!target.isEmpty()) {
-            EquationStore s;
-            QCOMPARE(!EquationFile::open(dir + "/" + target, s).failed, copied);
-        }
+        EquationStore s;
+        QCOMPARE(!target.isEmpty() && !EquationFile::open(dir + "/" + target, s).failed, copied);
     }
 
     void benchmarkCopyName()
