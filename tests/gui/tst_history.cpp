@@ -234,27 +234,24 @@ private slots:
         QFETCH(QString, how);
         QFETCH(bool, opens);
         SessionManager session("study");
-        tarvix *w = nullptr;
+        QList<tarvix *> made;
         if (how == "command line" || how == "solve") {
             WidgetPoller cpu(solveOnCpu);
             fx->prompter.answerButton(Prompter::No);
-            const QList<tarvix *> opened =
-                CommandLine::openFromArguments(how == "solve" ? QStringList{m_fileA, "solve"} : QStringList{m_fileA});
-            QCOMPARE(opened.size(), 1);
-            w = opened.first();
-        } else if (how == "drop") {
-            w = new tarvix();
-            w->show();
-            QVERIFY(dropUrls(w, {QUrl::fromLocalFile(m_fileA)}));
+            made = CommandLine::openFromArguments(how == "solve" ? QStringList{m_fileA, "solve"} : QStringList{m_fileA});
         } else if (how == "fallback") {
-            const QList<tarvix *> windows = SessionManagerDialog::resumeSessionFromFile("never saved");
-            QCOMPARE(windows.size(), 1);
-            w = windows.first();
+            made = SessionManagerDialog::resumeSessionFromFile("never saved");
+        } else if (how == "drop") {
+            made << new tarvix();
+            made[0]->show();
+            QVERIFY(dropUrls(made[0], {QUrl::fromLocalFile(m_fileA)}));
         } else {
-            w = new tarvix();
+            made << new tarvix();
             QVERIFY(writeFile(fx->env.temp() + "/bad.trx", "Tarvix 1.20.1\n3\n1 2\n"));
-            open(w, how == "dialog" ? m_fileA : fx->env.temp() + "/bad.trx");
+            open(made[0], how == "dialog" ? m_fileA : fx->env.temp() + "/bad.trx");
         }
+        QCOMPARE(made.size(), 1);
+        tarvix *w = made.first();
         const QString built = systemText(new tarvix());
         const QString loaded = systemText(w);
         QCOMPARE(w->currentFileName(), opens ? m_fileA : QString());

@@ -76,14 +76,13 @@ private slots:
             QVERIFY(root);
             root->setProperty("customDevices", QVariant());
             WidgetPoller poller([&](QWidget *top) {
-                auto *dialog = qobject_cast<OpenCLDevices *>(top);
-                if (!dialog)
-                    return;
-                selectRows(dialog, rows);
-                if (accepted)
-                    dialog->findChild<QPushButton *>("okb")->click();
-                else
-                    QTest::keyClick(dialog, Qt::Key_Escape);
+                if (auto *dialog = qobject_cast<OpenCLDevices *>(top)) {
+                    selectRows(dialog, rows);
+                    if (accepted)
+                        dialog->findChild<QPushButton *>("okb")->click();
+                    else
+                        QTest::keyClick(dialog, Qt::Key_Escape);
+                }
             });
             QCOMPARE(d.selectDevices(), result);
             if (accepted) {

@@ -54,9 +54,8 @@ private slots:
         Table a(2), b(5), c(3);
         MyTableModel m;
         QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        m.resize(2, a.rows.data(), a.rhs.data());
-        m.resize(5, b.rows.data(), b.rhs.data());
-        m.resize(3, c.rows.data(), c.rhs.data());
+        for (Table *t : {&a, &b, &c})
+            m.resize(int(t->rhs.size()), t->rows.data(), t->rhs.data());
         QVERIFY(m.setData(m.index(1, 1), "2.5"));
         QCOMPARE(c.rows[1][1], 2.5);
         QCOMPARE(m.columnCount(), 5);
