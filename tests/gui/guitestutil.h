@@ -255,6 +255,7 @@ inline void solveOnCpu(QWidget *w)
 const QVector<double> kExampleA{1, 1, 1, 0, 2, 5, 2, 5, -1};
 const QVector<double> kExampleB{6, -4, 27};
 
+// x is the example's solution (5, 3, -2).
 inline bool solvesToExample(const double *x)
 {
     return fuzzyEqual(x[0], 5, 1e-12) && fuzzyEqual(x[1], 3, 1e-12) && fuzzyEqual(x[2], -2, 1e-12);
