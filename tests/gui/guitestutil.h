@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QRadioButton>
 #include <QCoreApplication>
 #include <QPushButton>
@@ -30,7 +31,8 @@
 class GuiFixture
 {
 public:
-    GuiFixture() : env(2, false), prefsReady(startPrefs(env))
+    // processors: the processor count the preference store sees.
+    explicit GuiFixture(int processors = 2) : env(processors, false), prefsReady(startPrefs(env))
     {
         previous() = qInstallMessageHandler(quietHandler);
         QVERIFY(prefsReady);
@@ -131,7 +133,7 @@ inline QPushButton *button(QObject *w, const char *name)
     return w->findChild<QPushButton *>(name);
 }
 
-// The window's system as text: "a b r ;c d s ;".
+// The window's system as text: "a b r ;c d s ".
 inline QString systemText(tarvix *w)
 {
     QString s;
@@ -177,6 +179,20 @@ inline bool writeSystem(const QString &path, int n, const QVector<double> &a = {
     s.clear();
     fillStore(s, a, b);
     return !EquationFile::save(path, s, s.fileSol).failed;
+}
+
+// Drags urls onto w; where w takes the drag, drops them there. True: taken.
+inline bool dropUrls(QWidget *w, const QList<QUrl> &urls)
+{
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    enter.setAccepted(false);
+    QCoreApplication::sendEvent(w, &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    if (enter.isAccepted())
+        QCoreApplication::sendEvent(w, &drop);
+    return enter.isAccepted();
 }
 
 // Answers the next edit chooser: "row", "column" or "rhs" with item k
@@ -238,5 +254,11 @@ inline void solveOnCpu(QWidget *w)
 // The 3x3 example: x+y+z=6, 2y+5z=-4, 2x+5y-z=27 -> (5, 3, -2).
 const QVector<double> kExampleA{1, 1, 1, 0, 2, 5, 2, 5, -1};
 const QVector<double> kExampleB{6, -4, 27};
+
+// x is the example's solution (5, 3, -2).
+inline bool solvesToExample(const double *x)
+{
+    return fuzzyEqual(x[0], 5, 1e-12) && fuzzyEqual(x[1], 3, 1e-12) && fuzzyEqual(x[2], -2, 1e-12);
+}
 
 #endif

@@ -23,14 +23,23 @@ class OptionsTest : public QObject
 {
     Q_OBJECT
     std::unique_ptr<GuiFixture> fx;
-    Options *openDialog(tarvix **window = nullptr)
+    // The dialog of the first window, loaded from the store.
+    Options *openDialog()
     {
-        auto *w = new tarvix();
-        if (window)
-            *window = w;
+        if (tarvix::windows().isEmpty())
+            new tarvix();
         Options *d = SharedDialogs::options();
         d->load();
         return d;
+    }
+    static QStringList threadCells(Options *d)
+    {
+        auto *table = child<QTableWidget>(d, "tableWidget");
+        QStringList cells;
+        for (int r = 0; r < table->rowCount(); ++r)
+            for (int c = 0; c < 3; ++c)
+                cells << table->item(r, c)->text();
+        return cells;
     }
 private slots:
     void init() { fx.reset(new GuiFixture); }
@@ -50,8 +59,7 @@ private slots:
         QVERIFY(shown);
         QCOMPARE(fx->prompter.count("RESTART APPLICATION"), 1);
         QVERIFY(!UserPrefs::getUndoEnabled() && !button(w, "undob")->isEnabled() && !button(w, "redob")->isEnabled());
-        QVERIFY(!w->findChild<QAction *>("actionUndo")->isEnabled());
-        QVERIFY(!w->findChild<QAction *>("actionRedo")->isEnabled());
+        QVERIFY(!w->findChild<QAction *>("actionUndo")->isEnabled() && !w->findChild<QAction *>("actionRedo")->isEnabled());
 
         // The next opening shows the stored value again, not the last edit.
         QTimer::singleShot(0, d, [&] {
@@ -111,100 +119,82 @@ private slots:
         QCOMPARE(UserPrefs::getTolerance(), 1e-15);
 
         d->load();
-        QVERIFY(!d->restartWarned());
         cols->setValue(9);
         button(d, "OKb")->click();
         QCOMPARE(fx->prompter.count("RESTART APPLICATION"), 2);
         QCOMPARE(UserPrefs::getDisplayColumns(), 9);
     }
 
-    void simpleDisablesFancyControls()
+    // Each Default button puts its fields back to what the fresh store shows;
+    // the simple interface then turns the fancy view's controls off.
+    void defaultButtonsAndSimpleUi()
     {
-        UserPrefs::setFancyUI(true);
+        UserPrefs::setFancyUI(true);   // the display rows are fancy-only
         Options *d = openDialog();
+        const struct { const char *field, *property; int set; const char *reset; } cases[] = {
+            {"DispColSpin", "value", 40, "DispColDefault"}, {"DispRowSpin", "value", 41, "DispRowDefault"},
+            {"coefWidthSpin", "value", 199, "coefWidthDefault"}, {"plusSLWidthSpin", "value", 10, "plusSStyleDefault"},
+            {"plusSMLWidthSpin", "value", 10, "plusSStyleDefault"},
+            {"varSShadowCombo", "currentIndex", 2, "varStyleDefault"}};
+        QVariantList fresh;
+        for (const auto &c : cases) {
+            QWidget *field = child<QWidget>(d, c.field);
+            fresh << field->property(c.property);
+            QVERIFY(field->setProperty(c.property, c.set) && field->property(c.property) != fresh.last());
+        }
+        child<QLineEdit>(d, "tolLE")->setText("0.05");
+        d->on_Applyb_clicked();
+        for (const auto &c : cases) {
+            QVERIFY(!button(d, "Applyb")->isEnabled());
+            button(d, c.reset)->click();
+            QVERIFY2(child<QWidget>(d, c.field)->property(c.property) == fresh.at(int(&c - cases)), c.field);
+            QVERIFY(button(d, "Applyb")->isEnabled());
+            d->on_Applyb_clicked();
+        }
+        button(d, "tolDefault")->click();
+        QCOMPARE(child<QLineEdit>(d, "tolLE")->text(), QString("1e-15"));
+        QCOMPARE(QList<int>({UserPrefs::getDisplayRows(), UserPrefs::getDisplayColumns()}), QList<int>({5, 3}));
+
+        // The simple interface turns the fancy view's controls off, and back on.
         auto *cols = child<QSpinBox>(d, "DispColSpin");
-        QVERIFY(cols->isEnabled());
         cols->setValue(11);
         child<QComboBox>(d, "comboUI")->setCurrentIndex(1);
         for (const char *name : {"DispColSpin", "DispRowSpin", "DispColDefault", "textEditb", "variableb", "plusb"})
             QVERIFY2(!d->findChild<QWidget *>(name)->isEnabled(), name);
         QVERIFY(button(d, "mainWindowb")->isEnabled());
         d->on_Applyb_clicked();
-        QVERIFY(!UserPrefs::getFancyUI());
-        QCOMPARE(UserPrefs::getDisplayColumns(), 11);
-
+        QVERIFY(!UserPrefs::getFancyUI() && UserPrefs::getDisplayColumns() == 11);
         child<QComboBox>(d, "comboUI")->setCurrentIndex(0);
         QVERIFY(cols->isEnabled() && button(d, "plusb")->isEnabled());
     }
 
-    void defaultButtons()
-    {
-        UserPrefs::setFancyUI(true);   // the display rows are fancy-only
-        Options *d = openDialog();
-        auto *cols = child<QSpinBox>(d, "DispColSpin");
-        auto *rows = child<QSpinBox>(d, "DispRowSpin");
-        cols->setValue(40);
-        rows->setValue(41);
-        d->on_Applyb_clicked();
-        QVERIFY(!button(d, "Applyb")->isEnabled());
-
-        button(d, "DispColDefault")->click();
-        QVERIFY(button(d, "Applyb")->isEnabled());
-        button(d, "DispRowDefault")->click();
-        QCOMPARE(cols->value(), 3);
-        QCOMPARE(rows->value(), 5);
-        child<QLineEdit>(d, "tolLE")->setText("0.05");
-        button(d, "tolDefault")->click();
-        QCOMPARE(child<QLineEdit>(d, "tolLE")->text(), QString("1e-15"));
-
-        auto *lw = child<QSpinBox>(d, "plusSLWidthSpin");
-        auto *mlw = child<QSpinBox>(d, "plusSMLWidthSpin");
-        lw->setValue(10);
-        mlw->setValue(10);
-        button(d, "plusSStyleDefault")->click();
-        QCOMPARE(lw->value(), UserPrefs::getDefaultPrefs(4, 3));
-        QCOMPARE(mlw->value(), UserPrefs::getDefaultPrefs(4, 4));
-        auto *shadow = child<QComboBox>(d, "varSShadowCombo");
-        shadow->setCurrentIndex(2);
-        button(d, "varStyleDefault")->click();
-        QCOMPARE(shadow->currentIndex(), 0);
-        auto *width = child<QSpinBox>(d, "coefWidthSpin");
-        width->setValue(199);
-        button(d, "coefWidthDefault")->click();
-        QCOMPARE(width->value(), UserPrefs::getDefaultPrefs(1, 1));
-        d->on_Applyb_clicked();
-        QCOMPARE(UserPrefs::getDisplayRows(), 5);
-        QCOMPARE(UserPrefs::getDisplayColumns(), 3);
-    }
-
-    void threadTable()
+    // The thread table; Default and Optimise change the limits at once,
+    // Cancel puts back the ones the dialog opened with, OK keeps them.
+    void threadLimits()
     {
         UserPrefs::setThreadLimits({12, 40});
         Options *d = openDialog();
-        auto *table = child<QTableWidget>(d, "tableWidget");
-        QCOMPARE(table->rowCount(), 2);
-        const QStringList expected{"0", "1", "12", "13", "2", "Infinity"};
-        QStringList cells;
-        for (int r = 0; r < 2; ++r)
-            for (int c = 0; c < 3; ++c)
-                cells << table->item(r, c)->text();
-        QCOMPARE(cells, expected);
-
-        // A first limit of 0 is repaired to the defaults at load, with no copy
-        // for Cancel to restore.
-        UserPrefs::setThreadLimits({0, 40});
-        d->load();
-        QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
-        QVERIFY(d->savedLimits().isEmpty());
-        QCOMPARE(table->item(1, 0)->text(), QString("6"));
-        QCOMPARE(table->item(1, 2)->text(), QString("Infinity"));
-    }
-
-    void cancelRestoresThreadLimits()
-    {
-        UserPrefs::setThreadLimits({12, 40});
-        Options *d = openDialog();
+        // Per row: from how many unknowns, threads, up to how many.
+        QCOMPARE(threadCells(d), (QStringList{"0", "1", "12", "13", "2", "Infinity"}));
         button(d, "optDefault")->click();
+        QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
+        button(d, "Cancelb")->click();
+        QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{12, 40}));
+
+        // Systems of 10 to 30 unknowns never make a second thread pay off.
+        d->load();
+        d->setOptimiseBounds(30, 60000);
+        button(d, "optb")->click();
+        QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
+        auto *note = child<QLabel>(d, "optBoundNote");
+        QVERIFY(!note->isHidden() && note->text().contains("30 variables"));
+        QCOMPARE(tarvix::windows().size(), 1);
+        QCOMPARE(d->savedLimits(), (QList<int>{12, 40}));
+        // The optimisation asked nothing: no solver dialog, no outcome box.
+        QCOMPARE(fx->prompter.count(), 0);
+        // A spent time budget stops before the first solve.
+        d->setOptimiseBounds(2000, 0);
+        button(d, "optb")->click();
         QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
         button(d, "Cancelb")->click();
         QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{12, 40}));
@@ -218,70 +208,47 @@ private slots:
         d->load();
         button(d, "Cancelb")->click();
         QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
-    }
 
-    void boundedOptimisationEnds()
-    {
-        UserPrefs::setThreadLimits({12, 40});
-        tarvix *w = nullptr;
-        Options *d = openDialog(&w);
-        // Systems of 10 to 30 unknowns never make a second thread pay off.
-        d->setOptimiseBounds(30, 60000);
-        button(d, "optb")->click();
+        // A first limit of 0 is repaired to the defaults at load, with no copy
+        // for Cancel to restore.
+        UserPrefs::setThreadLimits({0, 40});
+        d->load();
         QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
-        auto *note = child<QLabel>(d, "optBoundNote");
-        QVERIFY(!note->isHidden() && note->text().contains("30 variables"));
-        QCOMPARE(tarvix::windows(), QList<tarvix *>{w});
-        QCOMPARE(d->savedLimits(), (QList<int>{12, 40}));
-        // The optimisation asked nothing: no solver dialog, no outcome box.
-        QCOMPARE(fx->prompter.count(), 0);
-
-        // A spent time budget stops before the first solve.
-        d->setOptimiseBounds(2000, 0);
-        button(d, "optb")->click();
-        QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{5, 10}));
-        button(d, "Cancelb")->click();
-        QCOMPARE(UserPrefs::getThreadLimits(), (QList<int>{12, 40}));
+        QVERIFY(d->savedLimits().isEmpty());
+        QCOMPARE(threadCells(d), (QStringList{"0", "1", "5", "6", "2", "Infinity"}));
     }
 
     void singleProcessorOptimisation()
     {
         fx.reset();
-        TestEnv env(1, false);
-        auto *prefs = new UserPrefs(nullptr);
-        UserPrefs::setInstance(prefs);
-        QVERIFY(prefs->initialise(env.environment(), TestEnv::screen()));
-        ScriptedPrompter prompter;
+        fx.reset(new GuiFixture(1));
         UserPrefs::setThreadLimits({40});
-        {
-            auto *w = new tarvix();
-            SharedDialogs::options()->load();
-            button(SharedDialogs::options(), "optb")->click();
-            QCOMPARE(UserPrefs::getThreadLimits(), QList<int>{5});
-            QCOMPARE(child<QLabel>(SharedDialogs::options(), "optBoundNote")->isHidden(), true);
-            auto *table = child<QTableWidget>(SharedDialogs::options(), "tableWidget");
-            QCOMPARE(table->rowCount(), 1);
-            QCOMPARE(table->item(0, 2)->text(), QString("Infinity"));
-            prompter.answerButton(Prompter::Discard);
-            w->close();
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        }
-        QVERIFY(tarvix::windows().isEmpty());
-        // The last window took the store with it.
-        QVERIFY(!UserPrefs::instance());
+        Options *d = openDialog();
+        button(d, "optb")->click();
+        QCOMPARE(UserPrefs::getThreadLimits(), QList<int>{5});
+        QVERIFY(child<QLabel>(d, "optBoundNote")->isHidden());
+        QCOMPARE(threadCells(d), (QStringList{"0", "1", "Infinity"}));
     }
 
-    void benchmarkIgnoresBadCounts()
+    // Bad counts, and a temporary folder that is a plain file (nothing can be
+    // written there, whoever runs the test): no result and no copy.
+    void benchmarkRefused()
     {
+        WidgetPoller driver(solveOnCpu);
         Options *d = openDialog();
-        for (const char *count : {"", "1", "-5", "20000"}) {   // 20000: the memory question declined
+        child<QComboBox>(d, "benchUI")->setCurrentIndex(1);
+        for (const char *count : {"", "1", "-5", "20000", "10"}) {   // 20000: the memory question declined
+            const bool blocked = QByteArray(count) == "10";
+            QVERIFY(!blocked || (QDir(fx->env.temp()).removeRecursively() && writeFile(fx->env.temp(), "")));
             child<QLineEdit>(d, "benchLE")->setText(count);
             button(d, "benchStartb")->click();
+            QCOMPARE(fx->prompter.count("ERROR: Could not save the file!"), blocked ? 1 : 0);
             QCOMPARE(fx->prompter.count("Save Benchmark File?"), 0);
             QCOMPARE(child<QTableWidget>(d, "benchTable")->item(5, 1), nullptr);
             QCOMPARE(QDir(fx->env.temp()).entryList(QDir::Files), QStringList());
             QCOMPARE(tarvix::windows().size(), 1);
         }
+        QVERIFY(QFile::remove(fx->env.temp()) && QDir().mkpath(fx->env.temp()));
     }
 
     void benchmarkFillsTable()
@@ -300,33 +267,25 @@ private slots:
             child<QLineEdit>(d, "benchLE")->setText("30");
             child<QComboBox>(d, "benchUI")->setCurrentIndex(ui);
             child<QComboBox>(d, "fileTypecombo")->setCurrentIndex(fileType);
-            if (!*given) {
-                fx->prompter.answerButton(Prompter::No);
-            } else {
-                fx->prompter.answerButton(Prompter::Yes);
+            fx->prompter.answerButton(*given ? Prompter::Yes : Prompter::No);   // a copy?
+            if (*given)
                 fx->prompter.answerText(fx->env.temp() + "/" + QString(given));
-            }
             button(d, "benchStartb")->click();
 
             QCOMPARE(fx->prompt("Save Benchmark File?").kind, QString("message"));
+            // Five steps' seconds, shares and seconds per unknown; the last row sums them.
             auto *table = child<QTableWidget>(d, "benchTable");
-            double sum = 0;
-            double share = 0;
-            double perSum = 0;
+            auto cell = [table](int r, int c) { return table->item(r, c)->text().toDouble(); };
+            double sum = 0, share = 0, perSum = 0;
             for (int r = 0; r < 5; ++r) {
-                const double secs = table->item(r, 1)->text().toDouble();
-                QVERIFY(secs >= 0);
-                sum += secs;
-                share += table->item(r, 2)->text().toDouble();
-                perSum += table->item(r, 3)->text().toDouble();
-                QVERIFY(fuzzyEqual(table->item(r, 3)->text().toDouble(), secs / 30, 1e-5));
+                QVERIFY(cell(r, 1) >= 0 && fuzzyEqual(cell(r, 3), cell(r, 1) / 30, 1e-5));
+                sum += cell(r, 1);
+                share += cell(r, 2);
+                perSum += cell(r, 3);
             }
-            QVERIFY(fuzzyEqual(table->item(5, 1)->text().toDouble(), sum, 1e-5));
-            QVERIFY(fuzzyEqual(table->item(5, 3)->text().toDouble(), perSum, 1e-5));
+            QVERIFY(fuzzyEqual(cell(5, 1), sum, 1e-5) && fuzzyEqual(cell(5, 3), perSum, 1e-5));
             QVERIFY(sum == 0 ? share == 0 : fuzzyEqual(share, 100, 1e-4));
-
-            QStringList left = QDir(fx->env.temp()).entryList(QDir::Files);
-            QCOMPARE(left, *kept ? QStringList{kept} : QStringList());
+            QCOMPARE(QDir(fx->env.temp()).entryList(QDir::Files), *kept ? QStringList{kept} : QStringList());
             if (*kept) {
                 const ScriptedPrompter::Record save = fx->prompt("Save File As");
                 QCOMPARE(save.dir, UserPrefs::getTempFolder());
@@ -344,22 +303,6 @@ private slots:
             }
             QCOMPARE(tarvix::windows().size(), 1);
         }
-    }
-
-    void benchmarkUnwritableTemp()
-    {
-        // A file where the temporary folder should be: nothing can be written
-        // there, whoever runs the test.
-        QVERIFY(QDir(fx->env.temp()).removeRecursively() && writeFile(fx->env.temp(), ""));
-        WidgetPoller driver(solveOnCpu);
-        Options *d = openDialog();
-        child<QLineEdit>(d, "benchLE")->setText("10");
-        child<QComboBox>(d, "benchUI")->setCurrentIndex(1);
-        button(d, "benchStartb")->click();
-        QCOMPARE(fx->prompt("ERROR: Could not save the file!").kind, QString("message"));
-        QCOMPARE(fx->prompter.count("Save Benchmark File?"), 0);
-        QCOMPARE(child<QTableWidget>(d, "benchTable")->item(5, 1), nullptr);
-        QVERIFY(QFile::remove(fx->env.temp()) && QDir().mkpath(fx->env.temp()));
     }
 
     // The copy never replaces another file unasked, and a copy that fails
@@ -395,10 +338,8 @@ private slots:
         QCOMPARE(fx->prompter.count("File already exists!"), replace ? 1 : 0);
         QCOMPARE(fx->prompter.count("Failure Copying File!"), target.isEmpty() ? 1 : 0);
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), left);
-        if (!target.isEmpty()) {
-            EquationStore s;
-            QCOMPARE(!EquationFile::open(dir + "/" + target, s).failed, copied);
-        }
+        EquationStore s;
+        QCOMPARE(!target.isEmpty() && !EquationFile::open(dir + "/" + target, s).failed, copied);
     }
 
     void benchmarkCopyName()

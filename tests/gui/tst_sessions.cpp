@@ -12,13 +12,6 @@ QStringList listFile()
 {
     return QString::fromUtf8(readFile(SessionManager::listFilePath())).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
-
-void makeSavedSessions(const QStringList &names)
-{
-    for (const QString &n : names)
-        QDir().mkpath(SessionManager::sessionsRoot() + QLatin1Char('/') + n + QStringLiteral("/Window 1"));
-    QVERIFY(writeFile(SessionManager::listFilePath(), (names.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8()));
-}
 } // namespace
 
 class TestSessions : public QObject
@@ -29,15 +22,17 @@ private slots:
     void saveSessionAndExitAsksForUnrecordedWindows();
     void refusedResumeRecordsIntoOwnSession();
     void sessionsOffMeansNoRecording();
-    void closingKeepsNamedSessionCurrent();
-    void unsavedSessionKeptCurrentForRecovery();
+    void sessionFileFollowsTheEdits_data();
+    void sessionFileFollowsTheEdits();
 };
 
 void TestSessions::dialogResumesAndDeletes()
 {
     GuiFixture fx;
     const QString root = SessionManager::sessionsRoot() + '/', leftover = "Unsaved Jan 01, 2020";   // of a crashed run
-    makeSavedSessions({"alpha", "beta", "gamma", leftover});
+    for (const char *n : {"alpha", "beta", "gamma"})
+        QVERIFY(QDir().mkpath(root + n + "/Window 1"));
+    QVERIFY(writeFile(SessionManager::listFilePath(), "alpha\nbeta\ngamma\n" + leftover.toUtf8() + '\n'));
     QVERIFY(writeFile(root + leftover + "/Window 1/CUT/1.btrx", "x"));
     SessionManager keeper;
     QList<QStringList> launched;
@@ -71,8 +66,7 @@ void TestSessions::dialogResumesAndDeletes()
             d->sessionList()->selectAll();
             button(d, name)->click();
         });
-        const bool handedOver = SessionManagerDialog::startUpPrompt(&keeper);
-        QCOMPARE(handedOver, name[0] == 'r');
+        QCOMPARE(SessionManagerDialog::startUpPrompt(&keeper), name[0] == 'r');   // handed over
     }
     const QString self = QCoreApplication::applicationFilePath();
     QCOMPARE(launched, (QList<QStringList>{{self, "-Session", "alpha"}, {self, "-Session", "gamma"}}));
@@ -153,36 +147,35 @@ void TestSessions::sessionsOffMeansNoRecording()
     QVERIFY(!w->changesRecorded());
 }
 
-// A change after Save Session is in the session once its window closes.
-void TestSessions::closingKeepsNamedSessionCurrent()
+// A change after Save Session is in the session once its window closes; an
+// unsaved session's window file follows every action, so a run that
+// crashes leaves a session that resumes to its last step.
+void TestSessions::sessionFileFollowsTheEdits_data()
 {
-    GuiFixture fx;
-    SessionManager keeper;
-    auto *w = new tarvix();
-    w->show();
-    fx.prompter.answerText(QStringLiteral("study"));
-    trigger(w, "actionSave_Session");
-    const QString actions = w->historyFolder() + QStringLiteral("/Actions.sestrx");
-    QVERIFY(!readFile(actions).contains("\n9\t"));
-    w->tableModel()->setData(w->tableModel()->index(0, 0), 4.0);
-    QVERIFY(fx.close(w));
-    QVERIFY2(readFile(actions).contains("\n9\t"), readFile(actions).constData());   // the cell edit
+    QTest::addColumn<bool>("named");
+    QTest::newRow("saved session, at close") << true;
+    QTest::newRow("unsaved session, at once") << false;
 }
 
-// An unsaved session's window file follows every action, so a run that
-// crashes leaves a session that resumes to its last step.
-void TestSessions::unsavedSessionKeptCurrentForRecovery()
+void TestSessions::sessionFileFollowsTheEdits()
 {
+    QFETCH(bool, named);
     GuiFixture fx;
     SessionManager keeper;
     auto *w = new tarvix();
     w->show();
-    QVERIFY(SessionManager::currentSessionName().contains(QLatin1String("Unsaved")));
+    if (named) {
+        fx.prompter.answerText(QStringLiteral("study"));
+        trigger(w, "actionSave_Session");
+    }
+    QCOMPARE(SessionManager::currentSessionName().contains(QLatin1String("Unsaved")), !named);
+    const QString folder = w->historyFolder(), actions = folder + QStringLiteral("/Actions.sestrx");
+    QVERIFY(!readFile(actions).contains("\n9\t"));
     w->tableModel()->setData(w->tableModel()->index(0, 0), 4.0);
-    const QString actions = w->historyFolder() + QStringLiteral("/Actions.sestrx");
+    QVERIFY(!named || fx.close(w));
     QTRY_VERIFY2(readFile(actions).contains("\n9\tTEXT/"), readFile(actions).constData());
     auto *resumed = new tarvix();
-    resumed->resumeFrom(w->historyFolder());
+    resumed->resumeFrom(folder);
     resumed->awaitRecorder();
     QCOMPARE(resumed->tableModel()->data(resumed->tableModel()->index(0, 0)).toDouble(), 4.0);
 }

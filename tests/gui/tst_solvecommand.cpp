@@ -38,9 +38,13 @@ private:
     WidgetPoller m_poller;
 };
 
-bool solvesToExample(const double *x)
+// A 3x3 store's system and its three solutions.
+std::vector<double> values(const EquationStore &s)
 {
-    return fuzzyEqual(x[0], 5, 1e-12) && fuzzyEqual(x[1], 3, 1e-12) && fuzzyEqual(x[2], -2, 1e-12);
+    std::vector<double> v;
+    for (const double *a : {s.coef[0], s.coef[1], s.coef[2], s.rhs, s.fileSol, s.customSol, s.currentSol})
+        v.insert(v.end(), a, a + 3);
+    return v;
 }
 }
 
@@ -80,102 +84,91 @@ private slots:
                      QList<int>({1, 1, answer == Prompter::Yes ? 1 : 0}));
             QCOMPARE(fx->prompter.count(), 2);
             QVERIFY(wait.isVisible());
-            QCOMPARE(fx->prompter.last().all(),
-                     QString("message|Solving Completed!|Successfully Solved the Equations.\nWould you like to Analyse the "
-                             "Solutions?|%1|%2|").arg(int(Prompter::Information)).arg(int(Prompter::Yes | Prompter::No)));
+            QCOMPARE(fx->prompter.last().title, QString("Solving Completed!"));
+            QCOMPARE(fx->prompter.last().buttons, int(Prompter::Yes | Prompter::No));
         }
     }
 
+    // One warning box per failed check or solver complaint, in order; the
+    // texts of the checks and the solver are the core tests' business.
     void refused()
     {
-        // messages: "title|text", in order.
-        const QString invalid = "ERROR: INVALID DATA!|", c = "<u><b>Cannot Solve such Equations.</b></u>";
-        const struct { QVector<double> a, b; QStringList messages; } cases[] = {
-            {{1, 2, 3, 4}, {0, 1e-16}, {invalid + "<p>R.H.S. of all Equations is zero!</p>" + c}},
-            {{1, 2, 3, 0, 0, 0, 0, 0, 0}, {1, 2, 3},
-             {invalid + "<p>All the co-efficients of following Equations are zero!</p><p>2 & 3.</p>" + c,
-              invalid + "<p>Following Equations are Duplicate!</p><p></p><p><b><u>2</u></b> -> 3.</p>" + c}},
+        const QString invalid = "ERROR: INVALID DATA!";
+        const struct { QVector<double> a, b; QStringList titles; } cases[] = {
+            {{1, 2, 3, 4}, {0, 1e-16}, {invalid}},   // right-hand side zero
+            {{1, 2, 3, 0, 0, 0, 0, 0, 0}, {1, 2, 3}, {invalid, invalid}},   // zero rows, duplicates
             // Row 3 = row 1 + row 2 passes every check, but the last column has no pivot.
-            {{1, 1, 0, 0, 1, 1, 1, 2, 1}, {1, 2, 3},
-             {"ERROR: Could not solve the equations!|Following Equation is faulty! All its co-efficients become zero while Solving: 3",
-              "ERROR: Solution is INCORRECT!|<p><b>The co-efficient Matrix could NOT be reduced to Upper Triangular Matrix!</b></p>\n"
-              "The calculated solution will be incorrect.\nPlease check the errors in equations."
-              "<p>Reason: the equations are singular or nearly singular: the condition estimate (1-norm, rows equilibrated) is inf.</p>"}}};
-        for (const auto &[a, b, messages] : cases) {
+            {{1, 1, 0, 0, 1, 1, 1, 2, 1}, {1, 2, 3}, {"ERROR: Could not solve the equations!", "ERROR: Solution is INCORRECT!"}}};
+        for (const auto &[a, b, titles] : cases) {
             fx->prompter.clear();
             auto *w = systemWindow(a, b);
             w->store().customSol[0] = 42;
             DialogDriver driver;
             w->on_solveb_clicked();
-            const bool solved = messages.last().contains("INCORRECT");
+            const bool solved = titles.last().contains("INCORRECT");
             QCOMPARE(driver.dialogs, solved ? 1 : 0);
             QStringList seen;
             for (const auto &r : fx->prompter.records()) {
                 if (r.kind == "progress")
                     continue;
-                seen << r.title + "|" + r.text;
+                seen << r.title;
                 QCOMPARE(r.icon, int(Prompter::Warning));
             }
-            QCOMPARE(seen, messages);
+            QCOMPARE(seen, titles);
             if (!solved)
                 QCOMPARE(w->store().customSol[0], 42.0);
+            else
+                QVERIFY(fx->prompt(titles.last()).text.contains("<p>Reason: the equations are singular or nearly singular"));
         }
-    }
-
-    void optimiseWindowAsksNothing()
-    {
-        tarvix hidden(QString(), true);
-        hidden.setCurrentFileName("%Optimise%");
-        hidden.resizeSystem(3);
-        fillStore(hidden.store(), kExampleA, kExampleB);
-        DialogDriver driver;
-        hidden.on_solveb_clicked();
-        QCOMPARE(driver.dialogs + fx->prompter.count(), 0);
-        QVERIFY(solvesToExample(hidden.store().currentSol));
     }
 
     void solverDialogButtons()
     {
         for (bool openCL : {false, true}) {
             UserPrefs::setOpenCLEnabled(openCL);
-            const bool loads = SolverDialog::openCLLibraryLoads();
             const QString missing = SolverDialog::openCLUnavailable();
             SolverDialog d;
-            QCOMPARE(d.getResult(), 0);
             auto *opencl = d.findChild<QPushButton *>("openclb");
             QCOMPARE(opencl->isEnabled(), openCL && missing.isEmpty());
-            if (!loads)
-                QCOMPARE(opencl->toolTip(), QString("Could not find OpenCL drivers for your PC."));
-            else if (openCL && !missing.isEmpty())
-                QCOMPARE(opencl->toolTip(), missing);
-            else if (!openCL)
-                QVERIFY(opencl->toolTip().startsWith("You have disabled this feature."));
+            // Off, it says why: what keeps OpenCL from running, or that it is switched off.
+            if (!opencl->isEnabled())
+                QVERIFY(!opencl->toolTip().isEmpty() && (!openCL || opencl->toolTip() == missing));
             d.findChild<QPushButton *>("multib")->click();
             QCOMPARE(d.getResult(), 1);
-            QCOMPARE(d.result(), int(QDialog::Accepted));
         }
     }
 
-    void commandLineOpensAndSolves()
+    // Files open in order and "solve", in any case, solves the file before it;
+    // other words and missing files are skipped with a warning.
+    void commandLine()
     {
         const QString dir = fx->env.root();
-        QVERIFY(writeSystem(dir + "/a.trx", 3, kExampleA, kExampleB));
-        QVERIFY(writeSystem(dir + "/b.btrx", 3, kExampleA, kExampleB));
+        QVERIFY(writeSystem(dir + "/a.trx", 3, kExampleA, kExampleB) && writeSystem(dir + "/b.btrx", 3, kExampleA, kExampleB)
+                && writeSystem(dir + "/notes.trx.bak", 2));
         DialogDriver driver;
-        fx->prompter.answerButton(Prompter::No);
-        fx->prompter.answerButton(Prompter::No);
-        const QList<tarvix *> opened = CommandLine::openFromArguments({dir + "/a.trx", "solve", dir + "/b.btrx", "SOLVE"});
-        QCOMPARE(opened.size(), 2);
+        for (int answer : {Prompter::Ok, Prompter::No, Prompter::No})
+            fx->prompter.answerButton(answer);
+        QTest::ignoreMessage(QtWarningMsg, "error no: MAIN2 - solve. Unkown Argument!");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("error no: MAIN1 - .*missing.trx. File does not exist!"));
+        QTest::ignoreMessage(QtWarningMsg, "error no: MAIN2 - a.TRX. Unkown Argument!");
+        const QList<tarvix *> opened = CommandLine::openFromArguments({"solve", dir + "/missing.trx", "a.TRX",
+            dir + "/notes.trx.bak", dir + "/a.trx", "solve", dir + "/b.btrx", "SOLVE"});
+        QCOMPARE(opened.size(), 3);
         QCOMPARE(driver.dialogs, 2);
-        for (tarvix *w : opened)
+        QCOMPARE(opened.at(0)->currentFileName(), dir + "/notes.trx");
+        QCOMPARE(opened.at(1)->currentFileName(), dir + "/a.trx");
+        QCOMPARE(opened.at(2)->windowTitle(), dir + "/b.btrx - [3x3] - Tarvix (" + opened.at(2)->windowName() + ")");
+        for (tarvix *w : opened.mid(1))
             QVERIFY(solvesToExample(w->store().currentSol) && w->isVisible());
-        QCOMPARE(opened.at(0)->currentFileName(), dir + "/a.trx");
-        QCOMPARE(opened.at(1)->windowTitle(), dir + "/b.btrx - [3x3] - Tarvix (" + opened.at(1)->windowName() + ")");
+        QCOMPARE(fx->prompter.count("WARNING!"), 1);
+        QCOMPARE(fx->prompt("WARNING!").text, dir + "/missing.trx. File does not exist!");
     }
 
     // A solve that changes the solution Save writes marks the window
-    // modified; saved and reopened, the file holds that solution.
-    void solutionKeptBySave_data()
+    // modified; saved and reopened, the file holds that solution. A solve
+    // cancelled before its first block leaves the system, every solution and
+    // the saved flag as they were, and asks nothing.
+    void solveCancelAndSave_data()
     {
         QTest::addColumn<int>("savedSet");
         QTest::addColumn<bool>("modified");
@@ -184,7 +177,7 @@ private slots:
         QTest::newRow("from file") << 2 << false;
     }
 
-    void solutionKeptBySave()
+    void solveCancelAndSave()
     {
         QFETCH(int, savedSet);
         QFETCH(bool, modified);
@@ -199,30 +192,22 @@ private slots:
         QCOMPARE(w->isSaved(), !modified);
         w->on_saveb_clicked();
         QVERIFY(w->isSaved());
+
+        const std::vector<double> before = values(w->store());
+        fx->prompter.clear();
+        fx->prompter.cancelProgressAt(0);
+        button(w, "solveb")->click();
+        fx->prompter.cancelProgressAt(-1);
+        QVERIFY(values(w->store()) == before && w->isSaved());
+        QCOMPARE(fx->prompter.count(), 1);   // the progress box; no outcome
+        QCOMPARE(w->statusBar()->currentMessage(), QString("Solving cancelled."));
+
         // The same solution again changes nothing Save would write.
         fx->prompter.answerButton(Prompter::No);
         button(w, "solveb")->click();
         QVERIFY(w->isSaved());
         auto *reopened = new tarvix(path);
         QCOMPARE(solvesToExample(reopened->store().fileSol), modified);
-    }
-
-    void commandLineSkipsBadArguments()
-    {
-        const QString dir = fx->env.root();
-        QVERIFY(writeSystem(dir + "/notes.trx.bak", 2));
-        DialogDriver driver;
-        QTest::ignoreMessage(QtWarningMsg, "error no: MAIN2 - solve. Unkown Argument!");
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("error no: MAIN1 - .*missing.trx. File does not exist!"));
-        QTest::ignoreMessage(QtWarningMsg, "error no: MAIN2 - a.TRX. Unkown Argument!");
-        const QList<tarvix *> opened =
-            CommandLine::openFromArguments({"solve", dir + "/missing.trx", "a.TRX", dir + "/notes.trx.bak"});
-        QCOMPARE(opened.size(), 1);
-        QCOMPARE(opened.first()->currentFileName(), dir + "/notes.trx");
-        QCOMPARE(driver.dialogs, 0);
-        QCOMPARE(fx->prompter.count(), 1);
-        QCOMPARE(fx->prompter.last().title, QString("WARNING!"));
-        QCOMPARE(fx->prompter.last().text, dir + "/missing.trx. File does not exist!");
     }
 
     void stealthSolve()
@@ -240,35 +225,6 @@ private slots:
         QCOMPARE(driver.analyses, 1);
         QCOMPARE(w.store().N, 2);
         QCOMPARE(tarvix::windows(), QList<tarvix *>{&w});
-    }
-
-    void cancelLeavesEverything()
-    {
-        // Cancel before the first block: the solutions from file and of the
-        // last solve stay, nothing is asked, the status bar says so.
-        const QString path = fx->env.root() + "/c.trx";
-        QVERIFY(writeSystem(path, 3, kExampleA, kExampleB));
-        auto *w = new tarvix(path);
-        DialogDriver driver;
-        fx->prompter.answerButton(Prompter::No);
-        button(w, "solveb")->click();
-        w->on_saveb_clicked();
-        const EquationStore &s = w->store();
-        const std::vector<double> before[] = {{s.coef[0], s.coef[0] + 3}, {s.rhs, s.rhs + 3},
-                                              {s.fileSol, s.fileSol + 3}, {s.customSol, s.customSol + 3},
-                                              {s.currentSol, s.currentSol + 3}};
-        fx->prompter.clear();
-        fx->prompter.cancelProgressAt(0);
-        button(w, "solveb")->click();
-        const std::vector<double> after[] = {{s.coef[0], s.coef[0] + 3}, {s.rhs, s.rhs + 3},
-                                             {s.fileSol, s.fileSol + 3}, {s.customSol, s.customSol + 3},
-                                             {s.currentSol, s.currentSol + 3}};
-        for (int i = 0; i < 5; ++i)
-            QVERIFY(before[i] == after[i]);
-        QCOMPARE(fx->prompter.count(), 1); // the progress box; no outcome
-        QCOMPARE(w->statusBar()->currentMessage(), QString("Solving cancelled."));
-        QVERIFY(w->isSaved());
-        fx->prompter.cancelProgressAt(-1);
     }
 
     void solvingWindowCannotBeClosed()
