@@ -8,17 +8,14 @@
 #include "files/equationfile.h"
 #include "files/filestring.h"
 #include "history/undoredo.h"
-#include "mydelegate.h"
 #include "mytablemodel.h"
 #include "prefs/userprefs.h"
 #include "threads/mythreads.h"
 
-#include <QAbstractItemDelegate>
 #include <QApplication>
 #include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
-#include <QTableView>
 #include <QTimer>
 
 #include <functional>

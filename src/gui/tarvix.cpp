@@ -24,7 +24,6 @@
 #include <QItemSelectionModel>
 #include <QStatusBar>
 #include <QTableView>
-#include <QTimer>
 
 #include <charconv>
 

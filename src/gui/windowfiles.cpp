@@ -50,6 +50,11 @@ struct WindowFiles::FileFeedback
             // share the pipelines' process-wide state with this one.
             QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         };
+        // A read that replaces the arrays first takes the table off them.
+        feedback.replacing = [files] {
+            if (files->w.m_model)
+                files->w.m_model->lock();
+        };
     }
     EquationDocument::Feedback feedback;
     QElapsedTimer started;
@@ -91,10 +96,6 @@ void WindowFiles::openFile(const QString &path, bool freshAllocation, bool *fail
     {
         FileFeedback io(this, QStringLiteral("Opening File"),
                         QStringLiteral("Please wait while Tarvix is opening your file.\n"));
-        io.feedback.replacing = [this] {
-            if (w.m_model)
-                w.m_model->lock();
-        };
         opened = w.m_doc.open(path, io.feedback);
     }
     if (binary && w.m_quiet)
@@ -213,10 +214,6 @@ bool WindowFiles::importRecorded(const QString &path, const QString &rhsPath)
     {
         FileFeedback io(this, QStringLiteral("Importing File"),
                         QStringLiteral("Please wait while Tarvix is importing your file.\n"));
-        io.feedback.replacing = [this] {
-            if (w.m_model)
-                w.m_model->lock();
-        };
         opened = w.m_doc.import(path, rhsPath, io.feedback);
     }
     if (opened.ok()) {
