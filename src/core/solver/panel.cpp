@@ -42,57 +42,51 @@ void blockGeneric(double *const *rows, int count, int col, const double *l, int 
 
 #ifdef TARVIX_X86_KERNELS
 
+// The 32 registers of AVX-512 hold a tile of eight rows by sixteen columns:
+// sixteen accumulators (enough to cover the multiply-add latency on both
+// units), two panel vectors and the broadcast ratio. Each element still sums
+// its products in the order of s, so every tile height gives the same bits.
+template <int R>
+__attribute__((target("avx512f"))) inline void tile512(double *const *rows, int col,
+                                                       const double *l, int kb,
+                                                       const double *ub)
+{
+    __m512d a[R], b[R];
+    const double *lr[R];
+#pragma GCC unroll 8
+    for (int q = 0; q < R; ++q) {
+        a[q] = _mm512_setzero_pd();
+        b[q] = _mm512_setzero_pd();
+        lr[q] = l + size_t(q) * size_t(kb);
+    }
+    for (int s = 0; s < kb; ++s) {
+        const __m512d u0 = _mm512_loadu_pd(ub + s * W);
+        const __m512d u1 = _mm512_loadu_pd(ub + s * W + 8);
+#pragma GCC unroll 8
+        for (int q = 0; q < R; ++q) {
+            const __m512d x = _mm512_set1_pd(lr[q][s]);
+            a[q] = _mm512_fmadd_pd(x, u0, a[q]);
+            b[q] = _mm512_fmadd_pd(x, u1, b[q]);
+        }
+    }
+#pragma GCC unroll 8
+    for (int q = 0; q < R; ++q) {
+        double *c = rows[q] + col;
+        _mm512_storeu_pd(c, _mm512_sub_pd(_mm512_loadu_pd(c), a[q]));
+        _mm512_storeu_pd(c + 8, _mm512_sub_pd(_mm512_loadu_pd(c + 8), b[q]));
+    }
+}
+
 __attribute__((target("avx512f"))) void block512(double *const *rows, int count, int col,
                                                  const double *l, int kb, const double *ub)
 {
     int r = 0;
-    // Four rows at a time: eight accumulators, each panel row read once.
-    for (; r + 4 <= count; r += 4) {
-        const double *l0 = l + size_t(r) * size_t(kb);
-        const double *l1 = l0 + kb, *l2 = l1 + kb, *l3 = l2 + kb;
-        __m512d a0 = _mm512_setzero_pd(), b0 = _mm512_setzero_pd();
-        __m512d a1 = _mm512_setzero_pd(), b1 = _mm512_setzero_pd();
-        __m512d a2 = _mm512_setzero_pd(), b2 = _mm512_setzero_pd();
-        __m512d a3 = _mm512_setzero_pd(), b3 = _mm512_setzero_pd();
-        for (int s = 0; s < kb; ++s) {
-            const __m512d u0 = _mm512_loadu_pd(ub + s * W);
-            const __m512d u1 = _mm512_loadu_pd(ub + s * W + 8);
-            __m512d x = _mm512_set1_pd(l0[s]);
-            a0 = _mm512_fmadd_pd(x, u0, a0);
-            b0 = _mm512_fmadd_pd(x, u1, b0);
-            x = _mm512_set1_pd(l1[s]);
-            a1 = _mm512_fmadd_pd(x, u0, a1);
-            b1 = _mm512_fmadd_pd(x, u1, b1);
-            x = _mm512_set1_pd(l2[s]);
-            a2 = _mm512_fmadd_pd(x, u0, a2);
-            b2 = _mm512_fmadd_pd(x, u1, b2);
-            x = _mm512_set1_pd(l3[s]);
-            a3 = _mm512_fmadd_pd(x, u0, a3);
-            b3 = _mm512_fmadd_pd(x, u1, b3);
-        }
-        double *c0 = rows[r] + col, *c1 = rows[r + 1] + col;
-        double *c2 = rows[r + 2] + col, *c3 = rows[r + 3] + col;
-        _mm512_storeu_pd(c0, _mm512_sub_pd(_mm512_loadu_pd(c0), a0));
-        _mm512_storeu_pd(c0 + 8, _mm512_sub_pd(_mm512_loadu_pd(c0 + 8), b0));
-        _mm512_storeu_pd(c1, _mm512_sub_pd(_mm512_loadu_pd(c1), a1));
-        _mm512_storeu_pd(c1 + 8, _mm512_sub_pd(_mm512_loadu_pd(c1 + 8), b1));
-        _mm512_storeu_pd(c2, _mm512_sub_pd(_mm512_loadu_pd(c2), a2));
-        _mm512_storeu_pd(c2 + 8, _mm512_sub_pd(_mm512_loadu_pd(c2 + 8), b2));
-        _mm512_storeu_pd(c3, _mm512_sub_pd(_mm512_loadu_pd(c3), a3));
-        _mm512_storeu_pd(c3 + 8, _mm512_sub_pd(_mm512_loadu_pd(c3 + 8), b3));
-    }
-    for (; r < count; ++r) {
-        const double *l0 = l + size_t(r) * size_t(kb);
-        __m512d a0 = _mm512_setzero_pd(), b0 = _mm512_setzero_pd();
-        for (int s = 0; s < kb; ++s) {
-            const __m512d x = _mm512_set1_pd(l0[s]);
-            a0 = _mm512_fmadd_pd(x, _mm512_loadu_pd(ub + s * W), a0);
-            b0 = _mm512_fmadd_pd(x, _mm512_loadu_pd(ub + s * W + 8), b0);
-        }
-        double *c0 = rows[r] + col;
-        _mm512_storeu_pd(c0, _mm512_sub_pd(_mm512_loadu_pd(c0), a0));
-        _mm512_storeu_pd(c0 + 8, _mm512_sub_pd(_mm512_loadu_pd(c0 + 8), b0));
-    }
+    for (; r + 8 <= count; r += 8)
+        tile512<8>(rows + r, col, l + size_t(r) * size_t(kb), kb, ub);
+    for (; r + 4 <= count; r += 4)
+        tile512<4>(rows + r, col, l + size_t(r) * size_t(kb), kb, ub);
+    for (; r < count; ++r)
+        tile512<1>(rows + r, col, l + size_t(r) * size_t(kb), kb, ub);
 }
 
 // The 16 registers of AVX2 hold a tile of six rows by eight columns: twelve
