@@ -198,24 +198,24 @@ bool HistoryBridge::busy() const
     return m_serving > 0 || m_awaiting || (m_recorder && m_recorder->requestsInFlight() > 0);
 }
 
-bool HistoryBridge::enabledQuery()
+bool HistoryBridge::ask(void (tarvix::*query)(bool *))
 {
     if (!m_undo)
         return false;
     await();
     bool b = false;
-    emit w.isUndoEnabled(&b);
+    emit (w.*query)(&b);
     return b;
+}
+
+bool HistoryBridge::enabledQuery()
+{
+    return ask(&tarvix::isUndoEnabled);
 }
 
 bool HistoryBridge::busyQuery()
 {
-    if (!m_undo)
-        return false;
-    await();
-    bool b = false;
-    emit w.checkUndoState(&b);
-    return b;
+    return ask(&tarvix::checkUndoState);
 }
 
 void HistoryBridge::saveWindow()

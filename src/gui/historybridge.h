@@ -55,6 +55,8 @@ public:
 
 private:
     void connectRecorder(QObject *recorder);
+    // One of the window's blocking queries, once the recorder is idle.
+    bool ask(void (tarvix::*query)(bool *));
     bool readMetaRecord(const QString &path, QString *fileName, double *current, double *custom, int n);
 
     tarvix &w;
