@@ -138,6 +138,14 @@ EquationFile::Options fileOptions(const EquationDocument::Feedback &feedback)
     return options;
 }
 
+// A system read afresh has no computed solutions yet.
+void clearComputed(EquationStore &s)
+{
+    const size_t bytes = sizeof(double) * size_t(s.N);
+    std::memset(s.customSol, 0, bytes);
+    std::memset(s.currentSol, 0, bytes);
+}
+
 // Fresh arrays for n unknowns with zero solutions; false when they could
 // not be had.
 bool freshStore(EquationStore &incoming, int n)
@@ -146,9 +154,7 @@ bool freshStore(EquationStore &incoming, int n)
     incoming.allocated = 0;
     if (!incoming.reallocate())
         return false;
-    const size_t bytes = sizeof(double) * size_t(n);
-    std::memset(incoming.customSol, 0, bytes);
-    std::memset(incoming.currentSol, 0, bytes);
+    clearComputed(incoming);
     return true;
 }
 
@@ -216,9 +222,7 @@ EquationDocument::Opened EquationDocument::import(const QString &path, const QSt
         opened.error = out.error;
         return opened;
     }
-    const size_t bytes = sizeof(double) * size_t(incoming.N);
-    std::memset(incoming.customSol, 0, bytes);
-    std::memset(incoming.currentSol, 0, bytes);
+    clearComputed(incoming);
     if (feedback.replacing)
         feedback.replacing();
     m_store.swap(incoming);
