@@ -140,8 +140,8 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     // The working copy, made as the solve command makes it.
     RowBlock copy(n);
     double **rows = copy.rows();
-    std::unique_ptr<RatioStore> store;
-    copyRows(n, s.rows.data(), rows, settings, [&] { store = std::make_unique<RatioStore>(n); });
+    copyRows(n, s.rows.data(), rows, settings);
+    auto store = std::make_unique<RatioStore>(n, RatioStore::Placement::InWorkingCopy);
     std::vector<double> r(s.b);
     std::vector<int> zeros(columnZeros, columnZeros + n);
     QElapsedTimer t;

@@ -63,8 +63,11 @@ Outcome runSolve(PluginHost *host, Matrix a, std::vector<double> r, QObject *err
         QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     RatioStore *store = solve->ratios();
-    for (int k = 0; k < n - 1; ++k)
-        out.ur.emplace_back(store->ur[k], store->ur[k] + (n - 1 - k));
+    for (int k = 0; k < n - 1; ++k) {
+        out.ur.emplace_back();
+        for (int i = k + 1; i < n; ++i)
+            out.ur.back().push_back(store->lower[i][k]);
+    }
     out.swaps = store->swaps;
     delete solve;
     return out;
@@ -74,17 +77,18 @@ Outcome runSolve(PluginHost *host, Matrix a, std::vector<double> r, QObject *err
 struct Forward
 {
     explicit Forward(const Matrix &m, const std::vector<double> &rhs)
-        : a(m), r(rhs), ratios(m.n)
+        : a(m), r(rhs), ratios(m.n), ur(ratios.stepRatios())
     {
     }
     Matrix a;
     std::vector<double> r;
     RatioStore ratios;
+    double **ur; // the step-by-step multipliers
 };
 
 bool runEngine(PluginInterface *plugin, Forward &f)
 {
-    plugin->initialise(f.a.ptr(), f.r.data(), f.ratios.ur, f.ratios.dr, f.a.n, &f.ratios.swaps,
+    plugin->initialise(f.a.ptr(), f.r.data(), f.ur, f.ratios.dr, f.a.n, &f.ratios.swaps,
                        QThread::currentThread());
     bool ok = true;
     plugin->calcURatios(&ok);
@@ -99,7 +103,7 @@ void referenceForward(Forward &f)
     for (int k = 0; k < n - 1; ++k) {
         for (int i = k + 1; i < n; ++i) {
             const double ratio = c[i][k] / c[k][k];
-            f.ratios.ur[k][i - k - 1] = ratio;
+            f.ur[k][i - k - 1] = ratio;
             f.r[size_t(i)] -= ratio * f.r[size_t(k)];
             for (int j = k; j < n; ++j)
                 c[i][j] -= c[k][j] * ratio;
@@ -378,7 +382,7 @@ private slots:
             int ratiosFloat = 0, rowFloat = 0;
             auto isFloat = [](double x) { return double(float(x)) == x; };
             for (int i = 0; i < n - 1; ++i)
-                ratiosFloat += isFloat(dev.ratios.ur[0][i]) ? 1 : 0;
+                ratiosFloat += isFloat(dev.ur[0][i]) ? 1 : 0;
             for (int j = 1; j < n; ++j) // column 0 ends near zero either way
                 rowFloat += isFloat(dev.a.rows[1][j]) ? 1 : 0;
             QCOMPARE(ratiosFloat > 0, ratiosOnDevice);

@@ -27,7 +27,7 @@ struct SolveRun
     QMap<int, int> columns;
     QMap<int, int> rows;
     std::vector<double> x;
-    std::vector<double> ratios; // ur then dr, row by row
+    std::vector<double> ratios; // the multipliers then dr, row by row
     Matrix reduced{0};
     std::unique_ptr<RatioStore> store;
 };
@@ -62,9 +62,11 @@ SolveRun runSolve(const Matrix &a, std::vector<double> b, const int *columnZeros
     run.swaps = s->ratios()->swaps;
     run.columns = s->ratios()->columnExchanges;
     run.rows = s->ratios()->rowExchanges;
-    for (double **r : {s->ratios()->ur, s->ratios()->dr})
-        for (int k = 0; k < a.n - 1; ++k)
-            run.ratios.insert(run.ratios.end(), r[k], r[k] + a.n - 1 - k);
+    const RatioStore *store = s->ratios();
+    for (int i = 1; i < a.n; ++i)
+        run.ratios.insert(run.ratios.end(), store->lower[i], store->lower[i] + i);
+    for (int k = 0; k < a.n - 1; ++k)
+        run.ratios.insert(run.ratios.end(), store->dr[k], store->dr[k] + a.n - 1 - k);
     run.store = s->takeRatios();
     delete s;
     return run;
@@ -290,7 +292,7 @@ private slots:
         Matrix d(Rows{{2, 0}, {0, 4}});
         std::vector<double> db{2, 8}, dx{1.0, 2.0};
         auto ratios = std::make_unique<RatioStore>(2);
-        ratios->ur[0][0] = 1e9;
+        ratios->lower[1][0] = 1e9;
         QCOMPARE(improveSolution(2, d.ptr(), db.data(), Matrix(d).ptr(), std::move(ratios), dx.data()), 0);
         QCOMPARE(dx, (std::vector<double>{1.0, 2.0}));
     }

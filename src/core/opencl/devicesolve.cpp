@@ -121,20 +121,18 @@ bool factorOnDevice(PluginHost *host, int n, double *const *coef, const double *
     if (req.outcome != BlockedSolve::Solved)
         return false;
     // The factors in the solver's own form: the multipliers, the ratios of
-    // U to its diagonal and the row exchanges, read in step order.
-    // Columns of L become rows of ur: 64 columns at a time, so each row of
-    // work is read in one stretch and each row of ur written in order.
-    for (int k0 = 0; k0 + 1 < n; k0 += 64) {
-        const int k1 = std::min(n - 1, k0 + 64);
-        for (int i = k0 + 1; i < n; ++i) {
-            const double *row = work[i];
-            for (int k = k0; k < std::min(k1, i); ++k)
-                store->ur[k][i - k - 1] = row[k];
-        }
+    // U to its diagonal and the row exchanges. The device leaves each step's
+    // multipliers where their rows stood at that step.
+    store->placeInWorkingCopy(work);
+    for (int i = 1; i < n; ++i) {
+        if (store->lower[i] != work[i])
+            std::memcpy(store->lower[i], work[i], sizeof(double) * size_t(i));
     }
     store->pivots.resize(size_t(n));
     for (int j = 0; j < n; ++j)
         store->pivots[size_t(j)] = work[j][j];
+    // In place where the ratios live in work: each entry is read before
+    // its ratio is written.
     for (int i = 0; i + 1 < n; ++i) {
         double *dr = store->dr[i];
         const double *row = work[i];
@@ -145,6 +143,7 @@ bool factorOnDevice(PluginHost *host, int n, double *const *coef, const double *
         if (pivots[size_t(k)] != k)
             store->swaps << k << pivots[size_t(k)];
     }
+    store->followSwaps();
     return true;
 }
 
@@ -159,7 +158,7 @@ int solveArraysBlocked(PluginHost *host, int n, double **coef, const double *rhs
     std::vector<double *> work(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
         work[size_t(i)] = rows[size_t(i)].data();
-    auto store = std::make_unique<RatioStore>(n);
+    auto store = std::make_unique<RatioStore>(n, RatioStore::Placement::InWorkingCopy);
     std::vector<double> x(static_cast<size_t>(n));
     if (!factorOnDevice(host, n, coef, rhs, work.data(), store.get(), x.data(), &out))
         return 2;

@@ -43,32 +43,19 @@ inline void exchange(double *v, int n, int p, int q)
 
 } // namespace
 
-void RatioPass::forward(double *v, int n, double *const *r, const QList<int> *swaps)
+void RatioPass::forward(double *v, int n, double *const *r)
 {
-    const int listed = swaps ? int(swaps->size()) : 0;
-    int s = 0;
-    for (int k = 0; k < n; ++k) {
-        while (s + 1 < listed && swaps->at(s) <= k) {
-            exchange(v, n, swaps->at(s), swaps->at(s + 1));
-            s += 2;
-        }
-        if (k < n - 1)
-            Reduce::subtractScaled(v + k + 1, r[k], v[k], n - k - 1);
-    }
+    for (int k = 0; k + 1 < n; ++k)
+        Reduce::subtractScaled(v + k + 1, r[k], v[k], n - k - 1);
 }
 
-void RatioPass::backward(double *v, int n, double *const *r, const QList<int> *swaps, int count)
+void RatioPass::backward(double *v, int n, double *const *r, int count)
 {
     const int shares = sharesFor(n, count);
-    const int listed = swaps ? int(swaps->size()) : 0;
-    int s = listed - 2 - (listed % 2);
     double far[kBlock];
     int hi = n - 1;
     while (hi >= 0) {
-        // The block lo..hi ends at the next step that exchanges.
-        int lo = std::max(0, hi - kBlock + 1);
-        if (s >= 0 && swaps->at(s) >= lo)
-            lo = std::min(hi, swaps->at(s));
+        const int lo = std::max(0, hi - kBlock + 1);
         // Row n-1 has no sum.
         const int top = std::min(hi, n - 2);
         const int past = hi + 1;
@@ -83,10 +70,67 @@ void RatioPass::backward(double *v, int n, double *const *r, const QList<int> *s
         });
         for (int i = top; i >= lo; --i)
             v[i] = v[i] - (Reduce::dotWide(r[i], v + i + 1, past - i - 1) + far[i - lo]);
-        while (s >= 0 && swaps->at(s) >= lo) {
-            exchange(v, n, swaps->at(s), swaps->at(s + 1));
-            s -= 2;
-        }
         hi = lo - 1;
     }
+}
+
+void RatioPass::lowerForward(double *v, int n, double *const *lower, const QList<int> *swaps)
+{
+    const int listed = swaps ? int(swaps->size()) : 0;
+    for (int s = 0; s + 1 < listed; s += 2)
+        exchange(v, n, swaps->at(s), swaps->at(s + 1));
+    // Eight rows at a time: eight independent chains of subtractions, each
+    // row's own in step order.
+    int i = 1;
+    for (; i + 8 <= n; i += 8) {
+        const double *l[8];
+        double x[8];
+        for (int a = 0; a < 8; ++a) {
+            l[a] = lower[i + a];
+            x[a] = v[i + a];
+        }
+        for (int k = 0; k < i; ++k) {
+            const double y = v[k];
+            for (int a = 0; a < 8; ++a)
+                x[a] = x[a] - l[a][k] * y;
+        }
+        // The triangle of the eight rows themselves.
+        for (int a = 0; a < 8; ++a) {
+            for (int b = 0; b < a; ++b)
+                x[a] = x[a] - l[a][i + b] * x[b];
+            v[i + a] = x[a];
+        }
+    }
+    for (; i < n; ++i) {
+        const double *l = lower[i];
+        double x = v[i];
+        for (int k = 0; k < i; ++k)
+            x = x - l[k] * v[k];
+        v[i] = x;
+    }
+}
+
+void RatioPass::lowerBackward(double *v, int n, double *const *lower, const QList<int> *swaps,
+                              int count)
+{
+    const int shares = sharesFor(n, count);
+    int hi = n - 1;
+    while (hi >= 1) {
+        const int lo = std::max(1, hi - kBlock + 1);
+        // The block's own rows, last first, on the block's columns.
+        for (int i = hi; i >= lo; --i)
+            Reduce::subtractScaled(v + lo, lower[i] + lo, v[i], i - lo);
+        // The columns left of the block take the block's rows, last first:
+        // each column's updates in the same order whoever takes it.
+        spread(shares, (long long)(hi - lo + 1) * lo, [&](int w) {
+            const int first = int((long long)lo * w / shares);
+            const int end = int((long long)lo * (w + 1) / shares);
+            for (int i = hi; i >= lo; --i)
+                Reduce::subtractScaled(v + first, lower[i] + first, v[i], end - first);
+        });
+        hi = lo - 1;
+    }
+    const int listed = swaps ? int(swaps->size()) : 0;
+    for (int s = listed - 2 - (listed % 2); s >= 0; s -= 2)
+        exchange(v, n, swaps->at(s), swaps->at(s + 1));
 }

@@ -16,28 +16,32 @@ class DoubleBlock;
 class RatioStore
 {
 public:
-    // Where the diagonal-reduction ratios live: in the store's own block, or
-    // in the upper part of the working copy the solve reduces, where the
-    // reduction leaves nothing else (see placeDiagonal).
-    enum class Diagonal { Own, InWorkingCopy };
+    // Where the multipliers and the diagonal-reduction ratios live: in the
+    // store's own blocks, or in the working copy the solve reduces, where
+    // the elimination and the reduction leave nothing else (the multipliers
+    // take the places the elimination zeroes, the ratios the upper entries;
+    // see placeInWorkingCopy).
+    enum class Placement { Own, InWorkingCopy };
 
-    // Sized for n: n-1 rows each for ur and dr (row k holds n-1-k values);
-    // nothing for n < 2. Every value starts at 0. With Diagonal::InWorkingCopy
-    // dr has no room of its own until placeDiagonal.
-    explicit RatioStore(int n, Diagonal diagonal = Diagonal::Own);
+    // Sized for n: nothing for n < 2. Every value of an own block starts
+    // at 0; with Placement::InWorkingCopy the store has no room of its own
+    // until placeInWorkingCopy.
+    explicit RatioStore(int n, Placement placement = Placement::Own);
     ~RatioStore();
     RatioStore(const RatioStore &) = delete;
     RatioStore &operator=(const RatioStore &) = delete;
 
     int size() const { return m_n; }
-    bool diagonalInWorkingCopy() const { return m_diagonal == Diagonal::InWorkingCopy; }
-    // dr[i] = rows[i] + i + 1 (Diagonal::InWorkingCopy only): the rows of the
-    // working copy, in their final order, that the reduction turns into ratios.
-    // The rows must outlive the store.
-    void placeDiagonal(double *const *rows);
+    bool inWorkingCopy() const { return m_placement == Placement::InWorkingCopy; }
+    // lower[i] = rows[i] and dr[i] = rows[i] + i + 1 (Placement::InWorkingCopy
+    // only): the rows of the working copy in their final order. The rows
+    // must outlive the store.
+    void placeInWorkingCopy(double *const *rows);
 
-    // ur[k][i-k-1]: multiplier with which row i was reduced against pivot row k.
-    double **ur = nullptr;
+    // lower[i][k], k < i: the multiplier with which the row that ends in
+    // place i was reduced against pivot row k. A swap moves a row's earlier
+    // multipliers with it, so the exchanges all come before the multipliers.
+    double **lower = nullptr;
     // dr[i][j-i-1]: ratio of upper entry (i, j) to the diagonal entry (j, j).
     double **dr = nullptr;
     // Position p -> position exchanged with it by the column / row ordering.
@@ -49,10 +53,24 @@ public:
     // (empty before): read in one line, not one row of the matrix each.
     std::vector<double> pivots;
 
+    // The step-by-step devices write the multipliers of step k side by side,
+    // ur[k][i-k-1] for the row in place i at that step: room for them, all
+    // 0, made on the first call.
+    double **stepRatios();
+    // Moves the step-by-step multipliers into lower (see followSwaps) and
+    // gives their room back.
+    void settleStepRatios();
+    // For multipliers written where their row stood at their step: each
+    // swap, in order, takes the two rows' multipliers of the steps before
+    // it along, as lower needs.
+    void followSwaps();
+
 private:
     int m_n;
-    Diagonal m_diagonal;
+    Placement m_placement;
     std::unique_ptr<DoubleBlock> m_block;
+    std::unique_ptr<DoubleBlock> m_stepBlock;
+    double **m_ur = nullptr;
 };
 
 #endif

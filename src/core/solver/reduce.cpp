@@ -97,12 +97,12 @@ ThreadSettings ThreadSettings::fromPrefs()
 
 Reduce::Reduce() = default;
 
-void Reduce::setRange(double **coef, double *rhs, double **ur, double **dr, int k, int n,
+void Reduce::setRange(double **coef, double *rhs, double **lower, double **dr, int k, int n,
                       int first, int last)
 {
     m_coef = coef;
     m_rhs = rhs;
-    m_ur = ur;
+    m_lower = lower;
     m_dr = dr;
     m_k = k;
     m_kEnd = k + 1;
@@ -290,14 +290,14 @@ double Reduce::dotWide(const double *a, const double *b, int n)
     return (q0 + q1) + tail;
 }
 
-void Reduce::eliminateRows(double **coef, double *rhs, double *urk, int k, int n, int first,
+void Reduce::eliminateRows(double **coef, double *rhs, double **lower, int k, int n, int first,
                            int last)
 {
     const double *pivotRow = coef[k];
     const double p = pivotRow[k];
     if (isZero(p)) {
         for (int i = first; i <= last; ++i)
-            urk[i - k - 1] = 0.0;
+            lower[i][k] = 0.0;
         return;
     }
     const double rk = rhs[k];
@@ -306,10 +306,11 @@ void Reduce::eliminateRows(double **coef, double *rhs, double *urk, int k, int n
         double *row = coef[i];
         const double ratio = row[k] / p;
         rhs[i] = rhs[i] - rk * ratio;
-        urk[i - k - 1] = ratio;
         // Sparse systems: a row that needs no change is not touched.
         if (!isZero(ratio))
             rowUpdate(row + k, pivotRow + k, ratio, len);
+        // After the update, which leaves rounding noise in column k.
+        lower[i][k] = ratio;
     }
 }
 
@@ -342,12 +343,12 @@ void Reduce::diagonalRows(double **coef, double **dr, int n, int first, int last
 void Reduce::eliminate()
 {
     if (m_kEnd > m_k + 1 && m_panel)
-        eliminateDelayed(m_coef, m_rhs, m_ur, m_k, m_kEnd, m_n, m_first, m_last, *m_panel);
+        eliminateDelayed(m_coef, m_rhs, m_lower, m_k, m_kEnd, m_n, m_first, m_last, *m_panel);
     else
-        eliminateRows(m_coef, m_rhs, m_ur[m_k], m_k, m_n, m_first, m_last);
+        eliminateRows(m_coef, m_rhs, m_lower, m_k, m_n, m_first, m_last);
 }
 
-bool Reduce::eliminatePanelRow(double **coef, double *rhs, double **ur, int k0, int k1, int i,
+bool Reduce::eliminatePanelRow(double **coef, double *rhs, double **lower, int k0, int k1, int i,
                                double *l, int ldl)
 {
     const int kb = k1 - k0;
@@ -374,8 +375,9 @@ bool Reduce::eliminatePanelRow(double **coef, double *rhs, double **ur, int k0, 
     std::memcpy(coef[i] + k0, t, sizeof(double) * size_t(kb));
     rhs[i] = ri;
     double *li = l + size_t(i - k0) * size_t(ldl);
+    double *mi = lower[i];
     for (int s = k0; s < i; ++s) {
-        ur[s][i - s - 1] = ratios[s - k0];
+        mi[s] = ratios[s - k0];
         li[s - k0] = isZero(ratios[s - k0]) ? 0.0 : ratios[s - k0];
     }
     return true;
@@ -458,7 +460,7 @@ void panelSteps8(double *const *coef, const double *rhs, int k0, int kb, v8d *t,
 
 } // namespace
 
-void Reduce::eliminateDelayed(double **coef, double *rhs, double **ur, int k0, int k1, int n,
+void Reduce::eliminateDelayed(double **coef, double *rhs, double **lower, int k0, int k1, int n,
                               int first, int last, const PanelUpdate &panel)
 {
     (void)n; // the panel knows the columns
@@ -488,19 +490,19 @@ void Reduce::eliminateDelayed(double **coef, double *rhs, double **ur, int k0, i
                 r[a] = rhs[i0 + g + a];
             }
             panelSteps8(coef, rhs, k0, kb, t, r, ratio);
-            // The group's ratios of one step lie side by side in ur.
+            // The block's columns of these rows are eliminated: where the
+            // multipliers live in the rows themselves they take those places.
             const int first = i0 + g;
-            for (int c = 0; c < kb; ++c) {
-                double *u = ur[k0 + c] + (first - k0 - c - 1);
-                for (int a = 0; a < lanes; ++a)
-                    u[a] = ratio[c][a];
-            }
             for (int a = 0; a < lanes; ++a) {
                 double *row = coef[first + a] + k0;
+                double *m = lower[first + a] + k0;
                 double *lr = l.data() + size_t(g + a) * size_t(kb);
+                const bool inPlace = m == row;
                 for (int c = 0; c < kb; ++c) {
-                    row[c] = t[c][a];
                     const double q = ratio[c][a];
+                    if (!inPlace)
+                        row[c] = t[c][a];
+                    m[c] = q;
                     lr[c] = isZero(q) ? 0.0 : q;
                 }
                 rhs[first + a] = r[a];

@@ -52,7 +52,8 @@ class Reduce : public TrxWorker
 public:
     Reduce();
 
-    void setRange(double **coef, double *rhs, double **ur, double **dr, int k, int n, int first,
+    // lower: the rows the multipliers go to (lower[i][k] for row i and step k).
+    void setRange(double **coef, double *rhs, double **lower, double **dr, int k, int n, int first,
                   int last);
     // Elimination workers may take the steps k..kEnd-1 at once with the
     // block's packed pivot rows (see eliminateDelayed); setRange leaves kEnd
@@ -93,26 +94,27 @@ public:
     static bool allFinite(const double *v, int n);
 
     // The row kernels behind the two slots.
-    // Elimination step for column k over rows first..last; urk is ur[k].
-    static void eliminateRows(double **coef, double *rhs, double *urk, int k, int n, int first,
+    // Elimination step for column k over rows first..last; row i's
+    // multiplier goes to lower[i][k] (which may be coef[i][k] itself).
+    static void eliminateRows(double **coef, double *rhs, double **lower, int k, int n, int first,
                               int last);
     // The most steps one block takes.
     static constexpr int kMaxSteps = 256;
     // Pivot row i of the block k0..k1-1 (k0 < i < k1) takes the steps
-    // k0..i-1 on the block's columns only: ratios, right-hand side and ur
+    // k0..i-1 on the block's columns only: ratios, right-hand side and lower
     // exactly as one step at a time; its columns right of the block are left
     // to PanelUpdate::packSolved, which takes l[(i-k0) * ldl + s-k0] (the
     // ratio, or 0 where it counts as zero). Returns false and changes
     // nothing when the pivot the steps leave in column i counts as zero.
-    static bool eliminatePanelRow(double **coef, double *rhs, double **ur, int k0, int k1, int i,
+    static bool eliminatePanelRow(double **coef, double *rhs, double **lower, int k0, int k1, int i,
                                   double *l, int ldl);
     // The steps k0..k1-1 for rows first..last (below the block): each row
     // takes the steps on the block's columns k0..k1-1 (ratios, right-hand
-    // side and ur exactly as one step at a time), then panel (the packed
+    // side and lower exactly as one step at a time), then panel (the packed
     // pivot rows k0..k1-1 from column k1) applies all the updates right of
     // the block at once. A ratio that counts as zero leaves the row alone,
     // as in the single steps.
-    static void eliminateDelayed(double **coef, double *rhs, double **ur, int k0, int k1, int n,
+    static void eliminateDelayed(double **coef, double *rhs, double **lower, int k0, int k1, int n,
                                  int first, int last, const PanelUpdate &panel);
     // Diagonal reduction over rows first down to last. Where dr[i] is the
     // row's own upper part (coef[i] + i + 1) the ratios take its entries' places.
@@ -143,7 +145,7 @@ public slots:
 private:
     double **m_coef = nullptr;
     double *m_rhs = nullptr;
-    double **m_ur = nullptr;
+    double **m_lower = nullptr;
     double **m_dr = nullptr;
     int m_k = 0;
     int m_kEnd = 1;

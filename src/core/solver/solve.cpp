@@ -28,7 +28,7 @@ Solve::Solve(double **c, double *r, double *sol, int *columnZeros, int *status, 
       m_leadZeros(new int[n > 0 ? n : 1]()), m_columnZeros(columnZeros),
       m_ratios(store && store->size() == (n > 0 ? n : 0)
                    ? std::move(store)
-                   : std::make_unique<RatioStore>(n, RatioStore::Diagonal::InWorkingCopy)),
+                   : std::make_unique<RatioStore>(n, RatioStore::Placement::InWorkingCopy)),
       m_settings(ThreadSettings::fromPrefs())
 {
 }
@@ -49,7 +49,7 @@ void Solve::enableGPU(QThread *t)
     if (!m_ratios)
         return;
     m_gpu = true;
-    emit initialiseGPU(m_c, m_r, m_ratios->ur, m_ratios->dr, m_n, &m_ratios->swaps, t);
+    emit initialiseGPU(m_c, m_r, m_ratios->stepRatios(), m_ratios->dr, m_n, &m_ratios->swaps, t);
 }
 
 void Solve::calc()
@@ -82,14 +82,15 @@ void Solve::calc()
         countLeadZeros();
         orderRows();
         // The rows keep their places from here on (repairs exchange contents).
-        m_ratios->placeDiagonal(m_c);
+        m_ratios->placeInWorkingCopy(m_c);
 
         bool ok = true;
         QElapsedTimer timer;
         timer.start();
-        if (m_gpu)
+        if (m_gpu) {
             emit calcURatios(&ok);
-        else
+            m_ratios->settleStepRatios();
+        } else
             ok = solveEq();
         m_elimSeconds = timer.nsecsElapsed() / 1e9;
         timer.restart();
@@ -105,7 +106,7 @@ void Solve::calc()
                 *m_status = 2;
         } else {
             reduceDiagonal();
-            RatioPass::backward(m_r, n, m_ratios->dr, nullptr, members);
+            RatioPass::backward(m_r, n, m_ratios->dr, members);
             std::vector<double> &diag = m_ratios->pivots;
             diag.resize(size_t(n));
             for (int i = 0; i < n; ++i)
@@ -185,7 +186,7 @@ bool Solve::solveEq()
     int block = m_blockSize > 0 ? m_blockSize : defaultBlockSize(n);
     if (block > Reduce::kMaxSteps)
         block = Reduce::kMaxSteps;
-    double **ur = m_ratios->ur;
+    double **lower = m_ratios->lower;
     // The block's ratios for the rows right of it, block x block.
     std::vector<double> l(size_t(block) * size_t(block), 0.0);
     checkDiagonal(0);
@@ -202,7 +203,7 @@ bool Solve::solveEq()
         // before its row, so that its repair sees a matrix that is up to date.
         int kEnd = k1;
         for (int i = k0 + 1; i < k1; ++i) {
-            if (!Reduce::eliminatePanelRow(m_c, m_r, ur, k0, k1, i, l.data(), block)) {
+            if (!Reduce::eliminatePanelRow(m_c, m_r, lower, k0, k1, i, l.data(), block)) {
                 kEnd = i;
                 break;
             }
@@ -260,7 +261,7 @@ void Solve::runElimination(int k0, int k1, int rowStart)
     const PanelUpdate *panel = k1 > k0 + 1 ? &m_panel : nullptr;
     runWorkers(ranges, QStringLiteral("Solve::solveEq "), false,
                [this, k0, k1, panel](Reduce *r, const RowRange &range) {
-                   r->setRange(m_c, m_r, m_ratios->ur, nullptr, k0, m_n, range.first, range.last);
+                   r->setRange(m_c, m_r, m_ratios->lower, nullptr, k0, m_n, range.first, range.last);
                    r->setSteps(k1, panel);
                });
 }

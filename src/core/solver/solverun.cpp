@@ -31,19 +31,14 @@ int solveStore(EquationStore &store, const int *columnZeros, QObject *errorRecei
                        control);
 }
 
-void copyRows(int n, double *const *from, double **to, const ThreadSettings &settings,
-              const std::function<void()> &first)
+void copyRows(int n, double *const *from, double **to, const ThreadSettings &settings)
 {
     // Bound by memory: the workers take runs of rows as they come free.
     const int count = n >= 512 ? Reduce::workerCount(n, settings.limits, settings.processors) : 1;
     const size_t bytes = sizeof(double) * size_t(n > 0 ? n : 0);
     constexpr int kRun = 16;
     std::atomic<int> next{0};
-    Reduce::runPhase(QStringLiteral("Tarvix::copy "), count, [&](int w) {
-        // The last worker does the job first: a job that takes fresh pages
-        // and a copy go well side by side (two that take pages do not).
-        if (w == count - 1 && first)
-            first();
+    Reduce::runPhase(QStringLiteral("Tarvix::copy "), count, [&](int) {
         for (int i = next.fetch_add(kRun); i < n; i = next.fetch_add(kRun)) {
             const int end = std::min(n, i + kRun);
             for (int row = i; row < end; ++row)
@@ -81,11 +76,9 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     const size_t bytes = sizeof(double) * size_t(n);
     RowBlock work(n);
     double **c = work.rows();
-    // The solve's ratio store takes its pages while the system is copied.
-    std::unique_ptr<RatioStore> store;
-    copyRows(n, coef, c, settings, [&] {
-        store = std::make_unique<RatioStore>(n, RatioStore::Diagonal::InWorkingCopy);
-    });
+    copyRows(n, coef, c, settings);
+    // The ratios take the places the solve clears in the working copy.
+    auto store = std::make_unique<RatioStore>(n, RatioStore::Placement::InWorkingCopy);
     std::vector<double> r(rhs, rhs + n);
     std::vector<int> zeros;
     if (columnZeros)

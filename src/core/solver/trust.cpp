@@ -382,8 +382,8 @@ void specifiedSolve(int n, double *const *reduced, const RatioStore &ratios, dou
     const QMap<int, int> &rows = ratios.rowExchanges;
     for (auto it = rows.constBegin(); it != rows.constEnd(); ++it)
         std::swap(v[it.key()], v[it.value()]);
-    RatioPass::forward(v, n, ratios.ur, &ratios.swaps);
-    RatioPass::backward(v, n, ratios.dr, nullptr, count);
+    RatioPass::lowerForward(v, n, ratios.lower, &ratios.swaps);
+    RatioPass::backward(v, n, ratios.dr, count);
     dividePivots(n, reduced, ratios, v);
     const QMap<int, int> &cols = ratios.columnExchanges;
     for (auto it = cols.constEnd(); it != cols.constBegin();) {
@@ -400,8 +400,8 @@ void specifiedSolveTransposed(int n, double *const *reduced, const RatioStore &r
     for (auto it = cols.constBegin(); it != cols.constEnd(); ++it)
         std::swap(v[it.key()], v[it.value()]);
     dividePivots(n, reduced, ratios, v);
-    RatioPass::forward(v, n, ratios.dr, nullptr);
-    RatioPass::backward(v, n, ratios.ur, &ratios.swaps, count);
+    RatioPass::forward(v, n, ratios.dr);
+    RatioPass::lowerBackward(v, n, ratios.lower, &ratios.swaps, count);
     const QMap<int, int> &rows = ratios.rowExchanges;
     for (auto it = rows.constEnd(); it != rows.constBegin();) {
         --it;

@@ -55,7 +55,7 @@ void DeviceHooks::use(OpenCLDevices *devices, SolveControl &control, EquationDoc
     control.factor = [&doc, devices, stepwise, tell](double **work, const double *rhs,
                                                double *x) -> std::unique_ptr<RatioStore> {
         const int n = doc.store().N;
-        auto store = std::make_unique<RatioStore>(n);
+        auto store = std::make_unique<RatioStore>(n, RatioStore::Placement::InWorkingCopy);
         DeviceRun run;
         // The plugin keeps this thread's events flowing while the devices work.
         if (factorOnDevice(devices->host(), n, doc.store().coef, rhs, work, store.get(), x, &run)) {
