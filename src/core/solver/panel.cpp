@@ -55,6 +55,9 @@ __attribute__((target("avx512f"))) inline void tile512(double *const *rows, int 
     const double *lr[R];
 #pragma GCC unroll 8
     for (int q = 0; q < R; ++q) {
+        // The tile's rows are on their way while the products run.
+        _mm_prefetch(reinterpret_cast<const char *>(rows[q] + col), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char *>(rows[q] + col + 15), _MM_HINT_T0);
         a[q] = _mm512_setzero_pd();
         b[q] = _mm512_setzero_pd();
         lr[q] = l + size_t(q) * size_t(kb);
@@ -101,6 +104,9 @@ __attribute__((target("avx2,fma"))) inline void tile256(double *const *rows, int
     const double *lr[R];
 #pragma GCC unroll 6
     for (int q = 0; q < R; ++q) {
+        // The tile's rows are on their way while the products run.
+        _mm_prefetch(reinterpret_cast<const char *>(rows[q] + col), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char *>(rows[q] + col + 7), _MM_HINT_T0);
         a[q] = _mm256_setzero_pd();
         b[q] = _mm256_setzero_pd();
         lr[q] = l + size_t(q) * size_t(kb);
@@ -256,23 +262,15 @@ PanelUpdate::Kernel startKernel()
     return bestKernel();
 }
 
-// The first-level data cache, read once at start-up.
-long levelOneBytes()
+// The second-level cache of one core, read once at start-up.
+long levelTwoBytes()
 {
-    const long bytes = sysconf(_SC_LEVEL1_DCACHE_SIZE);
-    return bytes >= 8192 ? bytes : 32768;
+    const long bytes = sysconf(_SC_LEVEL2_CACHE_SIZE);
+    return bytes >= 65536 ? bytes : 262144;
 }
 
-const long kLevelOne = levelOneBytes();
-constexpr int kMaxChunk = 128;
-
-// Rows whose ratios for kb steps fill about two thirds of the first-level
-// cache, in whole tiles of twelve (six-row and four-row tiles both divide it).
-int chunkRows(int kb)
-{
-    const long rows = kLevelOne * 2 / 3 / (long(kb) * long(sizeof(double)));
-    return int(std::clamp(rows / 12 * 12, 12L, long(kMaxChunk)));
-}
+const long kLevelTwo = levelTwoBytes();
+constexpr int kMaxChunk = 480;
 
 PanelUpdate::Kernel gKernel = startKernel();
 KernelSet gKernels = kernelSet(gKernel);
@@ -329,6 +327,15 @@ void PanelUpdate::inShares(int blocks, const Spread &spread,
         if (b0 < b1)
             part(b0, b1);
     });
+}
+
+int PanelUpdate::chunkRows(int kb)
+{
+    // Rows whose ratios fill about half the core's second-level cache, in
+    // whole tiles of 24 (eight-, six-, four- and three-row tiles all divide
+    // it): each packed block then serves them all from the first level.
+    const long rows = kLevelTwo / 2 / (long(kb > 0 ? kb : 1) * long(sizeof(double)));
+    return int(std::clamp(rows / 24 * 24, 24L, long(kMaxChunk)));
 }
 
 void PanelUpdate::apply(double *const *rows, int count, const double *l) const

@@ -52,6 +52,8 @@ public:
     // processor lacks it.
     static bool setKernel(Kernel k);
 
+    // Rows the update takes at a time for kb steps, from the cache sizes.
+    static int chunkRows(int kb);
     // rows[r][col0..n-1] -= sum over s of l[r * kb + s] * u[s][...], for
     // r < count.
     void apply(double *const *rows, int count, const double *l) const;

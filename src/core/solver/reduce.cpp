@@ -469,7 +469,7 @@ void Reduce::eliminateDelayed(double **coef, double *rhs, double **lower, int k0
     Q_ASSERT(kb <= kMaxSteps);
     if (kb < 1 || kb > kMaxSteps || first > last)
         return;
-    constexpr int kChunk = 64;
+    const int kChunk = PanelUpdate::chunkRows(kb);
     constexpr int kLanes = 8;
     std::vector<double> l(size_t(kChunk) * size_t(kb));
     // On the stack: a vector type keeps its alignment only there.
