@@ -306,6 +306,9 @@ private slots:
             sameForCounts("lower backward", oneB, [&](double *v, int c) {
                 RatioPass::lowerBackward(v, n, store.lower, &swaps, c);
             });
+            sameForCounts("lower forward", oneF, [&](double *v, int c) {
+                RatioPass::lowerForward(v, n, store.lower, &swaps, c);
+            });
         }
     }
 

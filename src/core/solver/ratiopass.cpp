@@ -74,39 +74,57 @@ void RatioPass::backward(double *v, int n, double *const *r, int count)
     }
 }
 
-void RatioPass::lowerForward(double *v, int n, double *const *lower, const QList<int> *swaps)
+namespace {
+
+// v[i] -= lower[i][k] * v[k] for k = from..to-1, one after another, for the
+// rows first..end-1: eight rows at a time, eight independent chains.
+void lowerRows(double *v, double *const *lower, int first, int end, int from, int to)
 {
-    const int listed = swaps ? int(swaps->size()) : 0;
-    for (int s = 0; s + 1 < listed; s += 2)
-        exchange(v, n, swaps->at(s), swaps->at(s + 1));
-    // Eight rows at a time: eight independent chains of subtractions, each
-    // row's own in step order.
-    int i = 1;
-    for (; i + 8 <= n; i += 8) {
+    int i = first;
+    for (; i + 8 <= end; i += 8) {
         const double *l[8];
         double x[8];
         for (int a = 0; a < 8; ++a) {
             l[a] = lower[i + a];
             x[a] = v[i + a];
         }
-        for (int k = 0; k < i; ++k) {
+        for (int k = from; k < to; ++k) {
             const double y = v[k];
             for (int a = 0; a < 8; ++a)
                 x[a] = x[a] - l[a][k] * y;
         }
-        // The triangle of the eight rows themselves.
-        for (int a = 0; a < 8; ++a) {
-            for (int b = 0; b < a; ++b)
-                x[a] = x[a] - l[a][i + b] * x[b];
+        for (int a = 0; a < 8; ++a)
             v[i + a] = x[a];
-        }
     }
-    for (; i < n; ++i) {
+    for (; i < end; ++i) {
         const double *l = lower[i];
         double x = v[i];
-        for (int k = 0; k < i; ++k)
+        for (int k = from; k < to; ++k)
             x = x - l[k] * v[k];
         v[i] = x;
+    }
+}
+
+} // namespace
+
+void RatioPass::lowerForward(double *v, int n, double *const *lower, const QList<int> *swaps,
+                             int count)
+{
+    const int shares = sharesFor(n, count);
+    const int listed = swaps ? int(swaps->size()) : 0;
+    for (int s = 0; s + 1 < listed; s += 2)
+        exchange(v, n, swaps->at(s), swaps->at(s + 1));
+    for (int lo = 1; lo < n; lo += kBlock) {
+        const int hi = std::min(n, lo + kBlock);
+        // The block's rows take the steps before it, all final: shared by
+        // rows. Then the block's own triangle, row after row.
+        spread(shares, (long long)(hi - lo) * lo, [&](int w) {
+            const int rows = hi - lo;
+            lowerRows(v, lower, lo + int((long long)rows * w / shares),
+                      lo + int((long long)rows * (w + 1) / shares), 0, lo);
+        });
+        for (int i = lo; i < hi; ++i)
+            lowerRows(v, lower, i, i + 1, lo, i);
     }
 }
 

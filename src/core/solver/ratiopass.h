@@ -29,7 +29,10 @@ void backward(double *v, int n, double *const *r, int count);
 // for k = 0..i-1, one after another. Each entry takes the same operations
 // in the same order as with forward on the multipliers of each step side by
 // side and the exchanges made between the steps, so both give the same bits.
-void lowerForward(double *v, int n, double *const *lower, const QList<int> *swaps);
+// Rows go in blocks; each block's sums over the steps before it are shared
+// among count workers as backward shares its own, with the same result.
+void lowerForward(double *v, int n, double *const *lower, const QList<int> *swaps,
+                  int count = 1);
 
 // The transpose of lowerForward: for i = n-1 down to 1, v[k] -= lower[i][k]
 // * v[i] for k = 0..i-1, then the exchanges last first. Rows go in blocks;

@@ -189,12 +189,18 @@ SolveTrust refineAndCheck(int n, double **a, const double *b, double **work, Rat
     ThreadSettings lane = settings;
     lane.held = &held;
     const std::unique_ptr<WorkerTeam> team = refinementTeam(n, settings);
-    improveSolution(n, a, b, work, ratios, sol, &result.refinementSteps, &lane);
-    // Without the estimate beside, its row scales come with the backward
-    // error's pass.
+    // With the estimate beside, the backward error comes from the kept
+    // answer's residuals and the rows' norms the refinement took on its
+    // first pass; without it, its row scales come with the backward error's
+    // own pass.
+    Trust::RowNorms norms;
+    std::vector<double> kept;
+    improveSolution(n, a, b, work, ratios, sol, &result.refinementSteps, &lane,
+                    beside ? &norms : nullptr, beside ? &kept : nullptr);
     Trust::Scales scales;
-    result.backwardError = Trust::backwardError(n, a, b, sol,
-                                                canEstimate && !beside ? &scales : nullptr, &lane);
+    result.backwardError = beside
+        ? Trust::backwardError(n, norms, b, sol, kept.data(), &lane)
+        : Trust::backwardError(n, a, b, sol, canEstimate ? &scales : nullptr, &lane);
     result.hplRatio = Trust::hplRatio(result.backwardError, n);
     if (beside) {
         beside->wait();
@@ -216,11 +222,11 @@ void refinePrecisely(int n, double **a, const double *b, double **work, const Ra
         return;
     const std::unique_ptr<WorkerTeam> team = refinementTeam(n, settings);
     const int count = team ? team->size() : 1;
-    // A correction is one pass through the factors, which the team would
-    // take in a phase a block: on this thread alone it waits for nobody.
+    // A correction is one pass through the factors, shared by the team a
+    // block of rows at a time.
     Trust::Apply correct;
     if (ratios)
-        correct = [&](double *v) { Trust::specifiedSolve(n, work, *ratios, v, 1); };
+        correct = [&](double *v) { Trust::specifiedSolve(n, work, *ratios, v, count); };
     else
         correct = [&](double *v) { Trust::luSolve(n, work, perm, v); };
     std::vector<double> before(sol, sol + n);
@@ -308,12 +314,22 @@ namespace {
 
 // countUnsolved that keeps the residuals a x - b it computes; the rows are
 // spread over the workers of settings (each row's sum is the same either way).
+// norms (may be null) takes each row's norms while the row is in the cache.
 int countUnsolvedKeep(int n, double **a, const double *b, const double *x, double *residual,
-                      const ThreadSettings *settings)
+                      const ThreadSettings *settings, Trust::RowNorms *norms = nullptr)
 {
+    if (norms) {
+        norms->sum.assign(size_t(n), 0.0);
+        norms->max.assign(size_t(n), 0.0);
+    }
+    double *sums = norms ? norms->sum.data() : nullptr;
+    double *maxes = norms ? norms->max.data() : nullptr;
     auto rows = [=](int first, int last) {
-        for (int i = first; i <= last; ++i)
+        for (int i = first; i <= last; ++i) {
             residual[i] = Reduce::dot(a[i], x, n) - b[i];
+            if (sums)
+                Trust::rowNorms(a[i], n, sums + i, maxes + i);
+        }
     };
     const int count = settings ? Reduce::workerCount(n, settings->limits, settings->freeProcessors()) : 1;
     if (count > 1 && n >= 256) {
@@ -355,7 +371,8 @@ int improveSolution(int n, double **a, const double *b, double **reduced,
 }
 
 int improveSolution(int n, double **a, const double *b, double **reduced, RatioStore *ratios,
-                    double *sol, int *steps, const ThreadSettings *settings)
+                    double *sol, int *steps, const ThreadSettings *settings,
+                    Trust::RowNorms *norms, std::vector<double> *bestResidual)
 {
     if (steps)
         *steps = 0;
@@ -363,7 +380,9 @@ int improveSolution(int n, double **a, const double *b, double **reduced, RatioS
         return 0;
     // Each count keeps its residuals: they are the next step's.
     std::vector<double> residual(static_cast<size_t>(n)), correction(static_cast<size_t>(n));
-    int bad = countUnsolvedKeep(n, a, b, sol, residual.data(), settings);
+    int bad = countUnsolvedKeep(n, a, b, sol, residual.data(), settings, norms);
+    if (bestResidual)
+        *bestResidual = residual;
     if (bad == 0 || !ratios || ratios->size() != n || !reduced)
         return bad;
 
@@ -400,6 +419,8 @@ int improveSolution(int n, double **a, const double *b, double **reduced, RatioS
         const int now = countUnsolvedKeep(n, a, b, x.data(), residual.data(), settings);
         if (now < bad) {
             best = x;
+            if (bestResidual)
+                *bestResidual = residual;
             bad = now;
             stable = 0;
             penalty = 0;

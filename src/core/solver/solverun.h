@@ -95,7 +95,10 @@ int improveSolution(int n, double **a, const double *b, double **reduced,
 // receives the number of refinement steps taken.
 // settings (may be null: all on the calling thread) spread the residuals'
 // rows over workers.
+// norms (may be null) receives a's row norms, taken with the first
+// residuals; bestResidual (may be null) the residuals of the solution kept.
 int improveSolution(int n, double **a, const double *b, double **reduced, RatioStore *ratios,
-                    double *sol, int *steps, const ThreadSettings *settings = nullptr);
+                    double *sol, int *steps, const ThreadSettings *settings = nullptr,
+                    Trust::RowNorms *norms = nullptr, std::vector<double> *bestResidual = nullptr);
 
 #endif

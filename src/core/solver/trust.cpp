@@ -106,10 +106,8 @@ QString SolveTrust::methodName() const
 
 namespace Trust {
 
-namespace {
-
 // Sum and largest magnitude of a row, four lanes at a time.
-inline void rowNorms(const double *row, int n, double *sum, double *max)
+void rowNorms(const double *row, int n, double *sum, double *max)
 {
     double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
     double m0 = 0.0, m1 = 0.0, m2 = 0.0, m3 = 0.0;
@@ -134,8 +132,6 @@ inline void rowNorms(const double *row, int n, double *sum, double *max)
     *sum = (s0 + s1) + (s2 + s3);
     *max = std::fmax(std::fmax(m0, m1), std::fmax(m2, m3));
 }
-
-} // namespace
 
 namespace {
 
@@ -184,16 +180,23 @@ struct ErrorNorms
 
 // rowMax (may be null) receives the largest magnitude of each row, and
 // colSum then the sums of the scaled rows' magnitudes over these rows.
+// With residual and norms (both or neither) the rows are not read.
 ErrorNorms errorNorms(int n, double *const *a, const double *b, const double *x, int first,
-                      int end, double *rowMaxes, double *colSum)
+                      int end, double *rowMaxes, double *colSum, const double *residual = nullptr,
+                      const RowNorms *norms = nullptr)
 {
     ErrorNorms e;
     for (int i = first; i < end; ++i) {
-        const double *row = a[i];
+        const double *row = norms ? nullptr : a[i];
         double rowSum = 0.0, rowMax = 0.0;
-        rowNorms(row, n, &rowSum, &rowMax);
+        if (norms) {
+            rowSum = norms->sum[size_t(i)];
+            rowMax = norms->max[size_t(i)];
+        } else {
+            rowNorms(row, n, &rowSum, &rowMax);
+        }
         e.an = std::fmax(e.an, rowSum);
-        const double ri = std::fabs(Reduce::dot(row, x, n) - b[i]);
+        const double ri = std::fabs(residual ? residual[i] : Reduce::dot(row, x, n) - b[i]);
         ErrorNorms::keep(e.r, ri);
         ErrorNorms::keep(e.xn, std::fabs(x[i]));
         e.bn = std::fmax(e.bn, std::fabs(b[i]));
@@ -201,7 +204,7 @@ ErrorNorms errorNorms(int n, double *const *a, const double *b, const double *x,
             e.rs = std::fmax(e.rs, ri / rowMax);
             e.ans = std::fmax(e.ans, rowSum / rowMax);
             e.bns = std::fmax(e.bns, std::fabs(b[i]) / rowMax);
-            if (rowMaxes) {
+            if (rowMaxes && row) {
                 rowMaxes[i] = rowMax;
                 // The row is still in the cache.
                 Reduce::addAbsScaled(colSum, row, 1.0 / rowMax, n);
@@ -213,8 +216,11 @@ ErrorNorms errorNorms(int n, double *const *a, const double *b, const double *x,
 
 } // namespace
 
-double backwardError(int n, double *const *a, const double *b, const double *x, Scales *scales,
-                     const ThreadSettings *settings)
+namespace {
+
+double backwardErrorOf(int n, double *const *a, const double *b, const double *x, Scales *scales,
+                       const ThreadSettings *settings, const double *residual,
+                       const RowNorms *norms)
 {
     // Plain: r / (|A| |x| + |b|) in the infinity norm. Row-equilibrated: the
     // same with every row divided by its largest coefficient, so that an
@@ -246,7 +252,7 @@ double backwardError(int n, double *const *a, const double *b, const double *x, 
             const int end = runBegin(n, run + 1, runs);
             parts[size_t(run)] = scales
                 ? errorNorms(n, a, b, x, first, end, scales->rowMax.data(), sumsOf(run))
-                : errorNorms(n, a, b, x, first, end, nullptr, nullptr);
+                : errorNorms(n, a, b, x, first, end, nullptr, nullptr, residual, norms);
         }
     });
     if (scales) {
@@ -263,6 +269,22 @@ double backwardError(int n, double *const *a, const double *b, const double *x, 
     const double plain = e.r / (e.an * e.xn + e.bn);
     const double scaled = e.rs / (e.ans * e.xn + e.bns);
     return std::fmax(plain, scaled);
+}
+
+} // namespace
+
+double backwardError(int n, double *const *a, const double *b, const double *x, Scales *scales,
+                     const ThreadSettings *settings)
+{
+    return backwardErrorOf(n, a, b, x, scales, settings, nullptr, nullptr);
+}
+
+double backwardError(int n, const RowNorms &norms, const double *b, const double *x,
+                     const double *residual, const ThreadSettings *settings)
+{
+    if (norms.sum.size() != size_t(n) || norms.max.size() != size_t(n) || !residual)
+        return std::numeric_limits<double>::quiet_NaN();
+    return backwardErrorOf(n, nullptr, b, x, nullptr, settings, residual, &norms);
 }
 
 double hplRatio(double backwardError, int n)
@@ -382,7 +404,7 @@ void specifiedSolve(int n, double *const *reduced, const RatioStore &ratios, dou
     const QMap<int, int> &rows = ratios.rowExchanges;
     for (auto it = rows.constBegin(); it != rows.constEnd(); ++it)
         std::swap(v[it.key()], v[it.value()]);
-    RatioPass::lowerForward(v, n, ratios.lower, &ratios.swaps);
+    RatioPass::lowerForward(v, n, ratios.lower, &ratios.swaps, count);
     RatioPass::backward(v, n, ratios.dr, count);
     dividePivots(n, reduced, ratios, v);
     const QMap<int, int> &cols = ratios.columnExchanges;

@@ -99,6 +99,18 @@ struct Scales
 // is the same for every worker count.
 double backwardError(int n, double *const *a, const double *b, const double *x,
                      Scales *scales = nullptr, const ThreadSettings *settings = nullptr);
+// What the backward error needs of a that does not depend on x: each row's
+// sum and largest of magnitudes (rowNorms).
+struct RowNorms
+{
+    std::vector<double> sum, max;
+};
+void rowNorms(const double *row, int n, double *sum, double *max);
+// The same backward error from the residuals of x already taken
+// (residual[i] = Reduce::dot(a[i], x, n) - b[i]) and a's row norms, without
+// a pass over a: the same value to the bit.
+double backwardError(int n, const RowNorms &norms, const double *b, const double *x,
+                     const double *residual, const ThreadSettings *settings = nullptr);
 double hplRatio(double backwardError, int n);
 
 // Applies the inverse of the factored matrix (or of its transpose) to v.
