@@ -5,6 +5,7 @@
 
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -26,10 +27,13 @@ DoubleBlock::DoubleBlock(size_t count) : m_count(count)
         throw std::bad_alloc();
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (bytes >= kMapFrom && bytes <= size_t(-1) / 2) {
-        // Whole huge pages, and one more than that, so that the block can
-        // start on a huge page boundary: otherwise its first and last huge
-        // page's worth stays on small pages.
-        const size_t length = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+        // One huge page more than the block, so that it can start on a huge
+        // page boundary: otherwise its first huge page's worth stays on
+        // small pages. It ends at its last small page: a last huge page only
+        // partly used would cost the whole of it.
+        const long pageSize = sysconf(_SC_PAGESIZE);
+        const size_t page = pageSize > 0 ? size_t(pageSize) : 4096;
+        const size_t length = (bytes + page - 1) / page * page;
         void *p = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p != MAP_FAILED) {
@@ -71,8 +75,11 @@ DoubleBlock::~DoubleBlock()
 
 size_t DoubleBlock::rowStride(int n)
 {
-    const size_t len = n > 0 ? size_t(n) : 0;
-    return (len + 7) / 8 * 8;
+    // Whole lines of eight, and an odd number of them: the same column of
+    // many rows (a block of pivot rows read in place) then falls in every
+    // set of the cache, not in the few an even stride maps it to.
+    const size_t lines = (size_t(n > 0 ? n : 0) + 7) / 8;
+    return (lines % 2 == 0 && lines > 0 ? lines + 1 : lines) * 8;
 }
 
 RowBlock::RowBlock(int n) : m_block(DoubleBlock::rowStride(n) * size_t(n > 0 ? n : 0))

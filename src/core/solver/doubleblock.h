@@ -22,8 +22,8 @@ public:
     double *data() const { return m_data; }
     size_t size() const { return m_count; }
 
-    // Row stride (in doubles) for rows of n values: a multiple of eight, so
-    // that every row starts on a 64-byte line of an aligned block.
+    // Row stride (in doubles) for rows of n values: an odd number of eights,
+    // so that every row starts on a 64-byte line of an aligned block.
     static size_t rowStride(int n);
 
 private:

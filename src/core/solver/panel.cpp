@@ -17,27 +17,30 @@ namespace {
 
 constexpr int W = PanelUpdate::kWidth;
 
-// One row against one packed block, any width up to W: the reference every
-// other kernel matches bit for bit.
-void blockRowScalar(double *c, const double *l, const double *ub, int kb, int width)
+// The pivot rows' block of W columns from column ucol: u[s] + ucol for
+// each step s, read in place.
+// One row against one block, any width up to W: the reference every other
+// kernel matches bit for bit.
+void blockRowScalar(double *c, const double *l, const double *const *u, int ucol, int kb,
+                    int width)
 {
     for (int j = 0; j < width; ++j) {
         double acc = 0.0;
         for (int s = 0; s < kb; ++s)
-            acc = std::fma(l[s], ub[s * W + j], acc);
+            acc = std::fma(l[s], u[s][ucol + j], acc);
         c[j] = c[j] - acc;
     }
 }
 
 using BlockKernel = void (*)(double *const *rows, int count, int col, const double *l, int kb,
-                             const double *ub);
+                             const double *const *u, int ucol);
 
 // Rows one by one, the portable variant.
 void blockGeneric(double *const *rows, int count, int col, const double *l, int kb,
-                  const double *ub)
+                  const double *const *u, int ucol)
 {
     for (int r = 0; r < count; ++r)
-        blockRowScalar(rows[r] + col, l + size_t(r) * size_t(kb), ub, kb, W);
+        blockRowScalar(rows[r] + col, l + size_t(r) * size_t(kb), u, ucol, kb, W);
 }
 
 #ifdef TARVIX_X86_KERNELS
@@ -49,7 +52,7 @@ void blockGeneric(double *const *rows, int count, int col, const double *l, int 
 template <int R>
 __attribute__((target("avx512f"))) inline void tile512(double *const *rows, int col,
                                                        const double *l, int kb,
-                                                       const double *ub)
+                                                       const double *const *u, int ucol)
 {
     __m512d a[R], b[R];
     const double *lr[R];
@@ -63,8 +66,9 @@ __attribute__((target("avx512f"))) inline void tile512(double *const *rows, int 
         lr[q] = l + size_t(q) * size_t(kb);
     }
     for (int s = 0; s < kb; ++s) {
-        const __m512d u0 = _mm512_loadu_pd(ub + s * W);
-        const __m512d u1 = _mm512_loadu_pd(ub + s * W + 8);
+        const double *us = u[s] + ucol;
+        const __m512d u0 = _mm512_loadu_pd(us);
+        const __m512d u1 = _mm512_loadu_pd(us + 8);
 #pragma GCC unroll 8
         for (int q = 0; q < R; ++q) {
             const __m512d x = _mm512_set1_pd(lr[q][s]);
@@ -81,15 +85,16 @@ __attribute__((target("avx512f"))) inline void tile512(double *const *rows, int 
 }
 
 __attribute__((target("avx512f"))) void block512(double *const *rows, int count, int col,
-                                                 const double *l, int kb, const double *ub)
+                                                 const double *l, int kb, const double *const *u,
+                                                 int ucol)
 {
     int r = 0;
     for (; r + 8 <= count; r += 8)
-        tile512<8>(rows + r, col, l + size_t(r) * size_t(kb), kb, ub);
+        tile512<8>(rows + r, col, l + size_t(r) * size_t(kb), kb, u, ucol);
     for (; r + 4 <= count; r += 4)
-        tile512<4>(rows + r, col, l + size_t(r) * size_t(kb), kb, ub);
+        tile512<4>(rows + r, col, l + size_t(r) * size_t(kb), kb, u, ucol);
     for (; r < count; ++r)
-        tile512<1>(rows + r, col, l + size_t(r) * size_t(kb), kb, ub);
+        tile512<1>(rows + r, col, l + size_t(r) * size_t(kb), kb, u, ucol);
 }
 
 // The 16 registers of AVX2 hold a tile of six rows by eight columns: twelve
@@ -98,7 +103,7 @@ __attribute__((target("avx512f"))) void block512(double *const *rows, int count,
 template <int R>
 __attribute__((target("avx2,fma"))) inline void tile256(double *const *rows, int col,
                                                         const double *l, int kb,
-                                                        const double *ub)
+                                                        const double *const *u, int ucol)
 {
     __m256d a[R], b[R];
     const double *lr[R];
@@ -112,8 +117,9 @@ __attribute__((target("avx2,fma"))) inline void tile256(double *const *rows, int
         lr[q] = l + size_t(q) * size_t(kb);
     }
     for (int s = 0; s < kb; ++s) {
-        const __m256d u0 = _mm256_loadu_pd(ub + s * W);
-        const __m256d u1 = _mm256_loadu_pd(ub + s * W + 4);
+        const double *us = u[s] + ucol;
+        const __m256d u0 = _mm256_loadu_pd(us);
+        const __m256d u1 = _mm256_loadu_pd(us + 4);
 #pragma GCC unroll 6
         for (int q = 0; q < R; ++q) {
             const __m256d x = _mm256_broadcast_sd(lr[q] + s);
@@ -130,16 +136,17 @@ __attribute__((target("avx2,fma"))) inline void tile256(double *const *rows, int
 }
 
 __attribute__((target("avx2,fma"))) void block256(double *const *rows, int count, int col,
-                                                  const double *l, int kb, const double *ub)
+                                                  const double *l, int kb, const double *const *u,
+                                                  int ucol)
 {
     for (int h = 0; h < W; h += 8) {
         int r = 0;
         for (; r + 6 <= count; r += 6)
-            tile256<6>(rows + r, col + h, l + size_t(r) * size_t(kb), kb, ub + h);
+            tile256<6>(rows + r, col + h, l + size_t(r) * size_t(kb), kb, u, ucol + h);
         for (; r + 3 <= count; r += 3)
-            tile256<3>(rows + r, col + h, l + size_t(r) * size_t(kb), kb, ub + h);
+            tile256<3>(rows + r, col + h, l + size_t(r) * size_t(kb), kb, u, ucol + h);
         for (; r < count; ++r)
-            tile256<1>(rows + r, col + h, l + size_t(r) * size_t(kb), kb, ub + h);
+            tile256<1>(rows + r, col + h, l + size_t(r) * size_t(kb), kb, u, ucol + h);
     }
 }
 
@@ -270,44 +277,54 @@ long levelTwoBytes()
 }
 
 const long kLevelTwo = levelTwoBytes();
-constexpr int kMaxChunk = 480;
+constexpr int kMaxChunk = 240;
+// The most steps a block of pivot rows has.
+constexpr int kMaxSteps = 256;
 
 PanelUpdate::Kernel gKernel = startKernel();
 KernelSet gKernels = kernelSet(gKernel);
 
 } // namespace
 
-int PanelUpdate::reserve(int kb, int col0, int n)
+int PanelUpdate::chunkRows(int kb)
 {
+    // Rows whose ratios fill about half the core's second-level cache, in
+    // whole tiles of 24 (eight-, six-, four- and three-row tiles all divide
+    // it): each block of the pivot rows then serves them all from the first
+    // level.
+    const long rows = kLevelTwo / 2 / (long(kb > 0 ? kb : 1) * long(sizeof(double)));
+    return int(std::clamp(rows / 24 * 24, 24L, long(kMaxChunk)));
+}
+
+int PanelUpdate::setRows(double *const *u, int kb, int col0, int n)
+{
+    m_rows = u;
     m_kb = kb;
     m_col0 = col0;
     m_n = n;
     const int cols = n - col0;
-    const int blocks = cols > 0 ? (cols + W - 1) / W : 0;
-    // Every entry is written by the packing: only a grown buffer is filled first.
-    const size_t size = size_t(blocks) * size_t(kb) * W;
-    if (m_u.size() < size)
-        m_u.resize(size);
-    return blocks;
+    return cols > 0 ? (cols + W - 1) / W : 0;
 }
 
-void PanelUpdate::packBlocks(double *const *u, int b0, int b1)
+void PanelUpdate::copyTail()
 {
-    for (int b = b0; b < b1; ++b) {
-        const int j0 = m_col0 + b * W;
-        const int width = m_n - j0 < W ? m_n - j0 : W;
-        double *dst = m_u.data() + size_t(b) * size_t(m_kb) * W;
-        for (int s = 0; s < m_kb; ++s) {
-            std::memcpy(dst + s * W, u[s] + j0, sizeof(double) * size_t(width));
-            std::fill(dst + s * W + width, dst + (s + 1) * W, 0.0);
-        }
+    const int cols = m_n - m_col0;
+    const int width = cols > 0 ? cols % W : 0;
+    m_tail.assign(width > 0 ? size_t(m_kb) * W : 0, 0.0);
+    m_tailRows.assign(width > 0 ? size_t(m_kb) : 0, nullptr);
+    if (width == 0)
+        return;
+    const int j0 = m_n - width;
+    for (int s = 0; s < m_kb; ++s) {
+        std::memcpy(m_tail.data() + size_t(s) * W, m_rows[s] + j0, sizeof(double) * size_t(width));
+        m_tailRows[size_t(s)] = m_tail.data() + size_t(s) * W;
     }
 }
 
-void PanelUpdate::pack(double *const *u, int kb, int col0, int n, const Spread &spread)
+void PanelUpdate::pack(double *const *u, int kb, int col0, int n)
 {
-    const int blocks = reserve(kb, col0, n);
-    inShares(blocks, spread, [&](int b0, int b1) { packBlocks(u, b0, b1); });
+    setRows(u, kb, col0, n);
+    copyTail();
 }
 
 void PanelUpdate::inShares(int blocks, const Spread &spread,
@@ -329,43 +346,43 @@ void PanelUpdate::inShares(int blocks, const Spread &spread,
     });
 }
 
-int PanelUpdate::chunkRows(int kb)
-{
-    // Rows whose ratios fill about half the core's second-level cache, in
-    // whole tiles of 24 (eight-, six-, four- and three-row tiles all divide
-    // it): each packed block then serves them all from the first level.
-    const long rows = kLevelTwo / 2 / (long(kb > 0 ? kb : 1) * long(sizeof(double)));
-    return int(std::clamp(rows / 24 * 24, 24L, long(kMaxChunk)));
-}
-
 void PanelUpdate::apply(double *const *rows, int count, const double *l) const
 {
-    if (count < 1 || m_kb < 1)
+    if (count < 1 || m_kb < 1 || !m_rows)
         return;
     const int cols = m_n - m_col0;
     const int full = cols / W;
-    const size_t blockSize = size_t(m_kb) * W;
-    // Rows in chunks, so that each packed block is reused from the cache by
-    // every row of the chunk, and the chunk's ratios stay in the first-level
-    // cache beside the block.
+    // Rows in chunks, so that each block of the pivot rows is reused from
+    // the cache by every row of the chunk, and the chunk's ratios stay in
+    // the second-level cache beside it.
     const int kChunk = chunkRows(m_kb);
+    // Each block of the pivot rows is copied side by side before the chunk's
+    // rows take it: one stretch of memory, which the cache holds whole.
+    alignas(64) double ub[kMaxSteps * W];
+    const double *ubRows[kMaxSteps];
+    for (int s = 0; s < m_kb; ++s)
+        ubRows[s] = ub + s * W;
     for (int r0 = 0; r0 < count; r0 += kChunk) {
         const int rc = count - r0 < kChunk ? count - r0 : kChunk;
         const double *lc = l + size_t(r0) * size_t(m_kb);
         for (int b = 0; b < full; ++b) {
-            const double *ub = m_u.data() + size_t(b) * blockSize;
-            // The next packed block on its way to the core's cache while this
-            // one is applied (one line of 8 doubles a request).
-            if (b + 1 < full || full * W < cols) {
-                const double *next = ub + blockSize;
-                for (size_t i = 0; i < blockSize; i += 8)
-                    __builtin_prefetch(next + i, 0, 2);
+            const int col = m_col0 + b * W;
+            // The next block of the pivot rows on its way to the core's
+            // cache while this one is applied (two lines a row).
+            if (b + 1 < full) {
+                for (int s = 0; s < m_kb; ++s) {
+                    __builtin_prefetch(m_rows[s] + col + W, 0, 2);
+                    __builtin_prefetch(m_rows[s] + col + W + 8, 0, 2);
+                }
             }
-            gKernels.block(rows + r0, rc, m_col0 + b * W, lc, m_kb, ub);
+            for (int s = 0; s < m_kb; ++s)
+                std::memcpy(ub + s * W, m_rows[s] + col, sizeof(double) * W);
+            gKernels.block(rows + r0, rc, col, lc, m_kb, ubRows, 0);
         }
         if (full * W < cols) {
             // The last, narrow block: the rows' ends through a full-width
-            // scratch tile, so that they get the same kernel as the rest.
+            // scratch tile, against the pivot rows' ends padded with zeros,
+            // so that they get the same kernel as the rest.
             const int width = cols - full * W;
             const int col = m_col0 + full * W;
             double tile[kMaxChunk][W];
@@ -375,7 +392,7 @@ void PanelUpdate::apply(double *const *rows, int count, const double *l) const
                 std::memcpy(tile[r], rows[r0 + r] + col, sizeof(double) * size_t(width));
                 std::fill(tile[r] + width, tile[r] + W, 0.0);
             }
-            gKernels.block(tileRows, rc, 0, lc, m_kb, m_u.data() + size_t(full) * blockSize);
+            gKernels.block(tileRows, rc, 0, lc, m_kb, m_tailRows.data(), 0);
             for (int r = 0; r < rc; ++r)
                 std::memcpy(rows[r0 + r] + col, tile[r], sizeof(double) * size_t(width));
         }
@@ -385,28 +402,33 @@ void PanelUpdate::apply(double *const *rows, int count, const double *l) const
 void PanelUpdate::packSolved(double *const *u, const double *l, int ldl, int kb, int col0, int n,
                              const Spread &spread)
 {
-    const int blocks = reserve(kb, col0, n);
+    const int blocks = setRows(u, kb, col0, n);
     const size_t blockSize = size_t(kb) * W;
     inShares(blocks, spread, [&](int b0, int b1) {
-        packBlocks(u, b0, b1);
-        // The padding columns are zero and stay zero.
-        int b = b0;
-        for (; b + 2 <= b1; b += 2)
-            gKernels.solve(m_u.data() + size_t(b) * blockSize, m_u.data() + size_t(b + 1) * blockSize,
-                       l, ldl, kb);
-        if (b < b1) {
-            // The odd block goes with a block of zeros.
-            std::vector<double> spare(blockSize, 0.0);
-            gKernels.solve(m_u.data() + size_t(b) * blockSize, spare.data(), l, ldl, kb);
-        }
-        for (b = b0; b < b1; ++b) {
-            const int j0 = col0 + b * W;
-            const int width = n - j0 < W ? n - j0 : W;
-            const double *src = m_u.data() + size_t(b) * blockSize;
-            for (int s = 1; s < kb; ++s)
-                std::memcpy(u[s] + j0, src + s * W, sizeof(double) * size_t(width));
+        // Each pair of blocks is solved in a copy of its own, padded with
+        // zeros (which stay zero), and written back.
+        std::vector<double> pair(2 * blockSize);
+        for (int b = b0; b < b1; b += 2) {
+            const int end = std::min(b1, b + 2);
+            std::fill(pair.begin(), pair.end(), 0.0);
+            for (int q = b; q < end; ++q) {
+                const int j0 = col0 + q * W;
+                const int width = n - j0 < W ? n - j0 : W;
+                double *dst = pair.data() + size_t(q - b) * blockSize;
+                for (int s = 0; s < kb; ++s)
+                    std::memcpy(dst + s * W, u[s] + j0, sizeof(double) * size_t(width));
+            }
+            gKernels.solve(pair.data(), pair.data() + blockSize, l, ldl, kb);
+            for (int q = b; q < end; ++q) {
+                const int j0 = col0 + q * W;
+                const int width = n - j0 < W ? n - j0 : W;
+                const double *src = pair.data() + size_t(q - b) * blockSize;
+                for (int s = 1; s < kb; ++s)
+                    std::memcpy(u[s] + j0, src + s * W, sizeof(double) * size_t(width));
+            }
         }
     });
+    copyTail();
 }
 
 std::vector<PanelUpdate::Kernel> PanelUpdate::supportedKernels()

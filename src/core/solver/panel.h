@@ -14,7 +14,8 @@ struct PanelSpread
 };
 
 // The delayed update of the blocked elimination: after a panel of kb steps,
-// the columns right of the panel take all kb row updates at once,
+// the columns right of the panel take all kb row updates at once, read from
+// the pivot rows in place (which must stay as they are while it applies),
 //     c[i][j] -= sum over s of l[i][s] * u[s][j],
 // the sum taken in increasing s with fused multiply-adds and subtracted
 // once. Every element gets the same operations in the same order wherever
@@ -26,15 +27,15 @@ public:
     static constexpr int kWidth = 16; // columns per packed block
     using Spread = PanelSpread;
 
-    // Packs u[s][col0..n-1] for s < kb (u: kb row pointers) in blocks of
-    // kWidth columns, the last block padded with zeros.
-    void pack(double *const *u, int kb, int col0, int n, const Spread &spread = Spread());
+    // Takes u[s][col0..n-1] for s < kb (u: kb row pointers, kept) in blocks
+    // of kWidth columns; the last, narrow block is copied, padded with zeros.
+    void pack(double *const *u, int kb, int col0, int n);
 
     // The same for the pivot rows of a block whose columns right of the
     // block still lack the block's own updates: row s takes
     //     u[s][j] -= sum over t < s of l[s * ldl + t] * u[t][j]
     // (t increasing, fused multiply-adds, subtracted once) in increasing s,
-    // is written back to u and packed.
+    // and is then taken as pack takes it.
     // Each column comes out the same however the blocks are spread.
     void packSolved(double *const *u, const double *l, int ldl, int kb, int col0, int n,
                     const Spread &spread = Spread());
@@ -59,14 +60,16 @@ public:
     void apply(double *const *rows, int count, const double *l) const;
 
 private:
-    // Sizes the buffer for kb rows from column col0; returns the block count.
-    int reserve(int kb, int col0, int n);
-    void packBlocks(double *const *u, int b0, int b1);
+    // Keeps the rows; returns the block count.
+    int setRows(double *const *u, int kb, int col0, int n);
+    void copyTail();
     // part(b0, b1) over all blocks, in shares of spread.
     static void inShares(int blocks, const Spread &spread,
                          const std::function<void(int, int)> &part);
 
-    std::vector<double> m_u;
+    double *const *m_rows = nullptr;
+    std::vector<double> m_tail; // the narrow last block, kb x kWidth
+    std::vector<const double *> m_tailRows;
     int m_kb = 0;
     int m_col0 = 0;
     int m_n = 0;

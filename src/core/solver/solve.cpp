@@ -216,7 +216,7 @@ bool Solve::solveEq()
                 QStringLiteral("Solve::solveEq "));
             m_panel.packSolved(m_c + k0, l.data(), block, kEnd - k0, k1, n, spread);
             if (kEnd < k1)
-                m_panel.pack(m_c + k0, kEnd - k0, kEnd, n, spread);
+                m_panel.pack(m_c + k0, kEnd - k0, kEnd, n);
         }
         runElimination(k0, kEnd, kEnd);
         checkDiagonal(kEnd);
