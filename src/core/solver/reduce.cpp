@@ -406,10 +406,14 @@ void panelSteps8(double *const *coef, const double *rhs, int k0, int kb, v8d *t,
         const int end = s0 + g;
         v8d q[G];
         v8l alone[G];
+        // Whether any lane of a step is left alone: where none is, the
+        // updates need no choice between the old and the new value.
+        bool some[G];
         const double *pivot[G];
         for (int a = 0; a < G; ++a) {
             q[a] = zero;
             alone[a] = all;
+            some[a] = true;
             pivot[a] = coef[k0] + k0;
         }
         for (int a = 0; a < g; ++a) {
@@ -426,12 +430,31 @@ void panelSteps8(double *const *coef, const double *rhs, int k0, int kb, v8d *t,
             r = r - rhs[k0 + s] * q[a];
             ratio[s] = q[a];
             alone[a] = (q[a] >= -1e-15) & (q[a] <= 1e-15);
+            long long any = 0;
+            for (int lane = 0; lane < 8; ++lane)
+                any |= alone[a][lane];
+            some[a] = any != 0;
+            if (!some[a]) {
+                for (int c = s; c < end; ++c)
+                    t[c] = t[c] - pivotRow[c] * q[a];
+                continue;
+            }
             for (int c = s; c < end; ++c) {
                 const v8d updated = t[c] - pivotRow[c] * q[a];
                 t[c] = alone[a] ? t[c] : updated;
             }
         }
-        if (g == G) {
+        if (g == G && !(some[0] || some[1] || some[2] || some[3])) {
+            const double *p0 = pivot[0], *p1 = pivot[1], *p2 = pivot[2], *p3 = pivot[3];
+            for (int c = end; c < kb; ++c) {
+                v8d x = t[c];
+                x = x - p0[c] * q[0];
+                x = x - p1[c] * q[1];
+                x = x - p2[c] * q[2];
+                x = x - p3[c] * q[3];
+                t[c] = x;
+            }
+        } else if (g == G) {
             const double *p0 = pivot[0], *p1 = pivot[1], *p2 = pivot[2], *p3 = pivot[3];
             for (int c = end; c < kb; ++c) {
                 v8d x = t[c];
