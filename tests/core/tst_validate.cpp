@@ -138,7 +138,9 @@ private slots:
         const struct { Rows rows; QList<int> firsts; const char *groups; } cases[] = {
             {{{1, 2, 3}, {1, 2, 3}, {1, 2, 3}}, {0, 1}, "1,2|2"},
             {{{1, 2, 3, 4}, {0, 1, 0, 1}, {-2, -4, -6, -8}, {0, 3, 0, 3}}, {0, 1}, "2|3"},
-            {{{0, 1, 2}, {0, 2, 4}, {1, 1, 1}}, {0}, "1"}, {{{1, 2}, {2, 1}}, {}, ""}};
+            {{{0, 1, 2}, {0, 2, 4}, {1, 1, 1}}, {0}, "1"}, {{{1, 2}, {2, 1}}, {}, ""},
+            // Ratios a rounding apart are still equal; equal first ratios alone are not enough.
+            {{{0.1, 0.3, 0.7, 1}, {0.3, 0.9, 2.1, 3}, {2, 4, 7, 1}, {1, 2, 3, 5}}, {0}, "1"}};
         for (const auto &[rows, firsts, groups] : cases) {
             Matrix a(rows);
             std::vector<double> b(size_t(a.n), 1.0);

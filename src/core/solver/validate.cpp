@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -74,10 +75,17 @@ void Validate::countRowZeros()
 void Validate::countColumnZeros()
 {
     m_result = true;
+    // Counted a row at a time, each row read in one stretch.
+    const int from = m_start < m_n ? m_start : m_n;
+    std::vector<int> counts(size_t(m_n - from), 0);
+    for (int r = from; r < m_n; ++r) {
+        const double *row = m_coef[r] + from;
+        int *count = counts.data();
+        for (int c = 0; c < m_n - from; ++c)
+            count[c] += isZero(row[c]) ? 1 : 0;
+    }
     for (int c = m_start; c < m_n; ++c) {
-        int zeros = 0;
-        for (int r = m_start; r < m_n; ++r)
-            zeros += isZero(m_coef[r][c]) ? 1 : 0;
+        const int zeros = counts[size_t(c - from)];
         m_columnZeros[c] = zeros;
         if (zeros == m_n - m_start) {
             m_list->append(c);
@@ -126,9 +134,29 @@ bool Validate::proportional(int i, int j) const
 void Validate::duplicateRows()
 {
     m_result = true;
+    // A row whose first two entries are not zero is proportional to another
+    // such row only where the two have (up to a few roundings) the same
+    // ratio of those entries: read from one line, it passes over the pairs
+    // that cannot be, before their rows are read.
+    std::vector<double> lead(size_t(m_n > 0 ? m_n : 0), std::nan(""));
+    if (m_start + 1 < m_n) {
+        for (int i = m_start; i < m_n; ++i) {
+            const double *row = m_coef[i];
+            if (isZero(row[m_start]) || isZero(row[m_start + 1]))
+                continue;
+            // Ratios near the ends of the range are not compared.
+            const double t = row[m_start + 1] / row[m_start];
+            if (std::fabs(t) > 1e-290 && std::fabs(t) < 1e290)
+                lead[size_t(i)] = t;
+        }
+    }
+    auto apart = [&lead](int i, int j) {
+        const double p = lead[size_t(i)], q = lead[size_t(j)];
+        return std::fabs(p - q) > 1e-12 * std::fmax(std::fabs(p), std::fabs(q));
+    };
     for (int i = m_start; i < m_n - 1; ++i) {
         for (int j = i + 1; j < m_n; ++j) {
-            if (!proportional(i, j))
+            if (apart(i, j) || !proportional(i, j))
                 continue;
             if (!m_list->isEmpty() && m_list->last() == i) {
                 m_groups->last()->append(j);
