@@ -140,7 +140,7 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     // The working copy, made as the solve command makes it.
     RowBlock copy(n);
     double **rows = copy.rows();
-    copyRows(n, s.rows.data(), rows, settings);
+    const bool finite = copyRows(n, s.rows.data(), rows, settings);
     auto store = std::make_unique<RatioStore>(n, RatioStore::Placement::InWorkingCopy);
     std::vector<double> r(s.b);
     std::vector<int> zeros(columnZeros, columnZeros + n);
@@ -149,6 +149,7 @@ CpuRun cpuSolve(System &s, const int *columnZeros, const ThreadSettings &setting
     Solve *solve = new Solve(rows, r.data(), run.x.data(), zeros.data(), &run.status, n,
                              std::move(store));
     solve->setThreadSettings(settings);
+    solve->setInputFinite(finite);
     QThread *thread = MyThreads::start(solve, SLOT(calc()), QStringLiteral("Tarvix::solveEq"));
     thread->wait();
     run.solve = t.nsecsElapsed() / 1e9;

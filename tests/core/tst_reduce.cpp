@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <random>
 
 namespace {
@@ -372,8 +373,11 @@ private slots:
         settings.processors = processors;
         for (int t = 0; t < processors; ++t)
             settings.limits << t;
-        copyRows(n, from.ptr(), to.ptr(), settings);
+        QVERIFY(copyRows(n, from.ptr(), to.ptr(), settings));
         QVERIFY(to.store == from.store);
+        // One value that is not finite, in the last row a worker takes.
+        from.rows[size_t(n - 1)][n / 2] = std::numeric_limits<double>::infinity();
+        QVERIFY(!copyRows(n, from.ptr(), to.ptr(), settings));
     }
 
     // The product update of a block: the vector kernels give the bits of the

@@ -64,15 +64,17 @@ void Solve::calc()
 
         // Inf or NaN in the input cannot give a trustworthy answer, even
         // when the arithmetic happens to end finite.
-        std::vector<char> finite(size_t(members), 1);
-        Reduce::runPhase(QStringLiteral("Solve::solveEq "), members, [&](int w) {
-            const int first = int((long long)n * w / members);
-            const int end = int((long long)n * (w + 1) / members);
-            bool ok = true;
-            for (int i = first; i < end && ok; ++i)
-                ok = Reduce::allFinite(m_c[i], n);
-            finite[size_t(w)] = ok ? 1 : 0;
-        });
+        std::vector<char> finite(size_t(members), m_inputFinite ? 1 : 0);
+        if (!m_inputLooked) {
+            Reduce::runPhase(QStringLiteral("Solve::solveEq "), members, [&](int w) {
+                const int first = int((long long)n * w / members);
+                const int end = int((long long)n * (w + 1) / members);
+                bool ok = true;
+                for (int i = first; i < end && ok; ++i)
+                    ok = Reduce::allFinite(m_c[i], n);
+                finite[size_t(w)] = ok ? 1 : 0;
+            });
+        }
         bool badInput = !Reduce::allFinite(m_r, n);
         for (char f : finite)
             badInput = badInput || !f;

@@ -83,6 +83,13 @@ public:
     void setBlockSize(int steps) { m_blockSize = steps; }
     // Progress and cancel (not owned; null: neither).
     void setControl(SolveControl *control) { m_control = control; }
+    // Whether the system's coefficients are all finite, where the caller
+    // looked already (the solve then does not look again).
+    void setInputFinite(bool finite)
+    {
+        m_inputLooked = true;
+        m_inputFinite = finite;
+    }
     bool cancelled() const { return m_cancelled; }
     static int defaultBlockSize(int n);
 
@@ -154,6 +161,8 @@ private:
     ThreadSettings m_settings;
     bool m_repairFailed = false;
     int m_blockSize = 0;
+    bool m_inputLooked = false;
+    bool m_inputFinite = true;
     SolveControl *m_control = nullptr;
     bool m_cancelled = false;
     void reportProgress(double share);

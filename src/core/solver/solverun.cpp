@@ -31,20 +31,27 @@ int solveStore(EquationStore &store, const int *columnZeros, QObject *errorRecei
                        control);
 }
 
-void copyRows(int n, double *const *from, double **to, const ThreadSettings &settings)
+bool copyRows(int n, double *const *from, double **to, const ThreadSettings &settings)
 {
     // Bound by memory: the workers take runs of rows as they come free.
     const int count = n >= 512 ? Reduce::workerCount(n, settings.limits, settings.processors) : 1;
     const size_t bytes = sizeof(double) * size_t(n > 0 ? n : 0);
     constexpr int kRun = 16;
     std::atomic<int> next{0};
+    std::atomic<bool> finite{true};
     Reduce::runPhase(QStringLiteral("Tarvix::copy "), count, [&](int) {
+        bool ok = true;
         for (int i = next.fetch_add(kRun); i < n; i = next.fetch_add(kRun)) {
             const int end = std::min(n, i + kRun);
-            for (int row = i; row < end; ++row)
+            for (int row = i; row < end; ++row) {
                 std::memcpy(to[row], from[row], bytes);
+                ok = ok && Reduce::allFinite(to[row], n);
+            }
         }
+        if (!ok)
+            finite.store(false, std::memory_order_relaxed);
     });
+    return finite.load(std::memory_order_relaxed);
 }
 
 namespace {
@@ -76,7 +83,7 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
     const size_t bytes = sizeof(double) * size_t(n);
     RowBlock work(n);
     double **c = work.rows();
-    copyRows(n, coef, c, settings);
+    const bool finite = copyRows(n, coef, c, settings);
     // The ratios take the places the solve clears in the working copy.
     auto store = std::make_unique<RatioStore>(n, RatioStore::Placement::InWorkingCopy);
     std::vector<double> r(rhs, rhs + n);
@@ -101,6 +108,9 @@ int solveArrays(int n, double **coef, const double *rhs, const int *columnZeros,
                                              std::move(store));
         solve->setThreadSettings(settings);
         solve->setControl(control);
+        // The copy above may have been overwritten by a factorisation that
+        // stopped, and copied again: that copy has the same values.
+        solve->setInputFinite(finite);
         QThread *t = MyThreads::startIdle(QStringLiteral("Tarvix::solveEq"));
         if (t && control && control->attach)
             control->attach(solve.get(), t);

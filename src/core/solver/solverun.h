@@ -36,8 +36,9 @@ int solveStore(EquationStore &store, const int *columnZeros, QObject *errorRecei
 // thread optimisation). coef and rhs are not changed; the result goes into
 // customSol and, unless the status is -1, into currentSol (may be null).
 // to[i][0..n-1] = from[i][0..n-1], the rows spread over the workers of
-// settings (the working copy of a solve).
-void copyRows(int n, double *const *from, double **to, const ThreadSettings &settings);
+// settings (the working copy of a solve). Returns whether every value is
+// finite, looked at while each row is in the cache.
+bool copyRows(int n, double *const *from, double **to, const ThreadSettings &settings);
 
 // control (may be null) gives progress and cancel: a cancelled solve
 // returns 3 and leaves customSol, currentSol and trust as they were.
