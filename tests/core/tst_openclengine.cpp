@@ -77,7 +77,7 @@ Outcome runSolve(PluginHost *host, Matrix a, std::vector<double> r, QObject *err
 struct Forward
 {
     explicit Forward(const Matrix &m, const std::vector<double> &rhs)
-        : a(m), r(rhs), ratios(m.n), ur(ratios.stepRatios())
+        : a(m), r(rhs), ratios(m.n), ur(ratios.ur())
     {
     }
     Matrix a;

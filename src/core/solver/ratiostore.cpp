@@ -47,7 +47,7 @@ void RatioStore::placeInWorkingCopy(double *const *rows)
         dr[k] = rows[k] + k + 1;
 }
 
-double **RatioStore::stepRatios()
+double **RatioStore::ur()
 {
     if (m_n < 2 || m_ur)
         return m_ur;

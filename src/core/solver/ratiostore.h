@@ -53,12 +53,13 @@ public:
     // (empty before): read in one line, not one row of the matrix each.
     std::vector<double> pivots;
 
-    // The step-by-step devices write the multipliers of step k side by side,
-    // ur[k][i-k-1] for the row in place i at that step: room for them, all
-    // 0, made on the first call.
-    double **stepRatios();
-    // Moves the step-by-step multipliers into lower (see followSwaps) and
-    // gives their room back.
+    // The multipliers of each step side by side, ur[k][i-k-1] for the row in
+    // place i at step k, as the step-by-step devices write them: room for
+    // them, all 0, made on the first call (the processor's elimination
+    // writes lower and never needs it).
+    double **ur();
+    // Moves the multipliers of ur into lower (see followSwaps) and gives
+    // ur's room back.
     void settleStepRatios();
     // For multipliers written where their row stood at their step: each
     // swap, in order, takes the two rows' multipliers of the steps before

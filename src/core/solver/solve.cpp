@@ -49,7 +49,7 @@ void Solve::enableGPU(QThread *t)
     if (!m_ratios)
         return;
     m_gpu = true;
-    emit initialiseGPU(m_c, m_r, m_ratios->stepRatios(), m_ratios->dr, m_n, &m_ratios->swaps, t);
+    emit initialiseGPU(m_c, m_r, m_ratios->ur(), m_ratios->dr, m_n, &m_ratios->swaps, t);
 }
 
 void Solve::calc()
