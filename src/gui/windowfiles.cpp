@@ -109,7 +109,7 @@ void WindowFiles::openFile(const QString &path, bool freshAllocation, bool *fail
             w.ui->decvarb->setEnabled(w.m_store.N >= 3);
         if (opened.ok() && !w.m_quiet) {
             w.StatusBarMsg(QStringLiteral("File loaded"), 2000);
-            w.m_doc.markSaved();
+            w.m_doc.markSaved(opened.print);
         }
         if (!w.m_quiet)
             emit w.setUndoState(undoWas);

@@ -169,6 +169,7 @@ EquationFile::Outcome binaryJob(bool save, const QString &path, double **coef, d
     auto *worker = new FileString(path, coef, rhs, solution, n, &code);
     if (!save)
         worker->setDevice(options.device);
+    worker->setRowPrints(options.rowPrints);
     connectErrors(worker, options, collector);
     Job job;
     job.worker = worker;
@@ -313,6 +314,7 @@ Outcome readText(const QString &path, double **coef, double *rhs, double *soluti
     int readerParse = 0;
     auto *reader = new FileString(path, rows.data(), n, solution, step, &readerCode);
     reader->setDevice(options.device);
+    reader->setRowPrints(options.rowPrints);
     connectErrors(reader, options, collector);
     Job readerJob;
     readerJob.worker = reader;
@@ -321,6 +323,7 @@ Outcome readText(const QString &path, double **coef, double *rhs, double *soluti
     QStringList names{QStringLiteral("Tarvix::RTF_Reader")};
     for (int k = 0; k < parsers; ++k) {
         auto *parser = new FileString(rows.data(), coef, rhs, n, k, step, &codes[size_t(k)]);
+        parser->setRowPrints(options.rowPrints);
         connectErrors(parser, options, collector);
         parserJobs[size_t(k)].worker = parser;
         jobs.push_back(&parserJobs[size_t(k)]);
@@ -373,6 +376,7 @@ Outcome writeText(const QString &path, double **coef, double *rhs, double *solut
     // The writer object first: constructing it resets the shared state the
     // converters look at.
     auto *writer = new FileString(path, rows.data(), n, solution, converters, &writerCode);
+    writer->setRowPrints(options.rowPrints);
     connectErrors(writer, options, collector);
     Job writerJob;
     writerJob.worker = writer;
@@ -381,6 +385,7 @@ Outcome writeText(const QString &path, double **coef, double *rhs, double *solut
     QStringList names;
     for (int k = 0; k < converters; ++k) {
         auto *converter = new FileString(rows.data(), coef, rhs, n, k, converters, &codes[size_t(k)]);
+        converter->setRowPrints(options.rowPrints);
         connectErrors(converter, options, collector);
         converterJobs[size_t(k)].worker = converter;
         jobs.push_back(&converterJobs[size_t(k)]);

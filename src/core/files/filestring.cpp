@@ -1,5 +1,6 @@
 #include "filestring.h"
 
+#include "contentprint.h"
 #include "numtext.h"
 #include "prefs/userprefs.h"
 
@@ -339,8 +340,15 @@ size_t FileString::rowCapacity() const
     return size_t(nr.ptr - number) + size_t(m_n + 1) * (NumText::kMaxDoubleChars + 1) + 2;
 }
 
+void FileString::printRow(int i) const
+{
+    if (m_prints)
+        m_prints[i] = ContentPrint::values(m_coef[i], m_n);
+}
+
 std::string *FileString::formatRow(int i, size_t capacity) const
 {
+    printRow(i);
     auto *line = new std::string(capacity, '\0');
     char *p = line->data();
     p = std::to_chars(p, p + 16, i + 1).ptr;
@@ -502,6 +510,7 @@ void FileString::readText()
             const int code = parseRowLine(*row, i + 1, m_coef[i], &m_rhs[i], m_n);
             delete row;
             stored = i + 1;
+            printRow(i);
             if (code != 0) {
                 if (m_parseResult && *m_parseResult == 0)
                     *m_parseResult = code;
@@ -515,6 +524,7 @@ void FileString::readText()
             // are dropped, as a parser that has failed drops its rows.
             if (!ownFailed) {
                 const int code = parseRowLine(*row, i + 1, m_coef[i], &m_rhs[i], m_n);
+                printRow(i);
                 if (code != 0) {
                     ownFailed = true;
                     if (m_parseResult && *m_parseResult == 0)
@@ -610,6 +620,7 @@ void FileString::parseRows()
         std::string *line = slot.load(std::memory_order_acquire);
         const int code = line ? parseRowLine(*line, i + 1, m_coef[i], &m_rhs[i], m_n)
                               : int(ParseFieldCount);
+        printRow(i);
         if (code != 0) {
             if (*m_result == 0)
                 *m_result = code;
@@ -741,6 +752,7 @@ void FileString::writeBinary()
         const int rows = int(qMin<qint64>(rowsPerBlock, m_n - i));
         quint64 *to = buffer.data();
         for (int r = 0; r < rows; ++r, ++i) {
+            printRow(i);
             qToBigEndian<quint64>(m_coef[i], m_n, to);
             qToBigEndian<quint64>(&m_rhs[i], 1, to + m_n);
             to += rowValues;
@@ -821,6 +833,7 @@ void FileString::readBinary()
             for (int r = 0; r < rows; ++r, ++i) {
                 qFromBigEndian<quint64>(in, m_n, m_coef[i]);
                 qFromBigEndian<quint64>(in + m_n, 1, &m_rhs[i]);
+                printRow(i);
                 in += rowValues;
             }
         }
