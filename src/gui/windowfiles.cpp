@@ -102,8 +102,13 @@ void WindowFiles::openFile(const QString &path, bool freshAllocation, bool *fail
         QApplication::restoreOverrideCursor();
     if (opened.ok())
         showSystem();
-    if (w.m_view)
+    if (w.m_view) {
+        // The view lays itself out for the new size now: left to its first
+        // paint, that layout would mark the whole table for a second one.
+        if (opened.ok())
+            w.m_view->doItemsLayout();
         w.m_view->setUpdatesEnabled(true);
+    }
     if (!freshAllocation) {
         if (w.ui && !w.m_fancy)
             w.ui->decvarb->setEnabled(w.m_store.N >= 3);
