@@ -135,7 +135,11 @@ void HistoryBridge::connectRecorder(QObject *recorder)
     connect(&w, &tarvix::signal, this, &HistoryBridge::await, Qt::DirectConnection)
     TARVIX_REQUEST(resumeWindow, resumeWindow);
     TARVIX_REQUEST(newbClicked, NewbClicked);
-    TARVIX_REQUEST(openbClicked, OpenbClicked);
+    // The opened file's copy goes on after the request: the window shows
+    // the file meanwhile; its next command waits for the copy (await).
+    connect(&w, &tarvix::openbClicked, rec, count, Qt::DirectConnection);
+    connect(&w, &tarvix::openbClicked, rec, &UndoRedo::OpenbClicked, Qt::QueuedConnection);
+    connect(&w, &tarvix::openbClicked, this, [this] { awaitRequests(); }, Qt::DirectConnection);
     TARVIX_REQUEST(undobClicked, UndobClicked);
     TARVIX_REQUEST(redobClicked, RedobClicked);
     TARVIX_REQUEST(incvarbClicked, IncVarbClicked);
@@ -182,10 +186,15 @@ void HistoryBridge::stop()
 
 void HistoryBridge::await()
 {
+    awaitRequests(true);
+}
+
+void HistoryBridge::awaitRequests(bool copy)
+{
     if (!m_recorder || m_serving > 0 || m_awaiting)
         return;
     m_awaiting = true;
-    while (m_recorder->requestsInFlight() > 0)
+    while (m_recorder->requestsInFlight() > 0 || (copy && m_recorder->copying()))
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
     m_awaiting = false;
     // Its last queued calls (status, undoFinished) were posted before it
@@ -195,7 +204,8 @@ void HistoryBridge::await()
 
 bool HistoryBridge::busy() const
 {
-    return m_serving > 0 || m_awaiting || (m_recorder && m_recorder->requestsInFlight() > 0);
+    return m_serving > 0 || m_awaiting
+           || (m_recorder && (m_recorder->requestsInFlight() > 0 || m_recorder->copying()));
 }
 
 bool HistoryBridge::ask(void (tarvix::*query)(bool *))
