@@ -1,6 +1,7 @@
 #include "equationfile.h"
 
 #include "atomicfile.h"
+#include "contentprint.h"
 #include "filestring.h"
 #include "store/equationstore.h"
 #include "threads/mythreads.h"
@@ -157,6 +158,35 @@ void registerTypes()
     Q_UNUSED(id)
 }
 
+void printRows(double **coef, int n, quint64 *prints, int from, int to)
+{
+    for (int i = from; i < to; ++i)
+        prints[i] = ContentPrint::values(coef[i], n);
+}
+
+// Takes the digests of the rows the binary reader has converted while it
+// goes on, until it ends; returns the number of rows taken.
+int printBehind(Job &job, const FileString &reader, double **coef, int n, const EquationFile::Options &options)
+{
+    QElapsedTimer sincePoll;
+    sincePoll.start();
+    int done = 0;
+    while (!job.done->load()) {
+        const int ready = reader.rowsRead();
+        if (ready > done) {
+            printRows(coef, n, options.rowPrints, done, ready);
+            done = ready;
+        } else {
+            job.thread->wait(1);
+        }
+        if (options.poll && sincePoll.elapsed() >= 100) {
+            options.poll();
+            sincePoll.restart();
+        }
+    }
+    return done;
+}
+
 EquationFile::Outcome binaryJob(bool save, const QString &path, double **coef, double *rhs,
                                 double *solution, int n, const EquationFile::Options &options)
 {
@@ -169,18 +199,26 @@ EquationFile::Outcome binaryJob(bool save, const QString &path, double **coef, d
     auto *worker = new FileString(path, coef, rhs, solution, n, &code);
     if (!save)
         worker->setDevice(options.device);
-    worker->setRowPrints(options.rowPrints);
+    else
+        worker->setRowPrints(options.rowPrints);
     connectErrors(worker, options, collector);
     Job job;
     job.worker = worker;
     std::vector<Job *> jobs{&job};
+    int printed = 0;
     if (startThreads(jobs, {save ? QStringLiteral("Tarvix::SB") : QStringLiteral("Tarvix::RB")})) {
         runJob(job, save ? SLOT(SaveBinary()) : SLOT(ReadBinary()));
+        // The reader converts; this thread, otherwise idle, takes each
+        // row's digest right behind it.
+        if (!save && options.rowPrints)
+            printed = printBehind(job, *worker, coef, n, options);
     } else if (save) {
         worker->writeBinary();
     } else {
         worker->readBinary();
     }
+    if (!save && options.rowPrints)
+        printRows(coef, n, options.rowPrints, printed, worker->rowsRead());
     const QString error = finishJob(job, options, 100);
     FileString::setErrorFlag(nullptr);
     if (flag) {

@@ -833,9 +833,9 @@ void FileString::readBinary()
             for (int r = 0; r < rows; ++r, ++i) {
                 qFromBigEndian<quint64>(in, m_n, m_coef[i]);
                 qFromBigEndian<quint64>(in + m_n, 1, &m_rhs[i]);
-                printRow(i);
                 in += rowValues;
             }
+            m_rowsRead.store(i, std::memory_order_release);
         }
     }
     if (code == 0 && status == 0) {

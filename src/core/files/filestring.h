@@ -86,8 +86,10 @@ public:
     }
     // Each row's ContentPrint::values goes to prints[row] as the row is
     // read or written (n entries; rows of a failed read are left as they
-    // were).
+    // were). The binary reader leaves that to its caller (rowsRead).
     void setRowPrints(quint64 *prints) { m_prints = prints; }
+    // The binary reader's progress: rows 0..rowsRead()-1 hold their values.
+    int rowsRead() const { return m_rowsRead.load(std::memory_order_acquire); }
     // Why the file could not be opened, read or written (the system's
     // text), empty when it could.
     QString errorText() const { return m_errorText; }
@@ -164,6 +166,7 @@ private:
     QIODevice *m_device = nullptr;
     int *m_parseResult = nullptr;
     quint64 *m_prints = nullptr;
+    std::atomic<int> m_rowsRead{0};
     bool m_inline = false;
     bool m_shareRows = false;
     QString m_errorText;
