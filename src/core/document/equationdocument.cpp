@@ -211,7 +211,14 @@ EquationDocument::Opened EquationDocument::import(const QString &path, const QSt
 bool EquationDocument::write(const QString &path, bool binary, const Feedback &feedback, QString *error,
                              quint64 *print)
 {
+    return writeFile(path, binary, feedback, error, print, false);
+}
+
+bool EquationDocument::writeFile(const QString &path, bool binary, const Feedback &feedback, QString *error,
+                                 quint64 *print, bool durable)
+{
     EquationFile::Options options = fileOptions(feedback);
+    options.durable = durable;
     std::vector<quint64> rowPrints(print ? size_t(std::max(0, m_store.N)) : 0, 0);
     if (print)
         options.rowPrints = rowPrints.data();
@@ -254,7 +261,7 @@ EquationDocument::Saved EquationDocument::save(bool binary, const Feedback &feed
     quint64 print = 0;
     const AtomicFile::Result result = AtomicFile::replace(target, [&](const QString &part, QString *error) {
         QString why;
-        const bool written = write(part, binary, feedback, &why, &print);
+        const bool written = writeFile(part, binary, feedback, &why, &print, true);
         if (why.isEmpty())
             why = QStringLiteral("nothing was written");
         *error = QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(target), why);

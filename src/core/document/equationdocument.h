@@ -123,6 +123,10 @@ public:
     static QString currentNameFor(const QString &path);
 
 private:
+    // write, for a file flushed to disk once complete when durable.
+    bool writeFile(const QString &path, bool binary, const Feedback &feedback, QString *error, quint64 *print,
+                   bool durable);
+
     EquationStore m_store;
     QString m_fileName;
     bool m_saved = true;

@@ -201,6 +201,7 @@ EquationFile::Outcome binaryJob(bool save, const QString &path, double **coef, d
         worker->setDevice(options.device);
     else
         worker->setRowPrints(options.rowPrints);
+    worker->setDurable(save && options.durable);
     connectErrors(worker, options, collector);
     Job job;
     job.worker = worker;
@@ -415,6 +416,7 @@ Outcome writeText(const QString &path, double **coef, double *rhs, double *solut
     // converters look at.
     auto *writer = new FileString(path, rows.data(), n, solution, converters, &writerCode);
     writer->setRowPrints(options.rowPrints);
+    writer->setDurable(options.durable);
     connectErrors(writer, options, collector);
     Job writerJob;
     writerJob.worker = writer;
@@ -502,10 +504,12 @@ Outcome open(const QString &path, EquationStore &store, const Options &options, 
 Outcome save(const QString &path, EquationStore &store, double *solution, const Options &options)
 {
     Outcome out;
+    Options durable = options;
+    durable.durable = true;
     const AtomicFile::Result replaced =
         AtomicFile::replace(path, [&](const QString &temp, QString *error) {
-            out = isBinaryName(path) ? writeBinary(temp, store.coef, store.rhs, solution, store.N, options)
-                                     : writeText(temp, store.coef, store.rhs, solution, store.N, options);
+            out = isBinaryName(path) ? writeBinary(temp, store.coef, store.rhs, solution, store.N, durable)
+                                     : writeText(temp, store.coef, store.rhs, solution, store.N, durable);
             if (out.failed && !out.error.isEmpty())
                 *error = QStringLiteral("Could not write %1: %2").arg(path, out.error);
             return !out.failed;

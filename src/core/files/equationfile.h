@@ -80,6 +80,9 @@ struct Options
     // ContentPrint::values there as they convert it, so nobody needs a
     // second pass over the rows for the digest of what the file holds.
     quint64 *rowPrints = nullptr;
+    // Writers: the file is flushed to disk once complete (AtomicFile), so
+    // its disk writes start while it is written.
+    bool durable = false;
 };
 
 struct Outcome

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <fcntl.h>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -103,6 +104,32 @@ inline const char *parseNumber(const char *p, const char *end, double *out, bool
     *ok = NumText::parseDouble(p, t, out);
     return t;
 }
+
+// Starts the disk writes of a file that is flushed to disk when complete,
+// a few megabytes at a time while it is written: the flush then waits only
+// for the last of them instead of the whole file.
+class Writeback
+{
+public:
+    Writeback(QFile *file, bool enabled) : m_file(enabled && file->isOpen() ? file : nullptr) {}
+    void wrote()
+    {
+#ifdef __linux__
+        if (!m_file)
+            return;
+        const qint64 pos = m_file->pos();
+        if (pos - m_started < kStep || !m_file->flush())
+            return;
+        ::sync_file_range(m_file->handle(), m_started, pos - m_started, SYNC_FILE_RANGE_WRITE);
+        m_started = pos;
+#endif
+    }
+
+private:
+    static constexpr qint64 kStep = 1 << 20;
+    QFile *m_file;
+    qint64 m_started = 0;
+};
 
 // The system's reason for the first failed write: Qt's buffered file may
 // report a failed write without keeping the reason, so errno is taken right
@@ -416,7 +443,10 @@ void FileString::writeText()
     bool ok = out->write(head) == head.size();
     failure.note(ok);
     const size_t capacity = m_inline ? rowCapacity() : 0;
+    Writeback writeback(&file, m_durable && out == &file);
     for (int i = 0; i < m_n; ++i) {
+        if (i % 64 == 0)
+            writeback.wrote();
         if (m_inline) {
             // After a failed write nothing more can reach the file.
             if (ok) {
@@ -748,7 +778,9 @@ void FileString::writeBinary()
     const qint64 rowValues = qint64(m_n) + 1;
     const qint64 rowsPerBlock = qMax<qint64>(1, kBlockDoubles / rowValues);
     std::vector<quint64> buffer(size_t(qMin<qint64>(m_n, rowsPerBlock) * rowValues));
+    Writeback writeback(&file, m_durable && out == &file);
     for (int i = 0; ok && i < m_n;) {
+        writeback.wrote();
         const int rows = int(qMin<qint64>(rowsPerBlock, m_n - i));
         quint64 *to = buffer.data();
         for (int r = 0; r < rows; ++r, ++i) {
