@@ -211,7 +211,7 @@ void UndoRedo::settleCopy()
     if (copy->ok) {
         status(QStringLiteral("Backup of action OPEN complete."));
     } else {
-        qWarning("error no: UR12 - %s", qUtf8Printable(copy->error));
+        qWarning("error no: UR29 - %s", qUtf8Printable(copy->error));
         QFile::remove(absolute(copy->reference) + QStringLiteral(".md"));
         // Still the last action: it goes, as if it had never been recorded.
         // Behind later edits it stays, and undoing to it reports the loss.
