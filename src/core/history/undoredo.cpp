@@ -61,6 +61,10 @@ bool copyOpenFile(int source, const QString &target, QString *error)
             return false;
         }
         std::vector<char> buffer(size_t(1) << 20);
+        // The disk writes start as the copy goes (it is flushed to disk
+        // before it takes its name).
+        qint64 written = 0;
+        qint64 started = 0;
         for (;;) {
             const ssize_t got = ::read(source, buffer.data(), buffer.size());
             if (got == 0)
@@ -75,6 +79,13 @@ bool copyOpenFile(int source, const QString &target, QString *error)
                 *why = out.errorString();
                 return false;
             }
+            written += got;
+#ifdef __linux__
+            if (written - started >= (qint64(8) << 20) && out.flush()) {
+                ::sync_file_range(out.handle(), started, written - started, SYNC_FILE_RANGE_WRITE);
+                started = written;
+            }
+#endif
         }
         return out.flush();
     });
