@@ -87,6 +87,7 @@ void WindowFiles::openFile(const QString &path, bool freshAllocation, bool *fail
         undoWas = w.undoEnabledQuery();
         emit w.setUndoState(false);
     }
+    const int sizeBefore = w.m_store.N;
     if (w.m_view)
         w.m_view->setUpdatesEnabled(false);
     const bool binary = EquationFile::isBinaryName(path);
@@ -103,9 +104,9 @@ void WindowFiles::openFile(const QString &path, bool freshAllocation, bool *fail
     if (opened.ok())
         showSystem();
     if (w.m_view) {
-        // The view lays itself out for the new size now: left to its first
-        // paint, that layout would mark the whole table for a second one.
-        if (opened.ok())
+        // A table shown at another size lays itself out now: left to its
+        // first paint, that layout would mark the whole table for a second.
+        if (opened.ok() && w.m_store.N != sizeBefore && w.m_view->isVisible())
             w.m_view->doItemsLayout();
         w.m_view->setUpdatesEnabled(true);
     }
