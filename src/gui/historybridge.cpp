@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -135,7 +136,11 @@ void HistoryBridge::connectRecorder(QObject *recorder)
     connect(&w, &tarvix::signal, this, &HistoryBridge::await, Qt::DirectConnection)
     TARVIX_REQUEST(resumeWindow, resumeWindow);
     TARVIX_REQUEST(newbClicked, NewbClicked);
-    TARVIX_REQUEST(openbClicked, OpenbClicked);
+    // The opened file's copy goes on after the request: the window shows
+    // the file meanwhile; its next command waits for the copy (await).
+    connect(&w, &tarvix::openbClicked, rec, count, Qt::DirectConnection);
+    connect(&w, &tarvix::openbClicked, rec, &UndoRedo::OpenbClicked, Qt::QueuedConnection);
+    connect(&w, &tarvix::openbClicked, this, [this] { awaitRequests(); }, Qt::DirectConnection);
     TARVIX_REQUEST(undobClicked, UndobClicked);
     TARVIX_REQUEST(redobClicked, RedobClicked);
     TARVIX_REQUEST(incvarbClicked, IncVarbClicked);
@@ -182,10 +187,15 @@ void HistoryBridge::stop()
 
 void HistoryBridge::await()
 {
+    awaitRequests(true);
+}
+
+void HistoryBridge::awaitRequests(bool copy)
+{
     if (!m_recorder || m_serving > 0 || m_awaiting)
         return;
     m_awaiting = true;
-    while (m_recorder->requestsInFlight() > 0)
+    while (m_recorder->requestsInFlight() > 0 || (copy && m_recorder->copying()))
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
     m_awaiting = false;
     // Its last queued calls (status, undoFinished) were posted before it
@@ -195,7 +205,8 @@ void HistoryBridge::await()
 
 bool HistoryBridge::busy() const
 {
-    return m_serving > 0 || m_awaiting || (m_recorder && m_recorder->requestsInFlight() > 0);
+    return m_serving > 0 || m_awaiting
+           || (m_recorder && (m_recorder->requestsInFlight() > 0 || m_recorder->copying()));
 }
 
 bool HistoryBridge::ask(void (tarvix::*query)(bool *))
@@ -288,8 +299,29 @@ void HistoryBridge::saveSnapshot(QString path, bool *result)
     auto meta = [this, n](QDataStream &out) {
         FileString::writeMetaData(out, w.m_doc.fileName(), w.m_store.currentSol, w.m_store.customSol, n);
     };
+    const bool withMeta = kind == UndoRedo::IncVar || kind == UndoRedo::DecVar || kind == UndoRedo::NVar
+                          || kind == UndoRedo::TextKind || kind == UndoRedo::CutKind
+                          || kind == UndoRedo::PasteKind || kind == UndoRedo::ClearKind;
+    // The meta-data record is taken now and written on a thread of its own
+    // while the snapshot is written here: the two reach the disk together
+    // instead of one flush after the other.
+    const QString md = path + QStringLiteral(".md");
+    QByteArray metaBytes;
+    int metaStatus = 0;
+    AtomicFile::Result metaWritten;
+    std::thread metaWriter;
+    if (withMeta) {
+        if (QFile::exists(md)) {
+            qWarning("error no: TRX15 - %s", qUtf8Printable(md));
+            QFile::remove(md);
+        }
+        QDataStream out(&metaBytes, QIODevice::WriteOnly);
+        meta(out);
+        metaStatus = out.status();
+        if (metaStatus == QDataStream::Ok)
+            metaWriter = std::thread([&] { metaWritten = AtomicFile::writeBytes(md, metaBytes); });
+    }
     bool ok = false;
-    bool withMeta = false;
     switch (kind) {
     case UndoRedo::OpenKind:
         // The copy of the opened file is the recorder's; this is its record.
@@ -300,7 +332,6 @@ void HistoryBridge::saveSnapshot(QString path, bool *result)
     case UndoRedo::DecVar:
     case UndoRedo::NVar:
         ok = writeRecord(path, [n](QDataStream &out) { FileString::writeHeaderRecord(out, n); }, &error, &status);
-        withMeta = kind != UndoRedo::NewKind;
         break;
     case UndoRedo::TextKind:
     case UndoRedo::CutKind:
@@ -309,6 +340,7 @@ void HistoryBridge::saveSnapshot(QString path, bool *result)
         const AtomicFile::Result r = AtomicFile::replace(path, [this, n](const QString &temp, QString *) {
             EquationFile::Options options;
             options.processors = UserPrefs::getProcessorCount();
+            options.durable = true;
             options.poll = [] { QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
             const EquationDocument::BusyScope busy(w.m_doc);
             const EquationFile::Outcome out =
@@ -317,22 +349,24 @@ void HistoryBridge::saveSnapshot(QString path, bool *result)
         });
         ok = r.ok;
         error = r.error;
-        withMeta = true;
         break;
     }
     default:
         error = QStringLiteral("Unknown kind of backup: ") + path;
         break;
     }
-    if (ok && withMeta) {
-        const QString md = path + QStringLiteral(".md");
-        if (QFile::exists(md)) {
-            qWarning("error no: TRX15 - %s", qUtf8Printable(md));
+    if (metaWriter.joinable())
+        metaWriter.join();
+    if (withMeta) {
+        // Either record alone is no backup.
+        if (ok && !metaWritten.ok) {
+            ok = false;
+            error = metaWritten.error;
+            status = metaStatus;
+            QFile::remove(path);
+        } else if (!ok && metaWritten.ok) {
             QFile::remove(md);
         }
-        ok = writeRecord(md, meta, &error, &status);
-        if (!ok)
-            QFile::remove(path);
     }
     if (!ok) {
         QString text = QStringLiteral("Could NOT save backup of current data to disk!\n");

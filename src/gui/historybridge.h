@@ -36,8 +36,10 @@ public:
     QString folder() const;
 
     // Waits, handling the recorder's requests but no user input, until the
-    // recorder has finished every request sent to it.
+    // recorder has finished every request sent to it and the copy of an
+    // opened file (copy false: the requests only).
     void await();
+    void awaitRequests(bool copy = false);
     // True while the recorder works on a request of this window or the
     // window serves or waits for it.
     bool busy() const;

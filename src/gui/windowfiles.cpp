@@ -87,6 +87,7 @@ void WindowFiles::openFile(const QString &path, bool freshAllocation, bool *fail
         undoWas = w.undoEnabledQuery();
         emit w.setUndoState(false);
     }
+    const int sizeBefore = w.m_store.N;
     if (w.m_view)
         w.m_view->setUpdatesEnabled(false);
     const bool binary = EquationFile::isBinaryName(path);
@@ -102,14 +103,19 @@ void WindowFiles::openFile(const QString &path, bool freshAllocation, bool *fail
         QApplication::restoreOverrideCursor();
     if (opened.ok())
         showSystem();
-    if (w.m_view)
+    if (w.m_view) {
+        // A table shown at another size lays itself out now: left to its
+        // first paint, that layout would mark the whole table for a second.
+        if (opened.ok() && w.m_store.N != sizeBefore && w.m_view->isVisible())
+            w.m_view->doItemsLayout();
         w.m_view->setUpdatesEnabled(true);
+    }
     if (!freshAllocation) {
         if (w.ui && !w.m_fancy)
             w.ui->decvarb->setEnabled(w.m_store.N >= 3);
         if (opened.ok() && !w.m_quiet) {
             w.StatusBarMsg(QStringLiteral("File loaded"), 2000);
-            w.m_doc.markSaved();
+            w.m_doc.markSaved(opened.print);
         }
         if (!w.m_quiet)
             emit w.setUndoState(undoWas);

@@ -1,5 +1,6 @@
 // The document without any widget: open, save, solve and cancel.
 #include "document/equationdocument.h"
+#include "files/contentprint.h"
 #include "files/equationfile.h"
 #include "solver/solve.h"
 #include "testenv.h"
@@ -114,6 +115,71 @@ private slots:
         doc.setFileName(path("no/such/folder/x.trx"));
         const EquationDocument::Saved failed = doc.save(false, {});
         QVERIFY(!failed.ok && !failed.created && !doc.isSaved() && !failed.error.isEmpty());
+    }
+
+    // The digest the readers and writers take row by row is the one the
+    // document takes from its arrays (so the saved flag holds after undo).
+    void printOfReadAndWrite_data()
+    {
+        QTest::addColumn<bool>("binary");
+        QTest::addColumn<int>("n");
+        QTest::newRow("text, one thread") << false << 3;
+        QTest::newRow("text, pipeline") << false << 61;
+        QTest::newRow("binary") << true << 61;
+    }
+    void printOfReadAndWrite()
+    {
+        QFETCH(bool, binary);
+        QFETCH(int, n);
+        EquationDocument doc;
+        EquationStore &s = doc.store();
+        s.N = n;
+        QVERIFY(s.reallocate());
+        unsigned seed = 7;
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j) {
+                seed = seed * 214013u + 2531011u;
+                s.coef[i][j] = double(int(seed >> 12) % 20001 - 10000) / 64.0;
+            }
+            s.rhs[i] = -i;
+            s.fileSol[i] = s.currentSol[i] = i / 4.0;   // short decimals: the text form holds them whole
+            s.customSol[i] = 0;
+        }
+        const QString file = path(QStringLiteral("print%1.%2").arg(n).arg(binary ? "btrx" : "trx"));
+        quint64 written = 0;
+        QVERIFY(doc.write(file, binary, {}, nullptr, &written));
+        QCOMPARE(written, doc.contentPrint());
+        EquationDocument again;
+        const EquationDocument::Opened opened = again.open(file, {});
+        QVERIFY(opened.ok());
+        QCOMPARE(opened.print, again.contentPrint());
+        QCOMPARE(opened.print, written);
+        // One value changed, or two trading places, is seen.
+        std::swap(again.store().coef[n - 1][0], again.store().coef[n - 1][n - 1]);
+        QVERIFY(again.contentPrint() != written);
+        std::swap(again.store().coef[n - 1][0], again.store().coef[n - 1][n - 1]);
+        again.store().coef[0][n / 2] += 1.0 / 1024;
+        QVERIFY(again.contentPrint() != written);
+    }
+
+    // Every value of a row counts, at every length around the widths the
+    // processor takes at once, and so does every position.
+    void rowPrintSeesEveryValue()
+    {
+        std::vector<double> row(19);
+        for (int n = 1; n <= int(row.size()); ++n) {
+            for (int j = 0; j < n; ++j)
+                row[size_t(j)] = 1.5 + j;
+            const quint64 print = ContentPrint::values(row.data(), n);
+            for (int j = 0; j < n; ++j) {
+                row[size_t(j)] = -0.0;
+                QVERIFY2(ContentPrint::values(row.data(), n) != print, qPrintable(QString::number(n)));
+                row[size_t(j)] = 1.5 + j;
+                std::swap(row[0], row[size_t(j)]);
+                QVERIFY(j == 0 || ContentPrint::values(row.data(), n) != print);
+                std::swap(row[0], row[size_t(j)]);
+            }
+        }
     }
 
     // A cancelled solve changes nothing; a finished one takes the answer.

@@ -118,10 +118,13 @@ class HistoryTest : public QObject
         return QTest::qWaitForWindowActive(w);
     }
 
+    // The copy of the file is made after the open returns; the next
+    // command (or this wait) waits for it.
     void open(tarvix *w, const QString &path)
     {
         fx->prompter.answerText(path);
         w->on_openb_clicked();
+        w->awaitRecorder();
     }
 
     void edit(tarvix *w, int row, int col, const QString &text)

@@ -1,6 +1,7 @@
 #include "equationdocument.h"
 
 #include "files/atomicfile.h"
+#include "files/contentprint.h"
 #include "files/equationfile.h"
 #include "files/interchange.h"
 #include "prefs/userprefs.h"
@@ -47,34 +48,6 @@ double *EquationDocument::solutionToSave() const
     }
 }
 
-namespace {
-
-constexpr quint64 kPrime = 1099511628211ULL;
-
-// A digest of n values' bit patterns: four independent lanes of FNV-1a
-// steps (a multiply's latency does not hold up the next value), folded.
-quint64 valuesPrint(const double *v, int n)
-{
-    quint64 h[4] = {14695981039346656037ULL, 0x9e3779b97f4a7c15ULL, 0xc2b2ae3d27d4eb4fULL, 0x165667b19e3779f9ULL};
-    auto bits = [v](int j) {
-        quint64 b;
-        std::memcpy(&b, &v[j], sizeof b);
-        return b;
-    };
-    int j = 0;
-    for (; v && j + 4 <= n; j += 4)
-        for (int k = 0; k < 4; ++k)
-            h[k] = (h[k] ^ bits(j + k)) * kPrime;
-    for (; v && j < n; ++j)
-        h[0] = (h[0] ^ bits(j)) * kPrime;
-    quint64 r = h[0];
-    for (int k = 1; k < 4; ++k)
-        r = (r ^ (h[k] + (r >> 29))) * kPrime;
-    return r ^ (r >> 31);
-}
-
-} // namespace
-
 quint64 EquationDocument::contentPrint() const
 {
     const int n = m_store.N;
@@ -90,23 +63,22 @@ quint64 EquationDocument::contentPrint() const
         Reduce::runPhase(QStringLiteral("Tarvix::print "), count, [&](int) {
             for (int i = next.fetch_add(kRun); i < n; i = next.fetch_add(kRun))
                 for (int row = i; row < std::min(n, i + kRun); ++row)
-                    rows[size_t(row)] = valuesPrint(m_store.coef[row], n);
+                    rows[size_t(row)] = ContentPrint::values(m_store.coef[row], n);
         });
     }
-    quint64 h = (quint64(n) ^ 14695981039346656037ULL) * kPrime;
-    auto mix = [&h](quint64 word) { h = (h ^ word ^ (h >> 29)) * kPrime; };
-    for (quint64 r : rows)
-        mix(r);
-    mix(valuesPrint(m_store.rhs, n));
-    mix(valuesPrint(solutionToSave(), n));
-    return h;
+    return ContentPrint::fold(n, rows.data(), m_store.rhs, solutionToSave());
 }
 
 void EquationDocument::markSaved()
 {
+    markSaved(m_fileName.isEmpty() ? 0 : contentPrint());
+}
+
+void EquationDocument::markSaved(quint64 print)
+{
     m_saved = true;
     if (!m_fileName.isEmpty())
-        m_filePrints.insert(m_fileName, contentPrint());
+        m_filePrints.insert(m_fileName, print);
 }
 
 void EquationDocument::savedFromHistory()
@@ -181,7 +153,10 @@ EquationDocument::Opened EquationDocument::open(const QString &path, const Feedb
         opened.result = OpenResult::Refused;
         return opened;
     }
-    const EquationFile::Options options = fileOptions(feedback);
+    EquationFile::Options options = fileOptions(feedback);
+    // The readers take each row's digest as they convert it.
+    std::vector<quint64> rowPrints(size_t(n), 0);
+    options.rowPrints = rowPrints.data();
     const bool binary = EquationFile::isBinaryName(path);
     EquationFile::Outcome out;
     {
@@ -201,6 +176,7 @@ EquationDocument::Opened EquationDocument::open(const QString &path, const Feedb
         feedback.replacing();
     m_store.swap(incoming);
     m_fileName = currentNameFor(path);
+    opened.print = ContentPrint::fold(n, rowPrints.data(), m_store.rhs, solutionToSave());
     opened.result = OpenResult::Opened;
     return opened;
 }
@@ -232,9 +208,20 @@ EquationDocument::Opened EquationDocument::import(const QString &path, const QSt
     return opened;
 }
 
-bool EquationDocument::write(const QString &path, bool binary, const Feedback &feedback, QString *error)
+bool EquationDocument::write(const QString &path, bool binary, const Feedback &feedback, QString *error,
+                             quint64 *print)
 {
-    const EquationFile::Options options = fileOptions(feedback);
+    return writeFile(path, binary, feedback, error, print, false);
+}
+
+bool EquationDocument::writeFile(const QString &path, bool binary, const Feedback &feedback, QString *error,
+                                 quint64 *print, bool durable)
+{
+    EquationFile::Options options = fileOptions(feedback);
+    options.durable = durable;
+    std::vector<quint64> rowPrints(print ? size_t(std::max(0, m_store.N)) : 0, 0);
+    if (print)
+        options.rowPrints = rowPrints.data();
     double *solution = solutionToSave();
     EquationFile::Outcome out;
     {
@@ -244,6 +231,8 @@ bool EquationDocument::write(const QString &path, bool binary, const Feedback &f
     }
     if (error)
         *error = out.error;
+    if (print)
+        *print = ContentPrint::fold(m_store.N, rowPrints.data(), m_store.rhs, solution);
     return !out.failed;
 }
 
@@ -269,9 +258,10 @@ EquationDocument::Saved EquationDocument::save(bool binary, const Feedback &feed
             qCritical("error no: TRX3");
     }
 
+    quint64 print = 0;
     const AtomicFile::Result result = AtomicFile::replace(target, [&](const QString &part, QString *error) {
         QString why;
-        const bool written = write(part, binary, feedback, &why);
+        const bool written = writeFile(part, binary, feedback, &why, &print, true);
         if (why.isEmpty())
             why = QStringLiteral("nothing was written");
         *error = QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(target), why);
@@ -281,7 +271,7 @@ EquationDocument::Saved EquationDocument::save(bool binary, const Feedback &feed
     saved.created = result.ok || result.stage != AtomicFile::Result::Create;
     saved.error = result.error;
     if (result.ok) {
-        markSaved();
+        markSaved(print);
         return saved;
     }
     // The previous file was never touched: its safety copy is not needed.

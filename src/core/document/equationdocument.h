@@ -38,7 +38,11 @@ public:
     bool isSaved() const { return m_saved; }
     void setSaved(bool saved) { m_saved = saved; }
     void markSaved();
+    // The same with the digest the read or write of the file took
+    // (Opened::print), instead of a pass over the arrays.
+    void markSaved(quint64 print);
     void savedFromHistory();
+    // The digest of what Save would write (ContentPrint::fold).
     quint64 contentPrint() const;
     // The solution set Save writes (the savedSolutionSet preference).
     double *solutionToSave() const;
@@ -73,6 +77,7 @@ public:
     {
         OpenResult result = OpenResult::Unreadable;
         QString error;   // why the file could not be opened (Unreadable)
+        quint64 print = 0;   // contentPrint() of the arrays as read (open, Opened)
         bool ok() const { return result == OpenResult::Opened; }
     };
     // A .trx or .btrx file: takes the file's name (currentNameFor) and its
@@ -84,8 +89,10 @@ public:
     Opened import(const QString &path, const QString &rhsPath, const Feedback &feedback);
 
     // Writes the arrays to path (.trx or .btrx by binary); false with *error
-    // when the writer failed.
-    bool write(const QString &path, bool binary, const Feedback &feedback, QString *error = nullptr);
+    // when the writer failed. print, when given, receives contentPrint() of
+    // what was written, taken by the writer.
+    bool write(const QString &path, bool binary, const Feedback &feedback, QString *error = nullptr,
+               quint64 *print = nullptr);
     // Save to the document's file: the previous file is kept as name.old
     // and the new content replaces the file only when complete.
     struct Saved
@@ -116,6 +123,10 @@ public:
     static QString currentNameFor(const QString &path);
 
 private:
+    // write, for a file flushed to disk once complete when durable.
+    bool writeFile(const QString &path, bool binary, const Feedback &feedback, QString *error, quint64 *print,
+                   bool durable);
+
     EquationStore m_store;
     QString m_fileName;
     bool m_saved = true;

@@ -1,6 +1,7 @@
 #include "equationfile.h"
 
 #include "atomicfile.h"
+#include "contentprint.h"
 #include "filestring.h"
 #include "store/equationstore.h"
 #include "threads/mythreads.h"
@@ -157,6 +158,35 @@ void registerTypes()
     Q_UNUSED(id)
 }
 
+void printRows(double **coef, int n, quint64 *prints, int from, int to)
+{
+    for (int i = from; i < to; ++i)
+        prints[i] = ContentPrint::values(coef[i], n);
+}
+
+// Takes the digests of the rows the binary reader has converted while it
+// goes on, until it ends; returns the number of rows taken.
+int printBehind(Job &job, const FileString &reader, double **coef, int n, const EquationFile::Options &options)
+{
+    QElapsedTimer sincePoll;
+    sincePoll.start();
+    int done = 0;
+    while (!job.done->load()) {
+        const int ready = reader.rowsRead();
+        if (ready > done) {
+            printRows(coef, n, options.rowPrints, done, ready);
+            done = ready;
+        } else {
+            job.thread->wait(1);
+        }
+        if (options.poll && sincePoll.elapsed() >= 100) {
+            options.poll();
+            sincePoll.restart();
+        }
+    }
+    return done;
+}
+
 EquationFile::Outcome binaryJob(bool save, const QString &path, double **coef, double *rhs,
                                 double *solution, int n, const EquationFile::Options &options)
 {
@@ -169,17 +199,27 @@ EquationFile::Outcome binaryJob(bool save, const QString &path, double **coef, d
     auto *worker = new FileString(path, coef, rhs, solution, n, &code);
     if (!save)
         worker->setDevice(options.device);
+    else
+        worker->setRowPrints(options.rowPrints);
+    worker->setDurable(save && options.durable);
     connectErrors(worker, options, collector);
     Job job;
     job.worker = worker;
     std::vector<Job *> jobs{&job};
+    int printed = 0;
     if (startThreads(jobs, {save ? QStringLiteral("Tarvix::SB") : QStringLiteral("Tarvix::RB")})) {
         runJob(job, save ? SLOT(SaveBinary()) : SLOT(ReadBinary()));
+        // The reader converts; this thread, otherwise idle, takes each
+        // row's digest right behind it.
+        if (!save && options.rowPrints)
+            printed = printBehind(job, *worker, coef, n, options);
     } else if (save) {
         worker->writeBinary();
     } else {
         worker->readBinary();
     }
+    if (!save && options.rowPrints)
+        printRows(coef, n, options.rowPrints, printed, worker->rowsRead());
     const QString error = finishJob(job, options, 100);
     FileString::setErrorFlag(nullptr);
     if (flag) {
@@ -313,6 +353,7 @@ Outcome readText(const QString &path, double **coef, double *rhs, double *soluti
     int readerParse = 0;
     auto *reader = new FileString(path, rows.data(), n, solution, step, &readerCode);
     reader->setDevice(options.device);
+    reader->setRowPrints(options.rowPrints);
     connectErrors(reader, options, collector);
     Job readerJob;
     readerJob.worker = reader;
@@ -321,6 +362,7 @@ Outcome readText(const QString &path, double **coef, double *rhs, double *soluti
     QStringList names{QStringLiteral("Tarvix::RTF_Reader")};
     for (int k = 0; k < parsers; ++k) {
         auto *parser = new FileString(rows.data(), coef, rhs, n, k, step, &codes[size_t(k)]);
+        parser->setRowPrints(options.rowPrints);
         connectErrors(parser, options, collector);
         parserJobs[size_t(k)].worker = parser;
         jobs.push_back(&parserJobs[size_t(k)]);
@@ -373,6 +415,8 @@ Outcome writeText(const QString &path, double **coef, double *rhs, double *solut
     // The writer object first: constructing it resets the shared state the
     // converters look at.
     auto *writer = new FileString(path, rows.data(), n, solution, converters, &writerCode);
+    writer->setRowPrints(options.rowPrints);
+    writer->setDurable(options.durable);
     connectErrors(writer, options, collector);
     Job writerJob;
     writerJob.worker = writer;
@@ -381,6 +425,7 @@ Outcome writeText(const QString &path, double **coef, double *rhs, double *solut
     QStringList names;
     for (int k = 0; k < converters; ++k) {
         auto *converter = new FileString(rows.data(), coef, rhs, n, k, converters, &codes[size_t(k)]);
+        converter->setRowPrints(options.rowPrints);
         connectErrors(converter, options, collector);
         converterJobs[size_t(k)].worker = converter;
         jobs.push_back(&converterJobs[size_t(k)]);
@@ -459,10 +504,12 @@ Outcome open(const QString &path, EquationStore &store, const Options &options, 
 Outcome save(const QString &path, EquationStore &store, double *solution, const Options &options)
 {
     Outcome out;
+    Options durable = options;
+    durable.durable = true;
     const AtomicFile::Result replaced =
         AtomicFile::replace(path, [&](const QString &temp, QString *error) {
-            out = isBinaryName(path) ? writeBinary(temp, store.coef, store.rhs, solution, store.N, options)
-                                     : writeText(temp, store.coef, store.rhs, solution, store.N, options);
+            out = isBinaryName(path) ? writeBinary(temp, store.coef, store.rhs, solution, store.N, durable)
+                                     : writeText(temp, store.coef, store.rhs, solution, store.N, durable);
             if (out.failed && !out.error.isEmpty())
                 *error = QStringLiteral("Could not write %1: %2").arg(path, out.error);
             return !out.failed;

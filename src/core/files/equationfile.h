@@ -76,6 +76,13 @@ struct Options
     // Readers take the bytes from this open, random-access device instead
     // of the file (the path still decides the kind).
     QIODevice *device = nullptr;
+    // When given (n entries), the readers and writers store each row's
+    // ContentPrint::values there as they convert it, so nobody needs a
+    // second pass over the rows for the digest of what the file holds.
+    quint64 *rowPrints = nullptr;
+    // Writers: the file is flushed to disk once complete (AtomicFile), so
+    // its disk writes start while it is written.
+    bool durable = false;
 };
 
 struct Outcome

@@ -1,5 +1,6 @@
 #include "filestring.h"
 
+#include "contentprint.h"
 #include "numtext.h"
 #include "prefs/userprefs.h"
 
@@ -10,6 +11,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <fcntl.h>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -102,6 +104,32 @@ inline const char *parseNumber(const char *p, const char *end, double *out, bool
     *ok = NumText::parseDouble(p, t, out);
     return t;
 }
+
+// Starts the disk writes of a file that is flushed to disk when complete,
+// a few megabytes at a time while it is written: the flush then waits only
+// for the last of them instead of the whole file.
+class Writeback
+{
+public:
+    Writeback(QFile *file, bool enabled) : m_file(enabled && file->isOpen() ? file : nullptr) {}
+    void wrote()
+    {
+#ifdef __linux__
+        if (!m_file)
+            return;
+        const qint64 pos = m_file->pos();
+        if (pos - m_started < kStep || !m_file->flush())
+            return;
+        ::sync_file_range(m_file->handle(), m_started, pos - m_started, SYNC_FILE_RANGE_WRITE);
+        m_started = pos;
+#endif
+    }
+
+private:
+    static constexpr qint64 kStep = 1 << 20;
+    QFile *m_file;
+    qint64 m_started = 0;
+};
 
 // The system's reason for the first failed write: Qt's buffered file may
 // report a failed write without keeping the reason, so errno is taken right
@@ -339,8 +367,15 @@ size_t FileString::rowCapacity() const
     return size_t(nr.ptr - number) + size_t(m_n + 1) * (NumText::kMaxDoubleChars + 1) + 2;
 }
 
+void FileString::printRow(int i) const
+{
+    if (m_prints)
+        m_prints[i] = ContentPrint::values(m_coef[i], m_n);
+}
+
 std::string *FileString::formatRow(int i, size_t capacity) const
 {
+    printRow(i);
     auto *line = new std::string(capacity, '\0');
     char *p = line->data();
     p = std::to_chars(p, p + 16, i + 1).ptr;
@@ -408,7 +443,10 @@ void FileString::writeText()
     bool ok = out->write(head) == head.size();
     failure.note(ok);
     const size_t capacity = m_inline ? rowCapacity() : 0;
+    Writeback writeback(&file, m_durable && out == &file);
     for (int i = 0; i < m_n; ++i) {
+        if (i % 64 == 0)
+            writeback.wrote();
         if (m_inline) {
             // After a failed write nothing more can reach the file.
             if (ok) {
@@ -502,6 +540,7 @@ void FileString::readText()
             const int code = parseRowLine(*row, i + 1, m_coef[i], &m_rhs[i], m_n);
             delete row;
             stored = i + 1;
+            printRow(i);
             if (code != 0) {
                 if (m_parseResult && *m_parseResult == 0)
                     *m_parseResult = code;
@@ -515,6 +554,7 @@ void FileString::readText()
             // are dropped, as a parser that has failed drops its rows.
             if (!ownFailed) {
                 const int code = parseRowLine(*row, i + 1, m_coef[i], &m_rhs[i], m_n);
+                printRow(i);
                 if (code != 0) {
                     ownFailed = true;
                     if (m_parseResult && *m_parseResult == 0)
@@ -610,6 +650,7 @@ void FileString::parseRows()
         std::string *line = slot.load(std::memory_order_acquire);
         const int code = line ? parseRowLine(*line, i + 1, m_coef[i], &m_rhs[i], m_n)
                               : int(ParseFieldCount);
+        printRow(i);
         if (code != 0) {
             if (*m_result == 0)
                 *m_result = code;
@@ -737,10 +778,13 @@ void FileString::writeBinary()
     const qint64 rowValues = qint64(m_n) + 1;
     const qint64 rowsPerBlock = qMax<qint64>(1, kBlockDoubles / rowValues);
     std::vector<quint64> buffer(size_t(qMin<qint64>(m_n, rowsPerBlock) * rowValues));
+    Writeback writeback(&file, m_durable && out == &file);
     for (int i = 0; ok && i < m_n;) {
+        writeback.wrote();
         const int rows = int(qMin<qint64>(rowsPerBlock, m_n - i));
         quint64 *to = buffer.data();
         for (int r = 0; r < rows; ++r, ++i) {
+            printRow(i);
             qToBigEndian<quint64>(m_coef[i], m_n, to);
             qToBigEndian<quint64>(&m_rhs[i], 1, to + m_n);
             to += rowValues;
@@ -823,6 +867,7 @@ void FileString::readBinary()
                 qFromBigEndian<quint64>(in + m_n, 1, &m_rhs[i]);
                 in += rowValues;
             }
+            m_rowsRead.store(i, std::memory_order_release);
         }
     }
     if (code == 0 && status == 0) {

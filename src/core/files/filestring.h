@@ -84,6 +84,15 @@ public:
         m_parseResult = parseResult;
         m_shareRows = true;
     }
+    // Each row's ContentPrint::values goes to prints[row] as the row is
+    // read or written (n entries; rows of a failed read are left as they
+    // were). The binary reader leaves that to its caller (rowsRead).
+    void setRowPrints(quint64 *prints) { m_prints = prints; }
+    // The writers' file is flushed to disk once written (an atomic save):
+    // they start the disk writes as they go, so the flush waits for little.
+    void setDurable(bool durable) { m_durable = durable; }
+    // The binary reader's progress: rows 0..rowsRead()-1 hold their values.
+    int rowsRead() const { return m_rowsRead.load(std::memory_order_acquire); }
     // Why the file could not be opened, read or written (the system's
     // text), empty when it could.
     QString errorText() const { return m_errorText; }
@@ -143,6 +152,8 @@ private:
     void openFailed(const QString &deviceError);
     void parserFailurePath(int row);
     std::string *formatRow(int i, size_t capacity) const;
+    // Takes row i's digest when asked for (setRowPrints).
+    void printRow(int i) const;
     size_t rowCapacity() const;
     QIODevice *openDevice(QFile &file, bool write);
 
@@ -157,6 +168,9 @@ private:
     RowSlot *m_rows = nullptr;
     QIODevice *m_device = nullptr;
     int *m_parseResult = nullptr;
+    quint64 *m_prints = nullptr;
+    bool m_durable = false;
+    std::atomic<int> m_rowsRead{0};
     bool m_inline = false;
     bool m_shareRows = false;
     QString m_errorText;

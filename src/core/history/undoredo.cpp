@@ -11,6 +11,13 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
 namespace {
 
 const char kEditLog[] = ".btrx.btrx";
@@ -43,6 +50,71 @@ QString field(QString text)
     return text.isEmpty() ? QStringLiteral("0") : text;
 }
 
+// A whole copy of the open file source under target (complete or not at
+// all); false with *error when it could not be made.
+bool copyOpenFile(int source, const QString &target, QString *error)
+{
+    const AtomicFile::Result r = AtomicFile::replace(target, [source](const QString &temp, QString *why) {
+        QFile out(temp);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            *why = out.errorString();
+            return false;
+        }
+        std::vector<char> buffer(size_t(1) << 20);
+        // The disk writes start as the copy goes (it is flushed to disk
+        // before it takes its name).
+        qint64 written = 0;
+        qint64 started = 0;
+        for (;;) {
+            const ssize_t got = ::read(source, buffer.data(), buffer.size());
+            if (got == 0)
+                break;
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                *why = QString::fromLocal8Bit(std::strerror(errno));
+                return false;
+            }
+            if (out.write(buffer.data(), qint64(got)) != qint64(got)) {
+                *why = out.errorString();
+                return false;
+            }
+            written += got;
+#ifdef __linux__
+            if (written - started >= (qint64(8) << 20) && out.flush()) {
+                ::sync_file_range(out.handle(), started, written - started, SYNC_FILE_RANGE_WRITE);
+                started = written;
+            }
+#endif
+        }
+        return out.flush();
+    });
+    if (!r.ok)
+        *error = r.error;
+    return r.ok;
+}
+
+}
+
+// The copy of an opened file under way: its thread, its snapshot reference
+// and its outcome (read after the thread has ended).
+struct UndoRedo::Copy
+{
+    std::thread thread;
+    QString reference;
+    int key = -1;
+    bool ok = false;
+    QString error;
+};
+
+namespace {
+
+void wakeUp(QThread *thread)
+{
+    if (QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance(thread))
+        d->wakeUp();
+}
+
 }
 
 // One queued request: counted off when the slot ends, after every signal
@@ -70,6 +142,8 @@ UndoRedo::UndoRedo(bool simple, const QString &windowName, QObject *parent)
 
 UndoRedo::~UndoRedo()
 {
+    if (m_copy && m_copy->thread.joinable())
+        m_copy->thread.join();
     delete m_actions;
     delete m_files;
 }
@@ -130,8 +204,44 @@ void UndoRedo::requestDone()
 {
     m_inFlight.fetch_sub(1);
     // The window may be sleeping in its wait for this request.
-    if (QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance(creatorThread()))
-        d->wakeUp();
+    wakeUp(creatorThread());
+}
+
+void UndoRedo::copyDone()
+{
+    settleCopy();
+}
+
+void UndoRedo::settleCopy()
+{
+    if (!m_copy)
+        return;
+    if (m_copy->thread.joinable())
+        m_copy->thread.join();
+    const std::unique_ptr<Copy> copy = std::move(m_copy);
+    if (copy->ok) {
+        status(QStringLiteral("Backup of action OPEN complete."));
+    } else {
+        qWarning("error no: UR29 - %s", qUtf8Printable(copy->error));
+        QFile::remove(absolute(copy->reference) + QStringLiteral(".md"));
+        // Still the last action: it goes, as if it had never been recorded.
+        // Behind later edits it stays, and undoing to it reports the loss.
+        QList<int> &a = *m_actions;
+        if (copy->key == a.size() - 2 && a.at(copy->key) == OpenKind && a.last() == Live
+            && m_position == a.size() - 1) {
+            a.removeAt(copy->key);
+            m_files->remove(copy->key);
+            m_position = a.size() - 1;
+            m_sessionStale = true;
+        }
+        status(QStringLiteral("Backup of action OPEN failed."));
+    }
+    if (m_sessionStale) {
+        m_sessionStale = false;
+        keepSessionCurrent(*m_actions, *m_files, m_position);
+    }
+    m_copying = false;
+    wakeUp(creatorThread());
 }
 
 // ------------------------------------------------------------------ state
@@ -151,6 +261,7 @@ void UndoRedo::Initialise()
 void UndoRedo::InitialState()
 {
     Request done(this);
+    settleCopy();
     // A folder that holds a history already is about to be resumed: it is
     // left exactly as it was saved.
     const QString reference = QLatin1String(kStartSnapshot);
@@ -238,6 +349,7 @@ void UndoRedo::prepare()
 void UndoRedo::record(int kind)
 {
     Request done(this);
+    settleCopy();
     if (!m_enabled)
         return;
     prepare();
@@ -312,6 +424,7 @@ void UndoRedo::OpenbClicked(QString fileName)
     Request done(this);
     if (!m_enabled)
         return;
+    settleCopy();
     prepare();
     const int k = countOf(OpenKind) + 1;
     const QString reference = QStringLiteral("OPEN/") + QString::number(k)
@@ -322,10 +435,12 @@ void UndoRedo::OpenbClicked(QString fileName)
         qWarning("error no: UR12");
         QFile::remove(copy);
     }
-    // The copy appears under its name only when it is complete.
-    const AtomicFile::Result copied = AtomicFile::copy(fileName, copy);
-    bool ok = false;
-    if (copied.ok)
+    // The file is opened now, while the window waits: a save over it
+    // afterwards puts new bytes under the name, and the copy still takes
+    // those that were opened.
+    const int source = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC);
+    bool ok = source >= 0;
+    if (ok)
         emit SaveHistory(copy + QStringLiteral(".md"), &ok);
     if (ok) {
         const int key = m_actions->size();
@@ -335,9 +450,19 @@ void UndoRedo::OpenbClicked(QString fileName)
         }
         m_files->insert(key, reference);
         m_actions->append(OpenKind);
-        status(QStringLiteral("Backup of action OPEN complete."));
+        m_copy.reset(new Copy);
+        m_copy->reference = reference;
+        m_copy->key = key;
+        m_copying = true;
+        Copy *job = m_copy.get();
+        job->thread = std::thread([this, job, source, copy] {
+            job->ok = copyOpenFile(source, copy, &job->error);
+            ::close(source);
+            QMetaObject::invokeMethod(this, "copyDone", Qt::QueuedConnection);
+        });
     } else {
-        QFile::remove(copy);
+        if (source >= 0)
+            ::close(source);
         status(QStringLiteral("Backup of action OPEN failed."));
     }
     m_position = m_actions->size();
@@ -463,6 +588,7 @@ void UndoRedo::checkHist2(int index, int count, QString name)
 void UndoRedo::UndobClicked()
 {
     Request done(this);
+    settleCopy();
     if (m_enabled)
         doUndo();
     // The window waits for this to leave its quiet state, also when nothing
@@ -473,6 +599,7 @@ void UndoRedo::UndobClicked()
 void UndoRedo::RedobClicked()
 {
     Request done(this);
+    settleCopy();
     if (m_enabled)
         doRedo();
     emit undoFinished();
@@ -627,6 +754,11 @@ QByteArray UndoRedo::sessionText(const QList<int> &list, const QMap<int, QString
 // again at the next start and must resume to its last step.
 void UndoRedo::keepSessionCurrent(const QList<int> &list, const QMap<int, QString> &files, int position)
 {
+    // A session file never names a copy that is not complete yet.
+    if (m_copy) {
+        m_sessionStale = true;
+        return;
+    }
     const QString folder = windowFolder();
     if (!QFileInfo(folder).isDir())
         return;
@@ -636,6 +768,7 @@ void UndoRedo::keepSessionCurrent(const QList<int> &list, const QMap<int, QStrin
 
 void UndoRedo::saveWindowSession()
 {
+    settleCopy();
     const QString folder = windowFolder();
     if (!QFileInfo(folder).isDir()) {
         qWarning("error no: UR28");
@@ -652,6 +785,7 @@ void UndoRedo::saveWindowSession()
 void UndoRedo::resumeWindow(QString path)
 {
     Request done(this);
+    settleCopy();
     bool failed = false;
     if (!QFileInfo(path).isDir()) {
         status(QStringLiteral("Failed to resume session from file!"));
@@ -762,6 +896,7 @@ void UndoRedo::dump() const
 
 void UndoRedo::DeInitialise()
 {
+    settleCopy();
     for (int i = 0; i < m_actions->size(); ++i) {
         if (!isAction(m_actions->at(i)))
             continue;

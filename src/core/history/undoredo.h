@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <atomic>
+#include <memory>
 
 // The undo recorder of one main window. It lives on a pooled thread of its
 // own and keeps the window's action list: entry 0 is the start of history,
@@ -75,6 +76,12 @@ public:
     // equal to the state right after its action.
     void requestQueued() { m_inFlight.fetch_add(1); }
     int requestsInFlight() const { return m_inFlight.load(); }
+    // True while the copy of an opened file is under way. OPEN is recorded
+    // (its meta-data record and its entry) at once and the copy made on a
+    // thread of its own, so the window shows the file and goes on; the
+    // window waits for the copy before its next command, and every request
+    // that may need the copy waits for it here.
+    bool copying() const { return m_copying.load(); }
 
     // Read only while no request is in flight (tests, diagnostics).
     QList<int> actions() const { return *m_actions; }
@@ -122,8 +129,16 @@ public slots:
     void CellChanged(int row, int col, QString curr, QString old);
     void EditbClicked(QString type);
 
+private slots:
+    // The copy thread has ended (queued to the recorder's thread).
+    void copyDone();
+
 private:
     class Request;
+    struct Copy;
+    // Waits for the copy of an opened file, reports it, and writes the
+    // session file it held back.
+    void settleCopy();
     // Empties the busy slot of a finished request and wakes the window.
     void requestDone();
 
@@ -158,6 +173,11 @@ private:
     std::atomic<int> m_inFlight{0};
     // The history changed during the running request.
     bool m_changed = false;
+    std::unique_ptr<Copy> m_copy;
+    std::atomic<bool> m_copying{false};
+    // The session file was not rewritten while the copy it names was
+    // incomplete.
+    bool m_sessionStale = false;
 };
 
 #endif
