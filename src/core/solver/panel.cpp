@@ -278,8 +278,7 @@ long levelTwoBytes()
 
 const long kLevelTwo = levelTwoBytes();
 constexpr int kMaxChunk = 240;
-// The most steps a block of pivot rows has.
-constexpr int kMaxSteps = 256;
+constexpr int kMaxSteps = PanelUpdate::kMaxSteps;
 
 PanelUpdate::Kernel gKernel = startKernel();
 KernelSet gKernels = kernelSet(gKernel);

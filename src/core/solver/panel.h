@@ -25,6 +25,7 @@ class PanelUpdate
 {
 public:
     static constexpr int kWidth = 16; // columns per packed block
+    static constexpr int kMaxSteps = 256; // the most steps of one block
     using Spread = PanelSpread;
 
     // Takes u[s][col0..n-1] for s < kb (u: kb row pointers, kept) in blocks

@@ -32,7 +32,6 @@ public:
     RatioStore &operator=(const RatioStore &) = delete;
 
     int size() const { return m_n; }
-    bool inWorkingCopy() const { return m_placement == Placement::InWorkingCopy; }
     // lower[i] = rows[i] and dr[i] = rows[i] + i + 1 (Placement::InWorkingCopy
     // only): the rows of the working copy in their final order. The rows
     // must outlive the store.

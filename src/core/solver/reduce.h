@@ -1,6 +1,7 @@
 #ifndef REDUCE_H
 #define REDUCE_H
 
+#include "solver/panel.h"
 #include "threads/mythreads.h"
 
 #include <QList>
@@ -10,8 +11,6 @@
 #include <atomic>
 #include <functional>
 
-class PanelUpdate;
-struct PanelSpread;
 
 // Worker thread settings of one solve: the threshold list (entry c is the
 // largest number of rows that c+1 workers handle) and the processor count.
@@ -99,7 +98,7 @@ public:
     static void eliminateRows(double **coef, double *rhs, double **lower, int k, int n, int first,
                               int last);
     // The most steps one block takes.
-    static constexpr int kMaxSteps = 256;
+    static constexpr int kMaxSteps = PanelUpdate::kMaxSteps;
     // Pivot row i of the block k0..k1-1 (k0 < i < k1) takes the steps
     // k0..i-1 on the block's columns only: ratios, right-hand side and lower
     // exactly as one step at a time; its columns right of the block are left
