@@ -8,6 +8,7 @@
 #include "history/undoredo.h"
 #include "historybridge.h"
 #include "mydelegate.h"
+#include "tableheader.h"
 #include "mytablemodel.h"
 #include "prefs/userprefs.h"
 #include "prompt/prompter.h"
@@ -158,6 +159,8 @@ void tarvix::buildTableView()
     m_view = new QTableView(ui->scrollAreaWidgetContents);
     m_view->setObjectName(QStringLiteral("tableView"));
     m_view->setCornerButtonEnabled(false);
+    m_view->setHorizontalHeader(new TableHeader(Qt::Horizontal, m_view));
+    m_view->setVerticalHeader(new TableHeader(Qt::Vertical, m_view));
     m_delegate = new MyDelegate(m_view);
     m_view->setModel(m_model);
     m_view->setItemDelegate(m_delegate);

@@ -1,9 +1,11 @@
 // The equation table: model rules, text form, resizes and the delegate.
 #include "mydelegate.h"
 #include "mytablemodel.h"
+#include "tableheader.h"
 #include "testenv.h"
 
 #include <QAbstractItemModelTester>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTableView>
@@ -182,6 +184,28 @@ private slots:
         QCOMPARE(edit->text(), QString("-7.25"));
         QTest::keyClick(edit, Qt::Key_Return);
         QTRY_COMPARE(t.rows[0][0], -7.25);
+    }
+
+    // The header measures a few labels at each end, the plain one a hundred:
+    // the sizes must agree.
+    void headerSizeAsThePlainHeader_data()
+    {
+        QTest::addColumn<int>("n");
+        QTest::newRow("2") << 2;
+        QTest::newRow("15") << 15;
+        QTest::newRow("1200") << 1200;
+    }
+    void headerSizeAsThePlainHeader()
+    {
+        QFETCH(int, n);
+        Table t(n);
+        for (Qt::Orientation o : {Qt::Horizontal, Qt::Vertical}) {
+            QHeaderView plain(o);
+            TableHeader sampled(o);
+            plain.setModel(&t.m);
+            sampled.setModel(&t.m);
+            QCOMPARE(sampled.sizeHint(), plain.sizeHint());
+        }
     }
 };
 
