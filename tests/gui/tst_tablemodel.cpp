@@ -6,6 +6,8 @@
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
+#include <QItemDelegate>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTableView>
@@ -206,6 +208,55 @@ private slots:
             sampled.setModel(&t.m);
             QCOMPARE(sampled.sizeHint(), plain.sizeHint());
         }
+    }
+
+    // Numbers are drawn from the font's glyphs: the pixels must be those of
+    // the general text layout, cut short or not, selected or not.
+    void numbersDrawnAsTheLayoutDraws_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("pointSize");
+        QTest::addColumn<bool>("selected");
+        QTest::newRow("fits") << 2.5 << 100 << 0 << false;
+        QTest::newRow("cut short") << -34.548478651234 << 60 << 0 << false;
+        QTest::newRow("exponent, selected") << -1.5e-300 << 100 << 0 << true;
+        QTest::newRow("room for the mark only") << 123456.0 << 16 << 0 << false;
+        QTest::newRow("no room at all") << 123456.0 << 6 << 0 << true;
+        QTest::newRow("large font, cut") << 98765.4321 << 70 << 17 << false;
+        QTest::newRow("many digits") << 1.23456789012345e-5 << 160 << 0 << false;
+        QTest::newRow("rounded up") << 123456789987.0 << 160 << 0 << true;
+    }
+    void numbersDrawnAsTheLayoutDraws()
+    {
+        QFETCH(double, value);
+        QFETCH(int, width);
+        QFETCH(int, pointSize);
+        QFETCH(bool, selected);
+        Table t(2);
+        t.at(0, 0) = value;
+        t.at(1, 3) = value;
+        MyDelegate fast;
+        QItemDelegate plain;
+        auto draw = [&](QAbstractItemDelegate *delegate) {
+            QTableView view;
+            if (pointSize > 0) {
+                QFont f = view.font();
+                f.setPointSize(pointSize);
+                view.setFont(f);
+            }
+            view.setModel(&t.m);
+            view.setItemDelegate(delegate);
+            for (int c = 0; c < 4; ++c)
+                view.setColumnWidth(c, width);
+            view.resize(400, 200);
+            if (selected)
+                view.selectionModel()->select(t.m.index(0, 0), QItemSelectionModel::Select);
+            return view.viewport()->grab().toImage();
+        };
+        const QImage a = draw(&fast);
+        QVERIFY(!a.isNull());
+        QCOMPARE(a, draw(&plain));
     }
 };
 
