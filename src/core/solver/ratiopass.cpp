@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Steps (or rows) of one block: enough that a block's shared part outweighs
@@ -77,10 +81,31 @@ void RatioPass::backward(double *v, int n, double *const *r, int count)
 namespace {
 
 // v[i] -= lower[i][k] * v[k] for k = from..to-1, one after another, for the
-// rows first..end-1: eight rows at a time, eight independent chains.
+// rows first..end-1, whose steps from..to-1 all lie before them: eight rows
+// at a time, eight independent chains (two to a register, each lane its own
+// row's chain), the products rounded before each subtraction.
 void lowerRows(double *v, double *const *lower, int first, int end, int from, int to)
 {
     int i = first;
+#if defined(__SSE2__)
+    for (; i + 8 <= end; i += 8) {
+        const double *l0 = lower[i], *l1 = lower[i + 1], *l2 = lower[i + 2], *l3 = lower[i + 3];
+        const double *l4 = lower[i + 4], *l5 = lower[i + 5], *l6 = lower[i + 6], *l7 = lower[i + 7];
+        __m128d x01 = _mm_loadu_pd(v + i), x23 = _mm_loadu_pd(v + i + 2);
+        __m128d x45 = _mm_loadu_pd(v + i + 4), x67 = _mm_loadu_pd(v + i + 6);
+        for (int k = from; k < to; ++k) {
+            const __m128d y = _mm_set1_pd(v[k]);
+            x01 = _mm_sub_pd(x01, _mm_mul_pd(_mm_loadh_pd(_mm_load_sd(l0 + k), l1 + k), y));
+            x23 = _mm_sub_pd(x23, _mm_mul_pd(_mm_loadh_pd(_mm_load_sd(l2 + k), l3 + k), y));
+            x45 = _mm_sub_pd(x45, _mm_mul_pd(_mm_loadh_pd(_mm_load_sd(l4 + k), l5 + k), y));
+            x67 = _mm_sub_pd(x67, _mm_mul_pd(_mm_loadh_pd(_mm_load_sd(l6 + k), l7 + k), y));
+        }
+        _mm_storeu_pd(v + i, x01);
+        _mm_storeu_pd(v + i + 2, x23);
+        _mm_storeu_pd(v + i + 4, x45);
+        _mm_storeu_pd(v + i + 6, x67);
+    }
+#else
     for (; i + 8 <= end; i += 8) {
         const double *l[8];
         double x[8];
@@ -96,6 +121,7 @@ void lowerRows(double *v, double *const *lower, int first, int end, int from, in
         for (int a = 0; a < 8; ++a)
             v[i + a] = x[a];
     }
+#endif
     for (; i < end; ++i) {
         const double *l = lower[i];
         double x = v[i];
@@ -123,8 +149,14 @@ void RatioPass::lowerForward(double *v, int n, double *const *lower, const QList
             lowerRows(v, lower, lo + int((long long)rows * w / shares),
                       lo + int((long long)rows * (w + 1) / shares), 0, lo);
         });
-        for (int i = lo; i < hi; ++i)
-            lowerRows(v, lower, i, i + 1, lo, i);
+        // Eight rows at a time take the block's steps before them, then
+        // their own small triangle, row after row.
+        for (int g = lo; g < hi; g += 8) {
+            const int ge = std::min(hi, g + 8);
+            lowerRows(v, lower, g, ge, lo, g);
+            for (int i = g; i < ge; ++i)
+                lowerRows(v, lower, i, i + 1, g, i);
+        }
     }
 }
 
