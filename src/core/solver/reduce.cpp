@@ -481,6 +481,77 @@ void panelSteps8(double *const *coef, const double *rhs, int k0, int kb, v8d *t,
     }
 }
 
+// An 8 x 8 block of doubles transposed in registers: r[a][c] becomes
+// r[c][a].
+inline void transpose8(v8d *r)
+{
+    const v8l lo1 = {0, 8, 2, 10, 4, 12, 6, 14}, hi1 = {1, 9, 3, 11, 5, 13, 7, 15};
+    const v8l lo2 = {0, 1, 8, 9, 4, 5, 12, 13}, hi2 = {2, 3, 10, 11, 6, 7, 14, 15};
+    const v8l lo4 = {0, 1, 2, 3, 8, 9, 10, 11}, hi4 = {4, 5, 6, 7, 12, 13, 14, 15};
+    v8d a[8], b[8];
+    for (int i = 0; i < 8; i += 2) {
+        a[i] = __builtin_shuffle(r[i], r[i + 1], lo1);
+        a[i + 1] = __builtin_shuffle(r[i], r[i + 1], hi1);
+    }
+    for (int i = 0; i < 8; i += 4) {
+        for (int j = 0; j < 2; ++j) {
+            b[i + j] = __builtin_shuffle(a[i + j], a[i + j + 2], lo2);
+            b[i + j + 2] = __builtin_shuffle(a[i + j], a[i + j + 2], hi2);
+        }
+    }
+    for (int j = 0; j < 4; ++j) {
+        r[j] = __builtin_shuffle(b[j], b[j + 4], lo4);
+        r[j + 4] = __builtin_shuffle(b[j], b[j + 4], hi4);
+    }
+}
+
+// The block's columns of eight rows into lanes: t[c][a] = rows[a][c].
+TARVIX_CLONES_WIDE
+void rowsToLanes(const double *const *rows, int kb, v8d *t)
+{
+    int c = 0;
+    for (; c + 8 <= kb; c += 8) {
+        v8d r[8];
+        for (int a = 0; a < 8; ++a)
+            std::memcpy(&r[a], rows[a] + c, sizeof(v8d));
+        transpose8(r);
+        for (int j = 0; j < 8; ++j)
+            t[c + j] = r[j];
+    }
+    for (; c < kb; ++c)
+        for (int a = 0; a < 8; ++a)
+            t[c][a] = rows[a][c];
+}
+
+// Each lane's ratios back to its row: m[a][c] = ratio[c][a], and into the
+// product's block lr (row a at lr + a * kb) with those that count as zero
+// made zero.
+TARVIX_CLONES_WIDE
+void lanesToRows(const v8d *ratio, int kb, double *const *m, double *lr)
+{
+    const v8d zero = {0, 0, 0, 0, 0, 0, 0, 0};
+    const v8d lowest = zero - 1e-15, highest = zero + 1e-15;
+    int c = 0;
+    for (; c + 8 <= kb; c += 8) {
+        v8d r[8];
+        for (int j = 0; j < 8; ++j)
+            r[j] = ratio[c + j];
+        transpose8(r);
+        for (int a = 0; a < 8; ++a) {
+            std::memcpy(m[a] + c, &r[a], sizeof(v8d));
+            const v8d kept = (r[a] >= lowest) & (r[a] <= highest) ? zero : r[a];
+            std::memcpy(lr + size_t(a) * size_t(kb) + c, &kept, sizeof(v8d));
+        }
+    }
+    for (; c < kb; ++c) {
+        for (int a = 0; a < 8; ++a) {
+            const double q = ratio[c][a];
+            m[a][c] = q;
+            lr[size_t(a) * size_t(kb) + c] = isZero(q) ? 0.0 : q;
+        }
+    }
+}
+
 } // namespace
 
 void Reduce::eliminateDelayed(double **coef, double *rhs, double **lower, int k0, int k1, int n,
@@ -502,34 +573,49 @@ void Reduce::eliminateDelayed(double **coef, double *rhs, double **lower, int k0
         const int rc = last - i0 + 1 < kChunk ? last - i0 + 1 : kChunk;
         for (int g = 0; g < rc; g += kLanes) {
             const int lanes = rc - g < kLanes ? rc - g : kLanes;
+            const int top = i0 + g;
+            const double *rows[kLanes];
+            double *m[kLanes];
+            bool inPlace = lanes == kLanes;
+            for (int a = 0; a < lanes; ++a) {
+                rows[a] = coef[top + a] + k0;
+                m[a] = lower[top + a] + k0;
+                inPlace = inPlace && m[a] == rows[a];
+            }
             // Rows to lanes; missing rows are zeros, which no step changes.
             v8d r = {0, 0, 0, 0, 0, 0, 0, 0};
-            for (int c = 0; c < kb; ++c)
-                t[c] = r;
-            for (int a = 0; a < lanes; ++a) {
-                const double *row = coef[i0 + g + a] + k0;
+            if (lanes == kLanes) {
+                rowsToLanes(rows, kb, t);
+            } else {
                 for (int c = 0; c < kb; ++c)
-                    t[c][a] = row[c];
-                r[a] = rhs[i0 + g + a];
+                    t[c] = r;
+                for (int a = 0; a < lanes; ++a)
+                    for (int c = 0; c < kb; ++c)
+                        t[c][a] = rows[a][c];
             }
+            for (int a = 0; a < lanes; ++a)
+                r[a] = rhs[top + a];
             panelSteps8(coef, rhs, k0, kb, t, r, ratio);
             // The block's columns of these rows are eliminated: where the
             // multipliers live in the rows themselves they take those places.
-            const int first = i0 + g;
-            for (int a = 0; a < lanes; ++a) {
-                double *row = coef[first + a] + k0;
-                double *m = lower[first + a] + k0;
-                double *lr = l.data() + size_t(g + a) * size_t(kb);
-                const bool inPlace = m == row;
-                for (int c = 0; c < kb; ++c) {
-                    const double q = ratio[c][a];
-                    if (!inPlace)
-                        row[c] = t[c][a];
-                    m[c] = q;
-                    lr[c] = isZero(q) ? 0.0 : q;
+            double *lr = l.data() + size_t(g) * size_t(kb);
+            if (inPlace) {
+                lanesToRows(ratio, kb, m, lr);
+            } else {
+                for (int a = 0; a < lanes; ++a) {
+                    double *row = coef[top + a] + k0;
+                    const bool own = m[a] == row;
+                    for (int c = 0; c < kb; ++c) {
+                        const double q = ratio[c][a];
+                        if (!own)
+                            row[c] = t[c][a];
+                        m[a][c] = q;
+                        lr[size_t(a) * size_t(kb) + c] = isZero(q) ? 0.0 : q;
+                    }
                 }
-                rhs[first + a] = r[a];
             }
+            for (int a = 0; a < lanes; ++a)
+                rhs[top + a] = r[a];
         }
         panel.apply(coef + i0, rc, l.data());
     }
