@@ -219,11 +219,19 @@ void settleMemory(int n, bool cold)
     DoubleBlock scratch(2 * size_t(n) * DoubleBlock::rowStride(n));
 }
 
-// Seconds for one thread to apply a block of 64 steps to 64 rows of 512
-// columns, rounds times, all of it in the core's own cache.
+// The update's shape in a large solve: a block of 128 steps into a chunk of
+// the rows below it (as many as the solver takes at once), 512 columns of
+// them here, so that it all stays in the core's own caches.
+constexpr int kSteps = 128, kCols = 512;
+int kernelRows()
+{
+    return PanelUpdate::chunkRows(kSteps);
+}
+
+// Seconds for one thread to apply that block rounds times.
 double kernelSeconds(int rounds)
 {
-    constexpr int kSteps = 64, kRows = 64, kCols = 512;
+    const int kRows = kernelRows();
     std::vector<double> u(size_t(kSteps) * kCols), c(size_t(kRows) * kCols), l(size_t(kRows) * kSteps);
     for (size_t i = 0; i < u.size(); ++i)
         u[i] = 1e-3 * double(i % 7);
@@ -248,7 +256,7 @@ double kernelSeconds(int rounds)
 // one core alone (best of three tries each). Several rounds keep the best.
 double kernelCeiling(int p)
 {
-    constexpr int kRounds = 2000;
+    constexpr int kRounds = 200;
     double alone = 1e300, together = 1e300;
     for (int k = 0; k < 3; ++k) {
         alone = std::min(alone, kernelSeconds(kRounds));
@@ -306,11 +314,11 @@ double peakGflops(PanelUpdate::Kernel k)
 // GFLOP/s of the update kernel on one core, data in the cache (best of three).
 double kernelGflops()
 {
-    constexpr int kRounds = 1000;
+    constexpr int kRounds = 100;
     double best = 1e300;
     for (int k = 0; k < 3; ++k)
         best = std::min(best, kernelSeconds(kRounds));
-    return 2.0 * 64 * 64 * 512 * kRounds / best * 1e-9;
+    return 2.0 * kSteps * kernelRows() * kCols * kRounds / best * 1e-9;
 }
 
 ThreadSettings defaultThreads(int p)
@@ -374,10 +382,10 @@ int main(int argc, char **argv)
         const PanelUpdate::Kernel k = PanelUpdate::kernel();
         const double peak = peakGflops(k);
         const double got = kernelGflops();
-        std::printf("update kernel: %s (TARVIX_KERNEL=portable|avx2|avx512 forces one); 64 steps into "
-                    "64 x 512 from the cache: %.1f GFLOP/s on one core, %.0f %% of a peak of %.1f "
+        std::printf("update kernel: %s (TARVIX_KERNEL=portable|avx2|avx512 forces one); %d steps into "
+                    "%d x %d from the cache: %.1f GFLOP/s on one core, %.0f %% of a peak of %.1f "
                     "(%.0f MHz x 2 fused multiply-add units)\n",
-                    PanelUpdate::kernelName(k), got, peak > 0 ? 100.0 * got / peak : 0.0, peak,
+                    PanelUpdate::kernelName(k), kSteps, kernelRows(), kCols, got, peak > 0 ? 100.0 * got / peak : 0.0, peak,
                     peak / (4.0 * (k == PanelUpdate::Kernel::Avx512 ? 8 : k == PanelUpdate::Kernel::Avx2 ? 4 : 1)) * 1e3);
     }
     std::printf("tarvix: wall time of the whole solve; elim+bs: ordering to division; refine: "
