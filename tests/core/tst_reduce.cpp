@@ -5,6 +5,7 @@
 #include "solver/panel.h"
 #include "solver/ratiopass.h"
 #include "solver/ratiostore.h"
+#include "numeric/zero.h"
 #include "solver/reduce.h"
 #include "solver/solve.h"
 #include "solver/solverun.h"
@@ -188,6 +189,18 @@ private slots:
             Reduce::addAbsScaled(sums.data(), negated.data(), 0.25, len);
             for (int j = 0; j < len; ++j)
                 QCOMPARE(sums[size_t(j)], 0.5 + (j + 1) * 0.25);
+            // The column counts of the validation: the zero test's own
+            // edges, in the vectors and the tail alike.
+            const double edges[] = {1e-15, -1e-15, std::nextafter(1e-15, 1.0),
+                                    std::nextafter(-1e-15, -1.0), -0.0, 5e-324, qQNaN(),
+                                    -qInf(), 2.0, 0.0};
+            std::vector<double> w(static_cast<size_t>(len));
+            std::vector<long long> counts(size_t(len), 3);
+            for (int j = 0; j < len; ++j)
+                w[size_t(j)] = edges[j % 10];
+            Reduce::addZeroCounts(w.data(), len, counts.data());
+            for (int j = 0; j < len; ++j)
+                QCOMPARE(counts[size_t(j)], isZero(w[size_t(j)]) ? 4LL : 3LL);
         }
         QCOMPARE(Reduce::absMax(nullptr, 0), 0.0);
     }

@@ -239,6 +239,34 @@ double Reduce::dot(const double *a, const double *b, int n)
 }
 
 TARVIX_CLONES_WIDE
+void Reduce::addZeroCounts(const double *v, int n, long long *counts)
+{
+    // Eight columns at once, on the values' bits: the magnitude's bits
+    // order as the magnitudes do (NaN above them all), so |x| <= 1e-15
+    // exactly when those bits less the threshold's, less one, come out
+    // negative; the sign bit is then the lane's count. No comparison: the
+    // compiler keeps every lane in a vector.
+    using v8u = unsigned long long __attribute__((vector_size(64)));
+    const double threshold = 1e-15;
+    unsigned long long limit;
+    std::memcpy(&limit, &threshold, sizeof limit);
+    const v8u magnitude = {~0ULL >> 1, ~0ULL >> 1, ~0ULL >> 1, ~0ULL >> 1,
+                           ~0ULL >> 1, ~0ULL >> 1, ~0ULL >> 1, ~0ULL >> 1};
+    const v8u above = {limit + 1, limit + 1, limit + 1, limit + 1,
+                       limit + 1, limit + 1, limit + 1, limit + 1};
+    int j = 0;
+    for (; j + 8 <= n; j += 8) {
+        v8u x, k;
+        std::memcpy(&x, v + j, sizeof x);
+        std::memcpy(&k, counts + j, sizeof k);
+        k += ((x & magnitude) - above) >> 63;
+        std::memcpy(counts + j, &k, sizeof k);
+    }
+    for (; j < n; ++j)
+        counts[j] += isZero(v[j]) ? 1 : 0;
+}
+
+TARVIX_CLONES_WIDE
 bool Reduce::allFinite(const double *v, int n)
 {
     // x - x is 0 for every finite x and NaN for inf and NaN, and a NaN

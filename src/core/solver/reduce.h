@@ -91,6 +91,8 @@ public:
     static double dotWide(const double *a, const double *b, int n);
     // Whether v[0..n-1] holds no inf and no NaN.
     static bool allFinite(const double *v, int n);
+    // counts[j] += 1 for each v[j] that counts as zero (the zero test).
+    static void addZeroCounts(const double *v, int n, long long *counts);
 
     // The row kernels behind the two slots.
     // Elimination step for column k over rows first..last; row i's

@@ -2,6 +2,7 @@
 
 #include "prompt/prompter.h"
 #include "numeric/zero.h"
+#include "solver/reduce.h"
 
 #include <QThread>
 
@@ -77,15 +78,11 @@ void Validate::countColumnZeros()
     m_result = true;
     // Counted a row at a time, each row read in one stretch.
     const int from = m_start < m_n ? m_start : m_n;
-    std::vector<int> counts(size_t(m_n - from), 0);
-    for (int r = from; r < m_n; ++r) {
-        const double *row = m_coef[r] + from;
-        int *count = counts.data();
-        for (int c = 0; c < m_n - from; ++c)
-            count[c] += isZero(row[c]) ? 1 : 0;
-    }
+    std::vector<long long> counts(size_t(m_n - from), 0);
+    for (int r = from; r < m_n; ++r)
+        Reduce::addZeroCounts(m_coef[r] + from, m_n - from, counts.data());
     for (int c = m_start; c < m_n; ++c) {
-        const int zeros = counts[size_t(c - from)];
+        const int zeros = int(counts[size_t(c - from)]);
         m_columnZeros[c] = zeros;
         if (zeros == m_n - m_start) {
             m_list->append(c);
