@@ -295,11 +295,7 @@ bool Validate::findNonFinite(int n, double **coef, const double *rhs, int *row, 
 {
     for (int i = 0; i < n; ++i) {
         const double *r = coef[i];
-        // x - x is 0 for finite x and NaN otherwise: one branch-free pass per row.
-        double acc = 0.0;
-        for (int j = 0; j < n; ++j)
-            acc += r[j] - r[j];
-        if (acc == 0.0 && std::isfinite(rhs[i]))
+        if (Reduce::allFinite(r, n) && std::isfinite(rhs[i]))
             continue;
         for (int j = 0; j < n; ++j) {
             if (!std::isfinite(r[j])) {
