@@ -278,7 +278,6 @@ long levelTwoBytes()
 
 const long kLevelTwo = levelTwoBytes();
 constexpr int kMaxChunk = 240;
-constexpr int kMaxSteps = PanelUpdate::kMaxSteps;
 
 PanelUpdate::Kernel gKernel = startKernel();
 KernelSet gKernels = kernelSet(gKernel);

@@ -509,27 +509,34 @@ void panelSteps8(double *const *coef, const double *rhs, int k0, int kb, v8d *t,
     }
 }
 
+// Lanes i0..i7 of the sixteen in a then b (GCC and Clang name this
+// differently).
+#if defined(__clang__)
+#define TARVIX_SHUFFLE(a, b, i0, i1, i2, i3, i4, i5, i6, i7) \
+    __builtin_shufflevector(a, b, i0, i1, i2, i3, i4, i5, i6, i7)
+#else
+#define TARVIX_SHUFFLE(a, b, i0, i1, i2, i3, i4, i5, i6, i7) \
+    __builtin_shuffle(a, b, v8l{i0, i1, i2, i3, i4, i5, i6, i7})
+#endif
+
 // An 8 x 8 block of doubles transposed in registers: r[a][c] becomes
 // r[c][a].
 inline void transpose8(v8d *r)
 {
-    const v8l lo1 = {0, 8, 2, 10, 4, 12, 6, 14}, hi1 = {1, 9, 3, 11, 5, 13, 7, 15};
-    const v8l lo2 = {0, 1, 8, 9, 4, 5, 12, 13}, hi2 = {2, 3, 10, 11, 6, 7, 14, 15};
-    const v8l lo4 = {0, 1, 2, 3, 8, 9, 10, 11}, hi4 = {4, 5, 6, 7, 12, 13, 14, 15};
     v8d a[8], b[8];
     for (int i = 0; i < 8; i += 2) {
-        a[i] = __builtin_shuffle(r[i], r[i + 1], lo1);
-        a[i + 1] = __builtin_shuffle(r[i], r[i + 1], hi1);
+        a[i] = TARVIX_SHUFFLE(r[i], r[i + 1], 0, 8, 2, 10, 4, 12, 6, 14);
+        a[i + 1] = TARVIX_SHUFFLE(r[i], r[i + 1], 1, 9, 3, 11, 5, 13, 7, 15);
     }
     for (int i = 0; i < 8; i += 4) {
         for (int j = 0; j < 2; ++j) {
-            b[i + j] = __builtin_shuffle(a[i + j], a[i + j + 2], lo2);
-            b[i + j + 2] = __builtin_shuffle(a[i + j], a[i + j + 2], hi2);
+            b[i + j] = TARVIX_SHUFFLE(a[i + j], a[i + j + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+            b[i + j + 2] = TARVIX_SHUFFLE(a[i + j], a[i + j + 2], 2, 3, 10, 11, 6, 7, 14, 15);
         }
     }
     for (int j = 0; j < 4; ++j) {
-        r[j] = __builtin_shuffle(b[j], b[j + 4], lo4);
-        r[j + 4] = __builtin_shuffle(b[j], b[j + 4], hi4);
+        r[j] = TARVIX_SHUFFLE(b[j], b[j + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+        r[j + 4] = TARVIX_SHUFFLE(b[j], b[j + 4], 4, 5, 6, 7, 12, 13, 14, 15);
     }
 }
 
@@ -567,7 +574,7 @@ void lanesToRows(const v8d *ratio, int kb, double *const *m, double *lr)
         transpose8(r);
         for (int a = 0; a < 8; ++a) {
             std::memcpy(m[a] + c, &r[a], sizeof(v8d));
-            const v8d kept = (r[a] >= lowest) & (r[a] <= highest) ? zero : r[a];
+            const v8d kept = ((r[a] >= lowest) & (r[a] <= highest)) ? zero : r[a];
             std::memcpy(lr + size_t(a) * size_t(kb) + c, &kept, sizeof(v8d));
         }
     }
