@@ -203,27 +203,20 @@ bool MyDelegate::drawNumber(QPainter *painter, const QStyleOptionViewItem &optio
 
     // The text that fits: all of it, or the longest start that leaves room
     // for the mark of the cut.
+    const bool cut = width > textRect.width();
+    const double room = textRect.width() - g.ellipsisAdvance;
     int shown = length;
-    bool cut = false;
-    if (width > textRect.width()) {
-        cut = true;
-        const double room = textRect.width() - g.ellipsisAdvance;
-        if (room < 0.0) {
-            shown = 0;
-            width = 0.0;
-        } else {
-            double sum = 0.0;
-            int k = 0;
-            do {
-                sum += g.advance[kinds[k]];
-                ++k;
-            } while (k < length && sum < room);
-            shown = k - 1;
-            width = 0.0;
-            for (int i = 0; i < shown; ++i)
-                width += g.advance[kinds[i]];
-            width += g.ellipsisAdvance;
-        }
+    if (cut && room >= 0.0) {
+        // Characters are taken while the sum stays below the room; the one
+        // that reaches it is left out.
+        double sum = 0.0;
+        int k = 0;
+        do {
+            sum += g.advance[kinds[k]];
+            ++k;
+        } while (k < length && sum < room);
+        shown = k - 1;
+        width = sum - g.advance[kinds[shown]] + g.ellipsisAdvance;
     }
 
     QPalette::ColorGroup group =
@@ -242,7 +235,7 @@ bool MyDelegate::drawNumber(QPainter *painter, const QStyleOptionViewItem &optio
         painter->drawRect(rect.adjusted(0, 0, -1, -1));
         painter->restore();
     }
-    if (cut && shown == 0 && width == 0.0)
+    if (cut && room < 0.0)
         return true;   // not even the mark fits
 
     const QRect line = QStyle::alignedRect(option.direction, option.displayAlignment,
